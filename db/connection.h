@@ -1,0 +1,88 @@
+#pragma once
+// A connection to one data source, opened by the connection strings the windows build.
+//
+// Every connection is an SQLite handle:
+//  - Access form  "driver={Microsoft Access Driver (*.mdb)};DBQ=<path>" (or the Jet OLE DB form
+//    "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<path>"): an SQLite file opens read-write as it
+//    is; a real Jet/ACE file is read into a private SQLite database (a working copy: the
+//    original is never written, isWorkingCopy() says so).
+//  - dBase form   "...Driver=Microsoft Visual FoxPro Driver;SourceDB=<dir>;SourceType=DBF": an
+//    in-memory handle with one dbf virtual table per .dbf file of the directory.
+//  - Excel form   "...Driver={Microsoft Excel Driver (*.xls)}; DBQ=<path>": an in-memory handle
+//    with one read-only xls virtual table per worksheet, named "<sheet>$".
+// An optional "CodePage=<name>" entry chooses the code page of dBase tables that declare none.
+//
+// A Connection is a shared handle: copies refer to the same open source, which closes when the
+// last copy (or recordset opened on it) lets go of it.
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+struct sqlite3;
+
+namespace db {
+
+enum class SourceKind { None, Sqlite, AccessCopy, Dbf, Xls };
+
+struct SchemaRow {
+    QString tableName; // "table_name"
+    QString tableType; // "TABLE_TYPE": "TABLE", "SYSTEM TABLE", "VIEW"
+};
+
+struct ConnectionData;
+
+class Connection {
+public:
+    Connection();
+
+    // Opens the source named by a connection string; false with errorString() on failure.
+    bool open(const QString& connectionString, const QString& user = {},
+              const QString& password = {});
+    void close();
+    bool isOpen() const;
+
+    // Runs one statement of the original engine's SQL that returns no rows.
+    bool execute(const QString& jetSql);
+
+    // The tables of the source, as the original drivers listed them.
+    std::vector<SchemaRow> tableSchema() const;
+    bool hasTable(const QString& name) const;
+
+    QString errorString() const;
+    SourceKind kind() const;
+    bool isWorkingCopy() const; // a real Access file read into a private copy
+    bool isReadOnly() const;    // nothing written through it reaches a file
+    QString path() const;       // the file or directory the connection names
+    QString connectionString() const;
+
+    // Groups many writes into one transaction (long loops: import, copy, separation).
+    bool beginTransaction();
+    bool commit();
+    void rollback();
+    bool inTransaction() const;
+
+    sqlite3* handle() const;
+    std::shared_ptr<ConnectionData> data() const { return d; }
+
+    bool operator==(const Connection& o) const { return d == o.d; }
+
+private:
+    std::shared_ptr<ConnectionData> d;
+};
+
+// Parsed pieces of a connection string (keys compared without case).
+struct ConnectionSpec {
+    SourceKind kind = SourceKind::None; // Sqlite stands for "an Access-form path"
+    QString path;
+    QString codePage;
+};
+ConnectionSpec parseConnectionString(const QString& connectionString, QString* error);
+
+// Connection strings as the windows build them.
+QString accessConnectionString(const QString& path);
+QString dbaseConnectionString(const QString& directory);
+QString excelConnectionString(const QString& path);
+
+} // namespace db

@@ -1,0 +1,25 @@
+#pragma once
+// Inside of a connection, shared by the connection handles and the recordsets opened on it.
+#include "db/connection.h"
+
+#include <sqlite3.h>
+
+namespace db {
+
+struct ConnectionData {
+    ~ConnectionData();
+    sqlite3* db = nullptr;
+    SourceKind kind = SourceKind::None;
+    QString path;
+    QString connectionString;
+    bool workingCopy = false;
+    bool readOnly = false;
+    int transactionDepth = 0;
+    std::vector<SchemaRow> fixedSchema; // Excel: sheets and named ranges as the driver listed
+    QString error;
+
+    bool exec(const QString& sql);          // runs SQLite SQL; false with error set
+    QString sqliteError(const QString& what) const;
+};
+
+} // namespace db

@@ -1,0 +1,229 @@
+#include "db/criteria.h"
+
+namespace db {
+
+bool equalsFolded(const char16_t* a, int alen, const char16_t* b, int blen) {
+    if (alen != blen) return false;
+    for (int i = 0; i < alen; ++i)
+        if (a[i] != b[i] && foldChar(a[i]) != foldChar(b[i])) return false;
+    return true;
+}
+
+uint64_t hashFolded(const char16_t* s, int len, uint64_t h) {
+    for (int i = 0; i < len; ++i) {
+        h ^= foldChar(s[i]);
+        h *= 1099511628211ull;
+    }
+    h ^= uint64_t(len) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
+    return h;
+}
+
+bool compileLike(const QString& pattern, LikePattern* out, QString* error) {
+    out->clear();
+    const char16_t* p = reinterpret_cast<const char16_t*>(pattern.utf16());
+    const int n = int(pattern.size());
+    for (int i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        LikeToken t{LikeToken::Char};
+        if (c == u'%') {
+            if (!out->empty() && out->back().kind == LikeToken::AnyText) continue;
+            t.kind = LikeToken::AnyText;
+        } else if (c == u'_') {
+            t.kind = LikeToken::AnyOne;
+        } else if (c == u'[') {
+            int j = i + 1;
+            t.kind = LikeToken::Set;
+            if (j < n && p[j] == u'!') {
+                t.negated = true;
+                ++j;
+            }
+            // The first character after "[" (or "[!") belongs to the set even if it is "]".
+            const int start = j;
+            while (j < n && (p[j] != u']' || j == start)) ++j;
+            if (j >= n) {
+                if (error) *error = QStringLiteral("条件中的模式缺少“]”：%1").arg(pattern);
+                return false;
+            }
+            for (int k = start; k < j; ++k) t.set.push_back(foldChar(p[k]));
+            i = j;
+            if (!t.negated && t.set.size() == 1) {
+                t.kind = LikeToken::Char;
+                t.ch = t.set[0];
+                t.set.clear();
+            }
+        } else {
+            t.ch = foldChar(c);
+        }
+        out->push_back(std::move(t));
+    }
+    return true;
+}
+
+static bool tokenMatches(const LikeToken& t, char16_t c) {
+    switch (t.kind) {
+    case LikeToken::Char: return t.ch == foldChar(c);
+    case LikeToken::AnyOne: return true;
+    case LikeToken::Set: {
+        const bool in = t.set.find(foldChar(c)) != std::u16string::npos;
+        return in != t.negated;
+    }
+    case LikeToken::AnyText: return false;
+    }
+    return false;
+}
+
+bool likeMatch(const LikePattern& pat, const char16_t* s, int len) {
+    // Iterative matching with one back-tracking point per "%" (the last one seen).
+    size_t pi = 0;
+    int si = 0;
+    size_t starP = size_t(-1);
+    int starS = 0;
+    while (si < len) {
+        if (pi < pat.size() && pat[pi].kind != LikeToken::AnyText && tokenMatches(pat[pi], s[si])) {
+            ++pi;
+            ++si;
+        } else if (pi < pat.size() && pat[pi].kind == LikeToken::AnyText) {
+            starP = pi++;
+            starS = si;
+        } else if (starP != size_t(-1)) {
+            pi = starP + 1;
+            si = ++starS;
+        } else {
+            return false;
+        }
+    }
+    while (pi < pat.size() && pat[pi].kind == LikeToken::AnyText) ++pi;
+    return pi == pat.size();
+}
+
+std::vector<std::u16string> likeLiteralRuns(const LikePattern& pattern) {
+    std::vector<std::u16string> runs;
+    std::u16string cur;
+    for (const LikeToken& t : pattern) {
+        if (t.kind == LikeToken::Char) {
+            cur.push_back(t.ch);
+        } else {
+            if (!cur.empty()) runs.push_back(cur);
+            cur.clear();
+        }
+    }
+    if (!cur.empty()) runs.push_back(cur);
+    return runs;
+}
+
+namespace {
+
+struct Lexer {
+    const QString& s;
+    int i = 0;
+    void skipBlanks() {
+        while (i < s.size() && s[i].isSpace()) ++i;
+    }
+    bool atEnd() {
+        skipBlanks();
+        return i >= s.size();
+    }
+    bool identifier(QString* out) {
+        skipBlanks();
+        if (i >= s.size()) return false;
+        if (s[i] == QLatin1Char('[')) {
+            QString name;
+            int j = i + 1;
+            while (j < s.size()) {
+                if (s[j] == QLatin1Char(']')) {
+                    if (j + 1 < s.size() && s[j + 1] == QLatin1Char(']')) {
+                        name += QLatin1Char(']');
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                name += s[j++];
+            }
+            if (j >= s.size()) return false;
+            i = j + 1;
+            *out = name;
+            return true;
+        }
+        const int start = i;
+        while (i < s.size() && !s[i].isSpace() && s[i] != QLatin1Char('=') &&
+               s[i] != QLatin1Char('\'') && s[i] != QLatin1Char('<') && s[i] != QLatin1Char('>'))
+            ++i;
+        *out = s.mid(start, i - start);
+        return !out->isEmpty();
+    }
+    bool keyword(const char* word) {
+        skipBlanks();
+        const QString w = QString::fromLatin1(word);
+        if (s.mid(i, w.size()).compare(w, Qt::CaseInsensitive) != 0) return false;
+        const int end = i + int(w.size());
+        if (end < s.size() && !s[end].isSpace() && s[end] != QLatin1Char('\'')) return false;
+        i = end;
+        return true;
+    }
+    bool symbol(QChar c) {
+        skipBlanks();
+        if (i < s.size() && s[i] == c) {
+            ++i;
+            return true;
+        }
+        return false;
+    }
+    bool string(QString* out) {
+        skipBlanks();
+        if (i >= s.size() || s[i] != QLatin1Char('\'')) return false;
+        QString v;
+        int j = i + 1;
+        while (j < s.size()) {
+            if (s[j] == QLatin1Char('\'')) {
+                if (j + 1 < s.size() && s[j + 1] == QLatin1Char('\'')) {
+                    v += QLatin1Char('\'');
+                    j += 2;
+                    continue;
+                }
+                i = j + 1;
+                *out = v;
+                return true;
+            }
+            v += s[j++];
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+bool parseCriterion(const QString& text, Criterion* out, QString* error) {
+    out->terms.clear();
+    Lexer lx{text};
+    if (lx.atEnd()) return true;
+    auto bad = [&](const QString& why) {
+        if (error) *error = QStringLiteral("条件无效（%1）：%2").arg(why, text);
+        out->terms.clear();
+        return false;
+    };
+    for (;;) {
+        CriterionTerm t;
+        if (!lx.identifier(&t.field)) return bad(QStringLiteral("缺少字段名"));
+        if (lx.symbol(QLatin1Char('='))) {
+            t.op = CriterionTerm::Equal;
+        } else if (lx.keyword("Like")) {
+            t.op = CriterionTerm::Like;
+        } else {
+            return bad(QStringLiteral("字段 %1 后缺少“=”或“Like”").arg(t.field));
+        }
+        if (!lx.string(&t.value)) return bad(QStringLiteral("缺少带引号的值"));
+        if (t.op == CriterionTerm::Equal) {
+            t.key = t.value.toStdU16String();
+        } else if (!compileLike(t.value, &t.pattern, error)) {
+            out->terms.clear();
+            return false;
+        }
+        out->terms.push_back(std::move(t));
+        if (lx.atEnd()) return true;
+        if (!lx.keyword("And")) return bad(QStringLiteral("条件之间只能用“And”连接"));
+    }
+}
+
+} // namespace db

@@ -1,0 +1,247 @@
+#include "db/jetsql.h"
+
+#include <vector>
+
+namespace db {
+
+QString sqliteIdent(const QString& name) {
+    QString n = name;
+    n.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + n + QLatin1Char('"');
+}
+
+namespace {
+
+struct Token {
+    enum Kind { Word, Ident, String, Symbol, Space } kind;
+    QString text; // Word/Symbol/Space: as written; Ident: the name; String: the value
+};
+
+bool tokenize(const QString& s, std::vector<Token>* out, QString* error) {
+    int i = 0;
+    const int n = int(s.size());
+    while (i < n) {
+        const QChar c = s[i];
+        if (c.isSpace()) {
+            int j = i;
+            while (j < n && s[j].isSpace()) ++j;
+            out->push_back({Token::Space, QStringLiteral(" ")});
+            i = j;
+        } else if (c == QLatin1Char('[') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
+            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+            QString name;
+            int j = i + 1;
+            bool closed = false;
+            while (j < n) {
+                if (s[j] == close) {
+                    if (j + 1 < n && s[j + 1] == close) {
+                        name += close;
+                        j += 2;
+                        continue;
+                    }
+                    closed = true;
+                    break;
+                }
+                name += s[j++];
+            }
+            if (!closed) {
+                *error = QStringLiteral("语句中的名称缺少结束符：%1").arg(s);
+                return false;
+            }
+            out->push_back({Token::Ident, name});
+            i = j + 1;
+        } else if (c == QLatin1Char('\'')) {
+            QString v;
+            int j = i + 1;
+            bool closed = false;
+            while (j < n) {
+                if (s[j] == QLatin1Char('\'')) {
+                    if (j + 1 < n && s[j + 1] == QLatin1Char('\'')) {
+                        v += QLatin1Char('\'');
+                        j += 2;
+                        continue;
+                    }
+                    closed = true;
+                    break;
+                }
+                v += s[j++];
+            }
+            if (!closed) {
+                *error = QStringLiteral("语句中的文字缺少结束引号：%1").arg(s);
+                return false;
+            }
+            out->push_back({Token::String, v});
+            i = j + 1;
+        } else if (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$') ||
+                   c.unicode() >= 0x80) {
+            int j = i;
+            while (j < n && (s[j].isLetterOrNumber() || s[j] == QLatin1Char('_') ||
+                             s[j] == QLatin1Char('$') || s[j] == QLatin1Char('.') ||
+                             (s[j].unicode() >= 0x80 && !s[j].isSpace())))
+                ++j;
+            out->push_back({Token::Word, s.mid(i, j - i)});
+            i = j;
+        } else {
+            // Two-character operators first.
+            const QString two = s.mid(i, 2);
+            if (two == QLatin1String("<>") || two == QLatin1String("<=") ||
+                two == QLatin1String(">=") || two == QLatin1String("!=")) {
+                out->push_back({Token::Symbol, two});
+                i += 2;
+            } else {
+                out->push_back({Token::Symbol, QString(c)});
+                ++i;
+            }
+        }
+    }
+    return true;
+}
+
+bool isWord(const Token& t, const char* w) {
+    return t.kind == Token::Word && t.text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
+}
+
+QString quoteLiteral(const QString& v) {
+    QString q = v;
+    q.replace(QLatin1Char('\''), QLatin1String("''"));
+    return QLatin1Char('\'') + q + QLatin1Char('\'');
+}
+
+// A Jet Like pattern as an SQLite LIKE pattern with "\" as escape character.
+bool likeToSqlite(const QString& jet, QString* out, QString* error) {
+    QString r;
+    for (int i = 0; i < jet.size(); ++i) {
+        const QChar c = jet[i];
+        if (c == QLatin1Char('[')) {
+            const int close = jet.indexOf(QLatin1Char(']'), i + 2);
+            if (close < 0 || close != i + 2) {
+                *error = QStringLiteral("不支持的模式（只支持 %、_ 和 [x]）：%1").arg(jet);
+                return false;
+            }
+            const QChar lit = jet[i + 1];
+            if (lit == QLatin1Char('%') || lit == QLatin1Char('_') || lit == QLatin1Char('\\'))
+                r += QLatin1Char('\\');
+            r += lit;
+            i = close;
+        } else if (c == QLatin1Char('\\')) {
+            r += QLatin1String("\\\\");
+        } else {
+            r += c;
+        }
+    }
+    *out = r;
+    return true;
+}
+
+QString render(const std::vector<Token>& toks, size_t from, size_t to, QString* error,
+               bool* ok) {
+    QString out;
+    const Token* prevSig = nullptr; // previous significant token
+    for (size_t i = from; i < to && *ok; ++i) {
+        const Token& t = toks[i];
+        switch (t.kind) {
+        case Token::Space: out += QLatin1Char(' '); break;
+        case Token::Ident: out += sqliteIdent(t.text); break;
+        case Token::Word: out += t.text; break;
+        case Token::Symbol: out += t.text; break;
+        case Token::String:
+            if (prevSig && isWord(*prevSig, "Like")) {
+                QString pat;
+                if (!likeToSqlite(t.text, &pat, error)) {
+                    *ok = false;
+                    break;
+                }
+                out += quoteLiteral(pat) + QLatin1String(" ESCAPE '\\'");
+            } else {
+                out += quoteLiteral(t.text);
+                if (prevSig && prevSig->kind == Token::Symbol &&
+                    (prevSig->text == QLatin1String("=") || prevSig->text == QLatin1String("<>") ||
+                     prevSig->text == QLatin1String("!=")))
+                    out += QLatin1String(" COLLATE NOCASE");
+            }
+            break;
+        }
+        if (t.kind != Token::Space) prevSig = &t;
+    }
+    return out.trimmed();
+}
+
+size_t nextSig(const std::vector<Token>& toks, size_t i) {
+    while (i < toks.size() && toks[i].kind == Token::Space) ++i;
+    return i;
+}
+
+QString nameOf(const Token& t) { return t.text; }
+
+} // namespace
+
+bool translateJet(const QString& jetSql, JetStatement* out, QString* error) {
+    *out = JetStatement{};
+    std::vector<Token> toks;
+    if (!tokenize(jetSql.trimmed(), &toks, error)) return false;
+    bool ok = true;
+    const size_t first = nextSig(toks, 0);
+    if (first >= toks.size()) {
+        *error = QStringLiteral("空语句");
+        return false;
+    }
+    if (isWord(toks[first], "Delete")) {
+        // Delete [*] From t [Where ...]
+        size_t i = nextSig(toks, first + 1);
+        if (i < toks.size() && toks[i].kind == Token::Symbol && toks[i].text == QLatin1String("*"))
+            i = nextSig(toks, i + 1);
+        out->sql = QLatin1String("DELETE ") + render(toks, i, toks.size(), error, &ok);
+        out->kind = JetStatement::Other;
+        return ok;
+    }
+    if (isWord(toks[first], "Select")) {
+        // Find the top-level Into and From.
+        int depth = 0;
+        size_t into = toks.size(), from = toks.size();
+        for (size_t i = first + 1; i < toks.size(); ++i) {
+            const Token& t = toks[i];
+            if (t.kind == Token::Symbol && t.text == QLatin1String("(")) ++depth;
+            if (t.kind == Token::Symbol && t.text == QLatin1String(")")) --depth;
+            if (depth != 0) continue;
+            if (into == toks.size() && from == toks.size() && isWord(t, "Into")) into = i;
+            if (from == toks.size() && isWord(t, "From")) from = i;
+        }
+        if (into < toks.size()) {
+            const size_t target = nextSig(toks, into + 1);
+            if (target >= toks.size() ||
+                (toks[target].kind != Token::Ident && toks[target].kind != Token::Word)) {
+                *error = QStringLiteral("Select Into 语句缺少目标表：%1").arg(jetSql);
+                return false;
+            }
+            out->kind = JetStatement::SelectInto;
+            out->intoTable = nameOf(toks[target]);
+            std::vector<Token> rest(toks.begin(), toks.begin() + long(into));
+            rest.insert(rest.end(), toks.begin() + long(target) + 1, toks.end());
+            out->sql = render(rest, 0, rest.size(), error, &ok);
+            return ok;
+        }
+        out->kind = JetStatement::Select;
+        out->sql = render(toks, 0, toks.size(), error, &ok);
+        // A plain single-table select can be written back through the rowid.
+        if (from < toks.size()) {
+            const size_t list = nextSig(toks, first + 1);
+            out->selectAll = list < toks.size() && toks[list].kind == Token::Symbol &&
+                             toks[list].text == QLatin1String("*") && nextSig(toks, list + 1) == from;
+            const size_t table = nextSig(toks, from + 1);
+            if (table < toks.size() &&
+                (toks[table].kind == Token::Ident || toks[table].kind == Token::Word)) {
+                const size_t after = nextSig(toks, table + 1);
+                const bool single = after >= toks.size() || isWord(toks[after], "Where") ||
+                                    isWord(toks[after], "Order");
+                bool distinct = isWord(toks[nextSig(toks, first + 1)], "Distinct");
+                if (single && !distinct) out->baseTable = nameOf(toks[table]);
+            }
+        }
+        return ok;
+    }
+    out->kind = JetStatement::Other;
+    out->sql = render(toks, first, toks.size(), error, &ok);
+    return ok;
+}
+
+} // namespace db

@@ -1,0 +1,1050 @@
+#include "db/recordset.h"
+
+#include "db/connection_p.h"
+#include "db/criteria.h"
+#include "db/jetsql.h"
+#include "db/rowindex.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+namespace db {
+
+namespace {
+
+struct Cell {
+    uint32_t offset = 0;
+    int32_t length = -1; // -1: null
+};
+
+struct FieldInfo {
+    QString name;
+    QString declared;
+    QString origin; // column of the base table, empty when not writable
+    int size = 0;
+    bool isText = false;
+};
+
+enum PendingState : uint8_t { Clean = 0, PendingNew = 1, PendingModified = 2 };
+
+int sizeFromDeclared(const QString& declared, bool* isText) {
+    const QString up = declared.toUpper();
+    static const QRegularExpression sized(QStringLiteral("\\(\\s*(\\d+)"));
+    const QRegularExpressionMatch m = sized.match(up);
+    *isText = up.contains(QLatin1String("CHAR")) || up.contains(QLatin1String("TEXT")) ||
+              up.contains(QLatin1String("CLOB")) || up.contains(QLatin1String("MEMO")) ||
+              up.isEmpty();
+    if (m.hasMatch()) return m.captured(1).toInt();
+    if (*isText) return 536870910; // unsized text: a memo
+    if (up.contains(QLatin1String("SMALLINT"))) return 2;
+    if (up.contains(QLatin1String("TINYINT")) || up.contains(QLatin1String("BOOL"))) return 1;
+    if (up.contains(QLatin1String("INT"))) return 4;
+    return 8; // double, currency, date
+}
+
+bool isBlank(char16_t c) { return c == u' '; }
+
+} // namespace
+
+// The rows of one query, shared by a recordset and its clones.
+struct RowStore {
+    std::shared_ptr<ConnectionData> conn;
+    QString baseTable;
+    bool hasRowids = false;
+    std::vector<FieldInfo> fields;
+    int columns = 0;
+    std::vector<char16_t> arena;
+    std::vector<Cell> cells;
+    std::vector<qint64> rowids;
+    std::vector<uint8_t> pending;
+    std::unordered_map<int, std::vector<Cell>> originals;  // batch: cells before the edit
+    std::unordered_map<int, std::vector<uint8_t>> dirtyCols; // batch: columns to write
+    PositionTree tree;
+    std::vector<std::unique_ptr<EqualityIndex>> equalityIndexes;
+    std::vector<std::unique_ptr<BigramIndex>> bigramIndexes;
+    std::unordered_map<qint64, int> slotOfRowid; // built on first use
+    bool rowidMapBuilt = false;
+    uint64_t deleteGeneration = 0;
+    std::vector<Recordset*> attached;
+    std::map<QString, sqlite3_stmt*> statements;
+    int quiet = 0;
+
+    ~RowStore() {
+        for (auto& [k, s] : statements) sqlite3_finalize(s);
+    }
+    int slotCount() const { return int(rowids.size()); }
+    const Cell& cell(int slot, int col) const { return cells[size_t(slot) * size_t(columns) + size_t(col)]; }
+    Cell& cell(int slot, int col) { return cells[size_t(slot) * size_t(columns) + size_t(col)]; }
+    const char16_t* chars(const Cell& c) const { return arena.data() + c.offset; }
+    QVariant value(int slot, int col) const {
+        const Cell& c = cell(slot, col);
+        if (c.length < 0) return QVariant();
+        return QString(reinterpret_cast<const QChar*>(chars(c)), c.length);
+    }
+    Cell store(const QVariant& v) {
+        if (v.isNull()) return Cell{};
+        const QString s = v.toString();
+        Cell c{uint32_t(arena.size()), int32_t(s.size())};
+        const char16_t* p = reinterpret_cast<const char16_t*>(s.utf16());
+        arena.insert(arena.end(), p, p + s.size());
+        return c;
+    }
+    Cell storeRaw(const void* text16, int bytes) {
+        Cell c{uint32_t(arena.size()), int32_t(bytes / 2)};
+        const char16_t* p = static_cast<const char16_t*>(text16);
+        arena.insert(arena.end(), p, p + bytes / 2);
+        return c;
+    }
+    bool keyOf(const std::vector<int>& cols, int slot, uint64_t* hash) const {
+        uint64_t h = 1469598103934665603ull;
+        for (int c : cols) {
+            const Cell& cl = cell(slot, c);
+            if (cl.length < 0) return false;
+            h = hashFolded(chars(cl), cl.length, h);
+        }
+        *hash = h;
+        return true;
+    }
+    int slotForRowid(qint64 rowid) {
+        if (!rowidMapBuilt) {
+            slotOfRowid.clear();
+            for (int s = 0; s < slotCount(); ++s)
+                if (rowids[size_t(s)] != 0) slotOfRowid[rowids[size_t(s)]] = s;
+            rowidMapBuilt = true;
+        }
+        auto it = slotOfRowid.find(rowid);
+        return it == slotOfRowid.end() ? -1 : it->second;
+    }
+    void setRowid(int slot, qint64 rowid) {
+        rowids[size_t(slot)] = rowid;
+        if (rowidMapBuilt) slotOfRowid[rowid] = slot;
+    }
+    EqualityIndex* equalityIndex(const std::vector<int>& cols) {
+        for (auto& ix : equalityIndexes)
+            if (ix->columns() == cols) return ix.get();
+        auto ix = std::make_unique<EqualityIndex>(cols);
+        ix->build(slotCount(), [&](int s, uint64_t* h) { return keyOf(cols, s, h); });
+        equalityIndexes.push_back(std::move(ix));
+        return equalityIndexes.back().get();
+    }
+    BigramIndex* bigramIndex(int col) {
+        for (auto& ix : bigramIndexes)
+            if (ix->column() == col) return ix.get();
+        auto ix = std::make_unique<BigramIndex>(col);
+        ix->build(slotCount(), [&](int s, std::u16string* t) { return textOf(s, col, t); });
+        bigramIndexes.push_back(std::move(ix));
+        return bigramIndexes.back().get();
+    }
+    bool textOf(int slot, int col, std::u16string* t) const {
+        const Cell& c = cell(slot, col);
+        if (c.length < 0) return false;
+        t->assign(chars(c), size_t(c.length));
+        return true;
+    }
+    void reindex(int slot, const std::vector<uint8_t>* changed, bool added) {
+        for (auto& ix : equalityIndexes) {
+            bool touches = added || !changed;
+            for (int c : ix->columns())
+                if (changed && (*changed)[size_t(c)]) touches = true;
+            if (!touches) continue;
+            const auto& cols = ix->columns();
+            auto key = [&](int s, uint64_t* h) { return keyOf(cols, s, h); };
+            if (added) ix->add(slot, key);
+            else ix->update(slot, key);
+        }
+        for (auto& ix : bigramIndexes) {
+            if (!added && changed && !(*changed)[size_t(ix->column())]) continue;
+            const int col = ix->column();
+            ix->touch(slot, [&](int s, std::u16string* t) { return textOf(s, col, t); });
+        }
+    }
+    bool matches(const Criterion& c, int slot) const {
+        for (const CriterionTerm& t : c.terms) {
+            const Cell& cl = cell(slot, t.column);
+            if (cl.length < 0) return false;
+            if (t.op == CriterionTerm::Equal) {
+                if (!equalsFolded(chars(cl), cl.length, t.key.data(), int(t.key.size()))) return false;
+            } else if (!likeMatch(t.pattern, chars(cl), cl.length)) {
+                return false;
+            }
+        }
+        return true;
+    }
+    sqlite3_stmt* statement(const QString& sql, QString* error) {
+        auto it = statements.find(sql);
+        if (it != statements.end()) {
+            sqlite3_reset(it->second);
+            sqlite3_clear_bindings(it->second);
+            return it->second;
+        }
+        sqlite3_stmt* st = nullptr;
+        const QByteArray u = sql.toUtf8();
+        if (sqlite3_prepare_v2(conn->db, u.constData(), int(u.size()), &st, nullptr) != SQLITE_OK) {
+            *error = conn->sqliteError(sql);
+            return nullptr;
+        }
+        statements[sql] = st;
+        return st;
+    }
+};
+
+// The per-recordset part: the current row, the filter, the edit buffer.
+struct RecordsetView {
+    enum State { Bof, Eof, OnRow, OnDeleted };
+    State state = Eof;
+    int cur = -1;
+    bool filtered = false;
+    Criterion criterion;
+    std::vector<int> rows; // filtered: matching slotCount in ascending order
+    uint64_t seenDeletes = 0;
+    bool editing = false;
+    bool adding = false;
+    std::vector<QVariant> buffer;
+    std::vector<uint8_t> dirty;
+};
+
+Recordset::Recordset(QObject* parent) : QObject(parent), view_(std::make_unique<RecordsetView>()) {}
+
+Recordset::~Recordset() { close(); }
+
+bool Recordset::fail(const QString& message) const {
+    error_ = message;
+    return false;
+}
+
+bool Recordset::isOpen() const { return bool(store_); }
+
+bool Recordset::isUpdatable() const {
+    return store_ && store_->hasRowids && lock_ != LockType::ReadOnly;
+}
+
+void Recordset::close() {
+    if (store_) {
+        auto& a = store_->attached;
+        a.erase(std::remove(a.begin(), a.end(), this), a.end());
+    }
+    const bool was = bool(store_);
+    store_.reset();
+    *view_ = RecordsetView{};
+    filter_.clear();
+    if (was) emit rowsReset();
+}
+
+static QString formatReal(double d) {
+    QString s = QString::number(d, 'g', 15);
+    return s;
+}
+
+bool Recordset::open(const QString& jetSql, const Connection& connection, CursorType type,
+                     LockType lock) {
+    close();
+    error_.clear();
+    connection_ = connection;
+    source_ = jetSql;
+    type_ = type;
+    lock_ = lock;
+    auto conn = connection.data();
+    if (!conn || !conn->db) return fail(QStringLiteral("数据库连接没有打开"));
+    JetStatement st;
+    QString error;
+    if (!translateJet(jetSql, &st, &error)) return fail(error);
+    if (st.kind != JetStatement::Select) {
+        Connection c = connection;
+        if (!c.execute(jetSql)) return fail(c.errorString());
+        return true; // a statement without rows leaves the recordset closed
+    }
+    auto store = std::make_shared<RowStore>();
+    store->conn = conn;
+    sqlite3_stmt* stmt = nullptr;
+    bool withRowid = false;
+    if (!st.baseTable.isEmpty()) {
+        const QString sql = QStringLiteral("SELECT rowid, ") + st.sql.mid(6).trimmed();
+        const QByteArray u = sql.toUtf8();
+        withRowid = sqlite3_prepare_v2(conn->db, u.constData(), int(u.size()), &stmt, nullptr) == SQLITE_OK;
+        if (!withRowid) {
+            sqlite3_finalize(stmt);
+            stmt = nullptr;
+        }
+    }
+    if (!stmt) {
+        const QByteArray u = st.sql.toUtf8();
+        if (sqlite3_prepare_v2(conn->db, u.constData(), int(u.size()), &stmt, nullptr) != SQLITE_OK)
+            return fail(conn->sqliteError(jetSql));
+    }
+    const int first = withRowid ? 1 : 0;
+    const int total = sqlite3_column_count(stmt);
+    store->columns = total - first;
+    store->hasRowids = withRowid;
+    store->baseTable = st.baseTable;
+    for (int i = first; i < total; ++i) {
+        FieldInfo f;
+        f.name = QString::fromUtf8(sqlite3_column_name(stmt, i));
+        const char* decl = sqlite3_column_decltype(stmt, i);
+        f.declared = decl ? QString::fromUtf8(decl) : QString();
+        f.size = sizeFromDeclared(f.declared, &f.isText);
+        const char* origin = sqlite3_column_origin_name(stmt, i);
+        const char* table = sqlite3_column_table_name(stmt, i);
+        if (withRowid && origin && table &&
+            QString::fromUtf8(table).compare(st.baseTable, Qt::CaseInsensitive) == 0)
+            f.origin = QString::fromUtf8(origin);
+        store->fields.push_back(f);
+    }
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        store->rowids.push_back(withRowid ? sqlite3_column_int64(stmt, 0) : 0);
+        for (int i = first; i < total; ++i) {
+            switch (sqlite3_column_type(stmt, i)) {
+            case SQLITE_NULL:
+            case SQLITE_BLOB: store->cells.push_back(Cell{}); break;
+            case SQLITE_FLOAT:
+                store->cells.push_back(store->store(formatReal(sqlite3_column_double(stmt, i))));
+                break;
+            default: {
+                const void* p = sqlite3_column_text16(stmt, i);
+                const int bytes = sqlite3_column_bytes16(stmt, i);
+                store->cells.push_back(store->storeRaw(p, bytes));
+            }
+            }
+        }
+    }
+    if (rc != SQLITE_DONE) {
+        const QString err = conn->sqliteError(jetSql);
+        sqlite3_finalize(stmt);
+        return fail(err);
+    }
+    sqlite3_finalize(stmt);
+    store->pending.assign(size_t(store->slotCount()), Clean);
+    store->tree.reset(store->slotCount());
+    store->attached.push_back(this);
+    store_ = store;
+    *view_ = RecordsetView{};
+    view_->seenDeletes = store_->deleteGeneration;
+    if (store_->tree.count() > 0) setCurrentSlot(store_->tree.select(1));
+    else view_->state = RecordsetView::Eof;
+    notifyReset();
+    return true;
+}
+
+std::shared_ptr<Recordset> Recordset::clone() const {
+    auto r = std::make_shared<Recordset>();
+    if (!store_) return r;
+    r->location_ = location_;
+    r->type_ = type_;
+    r->lock_ = lock_;
+    r->connection_ = connection_;
+    r->source_ = source_;
+    r->store_ = store_;
+    store_->attached.push_back(r.get());
+    r->view_->seenDeletes = store_->deleteGeneration;
+    if (store_->tree.count() > 0) r->setCurrentSlot(store_->tree.select(1));
+    return r;
+}
+
+// ---- the view: rows in order, positions ----------------------------------------------------
+
+static void purge(RowStore& s, RecordsetView& v) {
+    if (!v.filtered || v.seenDeletes == s.deleteGeneration) return;
+    v.rows.erase(std::remove_if(v.rows.begin(), v.rows.end(), [&](int slot) { return !s.tree.live(slot); }),
+                 v.rows.end());
+    v.seenDeletes = s.deleteGeneration;
+}
+
+int Recordset::recordCount() const {
+    if (!store_) return 0;
+    purge(*store_, *view_);
+    return view_->filtered ? int(view_->rows.size()) : store_->tree.count();
+}
+
+int Recordset::slotAt(int row) const {
+    if (!store_ || row < 0) return -1;
+    purge(*store_, *view_);
+    if (view_->filtered) return row < int(view_->rows.size()) ? view_->rows[size_t(row)] : -1;
+    return store_->tree.select(row + 1);
+}
+
+// Row index of a slot in the view; for a slot that is not visible, the index of the first
+// visible slot after it (so "deleted" rows sit where their successor is).
+int Recordset::rowOfSlot(int slot) const {
+    purge(*store_, *view_);
+    if (view_->filtered)
+        return int(std::lower_bound(view_->rows.begin(), view_->rows.end(), slot) - view_->rows.begin());
+    return store_->tree.rank(slot) - (store_->tree.live(slot) ? 1 : 0);
+}
+
+void Recordset::setCurrentSlot(int slot) {
+    if (slot < 0) {
+        view_->state = RecordsetView::Eof;
+        view_->cur = -1;
+    } else {
+        view_->state = RecordsetView::OnRow;
+        view_->cur = slot;
+    }
+    if (store_ && store_->quiet == 0) emit currentRowChanged(currentRow());
+}
+
+int Recordset::currentRow() const {
+    if (!store_ || view_->state != RecordsetView::OnRow) return -1;
+    return rowOfSlot(view_->cur);
+}
+
+int Recordset::absolutePosition() const {
+    if (!store_) return 0;
+    if (view_->adding) return recordCount() + 1;
+    if (view_->state == RecordsetView::OnRow) return rowOfSlot(view_->cur) + 1;
+    if (view_->state == RecordsetView::OnDeleted) {
+        const int r = rowOfSlot(view_->cur);
+        return r < recordCount() ? r + 1 : 0;
+    }
+    return 0;
+}
+
+bool Recordset::ensureRow() const {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (view_->adding) return true;
+    if (view_->state == RecordsetView::OnDeleted) return fail(QStringLiteral("当前记录已被删除"));
+    if (view_->state != RecordsetView::OnRow || !store_->tree.live(view_->cur))
+        return fail(QStringLiteral("没有当前记录（已到记录集的开头或末尾）"));
+    return true;
+}
+
+bool Recordset::isEof() const {
+    if (!store_) return true;
+    return view_->state == RecordsetView::Eof || recordCount() == 0;
+}
+
+bool Recordset::isBof() const {
+    if (!store_) return true;
+    return view_->state == RecordsetView::Bof || recordCount() == 0;
+}
+
+bool Recordset::setAbsolutePosition(int position) {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (position < 1 || position > recordCount())
+        return fail(QStringLiteral("记录号 %1 超出范围（1～%2）").arg(position).arg(recordCount()));
+    if (!commitEdit()) return false;
+    setCurrentSlot(slotAt(position - 1));
+    return true;
+}
+
+bool Recordset::moveFirst() {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (!commitEdit()) return false;
+    setCurrentSlot(recordCount() > 0 ? slotAt(0) : -1);
+    return true;
+}
+
+bool Recordset::moveLast() {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (!commitEdit()) return false;
+    const int n = recordCount();
+    setCurrentSlot(n > 0 ? slotAt(n - 1) : -1);
+    return true;
+}
+
+bool Recordset::moveNext() {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (!commitEdit()) return false;
+    const int n = recordCount();
+    int row;
+    switch (view_->state) {
+    case RecordsetView::Eof: return fail(QStringLiteral("已到记录集末尾"));
+    case RecordsetView::Bof: row = 0; break;
+    case RecordsetView::OnDeleted: row = rowOfSlot(view_->cur); break;
+    default: row = rowOfSlot(view_->cur) + 1; break;
+    }
+    setCurrentSlot(row < n ? slotAt(row) : -1);
+    return true;
+}
+
+bool Recordset::movePrevious() {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (!commitEdit()) return false;
+    int row;
+    switch (view_->state) {
+    case RecordsetView::Bof: return fail(QStringLiteral("已到记录集开头"));
+    case RecordsetView::Eof: row = recordCount() - 1; break;
+    default: row = rowOfSlot(view_->cur) - 1; break;
+    }
+    if (row < 0) {
+        view_->state = RecordsetView::Bof;
+        view_->cur = -1;
+        if (store_->quiet == 0) emit currentRowChanged(-1);
+    } else {
+        setCurrentSlot(slotAt(row));
+    }
+    return true;
+}
+
+Bookmark Recordset::bookmark() const {
+    if (!ensureRow() || view_->adding) return 0;
+    const qint64 id = store_->rowids[size_t(view_->cur)];
+    return id != 0 ? id : -(qint64(view_->cur) + 1);
+}
+
+bool Recordset::setBookmark(Bookmark mark) {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    const int slot = mark < 0 ? int(-mark - 1) : store_->slotForRowid(mark);
+    if (slot < 0 || slot >= store_->slotCount() || !store_->tree.live(slot))
+        return fail(QStringLiteral("书签指向的记录已不存在"));
+    if (view_->filtered) {
+        purge(*store_, *view_);
+        if (!std::binary_search(view_->rows.begin(), view_->rows.end(), slot))
+            return fail(QStringLiteral("书签指向的记录不在当前筛选结果中"));
+    }
+    if (!commitEdit()) return false;
+    setCurrentSlot(slot);
+    return true;
+}
+
+// ---- fields and values -------------------------------------------------------------------
+
+int Recordset::fieldCount() const { return store_ ? store_->columns : 0; }
+
+QString Recordset::fieldName(int index) const {
+    if (!store_ || index < 0 || index >= store_->columns) return {};
+    return store_->fields[size_t(index)].name;
+}
+
+QStringList Recordset::fieldNames() const {
+    QStringList names;
+    for (int i = 0; i < fieldCount(); ++i) names << fieldName(i);
+    return names;
+}
+
+int Recordset::fieldIndex(const QString& name) const {
+    if (!store_) return -1;
+    for (int i = 0; i < store_->columns; ++i)
+        if (store_->fields[size_t(i)].name.compare(name, Qt::CaseInsensitive) == 0) return i;
+    return -1;
+}
+
+int Recordset::definedSize(int index) const {
+    if (!store_ || index < 0 || index >= store_->columns) return 0;
+    return store_->fields[size_t(index)].size;
+}
+
+QString Recordset::declaredType(int index) const {
+    if (!store_ || index < 0 || index >= store_->columns) return {};
+    return store_->fields[size_t(index)].declared;
+}
+
+QVariant Recordset::value(int index) const {
+    if (!ensureRow()) return QVariant();
+    if (index < 0 || index >= store_->columns) {
+        fail(QStringLiteral("字段序号 %1 超出范围").arg(index));
+        return QVariant();
+    }
+    if ((view_->editing || view_->adding) && view_->dirty[size_t(index)]) return view_->buffer[size_t(index)];
+    if (view_->adding) return QVariant();
+    return store_->value(view_->cur, index);
+}
+
+QVariant Recordset::value(const QString& name) const {
+    const int i = fieldIndex(name);
+    if (i < 0) {
+        fail(QStringLiteral("字段不存在：%1").arg(name));
+        return QVariant();
+    }
+    return value(i);
+}
+
+static QString trimBlanks(const QString& s) {
+    int b = 0, e = int(s.size());
+    while (b < e && s[b] == QLatin1Char(' ')) ++b;
+    while (e > b && s[e - 1] == QLatin1Char(' ')) --e;
+    return (b == 0 && e == s.size()) ? s : s.mid(b, e - b);
+}
+
+QString Recordset::text(int index) const { return trimBlanks(value(index).toString()); }
+
+QString Recordset::text(const QString& name) const { return trimBlanks(value(name).toString()); }
+
+QVariant Recordset::valueAt(int row, int column) const {
+    if (!store_ || column < 0 || column >= store_->columns) return QVariant();
+    const int slot = slotAt(row);
+    if (slot < 0) return QVariant();
+    if ((view_->editing) && slot == view_->cur && view_->dirty[size_t(column)])
+        return view_->buffer[size_t(column)];
+    return store_->value(slot, column);
+}
+
+// ---- editing -----------------------------------------------------------------------------
+
+bool Recordset::setValue(int index, const QVariant& value) {
+    if (!ensureRow()) return false;
+    if (index < 0 || index >= store_->columns) return fail(QStringLiteral("字段序号 %1 超出范围").arg(index));
+    if (lock_ == LockType::ReadOnly || !store_->hasRowids)
+        return fail(QStringLiteral("此记录集是只读的，不能修改"));
+    if (!view_->editing && !view_->adding) {
+        view_->editing = true;
+        view_->buffer.assign(size_t(store_->columns), QVariant());
+        view_->dirty.assign(size_t(store_->columns), 0);
+    }
+    view_->buffer[size_t(index)] = value.isNull() ? QVariant() : QVariant(value.toString());
+    view_->dirty[size_t(index)] = 1;
+    return true;
+}
+
+bool Recordset::setValue(const QString& name, const QVariant& value) {
+    const int i = fieldIndex(name);
+    if (i < 0) return fail(QStringLiteral("字段不存在：%1").arg(name));
+    return setValue(i, value);
+}
+
+bool Recordset::addNew() {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (lock_ == LockType::ReadOnly || !store_->hasRowids)
+        return fail(QStringLiteral("此记录集是只读的，不能添加记录"));
+    if (!commitEdit()) return false;
+    view_->adding = true;
+    view_->editing = false;
+    view_->buffer.assign(size_t(store_->columns), QVariant());
+    view_->dirty.assign(size_t(store_->columns), 0);
+    return true;
+}
+
+bool Recordset::isEditing() const { return view_->editing || view_->adding; }
+
+void Recordset::cancelUpdate() {
+    view_->editing = view_->adding = false;
+    view_->buffer.clear();
+    view_->dirty.clear();
+}
+
+bool Recordset::commitEdit() {
+    if (!view_->editing && !view_->adding) return true;
+    return update();
+}
+
+// Writes one row to the base table: an insert for a new slot, else an update of the given
+// columns. Values are checked against the defined sizes first, so nothing is cut.
+bool Recordset::writeThrough(int slot, const std::vector<QVariant>* values, bool isNew) {
+    RowStore& s = *store_;
+    const std::vector<uint8_t>& cols =
+        isNew ? std::vector<uint8_t>(size_t(s.columns), 1) : s.dirtyCols[slot];
+    QStringList names;
+    std::vector<QVariant> binds;
+    for (int c = 0; c < s.columns; ++c) {
+        if (!cols[size_t(c)]) continue;
+        const FieldInfo& f = s.fields[size_t(c)];
+        if (f.origin.isEmpty()) continue;
+        const QVariant v = values ? (*values)[size_t(c)] : s.value(slot, c);
+        if (isNew && v.isNull()) continue;
+        if (f.isText && !v.isNull() && v.toString().size() > f.size)
+            return fail(QStringLiteral("字段“%1”的值长度为 %2，超过了字段的定义长度 %3，未写入")
+                            .arg(f.name)
+                            .arg(v.toString().size())
+                            .arg(f.size));
+        names << sqliteIdent(f.origin);
+        binds.push_back(v);
+    }
+    QString sql;
+    const QString table = sqliteIdent(s.baseTable);
+    if (isNew) {
+        if (names.isEmpty()) sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
+        else {
+            QStringList marks;
+            for (int i = 0; i < names.size(); ++i) marks << QStringLiteral("?");
+            sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                      .arg(table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+        }
+    } else {
+        if (names.isEmpty()) return true;
+        QStringList sets;
+        for (const QString& n : names) sets << n + QStringLiteral("=?");
+        sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(table, sets.join(QLatin1Char(',')));
+    }
+    QString error;
+    sqlite3_stmt* st = s.statement(sql, &error);
+    if (!st) return fail(error);
+    int i = 1;
+    for (const QVariant& v : binds) {
+        if (v.isNull()) sqlite3_bind_null(st, i++);
+        else {
+            const QString t = v.toString();
+            sqlite3_bind_text16(st, i++, t.utf16(), int(t.size() * 2), SQLITE_TRANSIENT);
+        }
+    }
+    if (!isNew) sqlite3_bind_int64(st, i, s.rowids[size_t(slot)]);
+    const int rc = sqlite3_step(st);
+    sqlite3_reset(st);
+    if (rc != SQLITE_DONE) return fail(s.conn->sqliteError(sql));
+    if (isNew) s.setRowid(slot, sqlite3_last_insert_rowid(s.conn->db));
+    return true;
+}
+
+bool Recordset::update() {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (!view_->editing && !view_->adding) return true;
+    RowStore& s = *store_;
+    const bool batch = lock_ == LockType::BatchOptimistic;
+    if (view_->adding) {
+        // The new row joins the store (and this view) at the end.
+        if (!batch) {
+            const int slot = s.slotCount();
+            s.rowids.push_back(0);
+            s.pending.push_back(Clean);
+            for (int c = 0; c < s.columns; ++c) s.cells.push_back(s.store(view_->buffer[size_t(c)]));
+            if (!writeThrough(slot, &view_->buffer, true)) {
+                s.rowids.pop_back();
+                s.pending.pop_back();
+                s.cells.resize(s.cells.size() - size_t(s.columns));
+                return false;
+            }
+        } else {
+            s.rowids.push_back(0);
+            s.pending.push_back(PendingNew);
+            for (int c = 0; c < s.columns; ++c) s.cells.push_back(s.store(view_->buffer[size_t(c)]));
+        }
+        const int slot = s.slotCount() - 1;
+        s.tree.append();
+        if (view_->filtered) view_->rows.push_back(slot);
+        s.reindex(slot, nullptr, true);
+        view_->adding = false;
+        view_->buffer.clear();
+        view_->dirty.clear();
+        const int row = rowOfSlot(slot);
+        if (s.quiet == 0)
+            for (Recordset* r : s.attached)
+                if (r == this || !r->view_->filtered) emit r->rowsInserted(r->rowOfSlot(slot), r->rowOfSlot(slot));
+        (void)row;
+        setCurrentSlot(slot);
+        return true;
+    }
+    // Edit of an existing row.
+    const int slot = view_->cur;
+    if (!s.tree.live(slot)) return fail(QStringLiteral("当前记录已被删除"));
+    std::vector<uint8_t>& cols = s.dirtyCols[slot];
+    if (cols.empty()) cols.assign(size_t(s.columns), 0);
+    for (int c = 0; c < s.columns; ++c)
+        if (view_->dirty[size_t(c)]) cols[size_t(c)] = 1;
+    if (!batch || s.pending[size_t(slot)] == Clean) {
+        if (!batch && s.pending[size_t(slot)] != PendingNew) {
+            if (!writeThrough(slot, &view_->buffer, false)) {
+                s.dirtyCols.erase(slot);
+                return false;
+            }
+            s.dirtyCols.erase(slot);
+        } else if (batch) {
+            // Remember the row as it was, for cancelBatch().
+            std::vector<Cell> orig(size_t(s.columns));
+            for (int c = 0; c < s.columns; ++c) orig[size_t(c)] = s.cell(slot, c);
+            s.originals[slot] = std::move(orig);
+            s.pending[size_t(slot)] = PendingModified;
+        }
+    }
+    for (int c = 0; c < s.columns; ++c)
+        if (view_->dirty[size_t(c)]) s.cell(slot, c) = s.store(view_->buffer[size_t(c)]);
+    const std::vector<uint8_t> changed = view_->dirty;
+    view_->editing = false;
+    view_->buffer.clear();
+    view_->dirty.clear();
+    s.reindex(slot, &changed, false);
+    if (s.quiet == 0)
+        for (Recordset* r : s.attached) {
+            const int row = r->rowOfSlot(slot);
+            if (row < r->recordCount() && r->slotAt(row) == slot) emit r->rowChanged(row);
+        }
+    return true;
+}
+
+bool Recordset::deleteCurrent() {
+    if (view_->adding) {
+        cancelUpdate();
+        return true;
+    }
+    if (!ensureRow()) return false;
+    if (lock_ == LockType::ReadOnly || !store_->hasRowids)
+        return fail(QStringLiteral("此记录集是只读的，不能删除记录"));
+    cancelUpdate();
+    RowStore& s = *store_;
+    const int slot = view_->cur;
+    if (s.pending[size_t(slot)] != PendingNew) {
+        QString error;
+        const QString sql = QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(sqliteIdent(s.baseTable));
+        sqlite3_stmt* st = s.statement(sql, &error);
+        if (!st) return fail(error);
+        sqlite3_bind_int64(st, 1, s.rowids[size_t(slot)]);
+        const int rc = sqlite3_step(st);
+        sqlite3_reset(st);
+        if (rc != SQLITE_DONE) return fail(s.conn->sqliteError(sql));
+        if (sqlite3_changes(s.conn->db) == 0 && s.conn->kind == SourceKind::Sqlite)
+            return fail(QStringLiteral("记录已被其他操作删除或修改，未能删除"));
+    }
+    // Rows of every view that shows the slot, before it goes.
+    std::vector<std::pair<Recordset*, int>> shown;
+    if (s.quiet == 0)
+        for (Recordset* r : s.attached) {
+            const int row = r->rowOfSlot(slot);
+            if (row < r->recordCount() && r->slotAt(row) == slot) shown.push_back({r, row});
+        }
+    s.tree.kill(slot);
+    s.pending[size_t(slot)] = Clean;
+    s.originals.erase(slot);
+    s.dirtyCols.erase(slot);
+    ++s.deleteGeneration;
+    view_->state = RecordsetView::OnDeleted;
+    for (auto& [r, row] : shown) emit r->rowsRemoved(row, row);
+    return true;
+}
+
+// ---- filter and find ---------------------------------------------------------------------
+
+namespace {
+
+bool resolve(const RowStore& s, Criterion* c, QString* error) {
+    for (CriterionTerm& t : c->terms) {
+        t.column = -1;
+        for (int i = 0; i < s.columns; ++i)
+            if (s.fields[size_t(i)].name.compare(t.field, Qt::CaseInsensitive) == 0) {
+                t.column = i;
+                break;
+            }
+        if (t.column < 0) {
+            *error = QStringLiteral("条件中的字段不存在：%1").arg(t.field);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Candidate slotCount for a criterion, ascending, from a chosen index; all == every slot.
+struct Candidates {
+    bool all = false;
+    std::vector<int> list;
+};
+
+Candidates candidatesFor(RowStore& s, const Criterion& c) {
+    Candidates out;
+    std::vector<const CriterionTerm*> eq;
+    for (const CriterionTerm& t : c.terms)
+        if (t.op == CriterionTerm::Equal) eq.push_back(&t);
+    if (!eq.empty()) {
+        std::sort(eq.begin(), eq.end(), [](auto* a, auto* b) { return a->column < b->column; });
+        std::vector<int> cols;
+        uint64_t h = 1469598103934665603ull;
+        for (const CriterionTerm* t : eq) {
+            cols.push_back(t->column);
+            h = hashFolded(t->key.data(), int(t->key.size()), h);
+        }
+        EqualityIndex* ix = s.equalityIndex(cols);
+        for (int slot = ix->head(h); slot >= 0; slot = ix->next(slot)) out.list.push_back(slot);
+        return out;
+    }
+    // Like terms only: the rarest bigram of their literal runs.
+    const CriterionTerm* best = nullptr;
+    char16_t ba = 0, bb = 0;
+    size_t bestCost = size_t(-1);
+    for (const CriterionTerm& t : c.terms) {
+        for (const std::u16string& run : likeLiteralRuns(t.pattern)) {
+            if (run.size() < 2) continue;
+            BigramIndex* ix = s.bigramIndex(t.column);
+            for (size_t i = 0; i + 1 < run.size(); ++i) {
+                const size_t cost = ix->estimate(run[i], run[i + 1]);
+                if (cost < bestCost) {
+                    bestCost = cost;
+                    best = &t;
+                    ba = run[i];
+                    bb = run[i + 1];
+                }
+            }
+        }
+    }
+    if (!best) {
+        out.all = true;
+        return out;
+    }
+    out.list = s.bigramIndex(best->column)->candidates(ba, bb);
+    return out;
+}
+
+} // namespace
+
+bool Recordset::setFilter(const QString& criterion) {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (!commitEdit()) return false;
+    RowStore& s = *store_;
+    if (criterion.trimmed().isEmpty()) {
+        view_->filtered = false;
+        view_->rows.clear();
+        view_->criterion = Criterion{};
+        filter_.clear();
+    } else {
+        Criterion c;
+        QString error;
+        if (!parseCriterion(criterion, &c, &error) || !resolve(s, &c, &error)) return fail(error);
+        Candidates cand = candidatesFor(s, c);
+        std::vector<int> rows;
+        if (cand.all) {
+            for (int slot = 0; slot < s.slotCount(); ++slot)
+                if (s.tree.live(slot) && s.matches(c, slot)) rows.push_back(slot);
+        } else {
+            for (int slot : cand.list)
+                if (s.tree.live(slot) && s.matches(c, slot)) rows.push_back(slot);
+        }
+        view_->filtered = true;
+        view_->rows = std::move(rows);
+        view_->seenDeletes = s.deleteGeneration;
+        view_->criterion = std::move(c);
+        filter_ = criterion;
+    }
+    setCurrentSlot(recordCount() > 0 ? slotAt(0) : -1);
+    notifyReset();
+    return true;
+}
+
+bool Recordset::find(const QString& criterion) {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (!commitEdit()) return false;
+    RowStore& s = *store_;
+    Criterion c;
+    QString error;
+    if (!parseCriterion(criterion, &c, &error) || !resolve(s, &c, &error)) return fail(error);
+    if (c.empty()) return fail(QStringLiteral("查找条件为空"));
+    int start;
+    switch (view_->state) {
+    case RecordsetView::Eof: return false;
+    case RecordsetView::Bof: start = 0; break;
+    case RecordsetView::OnDeleted: start = view_->cur + 1; break;
+    default: start = view_->cur; break;
+    }
+    purge(s, *view_);
+    auto visible = [&](int slot) {
+        if (!s.tree.live(slot)) return false;
+        return !view_->filtered || std::binary_search(view_->rows.begin(), view_->rows.end(), slot);
+    };
+    Candidates cand = candidatesFor(s, c);
+    int found = -1;
+    if (cand.all) {
+        for (int row = rowOfSlot(start), n = recordCount(); row < n; ++row) {
+            const int slot = slotAt(row);
+            if (s.matches(c, slot)) {
+                found = slot;
+                break;
+            }
+        }
+    } else {
+        auto it = std::lower_bound(cand.list.begin(), cand.list.end(), start);
+        for (; it != cand.list.end(); ++it)
+            if (visible(*it) && s.matches(c, *it)) {
+                found = *it;
+                break;
+            }
+    }
+    setCurrentSlot(found);
+    return found >= 0;
+}
+
+bool Recordset::requery() {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (hasPendingChanges()) return fail(QStringLiteral("有未保存的修改，请先保存或取消"));
+    cancelUpdate();
+    const QString filter = filter_;
+    const QString source = source_;
+    const Connection conn = connection_;
+    const LockType lock = lock_;
+    const CursorType type = type_;
+    if (!open(source, conn, type, lock)) return false;
+    if (!filter.isEmpty()) return setFilter(filter);
+    return true;
+}
+
+bool Recordset::hasPendingChanges() const {
+    if (!store_) return false;
+    for (uint8_t p : store_->pending)
+        if (p != Clean) return true;
+    return false;
+}
+
+bool Recordset::updateBatch() {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (!commitEdit()) return false;
+    RowStore& s = *store_;
+    std::vector<int> todo;
+    for (int slot = 0; slot < s.slotCount(); ++slot)
+        if (s.pending[size_t(slot)] != Clean && s.tree.live(slot)) todo.push_back(slot);
+    if (todo.empty()) return true;
+    Connection conn = connection_;
+    if (!conn.beginTransaction()) return fail(conn.errorString());
+    std::vector<qint64> newRowids;
+    for (int slot : todo) {
+        const bool isNew = s.pending[size_t(slot)] == PendingNew;
+        if (!writeThrough(slot, nullptr, isNew)) {
+            const QString err = error_;
+            conn.rollback();
+            for (int t : todo)
+                if (s.pending[size_t(t)] == PendingNew) s.rowids[size_t(t)] = 0;
+            return fail(err);
+        }
+    }
+    if (!conn.commit()) {
+        for (int t : todo)
+            if (s.pending[size_t(t)] == PendingNew) s.rowids[size_t(t)] = 0;
+        return fail(conn.errorString());
+    }
+    for (int slot : todo) {
+        s.pending[size_t(slot)] = Clean;
+        s.originals.erase(slot);
+        s.dirtyCols.erase(slot);
+    }
+    return true;
+}
+
+bool Recordset::cancelBatch() {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    cancelUpdate();
+    RowStore& s = *store_;
+    bool any = false;
+    for (int slot = 0; slot < s.slotCount(); ++slot) {
+        if (s.pending[size_t(slot)] == PendingNew) {
+            s.tree.kill(slot);
+            ++s.deleteGeneration;
+            any = true;
+        } else if (s.pending[size_t(slot)] == PendingModified) {
+            const std::vector<Cell>& orig = s.originals[slot];
+            for (int c = 0; c < s.columns; ++c) s.cell(slot, c) = orig[size_t(c)];
+            s.reindex(slot, nullptr, false);
+            any = true;
+        }
+        s.pending[size_t(slot)] = Clean;
+    }
+    s.originals.clear();
+    s.dirtyCols.clear();
+    if (any) {
+        if (view_->state == RecordsetView::OnRow && !s.tree.live(view_->cur))
+            setCurrentSlot(recordCount() > 0 ? slotAt(0) : -1);
+        for (Recordset* r : s.attached) r->notifyReset();
+    }
+    return true;
+}
+
+bool Recordset::setValueAt(int row, int column, const QVariant& value) {
+    const int slot = slotAt(row);
+    if (slot < 0) return fail(QStringLiteral("行号超出范围"));
+    if (!commitEdit()) return false;
+    setCurrentSlot(slot);
+    return setValue(column, value) && update();
+}
+
+void Recordset::notifyReset() {
+    if (store_ && store_->quiet > 0) return;
+    emit rowsReset();
+}
+
+void Recordset::suspendNotifications() {
+    if (store_) ++store_->quiet;
+}
+
+void Recordset::resumeNotifications() {
+    if (!store_ || store_->quiet == 0) return;
+    if (--store_->quiet == 0)
+        for (Recordset* r : store_->attached) {
+            emit r->rowsReset();
+            emit r->currentRowChanged(r->currentRow());
+        }
+}
+
+} // namespace db

@@ -1,0 +1,153 @@
+#pragma once
+// An updatable set of rows read from a connection, with a current row.
+//
+// Rows are read into memory when the recordset opens (SQLite is in-process, so client-side and
+// server-side cursors behave alike); updates, additions and deletions write through to the
+// table at once, or, in batch mode (LockType::BatchOptimistic), edits and additions stay
+// pending until updateBatch() writes them in one transaction or cancelBatch() drops them.
+// Deletions always take effect at once.
+//
+// Filters and finds take criteria of the form
+//     <field> = '<value>'   and   <field> Like '<pattern>'
+// joined by " And " (build them with db::sql in sqltext.h). Text compares fold ASCII letter case
+// and keep trailing blanks; a null value matches nothing. Per-field indexes are built on first
+// use and kept up to date, so a filter or a find costs about the number of rows it matches, not
+// a scan of the table.
+//
+// Positions are 1-based; absolutePosition() is 0 before the first row, after the last and on an
+// empty set. After deleteCurrent() the deleted row stays current (its values cannot be read)
+// until the next move; moveNext() then goes to the row that followed it.
+#include "db/connection.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+
+namespace db {
+
+enum class CursorLocation { Server, Client };
+enum class CursorType { ForwardOnly, Keyset, Dynamic, Static };
+enum class LockType { ReadOnly, Pessimistic, Optimistic, BatchOptimistic };
+
+using Bookmark = qint64;
+
+struct RowStore;
+struct RecordsetView;
+
+class Recordset : public QObject {
+    Q_OBJECT
+public:
+    explicit Recordset(QObject* parent = nullptr);
+    ~Recordset() override;
+
+    void setCursorLocation(CursorLocation location) { location_ = location; }
+    CursorLocation cursorLocation() const { return location_; }
+
+    // Opens the rows of a SELECT statement (original engine's SQL). A statement that returns
+    // no rows (Delete, Drop Table, Select ... Into) is run and leaves the recordset closed;
+    // then the result is true when the statement succeeded.
+    bool open(const QString& jetSql, const Connection& connection,
+              CursorType type = CursorType::Keyset, LockType lock = LockType::Pessimistic);
+    // A second recordset over the same rows, with its own current row and filter. Deletions
+    // made through either are seen by both.
+    std::shared_ptr<Recordset> clone() const;
+    void close();
+    bool isOpen() const;
+    QString source() const { return source_; }
+    Connection connection() const { return connection_; }
+    LockType lockType() const { return lock_; }
+    bool isUpdatable() const;
+
+    int recordCount() const;
+    int absolutePosition() const;
+    bool setAbsolutePosition(int position);
+    bool isEof() const;
+    bool isBof() const;
+    bool moveFirst();
+    bool moveNext();
+    bool movePrevious();
+    bool moveLast();
+    Bookmark bookmark() const;
+    bool setBookmark(Bookmark mark);
+
+    int fieldCount() const;
+    QString fieldName(int index) const;
+    QStringList fieldNames() const;
+    int fieldIndex(const QString& name) const; // -1 if absent; case is ignored
+    int definedSize(int index) const;          // characters (bytes for dBase text)
+    QString declaredType(int index) const;
+
+    // Values of the current row: a QString, or a null QVariant for a null value.
+    QVariant value(int index) const;
+    QVariant value(const QString& name) const;
+    // The normalised value: null reads as empty text, blanks trimmed at both ends.
+    QString text(int index) const;
+    QString text(const QString& name) const;
+
+    // Editing the current row (or the row started by addNew) until update().
+    bool setValue(int index, const QVariant& value);
+    bool setValue(const QString& name, const QVariant& value);
+    bool addNew();
+    bool update();
+    void cancelUpdate();
+    bool isEditing() const;
+    bool deleteCurrent();
+
+    bool setFilter(const QString& criterion); // empty text removes the filter
+    QString filter() const { return filter_; }
+    // Searches forward from the current row (included) for a row matching the criterion; not
+    // found leaves the recordset at its end.
+    bool find(const QString& criterion);
+    bool requery();
+
+    bool updateBatch();
+    bool cancelBatch();
+    bool hasPendingChanges() const;
+
+    QString errorString() const { return error_; }
+
+    // Long loops that change many rows: views hear one reset at the end instead of a signal
+    // per row. Calls nest.
+    void suspendNotifications();
+    void resumeNotifications();
+
+    // Row access by position (0-based, in the current view) for the grid.
+    QVariant valueAt(int row, int column) const;
+    bool setValueAt(int row, int column, const QVariant& value);
+    int currentRow() const; // 0-based position in the view, -1 when none
+
+signals:
+    void rowsReset();
+    void rowsInserted(int first, int last);
+    void rowsRemoved(int first, int last);
+    void rowChanged(int row);
+    void currentRowChanged(int row);
+
+private:
+    friend struct RowStore;
+    bool fail(const QString& message) const;
+    bool ensureRow() const;
+    bool commitEdit();
+    void notifyReset();
+    int slotAt(int row) const;
+    int rowOfSlot(int slot) const;
+    void setCurrentSlot(int slot);
+    bool writeThrough(int slot, const std::vector<QVariant>* values, bool isNew);
+
+    CursorLocation location_ = CursorLocation::Client;
+    CursorType type_ = CursorType::Keyset;
+    LockType lock_ = LockType::Pessimistic;
+    Connection connection_;
+    QString source_;
+    QString filter_;
+    std::shared_ptr<RowStore> store_;
+    std::unique_ptr<RecordsetView> view_;
+    mutable QString error_;
+};
+
+using RecordsetPtr = std::shared_ptr<Recordset>;
+
+} // namespace db

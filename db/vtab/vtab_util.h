@@ -1,0 +1,18 @@
+#pragma once
+// Small helpers shared by the virtual-table modules.
+#include <QString>
+
+#include <sqlite3.h>
+
+namespace vtab {
+
+// Sets a text result from a QString (UTF-16, copied by SQLite).
+void resultText(sqlite3_context* ctx, const QString& text);
+// Reads an argument value as text; null stays null (isNull set).
+QString valueText(sqlite3_value* value, bool* isNull);
+// Quotes an identifier for a CREATE statement ("name" with doubled quotes).
+QString quoteIdentifier(const QString& name);
+// Stores a message on the virtual table for SQLite to report.
+void setError(sqlite3_vtab* vt, const QString& message);
+
+} // namespace vtab

@@ -1,0 +1,51 @@
+#include "tests/support/testsupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace testsupport {
+
+QString testdataDir() {
+    static const QString dir = [] {
+        QDir d(QStringLiteral(CHACHONG_TESTDATA));
+        return d.exists() ? d.absolutePath() : QString();
+    }();
+    return dir;
+}
+
+QString sample(const QString& relative) { return testdataDir() + QLatin1Char('/') + relative; }
+
+QString programDir() { return QStringLiteral(CHACHONG_PROGRAM_DIR); }
+
+QString copyInto(const QString& file, const QString& dir) {
+    const QString target = dir + QLatin1Char('/') + QFileInfo(file).fileName();
+    QFile::remove(target);
+    if (!QFile::copy(file, target)) return {};
+    QFile(target).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return target;
+}
+
+QString copyWorkDb(const QString& dir) {
+    return copyInto(programDir() + QStringLiteral("/MorlayBankCC.mdb"), dir);
+}
+
+QString debianPython() { return QStringLiteral("/usr/bin/python3"); }
+
+QByteArray runPython(const QString& script, const QStringList& args, bool* ok,
+                     QByteArray* errOut) {
+    QProcess p;
+    p.start(debianPython(), QStringList{script} + args);
+    const bool finished = p.waitForFinished(120000);
+    if (ok) *ok = finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (errOut) *errOut = p.readAllStandardError();
+    return p.readAllStandardOutput();
+}
+
+void setUpEnvironment() {
+    static QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+} // namespace testsupport

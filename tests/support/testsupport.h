@@ -1,0 +1,45 @@
+#pragma once
+// Shared pieces of the tests: the test main, sample files, scratch folders.
+#include <QApplication>
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace testsupport {
+
+// The shared folder of real sample files made by other people; empty when it is absent.
+QString testdataDir();
+// Full path of a file below the sample folder.
+QString sample(const QString& relative);
+// The program directory of the build (binaries, working database, user guide).
+QString programDir();
+// A fresh copy of the generated working database in dir; returns its path.
+QString copyWorkDb(const QString& dir);
+// Copies a file (and nothing else) into dir; returns the new path.
+QString copyInto(const QString& file, const QString& dir);
+// Debian's own python3 (not one earlier on PATH), for the independent readers.
+QString debianPython();
+// Runs a python script with arguments; returns stdout, sets ok.
+QByteArray runPython(const QString& script, const QStringList& args, bool* ok,
+                     QByteArray* errOut = nullptr);
+
+void setUpEnvironment(); // temporary XDG_CONFIG_HOME, offscreen platform
+
+} // namespace testsupport
+
+// Skips the current test with a visible message when the shared sample folder is absent.
+#define REQUIRE_TESTDATA()                                                                         \
+    do {                                                                                           \
+        if (testsupport::testdataDir().isEmpty())                                                  \
+            QSKIP("shared/testdata is absent: sample-file test skipped");                         \
+    } while (0)
+
+#define CHACHONG_TEST_MAIN(TestObject)                                                             \
+    int main(int argc, char** argv) {                                                              \
+        testsupport::setUpEnvironment();                                                           \
+        QApplication app(argc, argv);                                                              \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
