@@ -140,7 +140,9 @@ QString render(const std::vector<Token>& toks, size_t from, size_t to, QString* 
     for (size_t i = from; i < to && *ok; ++i) {
         const Token& t = toks[i];
         switch (t.kind) {
-        case Token::Space: out += QLatin1Char(' '); break;
+        case Token::Space:
+            if (!out.endsWith(QLatin1Char(' '))) out += QLatin1Char(' ');
+            break;
         case Token::Ident: out += sqliteIdent(t.text); break;
         case Token::Word: out += t.text; break;
         case Token::Symbol: out += t.text; break;

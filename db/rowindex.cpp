@@ -32,8 +32,8 @@ void PositionTree::append() {
         std::vector<uint8_t> flags = live_;
         const int cap = std::max(16, n * 2);
         tree_.assign(size_t(cap) + 1, 0);
-        for (int i = 1; i <= int(flags.size()); ++i) {
-            tree_[size_t(i)] += flags[size_t(i - 1)];
+        for (int i = 1; i <= cap; ++i) {
+            if (i <= int(flags.size())) tree_[size_t(i)] += flags[size_t(i - 1)];
             const int parent = i + (i & -i);
             if (parent <= cap) tree_[size_t(parent)] += tree_[size_t(i)];
         }

@@ -1,0 +1,68 @@
+#pragma once
+// Field values of dBase/FoxPro records: bytes to SQL text and back. Internal to the dbf code.
+#include "db/formats/dbf/dbf.h"
+
+#include <QStringDecoder>
+
+#include <cstring>
+
+namespace formats::dbf::detail {
+
+inline quint16 le16(const char* p) {
+    return quint16(quint8(p[0]) | quint8(p[1]) << 8);
+}
+inline quint32 le32(const char* p) {
+    return quint32(quint8(p[0])) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16 |
+           quint32(quint8(p[3])) << 24;
+}
+inline quint32 be32(const char* p) {
+    return quint32(quint8(p[3])) | quint32(quint8(p[2])) << 8 | quint32(quint8(p[1])) << 16 |
+           quint32(quint8(p[0])) << 24;
+}
+inline void putLe16(char* p, quint16 v) {
+    p[0] = char(v & 0xff);
+    p[1] = char(v >> 8);
+}
+inline void putLe32(char* p, quint32 v) {
+    for (int i = 0; i < 4; ++i) p[i] = char((v >> (8 * i)) & 0xff);
+}
+inline void putBe32(char* p, quint32 v) {
+    for (int i = 0; i < 4; ++i) p[3 - i] = char((v >> (8 * i)) & 0xff);
+}
+
+// Decodes table text, reusing one decoder (ASCII takes a short cut).
+class TextDecoder {
+public:
+    explicit TextDecoder(const QByteArray& codec = {});
+    QString decode(const char* data, qsizetype size);
+    QString decode(const QByteArray& bytes) { return decode(bytes.constData(), bytes.size()); }
+
+private:
+    QByteArray codec_;
+    QStringDecoder decoder_;
+};
+
+// Everything that decodes a field value without the memo file.
+Value decodeField(const Field& field, const char* data, TextDecoder& decoder);
+
+// Bits of the _NullFlags field in a record.
+bool testBit(const QByteArray& record, const Field* nullFlags, int bit);
+void setBit(QByteArray* record, const Field* nullFlags, int bit, bool on);
+
+// Encodes a value into the field's bytes of a record (not memo fields; their block pointer is
+// set by the table). Sets the field's null and length bits. False with a Chinese message when
+// the value does not fit; the record is then left as it was.
+bool encodeField(const Field& field, const Value& value, const CodePage& codePage,
+                 const Field* nullFlags, QByteArray* record, QString* error);
+
+// The bytes of an empty field ("blank"): spaces, or zeros for binary fields.
+void blankField(const Field& field, char* dest, bool binaryMemoPointer);
+
+// Memo text or bytes to store; false when the text cannot be encoded.
+bool encodeMemo(const Field& field, const Value& value, const CodePage& codePage,
+                QByteArray* bytes, QString* error);
+
+// The SQL text of a number in a field of this width and number of decimals, or an error.
+bool formatNumber(const Field& field, const QString& text, QByteArray* out, QString* error);
+
+} // namespace formats::dbf::detail

@@ -1,0 +1,44 @@
+#pragma once
+// A worksheet or a named range seen as a table, the way the Excel database driver showed it:
+// the first row holds the field names, every row below it is a record, values are text.
+#include "db/formats/xls/xls.h"
+
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace formats::xls {
+
+struct Table {
+    struct Value {
+        uint16_t col; // 0-based within the table
+        QString text;
+    };
+
+    QStringList fields;
+    std::vector<qsizetype> longest; // per field, the length of its longest value
+    std::vector<size_t> rowStart;   // values of record r: [rowStart[r], rowStart[r + 1])
+    std::vector<Value> values;      // the non-empty values, record by record, by column
+
+    qsizetype rowCount() const { return rowStart.empty() ? 0 : qsizetype(rowStart.size()) - 1; }
+    // The value of a field in a record; null for an empty cell.
+    const QString* value(qsizetype row, int col) const;
+};
+
+// A worksheet's used range as a table. The used range is the smallest rectangle that holds
+// every cell with a value (formatted blank cells do not count): its first row gives the field
+// names, each row below it to the last row with a value is a record, empty rows inside included
+// (as records of NULLs). An empty sheet gives one field F1 and no records.
+Table worksheetTable(const Workbook& book, const Sheet& sheet);
+
+// A named range as a table: its first row gives the field names, its other rows down to the
+// last one that holds a value are the records.
+Table rangeTable(const Workbook& book, const NamedRange& range);
+
+// Field names from the heading cells (nullopt for an empty cell). An empty heading becomes
+// F<position> (1-based); a repeated one gets the smallest number suffix that makes it unique
+// without regard to case ("Name", "Name1").
+QStringList fieldNames(const std::vector<std::optional<QString>>& headings);
+
+} // namespace formats::xls

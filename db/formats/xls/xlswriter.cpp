@@ -1,0 +1,273 @@
+#include "db/formats/xls/xlswriter.h"
+
+#include "db/formats/xls/cfb.h"
+
+#include <QDir>
+#include <QHash>
+#include <QSaveFile>
+#include <QSet>
+
+#include <bit>
+#include <cmath>
+
+namespace formats::xls {
+
+namespace {
+
+constexpr qsizetype kMaxBody = 8224; // the longest record body BIFF8 allows
+constexpr int kXfGeneral = 15, kXfDate = 16, kXfDateTime = 17;
+
+class Bytes {
+public:
+    Bytes& u8(uint8_t v) {
+        d.append(char(v));
+        return *this;
+    }
+    Bytes& u16(uint16_t v) { return u8(uint8_t(v & 0xFF)).u8(uint8_t(v >> 8)); }
+    Bytes& u32(uint32_t v) { return u16(uint16_t(v & 0xFFFF)).u16(uint16_t(v >> 16)); }
+    Bytes& f64(double v) {
+        const uint64_t bits = std::bit_cast<uint64_t>(v);
+        return u32(uint32_t(bits & 0xFFFFFFFF)).u32(uint32_t(bits >> 32));
+    }
+    // Characters of a BIFF8 string: one byte each when all fit Latin-1, else UTF-16LE.
+    Bytes& chars(const QString& s, bool wide) {
+        for (QChar c : s) wide ? u16(c.unicode()) : u8(uint8_t(c.unicode()));
+        return *this;
+    }
+    QByteArray d;
+};
+
+bool needsWide(const QString& s) {
+    return std::any_of(s.begin(), s.end(), [](QChar c) { return c.unicode() > 0xFF; });
+}
+
+void record(QByteArray& out, uint16_t type, const QByteArray& body) {
+    Bytes h;
+    h.u16(type).u16(uint16_t(body.size()));
+    out.append(h.d).append(body);
+}
+
+// A string with an 8-bit length (sheet names, font names).
+QByteArray shortString(const QString& s) {
+    const bool wide = needsWide(s);
+    Bytes b;
+    b.u8(uint8_t(s.size())).u8(wide ? 1 : 0).chars(s, wide);
+    return b.d;
+}
+
+QByteArray bof(uint16_t type) {
+    Bytes b;
+    b.u16(0x0600).u16(type).u16(0x0DBB).u16(0x07CC).u32(0x00000041).u32(0x00000006);
+    return b.d;
+}
+
+QByteArray xf(uint16_t font, uint16_t format, bool style, uint8_t usedAttributes) {
+    Bytes b;
+    b.u16(font).u16(format).u16(style ? 0xFFF5 : 0x0001).u8(0x20).u8(0).u8(0);
+    b.u8(usedAttributes).u32(0).u32(0).u16(0x20C0);
+    return b.d;
+}
+
+// The shared string table, split over CONTINUE records, and its index (EXTSST).
+struct SstParts {
+    std::vector<QByteArray> bodies;
+    std::vector<std::pair<size_t, qsizetype>> bucketStarts; // (body, offset) of every 8th string
+};
+
+SstParts sstParts(const std::vector<QString>& strings, uint32_t total, int perBucket) {
+    SstParts parts;
+    Bytes cur;
+    cur.u32(total).u32(uint32_t(strings.size()));
+    const auto flush = [&] {
+        parts.bodies.push_back(cur.d);
+        cur.d.clear();
+    };
+    for (size_t i = 0; i < strings.size(); ++i) {
+        const QString& s = strings[i];
+        const bool wide = needsWide(s);
+        const int width = wide ? 2 : 1;
+        if (cur.d.size() + 3 + width > kMaxBody) flush(); // a string header never splits
+        if (i % size_t(perBucket) == 0) parts.bucketStarts.push_back({parts.bodies.size(), cur.d.size()});
+        cur.u16(uint16_t(s.size())).u8(wide ? 1 : 0);
+        qsizetype done = 0;
+        while (done < s.size()) {
+            qsizetype room = (kMaxBody - cur.d.size()) / width;
+            if (room == 0) {
+                flush();
+                cur.u8(wide ? 1 : 0); // the option byte starts every continued run of characters
+                room = (kMaxBody - 1) / width;
+            }
+            const qsizetype n = std::min(room, s.size() - done);
+            cur.chars(s.mid(done, n), wide);
+            done += n;
+        }
+    }
+    flush();
+    return parts;
+}
+
+bool validSheetName(const QString& name) {
+    if (name.isEmpty() || name.size() > 31) return false;
+    if (name.startsWith(QLatin1Char('\'')) || name.endsWith(QLatin1Char('\''))) return false;
+    for (QChar c : name)
+        if (QStringLiteral(":\\/?*[]").contains(c) || c.unicode() < 0x20) return false;
+    return true;
+}
+
+} // namespace
+
+bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QString* error) {
+    const auto fail = [&](const QString& message) {
+        if (error) *error = message;
+        return false;
+    };
+    if (sheets.empty()) return fail(QStringLiteral("没有要写入Excel文件的工作表。"));
+    QSet<QString> names;
+    for (const SheetData& s : sheets) {
+        if (!validSheetName(s.name))
+            return fail(QStringLiteral("工作表名称不符合Excel的要求（1到31个字符，不能含有"
+                                       " : \\ / ? * [ ]）：%1")
+                            .arg(s.name));
+        if (names.contains(s.name.toCaseFolded()))
+            return fail(QStringLiteral("工作表名称重复：%1").arg(s.name));
+        names.insert(s.name.toCaseFolded());
+        if (s.rows.size() > 65536)
+            return fail(QStringLiteral("工作表“%1”有%2行，超过了Excel 97-2003的上限65536行。")
+                            .arg(s.name)
+                            .arg(s.rows.size()));
+        for (const auto& row : s.rows) {
+            if (row.size() > 256)
+                return fail(QStringLiteral("工作表“%1”有%2列，超过了Excel 97-2003的上限256列。")
+                                .arg(s.name)
+                                .arg(row.size()));
+            for (const Cell& c : row)
+                if (c.kind == CellKind::Text && c.text.size() > 32767)
+                    return fail(QStringLiteral("工作表“%1”中有超过32767个字符的文本，"
+                                               "Excel单元格容纳不下。")
+                                    .arg(s.name));
+        }
+    }
+
+    // Shared strings, each text stored once.
+    std::vector<QString> strings;
+    QHash<QString, uint32_t> index;
+    uint32_t textCells = 0;
+    for (const SheetData& s : sheets)
+        for (const auto& row : s.rows)
+            for (const Cell& c : row)
+                if (c.kind == CellKind::Text) {
+                    ++textCells;
+                    if (!index.contains(c.text)) {
+                        index.insert(c.text, uint32_t(strings.size()));
+                        strings.push_back(c.text);
+                    }
+                }
+
+    QByteArray g; // workbook globals
+    record(g, 0x0809, bof(0x0005));
+    record(g, 0x0042, Bytes().u16(1200).d); // CODEPAGE: UTF-16
+    record(g, 0x003D, Bytes().u16(0).u16(0).u16(0x3000).u16(0x2000).u16(0x0038).u16(0).u16(0)
+                          .u16(1).u16(0x0258).d); // WINDOW1
+    record(g, 0x0022, Bytes().u16(0).d);              // DATEMODE: 1900
+    const QString fontName = QStringLiteral("宋体");
+    for (int i = 0; i < 5; ++i) { // fonts 0-3 and 5 (there is no font 4)
+        Bytes f;
+        f.u16(220).u16(0).u16(0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(134).u8(0);
+        f.d.append(shortString(fontName));
+        record(g, 0x0031, f.d);
+    }
+    const auto format = [&](uint16_t id, const QString& text) {
+        Bytes f;
+        f.u16(id).u16(uint16_t(text.size())).u8(0).chars(text, false);
+        record(g, 0x041E, f.d);
+    };
+    format(164, QStringLiteral("yyyy\\-mm\\-dd"));
+    format(165, QStringLiteral("yyyy\\-mm\\-dd\\ hh:mm:ss"));
+    for (int i = 0; i < 15; ++i) record(g, 0x00E0, xf(i >= 1 && i <= 4 ? 1 : 0, 0, true, 0));
+    record(g, 0x00E0, xf(0, 0, false, 0));      // 15: General
+    record(g, 0x00E0, xf(0, 164, false, 0x04)); // 16: date
+    record(g, 0x00E0, xf(0, 165, false, 0x04)); // 17: date and time
+    record(g, 0x0293, Bytes().u16(0x8000).u8(0).u8(0xFF).d); // STYLE: Normal
+
+    std::vector<qsizetype> boundAt;
+    for (const SheetData& s : sheets) {
+        boundAt.push_back(g.size() + 4);
+        record(g, 0x0085, Bytes().u32(0).u8(0).u8(0).d + shortString(s.name));
+    }
+
+    const int perBucket = std::max<int>(8, int(strings.size() / 128 + 1));
+    const SstParts sst = sstParts(strings, textCells, perBucket);
+    std::vector<qsizetype> partAt;
+    for (size_t i = 0; i < sst.bodies.size(); ++i) {
+        partAt.push_back(g.size());
+        record(g, i == 0 ? 0x00FC : 0x003C, sst.bodies[i]);
+    }
+    Bytes ext;
+    ext.u16(uint16_t(perBucket));
+    for (const auto& [part, offset] : sst.bucketStarts)
+        ext.u32(uint32_t(partAt[part] + 4 + offset)).u16(uint16_t(4 + offset)).u16(0);
+    record(g, 0x00FF, ext.d);
+    record(g, 0x000A, {});
+
+    QByteArray stream = g;
+    for (size_t si = 0; si < sheets.size(); ++si) {
+        const SheetData& s = sheets[si];
+        const uint32_t at = uint32_t(stream.size());
+        for (int k = 0; k < 4; ++k) stream[boundAt[si] + k] = char((at >> (8 * k)) & 0xFF);
+        QByteArray w;
+        record(w, 0x0809, bof(0x0010));
+        uint16_t cols = 0;
+        for (const auto& row : s.rows) cols = std::max(cols, uint16_t(row.size()));
+        record(w, 0x0200, Bytes().u32(0).u32(uint32_t(s.rows.size())).u16(0).u16(cols).u16(0).d);
+        for (size_t r = 0; r < s.rows.size(); ++r) {
+            for (size_t c = 0; c < s.rows[r].size(); ++c) {
+                const Cell& cell = s.rows[r][c];
+                Bytes b;
+                b.u16(uint16_t(r)).u16(uint16_t(c));
+                switch (cell.kind) {
+                case CellKind::Empty: continue;
+                case CellKind::Text:
+                    b.u16(kXfGeneral).u32(index.value(cell.text));
+                    record(w, 0x00FD, b.d);
+                    break;
+                case CellKind::Number: {
+                    const bool timeOfDay = cell.number != std::floor(cell.number);
+                    b.u16(cell.date ? (timeOfDay ? kXfDateTime : kXfDate) : kXfGeneral);
+                    record(w, 0x0203, b.f64(cell.number).d);
+                    break;
+                }
+                case CellKind::Boolean:
+                case CellKind::Error:
+                    b.u16(kXfGeneral).u8(uint8_t(int(cell.number))).u8(cell.kind == CellKind::Error);
+                    record(w, 0x0205, b.d);
+                    break;
+                }
+            }
+        }
+        const uint16_t selected = si == 0 ? 0x0600 : 0;
+        record(w, 0x023E, Bytes().u16(0x00B6 | selected).u16(0).u16(0).u32(64).u16(0).u16(0)
+                              .u32(0).d); // WINDOW2
+        record(w, 0x000A, {});
+        stream.append(w);
+    }
+    // Excel expects the workbook stream outside the mini stream.
+    if (stream.size() < 4096) stream.append(QByteArray(4096 - stream.size(), '\0'));
+    *out = cfb::write({{QStringLiteral("Workbook"), stream}});
+    return true;
+}
+
+bool writeWorkbookFile(const QString& path, const std::vector<SheetData>& sheets,
+                       QString* error) {
+    QByteArray bytes;
+    if (!writeWorkbook(sheets, &bytes, error)) return false;
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
+        if (error)
+            *error = QStringLiteral("无法写入Excel文件：%1（%2）")
+                         .arg(QDir::toNativeSeparators(path), f.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace formats::xls
