@@ -1,0 +1,199 @@
+#include "check/separation.h"
+
+#include "db/connection.h"
+#include "db/criteria.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unordered_map>
+
+namespace check {
+
+namespace {
+
+QString trimBlanks(const QString& s) {
+    int b = 0, e = int(s.size());
+    while (b < e && s[b] == QLatin1Char(' ')) ++b;
+    while (e > b && s[e - 1] == QLatin1Char(' ')) --e;
+    return s.mid(b, e - b);
+}
+
+uint64_t hashTuple(const QStringList& values) {
+    uint64_t h = 1469598103934665603ull;
+    for (const QString& v : values) {
+        for (QChar c : v) {
+            h ^= c.unicode();
+            h *= 1099511628211ull;
+        }
+        h ^= 0x1F; // field separator: (AB, C) and (A, BC) hash apart
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+bool samePath(const QString& a, const QString& b) {
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    const QString cb = QFileInfo(b).canonicalFilePath();
+    return !ca.isEmpty() && ca == cb;
+}
+
+} // namespace
+
+QString userFileOfCheckTable(const app::AppState& state) {
+    if (state.SourceType == QLatin1String("dbf") &&
+        state.SourceConn.kind() == db::SourceKind::Dbf) {
+        const QDir dir(state.SourceConn.path());
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            const QFileInfo fi(name);
+            if (fi.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) == 0 &&
+                fi.completeBaseName().compare(state.SourceTable, Qt::CaseInsensitive) == 0)
+                return dir.filePath(name);
+        }
+        return {};
+    }
+    if (state.SourceType == QLatin1String("mdb") &&
+        state.SourceConn.kind() == db::SourceKind::Sqlite &&
+        !samePath(state.SourceConn.path(), state.WorkDbPath))
+        return state.SourceConn.path();
+    return {};
+}
+
+bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
+    const QFileInfo info(file);
+    QDir dir = info.dir();
+    const QString folder = QStringLiteral("查重备份");
+    if (!dir.exists(folder) && !dir.mkdir(folder)) {
+        *error = QStringLiteral("无法在“%1”中建立备份文件夹“%2”（文件夹只读或磁盘已满）。")
+                     .arg(QDir::toNativeSeparators(dir.absolutePath()), folder);
+        return false;
+    }
+    const QDir target(dir.filePath(folder));
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    // The table and the companions that share its name (memo, index, code page).
+    static const QStringList companions = {"dbf", "dbt", "fpt", "cdx", "mdx", "cpg"};
+    QStringList files{info.fileName()};
+    if (info.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) == 0)
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            const QFileInfo fi(name);
+            if (name != info.fileName() &&
+                fi.completeBaseName().compare(info.completeBaseName(), Qt::CaseInsensitive) == 0 &&
+                companions.contains(fi.suffix().toLower()))
+                files << name;
+        }
+    QString suffix;
+    for (int n = 1; n < 1000; ++n) {
+        suffix = n == 1 ? stamp : stamp + QLatin1Char('_') + QString::number(n);
+        bool free = true;
+        for (const QString& f : files) {
+            const QFileInfo fi(f);
+            if (target.exists(fi.completeBaseName() + QLatin1Char('_') + suffix + QLatin1Char('.') + fi.suffix()))
+                free = false;
+        }
+        if (free) break;
+    }
+    QStringList made;
+    for (const QString& f : files) {
+        const QFileInfo fi(f);
+        const QString to = target.filePath(fi.completeBaseName() + QLatin1Char('_') + suffix +
+                                           QLatin1Char('.') + fi.suffix());
+        if (!QFile::copy(dir.filePath(f), to)) {
+            for (const QString& m : made) QFile::remove(m);
+            *error = QStringLiteral("无法把“%1”备份到“%2”（文件夹只读或磁盘已满）。")
+                         .arg(QDir::toNativeSeparators(dir.filePath(f)),
+                              QDir::toNativeSeparators(target.absolutePath()));
+            return false;
+        }
+        made << to;
+    }
+    *backupPath = made.first();
+    return true;
+}
+
+SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
+    SeparationResult r;
+    db::RecordsetPtr src = state.RsSource;
+    db::RecordsetPtr dup = state.RsDup;
+    if (!app::isOpen(src) || !app::isOpen(dup)) {
+        r.ok = false;
+        r.error = QStringLiteral("查重数据库或重复数据没有打开，未分离任何记录。");
+        return r;
+    }
+    r.remaining = src->recordCount();
+    const int dupRows = dup->recordCount();
+    if (dupRows == 0) return r;
+
+    const int columns = src->fieldCount();
+    const int copied = dup->fieldCount() - 2; // No first, running number last
+    const QString keyField = state.CheckFields[0];
+    const int keySrc = src->fieldIndex(keyField);
+    if (copied != columns || keySrc < 0) {
+        // The duplicate table does not hold whole records of this table (more fields than it has
+        // columns for): deleting would lose what it does not hold, so nothing is deleted.
+        r.ok = false;
+        r.error = QStringLiteral("重复数据表没有保存查重数据库的全部字段，为保证数据不丢失，未分离任何记录。");
+        return r;
+    }
+
+    // The duplicate rows by content.
+    std::vector<QStringList> rows(static_cast<size_t>(dupRows));
+    std::unordered_multimap<uint64_t, int> byContent;
+    byContent.reserve(size_t(dupRows));
+    for (int i = 0; i < dupRows; ++i) {
+        QStringList values;
+        values.reserve(columns);
+        for (int c = 1; c <= copied; ++c) values << trimBlanks(dup->valueAt(i, c).toString());
+        byContent.emplace(hashTuple(values), i);
+        rows[size_t(i)] = std::move(values);
+    }
+
+    const QString file = userFileOfCheckTable(state);
+    if (!file.isEmpty() && !backupUserFile(file, &r.backupPath, &r.error)) {
+        r.ok = false;
+        r.error += QStringLiteral("\r\n为保证数据安全，没有从原数据文件中删除任何记录。");
+        return r;
+    }
+
+    db::Connection conn = src->connection();
+    const bool transaction = conn.beginTransaction();
+    src->suspendNotifications();
+    src->moveFirst();
+    QStringList values;
+    while (!src->isEof()) {
+        values.clear();
+        for (int c = 0; c < columns; ++c) values << src->text(c);
+        const auto range = byContent.equal_range(hashTuple(values));
+        bool remove = false;
+        for (auto it = range.first; it != range.second && !remove; ++it) {
+            const QStringList& row = rows[size_t(it->second)];
+            if (row != values) continue;
+            // The look-up compared the stored first field with the trimmed value.
+            const QString stored = src->value(keySrc).toString();
+            const QString& want = row[keySrc];
+            remove = db::equalsFolded(reinterpret_cast<const char16_t*>(stored.utf16()), int(stored.size()),
+                                      reinterpret_cast<const char16_t*>(want.utf16()), int(want.size()));
+        }
+        if (remove) {
+            if (!src->deleteCurrent()) {
+                r.ok = false;
+                r.error = src->errorString();
+                break;
+            }
+            ++r.separated;
+            sink.separationProgress(--r.remaining);
+        }
+        if (!src->moveNext()) break;
+    }
+    if (transaction && !conn.commit()) {
+        r.ok = false;
+        r.error = conn.errorString();
+    }
+    src->resumeNotifications();
+    r.remaining = src->recordCount();
+    dup->moveFirst();
+    return r;
+}
+
+} // namespace check
