@@ -1,6 +1,7 @@
 #include "check/exactcheck.h"
 
 #include "check/separation.h"
+#include "db/criteria.h"
 #include "db/sqltext.h"
 #include "ui/dialogs.h"
 
@@ -90,22 +91,23 @@ void ExactCheck::check1(const QString& startText, const QString& endText, ExactC
     int groups = 0;
     dup->suspendNotifications();
     QStringList seed;
-    QStringList terms;
+    db::Criterion inDup = db::equalsCriterion(dupNames);
+    db::Criterion inSource = db::equalsCriterion(names);
     while (ok && !src->isEof() && src->absolutePosition() <= end) {
         seed.clear();
         for (int c : srcCols) seed << src->text(c);
         if (!seed.first().isEmpty()) {
+            for (int k = 0; k < count; ++k) {
+                db::setEqualsValue(inDup.terms[size_t(k)], seed[k]);
+                db::setEqualsValue(inSource.terms[size_t(k)], seed[k]);
+            }
             // Recorded already when ClienttableCC holds a row equal on every check field.
             bool recorded = false;
             if (dup->recordCount() > 0) {
-                terms.clear();
-                for (int k = 0; k < count; ++k) terms << db::sql::equals(dupNames[k], seed[k]);
                 dup->moveFirst();
-                recorded = dup->find(db::sql::allOf(terms));
+                recorded = dup->find(inDup);
             }
-            terms.clear();
-            for (int k = 0; k < count; ++k) terms << db::sql::equals(names[k], seed[k]);
-            if (!recorded && lookup->setFilter(db::sql::allOf(terms)) && lookup->recordCount() >= 2) {
+            if (!recorded && lookup->setFilter(inSource) && lookup->recordCount() >= 2) {
                 ++groups;
                 const int members = lookup->recordCount();
                 lookup->moveFirst();

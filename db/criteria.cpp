@@ -1,5 +1,7 @@
 #include "db/criteria.h"
 
+#include "db/sqltext.h"
+
 namespace db {
 
 bool equalsFolded(const char16_t* a, int alen, const char16_t* b, int blen) {
@@ -193,6 +195,29 @@ struct Lexer {
 };
 
 } // namespace
+
+Criterion equalsCriterion(const QStringList& fields) {
+    Criterion c;
+    for (const QString& f : fields) {
+        CriterionTerm t;
+        t.op = CriterionTerm::Equal;
+        t.field = f;
+        c.terms.push_back(std::move(t));
+    }
+    return c;
+}
+
+void setEqualsValue(CriterionTerm& term, const QString& value) {
+    term.value = value;
+    term.key.assign(reinterpret_cast<const char16_t*>(value.utf16()), size_t(value.size()));
+}
+
+QString criterionText(const Criterion& c) {
+    QStringList terms;
+    for (const CriterionTerm& t : c.terms)
+        terms << (t.op == CriterionTerm::Equal ? sql::equals(t.field, t.value) : sql::like(t.field, t.value));
+    return sql::allOf(terms);
+}
 
 bool parseCriterion(const QString& text, Criterion* out, QString* error) {
     out->terms.clear();

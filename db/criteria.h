@@ -43,6 +43,13 @@ struct Criterion {
     bool empty() const { return terms.empty(); }
 };
 
+// A criterion of "=" terms on the given fields, for loops that change only the values: set a
+// term's value with setEqualsValue().
+Criterion equalsCriterion(const QStringList& fields);
+void setEqualsValue(CriterionTerm& term, const QString& value);
+// The criterion as text (built through the quoting helper).
+QString criterionText(const Criterion& c);
+
 // Parses a criterion; false with a Chinese error text for anything else.
 bool parseCriterion(const QString& text, Criterion* out, QString* error);
 

@@ -229,7 +229,6 @@ void Recordset::close() {
     const bool was = bool(store_);
     store_.reset();
     *view_ = RecordsetView{};
-    filter_.clear();
     if (was) emit rowsReset();
 }
 
@@ -797,6 +796,9 @@ namespace {
 
 bool resolve(const RowStore& s, Criterion* c, QString* error) {
     for (CriterionTerm& t : c->terms) {
+        if (t.column >= 0 && t.column < s.columns &&
+            s.fields[size_t(t.column)].name.compare(t.field, Qt::CaseInsensitive) == 0)
+            continue; // resolved before
         t.column = -1;
         for (int i = 0; i < s.columns; ++i)
             if (s.fields[size_t(i)].name.compare(t.field, Qt::CaseInsensitive) == 0) {
@@ -865,17 +867,26 @@ Candidates candidatesFor(RowStore& s, const Criterion& c) {
 
 bool Recordset::setFilter(const QString& criterion) {
     if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    Criterion c;
+    QString error;
+    if (!criterion.trimmed().isEmpty() && !parseCriterion(criterion, &c, &error)) return fail(error);
+    return setFilter(c);
+}
+
+QString Recordset::filter() const { return view_->filtered ? criterionText(view_->criterion) : QString(); }
+
+bool Recordset::setFilter(const Criterion& criterion) {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
     if (!commitEdit()) return false;
     RowStore& s = *store_;
-    if (criterion.trimmed().isEmpty()) {
+    if (criterion.empty()) {
         view_->filtered = false;
         view_->rows.clear();
         view_->criterion = Criterion{};
-        filter_.clear();
     } else {
-        Criterion c;
+        Criterion c = criterion;
         QString error;
-        if (!parseCriterion(criterion, &c, &error) || !resolve(s, &c, &error)) return fail(error);
+        if (!resolve(s, &c, &error)) return fail(error);
         Candidates cand = candidatesFor(s, c);
         std::vector<int> rows;
         if (cand.all) {
@@ -889,7 +900,6 @@ bool Recordset::setFilter(const QString& criterion) {
         view_->rows = std::move(rows);
         view_->seenDeletes = s.deleteGeneration;
         view_->criterion = std::move(c);
-        filter_ = criterion;
     }
     setCurrentSlot(recordCount() > 0 ? slotAt(0) : -1);
     notifyReset();
@@ -898,11 +908,19 @@ bool Recordset::setFilter(const QString& criterion) {
 
 bool Recordset::find(const QString& criterion) {
     if (!store_) return fail(QStringLiteral("记录集没有打开"));
-    if (!commitEdit()) return false;
-    RowStore& s = *store_;
     Criterion c;
     QString error;
-    if (!parseCriterion(criterion, &c, &error) || !resolve(s, &c, &error)) return fail(error);
+    if (!parseCriterion(criterion, &c, &error)) return fail(error);
+    return find(c);
+}
+
+bool Recordset::find(const Criterion& criterion) {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (!commitEdit()) return false;
+    RowStore& s = *store_;
+    Criterion c = criterion;
+    QString error;
+    if (!resolve(s, &c, &error)) return fail(error);
     if (c.empty()) return fail(QStringLiteral("查找条件为空"));
     int start;
     switch (view_->state) {
@@ -942,13 +960,13 @@ bool Recordset::requery() {
     if (!store_) return fail(QStringLiteral("记录集没有打开"));
     if (hasPendingChanges()) return fail(QStringLiteral("有未保存的修改，请先保存或取消"));
     cancelUpdate();
-    const QString filter = filter_;
+    const Criterion filter = view_->filtered ? view_->criterion : Criterion{};
     const QString source = source_;
     const Connection conn = connection_;
     const LockType lock = lock_;
     const CursorType type = type_;
     if (!open(source, conn, type, lock)) return false;
-    if (!filter.isEmpty()) return setFilter(filter);
+    if (!filter.empty()) return setFilter(filter);
     return true;
 }
 

@@ -34,6 +34,7 @@ enum class LockType { ReadOnly, Pessimistic, Optimistic, BatchOptimistic };
 
 using Bookmark = qint64;
 
+struct Criterion;
 struct RowStore;
 struct RecordsetView;
 
@@ -97,11 +98,15 @@ public:
     bool deleteCurrent();
 
     bool setFilter(const QString& criterion); // empty text removes the filter
-    QString filter() const { return filter_; }
+    QString filter() const;
     // Searches forward from the current row (included) for a row matching the criterion; not
     // found leaves the recordset at its end.
     bool find(const QString& criterion);
     bool requery();
+    // The same with a criterion built in code (see equalsCriterion), for loops that filter or
+    // search once per record: no text to build or parse.
+    bool setFilter(const Criterion& criterion);
+    bool find(const Criterion& criterion);
 
     bool updateBatch();
     bool cancelBatch();
@@ -142,7 +147,6 @@ private:
     LockType lock_ = LockType::Pessimistic;
     Connection connection_;
     QString source_;
-    QString filter_;
     std::shared_ptr<RowStore> store_;
     std::unique_ptr<RecordsetView> view_;
     mutable QString error_;

@@ -11,6 +11,9 @@
 -- duplicate table, so the separation always finds the record it copied.
 -- Text compares fold ASCII letter case and keep trailing blanks (NOCASE), as filters do.
 
+-- Text is kept as UTF-16, the form the program reads it in.
+PRAGMA encoding = 'UTF-16le';
+
 CREATE TABLE ClienttableDBF (
     [查重No] VARCHAR(32) COLLATE NOCASE,
     [查重流水号01] VARCHAR(4000) COLLATE NOCASE,

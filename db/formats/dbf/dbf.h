@@ -56,7 +56,7 @@ struct Field {
 
     bool isHidden() const { return type == '0'; }
     bool isNullable() const { return nullBit >= 0; }
-    bool isMemo() const; // M G P W: a block number into the memo file
+    bool isMemo() const;   // M G P W: a block number into the memo file
     bool isBinary() const; // Q G P W: values are bytes, not text
     bool isAutoIncrement() const { return (flags & 0x08) != 0; }
     // Declared SQL type: VARCHAR(len), NUMERIC(len,dec), DATE, BOOLEAN, TEXT, INTEGER, DOUBLE,
@@ -117,8 +117,8 @@ public:
     quint8 version() const;
     bool hasMemoFields() const;
     bool hasMemoFile() const;
-    bool isReadOnly() const;       // opened read-only by request, or the file refused writing
-    quint32 recordCount() const;   // physical records, deleted ones included
+    bool isReadOnly() const;     // opened read-only by request, or the file refused writing
+    quint32 recordCount() const; // physical records, deleted ones included
 
     // Re-reads the record count from the header when nothing is pending, so records other
     // programs appended are seen. False when the header became unreadable.
@@ -126,6 +126,10 @@ public:
 
     // Raw bytes of record recno (1-based). False past the end or on a read error.
     bool readRecord(quint32 recno, QByteArray* record, QString* error = nullptr);
+    // Up to count records from first on, back to back (scans read ahead with it); returns how
+    // many whole records were read.
+    quint32 readRecords(quint32 first, quint32 count, QByteArray* records, QString* error);
+    int recordLength() const;
     static bool isDeleted(const QByteArray& record);
     // The value of field (an index into fields()) in a raw record.
     Value value(const QByteArray& record, int field);

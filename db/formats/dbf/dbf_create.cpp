@@ -15,7 +15,9 @@ using namespace detail;
 
 namespace {
 
-QString tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString tr(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 struct Layout {
     QByteArray name; // encoded, at most 10 bytes
@@ -69,15 +71,36 @@ bool layoutField(const FieldSpec& s, Flavour flavour, const CodePage& cp, Layout
         }
         out->decimals = s.decimals;
         break;
-    case 'D': out->length = 8; break;
-    case 'L': out->length = 1; break;
-    case 'M': out->length = vfp ? 4 : 10; break;
-    case 'G': case 'W': out->length = 4; out->flags |= 0x04; break;
-    case 'I': out->length = 4; break;
-    case 'B': out->length = 8; out->decimals = s.decimals; break;
-    case 'Y': out->length = 8; out->decimals = 4; break;
-    case 'T': out->length = 8; break;
-    default: break;
+    case 'D':
+        out->length = 8;
+        break;
+    case 'L':
+        out->length = 1;
+        break;
+    case 'M':
+        out->length = vfp ? 4 : 10;
+        break;
+    case 'G':
+    case 'W':
+        out->length = 4;
+        out->flags |= 0x04;
+        break;
+    case 'I':
+        out->length = 4;
+        break;
+    case 'B':
+        out->length = 8;
+        out->decimals = s.decimals;
+        break;
+    case 'Y':
+        out->length = 8;
+        out->decimals = 4;
+        break;
+    case 'T':
+        out->length = 8;
+        break;
+    default:
+        break;
     }
     return true;
 }
@@ -113,7 +136,8 @@ bool createTable(const QString& path, Flavour flavour, const std::vector<FieldSp
     if (bits > 0) layout.push_back({"_NullFlags", '0', (bits + 7) / 8, 0, 0x05});
 
     int recordLength = 1;
-    for (const Layout& l : layout) recordLength += l.length;
+    for (const Layout& l : layout)
+        recordLength += l.length;
     if (recordLength > 65535) {
         *error = tr("记录太长（%1 字节）").arg(recordLength);
         return false;
@@ -121,8 +145,10 @@ bool createTable(const QString& path, Flavour flavour, const std::vector<FieldSp
     const int headerLength = 32 + 32 * int(layout.size()) + 1 + (vfp ? 263 : 0);
 
     quint8 version = 0x03;
-    if (vfp) version = 0x30;
-    else if (memo) version = flavour == Flavour::DBase3 ? 0x83 : flavour == Flavour::DBase4 ? 0x8B : 0xF5;
+    if (vfp)
+        version = 0x30;
+    else if (memo)
+        version = flavour == Flavour::DBase3 ? 0x83 : flavour == Flavour::DBase4 ? 0x8B : 0xF5;
 
     QByteArray h(headerLength, '\0');
     h[0] = char(version);
@@ -166,7 +192,8 @@ bool createTable(const QString& path, Flavour flavour, const std::vector<FieldSp
             return false;
         }
         if (f.write(bytes) != bytes.size() || !f.flush()) {
-            *error = tr("写入文件失败：%1（%2）").arg(QDir::toNativeSeparators(file), f.errorString());
+            *error =
+                tr("写入文件失败：%1（%2）").arg(QDir::toNativeSeparators(file), f.errorString());
             f.close();
             f.remove();
             return false;

@@ -19,35 +19,86 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 namespace formats::dbf {
 
 using namespace detail;
 
 namespace {
 
-QString tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString tr(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 constexpr qint64 kMaxMemoBytes = qint64(64) << 20; // a memo larger than this is damage
-constexpr qint64 kCacheBytes = 256 * 1024;
 
 enum class MemoKind { None, DBase3, DBase4, FoxPro };
 
-bool isVisualFoxPro(quint8 v) { return v == 0x30 || v == 0x31 || v == 0x32; }
-bool usesFpt(quint8 v) { return isVisualFoxPro(v) || v == 0xF5 || v == 0xFB; }
+bool isVisualFoxPro(quint8 v) {
+    return v == 0x30 || v == 0x31 || v == 0x32;
+}
+bool usesFpt(quint8 v) {
+    return isVisualFoxPro(v) || v == 0xF5 || v == 0xFB;
+}
 
 bool isKnownVersion(quint8 v) {
     switch (v) {
-    case 0x03: case 0x30: case 0x31: case 0x32: case 0x43: case 0x63: case 0x7B: case 0x83:
-    case 0x8B: case 0x8E: case 0xB3: case 0xCB: case 0xE5: case 0xF5: case 0xFB:
+    case 0x03:
+    case 0x30:
+    case 0x31:
+    case 0x32:
+    case 0x43:
+    case 0x63:
+    case 0x7B:
+    case 0x83:
+    case 0x8B:
+    case 0x8E:
+    case 0xB3:
+    case 0xCB:
+    case 0xE5:
+    case 0xF5:
+    case 0xFB:
         return true;
     default:
         return false;
     }
 }
 
+// Positioned reads and writes: one system call each on files, seek and read on other devices.
 QByteArray readAt(QIODevice* dev, qint64 offset, qint64 size) {
-    if (!dev || offset < 0 || size <= 0 || !dev->seek(offset)) return {};
+    if (!dev || offset < 0 || size <= 0) return {};
+    auto* file = qobject_cast<QFile*>(dev);
+    if (file && file->handle() >= 0 && (file->openMode() & QIODevice::Unbuffered)) {
+        if (size > 65536) size = std::min(size, std::max<qint64>(file->size() - offset, 0));
+        QByteArray bytes(size, Qt::Uninitialized);
+        qint64 done = 0;
+        while (done < size) {
+            const ssize_t n = ::pread(file->handle(), bytes.data() + done, size_t(size - done),
+                                      off_t(offset + done));
+            if (n <= 0) break;
+            done += n;
+        }
+        bytes.truncate(done);
+        return bytes;
+    }
+    if (!dev->seek(offset)) return {};
     return dev->read(size);
+}
+
+bool writeAtDevice(QIODevice* dev, qint64 offset, const QByteArray& bytes) {
+    auto* file = qobject_cast<QFile*>(dev);
+    if (file && file->handle() >= 0 && (file->openMode() & QIODevice::Unbuffered)) {
+        qint64 done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::pwrite(file->handle(), bytes.constData() + done,
+                                       size_t(bytes.size() - done), off_t(offset + done));
+            if (n <= 0) return false;
+            done += n;
+        }
+        return true;
+    }
+    return dev->seek(offset) && dev->write(bytes) == bytes.size();
 }
 
 bool resizeDevice(QIODevice* dev, qint64 size) {
@@ -71,20 +122,35 @@ bool Field::isBinary() const {
 
 QString Field::sqlType() const {
     switch (type) {
-    case 'C': return QStringLiteral("VARCHAR(%1)").arg(length);
-    case 'V': return QStringLiteral("VARCHAR(%1)").arg(length);
+    case 'C':
+        return QStringLiteral("VARCHAR(%1)").arg(length);
+    case 'V':
+        return QStringLiteral("VARCHAR(%1)").arg(length);
     case 'N':
-    case 'F': return QStringLiteral("NUMERIC(%1,%2)").arg(length).arg(decimals);
-    case 'D': return QStringLiteral("DATE");
-    case 'L': return QStringLiteral("BOOLEAN");
-    case 'M': return QStringLiteral("TEXT");
-    case 'I': return QStringLiteral("INTEGER");
-    case 'B': return length == 8 ? QStringLiteral("DOUBLE") : QStringLiteral("BLOB");
-    case 'Y': return QStringLiteral("CURRENCY");
-    case 'T': return QStringLiteral("DATETIME");
-    case 'Q': return QStringLiteral("VARBINARY(%1)").arg(length);
-    case 'G': case 'P': case 'W': return QStringLiteral("BLOB");
-    default: return QStringLiteral("TEXT");
+    case 'F':
+        return QStringLiteral("NUMERIC(%1,%2)").arg(length).arg(decimals);
+    case 'D':
+        return QStringLiteral("DATE");
+    case 'L':
+        return QStringLiteral("BOOLEAN");
+    case 'M':
+        return QStringLiteral("TEXT");
+    case 'I':
+        return QStringLiteral("INTEGER");
+    case 'B':
+        return length == 8 ? QStringLiteral("DOUBLE") : QStringLiteral("BLOB");
+    case 'Y':
+        return QStringLiteral("CURRENCY");
+    case 'T':
+        return QStringLiteral("DATETIME");
+    case 'Q':
+        return QStringLiteral("VARBINARY(%1)").arg(length);
+    case 'G':
+    case 'P':
+    case 'W':
+        return QStringLiteral("BLOB");
+    default:
+        return QStringLiteral("TEXT");
     }
 }
 
@@ -109,8 +175,8 @@ struct Table::Private {
     std::unique_ptr<QIODevice> dbf, memo;
     bool fromFiles = false;
     OpenOptions options;
-    bool writable = false;     // devices open for writing
-    bool refused = false;      // the file could not be opened for writing
+    bool writable = false; // devices open for writing
+    bool refused = false;  // the file could not be opened for writing
     bool memoWritable = false;
 
     QByteArray header; // the whole header: descriptors hold the autoincrement counters
@@ -123,15 +189,12 @@ struct Table::Private {
     std::vector<int> descriptorOffset; // of each field in the header
     int nullFlags = -1;
     CodePage cp;
-    TextDecoder decoder;
+    std::unique_ptr<TextDecoder> decoder; // made once the code page is known; never moved
 
     bool memoFields = false;
     MemoKind memoKind = MemoKind::None;
     qint64 memoBlockSize = 512;
     quint32 memoNextFree = 0;
-
-    QByteArray cache;
-    quint32 cacheFirst = 0, cacheCount = 0;
 
     bool dirty = false, memoDirty = false;
 
@@ -172,7 +235,6 @@ struct Table::Private {
         const qint64 fit = (fileSize - headerLength) / recordLength;
         return quint32(std::min<qint64>(fit, le32(header.constData() + 4)));
     }
-    void invalidateCache() { cacheCount = 0; }
 
     std::optional<quint32> memoBlock(const Field& f, const QByteArray& record) const;
     std::optional<QByteArray> readMemo(quint32 block);
@@ -181,22 +243,24 @@ struct Table::Private {
     bool writeAt(bool toMemo, qint64 offset, const QByteArray& bytes, QString* error);
     bool appendMemo(const Field& f, const QByteArray& data, quint32* block, QString* error);
     bool encodeValues(QByteArray* record, const QByteArray& old,
-                      const std::vector<std::optional<Value>>& values, bool isNew,
-                      QString* error, Table* table);
+                      const std::vector<std::optional<Value>>& values, bool isNew, QString* error,
+                      Table* table);
     qint64 recordOffset(quint32 recno) const {
         return headerLength + qint64(recno - 1) * recordLength;
     }
 
     State state() const {
-        return {recordCount, memoNextFree, header, dirty, memoDirty, dbf ? dbf->size() : 0,
-                memo ? memo->size() : 0};
+        return {recordCount,           memoNextFree,           header, dirty, memoDirty,
+                dbf ? dbf->size() : 0, memo ? memo->size() : 0};
     }
     bool undoTo(const Mark& mark, QString* error);
 };
 
 Table::Table() : d(std::make_unique<Private>()) {}
 
-Table::~Table() { close(); }
+Table::~Table() {
+    close();
+}
 
 void Table::close() {
     if (!d) return;
@@ -239,7 +303,8 @@ bool Table::Private::load(QString* error) {
         const char* p = header.constData() + at;
         Field f;
         int nameEnd = 0;
-        while (nameEnd < 11 && p[nameEnd] != '\0') ++nameEnd;
+        while (nameEnd < 11 && p[nameEnd] != '\0')
+            ++nameEnd;
         f.type = char(QChar::fromLatin1(p[11]).toUpper().toLatin1());
         f.length = quint8(p[16]);
         f.decimals = quint8(p[17]);
@@ -271,20 +336,22 @@ bool Table::Private::load(QString* error) {
         const int capacity = fields[size_t(nullFlags)].length * 8;
         for (Field& f : fields) {
             if (f.isHidden()) continue;
-            if ((f.type == 'V' || f.type == 'Q') && nullBits < capacity) f.varLengthBit = nullBits++;
+            if ((f.type == 'V' || f.type == 'Q') && nullBits < capacity)
+                f.varLengthBit = nullBits++;
             if ((f.flags & 0x02) && nullBits < capacity) f.nullBit = nullBits++;
         }
     }
-    for (const Field& f : fields) memoFields = memoFields || f.isMemo();
+    for (const Field& f : fields)
+        memoFields = memoFields || f.isMemo();
     recordCount = computeRecordCount(size);
     return true;
 }
 
 void Table::Private::decodeNames() {
-    decoder = TextDecoder(cp.readCodec);
+    decoder = std::make_unique<TextDecoder>(cp.readCodec);
     QSet<QString> seen;
     for (size_t i = 0; i < fields.size(); ++i) {
-        QString name = decoder.decode(rawNames[i]).trimmed();
+        QString name = decoder->decode(rawNames[i]).trimmed();
         if (name.isEmpty()) name = QStringLiteral("FIELD%1").arg(i + 1);
         QString unique = name;
         for (int n = 2; seen.contains(unique.toLower()); ++n)
@@ -314,18 +381,22 @@ void Table::Private::readMemoHeader() {
 }
 
 bool Table::Private::openMemo(QString* error) {
-    const QStringList exts = usesFpt(version) ? QStringList{QStringLiteral("fpt"), QStringLiteral("dbt")}
-                                              : QStringList{QStringLiteral("dbt"), QStringLiteral("fpt")};
+    const QStringList exts = usesFpt(version)
+                                 ? QStringList{QStringLiteral("fpt"), QStringLiteral("dbt")}
+                                 : QStringList{QStringLiteral("dbt"), QStringLiteral("fpt")};
     memoPath = findCompanionFile(path, exts);
     if (memoPath.isEmpty()) return true; // memo values read as NULL
     auto f = std::make_unique<QFile>(memoPath);
     if (!f->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        *error = tr("无法打开备注文件 %1：%2").arg(QDir::toNativeSeparators(memoPath), f->errorString());
+        *error =
+            tr("无法打开备注文件 %1：%2").arg(QDir::toNativeSeparators(memoPath), f->errorString());
         return false;
     }
     memo = std::move(f);
-    if (memoPath.endsWith(QLatin1String("fpt"), Qt::CaseInsensitive)) memoKind = MemoKind::FoxPro;
-    else memoKind = (version & 0x08) ? MemoKind::DBase4 : MemoKind::DBase3;
+    if (memoPath.endsWith(QLatin1String("fpt"), Qt::CaseInsensitive))
+        memoKind = MemoKind::FoxPro;
+    else
+        memoKind = (version & 0x08) ? MemoKind::DBase4 : MemoKind::DBase3;
     readMemoHeader();
     return true;
 }
@@ -400,7 +471,7 @@ bool Table::open(std::unique_ptr<QIODevice> dbf, std::unique_ptr<QIODevice> memo
     d->decodeNames();
     if (d->memoFields && memo && memo->isOpen() && !memo->isSequential()) {
         d->memo = std::move(memo);
-        d->memoKind = usesFpt(d->version) ? MemoKind::FoxPro
+        d->memoKind = usesFpt(d->version)   ? MemoKind::FoxPro
                       : (d->version & 0x08) ? MemoKind::DBase4
                                             : MemoKind::DBase3;
         d->readMemoHeader();
@@ -410,15 +481,33 @@ bool Table::open(std::unique_ptr<QIODevice> dbf, std::unique_ptr<QIODevice> memo
     return true;
 }
 
-QString Table::path() const { return d->path; }
-const std::vector<Field>& Table::fields() const { return d->fields; }
-CodePage Table::codePage() const { return d->cp; }
-quint8 Table::version() const { return d->version; }
-bool Table::hasMemoFields() const { return d->memoFields; }
-bool Table::hasMemoFile() const { return d->memo != nullptr; }
-bool Table::isReadOnly() const { return d->options.readOnly || d->refused; }
-quint32 Table::recordCount() const { return d->recordCount; }
-bool Table::inTransaction() const { return d->inTx; }
+QString Table::path() const {
+    return d->path;
+}
+const std::vector<Field>& Table::fields() const {
+    return d->fields;
+}
+CodePage Table::codePage() const {
+    return d->cp;
+}
+quint8 Table::version() const {
+    return d->version;
+}
+bool Table::hasMemoFields() const {
+    return d->memoFields;
+}
+bool Table::hasMemoFile() const {
+    return d->memo != nullptr;
+}
+bool Table::isReadOnly() const {
+    return d->options.readOnly || d->refused;
+}
+quint32 Table::recordCount() const {
+    return d->recordCount;
+}
+bool Table::inTransaction() const {
+    return d->inTx;
+}
 
 std::vector<int> Table::visibleFields() const {
     std::vector<int> v;
@@ -433,37 +522,34 @@ bool Table::refresh(QString* error) {
     if (head.size() < 32 || quint8(head[0]) != d->version ||
         le16(head.constData() + 8) != d->headerLength ||
         le16(head.constData() + 10) != d->recordLength) {
-        if (error)
-            *error = tr("表 %1 的结构已被其他程序改变，请重新打开").arg(d->displayPath());
+        if (error) *error = tr("表 %1 的结构已被其他程序改变，请重新打开").arg(d->displayPath());
         return false;
     }
     std::memcpy(d->header.data(), head.constData(), 32);
     d->recordCount = d->computeRecordCount(d->dbf->size());
-    d->invalidateCache();
-    if (d->memo) d->readMemoHeader();
     return true;
 }
 
 bool Table::readRecord(quint32 recno, QByteArray* record, QString* error) {
-    if (recno < 1 || recno > d->recordCount) {
-        if (error) *error = tr("记录 %1 不存在").arg(recno);
-        return false;
+    return readRecords(recno, 1, record, error) == 1;
+}
+
+quint32 Table::readRecords(quint32 first, quint32 count, QByteArray* records, QString* error) {
+    records->clear();
+    if (first < 1 || first > d->recordCount || count == 0) {
+        if (error) *error = tr("记录 %1 不存在").arg(first);
+        return 0;
     }
-    if (recno < d->cacheFirst || recno >= d->cacheFirst + d->cacheCount) {
-        const quint32 want = quint32(std::clamp<qint64>(kCacheBytes / d->recordLength, 1,
-                                                        d->recordCount - recno + 1));
-        d->cache = readAt(d->dbf.get(), d->recordOffset(recno), qint64(want) * d->recordLength);
-        d->cacheFirst = recno;
-        d->cacheCount = quint32(d->cache.size() / d->recordLength);
-        if (d->cacheCount == 0) {
-            if (error) *error = tr("无法读取表 %1 的记录 %2").arg(d->displayPath()).arg(recno);
-            return false;
-        }
-    }
-    const qsizetype at = qsizetype(recno - d->cacheFirst) * d->recordLength;
-    record->resize(d->recordLength);
-    std::memcpy(record->data(), d->cache.constData() + at, size_t(d->recordLength));
-    return true;
+    count = std::min(count, d->recordCount - first + 1);
+    *records = readAt(d->dbf.get(), d->recordOffset(first), qint64(count) * d->recordLength);
+    const quint32 got = quint32(records->size() / d->recordLength);
+    records->truncate(qsizetype(got) * d->recordLength);
+    if (got == 0 && error) *error = tr("无法读取表 %1 的记录 %2").arg(d->displayPath()).arg(first);
+    return got;
+}
+
+int Table::recordLength() const {
+    return d->recordLength;
 }
 
 bool Table::isDeleted(const QByteArray& record) {
@@ -498,14 +584,14 @@ std::optional<QByteArray> Table::Private::readMemo(quint32 block) {
     const QByteArray head = readAt(memo.get(), at, 8);
     if (memoKind == MemoKind::FoxPro) {
         if (head.size() < 8) return std::nullopt;
-        const qint64 length = std::min<qint64>({be32(head.constData() + 4), size - at - 8,
-                                                kMaxMemoBytes});
+        const qint64 length =
+            std::min<qint64>({be32(head.constData() + 4), size - at - 8, kMaxMemoBytes});
         return readAt(memo.get(), at + 8, length);
     }
     if (head.size() == 8 && head.startsWith(QByteArrayView("\xFF\xFF\x08\x00", 4))) {
         const qint64 stored = le32(head.constData() + 4);
-        const qint64 length = std::min<qint64>({stored >= 8 ? stored - 8 : 0, size - at - 8,
-                                                kMaxMemoBytes});
+        const qint64 length =
+            std::min<qint64>({stored >= 8 ? stored - 8 : 0, size - at - 8, kMaxMemoBytes});
         return readAt(memo.get(), at + 8, length);
     }
     // dBase III: the text runs to the first 0x1A.
@@ -537,16 +623,16 @@ Value Table::value(const QByteArray& record, int index) {
         const auto data = d->readMemo(*block);
         if (!data) return Value::null();
         if (f.isBinary()) return Value::fromBytes(*data);
-        return Value::fromText(d->decoder.decode(*data));
+        return Value::fromText(d->decoder->decode(*data));
     }
     if ((f.type == 'V' || f.type == 'Q') && f.varLengthBit >= 0 &&
         testBit(record, nulls, f.varLengthBit) && f.length > 0) {
         const int n = std::min<int>(quint8(record[f.offset + f.length - 1]), f.length - 1);
         const QByteArray bytes = record.mid(f.offset, n);
         if (f.type == 'Q') return Value::fromBytes(bytes);
-        return Value::fromText(d->decoder.decode(bytes));
+        return Value::fromText(d->decoder->decode(bytes));
     }
-    return decodeField(f, record.constData() + f.offset, d->decoder);
+    return decodeField(f, record.constData() + f.offset, *d->decoder);
 }
 
 // ---- writing -------------------------------------------------------------------------------
@@ -576,12 +662,10 @@ bool Table::Private::ensureWritable(QString* error) {
         }
     }
     writable = true;
-    invalidateCache();
     return true;
 }
 
-bool Table::Private::writeAt(bool toMemo, qint64 offset, const QByteArray& bytes,
-                             QString* error) {
+bool Table::Private::writeAt(bool toMemo, qint64 offset, const QByteArray& bytes, QString* error) {
     QIODevice* dev = toMemo ? memo.get() : dbf.get();
     if (inTx && !marks.empty()) {
         // Bytes that existed when the innermost savepoint began are kept for undo; bytes past
@@ -592,11 +676,10 @@ bool Table::Private::writeAt(bool toMemo, qint64 offset, const QByteArray& bytes
             undo.push_back({toMemo, offset, readAt(dev, offset, n)});
         }
     }
-    if (!toMemo) invalidateCache();
-    if (!dev->seek(offset) || dev->write(bytes) != bytes.size()) {
+    if (!writeAtDevice(dev, offset, bytes)) {
         *error = tr("写入文件失败：%1（%2）")
                      .arg(toMemo ? QDir::toNativeSeparators(memoPath) : displayPath(),
-                          dev->errorString());
+                          qobject_cast<QFile*>(dev) ? qt_error_string() : dev->errorString());
         return false;
     }
     return true;
@@ -625,7 +708,8 @@ bool Table::Private::appendMemo(const Field& f, const QByteArray& data, quint32*
         blockBytes += data;
     } else {
         if (data.contains('\x1A')) {
-            *error = tr("字段 %1 的备注内容含有字符 0x1A，dBase III 备注文件不能保存它").arg(f.name);
+            *error =
+                tr("字段 %1 的备注内容含有字符 0x1A，dBase III 备注文件不能保存它").arg(f.name);
             return false;
         }
         blockBytes = data + "\x1A\x1A";
@@ -633,9 +717,10 @@ bool Table::Private::appendMemo(const Field& f, const QByteArray& data, quint32*
     const qint64 bs = memoBlockSize;
     const qint64 blocks = (blockBytes.size() + bs - 1) / bs;
     blockBytes.append(QByteArray(blocks * bs - blockBytes.size(), '\0'));
-    // Never write over existing blocks, whatever the header says.
+    // New blocks go at the end of the file: never over existing blocks, whatever the header
+    // says, and never far past the end when the header's next free block is damaged.
     const qint64 size = memo->size();
-    qint64 start = std::max<qint64>({qint64(memoNextFree), (size + bs - 1) / bs, (512 + bs - 1) / bs});
+    const qint64 start = std::max<qint64>((size + bs - 1) / bs, (512 + bs - 1) / bs);
     if (start + blocks > 0xffffffffLL) {
         *error = tr("备注文件已满：%1").arg(QDir::toNativeSeparators(memoPath));
         return false;
@@ -695,7 +780,8 @@ bool Table::Private::encodeValues(QByteArray* record, const QByteArray& old,
         if (m.field->length == 4) {
             putLe32(p, block);
         } else {
-            const QByteArray digits = QByteArray::number(block).rightJustified(m.field->length, ' ');
+            const QByteArray digits =
+                QByteArray::number(block).rightJustified(m.field->length, ' ');
             if (digits.size() > m.field->length) {
                 *error = tr("备注字段 %1 太短，放不下块号 %2").arg(m.field->name).arg(block);
                 return false;
@@ -712,7 +798,8 @@ bool Table::appendRecord(const std::vector<std::optional<Value>>& values, quint3
     if (!error) error = &ignored;
     if (!d->dbf || !d->ensureWritable(error)) return false;
     QByteArray record(d->recordLength, ' ');
-    for (const Field& f : d->fields) blankField(f, record.data() + f.offset, f.length == 4);
+    for (const Field& f : d->fields)
+        blankField(f, record.data() + f.offset, f.length == 4);
     const QByteArray headerBefore = d->header;
     if (!d->encodeValues(&record, record, values, true, error, this)) {
         d->header = headerBefore; // autoincrement counters
@@ -773,8 +860,10 @@ bool Table::flush(QString* error) {
     }
     if (d->memoDirty && d->memo) {
         QByteArray next(4, '\0');
-        if (d->memoKind == MemoKind::FoxPro) putBe32(next.data(), d->memoNextFree);
-        else putLe32(next.data(), d->memoNextFree);
+        if (d->memoKind == MemoKind::FoxPro)
+            putBe32(next.data(), d->memoNextFree);
+        else
+            putLe32(next.data(), d->memoNextFree);
         if (!d->writeAt(true, 0, next, error)) return false;
         d->memoDirty = false;
     }
@@ -788,10 +877,11 @@ bool Table::Private::undoTo(const Mark& mark, QString* error) {
     while (undo.size() > mark.undoSize) {
         const Undo& u = undo.back();
         QIODevice* dev = u.memo ? memo.get() : dbf.get();
-        if (!dev->seek(u.offset) || dev->write(u.bytes) != u.bytes.size()) ok = false;
+        if (!writeAtDevice(dev, u.offset, u.bytes)) ok = false;
         undo.pop_back();
     }
-    if (dbf && dbf->size() > mark.state.dbfSize) ok = resizeDevice(dbf.get(), mark.state.dbfSize) && ok;
+    if (dbf && dbf->size() > mark.state.dbfSize)
+        ok = resizeDevice(dbf.get(), mark.state.dbfSize) && ok;
     if (memo && memo->size() > mark.state.memoSize)
         ok = resizeDevice(memo.get(), mark.state.memoSize) && ok;
     recordCount = mark.state.recordCount;
@@ -799,7 +889,6 @@ bool Table::Private::undoTo(const Mark& mark, QString* error) {
     header = mark.state.header;
     dirty = mark.state.dirty;
     memoDirty = mark.state.memoDirty;
-    invalidateCache();
     if (!ok && error) *error = tr("撤销对表 %1 的修改时出错").arg(displayPath());
     return ok;
 }
@@ -820,7 +909,8 @@ void Table::savepoint(int id) {
 }
 
 void Table::release(int id) {
-    while (d->marks.size() > 1 && d->marks.back().id >= id) d->marks.pop_back();
+    while (d->marks.size() > 1 && d->marks.back().id >= id)
+        d->marks.pop_back();
 }
 
 bool Table::rollbackTo(int id, QString* error) {

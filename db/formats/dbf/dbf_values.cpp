@@ -10,20 +10,23 @@
 //   T       "yyyy-MM-dd HH:mm:ss" always, midnight included, rounded to the nearest second
 //   V       the stored characters (FoxPro keeps trailing blanks of varchar values)
 #include "db/formats/dbf/dbf_values.h"
-#include "db/formats/textcodec.h"
 
 #include <QDate>
 #include <QRegularExpression>
+#include <QStringEncoder>
 
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <map>
 
 namespace formats::dbf::detail {
 
 namespace {
 
-QString tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString tr(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 bool isBlank(const char* p, int n) {
     for (int i = 0; i < n; ++i)
@@ -34,9 +37,11 @@ bool isBlank(const char* p, int n) {
 // Field bytes up to the first NUL, without trailing blanks.
 QByteArray characterBytes(const char* p, int n, bool trimBlanks) {
     int end = 0;
-    while (end < n && p[end] != '\0') ++end;
+    while (end < n && p[end] != '\0')
+        ++end;
     if (trimBlanks)
-        while (end > 0 && p[end - 1] == ' ') --end;
+        while (end > 0 && p[end - 1] == ' ')
+            --end;
     return QByteArray(p, end);
 }
 
@@ -46,9 +51,12 @@ QString numericText(const char* p, int n) {
     for (int i = 0; i < n; ++i)
         if (p[i] != '\0') b.append(p[i]);
     QString t = QString::fromLatin1(b.trimmed());
-    if (t.startsWith(QLatin1Char('.'))) t.prepend(QLatin1Char('0'));
-    else if (t.startsWith(QLatin1String("-."))) t.insert(1, QLatin1Char('0'));
-    else if (t.startsWith(QLatin1String("+."))) t.insert(1, QLatin1Char('0'));
+    if (t.startsWith(QLatin1Char('.')))
+        t.prepend(QLatin1Char('0'));
+    else if (t.startsWith(QLatin1String("-.")))
+        t.insert(1, QLatin1Char('0'));
+    else if (t.startsWith(QLatin1String("+.")))
+        t.insert(1, QLatin1Char('0'));
     return t;
 }
 
@@ -57,7 +65,8 @@ QString currencyText(qint64 v) {
     const quint64 a = negative ? quint64(0) - quint64(v) : quint64(v);
     QString s = QString::number(a / 10000);
     QString frac = QStringLiteral("%1").arg(a % 10000, 4, 10, QLatin1Char('0'));
-    while (frac.endsWith(QLatin1Char('0'))) frac.chop(1);
+    while (frac.endsWith(QLatin1Char('0')))
+        frac.chop(1);
     if (!frac.isEmpty()) s += QLatin1Char('.') + frac;
     return negative ? QLatin1Char('-') + s : s;
 }
@@ -95,10 +104,10 @@ TextDecoder::TextDecoder(const QByteArray& codec)
 
 QString TextDecoder::decode(const char* data, qsizetype size) {
     bool ascii = true;
-    for (qsizetype i = 0; i < size && ascii; ++i) ascii = quint8(data[i]) < 0x80;
+    for (qsizetype i = 0; i < size && ascii; ++i)
+        ascii = quint8(data[i]) < 0x80;
     if (ascii || !decoder_.isValid()) return QString::fromLatin1(data, size);
-    decoder_.resetState();
-    return decoder_.decode(QByteArrayView(data, size));
+    return decoder_.decode(QByteArrayView(data, size)); // stateless: nothing carries over
 }
 
 bool testBit(const QByteArray& record, const Field* nullFlags, int bit) {
@@ -119,7 +128,8 @@ void setBit(QByteArray* record, const Field* nullFlags, int bit, bool on) {
 Value decodeField(const Field& f, const char* p, TextDecoder& decoder) {
     const int n = f.length;
     switch (f.type) {
-    case 'C': return Value::fromText(decoder.decode(characterBytes(p, n, true)));
+    case 'C':
+        return Value::fromText(decoder.decode(characterBytes(p, n, true)));
     case 'N':
     case 'F': {
         const QString t = numericText(p, n);
@@ -133,19 +143,29 @@ Value decodeField(const Field& f, const char* p, TextDecoder& decoder) {
         if (t == QLatin1String("00000000") || t.isEmpty()) return Value::null();
         if (t.size() == 8) {
             bool ok = true;
-            for (QChar c : t) ok = ok && c.isDigit();
-            const QDate date = ok ? QDate(t.left(4).toInt(), t.mid(4, 2).toInt(), t.mid(6).toInt())
-                                  : QDate();
-            if (date.isValid()) return Value::fromText(date.toString(QStringLiteral("yyyy-MM-dd")));
+            for (QChar c : t)
+                ok = ok && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+            if (ok && QDate(t.left(4).toInt(), t.mid(4, 2).toInt(), t.mid(6).toInt()).isValid())
+                return Value::fromText(t.left(4) + QLatin1Char('-') + t.mid(4, 2) +
+                                       QLatin1Char('-') + t.mid(6));
         }
         return Value::fromText(t); // not a date: shown as stored, nothing hidden
     }
     case 'L':
         if (n < 1) return Value::null();
         switch (p[0]) {
-        case 'T': case 't': case 'Y': case 'y': return Value::fromText(QStringLiteral("True"));
-        case 'F': case 'f': case 'N': case 'n': return Value::fromText(QStringLiteral("False"));
-        default: return Value::null();
+        case 'T':
+        case 't':
+        case 'Y':
+        case 'y':
+            return Value::fromText(QStringLiteral("True"));
+        case 'F':
+        case 'f':
+        case 'N':
+        case 'n':
+            return Value::fromText(QStringLiteral("False"));
+        default:
+            return Value::null();
         }
     case 'I':
         if (n == 4) return Value::fromText(QString::number(qint32(le32(p))));
@@ -169,9 +189,12 @@ Value decodeField(const Field& f, const char* p, TextDecoder& decoder) {
             return dateTimeValue(p);
         }
         break;
-    case 'V': return Value::fromText(decoder.decode(QByteArray(p, n)));
-    case 'Q': return Value::fromBytes(QByteArray(p, n));
-    default: break;
+    case 'V':
+        return Value::fromText(decoder.decode(QByteArray(p, n)));
+    case 'Q':
+        return Value::fromBytes(QByteArray(p, n));
+    default:
+        break;
     }
     // A type this program does not know, or a field of an odd size: the bytes as text.
     return Value::fromText(decoder.decode(characterBytes(p, n, true)).trimmed());
@@ -180,10 +203,23 @@ Value decodeField(const Field& f, const char* p, TextDecoder& decoder) {
 void blankField(const Field& f, char* dest, bool binaryMemoPointer) {
     char fill = ' ';
     switch (f.type) {
-    case 'I': case 'Y': case 'T': case '0': fill = '\0'; break;
-    case 'B': fill = f.length == 8 ? '\0' : ' '; break;
-    case 'M': case 'G': case 'P': case 'W': fill = binaryMemoPointer ? '\0' : ' '; break;
-    default: break;
+    case 'I':
+    case 'Y':
+    case 'T':
+    case '0':
+        fill = '\0';
+        break;
+    case 'B':
+        fill = f.length == 8 ? '\0' : ' ';
+        break;
+    case 'M':
+    case 'G':
+    case 'P':
+    case 'W':
+        fill = binaryMemoPointer ? '\0' : ' ';
+        break;
+    default:
+        break;
     }
     std::memset(dest, fill, size_t(f.length));
 }
@@ -206,9 +242,12 @@ std::optional<Decimal> parseDecimal(const QString& text) {
     QByteArray digits;
     qsizetype point = -1;
     for (; i < t.size(); ++i) {
-        if (t[i] >= '0' && t[i] <= '9') digits.append(t[i]);
-        else if (t[i] == '.' && point < 0) point = digits.size();
-        else break;
+        if (t[i] >= '0' && t[i] <= '9')
+            digits.append(t[i]);
+        else if (t[i] == '.' && point < 0)
+            point = digits.size();
+        else
+            break;
     }
     if (digits.isEmpty()) return std::nullopt;
     if (point < 0) point = digits.size();
@@ -232,9 +271,11 @@ std::optional<Decimal> parseDecimal(const QString& text) {
         d.fraction = digits.mid(point);
     }
     qsizetype lead = 0;
-    while (lead < d.whole.size() && d.whole[lead] == '0') ++lead;
+    while (lead < d.whole.size() && d.whole[lead] == '0')
+        ++lead;
     d.whole.remove(0, lead);
-    while (!d.fraction.isEmpty() && d.fraction.endsWith('0')) d.fraction.chop(1);
+    while (!d.fraction.isEmpty() && d.fraction.endsWith('0'))
+        d.fraction.chop(1);
     if (d.isZero()) d.negative = false;
     return d;
 }
@@ -271,9 +312,9 @@ bool parseInteger(const Field& f, const QString& text, qint64 lo, qint64 hi, qin
 // "yyyy-MM-dd", "yyyy/M/d", "yyyy.MM.dd" or "yyyyMMdd", optionally followed by a time
 // "HH:mm[:ss[.zzz]]".
 bool parseDateTime(const QString& text, QDate* date, qint64* msOfDay) {
-    static const QRegularExpression re(QStringLiteral(
-        "^(\\d{4})(?:([-/.])(\\d{1,2})\\2(\\d{1,2})|(\\d{2})(\\d{2}))"
-        "(?:[ T]+(\\d{1,2}):(\\d{2})(?::(\\d{2})(?:\\.(\\d{1,3}))?)?)?$"));
+    static const QRegularExpression re(
+        QStringLiteral("^(\\d{4})(?:([-/.])(\\d{1,2})\\2(\\d{1,2})|(\\d{2})(\\d{2}))"
+                       "(?:[ T]+(\\d{1,2}):(\\d{2})(?::(\\d{2})(?:\\.(\\d{1,3}))?)?)?$"));
     const QRegularExpressionMatch m = re.match(text.trimmed());
     if (!m.hasMatch()) return false;
     const int y = m.captured(1).toInt();
@@ -285,12 +326,40 @@ bool parseDateTime(const QString& text, QDate* date, qint64* msOfDay) {
     if (m.capturedLength(7)) {
         const int h = m.captured(7).toInt(), mi = m.captured(8).toInt();
         const int s = m.capturedLength(9) ? m.captured(9).toInt() : 0;
-        const int ms = m.capturedLength(10) ? m.captured(10).leftJustified(3, QLatin1Char('0')).toInt()
-                                            : 0;
+        const int ms =
+            m.capturedLength(10) ? m.captured(10).leftJustified(3, QLatin1Char('0')).toInt() : 0;
         if (h > 23 || mi > 59 || s > 59) return false;
         *msOfDay = ((qint64(h) * 60 + mi) * 60 + s) * 1000 + ms;
     }
     return true;
+}
+
+// Encodes with one encoder per codec (opening an ICU converter per value is slow); ASCII text
+// is the same in every code page a table can have.
+QByteArray encodeWith(const QString& text, const QByteArray& codec, bool* ok) {
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii && codec != "UTF-16LE" && codec != "UTF-16BE" && codec != "UTF-16") {
+        *ok = true;
+        return text.toLatin1();
+    }
+    static thread_local std::map<QByteArray, QStringEncoder> encoders;
+    // Built in place: Qt's ICU converters keep a pointer to their own state, so an encoder
+    // must never be moved once made.
+    auto it =
+        encoders.try_emplace(codec, codec.constData(), QStringConverter::Flag::Stateless).first;
+    QStringEncoder& encoder = it->second;
+    if (!encoder.isValid()) {
+        *ok = false;
+        return {};
+    }
+    // Stateless: nothing carries over between calls but the error count, so an encoder that
+    // met an error is replaced (resetState() would drop ICU's error reporting).
+    QByteArray bytes = encoder.encode(text);
+    *ok = !encoder.hasError();
+    if (!*ok) encoders.erase(it);
+    return bytes;
 }
 
 // The first character of text the codec cannot encode, for the message.
@@ -299,7 +368,7 @@ QString firstUnencodable(const QString& text, const QByteArray& codec) {
         qsizetype len = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
         const QString ch = text.mid(i, len);
         bool ok = true;
-        formats::encode(ch, codec, &ok);
+        encodeWith(ch, codec, &ok);
         if (!ok) return ch;
         i += len - 1;
     }
@@ -309,7 +378,7 @@ QString firstUnencodable(const QString& text, const QByteArray& codec) {
 bool encodeText(const Field& f, const QString& text, const CodePage& cp, QByteArray* out,
                 QString* error) {
     bool ok = true;
-    *out = formats::encode(text, cp.writeCodec, &ok);
+    *out = encodeWith(text, cp.writeCodec, &ok);
     if (!ok) {
         *error = tr("字段 %1 的值含有代码页 %2 无法表示的字符“%3”")
                      .arg(f.name, cp.name(), firstUnencodable(text, cp.writeCodec));
@@ -324,16 +393,22 @@ QString widthError(const Field& f) {
 
 bool parseLogical(const QString& text, char* out) {
     const QString t = text.trimmed().toLower();
-    static const QStringList yes{QStringLiteral("true"), QStringLiteral("t"),   QStringLiteral("yes"),
-                                 QStringLiteral("y"),    QStringLiteral("1"),   QStringLiteral(".t."),
-                                 QStringLiteral("-1"),   QString::fromUtf8("是"), QString::fromUtf8("真")};
-    static const QStringList no{QStringLiteral("false"), QStringLiteral("f"),   QStringLiteral("no"),
-                                QStringLiteral("n"),     QStringLiteral("0"),   QStringLiteral(".f."),
-                                QString::fromUtf8("否"),  QString::fromUtf8("假")};
-    if (yes.contains(t)) *out = 'T';
-    else if (no.contains(t)) *out = 'F';
-    else if (t == QLatin1String("?")) *out = ' ';
-    else return false;
+    static const QStringList yes{
+        QStringLiteral("true"), QStringLiteral("t"),     QStringLiteral("yes"),
+        QStringLiteral("y"),    QStringLiteral("1"),     QStringLiteral(".t."),
+        QStringLiteral("-1"),   QString::fromUtf8("是"), QString::fromUtf8("真")};
+    static const QStringList no{QStringLiteral("false"), QStringLiteral("f"),
+                                QStringLiteral("no"),    QStringLiteral("n"),
+                                QStringLiteral("0"),     QStringLiteral(".f."),
+                                QString::fromUtf8("否"), QString::fromUtf8("假")};
+    if (yes.contains(t))
+        *out = 'T';
+    else if (no.contains(t))
+        *out = 'F';
+    else if (t == QLatin1String("?"))
+        *out = ' ';
+    else
+        return false;
     return true;
 }
 
@@ -357,7 +432,8 @@ bool formatNumber(const Field& f, const QString& text, QByteArray* out, QString*
     if (s.size() > f.length && d->whole.isEmpty() && f.decimals > 0)
         s.remove(d->negative ? 1 : 0, 1); // ".50" where "0.50" does not fit
     if (s.size() > f.length) {
-        *error = tr("字段 %1 的值 %2 超出字段宽度（%3 位）").arg(f.name, text.trimmed()).arg(f.length);
+        *error =
+            tr("字段 %1 的值 %2 超出字段宽度（%3 位）").arg(f.name, text.trimmed()).arg(f.length);
         return false;
     }
     *out = s.rightJustified(f.length, ' ');
@@ -386,8 +462,8 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
     }
     QByteArray bytes(f.length, ' ');
     blankField(f, bytes.data(), f.length == 4);
-    const QString text = value.kind == Value::Kind::Bytes ? QString::fromUtf8(value.bytes)
-                                                          : value.text;
+    const QString text =
+        value.kind == Value::Kind::Bytes ? QString::fromUtf8(value.bytes) : value.text;
     const bool numeric = QByteArrayView("NFIBYDLT").contains(f.type);
     bool isNull = value.isNull() || (numeric && text.trimmed().isEmpty());
     int varLength = -1; // V/Q: stored length when shorter than the field
@@ -407,8 +483,10 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
         case 'V':
         case 'Q': {
             QByteArray b;
-            if (f.type == 'Q' && value.kind == Value::Kind::Bytes) b = value.bytes;
-            else if (!encodeText(f, text, cp, &b, error)) return false;
+            if (f.type == 'Q' && value.kind == Value::Kind::Bytes)
+                b = value.bytes;
+            else if (!encodeText(f, text, cp, &b, error))
+                return false;
             if (b.size() > f.length) {
                 *error = widthError(f);
                 return false;
@@ -454,8 +532,8 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
                 return false;
             }
             if (d->fraction.size() > 4) {
-                *error = tr("字段 %1 的值 %2 的小数位数超过货币字段的 4 位")
-                             .arg(f.name, text.trimmed());
+                *error =
+                    tr("字段 %1 的值 %2 的小数位数超过货币字段的 4 位").arg(f.name, text.trimmed());
                 return false;
             }
             const QByteArray digits = d->whole + d->fraction.leftJustified(4, '0');

@@ -24,16 +24,21 @@ inline void putLe16(char* p, quint16 v) {
     p[1] = char(v >> 8);
 }
 inline void putLe32(char* p, quint32 v) {
-    for (int i = 0; i < 4; ++i) p[i] = char((v >> (8 * i)) & 0xff);
+    for (int i = 0; i < 4; ++i)
+        p[i] = char((v >> (8 * i)) & 0xff);
 }
 inline void putBe32(char* p, quint32 v) {
-    for (int i = 0; i < 4; ++i) p[3 - i] = char((v >> (8 * i)) & 0xff);
+    for (int i = 0; i < 4; ++i)
+        p[3 - i] = char((v >> (8 * i)) & 0xff);
 }
 
-// Decodes table text, reusing one decoder (ASCII takes a short cut).
+// Decodes table text, reusing one decoder (ASCII takes a short cut). Never copied or moved:
+// Qt's ICU converters report errors through a pointer to the converter's own state.
 class TextDecoder {
 public:
     explicit TextDecoder(const QByteArray& codec = {});
+    TextDecoder(const TextDecoder&) = delete;
+    TextDecoder& operator=(const TextDecoder&) = delete;
     QString decode(const char* data, qsizetype size);
     QString decode(const QByteArray& bytes) { return decode(bytes.constData(), bytes.size()); }
 
@@ -59,8 +64,8 @@ bool encodeField(const Field& field, const Value& value, const CodePage& codePag
 void blankField(const Field& field, char* dest, bool binaryMemoPointer);
 
 // Memo text or bytes to store; false when the text cannot be encoded.
-bool encodeMemo(const Field& field, const Value& value, const CodePage& codePage,
-                QByteArray* bytes, QString* error);
+bool encodeMemo(const Field& field, const Value& value, const CodePage& codePage, QByteArray* bytes,
+                QString* error);
 
 // The SQL text of a number in a field of this width and number of decimals, or an error.
 bool formatNumber(const Field& field, const QString& text, QByteArray* out, QString* error);

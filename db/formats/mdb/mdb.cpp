@@ -252,10 +252,9 @@ void limitChildMemory() {
     const int devnull = ::open("/dev/null", O_WRONLY);
     if (devnull >= 0) ::dup2(devnull, STDERR_FILENO); // mdbtools' warnings are for developers
     limitChildMemory();
-    ::unsetenv("MDBICONV"); // text always arrives as UTF-8
 
     PipeSink sink(fd);
-    const std::string error = detail::readAccess(path, withRows, sink);
+    const std::string error = detail::readFunction()(path, withRows, sink);
     if (sink.ok()) {
         if (error.empty()) sink.done();
         else sink.error(error);
@@ -275,7 +274,7 @@ std::string describeStatus(int status) {
 // Runs readAccess() into sink, in a child process unless isolation is off. Returns "" or an
 // error text; kStopped when the sink stopped it (the sink then holds the reason).
 std::string runReader(const std::string& path, bool withRows, detail::Sink& sink) {
-    if (!detail::isolated()) return detail::readAccess(path, withRows, sink);
+    if (!detail::isolated()) return detail::readFunction()(path, withRows, sink);
 
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return "无法启动读取程序：" + std::string(std::strerror(errno));
@@ -346,7 +345,7 @@ bool checkPath(const QString& path, QString* error) {
     const std::string problem = detail::checkFile(nativePath(path), &notAccess);
     if (problem.empty()) return true;
     if (error) {
-        *error = notAccess ? QStringLiteral("“%1”不是 Access 数据库文件（%2）")
+        *error = notAccess ? QStringLiteral("“%1”不是 Access 数据库文件：%2")
                                  .arg(name, QString::fromStdString(problem))
                            : QStringLiteral("无法读取 Access 数据库“%1”：%2")
                                  .arg(name, QString::fromStdString(problem));

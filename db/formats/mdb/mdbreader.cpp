@@ -25,6 +25,7 @@ constexpr std::uint32_t kSinglePageValue = 0x40000000u;
 constexpr std::uint32_t kLongValueFlags = 0xff000000u;
 
 bool g_isolated = true;
+ReadFunction g_read = nullptr;
 int g_silenceTimeoutMs = 30000;
 
 std::string format(const char* fmt, const std::string& a, const std::string& b = {},
@@ -168,7 +169,13 @@ public:
     TableReader(MdbHandle* mdb, MdbTableDef* table, const std::vector<Column>& columns,
                 std::uint64_t fileSize)
         : mdb_(mdb), table_(table), columns_(columns), fileSize_(fileSize),
-          fields_(table->num_cols), values_(table->num_cols) {}
+          fields_(table->num_cols), values_(table->num_cols), wanted_(table->num_cols, true) {}
+
+    // Leaves every column but these NULL (the catalogue needs four of its columns).
+    void only(const std::vector<size_t>& columns) {
+        wanted_.assign(wanted_.size(), false);
+        for (size_t c : columns) wanted_.at(c) = true;
+    }
 
     // Reads every row into the sink; returns an error text or "".
     std::string run(Sink& sink, bool withRows) {
@@ -217,7 +224,7 @@ private:
                 v.data = f.is_null ? "False" : "True";
                 continue;
             }
-            if (f.is_null || col.kind == Kind::Unsupported) continue;
+            if (f.is_null || col.kind == Kind::Unsupported || !wanted_[size_t(f.colnum)]) continue;
             if (f.start < 0 || f.siz < 0 || f.start + f.siz > pageSize ||
                 f.siz < fixedWidth(col.kind))
                 return damaged(rowNumber, col.name);
@@ -284,13 +291,8 @@ private:
     std::uint64_t fileSize_;
     std::vector<MdbField> fields_;
     std::vector<Value> values_;
+    std::vector<bool> wanted_;
 };
-
-bool isUserTable(const MdbCatalogEntry* entry) {
-    if (entry->object_type != MDB_TABLE) return false;
-    if (mdb_is_system_table(const_cast<MdbCatalogEntry*>(entry))) return false;
-    return strncasecmp(entry->object_name, "MSys", 4) != 0;
-}
 
 std::vector<Column> columnsOf(MdbHandle* mdb, MdbTableDef* table) {
     std::vector<Column> columns;
@@ -319,10 +321,91 @@ TablePtr openTable(MdbCatalogEntry* entry) {
     return table;
 }
 
+
+struct EntryFree {
+    void operator()(MdbCatalogEntry* e) const { g_free(e); }
+};
+using CatalogEntry = std::unique_ptr<MdbCatalogEntry, EntryFree>;
+
+// The user tables of the catalogue (the system table MSysObjects on page 2), in its order.
+// mdbtools' own mdb_read_catalog also parses every object's property blob, where a damaged file
+// sends it into an endless loop and long names overflow its buffers; tables need none of that.
+std::string readCatalog(MdbHandle* mdb, std::uint64_t fileSize, std::vector<CatalogEntry>* out) {
+    const std::string damaged = "数据库的对象目录已损坏，无法读取。";
+    MdbCatalogEntry msysObjects {};
+    msysObjects.mdb = mdb;
+    msysObjects.object_type = MDB_TABLE;
+    msysObjects.table_pg = 2;
+    std::snprintf(msysObjects.object_name, sizeof msysObjects.object_name, "MSysObjects");
+    TablePtr table = openTable(&msysObjects);
+    if (!table) return damaged;
+    const std::vector<Column> columns = columnsOf(mdb, table.get());
+    auto find = [&](const char* name, Kind kind) {
+        for (size_t i = 0; i < columns.size(); ++i)
+            if (strcasecmp(columns[i].name.c_str(), name) == 0 && columns[i].kind == kind) return i;
+        return columns.size();
+    };
+    const size_t id = find("Id", Kind::Int32), name = find("Name", Kind::Text),
+                 type = find("Type", Kind::Int16), flags = find("Flags", Kind::Int32);
+    if (id == columns.size() || name == columns.size() || type == columns.size() ||
+        flags == columns.size())
+        return damaged;
+
+    class Collect : public Sink {
+    public:
+        Collect(MdbHandle* mdb, size_t id, size_t name, size_t type, size_t flags,
+                std::vector<CatalogEntry>* out)
+            : mdb_(mdb), id_(id), name_(name), type_(type), flags_(flags), out_(out) {}
+        bool table(const std::string&, const std::vector<Column>&) override { return true; }
+        bool row(const std::vector<Value>& v) override {
+            if (v[id_].type == Value::Null || v[name_].type == Value::Null ||
+                v[type_].type == Value::Null)
+                return true; // not an object with a page of its own
+            const std::string& objectName = v[name_].data;
+            const long long objectType = std::stoll(v[type_].data) & 0x7f;
+            const std::uint32_t objectFlags =
+                v[flags_].type == Value::Null ? 0 : std::uint32_t(std::stoll(v[flags_].data));
+            // Tables only (no queries, forms or linked tables), without the system tables:
+            // flagged ones, and the MSys... names Access hides.
+            if (objectType != MDB_TABLE || (objectFlags & 0x80000002u) ||
+                strncasecmp(objectName.c_str(), "MSys", 4) == 0)
+                return true;
+            if (objectName.empty() || objectName.size() > MDB_MAX_OBJ_NAME) {
+                badName_ = true;
+                return false;
+            }
+            CatalogEntry e(static_cast<MdbCatalogEntry*>(g_malloc0(sizeof(MdbCatalogEntry))));
+            e->mdb = mdb_;
+            std::memcpy(e->object_name, objectName.c_str(), objectName.size() + 1);
+            e->object_type = MDB_TABLE;
+            e->table_pg = std::uint32_t(std::stoll(v[id_].data)) & 0x00ffffffu;
+            e->flags = int(objectFlags);
+            out_->push_back(std::move(e));
+            return true;
+        }
+        bool badName_ = false;
+
+    private:
+        MdbHandle* mdb_;
+        size_t id_, name_, type_, flags_;
+        std::vector<CatalogEntry>* out_;
+    } collect(mdb, id, name, type, flags, out);
+
+    TableReader reader(mdb, table.get(), columns, fileSize);
+    reader.only({id, name, type, flags});
+    // The row count check of the reader also tells when rows of the catalogue are missing, which
+    // would otherwise drop tables from the list without a word.
+    const std::string error = reader.run(collect, true);
+    if (collect.badName_) return damaged;
+    if (!error.empty()) return "数据库的对象目录不完整，文件可能已损坏或不完整。";
+    return {};
+}
 } // namespace
 
 void setIsolated(bool on) { g_isolated = on; }
 bool isolated() { return g_isolated; }
+void setReadFunction(ReadFunction f) { g_read = f; }
+ReadFunction readFunction() { return g_read ? g_read : &readAccess; }
 void setSilenceTimeout(int ms) { g_silenceTimeoutMs = ms; }
 int silenceTimeout() { return g_silenceTimeoutMs; }
 
@@ -333,7 +416,7 @@ std::string checkFile(const std::string& path, bool* notAccess) {
     struct stat st {};
     if (fstat(fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
         *notAccess = true;
-        return "这不是一个普通文件。";
+        return "它不是普通文件（可能是文件夹）。";
     }
     unsigned char head[0x20] = {};
     const size_t got = std::fread(head, 1, sizeof head, f.get());
@@ -350,8 +433,10 @@ std::string checkFile(const std::string& path, bool* notAccess) {
     const std::uint64_t pageSize = version == MDB_VER_JET3 ? 2048 : 4096;
     // A Jet file grows a page at a time; a length that is no whole number of pages (or too short
     // for the system catalogue on page 2) means the file was cut off.
-    if (std::uint64_t(st.st_size) % pageSize != 0 || std::uint64_t(st.st_size) < 3 * pageSize)
+    if (std::uint64_t(st.st_size) % pageSize != 0)
         return "文件不完整（长度不是整页数），可能在复制或下载时被截断。";
+    if (std::uint64_t(st.st_size) < 3 * pageSize)
+        return "文件不完整（太短，缺少系统目录），可能在复制或下载时被截断。";
     return {};
 }
 
@@ -364,39 +449,19 @@ std::string readAccess(const std::string& path, bool withRows, Sink& sink) {
     if (!mdb) return "mdbtools 无法打开这个数据库，文件可能已损坏。";
     mdb_set_date_fmt(mdb.get(), "%Y-%m-%d %H:%M:%S");
     setUpDecoding(mdb.get());
-    if (!mdb_read_catalog(mdb.get(), MDB_TABLE)) return "无法读取数据库的对象目录，文件可能已损坏。";
 
-    // The catalogue is itself a table (MSysObjects); when some of its rows cannot be read, tables
-    // would be missing from the list without a word, so count them against its definition.
-    std::vector<MdbCatalogEntry*> entries;
-    MdbCatalogEntry* catalog = nullptr;
-    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
-        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
-        if (entry->object_type == MDB_TABLE && std::strcmp(entry->object_name, "MSysObjects") == 0)
-            catalog = entry;
-        if (isUserTable(entry)) entries.push_back(entry);
-    }
-    if (!catalog) return "数据库缺少对象目录（MSysObjects），文件可能已损坏。";
-    {
-        TablePtr table = openTable(catalog);
-        if (!table) return "无法读取数据库的对象目录，文件可能已损坏。";
-        struct NoRows : Sink {
-            bool table(const std::string&, const std::vector<Column>&) override { return true; }
-            bool row(const std::vector<Value>&) override { return true; }
-        } none;
-        const std::vector<Column> columns = columnsOf(mdb.get(), table.get());
-        std::string error = TableReader(mdb.get(), table.get(), columns, fileSize).run(none, false);
-        if (!error.empty()) return "数据库的对象目录不完整，文件可能已损坏或不完整。";
-    }
+    std::vector<CatalogEntry> tables;
+    std::string error = readCatalog(mdb.get(), fileSize, &tables);
+    if (!error.empty()) return error;
 
-    for (MdbCatalogEntry* entry : entries) {
+    for (CatalogEntry& entry : tables) {
         const std::string name = entry->object_name;
-        TablePtr table = openTable(entry);
+        TablePtr table = openTable(entry.get());
         if (!table) return corruptTable(name);
         const std::vector<Column> columns = columnsOf(mdb.get(), table.get());
         if (!sink.table(name, columns)) return kStopped;
         if (!withRows) continue;
-        std::string error = TableReader(mdb.get(), table.get(), columns, fileSize).run(sink, true);
+        error = TableReader(mdb.get(), table.get(), columns, fileSize).run(sink, true);
         if (!error.empty()) return error;
     }
     return {};

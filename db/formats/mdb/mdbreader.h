@@ -69,6 +69,12 @@ std::string readAccess(const std::string& path, bool withRows, Sink& sink);
 void setIsolated(bool isolated);
 bool isolated();
 
+// The function the isolation runs: readAccess, unless a test puts in a stand-in that crashes or
+// hangs on purpose (nullptr puts readAccess back).
+using ReadFunction = std::string (*)(const std::string& path, bool withRows, Sink& sink);
+void setReadFunction(ReadFunction f);
+ReadFunction readFunction();
+
 // How long the child may stay silent before it counts as hung and is stopped (milliseconds).
 void setSilenceTimeout(int ms);
 int silenceTimeout();

@@ -26,17 +26,19 @@ uint16_t u16(const char* p) {
 }
 uint32_t u32(const char* p) {
     const auto* b = reinterpret_cast<const unsigned char*>(p);
-    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) |
-           (uint32_t(b[3]) << 24);
+    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
 }
-uint64_t u64(const char* p) { return u32(p) | (uint64_t(u32(p + 4)) << 32); }
+uint64_t u64(const char* p) {
+    return u32(p) | (uint64_t(u32(p + 4)) << 32);
+}
 
 void put16(QByteArray& a, qsizetype at, uint16_t v) {
     a[at] = char(v & 0xFF);
     a[at + 1] = char(v >> 8);
 }
 void put32(QByteArray& a, qsizetype at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) a[at + i] = char((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        a[at + i] = char((v >> (8 * i)) & 0xFF);
 }
 
 } // namespace
@@ -95,7 +97,8 @@ Status Reader::open(const QByteArray& data) {
     for (uint32_t id : fatSectors) {
         const qsizetype off = (qsizetype(id) + 1) * sectorSize;
         if (id >= sectorsInFile || off + sectorSize > data.size()) return Status::Truncated;
-        for (uint32_t i = 0; i < perSector; ++i) fat_.push_back(u32(h + off + 4 * i));
+        for (uint32_t i = 0; i < perSector; ++i)
+            fat_.push_back(u32(h + off + 4 * i));
     }
 
     // The directory: a chain of sectors of 128-byte entries.
@@ -132,7 +135,8 @@ Status Reader::open(const QByteArray& data) {
         for (uint32_t id : miniChain) {
             const qsizetype off = (qsizetype(id) + 1) * sectorSize;
             if (off + sectorSize > data.size()) return Status::Truncated;
-            for (uint32_t i = 0; i < perSector; ++i) miniFat_.push_back(u32(h + off + 4 * i));
+            for (uint32_t i = 0; i < perSector; ++i)
+                miniFat_.push_back(u32(h + off + 4 * i));
         }
     }
     if (entries_[0].size > 0) {
@@ -214,7 +218,8 @@ Status Reader::readMini(uint32_t start, uint64_t size, QByteArray* out) const {
 
 QStringList Reader::streamNames() const {
     QStringList names;
-    for (uint32_t id : rootStreams_) names << entries_[id].name;
+    for (uint32_t id : rootStreams_)
+        names << entries_[id].name;
     return names;
 }
 
@@ -254,7 +259,8 @@ QByteArray write(const std::vector<Stream>& streams) {
         }
         const uint32_t first = uint32_t(miniFat.size());
         const uint32_t n = sectorsFor(d.size(), kMini);
-        for (uint32_t k = 0; k < n; ++k) miniFat.push_back(k + 1 < n ? first + k + 1 : kEndOfChain);
+        for (uint32_t k = 0; k < n; ++k)
+            miniFat.push_back(k + 1 < n ? first + k + 1 : kEndOfChain);
         starts[i] = first;
         mini.append(d);
         mini.append(QByteArray(n * kMini - d.size(), '\0'));
@@ -316,8 +322,7 @@ QByteArray write(const std::vector<Stream>& streams) {
     for (size_t i = 0; i < fat.size(); ++i)
         put32(out, sectorAt(fatStart + uint32_t(i / 128)) + 4 * qsizetype(i % 128), fat[i]);
     for (size_t i = 0; i < miniFat.size(); ++i)
-        put32(out, sectorAt(miniFatStart + uint32_t(i / 128)) + 4 * qsizetype(i % 128),
-              miniFat[i]);
+        put32(out, sectorAt(miniFatStart + uint32_t(i / 128)) + 4 * qsizetype(i % 128), miniFat[i]);
     for (size_t k = size_t(miniFat.size()); k < size_t(miniFatSectors) * 128; ++k)
         put32(out, sectorAt(miniFatStart + uint32_t(k / 128)) + 4 * qsizetype(k % 128), kFree);
     for (uint32_t k = 0; k < miniSectors; ++k) {
@@ -335,7 +340,8 @@ QByteArray write(const std::vector<Stream>& streams) {
     // Directory: the root, then the streams as a chain of right siblings in the order the
     // format sorts names (shorter first, then by upper-case text), which is a valid search tree.
     std::vector<size_t> order(streams.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
     const auto key = [&](size_t i) { return streams[i].name.left(31); };
     std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         const QString ka = key(a), kb = key(b);
@@ -345,7 +351,8 @@ QByteArray write(const std::vector<Stream>& streams) {
     const auto writeEntry = [&](uint32_t index, const QString& name, int type, uint32_t right,
                                 uint32_t child, uint32_t start, uint32_t size) {
         const qsizetype off = sectorAt(dirStart + index / 4) + (index % 4) * kEntrySize;
-        for (qsizetype c = 0; c < name.size(); ++c) put16(out, off + 2 * c, name[c].unicode());
+        for (qsizetype c = 0; c < name.size(); ++c)
+            put16(out, off + 2 * c, name[c].unicode());
         put16(out, off + 0x40, uint16_t((name.size() + 1) * 2));
         out[off + 0x42] = char(type);
         out[off + 0x43] = 1; // black

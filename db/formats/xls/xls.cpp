@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 #include <numeric>
+#include <string>
+#include <string_view>
 
 namespace formats::xls {
 
@@ -52,8 +54,7 @@ uint16_t u16(const char* p) {
 }
 uint32_t u32(const char* p) {
     const auto* b = reinterpret_cast<const unsigned char*>(p);
-    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) |
-           (uint32_t(b[3]) << 24);
+    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
 }
 double f64(const char* p) {
     const uint64_t bits = u32(p) | (uint64_t(u32(p + 4)) << 32);
@@ -72,7 +73,8 @@ QString utf16Text(const char* p, qsizetype count) {
     if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
         std::memcpy(s.data(), p, size_t(count) * 2);
     } else {
-        for (qsizetype i = 0; i < count; ++i) s[i] = QChar(u16(p + 2 * i));
+        for (qsizetype i = 0; i < count; ++i)
+            s[i] = QChar(u16(p + 2 * i));
     }
     return s;
 }
@@ -285,9 +287,9 @@ bool WorkbookParser::readSst(const Record& r) {
     Cursor c(r);
     uint32_t total, unique;
     if (!c.u32v(&total) || !c.u32v(&unique)) return false;
-    const qsizetype bytes = std::accumulate(
-        r.parts.begin(), r.parts.end(), qsizetype(0),
-        [](qsizetype sum, QByteArrayView p) { return sum + p.size(); });
+    const qsizetype bytes =
+        std::accumulate(r.parts.begin(), r.parts.end(), qsizetype(0),
+                        [](qsizetype sum, QByteArrayView p) { return sum + p.size(); });
     sst_.reserve(std::min<qsizetype>(unique, bytes / 3));
     for (uint32_t i = 0; i < unique; ++i) {
         QString s;
@@ -300,6 +302,13 @@ bool WorkbookParser::readSst(const Record& r) {
 
 ReadError WorkbookParser::parse() {
     if (ReadError e = parseGlobals(); e != ReadError::None) return e;
+    // Two sheets never start at the same place; a file that says so would be read many times.
+    std::vector<uint32_t> offsets;
+    for (const BoundSheet& bs : bound_)
+        offsets.push_back(bs.offset);
+    std::sort(offsets.begin(), offsets.end());
+    if (std::adjacent_find(offsets.begin(), offsets.end()) != offsets.end())
+        return ReadError::Corrupt;
     for (BoundSheet& bs : bound_) {
         if (bs.type != 0) continue; // macro sheets, charts, VB modules
         Sheet sheet;
@@ -353,7 +362,8 @@ ReadError WorkbookParser::parseGlobals() {
             }
             return ReadError::None;
         }
-        case kFilePass: return ReadError::Encrypted;
+        case kFilePass:
+            return ReadError::Encrypted;
         case kCodePage:
             if (b.size() < 2) return ReadError::Corrupt;
             wb_->codePage = u16(p);
@@ -393,7 +403,9 @@ ReadError WorkbookParser::parseGlobals() {
             if (b.size() < 4) return ReadError::Corrupt;
             xfFormat_.push_back(u16(p + 2));
             break;
-        case kName: nameRecords_.push_back(b.toByteArray()); break;
+        case kName:
+            nameRecords_.push_back(b.toByteArray());
+            break;
         case kSupBook:
             if (b.size() == 4 && u16(p + 2) == 0x0401) selfSupBook_ = supBooks_;
             ++supBooks_;
@@ -407,7 +419,8 @@ ReadError WorkbookParser::parseGlobals() {
                 }
             }
             break;
-        default: break;
+        default:
+            break;
         }
     }
 }
@@ -422,9 +435,18 @@ ReadError WorkbookParser::parseSheet(const BoundSheet& bs, Sheet* sheet) {
     if (u16(r.body().data() + 2) != 0x0010) return ReadError::NotWorkbook; // not a worksheet
 
     std::vector<PlacedCell>& cells = sheet->cells;
+    // Room for the cells up to the next sheet at one record of 14 bytes each (LABELSST, RK).
+    qsizetype end = s_.size();
+    for (const BoundSheet& other : bound_)
+        if (other.offset > bs.offset) end = std::min(end, qsizetype(other.offset));
+    cells.reserve(size_t((end - qsizetype(bs.offset)) / 14));
     qsizetype pendingString = -1; // a formula cell whose text is in the next STRING record
     int depth = 1;                // embedded charts bring their own BOF ... EOF
+    // Columns end at IV (256 columns) in both formats; Excel itself calls more a damaged file.
+    constexpr uint16_t kLastColumn = 255;
+    bool badColumn = false;
     const auto place = [&](const char* p, Cell cell) {
+        badColumn = badColumn || u16(p + 2) > kLastColumn;
         cells.push_back({u16(p), u16(p + 2), std::move(cell)});
         pendingString = -1;
     };
@@ -454,7 +476,7 @@ ReadError WorkbookParser::parseSheet(const BoundSheet& bs, Sheet* sheet) {
             if (b.size() < 6) return ReadError::Corrupt;
             const qsizetype n = (b.size() - 6) / 6;
             const uint16_t row = u16(p), col = u16(p + 2);
-            if (col + n > 0x10000) return ReadError::Corrupt;
+            if (col + n > kLastColumn + 1) return ReadError::Corrupt;
             for (qsizetype i = 0; i < n; ++i) {
                 const char* x = p + 4 + 6 * i;
                 cells.push_back({row, uint16_t(col + i), numberCell(rkValue(u32(x + 2)), u16(x))});
@@ -494,10 +516,17 @@ ReadError WorkbookParser::parseSheet(const BoundSheet& bs, Sheet* sheet) {
                 place(p, Cell::ofText(QString()));
                 pendingString = qsizetype(cells.size()) - 1;
                 break;
-            case 1: place(p, Cell::ofBoolean(p[8] != 0)); break;
-            case 2: place(p, Cell::ofError(uint8_t(p[8]))); break;
-            case 3: place(p, Cell::ofText(QString())); break;
-            default: return ReadError::Corrupt;
+            case 1:
+                place(p, Cell::ofBoolean(p[8] != 0));
+                break;
+            case 2:
+                place(p, Cell::ofError(uint8_t(p[8])));
+                break;
+            case 3:
+                place(p, Cell::ofText(QString()));
+                break;
+            default:
+                return ReadError::Corrupt;
             }
             break;
         }
@@ -510,8 +539,10 @@ ReadError WorkbookParser::parseSheet(const BoundSheet& bs, Sheet* sheet) {
             pendingString = -1;
             break;
         }
-        default: break;
+        default:
+            break;
         }
+        if (badColumn) return ReadError::Corrupt;
     }
 
     // Cells normally come in order; a later record for the same position wins.
@@ -596,12 +627,32 @@ bool WorkbookParser::resolveArea(QByteArrayView rgce, NamedRange* range) const {
     return true;
 }
 
+// Whole numbers below 10^15 as digits; others with the fewest significant digits that read
+// back as the same double, in fixed notation unless the exponent is below -4 or at least the
+// number of digits (printf's %g rule): 6190718.68, 0.0001, 1e-05, 1e+20.
 QString numberText(double v) {
     if (!std::isfinite(v)) return QStringLiteral("#NUM!");
     if (v == std::trunc(v) && std::fabs(v) < 1e15) return QString::number(qint64(v));
     char buf[40];
-    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general);
-    return QString::fromLatin1(buf, res.ptr - buf);
+    const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+    const std::string_view sci(buf, size_t(res.ptr - buf)); // -d.ddde+XX, shortest digits
+    const size_t e = sci.find('e');
+    int exponent = 0;
+    std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(),
+                    exponent);
+    const bool negative = sci.front() == '-';
+    std::string digits;
+    for (char c : sci.substr(negative ? 1 : 0, e - (negative ? 1 : 0)))
+        if (c != '.') digits += c;
+    const int count = int(digits.size());
+    if (exponent < -4 || exponent >= count) return QString::fromLatin1(sci.data(), sci.size());
+    std::string fixed = negative ? "-" : "";
+    if (exponent < 0)
+        fixed += "0." + std::string(size_t(-exponent - 1), '0') + digits;
+    else
+        fixed += digits.substr(0, size_t(exponent) + 1) +
+                 (count > exponent + 1 ? "." + digits.substr(size_t(exponent) + 1) : "");
+    return QString::fromLatin1(fixed.data(), qsizetype(fixed.size()));
 }
 
 // A date serial as text; nullopt outside the years Excel can show.
@@ -625,8 +676,9 @@ std::optional<QString> dateText(double serial, bool date1904) {
     if (!date1904 && days == 60) { // Excel's 29 February 1900, a day that never was
         y = 1900, mo = 2, d = 29;
     } else {
-        const QDate base = date1904 ? QDate(1904, 1, 1) : days < 60 ? QDate(1899, 12, 31)
-                                                                    : QDate(1899, 12, 30);
+        const QDate base = date1904    ? QDate(1904, 1, 1)
+                           : days < 60 ? QDate(1899, 12, 31)
+                                       : QDate(1899, 12, 30);
         base.addDays(days).getDate(&y, &mo, &d);
     }
     int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, mo, d);
@@ -646,15 +698,24 @@ std::optional<QString> elapsedText(double serial) {
 
 QString errorCodeText(int code) {
     switch (code) {
-    case 0x00: return QStringLiteral("#NULL!");
-    case 0x07: return QStringLiteral("#DIV/0!");
-    case 0x0F: return QStringLiteral("#VALUE!");
-    case 0x17: return QStringLiteral("#REF!");
-    case 0x1D: return QStringLiteral("#NAME?");
-    case 0x24: return QStringLiteral("#NUM!");
-    case 0x2A: return QStringLiteral("#N/A");
-    case 0x2B: return QStringLiteral("#GETTING_DATA");
-    default: return QStringLiteral("#ERR%1!").arg(code);
+    case 0x00:
+        return QStringLiteral("#NULL!");
+    case 0x07:
+        return QStringLiteral("#DIV/0!");
+    case 0x0F:
+        return QStringLiteral("#VALUE!");
+    case 0x17:
+        return QStringLiteral("#REF!");
+    case 0x1D:
+        return QStringLiteral("#NAME?");
+    case 0x24:
+        return QStringLiteral("#NUM!");
+    case 0x2A:
+        return QStringLiteral("#N/A");
+    case 0x2B:
+        return QStringLiteral("#GETTING_DATA");
+    default:
+        return QStringLiteral("#ERR%1!").arg(code);
     }
 }
 
@@ -678,10 +739,14 @@ ReadError readWorkbook(const QByteArray& file, Workbook* out) {
     }
     cfb::Reader cf;
     switch (cf.open(file)) {
-    case cfb::Status::Ok: break;
-    case cfb::Status::NotCompound: return ReadError::NotWorkbook;
-    case cfb::Status::Truncated: return ReadError::Truncated;
-    default: return ReadError::Corrupt;
+    case cfb::Status::Ok:
+        break;
+    case cfb::Status::NotCompound:
+        return ReadError::NotWorkbook;
+    case cfb::Status::Truncated:
+        return ReadError::Truncated;
+    default:
+        return ReadError::Corrupt;
     }
     const QStringList streams = cf.streamNames();
     const auto has = [&](const char* name) {
@@ -692,9 +757,12 @@ ReadError readWorkbook(const QByteArray& file, Workbook* out) {
     if (!book8 && !has("Book")) return ReadError::NoWorkbookStream;
     QByteArray stream;
     switch (cf.read(book8 ? QStringLiteral("Workbook") : QStringLiteral("Book"), &stream)) {
-    case cfb::Status::Ok: break;
-    case cfb::Status::Truncated: return ReadError::Truncated;
-    default: return ReadError::Corrupt;
+    case cfb::Status::Ok:
+        break;
+    case cfb::Status::Truncated:
+        return ReadError::Truncated;
+    default:
+        return ReadError::Corrupt;
     }
     WorkbookParser parser(stream, book8 ? 8 : 5, out);
     const ReadError e = parser.parse();
@@ -721,8 +789,10 @@ bool readWorkbookFile(const QString& path, Workbook* out, QString* error) {
 QString errorText(ReadError error, const QString& path) {
     const QString p = QDir::toNativeSeparators(path);
     switch (error) {
-    case ReadError::None: return {};
-    case ReadError::Unreadable: return QStringLiteral("找不到Excel文件或无法打开：%1").arg(p);
+    case ReadError::None:
+        return {};
+    case ReadError::Unreadable:
+        return QStringLiteral("找不到Excel文件或无法打开：%1").arg(p);
     case ReadError::NotWorkbook:
         return QStringLiteral("该文件不是Excel 97-2003工作簿（.xls），无法读取：%1").arg(p);
     case ReadError::NewFormat:
@@ -733,10 +803,12 @@ QString errorText(ReadError error, const QString& path) {
         return QStringLiteral("该文件是Excel 5.0以前的旧版工作簿，无法读取，请在Excel中另存为"
                               "“Excel 97-2003工作簿（.xls）”后再试：%1")
             .arg(p);
-    case ReadError::Encrypted: return QStringLiteral("该Excel文件已加密，无法读取：%1").arg(p);
+    case ReadError::Encrypted:
+        return QStringLiteral("该Excel文件已加密，无法读取：%1").arg(p);
     case ReadError::Truncated:
         return QStringLiteral("该Excel文件不完整（可能已被截断），无法读取：%1").arg(p);
-    case ReadError::Corrupt: return QStringLiteral("该Excel文件已损坏，无法读取：%1").arg(p);
+    case ReadError::Corrupt:
+        return QStringLiteral("该Excel文件已损坏，无法读取：%1").arg(p);
     case ReadError::NoWorkbookStream:
         return QStringLiteral("该文件中没有Excel工作簿数据，无法读取：%1").arg(p);
     }
@@ -745,11 +817,14 @@ QString errorText(ReadError error, const QString& path) {
 
 std::optional<QString> displayText(const Cell& cell, bool date1904) {
     switch (cell.kind) {
-    case CellKind::Empty: return std::nullopt;
-    case CellKind::Text: return cell.text;
+    case CellKind::Empty:
+        return std::nullopt;
+    case CellKind::Text:
+        return cell.text;
     case CellKind::Boolean:
         return cell.number != 0 ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
-    case CellKind::Error: return errorCodeText(int(cell.number));
+    case CellKind::Error:
+        return errorCodeText(int(cell.number));
     case CellKind::Number:
         if (cell.date) {
             if (auto d = cell.elapsed ? elapsedText(cell.number) : dateText(cell.number, date1904))

@@ -23,8 +23,10 @@ Table tableOf(const Workbook& book, const Sheet& sheet, const Area& a) {
     const int width = a.lastCol - a.firstCol + 1;
     std::vector<std::optional<QString>> headings(size_t(width), std::nullopt);
     t.longest.assign(size_t(width), 0);
+    t.rowStart.reserve(size_t(a.lastRow - a.firstRow) + 1);
     t.rowStart.push_back(0);
     auto it = firstInRow(sheet, a.firstRow);
+    t.values.reserve(size_t(firstInRow(sheet, a.lastRow + 1) - it));
     for (; it != sheet.cells.end() && it->row == a.firstRow; ++it)
         if (it->col >= a.firstCol && it->col <= a.lastCol)
             headings[it->col - a.firstCol] = displayText(it->cell, book.date1904);
@@ -51,8 +53,8 @@ const QString* Table::value(qsizetype row, int col) const {
     if (row < 0 || row >= rowCount()) return nullptr;
     const auto first = values.begin() + qsizetype(rowStart[size_t(row)]);
     const auto last = values.begin() + qsizetype(rowStart[size_t(row) + 1]);
-    const auto it = std::lower_bound(first, last, col,
-                                     [](const Value& v, int c) { return v.col < c; });
+    const auto it =
+        std::lower_bound(first, last, col, [](const Value& v, int c) { return v.col < c; });
     return it != last && it->col == col ? &it->text : nullptr;
 }
 
@@ -89,13 +91,13 @@ QStringList fieldNames(const std::vector<std::optional<QString>>& headings) {
         names << (name.trimmed().isEmpty() ? QStringLiteral("F%1").arg(i + 1) : name);
     }
     QSet<QString> taken; // every heading as written, so a suffix never takes a later one's name
-    for (const QString& n : names) taken.insert(n.toCaseFolded());
+    for (const QString& n : names)
+        taken.insert(n.toCaseFolded());
     QSet<QString> used;
     for (QString& n : names) {
         const QString base = n;
-        for (int k = 1; used.contains(n.toCaseFolded()) ||
-                        (k > 1 && taken.contains(n.toCaseFolded()));
-             ++k)
+        for (int k = 1;
+             used.contains(n.toCaseFolded()) || (k > 1 && taken.contains(n.toCaseFolded())); ++k)
             n = base + QString::number(k);
         used.insert(n.toCaseFolded());
     }

@@ -31,7 +31,8 @@ public:
     }
     // Characters of a BIFF8 string: one byte each when all fit Latin-1, else UTF-16LE.
     Bytes& chars(const QString& s, bool wide) {
-        for (QChar c : s) wide ? u16(c.unicode()) : u8(uint8_t(c.unicode()));
+        for (QChar c : s)
+            wide ? u16(c.unicode()) : u8(uint8_t(c.unicode()));
         return *this;
     }
     QByteArray d;
@@ -87,7 +88,8 @@ SstParts sstParts(const std::vector<QString>& strings, uint32_t total, int perBu
         const bool wide = needsWide(s);
         const int width = wide ? 2 : 1;
         if (cur.d.size() + 3 + width > kMaxBody) flush(); // a string header never splits
-        if (i % size_t(perBucket) == 0) parts.bucketStarts.push_back({parts.bodies.size(), cur.d.size()});
+        if (i % size_t(perBucket) == 0)
+            parts.bucketStarts.push_back({parts.bodies.size(), cur.d.size()});
         cur.u16(uint16_t(s.size())).u8(wide ? 1 : 0);
         qsizetype done = 0;
         while (done < s.size()) {
@@ -166,9 +168,19 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
     QByteArray g; // workbook globals
     record(g, 0x0809, bof(0x0005));
     record(g, 0x0042, Bytes().u16(1200).d); // CODEPAGE: UTF-16
-    record(g, 0x003D, Bytes().u16(0).u16(0).u16(0x3000).u16(0x2000).u16(0x0038).u16(0).u16(0)
-                          .u16(1).u16(0x0258).d); // WINDOW1
-    record(g, 0x0022, Bytes().u16(0).d);              // DATEMODE: 1900
+    record(g, 0x003D,
+           Bytes()
+               .u16(0)
+               .u16(0)
+               .u16(0x3000)
+               .u16(0x2000)
+               .u16(0x0038)
+               .u16(0)
+               .u16(0)
+               .u16(1)
+               .u16(0x0258)
+               .d);                      // WINDOW1
+    record(g, 0x0022, Bytes().u16(0).d); // DATEMODE: 1900
     const QString fontName = QStringLiteral("宋体");
     for (int i = 0; i < 5; ++i) { // fonts 0-3 and 5 (there is no font 4)
         Bytes f;
@@ -183,10 +195,11 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
     };
     format(164, QStringLiteral("yyyy\\-mm\\-dd"));
     format(165, QStringLiteral("yyyy\\-mm\\-dd\\ hh:mm:ss"));
-    for (int i = 0; i < 15; ++i) record(g, 0x00E0, xf(i >= 1 && i <= 4 ? 1 : 0, 0, true, 0));
-    record(g, 0x00E0, xf(0, 0, false, 0));      // 15: General
-    record(g, 0x00E0, xf(0, 164, false, 0x04)); // 16: date
-    record(g, 0x00E0, xf(0, 165, false, 0x04)); // 17: date and time
+    for (int i = 0; i < 15; ++i)
+        record(g, 0x00E0, xf(i >= 1 && i <= 4 ? 1 : 0, 0, true, 0));
+    record(g, 0x00E0, xf(0, 0, false, 0));                   // 15: General
+    record(g, 0x00E0, xf(0, 164, false, 0x04));              // 16: date
+    record(g, 0x00E0, xf(0, 165, false, 0x04));              // 17: date and time
     record(g, 0x0293, Bytes().u16(0x8000).u8(0).u8(0xFF).d); // STYLE: Normal
 
     std::vector<qsizetype> boundAt;
@@ -213,40 +226,62 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
     for (size_t si = 0; si < sheets.size(); ++si) {
         const SheetData& s = sheets[si];
         const uint32_t at = uint32_t(stream.size());
-        for (int k = 0; k < 4; ++k) stream[boundAt[si] + k] = char((at >> (8 * k)) & 0xFF);
+        for (int k = 0; k < 4; ++k)
+            stream[boundAt[si] + k] = char((at >> (8 * k)) & 0xFF);
         QByteArray w;
         record(w, 0x0809, bof(0x0010));
         uint16_t cols = 0;
-        for (const auto& row : s.rows) cols = std::max(cols, uint16_t(row.size()));
+        for (const auto& row : s.rows)
+            cols = std::max(cols, uint16_t(row.size()));
         record(w, 0x0200, Bytes().u32(0).u32(uint32_t(s.rows.size())).u16(0).u16(cols).u16(0).d);
+        // Cell records go straight into the sheet's bytes: two of them per cell would make
+        // writing a large sheet mostly memory allocation.
+        w.reserve(w.size() + qsizetype(s.rows.size()) * cols * 18 + 64);
+        char cellRec[22];
+        const auto put = [&](int at, uint64_t v, int bytes) {
+            for (int k = 0; k < bytes; ++k)
+                cellRec[at + k] = char((v >> (8 * k)) & 0xFF);
+        };
         for (size_t r = 0; r < s.rows.size(); ++r) {
             for (size_t c = 0; c < s.rows[r].size(); ++c) {
                 const Cell& cell = s.rows[r][c];
-                Bytes b;
-                b.u16(uint16_t(r)).u16(uint16_t(c));
+                put(4, r, 2);
+                put(6, c, 2);
+                int len = 0;
                 switch (cell.kind) {
-                case CellKind::Empty: continue;
-                case CellKind::Text:
-                    b.u16(kXfGeneral).u32(index.value(cell.text));
-                    record(w, 0x00FD, b.d);
+                case CellKind::Empty:
+                    continue;
+                case CellKind::Text: // LABELSST
+                    put(0, 0x00FD, 2);
+                    put(8, kXfGeneral, 2);
+                    put(10, index.value(cell.text), 4);
+                    len = 10;
                     break;
-                case CellKind::Number: {
+                case CellKind::Number: { // NUMBER
                     const bool timeOfDay = cell.number != std::floor(cell.number);
-                    b.u16(cell.date ? (timeOfDay ? kXfDateTime : kXfDate) : kXfGeneral);
-                    record(w, 0x0203, b.f64(cell.number).d);
+                    put(0, 0x0203, 2);
+                    put(8, cell.date ? (timeOfDay ? kXfDateTime : kXfDate) : kXfGeneral, 2);
+                    put(10, std::bit_cast<uint64_t>(cell.number), 8);
+                    len = 14;
                     break;
                 }
-                case CellKind::Boolean:
+                case CellKind::Boolean: // BOOLERR
                 case CellKind::Error:
-                    b.u16(kXfGeneral).u8(uint8_t(int(cell.number))).u8(cell.kind == CellKind::Error);
-                    record(w, 0x0205, b.d);
+                    put(0, 0x0205, 2);
+                    put(8, kXfGeneral, 2);
+                    put(10, uint8_t(int(cell.number)), 1);
+                    put(11, cell.kind == CellKind::Error ? 1 : 0, 1);
+                    len = 8;
                     break;
                 }
+                put(2, uint64_t(len), 2);
+                w.append(cellRec, 4 + len);
             }
         }
         const uint16_t selected = si == 0 ? 0x0600 : 0;
-        record(w, 0x023E, Bytes().u16(0x00B6 | selected).u16(0).u16(0).u32(64).u16(0).u16(0)
-                              .u32(0).d); // WINDOW2
+        record(
+            w, 0x023E,
+            Bytes().u16(0x00B6 | selected).u16(0).u16(0).u32(64).u16(0).u16(0).u32(0).d); // WINDOW2
         record(w, 0x000A, {});
         stream.append(w);
     }
@@ -256,8 +291,7 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
     return true;
 }
 
-bool writeWorkbookFile(const QString& path, const std::vector<SheetData>& sheets,
-                       QString* error) {
+bool writeWorkbookFile(const QString& path, const std::vector<SheetData>& sheets, QString* error) {
     QByteArray bytes;
     if (!writeWorkbook(sheets, &bytes, error)) return false;
     QSaveFile f(path);

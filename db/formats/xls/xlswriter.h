@@ -21,7 +21,6 @@ struct SheetData {
 bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QString* error);
 
 // Writes the workbook to path (replacing the file only when the whole file was written).
-bool writeWorkbookFile(const QString& path, const std::vector<SheetData>& sheets,
-                       QString* error);
+bool writeWorkbookFile(const QString& path, const std::vector<SheetData>& sheets, QString* error);
 
 } // namespace formats::xls

@@ -35,7 +35,9 @@ namespace {
 using formats::dbf::Table;
 using formats::dbf::Value;
 
-QString tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString tr(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
 
 struct DbfVtab {
     sqlite3_vtab base; // first: SQLite sees only this part
@@ -49,10 +51,19 @@ struct DbfCursor {
     quint32 last = 0;
     QByteArray record;
     bool eof = true;
+    // Records read ahead by this cursor: a scan reads the file in chunks, a lookup one record.
+    QByteArray chunk;
+    quint32 chunkFirst = 0, chunkCount = 0;
 };
 
-DbfVtab* vt(sqlite3_vtab* p) { return reinterpret_cast<DbfVtab*>(p); }
-DbfCursor* cur(sqlite3_vtab_cursor* p) { return reinterpret_cast<DbfCursor*>(p); }
+constexpr qint64 kReadAheadBytes = 256 * 1024;
+
+DbfVtab* vt(sqlite3_vtab* p) {
+    return reinterpret_cast<DbfVtab*>(p);
+}
+DbfCursor* cur(sqlite3_vtab_cursor* p) {
+    return reinterpret_cast<DbfCursor*>(p);
+}
 
 // A module argument as written in CREATE VIRTUAL TABLE: 'text', "text" or a bare word.
 QString unquote(const char* arg) {
@@ -89,7 +100,8 @@ int dbfConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vt
     if (!cpText.isEmpty()) {
         options.fallbackCodePage = formats::dbf::parseCodePage(cpText);
         if (!options.fallbackCodePage.isValid()) {
-            *err = sqlite3_mprintf("%s", tr("无法识别的代码页：%1").arg(cpText).toUtf8().constData());
+            *err =
+                sqlite3_mprintf("%s", tr("无法识别的代码页：%1").arg(cpText).toUtf8().constData());
             return SQLITE_ERROR;
         }
     }
@@ -107,14 +119,15 @@ int dbfConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vt
         columns << quoteIdentifier(f.name) + QLatin1Char(' ') + f.sqlType();
     }
     v->table = std::move(table);
-    const QByteArray sql = QStringLiteral("CREATE TABLE x(%1)").arg(columns.join(QLatin1String(", "))).toUtf8();
+    const QByteArray sql =
+        QStringLiteral("CREATE TABLE x(%1)").arg(columns.join(QLatin1String(", "))).toUtf8();
     const int rc = sqlite3_declare_vtab(db, sql.constData());
     if (rc != SQLITE_OK) {
-        *err = sqlite3_mprintf("%s", tr("无法建立表 %1 的列：%2")
-                                         .arg(QDir::toNativeSeparators(path),
-                                              QString::fromUtf8(sqlite3_errmsg(db)))
-                                         .toUtf8()
-                                         .constData());
+        *err = sqlite3_mprintf(
+            "%s", tr("无法建立表 %1 的列：%2")
+                      .arg(QDir::toNativeSeparators(path), QString::fromUtf8(sqlite3_errmsg(db)))
+                      .toUtf8()
+                      .constData());
         delete v;
         return rc;
     }
@@ -161,14 +174,24 @@ int dbfClose(sqlite3_vtab_cursor* base) {
 // Moves to the next record that is not deleted.
 int advance(DbfCursor* c) {
     Table& table = *vt(c->base.pVtab)->table;
+    const int length = table.recordLength();
     while (c->recno < c->last) {
         ++c->recno;
-        QString error;
-        if (!table.readRecord(c->recno, &c->record, &error)) {
-            c->eof = true;
-            return fail(c->base.pVtab, error, SQLITE_IOERR);
+        if (c->recno < c->chunkFirst || c->recno >= c->chunkFirst + c->chunkCount) {
+            const quint32 want =
+                quint32(std::clamp<qint64>(kReadAheadBytes / length, 1, c->last - c->recno + 1));
+            QString error;
+            c->chunkFirst = c->recno;
+            c->chunkCount = table.readRecords(c->recno, want, &c->chunk, &error);
+            if (c->chunkCount == 0) {
+                c->eof = true;
+                return fail(c->base.pVtab, error, SQLITE_IOERR);
+            }
         }
-        if (!Table::isDeleted(c->record)) {
+        const char* p = c->chunk.constData() + qsizetype(c->recno - c->chunkFirst) * length;
+        if (*p != '*') {
+            c->record.resize(length);
+            std::memcpy(c->record.data(), p, size_t(length));
             c->eof = false;
             return SQLITE_OK;
         }
@@ -183,6 +206,7 @@ int dbfFilter(sqlite3_vtab_cursor* base, int idxNum, const char*, int argc, sqli
     QString error;
     if (!table.refresh(&error)) return fail(base->pVtab, error);
     c->eof = true;
+    c->chunkCount = 0; // every statement reads the file afresh
     if (idxNum == 1 && argc == 1) {
         sqlite3_value* v = argv[0];
         if (sqlite3_value_numeric_type(v) != SQLITE_INTEGER) return SQLITE_OK;
@@ -197,9 +221,13 @@ int dbfFilter(sqlite3_vtab_cursor* base, int idxNum, const char*, int argc, sqli
     return advance(c);
 }
 
-int dbfNext(sqlite3_vtab_cursor* base) { return advance(cur(base)); }
+int dbfNext(sqlite3_vtab_cursor* base) {
+    return advance(cur(base));
+}
 
-int dbfEof(sqlite3_vtab_cursor* base) { return cur(base)->eof; }
+int dbfEof(sqlite3_vtab_cursor* base) {
+    return cur(base)->eof;
+}
 
 int dbfColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     DbfVtab* v = vt(base->pVtab);
@@ -208,8 +236,12 @@ int dbfColumn(sqlite3_vtab_cursor* base, sqlite3_context* ctx, int i) {
     if (i < 0 || size_t(i) >= v->columns.size()) return SQLITE_OK;
     const Value value = v->table->value(cur(base)->record, v->columns[size_t(i)]);
     switch (value.kind) {
-    case Value::Kind::Null: sqlite3_result_null(ctx); break;
-    case Value::Kind::Text: resultText(ctx, value.text); break;
+    case Value::Kind::Null:
+        sqlite3_result_null(ctx);
+        break;
+    case Value::Kind::Text:
+        resultText(ctx, value.text);
+        break;
     case Value::Kind::Bytes:
         sqlite3_result_blob(ctx, value.bytes.constData(), int(value.bytes.size()),
                             SQLITE_TRANSIENT);
@@ -226,13 +258,15 @@ int dbfRowid(sqlite3_vtab_cursor* base, sqlite3_int64* rowid) {
 std::optional<Value> toValue(sqlite3_value* v, bool binaryField) {
     if (sqlite3_value_nochange(v)) return std::nullopt;
     switch (sqlite3_value_type(v)) {
-    case SQLITE_NULL: return Value::null();
+    case SQLITE_NULL:
+        return Value::null();
     case SQLITE_BLOB: {
         const QByteArray bytes(static_cast<const char*>(sqlite3_value_blob(v)),
                                sqlite3_value_bytes(v));
         return binaryField ? Value::fromBytes(bytes) : Value::fromText(QString::fromUtf8(bytes));
     }
-    default: return Value::fromText(valueText(v, nullptr));
+    default:
+        return Value::fromText(valueText(v, nullptr));
     }
 }
 

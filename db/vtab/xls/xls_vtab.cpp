@@ -40,7 +40,7 @@ struct TablePart {
 };
 
 struct AttachedBook {
-    std::vector<TablePart> parts;                // worksheets, then named ranges
+    std::vector<TablePart> parts;                        // worksheets, then named ranges
     QHash<QString, std::shared_ptr<const Table>> byName; // case-folded table name
 };
 
@@ -101,14 +101,24 @@ std::shared_ptr<const AttachedBook> loadBook(const QString& path, QString* error
         attached->byName.insert(name.toCaseFolded(), shared);
         attached->parts.push_back({name, worksheet, shared});
     };
-    for (const auto& sheet : book.sheets)
+    size_t cells = 0;
+    for (const auto& sheet : book.sheets) {
+        cells += sheet.cells.size();
         add(sheet.name + QLatin1Char('$'), true, formats::xls::worksheetTable(book, sheet));
+    }
+    // Named ranges show cells the sheet tables already hold. A (damaged or hostile) file with
+    // thousands of names over a large area would copy them thousands of times: past a budget
+    // of ten times the workbook's cells, further names are not listed.
+    const size_t budget = 10 * cells + 1000000;
+    size_t used = 0;
     for (const auto& range : book.names) {
+        if (used > budget) break;
         const QString name =
-            range.scope < 0
-                ? range.name
-                : book.sheets[size_t(range.scope)].name + QLatin1Char('$') + range.name;
-        add(name, false, formats::xls::rangeTable(book, range));
+            range.scope < 0 ? range.name
+                            : book.sheets[size_t(range.scope)].name + QLatin1Char('$') + range.name;
+        Table table = formats::xls::rangeTable(book, range);
+        used += table.values.size() + size_t(table.rowCount());
+        add(name, false, std::move(table));
     }
     return attached;
 }
@@ -132,8 +142,8 @@ int xlsConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite
     }
     const std::shared_ptr<const Table> table = book->byName.value(tableName.toCaseFolded());
     if (!table)
-        return fail(QStringLiteral("Excel文件中没有名为“%1”的工作表或命名区域：%2")
-                        .arg(tableName, path));
+        return fail(
+            QStringLiteral("Excel文件中没有名为“%1”的工作表或命名区域：%2").arg(tableName, path));
 
     QStringList columns;
     for (qsizetype i = 0; i < table->fields.size(); ++i)
@@ -194,9 +204,8 @@ int xlsFilter(sqlite3_vtab_cursor* cur, int idxNum, const char*, int argc, sqlit
     c->end = rows;
     if (idxNum == 1 && argc == 1) {
         const int type = sqlite3_value_numeric_type(argv[0]);
-        const double wanted = type == SQLITE_INTEGER || type == SQLITE_FLOAT
-                                  ? sqlite3_value_double(argv[0])
-                                  : 0.0;
+        const double wanted =
+            type == SQLITE_INTEGER || type == SQLITE_FLOAT ? sqlite3_value_double(argv[0]) : 0.0;
         if (wanted >= 1 && wanted <= double(rows) && wanted == std::floor(wanted)) {
             c->row = qsizetype(wanted) - 1;
             c->end = c->row + 1;
@@ -234,8 +243,8 @@ int xlsRowid(sqlite3_vtab_cursor* cur, sqlite_int64* rowid) {
 
 int xlsUpdate(sqlite3_vtab* vt, int, sqlite3_value**, sqlite_int64*) {
     const auto* t = reinterpret_cast<XlsTable*>(vt);
-    setError(vt, QStringLiteral("Excel工作表是只读的，不能添加、修改或删除其中的记录：%1")
-                     .arg(t->name));
+    setError(
+        vt, QStringLiteral("Excel工作表是只读的，不能添加、修改或删除其中的记录：%1").arg(t->name));
     return SQLITE_READONLY;
 }
 
@@ -280,6 +289,10 @@ Registry* registryFor(sqlite3* db, QString* error) {
 bool attachXlsWorkbook(sqlite3* db, const QString& path, std::vector<XlsSchemaRow>* schema,
                        QString* error) {
     if (schema) schema->clear();
+    if (!db) {
+        if (error) *error = QStringLiteral("没有打开的数据库连接，无法读取Excel文件：%1").arg(path);
+        return false;
+    }
     const QString absolute = QFileInfo(path).absoluteFilePath();
     QString message;
     const std::shared_ptr<const AttachedBook> book = loadBook(absolute, &message);
