@@ -146,10 +146,10 @@ public:
     // end-of-file marker and the memo header after changes; other programs see them after it.
     bool flush(QString* error);
 
-    // Journal of changes: within a transaction every change can be undone. Savepoint ids follow
-    // SQLite's numbering (xSavepoint/xRelease/xRollbackTo).
-    // Starts the journal; false when the table changed under us (another program restructured
-    // it), so nothing may be written.
+    // Journal of changes: within a transaction every change can be undone, flushed or not.
+    // Savepoint ids follow SQLite's numbering (xSavepoint/xRelease/xRollbackTo).
+    // beginTransaction is false when another program restructured the table: nothing may be
+    // written then.
     bool beginTransaction(QString* error);
     void savepoint(int id);
     void release(int id);

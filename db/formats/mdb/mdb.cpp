@@ -50,7 +50,9 @@ namespace {
 enum Tag : char { TableTag = 'T', RowTag = 'R', ErrorTag = 'X', DoneTag = 'D' };
 constexpr std::uint32_t kMaxFrame = 1u << 30; // a row of a healthy file is far smaller
 
-void putU32(std::string* out, std::uint32_t v) { out->append(reinterpret_cast<char*>(&v), 4); }
+void putU32(std::string* out, std::uint32_t v) {
+    out->append(reinterpret_cast<char*>(&v), 4);
+}
 void putString(std::string* out, const std::string& s) {
     putU32(out, std::uint32_t(s.size()));
     out->append(s);
@@ -127,8 +129,10 @@ public:
         while (ok_ && at < buf_.size()) {
             const ssize_t n = ::write(fd_, buf_.data() + at, buf_.size() - at);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) ok_ = false;
-            else at += size_t(n);
+            if (n <= 0)
+                ok_ = false;
+            else
+                at += size_t(n);
         }
         buf_.clear();
         return ok_;
@@ -215,8 +219,11 @@ private:
             childError_ = c.rest();
             state_ = ChildError;
             return;
-        case DoneTag: state_ = Done; return;
-        default: garbled();
+        case DoneTag:
+            state_ = Done;
+            return;
+        default:
+            garbled();
         }
     }
     void garbled() { state_ = Garbled; }
@@ -248,7 +255,8 @@ void limitChildMemory() {
 
 [[noreturn]] void runChild(int fd, const std::string& path, bool withRows) {
     // Crashes end the child quietly with their signal; the parent reports them.
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE}) std::signal(sig, SIG_DFL);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE})
+        std::signal(sig, SIG_DFL);
     const int devnull = ::open("/dev/null", O_WRONLY);
     if (devnull >= 0) ::dup2(devnull, STDERR_FILENO); // mdbtools' warnings are for developers
     limitChildMemory();
@@ -256,8 +264,10 @@ void limitChildMemory() {
     PipeSink sink(fd);
     const std::string error = detail::readFunction()(path, withRows, sink);
     if (sink.ok()) {
-        if (error.empty()) sink.done();
-        else sink.error(error);
+        if (error.empty())
+            sink.done();
+        else
+            sink.error(error);
         sink.flush();
     }
     ::_exit(sink.ok() ? 0 : 3);
@@ -277,7 +287,8 @@ std::string runReader(const std::string& path, bool withRows, detail::Sink& sink
     if (!detail::isolated()) return detail::readFunction()(path, withRows, sink);
 
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return "无法启动读取程序：" + std::string(std::strerror(errno));
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return "无法启动读取程序：" + std::string(std::strerror(errno));
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
@@ -291,13 +302,13 @@ std::string runReader(const std::string& path, bool withRows, detail::Sink& sink
     ::close(fds[1]);
 
     StreamDecoder decoder(sink);
-    std::string error;
     bool hung = false;
     std::string chunk(1 << 16, '\0');
     while (decoder.state() == StreamDecoder::More) {
         pollfd p = {fds[0], POLLIN, 0};
         const int r = ::poll(&p, 1, detail::silenceTimeout());
         if (r < 0 && errno == EINTR) continue;
+        if (r < 0) break;
         if (r == 0) {
             hung = true;
             break;
@@ -317,14 +328,19 @@ std::string runReader(const std::string& path, bool withRows, detail::Sink& sink
     } while (w < 0 && errno == EINTR);
 
     switch (decoder.state()) {
-    case StreamDecoder::Done: return {};
-    case StreamDecoder::ChildError: return decoder.childError();
-    case StreamDecoder::SinkStopped: return detail::kStopped;
-    case StreamDecoder::Garbled: return "读取程序送回的数据无法识别。";
-    case StreamDecoder::More: break;
+    case StreamDecoder::Done:
+        return {};
+    case StreamDecoder::ChildError:
+        return decoder.childError();
+    case StreamDecoder::SinkStopped:
+        return detail::kStopped;
+    case StreamDecoder::Garbled:
+        return "读取程序送回的数据无法识别。";
+    case StreamDecoder::More:
+        break;
     }
     if (hung) {
-        return "读取超过 " + std::to_string(detail::silenceTimeout() / 1000) +
+        return "读取超过 " + std::to_string((detail::silenceTimeout() + 999) / 1000) +
                " 秒没有进展，已停止；文件可能已损坏。";
     }
     if (w == pid) return describeStatus(status);
@@ -333,7 +349,9 @@ std::string runReader(const std::string& path, bool withRows, detail::Sink& sink
 
 // ---- checks shared by both entry points ----
 
-std::string nativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string nativePath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 bool checkPath(const QString& path, QString* error) {
     const QString name = QFileInfo(path).fileName();
@@ -371,22 +389,33 @@ std::string quoted(const std::string& name) {
 
 std::string declaredType(const Column& c) {
     switch (c.kind) {
-    case Kind::Text: return "VARCHAR(" + std::to_string(std::max(c.size, 1)) + ") COLLATE NOCASE";
-    case Kind::Memo: return "TEXT COLLATE NOCASE";
+    case Kind::Text:
+        return "VARCHAR(" + std::to_string(std::max(c.size, 1)) + ") COLLATE NOCASE";
+    case Kind::Memo:
+        return "TEXT COLLATE NOCASE";
     case Kind::Byte:
-    case Kind::Int16: return "SMALLINT";
-    case Kind::Int32: return "INTEGER";
+    case Kind::Int16:
+        return "SMALLINT";
+    case Kind::Int32:
+        return "INTEGER";
     case Kind::Single:
-    case Kind::Double: return "DOUBLE";
-    case Kind::Currency: return "CURRENCY";
+    case Kind::Double:
+        return "DOUBLE";
+    case Kind::Currency:
+        return "CURRENCY";
     case Kind::Decimal:
         return "DECIMAL(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
-    case Kind::DateTime: return "DATETIME";
-    case Kind::Bool: return "BOOLEAN";
+    case Kind::DateTime:
+        return "DATETIME";
+    case Kind::Bool:
+        return "BOOLEAN";
     case Kind::Ole:
-    case Kind::Binary: return "BLOB";
-    case Kind::Guid: return "VARCHAR(38)";
-    case Kind::Unsupported: return "TEXT";
+    case Kind::Binary:
+        return "BLOB";
+    case Kind::Guid:
+        return "VARCHAR(38)";
+    case Kind::Unsupported:
+        return "TEXT";
     }
     return "TEXT";
 }
@@ -431,7 +460,9 @@ public:
             const Value& v = values[i];
             const int at = int(i) + 1;
             switch (v.type) {
-            case Value::Null: sqlite3_bind_null(insert_, at); break;
+            case Value::Null:
+                sqlite3_bind_null(insert_, at);
+                break;
             case Value::Text:
                 sqlite3_bind_text(insert_, at, v.data.data(), int(v.data.size()), SQLITE_STATIC);
                 break;
@@ -451,7 +482,8 @@ public:
 
 private:
     void fail(const QString& text, const char* message) {
-        error_ = text.arg(QString::fromStdString(table_), QString::fromUtf8(message ? message : ""));
+        error_ =
+            text.arg(QString::fromStdString(table_), QString::fromUtf8(message ? message : ""));
     }
 
     sqlite3* db_;
@@ -516,9 +548,13 @@ bool copyToSqlite(const QString& path, sqlite3* dest, QString* error) {
         return true;
 
     QString message;
-    if (problem == detail::kStopped) message = sink.error();
-    else if (!problem.empty()) message = readError(path, problem);
-    else message = QStringLiteral("无法完成写入工作库：%1").arg(QString::fromUtf8(sqlite3_errmsg(dest)));
+    if (problem == detail::kStopped)
+        message = sink.error();
+    else if (!problem.empty())
+        message = readError(path, problem);
+    else
+        message =
+            QStringLiteral("无法完成写入工作库：%1").arg(QString::fromUtf8(sqlite3_errmsg(dest)));
     sqlite3_exec(dest, "ROLLBACK TO mdb_copy", nullptr, nullptr, nullptr);
     sqlite3_exec(dest, "RELEASE mdb_copy", nullptr, nullptr, nullptr);
     if (error) *error = message;

@@ -109,8 +109,7 @@ bool readLongValue(MdbHandle* mdb, int start, int size, std::uint64_t fileSize, 
     if (header & kLongValueFlags) return false; // a kind of long value nobody documented
     while (out->size() < length) {
         // Every link carries data, so a chain longer than the value is a loop in a damaged file.
-        if (pgRow == 0 || !findPart(pgRow) || len <= 4)
-            return false;
+        if (pgRow == 0 || !findPart(pgRow) || len <= 4) return false;
         const char* row = static_cast<const char*>(buf) + off;
         const size_t chunk = std::min(len - 4, size_t(length) - out->size());
         out->append(row + 4, chunk);
@@ -121,37 +120,59 @@ bool readLongValue(MdbHandle* mdb, int start, int size, std::uint64_t fileSize, 
 
 Kind kindOf(const MdbColumn* col) {
     switch (col->col_type) {
-    case MDB_BOOL: return Kind::Bool;
-    case MDB_BYTE: return Kind::Byte;
-    case MDB_INT: return Kind::Int16;
-    case MDB_LONGINT: return Kind::Int32;
-    case MDB_MONEY: return Kind::Currency;
-    case MDB_FLOAT: return Kind::Single;
-    case MDB_DOUBLE: return Kind::Double;
-    case MDB_DATETIME: return Kind::DateTime;
-    case MDB_TEXT: return Kind::Text;
-    case MDB_MEMO: return Kind::Memo;
-    case MDB_OLE: return Kind::Ole;
-    case MDB_BINARY: return Kind::Binary;
-    case MDB_REPID: return Kind::Guid;
-    case MDB_NUMERIC: return Kind::Decimal;
-    default: return Kind::Unsupported;
+    case MDB_BOOL:
+        return Kind::Bool;
+    case MDB_BYTE:
+        return Kind::Byte;
+    case MDB_INT:
+        return Kind::Int16;
+    case MDB_LONGINT:
+        return Kind::Int32;
+    case MDB_MONEY:
+        return Kind::Currency;
+    case MDB_FLOAT:
+        return Kind::Single;
+    case MDB_DOUBLE:
+        return Kind::Double;
+    case MDB_DATETIME:
+        return Kind::DateTime;
+    case MDB_TEXT:
+        return Kind::Text;
+    case MDB_MEMO:
+        return Kind::Memo;
+    case MDB_OLE:
+        return Kind::Ole;
+    case MDB_BINARY:
+        return Kind::Binary;
+    case MDB_REPID:
+        return Kind::Guid;
+    case MDB_NUMERIC:
+        return Kind::Decimal;
+    default:
+        return Kind::Unsupported;
     }
 }
 
 // Fixed-size kinds and the bytes they need in a row.
 int fixedWidth(Kind kind) {
     switch (kind) {
-    case Kind::Byte: return 1;
-    case Kind::Int16: return 2;
+    case Kind::Byte:
+        return 1;
+    case Kind::Int16:
+        return 2;
     case Kind::Int32:
-    case Kind::Single: return 4;
+    case Kind::Single:
+        return 4;
     case Kind::Currency:
     case Kind::Double:
-    case Kind::DateTime: return 8;
-    case Kind::Guid: return 16;
-    case Kind::Decimal: return 17;
-    default: return 0;
+    case Kind::DateTime:
+        return 8;
+    case Kind::Guid:
+        return 16;
+    case Kind::Decimal:
+        return 17;
+    default:
+        return 0;
     }
 }
 
@@ -174,7 +195,8 @@ public:
     // Leaves every column but these NULL (the catalogue needs four of its columns).
     void only(const std::vector<size_t>& columns) {
         wanted_.assign(wanted_.size(), false);
-        for (size_t c : columns) wanted_.at(c) = true;
+        for (size_t c : columns)
+            wanted_.at(c) = true;
     }
 
     // Reads every row into the sink; returns an error text or "".
@@ -191,8 +213,9 @@ public:
         // Jet keeps the row count of every table in its definition: fewer rows means pages that
         // are missing or unreadable, and a copy without them would lose records silently.
         if (count < table_->num_rows) {
-            return format("表“%1”的数据不完整（应有 %2 行，只读到 %3 行），文件可能已损坏或不完整。",
-                          table_->name, std::to_string(table_->num_rows), std::to_string(count));
+            return format(
+                "表“%1”的数据不完整（应有 %2 行，只读到 %3 行），文件可能已损坏或不完整。",
+                table_->name, std::to_string(table_->num_rows), std::to_string(count));
         }
         return {};
     }
@@ -202,21 +225,24 @@ private:
         return format("表“%1”第 %2 行的字段“%3”数据已损坏。", table_->name, std::to_string(row),
                       column);
     }
+    std::string damagedRow(unsigned long row) const {
+        return format("表“%1”第 %2 行已损坏。", table_->name, std::to_string(row));
+    }
 
     std::string crackCurrentRow(unsigned long rowNumber) {
         // mdb_fetch_row leaves the data page in pg_buf and cur_row one past the row it read.
         int start = 0;
         size_t size = 0;
         if (table_->cur_row == 0 || mdb_find_row(mdb_, int(table_->cur_row) - 1, &start, &size))
-            return damaged(rowNumber, "?");
+            return damagedRow(rowNumber);
         start &= kRowOffsetMask;
-        if (mdb_crack_row(table_, start, size, fields_.data()) < 0)
-            return damaged(rowNumber, "?");
-        for (auto& v : values_) v = Value{};
+        if (mdb_crack_row(table_, start, size, fields_.data()) < 0) return damagedRow(rowNumber);
+        for (auto& v : values_)
+            v = Value{};
         const int pageSize = int(mdb_->fmt->pg_size);
         for (size_t i = 0; i < fields_.size(); ++i) {
             const MdbField& f = fields_[i];
-            if (f.colnum < 0 || size_t(f.colnum) >= columns_.size()) return damaged(rowNumber, "?");
+            if (f.colnum < 0 || size_t(f.colnum) >= columns_.size()) return damagedRow(rowNumber);
             const Column& col = columns_[size_t(f.colnum)];
             Value& v = values_[size_t(f.colnum)];
             if (col.kind == Kind::Bool) { // the null mask holds a Yes/No value
@@ -237,19 +263,33 @@ private:
         unsigned char* pg = mdb_->pg_buf;
         v->type = Value::Text;
         switch (col.kind) {
-        case Kind::Byte: v->data = std::to_string(unsigned(pg[start])); return true;
-        case Kind::Int16: v->data = std::to_string(std::int16_t(mdb_get_int16(pg, start))); return true;
-        case Kind::Int32: v->data = std::to_string(std::int32_t(mdb_get_int32(pg, start))); return true;
+        case Kind::Byte:
+            v->data = std::to_string(unsigned(pg[start]));
+            return true;
+        case Kind::Int16:
+            v->data = std::to_string(std::int16_t(mdb_get_int16(pg, start)));
+            return true;
+        case Kind::Int32:
+            v->data = std::to_string(std::int32_t(mdb_get_int32(pg, start)));
+            return true;
         case Kind::Currency: {
             std::int64_t raw = 0;
             std::memcpy(&raw, pg + start, 8); // little endian, as the file
             v->data = value::currency(raw);
             return true;
         }
-        case Kind::Single: v->data = value::single(mdb_get_single(pg, start)); return true;
-        case Kind::Double: v->data = value::dbl(mdb_get_double(pg, start)); return true;
-        case Kind::DateTime: v->data = value::dateTime(mdb_get_double(pg, start)); return true;
-        case Kind::Text: v->data = decodeText(mdb_, pg + start, size_t(size)); return true;
+        case Kind::Single:
+            v->data = value::single(mdb_get_single(pg, start));
+            return true;
+        case Kind::Double:
+            v->data = value::dbl(mdb_get_double(pg, start));
+            return true;
+        case Kind::DateTime:
+            v->data = value::dateTime(mdb_get_double(pg, start));
+            return true;
+        case Kind::Text:
+            v->data = decodeText(mdb_, pg + start, size_t(size));
+            return true;
         case Kind::Memo: {
             std::string raw;
             if (!readLongValue(mdb_, start, size, fileSize_, &raw)) return false;
@@ -279,7 +319,8 @@ private:
             return true;
         }
         case Kind::Bool:
-        case Kind::Unsupported: break;
+        case Kind::Unsupported:
+            break;
         }
         v->type = Value::Null;
         return true;
@@ -315,12 +356,15 @@ std::vector<Column> columnsOf(MdbHandle* mdb, MdbTableDef* table) {
 TablePtr openTable(MdbCatalogEntry* entry) {
     TablePtr table(mdb_read_table(entry));
     if (!table) return nullptr;
+    // The usage map lists the table's data pages: a type 0 map is a start page and a bitmap, and
+    // mdbtools reads a shorter one far out of bounds.
+    if (!table->usage_map || table->map_sz < 1 || (table->usage_map[0] == 0 && table->map_sz < 5))
+        return nullptr;
     if (!mdb_read_columns(table.get()) || table->num_cols == 0 || table->num_cols > MDB_MAX_COLS ||
         !table->columns || table->columns->len != table->num_cols)
         return nullptr;
     return table;
 }
-
 
 struct EntryFree {
     void operator()(MdbCatalogEntry* e) const { g_free(e); }
@@ -332,7 +376,7 @@ using CatalogEntry = std::unique_ptr<MdbCatalogEntry, EntryFree>;
 // sends it into an endless loop and long names overflow its buffers; tables need none of that.
 std::string readCatalog(MdbHandle* mdb, std::uint64_t fileSize, std::vector<CatalogEntry>* out) {
     const std::string damaged = "数据库的对象目录已损坏，无法读取。";
-    MdbCatalogEntry msysObjects {};
+    MdbCatalogEntry msysObjects{};
     msysObjects.mdb = mdb;
     msysObjects.object_type = MDB_TABLE;
     msysObjects.table_pg = 2;
@@ -402,12 +446,24 @@ std::string readCatalog(MdbHandle* mdb, std::uint64_t fileSize, std::vector<Cata
 }
 } // namespace
 
-void setIsolated(bool on) { g_isolated = on; }
-bool isolated() { return g_isolated; }
-void setReadFunction(ReadFunction f) { g_read = f; }
-ReadFunction readFunction() { return g_read ? g_read : &readAccess; }
-void setSilenceTimeout(int ms) { g_silenceTimeoutMs = ms; }
-int silenceTimeout() { return g_silenceTimeoutMs; }
+void setIsolated(bool on) {
+    g_isolated = on;
+}
+bool isolated() {
+    return g_isolated;
+}
+void setReadFunction(ReadFunction f) {
+    g_read = f;
+}
+ReadFunction readFunction() {
+    return g_read ? g_read : &readAccess;
+}
+void setSilenceTimeout(int ms) {
+    g_silenceTimeoutMs = ms;
+}
+int silenceTimeout() {
+    return g_silenceTimeoutMs;
+}
 
 std::string checkFile(const std::string& path, bool* notAccess) {
     *notAccess = false;
@@ -423,7 +479,8 @@ std::string checkFile(const std::string& path, bool* notAccess) {
     static const char jet[] = "Standard Jet DB";
     static const char ace[] = "Standard ACE DB";
     if (got < sizeof head || head[0] != 0 ||
-        (std::memcmp(head + 4, jet, sizeof jet) != 0 && std::memcmp(head + 4, ace, sizeof ace) != 0)) {
+        (std::memcmp(head + 4, jet, sizeof jet) != 0 &&
+         std::memcmp(head + 4, ace, sizeof ace) != 0)) {
         *notAccess = true;
         return "文件开头没有 Access 数据库的标记。";
     }

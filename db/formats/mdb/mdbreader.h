@@ -21,12 +21,12 @@ enum class Kind : std::uint8_t {
     Single,
     Double,
     DateTime,
-    Text,    // size = characters
+    Text, // size = characters
     Memo,
-    Ole,     // long binary, copied as a BLOB
-    Binary,  // short binary, copied as a BLOB
-    Guid,    // replication id, "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
-    Decimal, // precision and scale
+    Ole,         // long binary, copied as a BLOB
+    Binary,      // short binary, copied as a BLOB
+    Guid,        // replication id, "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}"
+    Decimal,     // precision and scale
     Unsupported, // attachment/multi-value columns and unknown kinds: kept, always NULL
 };
 

@@ -19,10 +19,10 @@ constexpr double kLastDay = 2958466.0; // exclusive: any time on 9999-12-31
 void civilFromDays(std::int64_t z, int* year, int* month, int* day) {
     z += 719468;
     const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;                                  // [0, 146096]
+    const std::int64_t doe = z - era * 146097;                                      // [0, 146096]
     const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365; // [0, 399]
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);           // [0, 365]
-    const std::int64_t mp = (5 * doy + 2) / 153;                                // [0, 11]
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);               // [0, 365]
+    const std::int64_t mp = (5 * doy + 2) / 153;                                    // [0, 11]
     *day = int(doy - (153 * mp + 2) / 5 + 1);
     *month = int(mp < 10 ? mp + 3 : mp - 9);
     *year = int(yoe + era * 400 + (*month <= 2 ? 1 : 0));
@@ -66,19 +66,25 @@ std::string currency(std::int64_t v) {
         char digits[8];
         std::snprintf(digits, sizeof digits, "%04u", unsigned(frac));
         std::string f(digits);
-        while (!f.empty() && f.back() == '0') f.pop_back();
+        while (!f.empty() && f.back() == '0')
+            f.pop_back();
         text += '.' + f;
     }
     return text;
 }
 
-std::string single(float v) { return general(double(v), 7); }
+std::string single(float v) {
+    return general(double(v), 7);
+}
 
-std::string dbl(double v) { return general(v, 15); }
+std::string dbl(double v) {
+    return general(v, 15);
+}
 
 std::string trimDecimal(std::string text) {
     if (text.find('.') == std::string::npos) return text;
-    while (!text.empty() && text.back() == '0') text.pop_back();
+    while (!text.empty() && text.back() == '0')
+        text.pop_back();
     if (!text.empty() && text.back() == '.') text.pop_back();
     if (text == "-0" || text.empty()) return "0";
     return text;

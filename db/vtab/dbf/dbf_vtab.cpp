@@ -26,6 +26,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace vtab {

@@ -1,0 +1,28 @@
+// The duplicate checker: finds and removes duplicate client records in Access, dBase and Excel
+// customer lists.
+#include "app/program.h"
+#include "app/windowdirectory.h"
+#include "check/mainfm11.h"
+#include "help/manualfm1.h"
+
+#include <QApplication>
+
+namespace {
+
+// The windows of the other subsystems that the main window opens.
+class ProgramWindows : public app::WindowDirectory {
+public:
+    bool showGuide() override { return help::manualFm1::showGuide(); }
+    bool showCheckRun(const QString& caption) override {
+        check::mainFm11::showRun(caption);
+        return true;
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    ProgramWindows windows;
+    return app::runProgram(application, QCoreApplication::applicationDirPath(), &windows);
+}

@@ -1,0 +1,746 @@
+#include "app/mainfm1.h"
+
+#include "app/appstate.h"
+#include "app/windowdirectory.h"
+#include "db/sqltext.h"
+#include "ui/datagrid.h"
+#include "ui/dialogs.h"
+#include "ui/toolkit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace app {
+
+namespace {
+
+mainFm1* theMainForm = nullptr;
+
+// Trim as the rest of the program does it: blanks at both ends, nothing else.
+QString trimSpaces(const QString& s) {
+    int b = 0, e = int(s.size());
+    while (b < e && s.at(b) == QLatin1Char(' '))
+        ++b;
+    while (e > b && s.at(e - 1) == QLatin1Char(' '))
+        --e;
+    return s.mid(b, e - b);
+}
+
+QLabel* makeLabel(const QString& name, const QString& caption, QWidget* parent) {
+    auto* l = new QLabel(caption, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+QLineEdit* makeTextBox(const QString& name, const QString& tip, QWidget* parent) {
+    auto* t = new QLineEdit(parent);
+    t->setObjectName(name);
+    t->setToolTip(tip);
+    return t;
+}
+
+QPushButton* makeButton(const QString& name, const QString& caption, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+void fail(const QString& text) {
+    ui::inform(text, ui::defaultTitle(), ui::Icon::Critical);
+}
+
+} // namespace
+
+mainFm1* mainForm() {
+    return theMainForm;
+}
+
+mainFm1::mainFm1(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("mainFm1"));
+    setWindowTitle(QStringLiteral("查重主控界面"));
+    theMainForm = this;
+
+    buildMenus();
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralArea"));
+    auto* outer = new QVBoxLayout(central);
+    outer->setContentsMargins(6, 0, 6, 4);
+
+    CoolBar1 = new QFrame(central);
+    CoolBar1->setObjectName(QStringLiteral("CoolBar1"));
+    CoolBar1->setFrameShape(QFrame::StyledPanel);
+    auto* coolLayout = new QHBoxLayout(CoolBar1);
+    coolLayout->setContentsMargins(2, 2, 2, 2);
+    Toolbar1 = new QToolBar(CoolBar1);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    Toolbar1->setIconSize(QSize(20, 20));
+    // The toolbar's buttons do what the menu commands of the same captions do; they have their
+    // own actions because a menu bar shows an action's icon instead of its caption.
+    const QList<QPair<QAction*, QStyle::StandardPixmap>> buttons = {
+        {data_Maintain, QStyle::SP_FileDialogDetailedView},
+        {help_Manual, QStyle::SP_DialogHelpButton},
+        {exit_System, QStyle::SP_DialogCloseButton}};
+    for (int i = 0; i < buttons.size(); ++i) {
+        QAction* command = buttons.at(i).first;
+        QAction* button =
+            Toolbar1->addAction(style()->standardIcon(buttons.at(i).second), command->text());
+        button->setObjectName(QStringLiteral("Toolbar1_Button%1").arg(i + 1));
+        connect(button, &QAction::triggered, command, &QAction::trigger);
+    }
+    coolLayout->addWidget(Toolbar1);
+    coolLayout->addStretch();
+    outer->addWidget(CoolBar1);
+
+    auto* body = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    DataGrid1 = new ui::DataGrid(central);
+    DataGrid1->setObjectName(QStringLiteral("DataGrid1"));
+    left->addWidget(DataGrid1, 1);
+    auto* counterRow = new QHBoxLayout;
+    auto* counterLabel =
+        makeLabel(QStringLiteral("counterLabel"), QStringLiteral("记录："), central);
+    Text1 = makeTextBox(QStringLiteral("Text1"), QStringLiteral("客户记录记数"), central);
+    Text1->setReadOnly(true);
+    Text1->setMaximumWidth(200);
+    counterRow->addWidget(counterLabel);
+    counterRow->addWidget(Text1);
+    counterRow->addStretch();
+    left->addLayout(counterRow);
+    body->addLayout(left, 1);
+    body->addWidget(buildSidePanel());
+    outer->addLayout(body, 1);
+    setCentralWidget(central);
+
+    // The wait picture floats over the grid while a table opens.
+    Picture1 = new QFrame(central);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    Picture1->setFrameShape(QFrame::Box);
+    Picture1->setAutoFillBackground(true);
+    auto* pictureLayout = new QVBoxLayout(Picture1);
+    pictureLayout->setContentsMargins(24, 16, 24, 16);
+    Label3 =
+        makeLabel(QStringLiteral("Label3"), QStringLiteral("正在打开数据库,请等待..."), Picture1);
+    Label3->setAlignment(Qt::AlignCenter);
+    pictureLayout->addWidget(Label3);
+    Picture1->hide();
+
+    // The status bar's three panels: directory, file title, base name of the source.
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setSizeGripEnabled(true);
+    for (int i = 0; i < 3; ++i) {
+        StatusPanels[i] = new QLabel(statusBar());
+        StatusPanels[i]->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(i + 1));
+        StatusPanels[i]->setFrameShape(QFrame::StyledPanel);
+        StatusPanels[i]->setMinimumWidth(i == 0 ? 320 : 160);
+        StatusPanels[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        statusBar()->addWidget(StatusPanels[i], i == 0 ? 2 : 1);
+    }
+
+    connect(DataGrid1, &ui::DataGrid::rowColChange, this, &mainFm1::DataGrid1_RowColChange);
+    for (int i = 0; i < 4; ++i)
+        connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
+    for (int i = 0; i < 2; ++i)
+        connect(Command29[i], &QPushButton::clicked, this, [this, i] { Command29_Click(i); });
+    connect(List2, &QListWidget::itemClicked, this, &mainFm1::List2_Click);
+    connect(Option4, &QRadioButton::clicked, this, &mainFm1::Option4_Click);
+    connect(Option5, &QRadioButton::clicked, this, &mainFm1::Option5_Click);
+    connect(Command3, &QPushButton::clicked, this, &mainFm1::Command3_Click);
+    connect(data_Maintain, &QAction::triggered, this, &mainFm1::dataMaintain_Click);
+    connect(help_Manual, &QAction::triggered, this, &mainFm1::help_Click);
+    connect(exit_System, &QAction::triggered, this, &mainFm1::exit_Click);
+
+    resize(1100, 720);
+}
+
+mainFm1::~mainFm1() {
+    if (theMainForm == this) theMainForm = nullptr;
+}
+
+void mainFm1::buildMenus() {
+    auto action = [this](const QString& name, const QString& caption) {
+        auto* a = new QAction(caption, this);
+        a->setObjectName(name);
+        return a;
+    };
+    inputFile_XLS = action(QStringLiteral("inputFile_XLS"), QStringLiteral("导入Excel数据"));
+    begin_DBF = action(QStringLiteral("begin_DBF"), QStringLiteral("打开DBF数据"));
+    Input_DBF =
+        action(QStringLiteral("Input_DBF"), QStringLiteral("导入DBF数据（可导出Excel文件）"));
+    begin_MDB = action(QStringLiteral("begin_MDB"), QStringLiteral("打开MDB数据"));
+    begin_MDB2 = action(QStringLiteral("begin_MDB2"), QStringLiteral("打开导入数据"));
+    data_Maintain = action(QStringLiteral("data_Maintain"), QStringLiteral("数据维护"));
+    help_Manual = action(QStringLiteral("help_Manual"), QStringLiteral("帮助"));
+    exit_System = action(QStringLiteral("exit_System"), QStringLiteral("退出"));
+
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("menuBar"));
+    QMenu* excel = bar->addMenu(QStringLiteral("Excel数据"));
+    excel->setObjectName(QStringLiteral("menu_XLS"));
+    excel->addAction(inputFile_XLS);
+    QMenu* dbf = bar->addMenu(QStringLiteral("DBF数据"));
+    dbf->setObjectName(QStringLiteral("menu_DBF"));
+    dbf->addAction(begin_DBF);
+    dbf->addAction(Input_DBF);
+    QMenu* mdb = bar->addMenu(QStringLiteral("MDB数据"));
+    mdb->setObjectName(QStringLiteral("menu_MDB"));
+    mdb->addAction(begin_MDB);
+    mdb->addAction(begin_MDB2);
+    bar->addAction(data_Maintain);
+    bar->addAction(help_Manual);
+    bar->addAction(exit_System);
+}
+
+QWidget* mainFm1::buildSidePanel() {
+    auto* panel = new QWidget(this);
+    panel->setObjectName(QStringLiteral("sidePanel"));
+    auto* v = new QVBoxLayout(panel);
+    v->setContentsMargins(6, 0, 0, 0);
+
+    // The two field lists with the move buttons between them.
+    auto* lists = new QGridLayout;
+    Label4 = makeLabel(QStringLiteral("Label4"), QStringLiteral("数据库字段名"), panel);
+    Label5 = makeLabel(QStringLiteral("Label5"), QStringLiteral("查重字段名"), panel);
+    List2 = new QListWidget(panel);
+    List2->setObjectName(QStringLiteral("List2"));
+    List1 = new QListWidget(panel);
+    List1->setObjectName(QStringLiteral("List1"));
+    for (QListWidget* l : {List2, List1}) {
+        l->setSelectionMode(QAbstractItemView::MultiSelection);
+        l->setMinimumSize(150, 190);
+    }
+    auto* moves = new QVBoxLayout;
+    const char* captions[4] = {">", ">>", "<", "<<"};
+    moves->addStretch();
+    for (int i = 0; i < 4; ++i) {
+        Command1[i] = makeButton(QStringLiteral("Command1(%1)").arg(i),
+                                 QString::fromLatin1(captions[i]), panel);
+        Command1[i]->setFixedWidth(44);
+        moves->addWidget(Command1[i]);
+    }
+    moves->addStretch();
+    lists->addWidget(Label4, 0, 0);
+    lists->addWidget(Label5, 0, 2);
+    lists->addWidget(List2, 1, 0);
+    lists->addLayout(moves, 1, 1);
+    lists->addWidget(List1, 1, 2);
+    v->addLayout(lists, 1);
+
+    // The kind of check.
+    Frame1 = new QFrame(panel);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFrameShape(QFrame::StyledPanel);
+    auto* f1 = new QVBoxLayout(Frame1);
+    Label8 = makeLabel(QStringLiteral("Label8"), QStringLiteral("查重方式选择"), Frame1);
+    Option1 = new QRadioButton(QStringLiteral("完全相同查重"), Frame1);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    Option2 = new QRadioButton(QStringLiteral("模糊查重"), Frame1);
+    Option2->setObjectName(QStringLiteral("Option2"));
+    checkKind_ = new QButtonGroup(this);
+    checkKind_->addButton(Option1);
+    checkKind_->addButton(Option2);
+    auto* kinds = new QHBoxLayout;
+    kinds->addWidget(Option1);
+    kinds->addWidget(Option2);
+    kinds->addStretch();
+    f1->addWidget(Label8);
+    f1->addLayout(kinds);
+    v->addWidget(Frame1);
+
+    // The postcode settings of the fuzzy check.
+    auto* postcode = new QFrame(panel);
+    postcode->setObjectName(QStringLiteral("postcodePanel"));
+    postcode->setFrameShape(QFrame::StyledPanel);
+    auto* pg = new QGridLayout(postcode);
+    Label6 = makeLabel(QStringLiteral("Label6"), QStringLiteral("快速查重"), postcode);
+    Label7 = makeLabel(QStringLiteral("Label7"), QStringLiteral("分段查重选择"), postcode);
+    Option4 = new QRadioButton(QStringLiteral("选择邮编"), postcode);
+    Option4->setObjectName(QStringLiteral("Option4"));
+    Option5 = new QRadioButton(QStringLiteral("取消邮编"), postcode);
+    Option5->setObjectName(QStringLiteral("Option5"));
+    postcodeKind_ = new QButtonGroup(this);
+    postcodeKind_->addButton(Option4);
+    postcodeKind_->addButton(Option5);
+    Text11 = makeTextBox(QStringLiteral("Text11"), QStringLiteral("被选取的邮编字段名"), postcode);
+    Command29[0] = makeButton(QStringLiteral("Command29(0)"), QStringLiteral("加"), postcode);
+    Command29[0]->setToolTip(QStringLiteral("邮编位数加"));
+    Command29[1] = makeButton(QStringLiteral("Command29(1)"), QStringLiteral("减"), postcode);
+    Command29[1]->setToolTip(QStringLiteral("邮编位数减"));
+    Text14 = makeTextBox(QStringLiteral("Text14"), QStringLiteral("查询邮编位数"), postcode);
+    Text14->setReadOnly(true);
+    Text14->setAlignment(Qt::AlignCenter);
+    Text14->setMaximumWidth(48);
+    pg->addWidget(Label6, 0, 0, 1, 4);
+    pg->addWidget(Label7, 1, 0);
+    pg->addWidget(Option4, 1, 1);
+    pg->addWidget(Option5, 1, 2, 1, 2);
+    pg->addWidget(
+        makeLabel(QStringLiteral("postcodeFieldLabel"), QStringLiteral("邮编字段"), postcode), 2,
+        0);
+    pg->addWidget(Text11, 2, 1, 1, 3);
+    pg->addWidget(
+        makeLabel(QStringLiteral("postcodeDigitsLabel"), QStringLiteral("邮编位数"), postcode), 3,
+        0);
+    pg->addWidget(Command29[0], 3, 1);
+    pg->addWidget(Command29[1], 3, 2);
+    pg->addWidget(Text14, 3, 3);
+    v->addWidget(postcode);
+
+    // The range of records to check.
+    auto* range = new QGridLayout;
+    Label1 = makeLabel(QStringLiteral("Label1"), QStringLiteral("查重开始位置"), panel);
+    Text12 = makeTextBox(QStringLiteral("Text12"), QStringLiteral("查重开始位置，请备份中间数据"),
+                         panel);
+    Label2 = makeLabel(QStringLiteral("Label2"), QStringLiteral("查重终止位置"), panel);
+    Text13 = makeTextBox(QStringLiteral("Text13"), QStringLiteral("查重开始位置，请备份中间数据"),
+                         panel);
+    range->addWidget(Label1, 0, 0);
+    range->addWidget(Text12, 0, 1);
+    range->addWidget(Label2, 1, 0);
+    range->addWidget(Text13, 1, 1);
+    v->addLayout(range);
+
+    Command3 = makeButton(QStringLiteral("Command3"), QStringLiteral("开始查重"), panel);
+    Command3->setMinimumHeight(36);
+    v->addWidget(Command3);
+
+    panel->setFixedWidth(400);
+    return panel;
+}
+
+// ---- start-up ----------------------------------------------------------------------------
+
+bool mainFm1::openWorkDatabase(const QString& path) {
+    AppState& st = appState();
+    const QString shown = QDir::toNativeSeparators(path);
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        fail(QStringLiteral("找不到工作数据库文件：\n%1\n\n它应当和本程序放在同一个文件夹中。"
+                            "程序无法启动。")
+                 .arg(shown));
+        return false;
+    }
+    if (!st.WorkConn.open(db::accessConnectionString(path))) {
+        fail(QStringLiteral("工作数据库文件无法打开：\n%1\n\n它不是有效的数据库文件（%2）。"
+                            "程序无法启动。")
+                 .arg(shown, st.WorkConn.errorString()));
+        return false;
+    }
+    if (st.WorkConn.isWorkingCopy()) {
+        fail(QStringLiteral("工作数据库文件：\n%1\n\n是 Access 原始文件，本程序不能写入它。"
+                            "请使用随程序提供的工作数据库。程序无法启动。")
+                 .arg(shown));
+        st.WorkConn.close();
+        return false;
+    }
+    // Every check writes to the working tables: a database that cannot be written would lose
+    // the results of the first check.
+    if (st.WorkConn.isReadOnly() || !info.isWritable() ||
+        !QFileInfo(info.absolutePath()).isWritable()) {
+        fail(QStringLiteral("工作数据库文件是只读的，无法写入：\n%1\n\n请把程序复制到可以写入的"
+                            "文件夹后再运行（不要在光盘或只读位置上直接运行）。程序无法启动。")
+                 .arg(shown));
+        st.WorkConn.close();
+        return false;
+    }
+    QStringList missing;
+    for (const QString& table : {QStringLiteral("ClienttableDBF"), QStringLiteral("empty_table"),
+                                 QStringLiteral("yb_table")})
+        if (!st.WorkConn.hasTable(table)) missing << table;
+    if (!missing.isEmpty()) {
+        fail(QStringLiteral("工作数据库文件已损坏或不完整：\n%1\n\n缺少必需的表：%2。"
+                            "程序无法启动。")
+                 .arg(shown, missing.join(QStringLiteral("、"))));
+        st.WorkConn.close();
+        return false;
+    }
+    return true;
+}
+
+bool mainFm1::formLoad(const QString& programDir) {
+    AppState& st = appState();
+    const QString dir = QDir::cleanPath(QDir(programDir).absolutePath());
+
+    // 1. Centred on the screen, at a size that fits it.
+    if (QScreen* screen = this->screen()) {
+        const QSize avail = screen->availableGeometry().size();
+        resize(qMin(width(), avail.width() - 40), qMin(height(), avail.height() - 60));
+    }
+    ui::centreOnScreen(this);
+
+    // 2.-4. The working database beside the program.
+    st.WorkDbPath = dir + QLatin1Char('/') + workDbFileName();
+    if (!openWorkDatabase(st.WorkDbPath)) return false;
+    st.AppDir = dir;
+
+    // 5. The grid shows the permanent empty table until a source is open.
+    emptyTable_ = std::make_shared<db::Recordset>();
+    emptyTable_->setCursorLocation(db::CursorLocation::Client);
+    if (!emptyTable_->open(db::sql::selectAll(QStringLiteral("empty_table")), st.WorkConn,
+                           db::CursorType::Keyset, db::LockType::Pessimistic)) {
+        fail(QStringLiteral("工作数据库文件已损坏：\n%1\n\n表 empty_table 无法打开（%2）。"
+                            "程序无法启动。")
+                 .arg(QDir::toNativeSeparators(st.WorkDbPath), emptyTable_->errorString()));
+        emptyTable_.reset();
+        return false;
+    }
+    bindGrid(emptyTable_);
+
+    // 6.-10.
+    SourceOpenedFlag = 0;
+    st.PostcodeDigits = 0;
+    Text14->setText(QStringLiteral("0"));
+    showWaitPicture(false);
+    List2->clear();
+    Text1->clear();
+    List1->clear();
+    Text11->clear();
+    Text11->setEnabled(false);
+    Text12->setText(QStringLiteral("0"));
+    Text13->setText(QStringLiteral("0"));
+
+    // 11. No postcode field; choosing "取消邮编" runs its handler as a click would.
+    st.PostcodeMode = 1;
+    Option5->setChecked(true);
+    Option5_Click();
+    st.PostcodeMode = 1;
+    return true;
+}
+
+// ---- what the open commands call ---------------------------------------------------------
+
+void mainFm1::bindGrid(const db::RecordsetPtr& recordset) {
+    DataGrid1->setRecordset(recordset);
+}
+
+void mainFm1::showRecordCounters() {
+    const db::RecordsetPtr& rs = appState().RsSource;
+    if (recordCountOf(rs) < 1) {
+        Text1->setText(QStringLiteral("0"));
+        Text12->setText(QStringLiteral("0"));
+        Text13->setText(QStringLiteral("0"));
+        return;
+    }
+    const QString position = QString::number(rs->absolutePosition());
+    const QString count = QString::number(rs->recordCount());
+    Text1->setText(position + QLatin1Char('/') + count);
+    Text12->setText(position);
+    Text13->setText(count);
+}
+
+void mainFm1::fillFieldList() {
+    List2->clear();
+    if (isOpen(appState().RsSource)) List2->addItems(appState().RsSource->fieldNames());
+}
+
+void mainFm1::setStatusPanels(const QString& dir, const QString& fileTitle,
+                              const QString& baseName) {
+    const QString texts[3] = {dir, fileTitle, baseName};
+    for (int i = 0; i < 3; ++i) {
+        StatusPanels[i]->setText(texts[i]);
+        StatusPanels[i]->setToolTip(texts[i]);
+    }
+}
+
+QString mainFm1::statusPanel(int index) const {
+    return index >= 1 && index <= 3 ? StatusPanels[index - 1]->text() : QString();
+}
+
+void mainFm1::placeWaitPicture() {
+    Picture1->adjustSize();
+    const QRect grid = DataGrid1->geometry();
+    const QPoint topLeft = DataGrid1->parentWidget()->mapTo(centralWidget(), grid.topLeft());
+    Picture1->move(topLeft.x() + (grid.width() - Picture1->width()) / 2,
+                   topLeft.y() + (grid.height() - Picture1->height()) / 2);
+}
+
+void mainFm1::showWaitPicture(bool visible) {
+    if (!visible) {
+        Picture1->hide();
+        return;
+    }
+    placeWaitPicture();
+    Picture1->raise();
+    Picture1->show();
+    if (isVisible()) {
+        Picture1->repaint();
+        ui::yieldNow();
+    }
+}
+
+void mainFm1::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (Picture1 && Picture1->isVisible()) placeWaitPicture();
+}
+
+// ---- field lists -------------------------------------------------------------------------
+
+void mainFm1::Command1_Click(int index) {
+    auto moveSelected = [](QListWidget* from, QListWidget* to) {
+        for (int i = 0; i < from->count();) {
+            QListWidgetItem* item = from->item(i);
+            if (item->isSelected()) {
+                to->addItem(item->text());
+                delete from->takeItem(i); // the next entry takes this index
+            } else {
+                ++i;
+            }
+        }
+    };
+    switch (index) {
+    case 0:
+        moveSelected(List2, List1);
+        break;
+    case 1:
+        for (int i = 0; i < List2->count(); ++i)
+            List1->addItem(List2->item(i)->text());
+        List2->clear();
+        break;
+    case 2:
+        moveSelected(List1, List2);
+        break;
+    case 3:
+        if (isOpen(appState().RsSource)) {
+            List1->clear();
+            fillFieldList();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void mainFm1::List2_Click(QListWidgetItem* item) {
+    SourceOpenedFlag = 1;
+    if (appState().PostcodeMode == 2 && item) Text11->setText(item->text());
+}
+
+// ---- postcode settings -------------------------------------------------------------------
+
+void mainFm1::emptyPostcodeTable() {
+    AppState& st = appState();
+    QString error;
+    if (!runStatement(st.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")), st.WorkConn,
+                      &error))
+        ui::inform(QStringLiteral("清空邮编分段表 yb_table 失败：%1").arg(error),
+                   ui::defaultTitle(), ui::Icon::Warning);
+}
+
+void mainFm1::Option4_Click() {
+    AppState& st = appState();
+    st.PostcodeMode = 2;
+    Text11->setEnabled(true);
+    st.PostcodeDigits = 2;
+    Text14->setText(QString::number(st.PostcodeDigits));
+    emptyPostcodeTable();
+}
+
+void mainFm1::Option5_Click() {
+    AppState& st = appState();
+    st.PostcodeMode = 1;
+    Text11->clear();
+    Text11->setEnabled(false);
+    st.PostcodeDigits = 0;
+    Text14->setText(QString::number(st.PostcodeDigits));
+    emptyPostcodeTable();
+}
+
+void mainFm1::Command29_Click(int index) {
+    AppState& st = appState();
+    emptyPostcodeTable();
+    if (index == 0) {
+        st.PostcodeDigits = qint16(st.PostcodeDigits + 1);
+        if (st.PostcodeDigits > 6) st.PostcodeDigits = 1;
+    } else {
+        st.PostcodeDigits = qint16(st.PostcodeDigits - 1);
+        if (st.PostcodeDigits < 1) st.PostcodeDigits = 1;
+    }
+    Text14->setText(QString::number(st.PostcodeDigits));
+}
+
+// ---- grid --------------------------------------------------------------------------------
+
+void mainFm1::DataGrid1_RowColChange() {
+    const db::RecordsetPtr& rs = appState().RsSource;
+    if (!isOpen(rs)) return;
+    Text1->setText(QString::number(rs->absolutePosition()) + QLatin1Char('/') +
+                   QString::number(rs->recordCount()));
+}
+
+// ---- start of a check --------------------------------------------------------------------
+
+QString mainFm1::startCheckConfirmation() {
+    const QString dashes(30, QLatin1Char('-'));
+    const QString blanks(30, QLatin1Char(' '));
+    return QStringList{QStringLiteral("提示："),
+                       QStringLiteral("1.建议原数据文件做备份。"),
+                       dashes,
+                       QStringLiteral("2.此项操作将改变上次数据结果。"),
+                       dashes,
+                       blanks,
+                       QStringLiteral("确认开始查重吗？")}
+        .join(QLatin1String("\r\n"));
+}
+
+void mainFm1::Command3_Click() {
+    AppState& st = appState();
+    if (!isOpen(st.RsSource)) {
+        ui::inform(QStringLiteral("请打开数据库！"));
+        return;
+    }
+    if (SourceOpenedFlag == 0) {
+        ui::inform(QStringLiteral("请重新打开数据库！"));
+        return;
+    }
+    if (st.RsSource->recordCount() < 1) {
+        ui::inform(QStringLiteral("无数据可查！"));
+        return;
+    }
+    if (List1->count() == 0) {
+        ui::inform(QStringLiteral("请选择查重字段"));
+        return;
+    }
+    if (!Option1->isChecked() && !Option2->isChecked()) {
+        ui::inform(QStringLiteral("请选择查重方式"));
+        return;
+    }
+    if (!ui::confirm(startCheckConfirmation())) return;
+
+    // At most the first five entries of the check-field list take part.
+    st.CheckFieldCount = 1;
+    st.CheckFields[0] = trimSpaces(List1->item(0)->text());
+    for (int k = 1; k <= 4; ++k) {
+        if (List1->count() > k) {
+            st.CheckFieldCount = qint16(st.CheckFieldCount + 1);
+            st.CheckFields[k] = trimSpaces(List1->item(k)->text());
+        }
+    }
+
+    st.PostcodeField.clear();
+    if (st.PostcodeMode == 2) {
+        if (Text11->text().isEmpty()) {
+            ui::inform(QStringLiteral("请选择邮编字段"));
+            return;
+        }
+        st.PostcodeField = trimSpaces(Text11->text());
+    }
+
+    SourceOpenedFlag = 1;
+
+    // A fresh duplicate table; the grids' edits on it stay pending until saved.
+    QString error;
+    if (!runStatement(st.RsDup, db::sql::deleteAll(QStringLiteral("ClienttableCC")), st.WorkConn,
+                      &error)) {
+        ui::inform(QStringLiteral("无法清空重复数据表 ClienttableCC，查重没有开始。\n原因：%1\n"
+                                  "请重新打开数据库后再试。")
+                       .arg(error),
+                   ui::defaultTitle(), ui::Icon::Warning);
+        return;
+    }
+    st.RsDup = std::make_shared<db::Recordset>();
+    st.RsDup->setCursorLocation(db::CursorLocation::Client);
+    if (!st.RsDup->open(db::sql::selectAll(QStringLiteral("ClienttableCC")), st.WorkConn,
+                        db::CursorType::Keyset, db::LockType::BatchOptimistic)) {
+        ui::inform(QStringLiteral("无法打开重复数据表 ClienttableCC，查重没有开始。\n原因：%1")
+                       .arg(st.RsDup->errorString()),
+                   ui::defaultTitle(), ui::Icon::Warning);
+        return;
+    }
+
+    QString caption;
+    if (Option1->isChecked()) {
+        caption = QStringLiteral("完全相同查重");
+        st.CheckMode = 1;
+    } else {
+        caption = QStringLiteral("模糊查重");
+        st.CheckMode = 2;
+    }
+    windows().showCheckRun(caption);
+}
+
+// ---- maintenance, guide, exit ------------------------------------------------------------
+
+void mainFm1::dataMaintain_Click() {
+    AppState& st = appState();
+    st.RsWork.reset();
+
+    if (!isOpen(st.RsDup)) {
+        // The duplicates of the last check come back from their backup. The duplicate table is
+        // replaced only when the backup exists, and in one transaction, so a failed copy never
+        // leaves it dropped.
+        if (st.WorkConn.hasTable(QStringLiteral("ClienttableDD"))) {
+            const bool own = !st.WorkConn.inTransaction() && st.WorkConn.beginTransaction();
+            const bool ok =
+                runStatement(st.RsWork, db::sql::dropTable(QStringLiteral("ClienttableCC")),
+                             st.WorkConn) ||
+                !st.WorkConn.hasTable(QStringLiteral("ClienttableCC"));
+            const bool copied =
+                ok && runStatement(st.RsWork,
+                                   db::sql::selectInto(QStringLiteral("*"),
+                                                       QStringLiteral("ClienttableCC"),
+                                                       QStringLiteral("ClienttableDD")),
+                                   st.WorkConn);
+            if (own) {
+                if (copied)
+                    st.WorkConn.commit();
+                else
+                    st.WorkConn.rollback();
+            }
+        }
+        st.RsDup = std::make_shared<db::Recordset>();
+        st.RsDup->setCursorLocation(db::CursorLocation::Client);
+        st.RsDup->open(db::sql::selectAll(QStringLiteral("ClienttableCC")), st.WorkConn,
+                       db::CursorType::Keyset, db::LockType::BatchOptimistic);
+    }
+    if (recordCountOf(st.RsDup) < 1) {
+        ui::inform(QStringLiteral("无重复数据！"));
+        return;
+    }
+    if (!isOpen(st.RsSource) && SourceOpenedFlag == 0) {
+        ui::inform(QStringLiteral("请打开原数据文件！"));
+        return;
+    }
+    if (windows().showCheckControl()) hide();
+}
+
+void mainFm1::help_Click() {
+    windows().showGuide();
+}
+
+void mainFm1::exit_Click() {
+    if (!ui::confirm(QStringLiteral("确实要退出该系统吗？"))) return;
+    quitting_ = true;
+    emit quitRequested();
+}
+
+void mainFm1::closeEvent(QCloseEvent* event) {
+    // Closing the window is the same as "退出": it asks first.
+    if (quitting_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    exit_Click();
+}
+
+} // namespace app

@@ -1,0 +1,148 @@
+// Developer tool: takes screenshots of the main window, the guide viewer and a confirmation
+// box, to check the Chinese captions by eye. Run it under a real X server (xvfb-run) with the
+// program directory of a build:
+//     xvfb-run -a -s "-screen 0 1280x1024x24" chachong_shots <program dir> <output dir>
+// It works on copies of the working database and the guide; nothing of the build changes.
+#include "app/appstate.h"
+#include "app/mainfm1.h"
+#include "db/sqltext.h"
+#include "help/manualfm1.h"
+#include "ui/datagrid.h"
+#include "ui/qtdialogs.h"
+#include "ui/toolkit.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+
+#include <sqlite3.h>
+
+namespace {
+
+void settle() {
+    for (int i = 0; i < 10; ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+}
+
+bool save(QWidget* w, const QString& dir, const QString& name) {
+    settle();
+    const QString path = dir + QLatin1Char('/') + name;
+    const bool ok = w->grab().save(path);
+    std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+// A client table with Chinese rows, some of them repeated, like the users' lists.
+QString makeDemoSource(const QString& dir) {
+    const QString path = dir + QStringLiteral("/客户资料.mdb");
+    sqlite3* db = nullptr;
+    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK) return {};
+    sqlite3_exec(db,
+                 "CREATE TABLE 客户 ([客户名称] VARCHAR(60), [地址] VARCHAR(80), [邮编] VARCHAR(6),"
+                 " [电话] VARCHAR(20), [联系人] VARCHAR(10))",
+                 nullptr, nullptr, nullptr);
+    const QStringList names = {"宏远贸易有限公司", "北京宏远贸易公司", "华信电子科技",
+                               "长城建材商行",     "东方红食品厂",     "金鹏物流有限公司",
+                               "新华书店",         "顺达汽车修理厂"};
+    const QStringList people = {"王建国", "李秀英", "张伟", "刘洋", "陈静", "杨帆"};
+    const QStringList places = {"北京市朝阳区建国路88号", "上海市浦东新区世纪大道100号",
+                                "广州市天河区体育西路3号", "宁波市海曙区中山西路12号"};
+    const QStringList zips = {"100022", "200120", "510620", "315000"};
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    for (int i = 0; i < 240; ++i) {
+        const QString sql =
+            QStringLiteral("INSERT INTO 客户 VALUES ('%1', '%2', '%3', '0%4-%5', '%6')")
+                .arg(names.at(i % names.size()), places.at(i % places.size()),
+                     zips.at(i % zips.size()))
+                .arg(10 + i % 80)
+                .arg(88000000 + i * 37)
+                .arg(people.at(i % people.size()));
+        sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr);
+    }
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    return path;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: chachong_shots PROGRAM_DIR OUTPUT_DIR\n");
+        return 2;
+    }
+    const QString programDir = QString::fromLocal8Bit(argv[1]);
+    const QString out = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(out);
+    ui::installChineseTranslations(application);
+
+    QTemporaryDir base;
+    const QString dir = base.filePath(QStringLiteral("查重 演示"));
+    QDir().mkpath(dir);
+    for (const QString& f : {QStringLiteral("MorlayBankCC.mdb"), QStringLiteral("用户指南.txt")})
+        QFile::copy(programDir + QLatin1Char('/') + f, dir + QLatin1Char('/') + f);
+
+    app::mainFm1 w;
+    if (!w.formLoad(dir)) return 1;
+    w.show();
+    bool ok = save(&w, out, QStringLiteral("mainFm1_start.png"));
+
+    // A source as the open commands leave it.
+    app::AppState& st = app::appState();
+    const QString source = makeDemoSource(dir);
+    st.SourceConn.open(db::accessConnectionString(source));
+    st.RsSource = std::make_shared<db::Recordset>();
+    st.RsSource->open(db::sql::selectAll(QStringLiteral("客户")), st.SourceConn);
+    st.SourcePath = source;
+    st.SourceDir = dir;
+    st.SourceFileTitle = QStringLiteral("客户资料.mdb");
+    st.SourceBaseName = QStringLiteral("客户资料");
+    w.bindGrid(st.RsSource);
+    w.showRecordCounters();
+    w.fillFieldList();
+    w.setStatusPanels(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
+    w.List2->item(0)->setSelected(true);
+    w.Command1_Click(0);
+    w.Option2->setChecked(true);
+    w.Option4->click();
+    w.List2_Click(w.List2->item(1));
+    w.DataGrid1->setCurrentIndex(w.DataGrid1->model()->index(4, 0));
+    ok = save(&w, out, QStringLiteral("mainFm1_source.png")) && ok;
+
+    w.showWaitPicture(true);
+    ok = save(&w, out, QStringLiteral("mainFm1_wait.png")) && ok;
+    w.showWaitPicture(false);
+
+    // The confirmation of "开始查重" with Qt's own buttons, in Chinese.
+    QTimer::singleShot(300, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            ok = save(box, out, QStringLiteral("confirm.png")) && ok;
+            if (auto* m = qobject_cast<QMessageBox*>(box)) m->button(QMessageBox::Cancel)->click();
+        }
+    });
+    ui::QtDialogs().message(app::mainFm1::startCheckConfirmation(), ui::defaultTitle(),
+                            ui::Icon::Question, ui::Buttons::OkCancel);
+
+    if (help::manualFm1::showGuide()) {
+        ok = save(help::manualFm1::instance(), out, QStringLiteral("manualFm1.png")) && ok;
+        help::manualFm1::instance()->close();
+    } else {
+        ok = false;
+    }
+    w.hide();
+    app::resetAppState();
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// How the main window reaches the windows of the other subsystems without depending on them:
+// the program registers a directory that knows them (main.cpp links everything). A window
+// that is not there (not registered, or not built yet) reports false and the command that
+// wanted it ends where it is.
+#include <QString>
+
+namespace app {
+
+class mainFm1;
+
+class WindowDirectory {
+public:
+    virtual ~WindowDirectory();
+
+    // The table chooser tableFm1 (Access tables, Excel sheets), modeless.
+    virtual bool showTableChooser() { return false; }
+    // The import progress window mainFm5, modeless.
+    virtual bool showImportProgress() { return false; }
+    // The check-run window mainFm11 with its caption ("完全相同查重" or "模糊查重"), modeless.
+    virtual bool showCheckRun(const QString& caption) { return false; }
+    // The check-control window mainFm4, modeless.
+    virtual bool showCheckControl() { return false; }
+    // The user guide viewer manualFm1, modeless.
+    virtual bool showGuide() { return false; }
+};
+
+// The directory in use; an empty one (every window missing) until one is registered.
+WindowDirectory& windows();
+// Registers a directory (not owned); nullptr goes back to the empty one.
+void setWindows(WindowDirectory* directory);
+
+// The main window of the run, null before it exists.
+mainFm1* mainForm();
+
+} // namespace app

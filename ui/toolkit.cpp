@@ -1,0 +1,93 @@
+#include "ui/toolkit.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QPointer>
+#include <QScreen>
+#include <QTranslator>
+#include <QWidget>
+
+namespace ui {
+
+WaitCursor::WaitCursor() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        active_ = true;
+    }
+}
+
+WaitCursor::~WaitCursor() {
+    if (active_) QApplication::restoreOverrideCursor();
+}
+
+void beginWait() {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()))
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void restoreDefaultCursor() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
+    while (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+}
+
+bool isWaiting() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
+    const QCursor* c = QApplication::overrideCursor();
+    return c && c->shape() == Qt::WaitCursor;
+}
+
+QPoint centredTopLeft(const QRect& screen, const QSize& window) {
+    return {screen.left() + (screen.width() - window.width()) / 2,
+            screen.top() + (screen.height() - window.height()) / 2};
+}
+
+void centreOnScreen(QWidget* window) {
+    if (!window) return;
+    QScreen* screen = window->screen();
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    // The frame is known only once the window has been shown; before that its size is the
+    // window's own.
+    const QSize outer = window->isVisible() ? window->frameGeometry().size() : window->size();
+    window->move(centredTopLeft(screen->geometry(), outer));
+}
+
+namespace {
+QElapsedTimer& yieldClock() {
+    static QElapsedTimer clock;
+    return clock;
+}
+} // namespace
+
+bool yieldEvents() {
+    QElapsedTimer& clock = yieldClock();
+    if (clock.isValid() && clock.elapsed() < yieldIntervalMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    clock.start();
+    return true;
+}
+
+void yieldNow() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    yieldClock().start();
+}
+
+bool installChineseTranslations(QApplication& app) {
+    static QPointer<QTranslator> translator;
+    if (translator) return true;
+    auto* t = new QTranslator(&app);
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    if (!t->load(QStringLiteral("qtbase_zh_CN"), dir) || !QCoreApplication::installTranslator(t)) {
+        delete t;
+        return false;
+    }
+    translator = t;
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    return true;
+}
+
+} // namespace ui
