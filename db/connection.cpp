@@ -66,8 +66,8 @@ QString excelConnectionString(const QString& path) {
            path;
 }
 
-ConnectionSpec parseConnectionString(const QString& cs, QString* error) {
-    ConnectionSpec spec;
+ConnectionTarget parseConnectionString(const QString& cs, QString* error) {
+    ConnectionTarget target;
     QString driver, provider, dbq, sourceDb, sourceType, dataSource;
     // Entries are separated by ";"; a value in braces may hold ";".
     int i = 0;
@@ -100,31 +100,31 @@ ConnectionSpec parseConnectionString(const QString& cs, QString* error) {
         else if (key == QLatin1String("sourcedb")) sourceDb = value;
         else if (key == QLatin1String("sourcetype")) sourceType = value.trimmed();
         else if (key == QLatin1String("data source")) dataSource = value.trimmed();
-        else if (key == QLatin1String("codepage")) spec.codePage = value.trimmed();
+        else if (key == QLatin1String("codepage")) target.codePage = value.trimmed();
         i = j;
     }
     if (driver.contains(QLatin1String("Visual FoxPro"), Qt::CaseInsensitive) ||
         sourceType.compare(QLatin1String("DBF"), Qt::CaseInsensitive) == 0) {
-        spec.kind = SourceKind::Dbf;
-        spec.path = sourceDb;
+        target.kind = SourceKind::Dbf;
+        target.path = sourceDb;
     } else if (driver.contains(QLatin1String("Excel"), Qt::CaseInsensitive)) {
-        spec.kind = SourceKind::Xls;
-        spec.path = dbq;
+        target.kind = SourceKind::Xls;
+        target.path = dbq;
     } else if (driver.contains(QLatin1String("Access"), Qt::CaseInsensitive)) {
-        spec.kind = SourceKind::Sqlite;
-        spec.path = dbq;
+        target.kind = SourceKind::Sqlite;
+        target.path = dbq;
     } else if (provider.contains(QLatin1String("Jet"), Qt::CaseInsensitive) ||
                provider.contains(QLatin1String("ACE"), Qt::CaseInsensitive)) {
-        spec.kind = SourceKind::Sqlite;
-        spec.path = dataSource;
+        target.kind = SourceKind::Sqlite;
+        target.path = dataSource;
     }
-    if (spec.kind == SourceKind::None && error)
+    if (target.kind == SourceKind::None && error)
         *error = QStringLiteral("无法识别的连接字符串：%1").arg(cs);
-    else if (spec.path.isEmpty() && error) {
+    else if (target.path.isEmpty() && error) {
         *error = QStringLiteral("连接字符串中缺少文件或目录：%1").arg(cs);
-        spec.kind = SourceKind::None;
+        target.kind = SourceKind::None;
     }
-    return spec;
+    return target;
 }
 
 Connection::Connection() = default;
@@ -141,7 +141,7 @@ bool Connection::open(const QString& connectionString, const QString&, const QSt
     data->connectionString = connectionString;
     d.reset();
     QString error;
-    const ConnectionSpec spec = parseConnectionString(connectionString, &error);
+    const ConnectionTarget target = parseConnectionString(connectionString, &error);
     auto fail = [&](const QString& message) {
         d = data; // keeps the error text; isOpen() is false
         if (data->db) {
@@ -152,51 +152,51 @@ bool Connection::open(const QString& connectionString, const QString&, const QSt
         data->error = message;
         return false;
     };
-    if (spec.kind == SourceKind::None) return fail(error);
-    data->path = spec.path;
-    const QFileInfo info(spec.path);
+    if (target.kind == SourceKind::None) return fail(error);
+    data->path = target.path;
+    const QFileInfo info(target.path);
 
-    if (spec.kind == SourceKind::Sqlite) {
-        if (!info.exists()) return fail(QStringLiteral("找不到数据库文件：%1").arg(spec.path));
-        if (info.isDir()) return fail(QStringLiteral("这是一个文件夹，不是数据库文件：%1").arg(spec.path));
-        if (!info.isReadable()) return fail(QStringLiteral("无法读取数据库文件（没有权限）：%1").arg(spec.path));
-        if (startsWith(spec.path, "SQLite format 3\0", 0, 16)) {
-            const QByteArray p = QFile::encodeName(spec.path);
+    if (target.kind == SourceKind::Sqlite) {
+        if (!info.exists()) return fail(QStringLiteral("找不到数据库文件：%1").arg(target.path));
+        if (info.isDir()) return fail(QStringLiteral("这是一个文件夹，不是数据库文件：%1").arg(target.path));
+        if (!info.isReadable()) return fail(QStringLiteral("无法读取数据库文件（没有权限）：%1").arg(target.path));
+        if (startsWith(target.path, "SQLite format 3\0", 0, 16)) {
+            const QByteArray p = QFile::encodeName(target.path);
             if (sqlite3_open_v2(p.constData(), &data->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
                                 nullptr) != SQLITE_OK)
-                return fail(data->sqliteError(spec.path));
+                return fail(data->sqliteError(target.path));
             data->kind = SourceKind::Sqlite;
             data->readOnly = sqlite3_db_readonly(data->db, "main") == 1;
-        } else if (mdb::isAccessFile(spec.path)) {
+        } else if (mdb::isAccessFile(target.path)) {
             if (sqlite3_open_v2(":memory:", &data->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                 nullptr) != SQLITE_OK)
                 return fail(QStringLiteral("无法创建工作副本"));
             QString err;
-            if (!mdb::copyToSqlite(spec.path, data->db, &err)) return fail(err);
+            if (!mdb::copyToSqlite(target.path, data->db, &err)) return fail(err);
             data->kind = SourceKind::AccessCopy;
             data->workingCopy = true;
         } else {
-            return fail(QStringLiteral("文件不是Access数据库：%1").arg(spec.path));
+            return fail(QStringLiteral("文件不是Access数据库：%1").arg(target.path));
         }
-    } else if (spec.kind == SourceKind::Dbf) {
+    } else if (target.kind == SourceKind::Dbf) {
         if (!info.exists() || !info.isDir())
-            return fail(QStringLiteral("找不到dBase数据所在的文件夹：%1").arg(spec.path));
+            return fail(QStringLiteral("找不到dBase数据所在的文件夹：%1").arg(target.path));
         if (sqlite3_open_v2(":memory:", &data->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) != SQLITE_OK)
             return fail(QStringLiteral("无法打开dBase连接"));
         QString err;
         if (!vtab::registerDbfModule(data->db, &err) ||
-            !vtab::attachDbfDirectory(data->db, spec.path, spec.codePage, &err))
+            !vtab::attachDbfDirectory(data->db, target.path, target.codePage, &err))
             return fail(err);
         data->kind = SourceKind::Dbf;
-    } else if (spec.kind == SourceKind::Xls) {
-        if (!info.exists()) return fail(QStringLiteral("找不到Excel文件：%1").arg(spec.path));
+    } else if (target.kind == SourceKind::Xls) {
+        if (!info.exists()) return fail(QStringLiteral("找不到Excel文件：%1").arg(target.path));
         if (sqlite3_open_v2(":memory:", &data->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) != SQLITE_OK)
             return fail(QStringLiteral("无法打开Excel连接"));
         std::vector<vtab::XlsSchemaRow> rows;
         QString err;
-        if (!vtab::attachXlsWorkbook(data->db, spec.path, &rows, &err)) return fail(err);
+        if (!vtab::attachXlsWorkbook(data->db, target.path, &rows, &err)) return fail(err);
         for (const auto& r : rows) data->fixedSchema.push_back({r.tableName, r.tableType});
         data->kind = SourceKind::Xls;
         data->readOnly = true;

@@ -73,12 +73,12 @@ private:
 };
 
 // Parsed pieces of a connection string (keys compared without case).
-struct ConnectionSpec {
+struct ConnectionTarget {
     SourceKind kind = SourceKind::None; // Sqlite stands for "an Access-form path"
     QString path;
     QString codePage;
 };
-ConnectionSpec parseConnectionString(const QString& connectionString, QString* error);
+ConnectionTarget parseConnectionString(const QString& connectionString, QString* error);
 
 // Connection strings as the windows build them.
 QString accessConnectionString(const QString& path);

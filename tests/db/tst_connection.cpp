@@ -17,7 +17,7 @@ class TestConnection : public QObject {
 
 private slots:
     void connectionStrings() {
-        ConnectionSpec s = parseConnectionString(accessConnectionString("/d/客户 数据/a=b.mdb"), nullptr);
+        ConnectionTarget s = parseConnectionString(accessConnectionString("/d/客户 数据/a=b.mdb"), nullptr);
         QCOMPARE(int(s.kind), int(SourceKind::Sqlite));
         QCOMPARE(s.path, QString("/d/客户 数据/a=b.mdb"));
         s = parseConnectionString(dbaseConnectionString("/data/客户"), nullptr);

@@ -133,11 +133,11 @@ def main():
             sys.exit('python3-dbf sees %d fields, the header %d' % (len(names), len(bits)))
         # Nullness comes from the Visual FoxPro rule; python3-dbf only decodes values.
         for n, ftype in zip(names, types):
-            spec = list(meta[n])
-            spec[5] &= ~NULLABLE
+            fieldMeta = list(meta[n])
+            fieldMeta[5] &= ~NULLABLE
             if dbase4 and ftype == 'M':
-                spec[5] |= BINARY
-            meta[n] = tuple(spec)
+                fieldMeta[5] |= BINARY
+            meta[n] = tuple(fieldMeta)
         nulls = meta['_nullflags'] if '_nullflags' in meta.fields else None
         decode = meta.decoder
         rows = []
