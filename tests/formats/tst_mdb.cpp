@@ -331,6 +331,7 @@ private slots:
     void failureLeavesDestinationAlone();
     void joinsCallersTransaction();
     void readOnlyFile();
+    void damagedPropertiesDoNotMatter();
     void readerFaultsAreContained_data();
     void readerFaultsAreContained();
     void sameCopyWithoutIsolation();
@@ -600,6 +601,10 @@ void TestMdb::rejectsBadFiles_data() {
                                                 << "表“Umsätze”的数据不完整";
     QTest::newRow("long values lost") << "noLval"
                                       << "数据已损坏";
+    // Found by fuzz_mdb: a usage map pointer to a too short row made mdbtools read far out of
+    // bounds (a crash without the child process, which then reported it).
+    QTest::newRow("bad usage map") << "usageMap"
+                                   << "表“DateTest”的结构无法读取";
     QTest::newRow("first page only") << "onePage"
                                      << "不完整";
     QTest::newRow("unknown version") << "version"
@@ -635,6 +640,11 @@ void TestMdb::rejectsBadFiles() {
         QVERIFY(writeFile(path, b));
     }
     if (kind == "onePage") QVERIFY(writeFile(path, nwind.left(2048)));
+    if (kind == "usageMap") {
+        QByteArray b = readAll(testsupport::sample("mdb/mdbtestdata/DateTestDatabase.mdb"));
+        b[18 * 4096 + 55] = char(0xff); // row of the usage map, in the definition on page 18
+        QVERIFY(writeFile(path, b));
+    }
     if (kind == "version") {
         QByteArray b = nwind;
         b[0x14] = char(0x42);
@@ -708,6 +718,28 @@ void TestMdb::readOnlyFile() {
     QFile::setPermissions(dir.path(),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QFile(copy).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+void TestMdb::damagedPropertiesDoNotMatter() {
+    REQUIRE_TESTDATA();
+    // Found by fuzz_mdb: one byte in the property blob of a catalogue entry sends mdbtools'
+    // catalogue reader (and mdb-tables) into an endless loop. Tables need no properties, so the
+    // program reads the catalogue's own columns only and copies the file as if nothing was wrong.
+    QByteArray b = readAll(testsupport::sample("mdb/jackcess/test2V1997.mdb"));
+    QCOMPARE(b.at(119820), char(0));
+    b[119820] = char(2);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("props.mdb");
+    QVERIFY(writeFile(path, b));
+    QStringList tables;
+    QString error;
+    QVERIFY2(mdb::listTables(path, &tables, &error), qPrintable(error));
+    QCOMPARE(tables, QStringList{"MSP_PROJECTS"});
+    MemDb db;
+    COPY_OR_FAIL(path, db);
+    QCOMPARE(columnsOf(db.get(), "MSP_PROJECTS").size(), 74);
+    QCOMPARE(db.column("SELECT PROJ_NAME || '|' || PROJ_INFO_CAL_NAME FROM MSP_PROJECTS"),
+             QStringList{"Project1|Standard"});
 }
 
 void TestMdb::readerFaultsAreContained_data() {
