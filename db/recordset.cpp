@@ -291,8 +291,23 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
             f.origin = QString::fromUtf8(origin);
         store->fields.push_back(f);
     }
+    // Room for every row at once: growing by doubling would copy the rows several times.
+    qint64 expected = 0;
+    if (!st.baseTable.isEmpty()) {
+        sqlite3_stmt* count = nullptr;
+        const QByteArray c = (QStringLiteral("SELECT count(*) FROM ") + sqliteIdent(st.baseTable)).toUtf8();
+        if (sqlite3_prepare_v2(conn->db, c.constData(), int(c.size()), &count, nullptr) == SQLITE_OK &&
+            sqlite3_step(count) == SQLITE_ROW)
+            expected = sqlite3_column_int64(count, 0);
+        sqlite3_finalize(count);
+    }
+    store->rowids.reserve(size_t(expected));
+    store->cells.reserve(size_t(expected) * size_t(store->columns));
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        // After a first sample of rows, make room for the text of all of them.
+        if (store->rowids.size() == 1024 && expected > 2048)
+            store->arena.reserve(size_t(double(store->arena.size()) / 1024.0 * double(expected) * 1.15));
         store->rowids.push_back(withRowid ? sqlite3_column_int64(stmt, 0) : 0);
         for (int i = first; i < total; ++i) {
             switch (sqlite3_column_type(stmt, i)) {

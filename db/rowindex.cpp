@@ -154,9 +154,10 @@ void EqualityIndex::unlink(int slot) {
 }
 
 void EqualityIndex::build(int slotCount, const KeyOf& key) {
-    buckets_.clear();
+    size_t size = 64;
+    while (size < size_t(slotCount) * 2) size *= 2;
+    buckets_.assign(size, Bucket{0, -2, -1, 0});
     used_ = 0;
-    grow();
     next_.assign(size_t(slotCount), -1);
     slotHash_.assign(size_t(slotCount), 0);
     indexed_.assign(size_t(slotCount), 0);
