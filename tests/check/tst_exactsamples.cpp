@@ -1,0 +1,161 @@
+// The exact check on real files made by other people: a FoxPro table checked in place, and an
+// Excel sheet imported into the working database. Expected groups come from a plain scan.
+#include "app/appstate.h"
+#include "check/exactcheck.h"
+#include "db/sqltext.h"
+#include "import/worktables.h"
+#include "tests/support/testsupport.h"
+#include "ui/scripteddialogs.h"
+
+#include <QDir>
+
+using namespace db;
+
+namespace {
+
+struct Expected {
+    int groups = 0;
+    int rows = 0;
+};
+
+// Groups of records equal on the fields (first field not empty), by a plain scan.
+Expected groupsByScan(Recordset& rs, const QStringList& fields) {
+    QMap<QStringList, int> count;
+    rs.moveFirst();
+    while (!rs.isEof()) {
+        QStringList key;
+        for (const QString& f : fields) key << rs.text(f).toLower();
+        if (!key.first().isEmpty()) ++count[key];
+        rs.moveNext();
+    }
+    Expected e;
+    for (int n : count)
+        if (n >= 2) {
+            ++e.groups;
+            e.rows += n;
+        }
+    return e;
+}
+
+} // namespace
+
+class TestExactSamples : public QObject {
+    Q_OBJECT
+    QTemporaryDir tmp;
+    app::AppState& st = app::appState();
+
+    void startWorkDb() {
+        app::resetAppState();
+        const QString db = testsupport::copyWorkDb(tmp.path());
+        st.AppDir = tmp.path();
+        st.WorkDbPath = db;
+        QVERIFY(st.WorkConn.open(accessConnectionString(db)));
+    }
+    void prepareCheck(const QStringList& fields) {
+        for (int k = 0; k < fields.size(); ++k) st.CheckFields[k] = fields[k];
+        st.CheckFieldCount = qint16(fields.size());
+        st.CheckMode = 1;
+        QVERIFY(st.WorkConn.execute("Delete * From ClienttableCC"));
+        st.RsDup = std::make_shared<Recordset>();
+        QVERIFY(st.RsDup->open("Select * From ClienttableCC", st.WorkConn, CursorType::Keyset,
+                               LockType::BatchOptimistic));
+    }
+
+private slots:
+    void foxproTableCheckedInPlace() {
+        REQUIRE_TESTDATA();
+        startWorkDb();
+        const QString dir = tmp.path() + "/客户 数据";
+        QDir().mkpath(dir);
+        QVERIFY(!testsupport::copyInto(testsupport::sample("dbf/javadbf/dbase_31.dbf"), dir).isEmpty());
+        QVERIFY2(st.SourceConn.open(dbaseConnectionString(dir)), qPrintable(st.SourceConn.errorString()));
+        st.SourceType = "dbf";
+        st.SourceTable = "dbase_31";
+        st.RsSource = std::make_shared<Recordset>();
+        QVERIFY(st.RsSource->open(sql::selectAll("dbase_31"), st.SourceConn));
+        const int before = st.RsSource->recordCount();
+        QCOMPARE(before, 77);
+        QVERIFY(sources::createTable(st).ok);
+        const QStringList fields{"categoryid", "discontinu"};
+        Recordset scan;
+        QVERIFY(scan.open(sql::selectAll("dbase_31"), st.SourceConn));
+        const Expected e = groupsByScan(scan, fields);
+        QVERIFY(e.groups > 2);
+        prepareCheck(fields);
+
+        ui::ScriptedDialogs d;
+        d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);
+        check::CheckSink sink;
+        const auto r = check::ExactCheck(st, sink).wholeCheck("1", QString::number(before));
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(r.groups, e.groups);
+        QCOMPARE(r.duplicateRows, e.rows);
+        QCOMPARE(r.separated, e.rows);
+        // The file itself lost the separated records; its backup keeps all of them.
+        Connection again;
+        QVERIFY(again.open(dbaseConnectionString(dir)));
+        Recordset left;
+        QVERIFY(left.open(sql::selectAll("dbase_31"), again));
+        QCOMPARE(left.recordCount(), before - e.rows);
+        QVERIFY(r.backupPath.startsWith(dir + "/查重备份/dbase_31_"));
+        const QStringList backups = QDir(dir + "/查重备份").entryList(QDir::Files);
+        QCOMPARE(backups.size(), 1);
+        Connection backup;
+        QVERIFY(backup.open(dbaseConnectionString(dir + "/查重备份")));
+        Recordset all;
+        QVERIFY(all.open(sql::selectAll(QFileInfo(backups.first()).completeBaseName()), backup));
+        QCOMPARE(all.recordCount(), before);
+        // Duplicate rows are whole records of the table.
+        Recordset cc;
+        QVERIFY(cc.open("Select * From ClienttableCC", st.WorkConn));
+        QCOMPARE(cc.fieldCount(), st.RsSource->fieldCount() + 2);
+    }
+
+    void excelSheetImported() {
+        REQUIRE_TESTDATA();
+        startWorkDb();
+        const QString file = testsupport::copyInto(testsupport::sample("xls/poi/19599-2.xls"), tmp.path());
+        QVERIFY2(st.SourceConn.open(excelConnectionString(file)), qPrintable(st.SourceConn.errorString()));
+        st.SourceType = "xls";
+        st.SourceTable = "[汇总$]";
+        Recordset sheet;
+        QVERIFY2(sheet.open("Select * From [汇总$]", st.SourceConn), qPrintable(sheet.errorString()));
+        st.RsSource = std::make_shared<Recordset>();
+        QVERIFY(st.RsSource->open("Select * From [汇总$]", st.SourceConn));
+        QVERIFY(sources::createTable(st).ok);
+        // The import: every row into ClienttableELS, fields by position.
+        Recordset els;
+        QVERIFY(els.open("Select * From ClienttableELS", st.WorkConn));
+        QVERIFY(st.WorkConn.beginTransaction());
+        sheet.moveFirst();
+        while (!sheet.isEof()) {
+            els.addNew();
+            for (int i = 0; i < sheet.fieldCount(); ++i) els.setValue(i, sheet.text(i));
+            QVERIFY(els.update());
+            sheet.moveNext();
+        }
+        QVERIFY(st.WorkConn.commit());
+        st.RsSource = std::make_shared<Recordset>();
+        QVERIFY(st.RsSource->open("Select * From ClienttableELS", st.WorkConn));
+        const int before = st.RsSource->recordCount();
+        QCOMPARE(before, sheet.recordCount());
+        const QStringList fields{st.RsSource->fieldName(2)};
+        const Expected e = groupsByScan(*st.RsSource, fields);
+        QCOMPARE(e.groups, 3); // 次, 元, 个
+        prepareCheck(fields);
+
+        ui::ScriptedDialogs d;
+        d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);
+        check::CheckSink sink;
+        const auto r = check::ExactCheck(st, sink).wholeCheck("1", QString::number(before));
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(r.groups, e.groups);
+        QCOMPARE(r.duplicateRows, e.rows);
+        QCOMPARE(st.RsSource->recordCount(), before - e.rows);
+        QVERIFY(r.backupPath.isEmpty()); // the working database needs no copy
+        QVERIFY(!QDir(tmp.path() + "/查重备份").exists());
+    }
+};
+
+CHACHONG_TEST_MAIN(TestExactSamples)
+#include "tst_exactsamples.moc"
