@@ -16,6 +16,12 @@ QString trimBlanks(const QString& s) {
     return s.mid(b, e - b);
 }
 
+QStringView trimView(QStringView v) {
+    while (!v.isEmpty() && v.front() == QLatin1Char(' ')) v = v.mid(1);
+    while (!v.isEmpty() && v.back() == QLatin1Char(' ')) v.chop(1);
+    return v;
+}
+
 // The number at the start of a text box's text, as the windows read positions.
 int leadingNumber(const QString& text, bool* ok) {
     const QString t = text.trimmed();
@@ -90,16 +96,15 @@ void ExactCheck::check1(const QString& startText, const QString& endText, ExactC
 
     int groups = 0;
     dup->suspendNotifications();
-    QStringList seed;
+    std::vector<QStringView> seed(static_cast<size_t>(count));
     db::Criterion inDup = db::equalsCriterion(dupNames);
     db::Criterion inSource = db::equalsCriterion(names);
     while (ok && !src->isEof() && src->absolutePosition() <= end) {
-        seed.clear();
-        for (int c : srcCols) seed << src->text(c);
-        if (!seed.first().isEmpty()) {
+        for (int k = 0; k < count; ++k) seed[size_t(k)] = trimView(src->valueView(srcCols[size_t(k)]));
+        if (!seed[0].isEmpty()) {
             for (int k = 0; k < count; ++k) {
-                db::setEqualsValue(inDup.terms[size_t(k)], seed[k]);
-                db::setEqualsValue(inSource.terms[size_t(k)], seed[k]);
+                db::setEqualsValue(inDup.terms[size_t(k)], seed[size_t(k)]);
+                db::setEqualsValue(inSource.terms[size_t(k)], seed[size_t(k)]);
             }
             // Recorded already when ClienttableCC holds a row equal on every check field.
             bool recorded = false;

@@ -21,9 +21,16 @@ QString trimBlanks(const QString& s) {
     return s.mid(b, e - b);
 }
 
-uint64_t hashTuple(const QStringList& values) {
+QStringView trimView(QStringView v) {
+    while (!v.isEmpty() && v.front() == QLatin1Char(' ')) v = v.mid(1);
+    while (!v.isEmpty() && v.back() == QLatin1Char(' ')) v.chop(1);
+    return v;
+}
+
+template <typename List>
+uint64_t hashTuple(const List& values) {
     uint64_t h = 1469598103934665603ull;
-    for (const QString& v : values) {
+    for (const auto& v : values) {
         for (QChar c : v) {
             h ^= c.unicode();
             h *= 1099511628211ull;
@@ -160,15 +167,16 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
     const bool transaction = conn.beginTransaction();
     src->suspendNotifications();
     src->moveFirst();
-    QStringList values;
+    std::vector<QStringView> values(static_cast<size_t>(columns));
     while (!src->isEof()) {
-        values.clear();
-        for (int c = 0; c < columns; ++c) values << src->text(c);
+        for (int c = 0; c < columns; ++c) values[size_t(c)] = trimView(src->valueView(c));
         const auto range = byContent.equal_range(hashTuple(values));
         bool remove = false;
         for (auto it = range.first; it != range.second && !remove; ++it) {
             const QStringList& row = rows[size_t(it->second)];
-            if (row != values) continue;
+            bool same = true;
+            for (int c = 0; c < columns && same; ++c) same = values[size_t(c)] == row[c];
+            if (!same) continue;
             // The look-up compared the stored first field with the trimmed value.
             const QString stored = src->value(keySrc).toString();
             const QString& want = row[keySrc];

@@ -207,15 +207,17 @@ Criterion equalsCriterion(const QStringList& fields) {
     return c;
 }
 
-void setEqualsValue(CriterionTerm& term, const QString& value) {
-    term.value = value;
+void setEqualsValue(CriterionTerm& term, QStringView value) {
     term.key.assign(reinterpret_cast<const char16_t*>(value.utf16()), size_t(value.size()));
+    term.value.clear(); // the text is made only when asked for (criterionText)
 }
 
 QString criterionText(const Criterion& c) {
     QStringList terms;
     for (const CriterionTerm& t : c.terms)
-        terms << (t.op == CriterionTerm::Equal ? sql::equals(t.field, t.value) : sql::like(t.field, t.value));
+        terms << (t.op == CriterionTerm::Equal
+                      ? sql::equals(t.field, QString::fromUtf16(t.key.data(), qsizetype(t.key.size())))
+                      : sql::like(t.field, t.value));
     return sql::allOf(terms);
 }
 

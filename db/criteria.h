@@ -46,7 +46,7 @@ struct Criterion {
 // A criterion of "=" terms on the given fields, for loops that change only the values: set a
 // term's value with setEqualsValue().
 Criterion equalsCriterion(const QStringList& fields);
-void setEqualsValue(CriterionTerm& term, const QString& value);
+void setEqualsValue(CriterionTerm& term, QStringView value);
 // The criterion as text (built through the quoting helper).
 QString criterionText(const Criterion& c);
 

@@ -574,6 +574,15 @@ static QString trimBlanks(const QString& s) {
 
 QString Recordset::text(int index) const { return trimBlanks(value(index).toString()); }
 
+QStringView Recordset::valueView(int index) const {
+    if (!store_ || view_->adding || view_->editing || view_->state != RecordsetView::OnRow ||
+        index < 0 || index >= store_->columns)
+        return {};
+    const Cell& c = store_->cell(view_->cur, index);
+    if (c.length < 0) return {};
+    return QStringView(store_->chars(c), c.length);
+}
+
 QString Recordset::text(const QString& name) const { return trimBlanks(value(name).toString()); }
 
 QVariant Recordset::valueAt(int row, int column) const {
@@ -890,7 +899,7 @@ bool Recordset::setFilter(const QString& criterion) {
 
 QString Recordset::filter() const { return view_->filtered ? criterionText(view_->criterion) : QString(); }
 
-bool Recordset::setFilter(const Criterion& criterion) {
+bool Recordset::setFilter(Criterion& criterion) {
     if (!store_) return fail(QStringLiteral("记录集没有打开"));
     if (!commitEdit()) return false;
     RowStore& s = *store_;
@@ -899,9 +908,9 @@ bool Recordset::setFilter(const Criterion& criterion) {
         view_->rows.clear();
         view_->criterion = Criterion{};
     } else {
-        Criterion c = criterion;
         QString error;
-        if (!resolve(s, &c, &error)) return fail(error);
+        if (!resolve(s, &criterion, &error)) return fail(error);
+        const Criterion& c = criterion;
         Candidates cand = candidatesFor(s, c);
         std::vector<int> rows;
         if (cand.all) {
@@ -914,7 +923,7 @@ bool Recordset::setFilter(const Criterion& criterion) {
         view_->filtered = true;
         view_->rows = std::move(rows);
         view_->seenDeletes = s.deleteGeneration;
-        view_->criterion = std::move(c);
+        view_->criterion = criterion;
     }
     setCurrentSlot(recordCount() > 0 ? slotAt(0) : -1);
     notifyReset();
@@ -929,13 +938,13 @@ bool Recordset::find(const QString& criterion) {
     return find(c);
 }
 
-bool Recordset::find(const Criterion& criterion) {
+bool Recordset::find(Criterion& criterion) {
     if (!store_) return fail(QStringLiteral("记录集没有打开"));
     if (!commitEdit()) return false;
     RowStore& s = *store_;
-    Criterion c = criterion;
     QString error;
-    if (!resolve(s, &c, &error)) return fail(error);
+    if (!resolve(s, &criterion, &error)) return fail(error);
+    const Criterion& c = criterion;
     if (c.empty()) return fail(QStringLiteral("查找条件为空"));
     int start;
     switch (view_->state) {
@@ -975,7 +984,7 @@ bool Recordset::requery() {
     if (!store_) return fail(QStringLiteral("记录集没有打开"));
     if (hasPendingChanges()) return fail(QStringLiteral("有未保存的修改，请先保存或取消"));
     cancelUpdate();
-    const Criterion filter = view_->filtered ? view_->criterion : Criterion{};
+    Criterion filter = view_->filtered ? view_->criterion : Criterion{};
     const QString source = source_;
     const Connection conn = connection_;
     const LockType lock = lock_;

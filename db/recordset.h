@@ -86,6 +86,9 @@ public:
     QVariant value(const QString& name) const;
     // The normalised value: null reads as empty text, blanks trimmed at both ends.
     QString text(int index) const;
+    // The current row's value without a copy, valid until the row or the recordset changes; a
+    // null value gives a null view. For loops that read every record.
+    QStringView valueView(int index) const;
     QString text(const QString& name) const;
 
     // Editing the current row (or the row started by addNew) until update().
@@ -105,8 +108,10 @@ public:
     bool requery();
     // The same with a criterion built in code (see equalsCriterion), for loops that filter or
     // search once per record: no text to build or parse.
-    bool setFilter(const Criterion& criterion);
-    bool find(const Criterion& criterion);
+    // The criterion's field positions are resolved into it, so the next call with the same
+    // criterion skips that step.
+    bool setFilter(Criterion& criterion);
+    bool find(Criterion& criterion);
 
     bool updateBatch();
     bool cancelBatch();
