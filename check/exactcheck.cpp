@@ -9,18 +9,7 @@ namespace check {
 
 namespace {
 
-QString trimBlanks(const QString& s) {
-    int b = 0, e = int(s.size());
-    while (b < e && s[b] == QLatin1Char(' ')) ++b;
-    while (e > b && s[e - 1] == QLatin1Char(' ')) --e;
-    return s.mid(b, e - b);
-}
 
-QStringView trimView(QStringView v) {
-    while (!v.isEmpty() && v.front() == QLatin1Char(' ')) v = v.mid(1);
-    while (!v.isEmpty() && v.back() == QLatin1Char(' ')) v.chop(1);
-    return v;
-}
 
 // The number at the start of a text box's text, as the windows read positions.
 int leadingNumber(const QString& text, bool* ok) {
@@ -100,7 +89,7 @@ void ExactCheck::check1(const QString& startText, const QString& endText, ExactC
     db::Criterion inDup = db::equalsCriterion(dupNames);
     db::Criterion inSource = db::equalsCriterion(names);
     while (ok && !src->isEof() && src->absolutePosition() <= end) {
-        for (int k = 0; k < count; ++k) seed[size_t(k)] = trimView(src->valueView(srcCols[size_t(k)]));
+        for (int k = 0; k < count; ++k) seed[size_t(k)] = db::trimBlanks(src->valueView(srcCols[size_t(k)]));
         if (!seed[0].isEmpty()) {
             for (int k = 0; k < count; ++k) {
                 db::setEqualsValue(inDup.terms[size_t(k)], seed[size_t(k)]);
@@ -122,7 +111,7 @@ void ExactCheck::check1(const QString& startText, const QString& endText, ExactC
                     dup->setValue(0, m == 0 ? QString::number(groups) : QString());
                     for (int c = 0; c < copyColumns; ++c) {
                         const QVariant v = lookup->value(c);
-                        dup->setValue(c + 1, trimBlanks(v.toString().left(sizes[size_t(c) + 1])));
+                        dup->setValue(c + 1, db::trimBlanks(v.toString().left(sizes[size_t(c) + 1])));
                     }
                     dup->setValue(dupFields - 1, QString::number(running));
                     if (!dup->update()) {

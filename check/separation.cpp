@@ -14,18 +14,7 @@ namespace check {
 
 namespace {
 
-QString trimBlanks(const QString& s) {
-    int b = 0, e = int(s.size());
-    while (b < e && s[b] == QLatin1Char(' ')) ++b;
-    while (e > b && s[e - 1] == QLatin1Char(' ')) --e;
-    return s.mid(b, e - b);
-}
 
-QStringView trimView(QStringView v) {
-    while (!v.isEmpty() && v.front() == QLatin1Char(' ')) v = v.mid(1);
-    while (!v.isEmpty() && v.back() == QLatin1Char(' ')) v.chop(1);
-    return v;
-}
 
 template <typename List>
 uint64_t hashTuple(const List& values) {
@@ -151,7 +140,7 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
     for (int i = 0; i < dupRows; ++i) {
         QStringList values;
         values.reserve(columns);
-        for (int c = 1; c <= copied; ++c) values << trimBlanks(dup->valueAt(i, c).toString());
+        for (int c = 1; c <= copied; ++c) values << db::trimBlanks(dup->valueAt(i, c).toString());
         byContent.emplace(hashTuple(values), i);
         rows[size_t(i)] = std::move(values);
     }
@@ -169,7 +158,7 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
     src->moveFirst();
     std::vector<QStringView> values(static_cast<size_t>(columns));
     while (!src->isEof()) {
-        for (int c = 0; c < columns; ++c) values[size_t(c)] = trimView(src->valueView(c));
+        for (int c = 0; c < columns; ++c) values[size_t(c)] = db::trimBlanks(src->valueView(c));
         const auto range = byContent.equal_range(hashTuple(values));
         bool remove = false;
         for (auto it = range.first; it != range.second && !remove; ++it) {

@@ -12,6 +12,13 @@ namespace db {
 inline char16_t foldChar(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
 
 bool equalsFolded(const char16_t* a, int alen, const char16_t* b, int blen);
+
+// The normalised form of a value: blanks (spaces) trimmed at both ends, nothing else.
+QStringView trimBlanks(QStringView text);
+inline QString trimBlanks(const QString& text) {
+    const QStringView v = trimBlanks(QStringView(text));
+    return v.size() == text.size() ? text : v.toString();
+}
 uint64_t hashFolded(const char16_t* s, int len, uint64_t seed = 1469598103934665603ull);
 
 // A compiled Like pattern: "%" any text, "_" any one character, "[...]" a set ("[%]" a

@@ -565,12 +565,6 @@ QVariant Recordset::value(const QString& name) const {
     return value(i);
 }
 
-static QString trimBlanks(const QString& s) {
-    int b = 0, e = int(s.size());
-    while (b < e && s[b] == QLatin1Char(' ')) ++b;
-    while (e > b && s[e - 1] == QLatin1Char(' ')) --e;
-    return (b == 0 && e == s.size()) ? s : s.mid(b, e - b);
-}
 
 QString Recordset::text(int index) const { return trimBlanks(value(index).toString()); }
 
