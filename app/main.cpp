@@ -4,6 +4,9 @@
 #include "app/windowdirectory.h"
 #include "check/mainfm11.h"
 #include "help/manualfm1.h"
+#include "import/mainfm5.h"
+#include "import/opensource.h"
+#include "import/tablefm1.h"
 
 #include <QApplication>
 
@@ -13,6 +16,15 @@ namespace {
 class ProgramWindows : public app::WindowDirectory {
 public:
     bool showGuide() override { return help::manualFm1::showGuide(); }
+    bool showTableChooser() override {
+        sources::tableFm1::showChooser();
+        return true;
+    }
+    bool showImportProgress() override {
+        sources::mainFm5::showImport();
+        return true;
+    }
+    bool openSource(const QString& command) override { return sources::runCommand(command); }
     bool showCheckRun(const QString& caption) override {
         check::mainFm11::showRun(caption);
         return true;

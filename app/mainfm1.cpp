@@ -168,6 +168,10 @@ mainFm1::mainFm1(QWidget* parent) : QMainWindow(parent) {
     connect(Command3, &QPushButton::clicked, this, &mainFm1::Command3_Click);
     connect(data_Maintain, &QAction::triggered, this, &mainFm1::dataMaintain_Click);
     connect(help_Manual, &QAction::triggered, this, &mainFm1::help_Click);
+    for (QAction* open : {begin_DBF, Input_DBF, begin_MDB, inputFile_XLS, begin_MDB2}) {
+        connect(open, &QAction::triggered, this,
+                [name = open->objectName()] { windows().openSource(name); });
+    }
     connect(exit_System, &QAction::triggered, this, &mainFm1::exit_Click);
 
     resize(1100, 720);

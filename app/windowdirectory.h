@@ -23,6 +23,9 @@ public:
     virtual bool showCheckControl() { return false; }
     // The user guide viewer manualFm1, modeless.
     virtual bool showGuide() { return false; }
+    // One of the five open and import commands, by the name of its menu entry ("begin_DBF",
+    // "Input_DBF", "begin_MDB", "inputFile_XLS", "begin_MDB2").
+    virtual bool openSource(const QString& command) { return false; }
 };
 
 // The directory in use; an empty one (every window missing) until one is registered.
