@@ -2,6 +2,7 @@
 
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
+#include "db/criteria.h"
 #include "db/sqltext.h"
 #include "ui/dialogs.h"
 #include "ui/toolkit.h"
@@ -64,8 +65,11 @@ ImportResult importRows(app::AppState& st, const std::function<void(int, int)>& 
     for (int row = 0; row < r.total; ++row) {
         for (int i = 0; i < columns; ++i) {
             const QVariant v = source->valueAt(row, i);
-            QString text = v.isNull() ? QString() : v.toString().trimmed();
+            // The first D characters of the value, then blanks trimmed: the program's one
+            // trimming rule (spaces only; line breaks inside a value are data).
+            QString text = v.toString();
             if (widths[size_t(i)] > 0) text.truncate(widths[size_t(i)]);
+            text = db::trimBlanks(text);
             const QByteArray bytes = text.toUtf8();
             sqlite3_bind_text(insert, i + 1, bytes.constData(), int(bytes.size()),
                               SQLITE_TRANSIENT);
