@@ -28,6 +28,7 @@ struct AppState {
     QString SourceBaseName;  // the name without its last four characters
     QString SourceDir;       // its directory, without a trailing separator
     QString SourceTable;     // the check table's name
+    QString SourceCodePage;  // code page of dBase tables that declare none; empty: GBK
     QString AppDir;          // the program's directory, without a trailing separator
     QString WorkDbPath;      // AppDir + "/MorlayBankCC.mdb"
 

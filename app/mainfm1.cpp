@@ -2,6 +2,7 @@
 
 #include "app/appstate.h"
 #include "app/windowdirectory.h"
+#include "app/workdb.h"
 #include "db/sqltext.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
@@ -335,50 +336,9 @@ QWidget* mainFm1::buildSidePanel() {
 // ---- start-up ----------------------------------------------------------------------------
 
 bool mainFm1::openWorkDatabase(const QString& path) {
-    AppState& st = appState();
-    const QString shown = QDir::toNativeSeparators(path);
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        fail(QStringLiteral("找不到工作数据库文件：\n%1\n\n它应当和本程序放在同一个文件夹中。"
-                            "程序无法启动。")
-                 .arg(shown));
-        return false;
-    }
-    if (!st.WorkConn.open(db::accessConnectionString(path))) {
-        fail(QStringLiteral("工作数据库文件无法打开：\n%1\n\n它不是有效的数据库文件（%2）。"
-                            "程序无法启动。")
-                 .arg(shown, st.WorkConn.errorString()));
-        return false;
-    }
-    if (st.WorkConn.isWorkingCopy()) {
-        fail(QStringLiteral("工作数据库文件：\n%1\n\n是 Access 原始文件，本程序不能写入它。"
-                            "请使用随程序提供的工作数据库。程序无法启动。")
-                 .arg(shown));
-        st.WorkConn.close();
-        return false;
-    }
-    // Every check writes to the working tables: a database that cannot be written would lose
-    // the results of the first check.
-    if (st.WorkConn.isReadOnly() || !info.isWritable() ||
-        !QFileInfo(info.absolutePath()).isWritable()) {
-        fail(QStringLiteral("工作数据库文件是只读的，无法写入：\n%1\n\n请把程序复制到可以写入的"
-                            "文件夹后再运行（不要在光盘或只读位置上直接运行）。程序无法启动。")
-                 .arg(shown));
-        st.WorkConn.close();
-        return false;
-    }
-    QStringList missing;
-    for (const QString& table : {QStringLiteral("ClienttableDBF"), QStringLiteral("empty_table"),
-                                 QStringLiteral("yb_table")})
-        if (!st.WorkConn.hasTable(table)) missing << table;
-    if (!missing.isEmpty()) {
-        fail(QStringLiteral("工作数据库文件已损坏或不完整：\n%1\n\n缺少必需的表：%2。"
-                            "程序无法启动。")
-                 .arg(shown, missing.join(QStringLiteral("、"))));
-        st.WorkConn.close();
-        return false;
-    }
-    return true;
+    const QString error = app::openWorkDatabase(appState(), path);
+    if (!error.isEmpty()) fail(error);
+    return error.isEmpty();
 }
 
 bool mainFm1::formLoad(const QString& programDir) {
@@ -631,14 +591,9 @@ void mainFm1::Command3_Click() {
     if (!ui::confirm(startCheckConfirmation())) return;
 
     // At most the first five entries of the check-field list take part.
-    st.CheckFieldCount = 1;
-    st.CheckFields[0] = trimSpaces(List1->item(0)->text());
-    for (int k = 1; k <= 4; ++k) {
-        if (List1->count() > k) {
-            st.CheckFieldCount = qint16(st.CheckFieldCount + 1);
-            st.CheckFields[k] = trimSpaces(List1->item(k)->text());
-        }
-    }
+    QStringList fields;
+    for (int k = 0; k < List1->count(); ++k) fields << trimSpaces(List1->item(k)->text());
+    setCheckFields(st, fields);
 
     st.PostcodeField.clear();
     if (st.PostcodeMode == 2) {
@@ -651,35 +606,13 @@ void mainFm1::Command3_Click() {
 
     SourceOpenedFlag = 1;
 
-    // A fresh duplicate table; the grids' edits on it stay pending until saved.
-    QString error;
-    if (!runStatement(st.RsDup, db::sql::deleteAll(QStringLiteral("ClienttableCC")), st.WorkConn,
-                      &error)) {
-        ui::inform(QStringLiteral("无法清空重复数据表 ClienttableCC，查重没有开始。\n原因：%1\n"
-                                  "请重新打开数据库后再试。")
-                       .arg(error),
-                   ui::defaultTitle(), ui::Icon::Warning);
+    const bool exact = Option1->isChecked();
+    const QString error = prepareCheck(st, exact ? 1 : 2);
+    if (!error.isEmpty()) {
+        ui::inform(error, ui::defaultTitle(), ui::Icon::Warning);
         return;
     }
-    st.RsDup = std::make_shared<db::Recordset>();
-    st.RsDup->setCursorLocation(db::CursorLocation::Client);
-    if (!st.RsDup->open(db::sql::selectAll(QStringLiteral("ClienttableCC")), st.WorkConn,
-                        db::CursorType::Keyset, db::LockType::BatchOptimistic)) {
-        ui::inform(QStringLiteral("无法打开重复数据表 ClienttableCC，查重没有开始。\n原因：%1")
-                       .arg(st.RsDup->errorString()),
-                   ui::defaultTitle(), ui::Icon::Warning);
-        return;
-    }
-
-    QString caption;
-    if (Option1->isChecked()) {
-        caption = QStringLiteral("完全相同查重");
-        st.CheckMode = 1;
-    } else {
-        caption = QStringLiteral("模糊查重");
-        st.CheckMode = 2;
-    }
-    windows().showCheckRun(caption);
+    windows().showCheckRun(exact ? QStringLiteral("完全相同查重") : QStringLiteral("模糊查重"));
 }
 
 // ---- maintenance, guide, exit ------------------------------------------------------------

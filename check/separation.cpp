@@ -57,6 +57,21 @@ QString userFileOfCheckTable(const app::AppState& state) {
     return {};
 }
 
+QStringList tableFiles(const QString& file) {
+    const QFileInfo info(file);
+    QStringList files{info.fileName()};
+    if (info.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) != 0) return files;
+    // The companions that share a dBase table's name: memo, index, code page.
+    static const QStringList companions = {"dbt", "fpt", "cdx", "mdx", "cpg"};
+    for (const QString& name : info.dir().entryList(QDir::Files)) {
+        const QFileInfo fi(name);
+        if (fi.completeBaseName().compare(info.completeBaseName(), Qt::CaseInsensitive) == 0 &&
+            companions.contains(fi.suffix().toLower()))
+            files << name;
+    }
+    return files;
+}
+
 bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
     const QFileInfo info(file);
     QDir dir = info.dir();
@@ -68,17 +83,7 @@ bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
     }
     const QDir target(dir.filePath(folder));
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
-    // The table and the companions that share its name (memo, index, code page).
-    static const QStringList companions = {"dbf", "dbt", "fpt", "cdx", "mdx", "cpg"};
-    QStringList files{info.fileName()};
-    if (info.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) == 0)
-        for (const QString& name : dir.entryList(QDir::Files)) {
-            const QFileInfo fi(name);
-            if (name != info.fileName() &&
-                fi.completeBaseName().compare(info.completeBaseName(), Qt::CaseInsensitive) == 0 &&
-                companions.contains(fi.suffix().toLower()))
-                files << name;
-        }
+    const QStringList files = tableFiles(file);
     QString suffix;
     for (int n = 1; n < 1000; ++n) {
         suffix = n == 1 ? stamp : stamp + QLatin1Char('_') + QString::number(n);

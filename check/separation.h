@@ -27,6 +27,10 @@ struct SeparationResult {
 // or an Access file opened as a working copy).
 QString userFileOfCheckTable(const app::AppState& state);
 
+// The names of the files that make up the table stored in file, in its folder: the file itself,
+// and for a dBase table the memo, index and code-page files that share its base name.
+QStringList tableFiles(const QString& file);
+
 // Copies file (and a memo file of the same base name) into "<dir>/查重备份/" with a time stamp.
 bool backupUserFile(const QString& file, QString* backupPath, QString* error);
 

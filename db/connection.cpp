@@ -54,10 +54,13 @@ QString accessConnectionString(const QString& path) {
     return QStringLiteral("driver={Microsoft Access Driver (*.mdb)};DBQ=") + path;
 }
 
-QString dbaseConnectionString(const QString& directory) {
-    return QStringLiteral("Provider=MSDASQL.1;") + QStringLiteral("Driver=Microsoft Visual FoxPro Driver;") +
-           QStringLiteral("SourceDB=") + directory + QStringLiteral(";") +
-           QStringLiteral("SourceType=DBF");
+QString dbaseConnectionString(const QString& directory, const QString& codePage) {
+    QString cs = QStringLiteral("Provider=MSDASQL.1;") +
+                 QStringLiteral("Driver=Microsoft Visual FoxPro Driver;") +
+                 QStringLiteral("SourceDB=") + directory + QStringLiteral(";") +
+                 QStringLiteral("SourceType=DBF");
+    if (!codePage.isEmpty()) cs += QStringLiteral(";CodePage=") + codePage;
+    return cs;
 }
 
 QString excelConnectionString(const QString& path) {
@@ -188,6 +191,7 @@ bool Connection::open(const QString& connectionString, const QString&, const QSt
         if (!vtab::registerDbfModule(data->db, &err) ||
             !vtab::attachDbfDirectory(data->db, target.path, target.codePage, &err))
             return fail(err);
+        data->skipped = err;
         data->kind = SourceKind::Dbf;
     } else if (target.kind == SourceKind::Xls) {
         if (!info.exists()) return fail(QStringLiteral("找不到Excel文件：%1").arg(target.path));
@@ -218,6 +222,8 @@ SourceKind Connection::kind() const { return d ? d->kind : SourceKind::None; }
 bool Connection::isWorkingCopy() const { return d && d->workingCopy; }
 
 bool Connection::isReadOnly() const { return d && d->readOnly; }
+
+QString Connection::skippedTables() const { return d ? d->skipped : QString(); }
 
 QString Connection::path() const { return d ? d->path : QString(); }
 

@@ -54,6 +54,9 @@ public:
     SourceKind kind() const;
     bool isWorkingCopy() const; // a real Access file read into a private copy
     bool isReadOnly() const;    // nothing written through it reaches a file
+    // dBase folders: the files that could not be opened as tables, with the reasons (empty when
+    // every table opened).
+    QString skippedTables() const;
     QString path() const;       // the file or directory the connection names
     QString connectionString() const;
 
@@ -82,7 +85,8 @@ ConnectionTarget parseConnectionString(const QString& connectionString, QString*
 
 // Connection strings as the windows build them.
 QString accessConnectionString(const QString& path);
-QString dbaseConnectionString(const QString& directory);
+// codePage: the code page of tables that declare none (empty: the default, GBK).
+QString dbaseConnectionString(const QString& directory, const QString& codePage = {});
 QString excelConnectionString(const QString& path);
 
 } // namespace db

@@ -17,6 +17,7 @@ struct ConnectionData {
     int transactionDepth = 0;
     std::vector<SchemaRow> fixedSchema; // Excel: sheets and named ranges as the driver listed
     QString error;
+    QString skipped; // dBase: files of the folder that could not be opened as tables, and why
 
     bool exec(const QString& sql);          // runs SQLite SQL; false with error set
     QString sqliteError(const QString& what) const;

@@ -45,8 +45,6 @@ int sizeFromDeclared(const QString& declared, bool* isText) {
     return 8; // double, currency, date
 }
 
-bool isBlank(char16_t c) { return c == u' '; }
-
 } // namespace
 
 // The rows of one query, shared by a recordset and its clones.

@@ -94,6 +94,39 @@ ImportResult importRows(app::AppState& st, const std::function<void(int, int)>& 
     return r;
 }
 
+bool finishImport(app::AppState& st, ImportResult& result) {
+    result.reopened = false;
+    if (!result.sourceOpen) return false;
+    auto rs = std::make_shared<db::Recordset>();
+    rs->setCursorLocation(db::CursorLocation::Client);
+    const bool opened = rs->open(db::sql::selectAll(importedTable), st.WorkConn);
+    st.RsSource = opened ? rs : nullptr;
+    if (app::mainFm1* w = app::mainForm()) {
+        w->bindGrid(st.RsSource);
+        w->showRecordCounters();
+        w->fillFieldList();
+    }
+    if (!opened) {
+        if (result.error.isEmpty()) result.error = rs->errorString();
+        ui::inform(QStringLiteral("导入的数据无法打开：\n%1").arg(rs->errorString()),
+                   ui::defaultTitle(), ui::Icon::Critical);
+        return false;
+    }
+    if (result.failed == 0 && result.copied == result.total) {
+        result.reopened = true;
+        ui::inform(QStringLiteral("Ok"), QStringLiteral("导入数据成功"));
+        return true;
+    }
+    ui::inform(QStringLiteral("共 %1 行数据，已导入 %2 行，有 %3 行未能导入。\n%4")
+                   .arg(result.total)
+                   .arg(result.copied)
+                   .arg(result.failed)
+                   .arg(result.error),
+               ui::defaultTitle(), ui::Icon::Warning);
+    return false;
+}
+
+
 mainFm5::mainFm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("mainFm5"));
     setWindowTitle(QStringLiteral("正在导入数据"));
@@ -141,8 +174,8 @@ void mainFm5::closeEvent(QCloseEvent* event) {
 void mainFm5::activate() {
     if (running_) return;
     running_ = true;
-    app::AppState& st = app::appState();
     Text1->clear();
+    app::AppState& st = app::appState();
     {
         ui::WaitCursor wait;
         result_ = importRows(st, [this](int done, int total) {
@@ -153,32 +186,8 @@ void mainFm5::activate() {
     }
     ProgressBar1->setValue(100);
     Text1->setText(QString::number(result_.copied));
-    if (result_.sourceOpen) {
-        auto rs = std::make_shared<db::Recordset>();
-        rs->setCursorLocation(db::CursorLocation::Client);
-        const bool opened = rs->open(db::sql::selectAll(importedTable), st.WorkConn);
-        st.RsSource = opened ? rs : nullptr;
-        if (app::mainFm1* w = app::mainForm()) {
-            w->bindGrid(st.RsSource);
-            w->showRecordCounters();
-            w->fillFieldList();
-        }
-        running_ = false;
-        if (!opened) {
-            ui::inform(QStringLiteral("导入的数据无法打开：\n%1").arg(rs->errorString()),
-                       ui::defaultTitle(), ui::Icon::Critical);
-        } else if (result_.failed == 0 && result_.copied == result_.total) {
-            ui::inform(QStringLiteral("Ok"), QStringLiteral("导入数据成功"));
-        } else {
-            ui::inform(QStringLiteral("共 %1 行数据，已导入 %2 行，有 %3 行未能导入。\n%4")
-                           .arg(result_.total)
-                           .arg(result_.copied)
-                           .arg(result_.failed)
-                           .arg(result_.error),
-                       ui::defaultTitle(), ui::Icon::Warning);
-        }
-    }
     running_ = false;
+    finishImport(st, result_);
     emit finished();
     close();
 }

@@ -18,12 +18,19 @@ struct ImportResult {
     int copied = 0;          // rows written into ClienttableELS
     int failed = 0;          // rows that could not be written
     QString error;           // the first failure
+    bool reopened = false;   // finishImport: every row arrived and RsSource holds them
 };
 
 // The copy itself: every row of RsSource into ClienttableELS by position, each value trimmed
 // and cut to the column's width, in one transaction on WorkConn. progress(done, total) is
 // called after every row; it may yield to the event loop.
 ImportResult importRows(app::AppState& st, const std::function<void(int, int)>& progress = {});
+
+// The end of an import, the same with or without the window: RsSource reopened on
+// ClienttableELS and shown in the main window (when there is one), and the user told how it
+// went ("导入数据成功" only when every row arrived). Returns (and sets result.reopened) true
+// only then.
+bool finishImport(app::AppState& st, ImportResult& result);
 
 class mainFm5 : public QWidget {
     Q_OBJECT

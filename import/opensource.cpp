@@ -87,7 +87,10 @@ bool openRsSource(const QString& sql, const db::Connection& conn, const QString&
     if (app::mainFm1* w = mainForm()) w->showWaitPicture(false);
     if (!ok || !rs->isOpen()) {
         showNoSource();
-        tell(QStringLiteral("无法打开数据表 %1：\n%2").arg(shownName, rs->errorString()));
+        // A dBase file that is not a table is left out of the folder's tables: say why.
+        const QString why =
+            conn.skippedTables().isEmpty() ? rs->errorString() : conn.skippedTables();
+        tell(QStringLiteral("无法打开数据表 %1：\n%2").arg(shownName, why));
         return false;
     }
     st.RsSource = rs;
@@ -118,7 +121,7 @@ void clearCheckFields() {
 // The dBase table chosen for "打开DBF数据" and "导入DBF数据": connection and RsSource.
 bool openDbfTable() {
     AppState& st = appState();
-    if (!connectSource(db::dbaseConnectionString(st.SourceDir), st.SourcePath)) return false;
+    if (!connectSource(db::dbaseConnectionString(st.SourceDir, st.SourceCodePage), st.SourcePath)) return false;
     waitPicture(true);
     return openRsSource(QStringLiteral("Select * From ") + db::sql::ident(st.SourceBaseName),
                         st.SourceConn, st.SourceBaseName);

@@ -1,0 +1,11 @@
+// chachong-batch: the duplicate checker without windows (see batch/runner.h).
+#include "batch/runner.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    return batch::run(arguments, QCoreApplication::applicationDirPath(), stdout, stderr);
+}

@@ -1,0 +1,499 @@
+#include "batch/runner.h"
+
+#include "app/appstate.h"
+#include "app/windowdirectory.h"
+#include "app/workdb.h"
+#include "batch/csv.h"
+#include "check/exactcheck.h"
+#include "check/separation.h"
+#include "db/criteria.h"
+#include "db/formats/dbf/dbf.h"
+#include "import/mainfm5.h"
+#include "import/opensource.h"
+#include "ui/dialogs.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <exception>
+#include <optional>
+#include <unistd.h>
+
+namespace batch {
+
+namespace {
+
+const QString program = QStringLiteral("chachong-batch");
+
+// A message box's text on one line.
+QString oneLine(QString text) {
+    text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return text.simplified();
+}
+
+void print(FILE* to, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
+    std::fflush(to);
+}
+
+// The dialogs of the commands, answered from the command line: the open dialog with the file
+// given, every question the cautious way ("现在开始数据维护吗？" with Cancel), every message noted.
+class BatchDialogs : public ui::DialogService {
+public:
+    std::optional<ui::FileChoice> file;
+    QStringList warnings; // messages shown with a warning or error icon
+    QString last;         // the last message of any kind
+    // Messages name the user's folder where the commands saw the private copy's.
+    QString copyDir, userDir;
+
+    ui::Answer message(const QString& shown, const QString&, ui::Icon icon,
+                       ui::Buttons buttons) override {
+        QString text = shown;
+        if (!copyDir.isEmpty()) {
+            text.replace(copyDir, userDir);
+            text.replace(QDir::toNativeSeparators(copyDir), QDir::toNativeSeparators(userDir));
+        }
+        last = text;
+        if (icon == ui::Icon::Warning || icon == ui::Icon::Critical) warnings << text;
+        switch (buttons) {
+        case ui::Buttons::Ok:
+            return ui::Answer::Ok;
+        case ui::Buttons::YesNo:
+            return ui::Answer::No;
+        default:
+            return ui::Answer::Cancel;
+        }
+    }
+    std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override {
+        return std::exchange(file, std::nullopt);
+    }
+    std::optional<ui::FileChoice> saveFile(const ui::FileDialogOptions&) override { return {}; }
+    std::optional<QString> input(const QString&, const QString&, const QString&) override {
+        return {};
+    }
+};
+
+// The table chooser and the import window, answered from the command line.
+class BatchWindows : public app::WindowDirectory {
+public:
+    QString wanted;       // the table asked for; empty: the only one
+    bool listOnly = false; // "tables": the chooser's list is all that is wanted
+    bool import = false;  // run the import of an Excel sheet
+    QStringList offered;
+    int code = Success; // set when the choice failed
+    QString reason;
+    bool imported = false;
+    sources::ImportResult importResult;
+
+    bool showTableChooser() override {
+        offered = sources::chooserTables(app::appState(), &reason);
+        if (!reason.isEmpty()) return fail(Failure, reason);
+        if (listOnly) return true;
+        if (offered.isEmpty()) return fail(Failure, QStringLiteral("文件中没有可以打开的表"));
+        QString name;
+        if (wanted.isEmpty()) {
+            if (offered.size() > 1)
+                return fail(Usage, QStringLiteral("文件中有 %1 个表，请指定表名：%2")
+                                       .arg(offered.size())
+                                       .arg(offered.join(QStringLiteral("、"))));
+            name = offered.first();
+        } else {
+            name = match(wanted);
+            if (name.isEmpty())
+                return fail(Failure, QStringLiteral("文件中没有表“%1”。可以打开的表：%2")
+                                         .arg(wanted, offered.join(QStringLiteral("、"))));
+        }
+        sources::openChosenTable(name);
+        return true;
+    }
+
+    bool showImportProgress() override {
+        if (!import) return true;
+        imported = true;
+        importResult = sources::importRows(app::appState());
+        sources::finishImport(app::appState(), importResult);
+        return true;
+    }
+
+private:
+    bool fail(int exitCode, const QString& why) {
+        code = exitCode;
+        reason = why;
+        return true;
+    }
+    // The name as written, else the one name that differs from it in letter case only.
+    QString match(const QString& name) const {
+        if (offered.contains(name)) return name;
+        QString found;
+        for (const QString& n : offered)
+            if (n.compare(name, Qt::CaseInsensitive) == 0) {
+                if (!found.isEmpty()) return {};
+                found = n;
+            }
+        return found;
+    }
+};
+
+// What the check engine reports, shown on a terminal as one line that keeps changing.
+class BatchSink : public check::CheckSink {
+public:
+    explicit BatchSink(FILE* err) : err_(err), live_(isatty(fileno(err))) { clock_.start(); }
+    ~BatchSink() override {
+        if (shown_) print(err_, QStringLiteral("\r\033[K"));
+    }
+    void scanProgress(int position, int groups) override {
+        show(QStringLiteral("查重：第 %1 条，%2 组重复").arg(position).arg(groups));
+    }
+    void separationProgress(int remaining) override {
+        show(QStringLiteral("正在分离重复记录：剩余 %1 条").arg(remaining));
+    }
+
+private:
+    void show(const QString& text) {
+        if (!live_ || clock_.elapsed() < 200) return;
+        clock_.start();
+        shown_ = true;
+        print(err_, QStringLiteral("\r\033[K") + text);
+    }
+    FILE* err_;
+    bool live_;
+    bool shown_ = false;
+    QElapsedTimer clock_;
+};
+
+struct Options {
+    QString command;
+    QStringList positional;
+    QString table, fields, start, end, dupCsv, restCsv, encoding;
+    bool inPlace = false;
+};
+
+class Runner {
+public:
+    Runner(const QString& programDir, FILE* out, FILE* err)
+        : programDir_(programDir), out_(out), err_(err) {
+        previousDialogs_ = ui::setDialogs(&dialogs_);
+        app::setWindows(&windows_);
+    }
+    ~Runner() {
+        // Connections into the temporary folder close before it goes.
+        app::resetAppState();
+        app::setWindows(nullptr);
+        ui::setDialogs(previousDialogs_);
+    }
+
+    int run(const QStringList& arguments);
+
+private:
+    int fail(int code, const QString& reason) {
+        print(err_, program + QStringLiteral(": ") + oneLine(reason) + QLatin1Char('\n'));
+        if (code == Usage) print(err_, usage());
+        return code;
+    }
+    int parse(const QStringList& arguments, Options* o);
+    int open(const Options& o, bool listOnly, bool import, bool privateCopy);
+    int tables(const Options& o);
+    int dump(const Options& o);
+    int check(const Options& o);
+    void tellWarnings(); // the notes of a run that went on
+
+    QString programDir_;
+    FILE* out_;
+    FILE* err_;
+    BatchDialogs dialogs_;
+    BatchWindows windows_;
+    ui::DialogService* previousDialogs_ = nullptr;
+    std::optional<QTemporaryDir> temp_;
+    QString kind_;
+};
+
+int Runner::parse(const QStringList& arguments, Options* o) {
+    if (arguments.isEmpty()) return fail(Usage, QStringLiteral("缺少命令"));
+    o->command = arguments.first();
+    if (o->command != QLatin1String("tables") && o->command != QLatin1String("dump") &&
+        o->command != QLatin1String("check"))
+        return fail(Usage, QStringLiteral("未知的命令“%1”").arg(o->command));
+    const bool isCheck = o->command == QLatin1String("check");
+    const QList<std::pair<QString, QString*>> valued = {
+        {QStringLiteral("--table"), &o->table},     {QStringLiteral("--fields"), &o->fields},
+        {QStringLiteral("--start"), &o->start},     {QStringLiteral("--end"), &o->end},
+        {QStringLiteral("--dup-csv"), &o->dupCsv},  {QStringLiteral("--rest-csv"), &o->restCsv},
+        {QStringLiteral("--encoding"), &o->encoding}};
+    for (int i = 1; i < arguments.size(); ++i) {
+        QString a = arguments[i];
+        if (!a.startsWith(QLatin1String("--")) || a == QLatin1String("--")) {
+            o->positional << a;
+            continue;
+        }
+        QString value;
+        bool hasValue = false;
+        if (const qsizetype eq = a.indexOf(QLatin1Char('=')); eq > 0) {
+            value = a.mid(eq + 1);
+            a.truncate(eq);
+            hasValue = true;
+        }
+        if (a == QLatin1String("--fuzzy") || a == QLatin1String("--postcode") ||
+            a == QLatin1String("--digits"))
+            return fail(Usage, QStringLiteral("%1：批处理还不能做模糊查重").arg(a));
+        if (a == QLatin1String("--in-place") && isCheck && !hasValue) {
+            o->inPlace = true;
+            continue;
+        }
+        QString* target = nullptr;
+        for (const auto& [name, slot] : valued)
+            if (a == name) target = slot;
+        // Every option but --encoding belongs to check.
+        if (!target || (!isCheck && a != QLatin1String("--encoding")))
+            return fail(Usage, QStringLiteral("命令 %1 没有选项 %2").arg(o->command, a));
+        if (!hasValue) {
+            if (++i >= arguments.size())
+                return fail(Usage, QStringLiteral("选项 %1 缺少取值").arg(a));
+            value = arguments[i];
+        }
+        *target = value;
+    }
+    const int maxPositional = o->command == QLatin1String("dump") ? 2 : 1;
+    if (o->positional.isEmpty()) return fail(Usage, QStringLiteral("缺少文件名"));
+    if (o->positional.size() > maxPositional)
+        return fail(Usage, QStringLiteral("多余的参数“%1”").arg(o->positional.last()));
+    if (!o->encoding.isEmpty() && !formats::dbf::parseCodePage(o->encoding).isValid())
+        return fail(Usage, QStringLiteral("无法识别的编码“%1”").arg(o->encoding));
+    if (!isCheck) return Success;
+
+    if (o->fields.isEmpty()) return fail(Usage, QStringLiteral("缺少查重字段（--fields）"));
+    QStringList fields;
+    for (const QString& f : o->fields.split(QLatin1Char(','))) {
+        const QString name = db::trimBlanks(f);
+        if (name.isEmpty()) return fail(Usage, QStringLiteral("查重字段名不能为空"));
+        if (fields.contains(name, Qt::CaseInsensitive))
+            return fail(Usage, QStringLiteral("查重字段“%1”重复").arg(name));
+        fields << name;
+    }
+    if (fields.size() > 5) return fail(Usage, QStringLiteral("最多只能选择五个查重字段"));
+    o->fields = fields.join(QLatin1Char(','));
+    for (const auto& [name, value] : {std::pair{QStringLiteral("--start"), o->start},
+                                      std::pair{QStringLiteral("--end"), o->end}}) {
+        bool ok = true;
+        if (!value.isEmpty() && (value.toInt(&ok) < 1 || !ok))
+            return fail(Usage, QStringLiteral("%1 须为正整数：“%2”").arg(name, value));
+    }
+    if (!o->start.isEmpty() && !o->end.isEmpty() && o->start.toInt() > o->end.toInt())
+        return fail(Usage, QStringLiteral("--start 不能大于 --end"));
+    for (const QString& path : {o->dupCsv, o->restCsv}) {
+        if (path.isEmpty()) continue;
+        const QFileInfo dir(QFileInfo(path).absolutePath());
+        if (!dir.isDir() || !dir.isWritable())
+            return fail(Failure, QStringLiteral("无法写入文件 %1：文件夹不存在或不可写")
+                                     .arg(QDir::toNativeSeparators(path)));
+    }
+    return Success;
+}
+
+int Runner::open(const Options& o, bool listOnly, bool import, bool privateCopy) {
+    const QString path = o.positional.first();
+    const QFileInfo info(path);
+    if (!info.exists())
+        return fail(Failure, QStringLiteral("文件不存在：%1").arg(QDir::toNativeSeparators(path)));
+    if (!info.isFile())
+        return fail(Failure, QStringLiteral("不是文件：%1").arg(QDir::toNativeSeparators(path)));
+    const QString suffix = info.suffix().toLower();
+    if (suffix == QLatin1String("dbf") || suffix == QLatin1String("xls"))
+        kind_ = suffix;
+    else if (suffix == QLatin1String("mdb") || suffix == QLatin1String("accdb"))
+        kind_ = QStringLiteral("mdb");
+    else
+        return fail(Failure, QStringLiteral("不认识的文件格式：%1（只能打开 .dbf、.xls、.mdb、"
+                                            ".accdb 文件）")
+                                 .arg(QDir::toNativeSeparators(path)));
+
+    // A private working database, so no run touches the program's own.
+    temp_.emplace(QDir::tempPath() + QStringLiteral("/chachong-batch-XXXXXX"));
+    if (!temp_->isValid())
+        return fail(Failure, QStringLiteral("无法建立临时文件夹：%1").arg(temp_->errorString()));
+    const QDir temp(temp_->path());
+    const QString shipped = QDir(programDir_).filePath(app::workDbFileName());
+    const QString workDb = temp.filePath(app::workDbFileName());
+    if (!QFileInfo::exists(shipped))
+        return fail(Failure, app::openWorkDatabase(app::appState(), shipped));
+    if (!QFile::copy(shipped, workDb))
+        return fail(Failure, QStringLiteral("无法复制工作数据库到临时文件夹 %1").arg(temp.path()));
+    QFile::setPermissions(workDb, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    app::AppState& st = app::appState();
+    if (const QString why = app::openWorkDatabase(st, workDb); !why.isEmpty())
+        return fail(Failure, why);
+    st.AppDir = temp.path();
+    st.WorkDbPath = workDb;
+    st.SourceCodePage = o.encoding;
+
+    // The file itself, or a copy of it (and of its memo, index and code-page files).
+    QString used = info.absoluteFilePath();
+    if (privateCopy) {
+        if (!temp.mkdir(QStringLiteral("source")))
+            return fail(Failure, QStringLiteral("无法建立临时文件夹 %1").arg(temp.path()));
+        const QDir copyDir(temp.filePath(QStringLiteral("source")));
+        for (const QString& name : check::tableFiles(used)) {
+            if (!QFile::copy(info.dir().filePath(name), copyDir.filePath(name)))
+                return fail(Failure, QStringLiteral("无法复制 %1 到临时文件夹")
+                                         .arg(QDir::toNativeSeparators(info.dir().filePath(name))));
+            QFile::setPermissions(copyDir.filePath(name),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+        used = copyDir.filePath(info.fileName());
+        dialogs_.copyDir = copyDir.path();
+        dialogs_.userDir = info.absolutePath();
+    }
+
+    // The menu command of the file's kind, as the main window runs it.
+    windows_.wanted = o.positional.size() > 1 ? o.positional[1] : o.table;
+    windows_.listOnly = listOnly;
+    windows_.import = import;
+    dialogs_.file = ui::FileChoice{QDir::fromNativeSeparators(used), info.fileName()};
+    if (kind_ == QLatin1String("dbf"))
+        sources::openDbf();
+    else if (kind_ == QLatin1String("xls"))
+        sources::importExcel();
+    else
+        sources::openMdb();
+
+    if (windows_.code != Success) return fail(windows_.code, windows_.reason);
+    if (listOnly && kind_ != QLatin1String("dbf")) {
+        if (!app::isOpen(st.RsSource) && !st.SourceConn.isOpen())
+            return fail(Failure, dialogs_.last.isEmpty() ? QStringLiteral("文件无法打开")
+                                                         : dialogs_.last);
+        return Success;
+    }
+    if (!app::isOpen(st.RsSource)) {
+        const QString why = !dialogs_.warnings.isEmpty() ? dialogs_.warnings.last() : dialogs_.last;
+        return fail(Failure, why.isEmpty() ? QStringLiteral("数据表无法打开") : why);
+    }
+    if (windows_.imported && !windows_.importResult.reopened)
+        return fail(Failure, dialogs_.last);
+    return Success;
+}
+
+void Runner::tellWarnings() {
+    for (const QString& w : std::as_const(dialogs_.warnings))
+        print(err_, program + QStringLiteral(": 提示：") + oneLine(w) + QLatin1Char('\n'));
+    dialogs_.warnings.clear();
+}
+
+int Runner::tables(const Options& o) {
+    if (const int code = open(o, true, false, false); code != Success) return code;
+    const app::AppState& st = app::appState();
+    const QStringList names =
+        kind_ == QLatin1String("dbf") ? QStringList{st.SourceBaseName} : windows_.offered;
+    for (const QString& name : names) print(out_, name + QLatin1Char('\n'));
+    return Success;
+}
+
+int Runner::dump(const Options& o) {
+    if (const int code = open(o, false, false, false); code != Success) return code;
+    QFile out;
+    if (!out.open(out_, QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return fail(Failure, QStringLiteral("无法写到标准输出"));
+    QString error;
+    if (!writeCsv(*app::appState().RsSource, out, &error)) return fail(Failure, error);
+    return Success;
+}
+
+int Runner::check(const Options& o) {
+    QElapsedTimer clock;
+    clock.start();
+    if (const int code = open(o, false, true, !o.inPlace); code != Success) return code;
+    app::AppState& st = app::appState();
+    tellWarnings();
+
+    // The check fields, spelt as the table spells them.
+    QStringList fields;
+    for (const QString& name : o.fields.split(QLatin1Char(','))) {
+        const int index = st.RsSource->fieldIndex(name);
+        if (index < 0)
+            return fail(Failure, QStringLiteral("表中没有字段“%1”。表中的字段：%2")
+                                     .arg(name, st.RsSource->fieldNames().join(
+                                                    QStringLiteral("、"))));
+        fields << st.RsSource->fieldName(index);
+    }
+    const int count = st.RsSource->recordCount();
+    if (count < 1) return fail(Failure, QStringLiteral("无数据可查！"));
+    app::setCheckFields(st, fields);
+    if (const QString why = app::prepareCheck(st, 1); !why.isEmpty())
+        return fail(Failure, why);
+
+    check::ExactCheckResult result;
+    {
+        BatchSink sink(err_);
+        result = check::ExactCheck(st, sink).wholeCheck(
+            o.start.isEmpty() ? QStringLiteral("1") : o.start,
+            o.end.isEmpty() ? QString::number(count) : o.end);
+    }
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    if (!result.ran || !result.error.isEmpty())
+        return fail(Failure, result.error.isEmpty() ? dialogs_.last : result.error);
+    tellWarnings();
+    if (!result.backupPath.isEmpty())
+        print(err_, program + QStringLiteral(": 提示：删除前已备份原文件到 ") +
+                        QDir::toNativeSeparators(result.backupPath) + QLatin1Char('\n'));
+
+    QString error;
+    if (!o.dupCsv.isEmpty()) {
+        db::Recordset dup;
+        if (!dup.open(QStringLiteral("Select * From ClienttableCC"), st.WorkConn))
+            return fail(Failure, dup.errorString());
+        if (!writeCsvFile(dup, o.dupCsv, &error)) return fail(Failure, error);
+    }
+    const int remaining = st.RsSource->recordCount();
+    if (!o.restCsv.isEmpty() && !writeCsvFile(*st.RsSource->clone(), o.restCsv, &error))
+        return fail(Failure, error);
+    print(out_, QStringLiteral("groups=%1 duplicate_rows=%2 separated=%3 remaining=%4 seconds=%5\n")
+                    .arg(result.groups)
+                    .arg(result.duplicateRows)
+                    .arg(result.separated)
+                    .arg(remaining)
+                    .arg(seconds, 0, 'f', 3));
+    return Success;
+}
+
+int Runner::run(const QStringList& arguments) {
+    if (arguments.size() == 1 &&
+        (arguments[0] == QLatin1String("--help") || arguments[0] == QLatin1String("-h"))) {
+        print(out_, usage());
+        return Success;
+    }
+    Options o;
+    if (const int code = parse(arguments, &o); code != Success) return code;
+    if (o.command == QLatin1String("tables")) return tables(o);
+    if (o.command == QLatin1String("dump")) return dump(o);
+    return check(o);
+}
+
+} // namespace
+
+QString usage() {
+    return QStringLiteral(
+        "用法：\n"
+        "  chachong-batch tables FILE\n"
+        "  chachong-batch dump FILE [TABLE]\n"
+        "  chachong-batch check FILE [--table NAME] --fields F1[,F2,...] [--start N] [--end N]\n"
+        "                 [--dup-csv PATH] [--rest-csv PATH] [--in-place] [--encoding NAME]\n"
+        "FILE：.dbf、.xls、.mdb 或 .accdb 文件。check 默认在文件和工作数据库的临时副本上查重，\n"
+        "--in-place 直接处理文件本身（删除前自动备份到“查重备份”文件夹）。\n");
+}
+
+int run(const QStringList& arguments, const QString& programDir, FILE* out, FILE* err) {
+    try {
+        Runner runner(programDir, out, err);
+        return runner.run(arguments);
+    } catch (const std::exception& e) {
+        print(err, program + QStringLiteral(": 内部错误：") + QString::fromLocal8Bit(e.what()) +
+                       QLatin1Char('\n'));
+        return Failure;
+    }
+}
+
+} // namespace batch

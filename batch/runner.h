@@ -1,0 +1,30 @@
+#pragma once
+// chachong-batch: the program's open commands, import and exact check without windows, for
+// large lists and scripts.
+//
+//   chachong-batch tables FILE
+//   chachong-batch dump FILE [TABLE]
+//   chachong-batch check FILE [--table NAME] --fields F1[,F2,...] [--start N] [--end N]
+//                  [--dup-csv PATH] [--rest-csv PATH] [--in-place] [--encoding NAME]
+//
+// The runner drives the same shared state, commands and engines as the windows: a file is opened
+// by the menu command of its kind, the table chooser is answered by the table named (or the only
+// one), the import runs as the import window runs it, and the check's questions are answered
+// from the options. Unless --in-place is given, check works on private copies of the file and
+// of the working database in a temporary folder.
+#include <QStringList>
+
+#include <cstdio>
+
+namespace batch {
+
+enum Exit { Success = 0, Failure = 1, Usage = 2 };
+
+// The usage text printed for a usage error.
+QString usage();
+
+// Runs one command line (without the program name). Results go to out, reasons to err; the
+// return value is the process exit status. programDir holds the working database.
+int run(const QStringList& arguments, const QString& programDir, FILE* out, FILE* err);
+
+} // namespace batch
