@@ -1,25 +1,18 @@
 #include "batch/runner.h"
 
 #include "app/appstate.h"
-#include "app/windowdirectory.h"
 #include "app/workdb.h"
 #include "batch/csv.h"
+#include "batch/session.h"
 #include "check/exactcheck.h"
-#include "check/separation.h"
 #include "db/criteria.h"
 #include "db/formats/dbf/dbf.h"
-#include "import/mainfm5.h"
-#include "import/opensource.h"
-#include "ui/dialogs.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 
 #include <exception>
-#include <optional>
 #include <unistd.h>
 
 namespace batch {
@@ -41,104 +34,6 @@ void print(FILE* to, const QString& text) {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to);
     std::fflush(to);
 }
-
-// The dialogs of the commands, answered from the command line: the open dialog with the file
-// given, every question the cautious way ("现在开始数据维护吗？" with Cancel), every message noted.
-class BatchDialogs : public ui::DialogService {
-public:
-    std::optional<ui::FileChoice> file;
-    QStringList warnings; // messages shown with a warning or error icon
-    QString last;         // the last message of any kind
-    // Messages name the user's folder where the commands saw the private copy's.
-    QString copyDir, userDir;
-
-    ui::Answer message(const QString& shown, const QString&, ui::Icon icon,
-                       ui::Buttons buttons) override {
-        QString text = shown;
-        if (!copyDir.isEmpty()) {
-            text.replace(copyDir, userDir);
-            text.replace(QDir::toNativeSeparators(copyDir), QDir::toNativeSeparators(userDir));
-        }
-        last = text;
-        if (icon == ui::Icon::Warning || icon == ui::Icon::Critical) warnings << text;
-        switch (buttons) {
-        case ui::Buttons::Ok:
-            return ui::Answer::Ok;
-        case ui::Buttons::YesNo:
-            return ui::Answer::No;
-        default:
-            return ui::Answer::Cancel;
-        }
-    }
-    std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override {
-        return std::exchange(file, std::nullopt);
-    }
-    std::optional<ui::FileChoice> saveFile(const ui::FileDialogOptions&) override { return {}; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override {
-        return {};
-    }
-};
-
-// The table chooser and the import window, answered from the command line.
-class BatchWindows : public app::WindowDirectory {
-public:
-    QString wanted;       // the table asked for; empty: the only one
-    bool listOnly = false; // "tables": the chooser's list is all that is wanted
-    bool import = false;  // run the import of an Excel sheet
-    QStringList offered;
-    int code = Success; // set when the choice failed
-    QString reason;
-    bool imported = false;
-    sources::ImportResult importResult;
-
-    bool showTableChooser() override {
-        offered = sources::chooserTables(app::appState(), &reason);
-        if (!reason.isEmpty()) return fail(Failure, reason);
-        if (listOnly) return true;
-        if (offered.isEmpty()) return fail(Failure, QStringLiteral("文件中没有可以打开的表"));
-        QString name;
-        if (wanted.isEmpty()) {
-            if (offered.size() > 1)
-                return fail(Usage, QStringLiteral("文件中有 %1 个表，请指定表名：%2")
-                                       .arg(offered.size())
-                                       .arg(offered.join(QStringLiteral("、"))));
-            name = offered.first();
-        } else {
-            name = match(wanted);
-            if (name.isEmpty())
-                return fail(Failure, QStringLiteral("文件中没有表“%1”。可以打开的表：%2")
-                                         .arg(wanted, offered.join(QStringLiteral("、"))));
-        }
-        sources::openChosenTable(name);
-        return true;
-    }
-
-    bool showImportProgress() override {
-        if (!import) return true;
-        imported = true;
-        importResult = sources::importRows(app::appState());
-        sources::finishImport(app::appState(), importResult);
-        return true;
-    }
-
-private:
-    bool fail(int exitCode, const QString& why) {
-        code = exitCode;
-        reason = why;
-        return true;
-    }
-    // The name as written, else the one name that differs from it in letter case only.
-    QString match(const QString& name) const {
-        if (offered.contains(name)) return name;
-        QString found;
-        for (const QString& n : offered)
-            if (n.compare(name, Qt::CaseInsensitive) == 0) {
-                if (!found.isEmpty()) return {};
-                found = n;
-            }
-        return found;
-    }
-};
 
 // What the check engine reports, shown on a terminal as one line that keeps changing.
 class BatchSink : public check::CheckSink {
@@ -177,16 +72,7 @@ struct Options {
 class Runner {
 public:
     Runner(const QString& programDir, FILE* out, FILE* err)
-        : programDir_(programDir), out_(out), err_(err) {
-        previousDialogs_ = ui::setDialogs(&dialogs_);
-        app::setWindows(&windows_);
-    }
-    ~Runner() {
-        // Connections into the temporary folder close before it goes.
-        app::resetAppState();
-        app::setWindows(nullptr);
-        ui::setDialogs(previousDialogs_);
-    }
+        : session_(programDir), out_(out), err_(err) {}
 
     int run(const QStringList& arguments);
 
@@ -203,14 +89,9 @@ private:
     int check(const Options& o);
     void tellWarnings(); // the notes of a run that went on
 
-    QString programDir_;
+    Session session_;
     FILE* out_;
     FILE* err_;
-    BatchDialogs dialogs_;
-    BatchWindows windows_;
-    ui::DialogService* previousDialogs_ = nullptr;
-    std::optional<QTemporaryDir> temp_;
-    QString kind_;
 };
 
 int Runner::parse(const QStringList& arguments, Options* o) {
@@ -296,98 +177,29 @@ int Runner::parse(const QStringList& arguments, Options* o) {
 }
 
 int Runner::open(const Options& o, bool listOnly, bool import, bool privateCopy) {
-    const QString path = o.positional.first();
-    const QFileInfo info(path);
-    if (!info.exists())
-        return fail(Failure, QStringLiteral("文件不存在：%1").arg(QDir::toNativeSeparators(path)));
-    if (!info.isFile())
-        return fail(Failure, QStringLiteral("不是文件：%1").arg(QDir::toNativeSeparators(path)));
-    const QString suffix = info.suffix().toLower();
-    if (suffix == QLatin1String("dbf") || suffix == QLatin1String("xls"))
-        kind_ = suffix;
-    else if (suffix == QLatin1String("mdb") || suffix == QLatin1String("accdb"))
-        kind_ = QStringLiteral("mdb");
-    else
-        return fail(Failure, QStringLiteral("不认识的文件格式：%1（只能打开 .dbf、.xls、.mdb、"
-                                            ".accdb 文件）")
-                                 .arg(QDir::toNativeSeparators(path)));
-
-    // A private working database, so no run touches the program's own.
-    temp_.emplace(QDir::tempPath() + QStringLiteral("/chachong-batch-XXXXXX"));
-    if (!temp_->isValid())
-        return fail(Failure, QStringLiteral("无法建立临时文件夹：%1").arg(temp_->errorString()));
-    const QDir temp(temp_->path());
-    const QString shipped = QDir(programDir_).filePath(app::workDbFileName());
-    const QString workDb = temp.filePath(app::workDbFileName());
-    if (!QFileInfo::exists(shipped))
-        return fail(Failure, app::openWorkDatabase(app::appState(), shipped));
-    if (!QFile::copy(shipped, workDb))
-        return fail(Failure, QStringLiteral("无法复制工作数据库到临时文件夹 %1").arg(temp.path()));
-    QFile::setPermissions(workDb, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    app::AppState& st = app::appState();
-    if (const QString why = app::openWorkDatabase(st, workDb); !why.isEmpty())
-        return fail(Failure, why);
-    st.AppDir = temp.path();
-    st.WorkDbPath = workDb;
-    st.SourceCodePage = o.encoding;
-
-    // The file itself, or a copy of it (and of its memo, index and code-page files).
-    QString used = info.absoluteFilePath();
-    if (privateCopy) {
-        if (!temp.mkdir(QStringLiteral("source")))
-            return fail(Failure, QStringLiteral("无法建立临时文件夹 %1").arg(temp.path()));
-        const QDir copyDir(temp.filePath(QStringLiteral("source")));
-        for (const QString& name : check::tableFiles(used)) {
-            if (!QFile::copy(info.dir().filePath(name), copyDir.filePath(name)))
-                return fail(Failure, QStringLiteral("无法复制 %1 到临时文件夹")
-                                         .arg(QDir::toNativeSeparators(info.dir().filePath(name))));
-            QFile::setPermissions(copyDir.filePath(name),
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        }
-        used = copyDir.filePath(info.fileName());
-        dialogs_.copyDir = copyDir.path();
-        dialogs_.userDir = info.absolutePath();
-    }
-
-    // The menu command of the file's kind, as the main window runs it.
-    windows_.wanted = o.positional.size() > 1 ? o.positional[1] : o.table;
-    windows_.listOnly = listOnly;
-    windows_.import = import;
-    dialogs_.file = ui::FileChoice{QDir::fromNativeSeparators(used), info.fileName()};
-    if (kind_ == QLatin1String("dbf"))
-        sources::openDbf();
-    else if (kind_ == QLatin1String("xls"))
-        sources::importExcel();
-    else
-        sources::openMdb();
-
-    if (windows_.code != Success) return fail(windows_.code, windows_.reason);
-    if (listOnly && kind_ != QLatin1String("dbf")) {
-        if (!app::isOpen(st.RsSource) && !st.SourceConn.isOpen())
-            return fail(Failure, dialogs_.last.isEmpty() ? QStringLiteral("文件无法打开")
-                                                         : dialogs_.last);
-        return Success;
-    }
-    if (!app::isOpen(st.RsSource)) {
-        const QString why = !dialogs_.warnings.isEmpty() ? dialogs_.warnings.last() : dialogs_.last;
-        return fail(Failure, why.isEmpty() ? QStringLiteral("数据表无法打开") : why);
-    }
-    if (windows_.imported && !windows_.importResult.reopened)
-        return fail(Failure, dialogs_.last);
-    return Success;
+    OpenRequest request;
+    request.file = o.positional.first();
+    request.table = o.positional.size() > 1 ? o.positional[1] : o.table;
+    request.encoding = o.encoding;
+    request.listOnly = listOnly;
+    request.import = import;
+    request.privateCopy = privateCopy;
+    QString reason;
+    const int code = session_.open(request, &reason);
+    return code == Success ? Success : fail(code, reason);
 }
 
 void Runner::tellWarnings() {
-    for (const QString& w : std::as_const(dialogs_.warnings))
+    for (const QString& w : session_.takeWarnings())
         print(err_, program + QStringLiteral(": 提示：") + oneLine(w) + QLatin1Char('\n'));
-    dialogs_.warnings.clear();
 }
 
 int Runner::tables(const Options& o) {
     if (const int code = open(o, true, false, false); code != Success) return code;
     const app::AppState& st = app::appState();
     const QStringList names =
-        kind_ == QLatin1String("dbf") ? QStringList{st.SourceBaseName} : windows_.offered;
+        session_.kind() == QLatin1String("dbf") ? QStringList{st.SourceBaseName}
+                                                : session_.offeredTables();
     for (const QString& name : names) print(out_, name + QLatin1Char('\n'));
     return Success;
 }
@@ -434,7 +246,7 @@ int Runner::check(const Options& o) {
     }
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     if (!result.ran || !result.error.isEmpty())
-        return fail(Failure, result.error.isEmpty() ? dialogs_.last : result.error);
+        return fail(Failure, result.error.isEmpty() ? session_.lastMessage() : result.error);
     tellWarnings();
     if (!result.backupPath.isEmpty())
         print(err_, program + QStringLiteral(": 提示：删除前已备份原文件到 ") +

@@ -1,0 +1,47 @@
+#pragma once
+// One source opened without windows, the way the main window opens it: a private working
+// database in a temporary folder, the menu command of the file's kind ("打开DBF数据",
+// "导入Excel数据" with its import, "打开MDB数据"), the table chooser answered by the table asked
+// for (or the only one) and every message box answered the cautious way. The session owns the
+// process's shared state and dialog service while it lives; they are reset when it ends.
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace batch {
+
+struct OpenRequest {
+    QString file;
+    QString table;         // empty: the only table the chooser offers
+    QString encoding;      // code page of a dBase table that declares none
+    bool listOnly = false; // stop at the table chooser (its list is what is wanted)
+    bool import = false;   // an Excel sheet is imported into the working database
+    bool privateCopy = false; // work on a copy of the file (and its memo, index, code-page files)
+};
+
+class Session {
+public:
+    explicit Session(const QString& programDir);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Opens the file. Returns 0, or 1 (failure) / 2 (the request is incomplete: several tables
+    // and none named) with *reason set. On success RsSource holds the check table.
+    int open(const OpenRequest& request, QString* reason);
+
+    QString kind() const;              // "dbf", "xls" or "mdb" once open() has run
+    QStringList offeredTables() const; // what the table chooser offered (Excel and Access)
+    // Warnings shown since the last call (fields left out, ...), with the user's folder named
+    // where the commands saw the private copy.
+    QStringList takeWarnings();
+    // The last message shown, of any kind.
+    QString lastMessage() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace batch
