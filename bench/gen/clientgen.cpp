@@ -1,0 +1,699 @@
+// Generated customer lists and their files.
+#include "bench/gen/clientgen.h"
+#include "bench/gen/regions.h"
+
+#include "db/formats/dbf/dbf.h"
+#include "db/formats/xls/xlswriter.h"
+
+#include <QDate>
+#include <QDir>
+#include <QHash>
+#include <QSaveFile>
+#include <QSet>
+#include <QStringEncoder>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+namespace gen {
+
+namespace {
+
+QString tr(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+enum Column { Name, Sex, Company, Province, City, County, Address, Zip, Phone, IdNumber };
+
+// std::mt19937 is the same everywhere; the standard distributions are not, so ranges are cut
+// here: rejection keeps every value in [0, n) equally likely.
+class Random {
+public:
+    explicit Random(quint32 seed) : engine_(seed) {}
+    quint32 below(quint32 n) {
+        constexpr quint64 span = quint64(1) << 32;
+        const quint64 limit = span - span % n;
+        quint64 x;
+        do
+            x = quint64(engine_() & 0xFFFFFFFFu);
+        while (x >= limit);
+        return quint32(x % n);
+    }
+    int below(qsizetype n) { return int(below(quint32(n))); }
+    int below(int n) { return int(below(quint32(n))); }
+    bool percent(int p) { return below(100) < p; }
+    QChar pick(const QString& pool) { return pool.at(below(pool.size())); }
+    const QString& pick(const QStringList& pool) { return pool.at(below(pool.size())); }
+    void digits(QString* s, int count) {
+        for (int i = 0; i < count; ++i)
+            s->append(QChar(u'0' + below(10)));
+    }
+
+private:
+    std::mt19937 engine_;
+};
+
+// The word lists. Near copies replace characters only with characters that are neither blanks
+// nor the suffixes 省 市 区 县, so every kind of change stays recognisable.
+struct Words {
+    // About a hundred frequent surnames, most frequent first; then some compound ones.
+    QString surnames = QStringLiteral(
+        "王李张刘陈杨黄赵吴周徐孙马朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜叶程"
+        "苏魏吕丁任沈姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶黎贺顾毛郝"
+        "龚邵万钱严覃武戴莫孔向汤");
+    QStringList compound = {"欧阳", "司马", "诸葛", "上官", "东方",
+                            "皇甫", "慕容", "令狐", "司徒", "夏侯"};
+    QString male = QStringLiteral("伟强磊军洋勇杰涛明超刚平辉建国文斌鹏飞波宇浩凯健俊帆帅旭宁龙林"
+                                  "鑫博昊然泽睿轩子豪峰亮成志海东兵伦翔毅"); // given names
+    QString female = QStringLiteral("芳娜秀英敏静丽艳娟霞兰玲桂华玉萍红燕婷慧莉颖倩洁丹蕾薇晨欣佳雪"
+                                    "梅琳晶怡涵诗雨嘉悦彤琪雅璐瑶");
+    QString trade = QStringLiteral("华泰恒信达兴隆盛鑫源宏伟海天博远金瑞丰安康腾飞创新中辰宇泽盈嘉"
+                                   "正祥和顺通宝润德永昌汇联"); // trade names of companies
+    QStringList industry = {
+        "科技",     "贸易",     "实业",     "建设工程", "电子",       "机械",     "食品",
+        "物流",     "商贸",     "医药",     "化工",     "纺织",       "服饰",     "投资",
+        "咨询",     "网络科技", "信息技术", "文化传媒", "房地产开发", "餐饮管理", "汽车销售",
+        "环保科技", "新能源",   "建材",     "印刷",     "家具",       "农业开发", "教育科技"};
+    QStringList road = {"人民", "解放", "中山", "建设", "和平", "胜利", "文化", "新华", "光明",
+                        "长江", "黄河", "东风", "朝阳", "幸福", "友谊", "青年", "学府", "工业",
+                        "迎宾", "滨江", "建国", "民主", "团结", "花园", "体育", "公园", "长安",
+                        "望江", "金桥", "育才", "振兴", "北京", "南京", "延安", "天山", "泰山"};
+    QStringList roadKind = {"路", "路", "路", "街", "大道", "大街", "巷"};
+    QStringList direction = {"东", "西", "南", "北", "中"};
+    // Replacements inside an address: common characters of street and place names.
+    QString addressPool =
+        QStringLiteral("东西南北中新华光明安康平和兴盛长江河山湖海城乡镇村路街道");
+    QStringList mobile = {"130", "131", "132", "133", "134", "135", "136", "137", "138", "139",
+                          "147", "150", "151", "152", "153", "155", "156", "157", "158", "159",
+                          "166", "173", "175", "176", "177", "178", "180", "181", "182", "183",
+                          "184", "185", "186", "187", "188", "189", "191", "198", "199"};
+};
+
+// What every row of one county shares, worked out once.
+struct Place {
+    QString province, city, county, zip;
+    QStringList addressParts; // the names the address starts with, none repeated
+    QString addressPrefix;
+    QString companyPlace; // the city as a company name starts with it
+    QString idArea;       // six digits for ID numbers
+    QString areaCode;     // telephone area code; empty: mobile numbers only
+};
+
+const QString kHkMoTw = QStringLiteral("港澳台"); // the file's province of Hong Kong, Macao, Taiwan
+
+// Municipalities repeat themselves as city (and the city as county for its centre): an address
+// names each place once. The grouping 港澳台 is no place name.
+QStringList addressParts(const QString& province, const QString& city, const QString& county) {
+    QStringList parts;
+    if (province != kHkMoTw) parts << province;
+    if (city != province && city != kHkMoTw) parts << city;
+    if (county != city) parts << county;
+    return parts;
+}
+
+QString chopSuffix(QString name, std::initializer_list<const char16_t*> suffixes) {
+    for (const char16_t* s : suffixes) {
+        const QStringView v(s);
+        if (name.size() > v.size() + 1 && name.endsWith(v)) {
+            name.chop(v.size());
+            break;
+        }
+    }
+    return name;
+}
+
+// Province codes of ID numbers and the area codes of the provincial capitals.
+struct ProvinceCodes {
+    const char* prefix; // first characters of the province name
+    const char* id;
+    const char* area;
+};
+constexpr ProvinceCodes kProvinceCodes[] = {
+    {"北京", "11", "010"},  {"天津", "12", "022"},  {"河北", "13", "0311"}, {"山西", "14", "0351"},
+    {"内蒙", "15", "0471"}, {"辽宁", "21", "024"},  {"吉林", "22", "0431"}, {"黑龙", "23", "0451"},
+    {"上海", "31", "021"},  {"江苏", "32", "025"},  {"浙江", "33", "0571"}, {"安徽", "34", "0551"},
+    {"福建", "35", "0591"}, {"江西", "36", "0791"}, {"山东", "37", "0531"}, {"河南", "41", "0371"},
+    {"湖北", "42", "027"},  {"湖南", "43", "0731"}, {"广东", "44", "020"},  {"广西", "45", "0771"},
+    {"海南", "46", "0898"}, {"重庆", "50", "023"},  {"四川", "51", "028"},  {"贵州", "52", "0851"},
+    {"云南", "53", "0871"}, {"西藏", "54", "0891"}, {"陕西", "61", "029"},  {"甘肃", "62", "0931"},
+    {"青海", "63", "0971"}, {"宁夏", "64", "0951"}, {"新疆", "65", "0991"},
+};
+
+std::vector<Place> makePlaces(const std::vector<Region>& regions) {
+    // The reference file lists every city once more as its own county (咸阳市, 咸阳市): that
+    // row stands for the city as a whole, and clients live in its districts and counties.
+    QSet<QString> withCounties;
+    for (const Region& r : regions)
+        if (r.county != r.city) withCounties.insert(r.province + u'/' + r.city);
+    std::vector<Place> places;
+    places.reserve(regions.size());
+    // ID area codes: province code, then the city's and the county's number within it.
+    QHash<QString, int> cityNumber, countyNumber, citiesIn, countiesIn;
+    for (const Region& r : regions) {
+        if (r.county == r.city && withCounties.contains(r.province + u'/' + r.city)) continue;
+        Place p{r.province, r.city, r.county, r.zip, {}, {}, {}, {}, {}};
+        p.addressParts = addressParts(r.province, r.city, r.county);
+        p.addressPrefix = p.addressParts.join(QString());
+        const bool hkMoTw = r.province == kHkMoTw;
+        p.companyPlace = chopSuffix(hkMoTw ? r.county : r.city, {u"地区", u"盟", u"市", u"县"});
+
+        QString id = hkMoTw ? (r.county.startsWith(u"香港")   ? QStringLiteral("81")
+                               : r.county.startsWith(u"澳门") ? QStringLiteral("82")
+                                                              : QStringLiteral("71"))
+                            : QStringLiteral("99");
+        for (const ProvinceCodes& c : kProvinceCodes) {
+            if (r.province.startsWith(QString::fromUtf8(c.prefix))) {
+                id = QString::fromLatin1(c.id);
+                p.areaCode = QString::fromLatin1(c.area);
+            }
+        }
+        const QString cityKey = r.province + u'/' + r.city;
+        if (!cityNumber.contains(cityKey)) cityNumber.insert(cityKey, ++citiesIn[r.province]);
+        const QString countyKey = cityKey + u'/' + r.county;
+        if (!countyNumber.contains(countyKey))
+            countyNumber.insert(countyKey, ++countiesIn[cityKey]);
+        p.idArea = id + QStringLiteral("%1%2")
+                            .arg(std::min(cityNumber[cityKey], 99), 2, 10, QLatin1Char('0'))
+                            .arg(std::min(countyNumber[countyKey], 99), 2, 10, QLatin1Char('0'));
+        places.push_back(std::move(p));
+    }
+    return places;
+}
+
+// Appends a positive number's digits without a temporary string.
+void appendNumber(QString* s, int n) {
+    char16_t digits[10];
+    int k = 0;
+    do {
+        digits[k++] = char16_t(u'0' + n % 10);
+        n /= 10;
+    } while (n > 0);
+    while (k > 0)
+        s->append(QChar(digits[--k]));
+}
+
+// ISO 7064 MOD 11-2 check character of the 17 digits of an ID number.
+QChar idCheck(QStringView digits17) {
+    static const int weight[17] = {7, 9, 10, 5, 8, 4, 2, 1, 6, 3, 7, 9, 10, 5, 8, 4, 2};
+    int sum = 0;
+    for (int i = 0; i < 17; ++i)
+        sum += (digits17[i].unicode() - u'0') * weight[i];
+    return QChar(u"10X98765432"[sum % 11]);
+}
+
+class Generator {
+public:
+    Generator(quint32 seed, std::vector<Place> places) : rnd_(seed), places_(std::move(places)) {
+        birthFirst_ = QDate(1950, 1, 1).toJulianDay();
+        birthDays_ = int(QDate(2005, 12, 31).toJulianDay() - birthFirst_ + 1);
+    }
+
+    QStringList original();
+    QStringList nearCopy(const QStringList& source);
+
+private:
+    QString name(bool male);
+    QString address(const Place& p);
+    QString phone(const Place& p);
+    QString idNumber(const Place& p, bool male);
+
+    bool dropSuffix(QStringList* row);
+    void replaceCharacter(QStringList* row);
+    void fullWidthDigits(QStringList* row);
+    void insertBlanks(QStringList* row);
+
+    Random rnd_;
+    Words w_;
+    std::vector<Place> places_;
+    qint64 birthFirst_ = 0;
+    int birthDays_ = 1;
+    const QString male_ = QStringLiteral("男"), female_ = QStringLiteral("女");
+};
+
+QString Generator::name(bool male) {
+    QString s;
+    s.reserve(4);
+    if (rnd_.percent(2)) {
+        s += rnd_.pick(w_.compound);
+    } else {
+        // The smaller of two draws: frequent surnames come up far more often.
+        const int n = int(w_.surnames.size());
+        s += w_.surnames.at(std::min(rnd_.below(n), rnd_.below(n)));
+    }
+    const QString& pool = male ? w_.male : w_.female;
+    s += rnd_.pick(pool);
+    if (!rnd_.percent(35)) s += rnd_.pick(pool);
+    return s;
+}
+
+QString Generator::address(const Place& p) {
+    QString s;
+    s.reserve(p.addressPrefix.size() + 24);
+    s += p.addressPrefix;
+    s += rnd_.pick(w_.road);
+    if (rnd_.percent(15)) s += rnd_.pick(w_.direction);
+    s += rnd_.pick(w_.roadKind);
+    appendNumber(&s, 1 + rnd_.below(400));
+    s += u'号';
+    if (rnd_.percent(35)) {
+        switch (rnd_.below(3)) {
+        case 0:
+            appendNumber(&s, 1 + rnd_.below(20));
+            s += u'栋';
+            appendNumber(&s, 1 + rnd_.below(4));
+            s += u"单元";
+            break;
+        case 1:
+            appendNumber(&s, 1 + rnd_.below(12));
+            s += u"号楼";
+            break;
+        default:
+            appendNumber(&s, 1 + rnd_.below(8));
+            s += u'幢';
+            break;
+        }
+        appendNumber(&s, 1 + rnd_.below(30)); // floor, then room: 1203室
+        const int room = 1 + rnd_.below(6);
+        s += QChar(u'0' + room / 10);
+        s += QChar(u'0' + room % 10);
+        s += u'室';
+    }
+    return s;
+}
+
+QString Generator::phone(const Place& p) {
+    QString s;
+    s.reserve(13);
+    if (!p.areaCode.isEmpty() && rnd_.percent(15)) {
+        s += p.areaCode;
+        s += u'-';
+        s += QChar(u'2' + rnd_.below(7));
+        rnd_.digits(&s, 7);
+    } else {
+        s += rnd_.pick(w_.mobile);
+        rnd_.digits(&s, 8);
+    }
+    return s;
+}
+
+QString Generator::idNumber(const Place& p, bool male) {
+    QString s;
+    s.reserve(18);
+    s += p.idArea;
+    int y, m, d;
+    QDate::fromJulianDay(birthFirst_ + rnd_.below(birthDays_)).getDate(&y, &m, &d);
+    appendNumber(&s, y);
+    s += QChar(u'0' + m / 10);
+    s += QChar(u'0' + m % 10);
+    s += QChar(u'0' + d / 10);
+    s += QChar(u'0' + d % 10);
+    rnd_.digits(&s, 2);
+    s += QChar(u'0' + 2 * rnd_.below(5) + (male ? 1 : 0)); // odd for men, even for women
+    s += idCheck(s);
+    return s;
+}
+
+QStringList Generator::original() {
+    const Place& p = places_[size_t(rnd_.below(qsizetype(places_.size())))];
+    const bool male = rnd_.below(2) == 0;
+    QString name = this->name(male);
+    QString company;
+    if (!rnd_.percent(20)) { // the rest are private clients
+        company.reserve(p.companyPlace.size() + 16);
+        company += p.companyPlace;
+        company += rnd_.pick(w_.trade);
+        company += rnd_.pick(w_.trade);
+        company += rnd_.pick(w_.industry);
+        company += rnd_.percent(10) ? u"股份有限公司" : u"有限公司";
+    }
+    QString address = this->address(p);
+    QString phone = this->phone(p);
+    QString id = idNumber(p, male);
+    return QStringList{
+        name, male ? male_ : female_, company, p.province, p.city, p.county, address, p.zip, phone,
+        id};
+}
+
+QStringList Generator::nearCopy(const QStringList& source) {
+    QStringList row = source;
+    switch (rnd_.below(4)) {
+    case 0:
+        if (dropSuffix(&row)) break;
+        insertBlanks(&row); // nothing to drop (港澳台, 自治州...)
+        break;
+    case 1:
+        replaceCharacter(&row);
+        break;
+    case 2:
+        fullWidthDigits(&row);
+        break;
+    default:
+        insertBlanks(&row);
+        break;
+    }
+    return row;
+}
+
+// A suffix 省/市/区/县 left out of one place name, in every column that holds it and in the
+// address: 北京市 → 北京 in 省份, 城市 and the address alike. Short names (矿区) and the longer
+// suffixes (自治区, 地区, 新区...) keep theirs.
+bool Generator::dropSuffix(QStringList* row) {
+    QStringList names;
+    for (int c : {Province, City, County}) {
+        const QString& n = row->at(c);
+        static const QString suffixes = QStringLiteral("省市区县");
+        if (n.size() < 3 || !suffixes.contains(n.back()) || names.contains(n)) continue;
+        bool longer = false;
+        for (const char16_t* s :
+             {u"自治区", u"自治县", u"地区", u"新区", u"矿区", u"林区", u"特区", u"城区", u"郊区"})
+            longer = longer || n.endsWith(QStringView(s));
+        if (!longer) names << n;
+    }
+    const QString prefix =
+        addressParts(row->at(Province), row->at(City), row->at(County)).join(QString());
+    if (names.isEmpty() || !row->at(Address).startsWith(prefix)) return false;
+    const QString street = row->at(Address).mid(prefix.size());
+    const QString name = rnd_.pick(names);
+    for (int c : {Province, City, County})
+        if (row->at(c) == name) (*row)[c] = name.chopped(1);
+    (*row)[Address] =
+        addressParts(row->at(Province), row->at(City), row->at(County)).join(QString()) + street;
+    return true;
+}
+
+// One character of the name or the address typed wrong: a digit for a digit, a character of
+// the same kind for any other.
+void Generator::replaceCharacter(QStringList* row) {
+    const int column = rnd_.below(2) == 0 ? Name : Address;
+    QString& s = (*row)[column];
+    const int at = rnd_.below(s.size());
+    const QChar old = s.at(at);
+    if (old.isDigit() && old.unicode() < 0x80) {
+        s[at] = QChar(u'0' + (old.unicode() - u'0' + 1 + rnd_.below(9)) % 10);
+        return;
+    }
+    const QString& pool =
+        column == Name ? (at == 0 ? w_.surnames : w_.female + w_.male) : w_.addressPool;
+    QChar c;
+    do
+        c = rnd_.pick(pool);
+    while (c == old);
+    s[at] = c;
+}
+
+// The digits of the phone number or of the address typed full-width (０-９).
+void Generator::fullWidthDigits(QStringList* row) {
+    QString& s = (*row)[rnd_.below(2) == 0 ? Phone : Address];
+    for (QChar& c : s)
+        if (c >= u'0' && c <= u'9') c = QChar(0xFF10 + (c.unicode() - u'0'));
+}
+
+// Blanks typed inside the name (张 三) or between the parts of the address (北京市  朝阳区).
+void Generator::insertBlanks(QStringList* row) {
+    if (rnd_.below(2) == 0) {
+        QString& s = (*row)[Name];
+        s.insert(1 + rnd_.below(s.size() - 1), u' ');
+        return;
+    }
+    QString& s = (*row)[Address];
+    QList<int> gaps;
+    int at = 0;
+    for (const QString& part : addressParts(row->at(Province), row->at(City), row->at(County))) {
+        at += int(part.size());
+        if (at < s.size()) gaps << at;
+    }
+    const int number =
+        int(std::find_if(s.begin(), s.end(), [](QChar c) { return c.isDigit(); }) - s.begin());
+    if (number > 0 && number < s.size() && !gaps.contains(number)) gaps << number;
+    if (gaps.isEmpty()) gaps << 1 + rnd_.below(s.size() - 1);
+    s.insert(gaps.at(rnd_.below(gaps.size())), QString(1 + rnd_.below(2), u' '));
+}
+
+int copiesFor(int rows, double share) {
+    if (!(share > 0)) return 0; // NaN too
+    return int(std::llround(double(rows) * std::min(share, 1.0)));
+}
+
+// Streams bytes to a file that replaces path only once everything was written.
+class Output {
+public:
+    explicit Output(const QString& path) : file_(path) {}
+    bool open(QString* error) {
+        if (file_.open(QIODevice::WriteOnly)) return true;
+        *error = tr("无法写入文件 %1：%2")
+                     .arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString());
+        return false;
+    }
+    QByteArray& buffer() { return buffer_; }
+    // Hands the buffer to the file once it holds enough.
+    bool flushSome(QString* error) { return buffer_.size() < (1 << 20) || flush(error); }
+    bool commit(QString* error) {
+        if (!flush(error)) return false;
+        if (file_.commit()) return true;
+        return fail(error);
+    }
+
+private:
+    bool flush(QString* error) {
+        if (file_.write(buffer_) != buffer_.size()) {
+            fail(error);
+            file_.cancelWriting();
+            return false;
+        }
+        buffer_.clear();
+        return true;
+    }
+    bool fail(QString* error) {
+        *error = tr("写入文件 %1 失败：%2")
+                     .arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString());
+        return false;
+    }
+    QSaveFile file_;
+    QByteArray buffer_;
+};
+
+bool checkShape(const Table& t, QString* error) {
+    if (t.fields.isEmpty()) {
+        *error = tr("表没有字段");
+        return false;
+    }
+    for (size_t i = 0; i < t.rows.size(); ++i) {
+        if (t.rows[i].size() != t.fields.size()) {
+            *error = tr("第 %1 行有 %2 个值，应有 %3 个")
+                         .arg(i + 1)
+                         .arg(t.rows[i].size())
+                         .arg(t.fields.size());
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+QString defaultRegionCsv() {
+    return QDir::cleanPath(QStringLiteral(CHACHONG_GEN_SOURCE_DIR) +
+                           QStringLiteral("/../shared/testdata/reference/china-region/region.csv"));
+}
+
+Table generate(const Options& options) {
+    std::vector<Region> regions;
+    const QString path = options.regionCsv.isEmpty() ? defaultRegionCsv() : options.regionCsv;
+    if (!readRegionCsv(path, &regions, nullptr)) regions = builtInRegions();
+
+    Table t;
+    t.fields = QStringList{"姓名", "性别", "公司", "省份", "城市",
+                           "区县", "地址", "邮编", "电话", "证件号"};
+    const int rows = std::max(options.rows, 0);
+    Generator g(options.seed, makePlaces(regions));
+    Random order(options.seed ^ 0x9E3779B9u);
+
+    // Which rows are copies: the first row never is (it has nothing to copy).
+    t.exactCopies = std::min(copiesFor(rows, options.exactShare), std::max(rows - 1, 0));
+    t.nearCopies =
+        std::min(copiesFor(rows, options.nearShare), std::max(rows - 1, 0) - t.exactCopies);
+    enum : char { Original, Exact, Near };
+    std::vector<char> kind(size_t(rows), Original);
+    for (int i = 0; i < t.exactCopies + t.nearCopies; ++i)
+        kind[size_t(1 + i)] = i < t.exactCopies ? Exact : Near;
+    for (int i = rows - 1; i > 1; --i) // Fisher-Yates over rows 1..rows-1
+        std::swap(kind[size_t(i)], kind[size_t(1 + order.below(i))]);
+
+    t.rows.reserve(size_t(rows));
+    t.copyOf.assign(size_t(rows), -1);
+    std::vector<int> originals;
+    originals.reserve(size_t(rows));
+    for (int i = 0; i < rows; ++i) {
+        if (kind[size_t(i)] == Original) {
+            originals.push_back(i);
+            t.rows.push_back(g.original());
+            continue;
+        }
+        const int source = originals[size_t(order.below(qsizetype(originals.size())))];
+        t.copyOf[size_t(i)] = source;
+        t.rows.push_back(kind[size_t(i)] == Exact ? t.rows[size_t(source)]
+                                                  : g.nearCopy(t.rows[size_t(source)]));
+    }
+    return t;
+}
+
+bool writeDbf(const Table& t, const QString& path, QString* error) {
+    QString ignored;
+    if (!error) error = &ignored;
+    if (!checkShape(t, error)) return false;
+    const int n = int(t.fields.size());
+    if (n > 254) {
+        *error = tr("dBase 表最多 254 个字段，这里有 %1 个").arg(n);
+        return false;
+    }
+    if (t.rows.size() > 0xFFFFFFFFu) {
+        *error = tr("行数超过 dBase 表的上限");
+        return false;
+    }
+    const quint8 ldid = formats::dbf::languageDriverForCodePage(936);
+    const formats::dbf::CodePage cp = formats::dbf::codePageForLanguageDriver(ldid);
+    QStringEncoder gbk(cp.writeCodec.constData(), QStringConverter::Flag::Stateless);
+    if (!gbk.isValid()) {
+        *error = tr("本机缺少 GBK 编码，无法写 dBase 表");
+        return false;
+    }
+    QByteArray scratch;
+    // The GBK bytes of s in scratch; -1 when GBK has no code for one of its characters.
+    auto encode = [&](const QString& s) -> qsizetype {
+        scratch.resize(qsizetype(gbk.requiredSpace(s.size())));
+        char* end = gbk.appendToBuffer(scratch.data(), s);
+        if (gbk.hasError()) return -1;
+        return end - scratch.data();
+    };
+    auto unencodable = [&](const QString& s) {
+        return tr("“%1”含有 GBK 编码中没有的字符，不能写入 dBase 表").arg(s);
+    };
+
+    // Header: dBase III, the record count, header and record lengths, the code page; a fixed
+    // date of last update, so the same list always gives the same bytes.
+    QByteArray header(32 + 32 * n + 1, '\0');
+    header[0] = 0x03;
+    header[1] = char(124); // 2024
+    header[2] = 1;
+    header[3] = 1;
+    const quint32 count = quint32(t.rows.size());
+    for (int i = 0; i < 4; ++i)
+        header[4 + i] = char((count >> (8 * i)) & 0xFF);
+    header[29] = char(ldid);
+    std::vector<int> width(size_t(n), 1);
+    for (const QStringList& row : t.rows) {
+        for (int c = 0; c < n; ++c) {
+            const qsizetype len = encode(row[c]);
+            if (len < 0) {
+                *error = unencodable(row[c]);
+                return false;
+            }
+            if (len > 254) {
+                *error = tr("字段 %1 的值“%2”有 %3 字节，超过了 dBase 字符字段的上限 254 字节")
+                             .arg(t.fields[c], row[c])
+                             .arg(len);
+                return false;
+            }
+            width[size_t(c)] = std::max(width[size_t(c)], int(len));
+        }
+    }
+    int recordLength = 1;
+    for (int c = 0; c < n; ++c) {
+        const qsizetype len = encode(t.fields[c]);
+        if (len <= 0 || len > 10 || scratch.left(len).contains('\0')) {
+            *error = tr("字段名“%1”不能用于 dBase 表：须为 1 到 10 个 GBK 字节").arg(t.fields[c]);
+            return false;
+        }
+        char* d = header.data() + 32 + 32 * c;
+        std::memcpy(d, scratch.constData(), size_t(len));
+        d[11] = 'C';
+        d[16] = char(width[size_t(c)]);
+        recordLength += width[size_t(c)];
+    }
+    header[8] = char(header.size() & 0xFF);
+    header[9] = char(header.size() >> 8);
+    header[10] = char(recordLength & 0xFF);
+    header[11] = char(recordLength >> 8);
+    header[32 + 32 * n] = 0x0D;
+
+    Output out(path);
+    if (!out.open(error)) return false;
+    QByteArray& buf = out.buffer();
+    buf = header;
+    for (const QStringList& row : t.rows) {
+        buf += ' '; // not deleted
+        for (int c = 0; c < n; ++c) {
+            const qsizetype len = encode(row[c]);
+            if (len < 0) {
+                *error = unencodable(row[c]);
+                return false;
+            }
+            buf.append(scratch.constData(), len);
+            buf.append(width[size_t(c)] - len, ' ');
+        }
+        if (!out.flushSome(error)) return false;
+    }
+    buf += '\x1A';
+    return out.commit(error);
+}
+
+bool writeXls(const Table& t, const QString& path, QString* error) {
+    QString ignored;
+    if (!error) error = &ignored;
+    if (!checkShape(t, error)) return false;
+    if (t.rows.size() > 65535) {
+        *error = tr("Excel 97-2003 工作表最多 65535 行数据（另有标题行），这里有 %1 行")
+                     .arg(t.rows.size());
+        return false;
+    }
+    formats::xls::SheetData sheet;
+    sheet.name = QStringLiteral("客户");
+    sheet.rows.reserve(t.rows.size() + 1);
+    auto cells = [](const QStringList& values) {
+        std::vector<formats::xls::Cell> row;
+        row.reserve(size_t(values.size()));
+        for (const QString& v : values)
+            row.push_back(v.isEmpty() ? formats::xls::Cell{} : formats::xls::Cell::ofText(v));
+        return row;
+    };
+    sheet.rows.push_back(cells(t.fields));
+    for (const QStringList& r : t.rows)
+        sheet.rows.push_back(cells(r));
+    return formats::xls::writeWorkbookFile(path, {sheet}, error);
+}
+
+bool writeCsv(const Table& t, const QString& path, QString* error) {
+    QString ignored;
+    if (!error) error = &ignored;
+    if (!checkShape(t, error)) return false;
+    Output out(path);
+    if (!out.open(error)) return false;
+    QByteArray& buf = out.buffer();
+    auto line = [&buf](const QStringList& values) {
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            if (i > 0) buf += ',';
+            const QByteArray v = values[i].toUtf8();
+            if (v.contains(',') || v.contains('"') || v.contains('\n') || v.contains('\r')) {
+                buf += '"';
+                for (char c : v) {
+                    if (c == '"') buf += '"';
+                    buf += c;
+                }
+                buf += '"';
+            } else {
+                buf += v;
+            }
+        }
+        buf += '\n';
+    };
+    line(t.fields);
+    for (const QStringList& r : t.rows) {
+        line(r);
+        if (!out.flushSome(error)) return false;
+    }
+    return out.commit(error);
+}
+
+} // namespace gen
