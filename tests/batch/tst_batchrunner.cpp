@@ -1,0 +1,584 @@
+// chachong-batch as a user's script runs it: the executable beside the program, on sample files
+// made by other people and on generated client lists. Every value it prints is read back with
+// independent readers (Python's csv module, python3-dbf, mdbtools), and every exact check is
+// compared with groups computed in Python from the table as dumped.
+#include "../support/testsupport.h"
+
+#include "bench/gen/clientgen.h"
+#include "db/formats/xls/cfb.h"
+#include "db/formats/dbf/dbf.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <unistd.h>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    bool crashed = false;
+    QString out;
+    QString err;
+};
+
+QString runner() {
+    return testsupport::programDir() + QStringLiteral("/chachong-batch");
+}
+
+Run batch(const QStringList& args, const QString& program = runner()) {
+    QProcess p;
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(300000)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = QStringLiteral("timed out");
+        return r;
+    }
+    r.crashed = p.exitStatus() != QProcess::NormalExit;
+    r.exitCode = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QByteArray digest(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+QString script(const QString& name) {
+    return QStringLiteral(CHACHONG_SOURCE_DIR) + QStringLiteral("/tests/") + name;
+}
+
+QJsonDocument python(const QString& name, const QStringList& args) {
+    bool ok = false;
+    QByteArray err;
+    const QByteArray out = testsupport::runPython(script(name), args, &ok, &err);
+    if (!ok) qWarning("%s: %s", qPrintable(name), err.constData());
+    return QJsonDocument::fromJson(out);
+}
+
+// The records of a CSV file as Python's csv module reads them (the header first).
+QList<QStringList> readCsv(const QString& path) {
+    QList<QStringList> records;
+    const QJsonArray files = python(QStringLiteral("batch/csv_json.py"), {path}).array();
+    if (files.isEmpty()) return records;
+    for (const QJsonValue& row : files.first().toArray()) {
+        QStringList r;
+        for (const QJsonValue& v : row.toArray()) r << v.toString();
+        records << r;
+    }
+    return records;
+}
+
+QString writeText(const QString& path, const QString& text) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return {};
+    f.write(text.toUtf8());
+    return path;
+}
+
+// "groups=G duplicate_rows=R separated=S remaining=M seconds=T" as numbers.
+QMap<QString, double> summary(const QString& line) {
+    QMap<QString, double> m;
+    const QStringList parts = line.trimmed().split(QLatin1Char(' '));
+    for (const QString& p : parts) {
+        const qsizetype eq = p.indexOf(QLatin1Char('='));
+        if (eq > 0) m[p.left(eq)] = p.mid(eq + 1).toDouble();
+    }
+    return m;
+}
+
+// A GBK dBase table of text fields.
+bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows) {
+    using namespace formats::dbf;
+    std::vector<FieldSpec> specs;
+    for (const QString& f : fields) specs.push_back({f, 'C', 40, 0, false});
+    QString error;
+    if (!createTable(path, Flavour::FoxPro2, specs, parseCodePage(QStringLiteral("936")), &error))
+        return false;
+    Table t;
+    if (!t.open(path, {}, &error)) return false;
+    for (const QStringList& r : rows) {
+        std::vector<std::optional<Value>> values;
+        for (const QString& v : r) values.push_back(Value::fromText(v));
+        quint32 recno = 0;
+        if (!t.appendRecord(values, &recno, &error)) return false;
+    }
+    return t.flush(&error);
+}
+
+} // namespace
+
+class TestBatchRunner : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir tmp_;
+
+    QString path(const QString& name) const { return tmp_.filePath(name); }
+
+    // Runs a check and compares it with the groups Python computes from the table's dump:
+    // counts, ClienttableCC as written (group numbers, running numbers, whole records), and the
+    // rest (no duplicates left, nothing lost).
+    void verifyCheck(const QStringList& source, const QString& fields,
+                     const QStringList& extra = {}, const QString& start = {},
+                     const QString& end = {}) {
+        const Run dump = batch(QStringList{QStringLiteral("dump")} + source);
+        QCOMPARE(dump.exitCode, 0);
+        const QString table = writeText(path(QStringLiteral("table.csv")), dump.out);
+        QStringList oracleArgs{table, fields};
+        if (!start.isEmpty()) oracleArgs << start << end;
+        const QJsonObject expected =
+            python(QStringLiteral("batch/exact_groups.py"), oracleArgs).object();
+        QVERIFY(expected.contains(QStringLiteral("groups")));
+
+        const QString dupCsv = path(QStringLiteral("dup.csv"));
+        const QString restCsv = path(QStringLiteral("rest.csv"));
+        QFile::remove(dupCsv);
+        QFile::remove(restCsv);
+        QStringList args{QStringLiteral("check"), source.first()};
+        if (source.size() > 1) args << QStringLiteral("--table") << source[1];
+        args << QStringLiteral("--fields") << fields << QStringLiteral("--dup-csv") << dupCsv
+             << QStringLiteral("--rest-csv") << restCsv << extra;
+        if (!start.isEmpty()) args << QStringLiteral("--start") << start << QStringLiteral("--end") << end;
+        const Run r = batch(args);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(QRegularExpression(QStringLiteral(
+                    "^groups=\\d+ duplicate_rows=\\d+ separated=\\d+ remaining=\\d+ seconds=[0-9.]+$"))
+                    .match(lines.first())
+                    .hasMatch());
+        const auto s = summary(lines.first());
+        const int groups = expected[QStringLiteral("groups")].toInt();
+        const int rows = expected[QStringLiteral("rows")].toInt();
+        QCOMPARE(int(s["groups"]), groups);
+        QCOMPARE(int(s["duplicate_rows"]), rows);
+
+        const QList<QStringList> all = readCsv(table);
+        const QList<QStringList> dup = readCsv(dupCsv);
+        const QList<QStringList> rest = readCsv(restCsv);
+        QVERIFY(!all.isEmpty() && !dup.isEmpty() && !rest.isEmpty());
+        QCOMPARE(dup.size() - 1, rows);
+        QCOMPARE(rest.first(), all.first());
+        QCOMPARE(int(s["remaining"]), rest.size() - 1);
+        QCOMPARE(int(s["separated"]) + int(s["remaining"]), all.size() - 1);
+        // ClienttableCC: the group number on the first row of each group, a running number on
+        // every row, the record's values in between.
+        const int width = all.first().size();
+        int group = 0;
+        for (int i = 1; i < dup.size(); ++i) {
+            QCOMPARE(dup[i].last(), QString::number(i));
+            if (!dup[i].first().isEmpty()) QCOMPARE(dup[i].first(), QString::number(++group));
+        }
+        QCOMPARE(group, groups);
+        // Every record is in the rest or among the duplicates, and the rest holds no pair.
+        QMultiMap<QStringList, int> pool;
+        for (int i = 1; i < all.size(); ++i) pool.insert(all[i], i);
+        for (int i = 1; i < dup.size(); ++i) QVERIFY(pool.contains(dup[i].mid(1, width)));
+        for (int i = 1; i < rest.size(); ++i) QVERIFY(pool.contains(rest[i]));
+        const QJsonObject left =
+            python(QStringLiteral("batch/exact_groups.py"), {restCsv, fields}).object();
+        if (start.isEmpty()) QCOMPARE(left[QStringLiteral("groups")].toInt(), 0);
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(tmp_.isValid());
+        QVERIFY2(QFileInfo::exists(runner()), "chachong-batch is not built");
+    }
+
+    // ---- the command line ---------------------------------------------------------------
+
+    void usageErrors_data() {
+        QTest::addColumn<QStringList>("args");
+        const QString f = QStringLiteral("a.dbf");
+        QTest::newRow("nothing") << QStringList{};
+        QTest::newRow("unknown command") << QStringList{"merge", f};
+        QTest::newRow("tables without file") << QStringList{"tables"};
+        QTest::newRow("tables, two files") << QStringList{"tables", f, "b.dbf"};
+        QTest::newRow("dump, three words") << QStringList{"dump", f, "T", "U"};
+        QTest::newRow("check without fields") << QStringList{"check", f};
+        QTest::newRow("empty field name") << QStringList{"check", f, "--fields", "a,,b"};
+        QTest::newRow("field twice") << QStringList{"check", f, "--fields", "姓名,电话,姓名"};
+        QTest::newRow("six fields") << QStringList{"check", f, "--fields", "a,b,c,d,e,f"};
+        QTest::newRow("start 0") << QStringList{"check", f, "--fields", "a", "--start", "0"};
+        QTest::newRow("start text") << QStringList{"check", f, "--fields", "a", "--start", "x"};
+        QTest::newRow("end negative") << QStringList{"check", f, "--fields=a", "--end=-3"};
+        QTest::newRow("start after end")
+            << QStringList{"check", f, "--fields", "a", "--start", "9", "--end", "3"};
+        QTest::newRow("option without value") << QStringList{"check", f, "--fields"};
+        QTest::newRow("unknown option") << QStringList{"check", f, "--fields", "a", "--fast"};
+        QTest::newRow("check option on dump") << QStringList{"dump", f, "--in-place"};
+        QTest::newRow("unknown encoding") << QStringList{"dump", f, "--encoding", "klingon"};
+        QTest::newRow("fuzzy") << QStringList{"check", f, "--fields", "a", "--fuzzy"};
+        QTest::newRow("postcode") << QStringList{"check", f, "--fields", "a", "--postcode", "邮编"};
+        QTest::newRow("digits") << QStringList{"check", f, "--fields", "a", "--digits", "3"};
+    }
+    void usageErrors() {
+        QFETCH(QStringList, args);
+        const Run r = batch(args);
+        QVERIFY(!r.crashed);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY2(r.err.startsWith(QStringLiteral("chachong-batch: ")), qPrintable(r.err));
+        QVERIFY(r.err.contains(QStringLiteral("chachong-batch check FILE")));
+    }
+
+    void help() {
+        const Run r = batch({QStringLiteral("--help")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains(QStringLiteral("chachong-batch dump FILE [TABLE]")));
+        QVERIFY(r.err.isEmpty());
+    }
+
+    // Every failure: status 1, one line on standard error, nothing on standard output, the
+    // file untouched.
+    void failures_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("reason");
+        QDir(tmp_.path()).mkpath(QStringLiteral("failures/folder.dbf"));
+        const QString dir = path(QStringLiteral("failures"));
+        auto file = [&](const QString& name, const QByteArray& bytes) {
+            QFile f(dir + QLatin1Char('/') + name);
+            f.open(QIODevice::WriteOnly);
+            f.write(bytes);
+            return f.fileName();
+        };
+        const QByteArray junk = QByteArray("this is not a table\n").repeated(200);
+        const QString corruptDbf = file(QStringLiteral("损坏.dbf"), junk);
+        const QString corruptXls = file(QStringLiteral("损坏.xls"), junk);
+        const QString corruptMdb = file(QStringLiteral("损坏.mdb"), junk);
+        const QString text = file(QStringLiteral("客户.txt"), junk);
+        // A workbook saved with a password: the file holds an encrypted package only.
+        const QString encrypted = file(
+            QStringLiteral("加密.xls"),
+            formats::cfb::write({{QStringLiteral("EncryptionInfo"), QByteArray(200, 'e')},
+                                 {QStringLiteral("EncryptedPackage"), QByteArray(5000, 'p')}}));
+        const QString empty = dir + QStringLiteral("/空表.dbf");
+        makeDbf(empty, {QStringLiteral("姓名"), QStringLiteral("电话")}, {});
+        const QString small = dir + QStringLiteral("/客户.dbf");
+        makeDbf(small, {QStringLiteral("姓名"), QStringLiteral("电话")},
+                {{QStringLiteral("张三"), QStringLiteral("1")}});
+
+        QTest::newRow("missing file") << QStringList{"dump", dir + "/无此文件.dbf"} << "文件不存在";
+        QTest::newRow("a folder") << QStringList{"tables", dir + "/folder.dbf"} << "不是文件";
+        QTest::newRow("unknown format") << QStringList{"tables", text} << "不认识的文件格式";
+        QTest::newRow("corrupt dbf") << QStringList{"dump", corruptDbf} << "不是 dBase";
+        QTest::newRow("corrupt dbf, check")
+            << QStringList{"check", corruptDbf, "--fields", "a"} << "不是 dBase";
+        QTest::newRow("corrupt xls") << QStringList{"tables", corruptXls} << "不是Excel";
+        QTest::newRow("corrupt mdb") << QStringList{"dump", corruptMdb} << "不是Access";
+        QTest::newRow("encrypted workbook") << QStringList{"tables", encrypted} << "加密";
+        QTest::newRow("unknown field")
+            << QStringList{"check", small, "--fields", "姓名,手机"} << "没有字段“手机”";
+        QTest::newRow("empty table") << QStringList{"check", empty, "--fields", "姓名"}
+                                     << "无数据可查";
+        QTest::newRow("csv into a missing folder")
+            << QStringList{"check", small, "--fields", "姓名", "--dup-csv", dir + "/无/d.csv"}
+            << "无法写入";
+        if (!testsupport::testdataDir().isEmpty()) {
+            const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
+            QTest::newRow("unknown table")
+                << QStringList{"dump", nwind, "Kunden"} << "没有表“Kunden”";
+            QTest::newRow("unknown sheet")
+                << QStringList{"check", testsupport::sample(QStringLiteral("xls/poi/19599-2.xls")),
+                               "--table", "Sheet1", "--fields", "F2"}
+                << "没有表“Sheet1”";
+        }
+    }
+    void failures() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, reason);
+        const QString file = args[1];
+        const QByteArray before = digest(file);
+        const Run r = batch(args);
+        QVERIFY(!r.crashed);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.isEmpty(), qPrintable(r.out));
+        QVERIFY2(r.err.contains(reason), qPrintable(r.err));
+        QVERIFY2(r.err.startsWith(QStringLiteral("chachong-batch: ")), qPrintable(r.err));
+        QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+        QCOMPARE(digest(file), before);
+    }
+
+    void severalTablesNeedAName() {
+        REQUIRE_TESTDATA();
+        const Run r = batch({QStringLiteral("dump"),
+                             testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"))});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains(QStringLiteral("Order Details")));
+    }
+
+    void missingWorkingDatabase() {
+        // The runner copied to a folder without the working database beside it.
+        const QString dir = path(QStringLiteral("alone"));
+        QDir().mkpath(dir);
+        const QString copy = dir + QStringLiteral("/chachong-batch");
+        QVERIFY(QFile::copy(runner(), copy));
+        QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        const QString dbf = path(QStringLiteral("alone.dbf"));
+        QVERIFY(makeDbf(dbf, {QStringLiteral("姓名")}, {{QStringLiteral("张三")}}));
+        const Run r = batch({QStringLiteral("check"), dbf, QStringLiteral("--fields"),
+                             QStringLiteral("姓名")},
+                            copy);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("找不到工作数据库文件")), qPrintable(r.err));
+        QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+    }
+
+    // ---- tables and dump ------------------------------------------------------------------
+
+    void tablesAsTheChooserOffersThem() {
+        REQUIRE_TESTDATA();
+        // Access: what mdbtools lists, system tables left out.
+        const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
+        QProcess mdb;
+        mdb.start(QStringLiteral("mdb-tables"), {QStringLiteral("-1"), nwind});
+        QVERIFY(mdb.waitForFinished());
+        QStringList expected;
+        for (const QString& t : QString::fromUtf8(mdb.readAllStandardOutput()).split('\n'))
+            if (!t.isEmpty() && !t.startsWith(QLatin1String("MSys"))) expected << t;
+        Run r = batch({QStringLiteral("tables"), nwind});
+        QCOMPARE(r.exitCode, 0);
+        QStringList got = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(QSet<QString>(got.begin(), got.end()),
+                 QSet<QString>(expected.begin(), expected.end()));
+        // Excel: the sheets in order, named ranges left out; a sheet name with an apostrophe.
+        r = batch({QStringLiteral("tables"), testsupport::sample(QStringLiteral("xls/poi/19599-2.xls"))});
+        QCOMPARE(r.out, QStringLiteral("汇总\n订阅上行列表\n"));
+        r = batch({QStringLiteral("tables"), testsupport::sample(QStringLiteral("xls/xlrd/namesdemo.xls"))});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.split('\n').contains(QStringLiteral("Seamus O'Reilly")));
+        // dBase: the table's own name, GBK field names and all.
+        r = batch({QStringLiteral("tables"), testsupport::sample(QStringLiteral("dbf/javadbf/gbk.dbf"))});
+        QCOMPARE(r.out, QStringLiteral("gbk\n"));
+    }
+
+    void dumpEqualsIndependentReaders_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("codePage");
+        QTest::newRow("GBK FoxPro") << "dbf/javadbf/gbk.dbf" << "";
+        QTest::newRow("memo with CR LF") << "dbf/javadbf/foxprodb/contacts.dbf" << "";
+        QTest::newRow("deleted records") << "dbf/DBFFile/PYACFL.DBF" << "";
+        QTest::newRow("UTF-8 without code page") << "dbf/mapshaper/utf8.dbf" << "utf8";
+    }
+    void dumpEqualsIndependentReaders() {
+        REQUIRE_TESTDATA();
+        QFETCH(QString, file);
+        QFETCH(QString, codePage);
+        const QString source = testsupport::sample(file);
+        QStringList args{QStringLiteral("dump"), source};
+        if (!codePage.isEmpty()) args << QStringLiteral("--encoding") << QStringLiteral("UTF-8");
+        const Run r = batch(args);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(!r.out.contains(QLatin1String("\r\n")) || r.out.contains(QLatin1Char('"')));
+        const QList<QStringList> got =
+            readCsv(writeText(path(QStringLiteral("dump.csv")), r.out));
+        QStringList dumpArgs{source};
+        if (!codePage.isEmpty()) dumpArgs << codePage;
+        const QJsonObject expected = python(QStringLiteral("formats/dbf_dump.py"), dumpArgs).object();
+        const QJsonArray rows = expected[QStringLiteral("rows")].toArray();
+        const QJsonArray types = expected[QStringLiteral("types")].toArray();
+        QVERIFY(!got.isEmpty());
+        QStringList fields;
+        for (const QJsonValue& f : expected[QStringLiteral("fields")].toArray()) fields << f.toString();
+        // python3-dbf gives field names in lower case.
+        QCOMPARE(got.first().join(',').toLower(), fields.join(',').toLower());
+        QCOMPARE(got.size() - 1, rows.size());
+        for (int i = 0; i < rows.size(); ++i) {
+            const QJsonArray row = rows[i].toArray();
+            for (int c = 0; c < row.size(); ++c) {
+                const QString t = types[c].toString();
+                const QString mine = got[i + 1][c];
+                if (row[c].isNull()) {
+                    QVERIFY2(mine.isEmpty(), qPrintable(mine));
+                } else if (QStringLiteral("NFIBY").contains(t)) {
+                    QCOMPARE(mine.toDouble(), row[c].toVariant().toString().toDouble());
+                } else {
+                    QCOMPARE(mine, row[c].toVariant().toString());
+                }
+            }
+        }
+    }
+
+    void dumpAccessTableEqualsMdbExport() {
+        REQUIRE_TESTDATA();
+        const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
+        const Run r = batch({QStringLiteral("dump"), nwind, QStringLiteral("customers")});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const QList<QStringList> got = readCsv(writeText(path(QStringLiteral("c.csv")), r.out));
+        const QJsonObject data =
+            python(QStringLiteral("formats/mdb_export.py"), {nwind}).object()[QStringLiteral("data")]
+                .toObject()[QStringLiteral("Customers")]
+                .toObject();
+        QStringList columns;
+        for (const QJsonValue& c : data[QStringLiteral("columns")].toArray()) columns << c.toString();
+        QCOMPARE(got.first(), columns);
+        const QJsonArray rows = data[QStringLiteral("rows")].toArray();
+        QCOMPARE(got.size() - 1, rows.size());
+        bool apostrophe = false;
+        for (int i = 0; i < rows.size(); ++i) {
+            const QJsonArray row = rows[i].toArray();
+            for (int c = 0; c < row.size(); ++c) {
+                QCOMPARE(got[i + 1][c], row[c].toString());
+                apostrophe = apostrophe || got[i + 1][c].contains(QLatin1Char('\''));
+            }
+        }
+        QVERIFY(apostrophe); // "Bon app'" and its kind came through
+    }
+
+    void dumpOfAnEmptyTableIsItsHeader() {
+        REQUIRE_TESTDATA();
+        const Run r = batch({QStringLiteral("dump"),
+                             testsupport::sample(QStringLiteral("dbf/dbase-rs/KUNDEN-schema-only.DBF"))});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out.count(QLatin1Char('\n')), 1);
+        QCOMPARE(r.out.split(QLatin1Char(',')).size(), 49);
+    }
+
+    // ---- check --------------------------------------------------------------------------
+
+    void checkImportedSheet() {
+        REQUIRE_TESTDATA();
+        const QString xls = testsupport::sample(QStringLiteral("xls/poi/19599-2.xls"));
+        const QByteArray file = digest(xls);
+        const QByteArray workDb = digest(testsupport::programDir() + QStringLiteral("/MorlayBankCC.mdb"));
+        verifyCheck({xls, QStringLiteral("订阅上行列表")}, QStringLiteral("F3"));
+        QCOMPARE(digest(xls), file);
+        QCOMPARE(digest(testsupport::programDir() + QStringLiteral("/MorlayBankCC.mdb")), workDb);
+    }
+
+    void checkCopyLeavesTheFileAlone() {
+        REQUIRE_TESTDATA();
+        const QString dir = path(QStringLiteral("copy"));
+        QDir().mkpath(dir);
+        const QString dbf = testsupport::copyInto(
+            testsupport::sample(QStringLiteral("dbf/javadbf/dbase_31.dbf")), dir);
+        const QByteArray before = digest(dbf);
+        verifyCheck({dbf}, QStringLiteral("CATEGORYID,DISCONTINU"));
+        QCOMPARE(digest(dbf), before);
+        QVERIFY(!QDir(dir).exists(QStringLiteral("查重备份")));
+    }
+
+    void checkInPlaceBacksUpAndSeparates() {
+        REQUIRE_TESTDATA();
+        const QString dir = path(QStringLiteral("inplace"));
+        QDir().mkpath(dir);
+        const QString dbf = testsupport::copyInto(
+            testsupport::sample(QStringLiteral("dbf/javadbf/dbase_31.dbf")), dir);
+        const QByteArray before = digest(dbf);
+        const QString rest = path(QStringLiteral("inplace-rest.csv"));
+        const Run r = batch({QStringLiteral("check"), dbf, QStringLiteral("--fields"),
+                             QStringLiteral("SUPPLIERID"), QStringLiteral("--in-place"),
+                             QStringLiteral("--rest-csv"), rest});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(r.err.contains(QStringLiteral("查重备份")));
+        const auto s = summary(r.out);
+        QVERIFY(s["separated"] > 0);
+        // The backup is the file as it was; the file now holds the rest, as the runner said.
+        const QStringList backups = QDir(dir + QStringLiteral("/查重备份")).entryList(QDir::Files);
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(digest(dir + QStringLiteral("/查重备份/") + backups.first()), before);
+        const Run after = batch({QStringLiteral("dump"), dbf});
+        QCOMPARE(readCsv(writeText(path(QStringLiteral("after.csv")), after.out)), readCsv(rest));
+        QCOMPARE(int(s["remaining"]), readCsv(rest).size() - 1);
+    }
+
+    // In place, a file that cannot be backed up is not changed: the run fails with the reason.
+    void checkInPlaceWithoutBackupLosesNothing_data() {
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::newRow("backup folder name taken by a file") << false;
+        if (geteuid() != 0) QTest::newRow("read-only folder") << true;
+    }
+    void checkInPlaceWithoutBackupLosesNothing() {
+        QFETCH(bool, readOnlyFolder);
+        const QString dir = path(readOnlyFolder ? QStringLiteral("readonly") : QStringLiteral("taken"));
+        QDir().mkpath(dir);
+        const QString dbf = dir + QStringLiteral("/客户.dbf");
+        QFile::remove(dbf);
+        QVERIFY(makeDbf(dbf, {QStringLiteral("姓名"), QStringLiteral("电话")},
+                        {{"张三", "1"}, {"张三", "1"}, {"李四", "2"}}));
+        if (readOnlyFolder) {
+            QFile::setPermissions(dbf, QFileDevice::ReadOwner);
+            QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        } else {
+            QVERIFY(!writeText(dir + QStringLiteral("/查重备份"), QStringLiteral("x")).isEmpty());
+        }
+        const QByteArray before = digest(dbf);
+        const Run r = batch({QStringLiteral("check"), dbf, QStringLiteral("--fields"),
+                             QStringLiteral("姓名"), QStringLiteral("--in-place")});
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ExeOwner);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("查重备份")), qPrintable(r.err));
+        QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(digest(dbf), before);
+    }
+
+    void checkValuesThatLookLikeSql() {
+        // Quotes, wildcards, brackets and letter case in the check fields.
+        const QString dbf = path(QStringLiteral("引号.dbf"));
+        QVERIFY(makeDbf(dbf, {QStringLiteral("姓名"), QStringLiteral("备注")},
+                        {{"O'Brien", "50%"},
+                         {"o'brien", "50%"},
+                         {"O'Brien", "50_"},
+                         {"[张]三", "a*b"},
+                         {"[张]三", "a*b"},
+                         {"张三", "a*b"},
+                         {"%", "'"},
+                         {"%", "'"},
+                         {"", "空"},
+                         {"", "空"}}));
+        verifyCheck({dbf}, QStringLiteral("姓名,备注"));
+        const Run r = batch({QStringLiteral("check"), dbf, QStringLiteral("--fields"),
+                             QStringLiteral("姓名,备注")});
+        const auto s = summary(r.out);
+        QCOMPARE(int(s["groups"]), 3);
+        QCOMPARE(int(s["duplicate_rows"]), 6);
+    }
+
+    // ---- generated client lists ---------------------------------------------------------
+
+    void checkGeneratedLists_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        QTest::newRow("dbf, name and phone") << "dbf" << "姓名,电话" << "" << "";
+        QTest::newRow("dbf, five fields") << "dbf" << "姓名,电话,地址,邮编,证件号" << "" << "";
+        QTest::newRow("dbf, a range") << "dbf" << "姓名,电话" << "500" << "1500";
+        QTest::newRow("xls, name and address") << "xls" << "姓名,地址" << "" << "";
+    }
+    void checkGeneratedLists() {
+        QFETCH(QString, format);
+        QFETCH(QString, fields);
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        gen::Options o;
+        o.rows = 3000;
+        o.seed = 42;
+        o.exactShare = 0.08;
+        o.nearShare = 0.08;
+        const gen::Table t = gen::generate(o);
+        const QString file = path(QStringLiteral("客户名单.") + format);
+        QFile::remove(file);
+        QString error;
+        QVERIFY2(format == QLatin1String("dbf") ? gen::writeDbf(t, file, &error)
+                                                : gen::writeXls(t, file, &error),
+                 qPrintable(error));
+        const QByteArray before = digest(file);
+        verifyCheck({file}, fields, {}, start, end);
+        QCOMPARE(digest(file), before);
+    }
+};
+
+CHACHONG_TEST_MAIN(TestBatchRunner)
+#include "tst_batchrunner.moc"
