@@ -1,8 +1,11 @@
-// The exact check on generated client lists, beside two baselines measured in the same run:
+// The exact check on generated client lists (10% exact and 5% near copies planted), beside two
+// baselines measured in the same run:
 // pandas finding and writing the same groups from the same rows as CSV (1,000,000 rows), and
 // the check's statements run literally through SQLite, one filter per seed (20,000 rows).
 //   bench_exactcheck [rows] [literal-rows]
 #include "app/appstate.h"
+#include "bench/common/suite.h"
+#include "bench/gen/clientgen.h"
 #include "check/exactcheck.h"
 #include "db/sqltext.h"
 #include "import/worktables.h"
@@ -14,12 +17,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 
 #include <sqlite3.h>
 
 #include <cstdio>
-#include <random>
 
 using namespace db;
 
@@ -35,40 +36,23 @@ struct AutoDialogs : ui::DialogService {
     std::optional<QString> input(const QString&, const QString&, const QString&) override { return {}; }
 };
 
-const QStringList fields = {"姓名", "电话", "省份", "城市", "地址", "邮编", "公司", "证件号", "性别", "备注"};
+QStringList fields; // the generator's: 姓名 性别 公司 省份 城市 区县 地址 邮编 电话 证件号
+const int checkA = 0, checkB = 8; // 姓名, 电话
 
-QList<QStringList> generate(int n, unsigned seed) {
-    static const QString sur = QStringLiteral("王李张刘陈杨黄赵吴周徐孙马朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜叶程苏魏吕丁任沈姚卢");
-    static const QString giv = QStringLiteral("伟芳娜秀英敏静丽强磊军洋勇艳杰娟涛明超兰霞平刚桂华玉萍红娥玲芬燕彬鹏辉宇浩凯健俊帆帅旭宁龙林欣");
-    static const QStringList prov = {"北京市", "上海市", "广东省", "江苏省", "浙江省", "四川省", "湖北省", "山东省"};
-    static const QStringList city = {"朝阳区", "浦东新区", "广州市", "南京市", "杭州市", "成都市", "武汉市", "济南市"};
-    std::mt19937 rng(seed);
-    QList<QStringList> rows;
-    rows.reserve(n);
-    for (int i = 0; i < n; ++i) {
-        if (i > 10 && rng() % 10 == 0) { // ~10% planted duplicates
-            rows << rows[int(rng() % unsigned(i))];
-            continue;
-        }
-        const int p = int(rng() % prov.size());
-        QString name = sur[int(rng() % sur.size())];
-        name += giv[int(rng() % giv.size())];
-        if (rng() % 2) name += giv[int(rng() % giv.size())];
-        rows << QStringList{name,
-                            QStringLiteral("13%1").arg(rng() % 1000000000, 9, 10, QLatin1Char('0')),
-                            prov[p], city[p],
-                            QStringLiteral("%1%2路%3号").arg(city[p]).arg(giv[int(rng() % giv.size())]).arg(rng() % 500),
-                            QStringLiteral("%1").arg(100000 + rng() % 800000),
-                            QStringLiteral("%1%2有限公司").arg(sur[int(rng() % sur.size())], giv[int(rng() % giv.size())]),
-                            QStringLiteral("%1").arg(110000000000000000ull + rng() % 899999999999ull),
-                            rng() % 2 ? QStringLiteral("男") : QStringLiteral("女"),
-                            QString()};
-    }
-    return rows;
+// A client list with 10% exact and 5% near copies planted.
+gen::Table generate(int n, unsigned seed) {
+    gen::Options o;
+    o.rows = n;
+    o.seed = seed;
+    o.exactShare = 0.10;
+    o.nearShare = 0.05;
+    gen::Table t = gen::generate(o);
+    fields = t.fields;
+    return t;
 }
 
 // A working database holding the rows as the imported check table ClienttableELS.
-bool load(app::AppState& st, const QString& dir, const QList<QStringList>& rows) {
+bool load(app::AppState& st, const QString& dir, const gen::Table& table) {
     const QString db = dir + "/MorlayBankCC.mdb";
     QFile::remove(db);
     QFile::copy(QStringLiteral(CHACHONG_PROGRAM_DIR) + "/MorlayBankCC.mdb", db);
@@ -88,7 +72,7 @@ bool load(app::AppState& st, const QString& dir, const QList<QStringList>& rows)
     sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* ins = nullptr;
     sqlite3_prepare_v2(h, "INSERT INTO ClienttableELS VALUES (?,?,?,?,?,?,?,?,?,?)", -1, &ins, nullptr);
-    for (const QStringList& r : rows) {
+    for (const QStringList& r : table.rows) {
         for (int i = 0; i < r.size(); ++i)
             sqlite3_bind_text16(ins, i + 1, r[i].utf16(), int(r[i].size() * 2), SQLITE_TRANSIENT);
         sqlite3_step(ins);
@@ -109,8 +93,8 @@ Run ours(app::AppState& st) {
     t.start();
     st.RsSource = std::make_shared<Recordset>();
     st.RsSource->open("Select * From ClienttableELS", st.WorkConn);
-    st.CheckFields[0] = fields[0];
-    st.CheckFields[1] = fields[1];
+    st.CheckFields[0] = fields[checkA];
+    st.CheckFields[1] = fields[checkB];
     st.CheckFieldCount = 2;
     st.WorkConn.execute("Delete * From ClienttableCC");
     st.RsDup = std::make_shared<Recordset>();
@@ -126,8 +110,8 @@ Run literal(app::AppState& st) {
     sqlite3* h = st.WorkConn.handle();
     QElapsedTimer t;
     t.start();
-    const QString a = sql::ident(fields[0]).replace('[', '"').replace(']', '"');
-    const QString b = sql::ident(fields[1]).replace('[', '"').replace(']', '"');
+    const QString a = sql::ident(fields[checkA]).replace('[', '"').replace(']', '"');
+    const QString b = sql::ident(fields[checkB]).replace('[', '"').replace(']', '"');
     sqlite3_stmt *seeds, *filter, *recorded, *insert;
     sqlite3_exec(h, "DELETE FROM ClienttableCC; BEGIN", nullptr, nullptr, nullptr);
     sqlite3_prepare_v2(h, "SELECT * FROM ClienttableELS", -1, &seeds, nullptr);
@@ -137,8 +121,8 @@ Run literal(app::AppState& st) {
     Run r;
     int running = 0;
     while (sqlite3_step(seeds) == SQLITE_ROW) {
-        sqlite3_bind_value(filter, 1, sqlite3_column_value(seeds, 0));
-        sqlite3_bind_value(filter, 2, sqlite3_column_value(seeds, 1));
+        sqlite3_bind_value(filter, 1, sqlite3_column_value(seeds, checkA));
+        sqlite3_bind_value(filter, 2, sqlite3_column_value(seeds, checkB));
         std::vector<std::vector<QString>> group;
         while (sqlite3_step(filter) == SQLITE_ROW) {
             std::vector<QString> row;
@@ -148,7 +132,7 @@ Run literal(app::AppState& st) {
         }
         sqlite3_reset(filter);
         if (group.size() < 2) continue;
-        sqlite3_bind_value(recorded, 1, sqlite3_column_value(seeds, 0));
+        sqlite3_bind_value(recorded, 1, sqlite3_column_value(seeds, checkA));
         const bool known = sqlite3_step(recorded) == SQLITE_ROW;
         sqlite3_reset(recorded);
         if (known) continue;
@@ -171,14 +155,6 @@ Run literal(app::AppState& st) {
     return r;
 }
 
-void writeCsv(const QString& path, const QList<QStringList>& rows) {
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    QTextStream out(&f);
-    out << fields.join(',') << '\n';
-    for (const QStringList& r : rows) out << r.join(',') << '\n';
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -189,39 +165,46 @@ int main(int argc, char** argv) {
     const int small = argc > 2 ? std::atoi(argv[2]) : 20000;
     QTemporaryDir tmp;
     app::AppState& st = app::appState();
-    std::printf("cores: %d\n", QThread::idealThreadCount());
+    bench::heading();
+    int status = 0;
 
-    // Against pandas at the large size.
-    const QList<QStringList> rows = generate(big, 7);
+    // Against pandas at the large size: the same rows, as CSV, grouped on the same two fields.
+    const gen::Table rows = generate(big, 7);
     if (!load(st, tmp.path(), rows)) return 1;
     const Run o = ours(st);
-    writeCsv(tmp.path() + "/rows.csv", rows);
+    QString error;
+    gen::writeCsv(rows, tmp.path() + "/rows.csv", &error);
     QProcess py;
     py.start("/usr/bin/python3", {QString(CHACHONG_BENCH_DIR) + "/pandas_groups.py", tmp.path() + "/rows.csv",
-                                  tmp.path() + "/groups.csv", fields[0] + "," + fields[1]});
+                                  tmp.path() + "/groups.csv", fields[checkA] + "," + fields[checkB]});
     py.waitForFinished(-1);
     const QStringList p = QString::fromUtf8(py.readAllStandardOutput()).split(' ');
     QProcess ver;
     ver.start("/usr/bin/python3", {"-c", "import pandas; print(pandas.__version__)"});
     ver.waitForFinished(-1);
-    std::printf("| run | rows | groups | duplicate rows | seconds | ratio |\n|---|---:|---:|---:|---:|---:|\n");
+    const QString size = QStringLiteral("%1 rows, %2 groups, %3 duplicate rows");
     if (p.size() >= 3) {
-        const double ps = p[0].toDouble();
-        std::printf("| pandas %s (baseline) | %d | %s | %s | %.2f | 1.00 |\n",
-                    qPrintable(QString::fromUtf8(ver.readAllStandardOutput()).trimmed()), big,
-                    qPrintable(p[2].trimmed()), qPrintable(p[1]), ps);
-        std::printf("| exact check | %d | %d | %d | %.2f | %.2f |\n", big, o.groups, o.rows, o.seconds, o.seconds / ps);
+        const QString pandas = QStringLiteral("pandas ") + QString::fromUtf8(ver.readAllStandardOutput()).trimmed();
+        bench::row(QStringLiteral("exact check (working table → ClienttableCC, separation)"),
+                   size.arg(bench::count(big)).arg(bench::count(o.groups)).arg(bench::count(o.rows)),
+                   o.seconds, p[0].toDouble(), pandas + QStringLiteral(" (CSV → groups → CSV)"), "s");
+        if (p[2].trimmed().toInt() != o.groups || p[1].toInt() != o.rows) {
+            std::fprintf(stderr, "pandas found %s groups in %s rows\n", qPrintable(p[2].trimmed()),
+                         qPrintable(p[1]));
+            status = 2;
+        }
     } else {
-        std::printf("| exact check | %d | %d | %d | %.2f | (pandas failed: %s) |\n", big, o.groups, o.rows,
-                    o.seconds, qPrintable(QString::fromUtf8(py.readAllStandardError())));
+        std::fprintf(stderr, "pandas did not run: %s\n", qPrintable(QString::fromUtf8(py.readAllStandardError())));
     }
-    // Against the literal statements at the small size.
-    const QList<QStringList> few = generate(small, 11);
+    // Against the check's statements run literally, at the small size.
+    const gen::Table few = generate(small, 11);
     if (!load(st, tmp.path(), few)) return 1;
     const Run lit = literal(st);
     const Run o2 = ours(st);
-    std::printf("| literal statements (baseline) | %d | %d | %d | %.2f | 1.00 |\n", small, lit.groups, lit.rows, lit.seconds);
-    std::printf("| exact check | %d | %d | %d | %.3f | %.4f (%.0fx faster) |\n", small, o2.groups, o2.rows,
-                o2.seconds, o2.seconds / lit.seconds, lit.seconds / o2.seconds);
-    return 0;
+    bench::row(QStringLiteral("exact check"),
+               size.arg(bench::count(small)).arg(bench::count(o2.groups)).arg(bench::count(o2.rows)),
+               o2.seconds, lit.seconds,
+               QStringLiteral("its statements run literally in SQLite (%1 groups)").arg(bench::count(lit.groups)),
+               "s");
+    return status;
 }

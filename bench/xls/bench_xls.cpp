@@ -3,6 +3,7 @@
 // FreeXL (open, then every cell), each the best of a few runs. Prints the times and ratios.
 //
 // Usage: bench_xls [rows] [runs]
+#include "bench/common/suite.h"
 #include "db/formats/xls/xls.h"
 #include "db/formats/xls/xlstable.h"
 #include "db/formats/xls/xlswriter.h"
@@ -72,8 +73,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    std::printf("wrote %d rows x 10 columns in %.1f ms (%lld bytes)\n", rows,
-                w.nsecsElapsed() / 1e6, static_cast<long long>(QFileInfo(path).size()));
+    std::fprintf(stderr, "wrote %d rows x 10 columns in %.1f ms (%lld bytes)\n", rows,
+                 w.nsecsElapsed() / 1e6, static_cast<long long>(QFileInfo(path).size()));
 
     long long ours = 0, viaSql = 0, freexl = 0;
     const double oursMs = best(
@@ -133,12 +134,17 @@ int main(int argc, char** argv) {
         },
         &freexl);
 
-    std::printf("values read (below the headings): ours %lld, through SQLite %lld, FreeXL %lld\n",
-                ours, viaSql, freexl);
-    std::printf("program reader (file -> table of texts): %8.1f ms\n", oursMs);
-    std::printf("through SQLite (attach + SELECT *):      %8.1f ms\n", sqlMs);
-    std::printf("FreeXL (open + every cell):              %8.1f ms\n", freexlMs);
-    std::printf("ratio program / FreeXL: %.2f;  SQLite path / FreeXL: %.2f\n", oursMs / freexlMs,
-                sqlMs / freexlMs);
-    return ours == freexl && viaSql == ours ? 0 : 2;
+    bench::heading();
+    const QString size = QStringLiteral("%1 × 10").arg(bench::count(rows));
+    const QString baseline = QStringLiteral("FreeXL %1").arg(QString::fromLatin1(freexl_version()));
+    bench::row(QStringLiteral(".xls read: file to table of texts"), size, oursMs, freexlMs,
+               baseline, "ms");
+    bench::row(QStringLiteral(".xls read: through the SQLite module"), size, sqlMs, freexlMs,
+               baseline, "ms");
+    if (ours != freexl || viaSql != ours) {
+        std::fprintf(stderr, "values read (below the headings): ours %lld, SQLite %lld, FreeXL %lld\n",
+                     ours, viaSql, freexl);
+        return 2;
+    }
+    return 0;
 }

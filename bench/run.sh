@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The whole benchmark suite in one command: builds what it needs, runs every benchmark and prints
+# one Markdown table in which each figure stands beside a baseline measured in the same run, with
+# the machine's core count and the versions compared against.
+#   bench/run.sh            full sizes (exact check on 1,000,000 rows: allow half an hour)
+#   bench/run.sh --tiny     every benchmark at a tiny size (the test command runs this)
+# CHACHONG_BUILD_DIR=<dir> uses binaries already built there and installs nothing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tiny=0
+[ "${1:-}" = "--tiny" ] && tiny=1
+
+build="${CHACHONG_BUILD_DIR:-}"
+if [ -z "$build" ]; then
+    build=build
+    scripts/deps.sh --bench >&2
+    cmake -S . -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCHACHONG_BENCH=ON >/dev/null
+    cmake --build "$build" -j"$(nproc)" --target chachong-batch bench_filter bench_exactcheck \
+        bench_import bench_memory >&2
+    cmake --build "$build" -j"$(nproc)" --target bench_xls >&2 2>/dev/null || true
+fi
+
+if [ $tiny -eq 1 ]; then
+    filter=(2000 20000); xls=(300 1); import=(300 1); exact=(3000 400); memory=(3000)
+else
+    filter=(10000 100000 1000000); xls=(65000 5); import=(65000 3); exact=(1000000 20000)
+    memory=(1000000)
+fi
+
+version() { "$@" 2>/dev/null | head -1 || true; }
+echo "- machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')"
+echo "- compared with: pandas $(version /usr/bin/python3 -c 'import pandas; print(pandas.__version__)')" \
+     "(Python $(version /usr/bin/python3 -c 'import platform; print(platform.python_version())')), FreeXL" \
+     "$(version pkg-config --modversion freexl); built with SQLite $(version pkg-config --modversion sqlite3)," \
+     "Qt $(version pkg-config --modversion Qt6Core), $(version "${CXX:-c++}" --version)"
+echo
+echo "| measure | size | ours | baseline (same run) | ours / baseline |"
+echo "|---|---|---:|---:|---:|"
+
+export CHACHONG_BENCH_SUITE=1 QT_QPA_PLATFORM=offscreen
+status=0
+run() {
+    local name=$1; shift
+    if [ ! -x "$build/bench/$name" ]; then
+        echo "$name is not built (missing library?): skipped" >&2
+        return
+    fi
+    "$build/bench/$name" "$@" || { echo "$name failed (status $?)" >&2; status=1; }
+}
+run bench_filter "${filter[@]}"
+run bench_xls "${xls[@]}"
+run bench_import "${import[@]}"
+run bench_exactcheck "${exact[@]}"
+run bench_memory "${memory[@]}"
+exit $status
