@@ -85,9 +85,9 @@ int main(int argc, char** argv) {
         const double findMs = t.nsecsElapsed() / 1e6;
         const QString rows = bench::count(n) + QStringLiteral(" rows");
         const QString scan = QStringLiteral("full scan");
-        bench::row(QStringLiteral("equality filter (%1 matches)").arg(eqMatches), rows, eqMs,
+        bench::row(QStringLiteral("equality filter, %1 rows found").arg(eqMatches), rows, eqMs,
                    scanMs, scan, "ms");
-        bench::row(QStringLiteral("contains filter (%1 matches)").arg(likeMatches), rows, likeMs,
+        bench::row(QStringLiteral("contains filter, %1 rows found").arg(likeMatches), rows, likeMs,
                    scanMs, scan, "ms");
         bench::row(QStringLiteral("find"), rows, findMs, scanMs, scan, "ms");
         if (scanned != eqMatches) {

@@ -219,6 +219,7 @@ private:
     QString phone(const Place& p);
     QString idNumber(const Place& p, bool male);
 
+    bool addSuffix(QStringList* row);
     bool dropSuffix(QStringList* row);
     void replaceCharacter(QStringList* row);
     void fullWidthDigits(QStringList* row);
@@ -329,10 +330,17 @@ QStringList Generator::original() {
         company += rnd_.percent(10) ? u"股份有限公司" : u"有限公司";
     }
     QString address = this->address(p);
+    QString province = p.province;
+    // Some lists write a province without its 省 (广东广州市...); near copies may add it back.
+    if (province.size() >= 3 && province.endsWith(u'省') && rnd_.percent(10)) {
+        province.chop(1);
+        address = addressParts(province, p.city, p.county).join(QString()) +
+                  address.mid(p.addressPrefix.size());
+    }
     QString phone = this->phone(p);
     QString id = idNumber(p, male);
     return QStringList{
-        name, male ? male_ : female_, company, p.province, p.city, p.county, address, p.zip, phone,
+        name, male ? male_ : female_, company, province, p.city, p.county, address, p.zip, phone,
         id};
 }
 
@@ -340,7 +348,7 @@ QStringList Generator::nearCopy(const QStringList& source) {
     QStringList row = source;
     switch (rnd_.below(4)) {
     case 0:
-        if (dropSuffix(&row)) break;
+        if (addSuffix(&row) || dropSuffix(&row)) break;
         insertBlanks(&row); // nothing to drop (港澳台, 自治州...)
         break;
     case 1:
@@ -354,6 +362,23 @@ QStringList Generator::nearCopy(const QStringList& source) {
         break;
     }
     return row;
+}
+
+// The 省 that the source left out of its province written again, in 省份 and in the address:
+// 广东 → 广东省. False when the source's province is written in full.
+bool Generator::addSuffix(QStringList* row) {
+    const QString& province = row->at(Province);
+    if (province.isEmpty() || QStringLiteral("省市区县").contains(province.back()) ||
+        province == kHkMoTw)
+        return false;
+    const QString prefix =
+        addressParts(province, row->at(City), row->at(County)).join(QString());
+    if (!row->at(Address).startsWith(prefix)) return false;
+    const QString street = row->at(Address).mid(prefix.size());
+    (*row)[Province] = province + u'省';
+    (*row)[Address] =
+        addressParts(row->at(Province), row->at(City), row->at(County)).join(QString()) + street;
+    return true;
 }
 
 // A suffix 省/市/区/县 left out of one place name, in every column that holds it and in the
