@@ -206,6 +206,7 @@ int Session::open(const OpenRequest& request, QString* reason) {
                                   QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         }
         used = copyDir.filePath(info.fileName());
+        st.ScratchDir = temp.path();
         d->dialogs.copyDir = copyDir.path();
         d->dialogs.userDir = info.absolutePath();
     }

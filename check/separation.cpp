@@ -39,6 +39,10 @@ bool samePath(const QString& a, const QString& b) {
 } // namespace
 
 QString userFileOfCheckTable(const app::AppState& state) {
+    if (!state.ScratchDir.isEmpty() &&
+        QDir::cleanPath(state.SourceConn.path())
+            .startsWith(QDir::cleanPath(state.ScratchDir) + QLatin1Char('/')))
+        return {};
     if (state.SourceType == QLatin1String("dbf") &&
         state.SourceConn.kind() == db::SourceKind::Dbf) {
         const QDir dir(state.SourceConn.path());

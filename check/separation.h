@@ -24,7 +24,7 @@ struct SeparationResult {
 };
 
 // The file of the user's that a separation would change, empty when none (the working database,
-// or an Access file opened as a working copy).
+// an Access file opened as a working copy, a copy in the run's ScratchDir).
 QString userFileOfCheckTable(const app::AppState& state);
 
 // The names of the files that make up the table stored in file, in its folder: the file itself,

@@ -465,6 +465,12 @@ private slots:
         verifyCheck({dbf}, QStringLiteral("CATEGORYID,DISCONTINU"));
         QCOMPARE(digest(dbf), before);
         QVERIFY(!QDir(dir).exists(QStringLiteral("查重备份")));
+        // The private copy is no file of the user's: nothing to back up, nothing to tell.
+        const Run r = batch({QStringLiteral("check"), dbf, QStringLiteral("--fields"),
+                             QStringLiteral("CATEGORYID")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(summary(r.out)["separated"] > 0);
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
     }
 
     void checkInPlaceBacksUpAndSeparates() {
