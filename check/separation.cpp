@@ -142,16 +142,28 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
         return r;
     }
 
-    // The duplicate rows by content.
-    std::vector<QStringList> rows(static_cast<size_t>(dupRows));
+    // The duplicate rows by content: their trimmed values copied once into one buffer.
+    std::vector<char16_t> text;
+    std::vector<std::pair<size_t, qsizetype>> spans; // per row and column: offset and length
+    spans.reserve(size_t(dupRows) * size_t(columns));
+    dup->moveFirst();
+    for (int i = 0; i < dupRows && !dup->isEof(); ++i, dup->moveNext()) {
+        for (int c = 1; c <= copied; ++c) {
+            const QStringView v = db::trimBlanks(dup->valueView(c));
+            spans.emplace_back(text.size(), v.size());
+            text.insert(text.end(), v.utf16(), v.utf16() + v.size());
+        }
+    }
+    auto dupValue = [&](int row, int column) {
+        const auto& [offset, length] = spans[size_t(row) * size_t(columns) + size_t(column)];
+        return QStringView(text.data() + offset, length);
+    };
     std::unordered_multimap<uint64_t, int> byContent;
     byContent.reserve(size_t(dupRows));
-    for (int i = 0; i < dupRows; ++i) {
-        QStringList values;
-        values.reserve(columns);
-        for (int c = 1; c <= copied; ++c) values << db::trimBlanks(dup->valueAt(i, c).toString());
-        byContent.emplace(hashTuple(values), i);
-        rows[size_t(i)] = std::move(values);
+    std::vector<QStringView> row(static_cast<size_t>(columns));
+    for (int i = 0; i < int(spans.size() / size_t(columns)); ++i) {
+        for (int c = 0; c < columns; ++c) row[size_t(c)] = dupValue(i, c);
+        byContent.emplace(hashTuple(row), i);
     }
 
     const QString file = userFileOfCheckTable(state);
@@ -171,15 +183,15 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
         const auto range = byContent.equal_range(hashTuple(values));
         bool remove = false;
         for (auto it = range.first; it != range.second && !remove; ++it) {
-            const QStringList& row = rows[size_t(it->second)];
             bool same = true;
-            for (int c = 0; c < columns && same; ++c) same = values[size_t(c)] == row[c];
+            for (int c = 0; c < columns && same; ++c)
+                same = values[size_t(c)] == dupValue(it->second, c);
             if (!same) continue;
             // The look-up compared the stored first field with the trimmed value.
-            const QString stored = src->value(keySrc).toString();
-            const QString& want = row[keySrc];
-            remove = db::equalsFolded(reinterpret_cast<const char16_t*>(stored.utf16()), int(stored.size()),
-                                      reinterpret_cast<const char16_t*>(want.utf16()), int(want.size()));
+            const QStringView stored = src->valueView(keySrc);
+            const QStringView want = dupValue(it->second, keySrc);
+            remove = db::equalsFolded(stored.utf16(), int(stored.size()), want.utf16(),
+                                      int(want.size()));
         }
         if (remove) {
             if (!src->deleteCurrent()) {

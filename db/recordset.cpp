@@ -68,6 +68,10 @@ struct RowStore {
     uint64_t deleteGeneration = 0;
     std::vector<Recordset*> attached;
     std::map<QString, sqlite3_stmt*> statements;
+    QString deleteSql; // "DELETE FROM <table> WHERE rowid=?", made on the first deletion
+    // INSERT and UPDATE statements by the columns they write (one byte per column, then 'I' or
+    // 'U'): a batch of thousands of rows builds each text once.
+    std::unordered_map<QByteArray, QString> writeSql;
     int quiet = 0;
 
     ~RowStore() {
@@ -638,50 +642,70 @@ bool Recordset::commitEdit() {
 // columns. Values are checked against the defined sizes first, so nothing is cut.
 bool Recordset::writeThrough(int slot, const std::vector<QVariant>* values, bool isNew) {
     RowStore& s = *store_;
-    const std::vector<uint8_t>& cols =
-        isNew ? std::vector<uint8_t>(size_t(s.columns), 1) : s.dirtyCols[slot];
-    QStringList names;
-    std::vector<QVariant> binds;
+    const std::vector<uint8_t>* dirty = isNew ? nullptr : &s.dirtyCols[slot];
+    // The value of column c to write: from values, else from the row itself, without a copy.
+    QString held;
+    auto valueOf = [&](int c) -> QStringView {
+        if (values) {
+            const QVariant& v = (*values)[size_t(c)];
+            if (v.isNull()) return {};
+            held = v.toString();
+            return held.isNull() ? QStringView(u"") : QStringView(held);
+        }
+        const Cell& cell = s.cell(slot, c);
+        if (cell.length < 0) return {};
+        if (cell.length == 0) return QStringView(u""); // empty, not null
+        return QStringView(s.chars(cell), cell.length);
+    };
+    QByteArray key(s.columns + 1, '\0');
+    key[s.columns] = isNew ? 'I' : 'U';
+    bool any = false;
     for (int c = 0; c < s.columns; ++c) {
-        if (!cols[size_t(c)]) continue;
+        if (dirty && !(*dirty)[size_t(c)]) continue;
         const FieldInfo& f = s.fields[size_t(c)];
         if (f.origin.isEmpty()) continue;
-        const QVariant v = values ? (*values)[size_t(c)] : s.value(slot, c);
+        const QStringView v = valueOf(c);
         if (isNew && v.isNull()) continue;
-        if (f.isText && !v.isNull() && v.toString().size() > f.size)
+        if (f.isText && !v.isNull() && v.size() > f.size)
             return fail(QStringLiteral("字段“%1”的值长度为 %2，超过了字段的定义长度 %3，未写入")
                             .arg(f.name)
-                            .arg(v.toString().size())
+                            .arg(v.size())
                             .arg(f.size));
-        names << sqliteIdent(f.origin);
-        binds.push_back(v);
+        key[c] = 1;
+        any = true;
     }
-    QString sql;
-    const QString table = sqliteIdent(s.baseTable);
-    if (isNew) {
-        if (names.isEmpty()) sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
-        else {
+    if (!isNew && !any) return true;
+    QString& sql = s.writeSql[key];
+    if (sql.isEmpty()) {
+        QStringList names;
+        for (int c = 0; c < s.columns; ++c)
+            if (key[c]) names << sqliteIdent(s.fields[size_t(c)].origin);
+        const QString table = sqliteIdent(s.baseTable);
+        if (isNew && names.isEmpty()) {
+            sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
+        } else if (isNew) {
             QStringList marks;
             for (int i = 0; i < names.size(); ++i) marks << QStringLiteral("?");
             sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                       .arg(table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+        } else {
+            QStringList sets;
+            for (const QString& n : names) sets << n + QStringLiteral("=?");
+            sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?")
+                      .arg(table, sets.join(QLatin1Char(',')));
         }
-    } else {
-        if (names.isEmpty()) return true;
-        QStringList sets;
-        for (const QString& n : names) sets << n + QStringLiteral("=?");
-        sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(table, sets.join(QLatin1Char(',')));
     }
     QString error;
     sqlite3_stmt* st = s.statement(sql, &error);
     if (!st) return fail(error);
     int i = 1;
-    for (const QVariant& v : binds) {
-        if (v.isNull()) sqlite3_bind_null(st, i++);
-        else {
-            const QString t = v.toString();
-            sqlite3_bind_text16(st, i++, t.utf16(), int(t.size() * 2), SQLITE_TRANSIENT);
-        }
+    for (int c = 0; c < s.columns; ++c) {
+        if (!key[c]) continue;
+        const QStringView v = valueOf(c);
+        if (v.isNull())
+            sqlite3_bind_null(st, i++);
+        else
+            sqlite3_bind_text16(st, i++, v.utf16(), int(v.size() * 2), SQLITE_TRANSIENT);
     }
     if (!isNew) sqlite3_bind_int64(st, i, s.rowids[size_t(slot)]);
     const int rc = sqlite3_step(st);
@@ -779,7 +803,9 @@ bool Recordset::deleteCurrent() {
     const int slot = view_->cur;
     if (s.pending[size_t(slot)] != PendingNew) {
         QString error;
-        const QString sql = QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(sqliteIdent(s.baseTable));
+        if (s.deleteSql.isEmpty())
+            s.deleteSql = QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(sqliteIdent(s.baseTable));
+        const QString& sql = s.deleteSql;
         sqlite3_stmt* st = s.statement(sql, &error);
         if (!st) return fail(error);
         sqlite3_bind_int64(st, 1, s.rowids[size_t(slot)]);

@@ -8,6 +8,8 @@
 
 #include <random>
 
+#include <sqlite3.h>
+
 using namespace db;
 
 class TestRecordset : public QObject {
@@ -288,6 +290,39 @@ private slots:
         QVERIFY(rs.requery());
         QVERIFY(rs.setBookmark(mark));
         QCOMPARE(rs.value("n").toString(), QString("9"));
+    }
+
+    // An empty text is stored as an empty text and a null as NULL, through every write path:
+    // added and edited rows, at once and in a batch, in a table whose only texts are empty.
+    void emptyAndNullStayApart() {
+        for (const LockType lock : {LockType::Pessimistic, LockType::BatchOptimistic}) {
+            makeTable("en", {"a", "b"}, {});
+            Recordset rs;
+            QVERIFY(rs.open(sql::selectAll("en"), conn, CursorType::Keyset, lock));
+            QVERIFY(rs.addNew());
+            rs.setValue(0, QString(""));
+            rs.setValue(1, QVariant());
+            QVERIFY(rs.update());
+            QVERIFY(rs.addNew());
+            rs.setValue(0, QVariant());
+            rs.setValue(1, QString("x"));
+            QVERIFY(rs.update());
+            QVERIFY(rs.setValue(1, QString("")));
+            QVERIFY(rs.update());
+            if (lock == LockType::BatchOptimistic) QVERIFY2(rs.updateBatch(), qPrintable(rs.errorString()));
+            sqlite3_stmt* st = nullptr;
+            QCOMPARE(sqlite3_prepare_v2(conn.handle(),
+                                        "SELECT typeof(a) || ':' || typeof(b) || ':' || "
+                                        "coalesce(length(a), -1) || ':' || coalesce(length(b), -1) "
+                                        "FROM en ORDER BY rowid",
+                                        -1, &st, nullptr),
+                     SQLITE_OK);
+            QStringList got;
+            while (sqlite3_step(st) == SQLITE_ROW)
+                got << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+            sqlite3_finalize(st);
+            QCOMPARE(got, QStringList({"text:null:0:-1", "null:text:-1:0"}));
+        }
     }
 
     void batchFailureKeepsEverythingPending() {
