@@ -62,17 +62,19 @@ ImportResult importRows(app::AppState& st, const std::function<void(int, int)>& 
         return r;
     }
     const bool ownTransaction = !st.WorkConn.inTransaction() && st.WorkConn.beginTransaction();
-    for (int row = 0; row < r.total; ++row) {
+    // A cursor of its own over the source's rows, so the grid's current row stays where it is.
+    const db::RecordsetPtr rows = source->clone();
+    rows->moveFirst();
+    for (int row = 0; row < r.total && !rows->isEof(); ++row, rows->moveNext()) {
         for (int i = 0; i < columns; ++i) {
-            const QVariant v = source->valueAt(row, i);
             // The first D characters of the value, then blanks trimmed: the program's one
-            // trimming rule (spaces only; line breaks inside a value are data).
-            QString text = v.toString();
-            if (widths[size_t(i)] > 0) text.truncate(widths[size_t(i)]);
+            // trimming rule (spaces only; line breaks inside a value are data). A null value
+            // is imported as an empty text, as before.
+            QStringView text = rows->valueView(i);
+            if (widths[size_t(i)] > 0) text.truncate(std::min<qsizetype>(text.size(), widths[size_t(i)]));
             text = db::trimBlanks(text);
-            const QByteArray bytes = text.toUtf8();
-            sqlite3_bind_text(insert, i + 1, bytes.constData(), int(bytes.size()),
-                              SQLITE_TRANSIENT);
+            sqlite3_bind_text16(insert, i + 1, text.isNull() ? u"" : text.utf16(),
+                                int(text.size() * 2), SQLITE_TRANSIENT);
         }
         if (sqlite3_step(insert) == SQLITE_DONE) {
             ++r.copied;
