@@ -106,10 +106,15 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         {QStringLiteral("--start"), &o->start},     {QStringLiteral("--end"), &o->end},
         {QStringLiteral("--dup-csv"), &o->dupCsv},  {QStringLiteral("--rest-csv"), &o->restCsv},
         {QStringLiteral("--encoding"), &o->encoding}};
+    bool optionsEnd = false; // after "--" every word is a file or table name
     for (int i = 1; i < arguments.size(); ++i) {
         QString a = arguments[i];
-        if (!a.startsWith(QLatin1String("--")) || a == QLatin1String("--")) {
+        if (optionsEnd || !a.startsWith(QLatin1String("--"))) {
             o->positional << a;
+            continue;
+        }
+        if (a == QLatin1String("--")) {
+            optionsEnd = true;
             continue;
         }
         QString value;

@@ -12,13 +12,13 @@
 // one), the import runs as the import window runs it, and the check's questions are answered
 // from the options. Unless --in-place is given, check works on private copies of the file and
 // of the working database in a temporary folder.
+#include "batch/session.h"
+
 #include <QStringList>
 
 #include <cstdio>
 
 namespace batch {
-
-enum Exit { Success = 0, Failure = 1, Usage = 2 };
 
 // The usage text printed for a usage error.
 QString usage();

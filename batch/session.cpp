@@ -19,8 +19,6 @@ namespace batch {
 
 namespace {
 
-enum { Success = 0, Failure = 1, Usage = 2 };
-
 // The dialogs of the commands, answered from the command line: the open dialog with the file
 // given, every question the cautious way ("现在开始数据维护吗？" with Cancel), every message noted.
 class BatchDialogs : public ui::DialogService {

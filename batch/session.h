@@ -11,6 +11,9 @@
 
 namespace batch {
 
+// The exit statuses of the runner, which a session's open() returns too.
+enum Exit { Success = 0, Failure = 1, Usage = 2 };
+
 struct OpenRequest {
     QString file;
     QString table;         // empty: the only table the chooser offers
@@ -27,8 +30,9 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Opens the file. Returns 0, or 1 (failure) / 2 (the request is incomplete: several tables
-    // and none named) with *reason set. On success RsSource holds the check table.
+    // Opens the file (once per session). Returns Success, or Failure / Usage (the request is
+    // incomplete: several tables and none named) with *reason set. On success RsSource holds
+    // the check table.
     int open(const OpenRequest& request, QString* reason);
 
     QString kind() const;              // "dbf", "xls" or "mdb" once open() has run
