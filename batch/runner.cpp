@@ -87,7 +87,10 @@ private:
     int tables(const Options& o);
     int dump(const Options& o);
     int check(const Options& o);
-    void tellWarnings(); // the notes of a run that went on
+    void tellWarnings(); // the warnings of a run that went on, as notes
+    void note(const QString& text) {
+        print(err_, program + QStringLiteral(": 提示：") + oneLine(text) + QLatin1Char('\n'));
+    }
 
     Session session_;
     FILE* out_;
@@ -195,8 +198,7 @@ int Runner::open(const Options& o, bool listOnly, bool import, bool privateCopy)
 }
 
 void Runner::tellWarnings() {
-    for (const QString& w : session_.takeWarnings())
-        print(err_, program + QStringLiteral(": 提示：") + oneLine(w) + QLatin1Char('\n'));
+    for (const QString& w : session_.takeWarnings()) note(w);
 }
 
 int Runner::tables(const Options& o) {
@@ -225,6 +227,11 @@ int Runner::check(const Options& o) {
     if (const int code = open(o, false, true, !o.inPlace); code != Success) return code;
     app::AppState& st = app::appState();
     tellWarnings();
+    // In place or not, the program never writes these: say so where the user asked for it.
+    if (o.inPlace && st.SourceConn.isWorkingCopy())
+        note(QStringLiteral("此Access文件以副本方式打开，原文件不会被修改"));
+    else if (o.inPlace && session_.kind() == QLatin1String("xls"))
+        note(QStringLiteral("Excel文件的数据导入工作数据库后查重，原文件不会被修改"));
 
     // The check fields, spelt as the table spells them.
     QStringList fields;
@@ -254,8 +261,7 @@ int Runner::check(const Options& o) {
         return fail(Failure, result.error.isEmpty() ? session_.lastMessage() : result.error);
     tellWarnings();
     if (!result.backupPath.isEmpty())
-        print(err_, program + QStringLiteral(": 提示：删除前已备份原文件到 ") +
-                        QDir::toNativeSeparators(result.backupPath) + QLatin1Char('\n'));
+        note(QStringLiteral("删除前已备份原文件到 ") + QDir::toNativeSeparators(result.backupPath));
 
     QString error;
     if (!o.dupCsv.isEmpty()) {
