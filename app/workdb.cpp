@@ -47,7 +47,8 @@ QString openWorkDatabase(AppState& st, const QString& path) {
 void setCheckFields(AppState& st, const QStringList& checkFields) {
     const int count = int(std::min<qsizetype>(checkFields.size(), 5));
     st.CheckFieldCount = qint16(count);
-    for (int k = 0; k < count; ++k) st.CheckFields[k] = checkFields[k];
+    for (int k = 0; k < count; ++k)
+        st.CheckFields[k] = checkFields[k];
 }
 
 QString prepareCheck(AppState& st, qint16 mode) {

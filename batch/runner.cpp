@@ -105,9 +105,9 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         return fail(Usage, QStringLiteral("未知的命令“%1”").arg(o->command));
     const bool isCheck = o->command == QLatin1String("check");
     const QList<std::pair<QString, QString*>> valued = {
-        {QStringLiteral("--table"), &o->table},     {QStringLiteral("--fields"), &o->fields},
-        {QStringLiteral("--start"), &o->start},     {QStringLiteral("--end"), &o->end},
-        {QStringLiteral("--dup-csv"), &o->dupCsv},  {QStringLiteral("--rest-csv"), &o->restCsv},
+        {QStringLiteral("--table"), &o->table},      {QStringLiteral("--fields"), &o->fields},
+        {QStringLiteral("--start"), &o->start},      {QStringLiteral("--end"), &o->end},
+        {QStringLiteral("--dup-csv"), &o->dupCsv},   {QStringLiteral("--rest-csv"), &o->restCsv},
         {QStringLiteral("--encoding"), &o->encoding}};
     bool optionsEnd = false; // after "--" every word is a file or table name
     for (int i = 1; i < arguments.size(); ++i) {
@@ -198,16 +198,18 @@ int Runner::open(const Options& o, bool listOnly, bool import, bool privateCopy)
 }
 
 void Runner::tellWarnings() {
-    for (const QString& w : session_.takeWarnings()) note(w);
+    for (const QString& w : session_.takeWarnings())
+        note(w);
 }
 
 int Runner::tables(const Options& o) {
     if (const int code = open(o, true, false, false); code != Success) return code;
     const app::AppState& st = app::appState();
-    const QStringList names =
-        session_.kind() == QLatin1String("dbf") ? QStringList{st.SourceBaseName}
-                                                : session_.offeredTables();
-    for (const QString& name : names) print(out_, name + QLatin1Char('\n'));
+    const QStringList names = session_.kind() == QLatin1String("dbf")
+                                  ? QStringList{st.SourceBaseName}
+                                  : session_.offeredTables();
+    for (const QString& name : names)
+        print(out_, name + QLatin1Char('\n'));
     return Success;
 }
 
@@ -238,16 +240,15 @@ int Runner::check(const Options& o) {
     for (const QString& name : o.fields.split(QLatin1Char(','))) {
         const int index = st.RsSource->fieldIndex(name);
         if (index < 0)
-            return fail(Failure, QStringLiteral("表中没有字段“%1”。表中的字段：%2")
-                                     .arg(name, st.RsSource->fieldNames().join(
-                                                    QStringLiteral("、"))));
+            return fail(Failure,
+                        QStringLiteral("表中没有字段“%1”。表中的字段：%2")
+                            .arg(name, st.RsSource->fieldNames().join(QStringLiteral("、"))));
         fields << st.RsSource->fieldName(index);
     }
     const int count = st.RsSource->recordCount();
     if (count < 1) return fail(Failure, QStringLiteral("无数据可查！"));
     app::setCheckFields(st, fields);
-    if (const QString why = app::prepareCheck(st, 1); !why.isEmpty())
-        return fail(Failure, why);
+    if (const QString why = app::prepareCheck(st, 1); !why.isEmpty()) return fail(Failure, why);
 
     check::ExactCheckResult result;
     {

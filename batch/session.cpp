@@ -59,9 +59,9 @@ public:
 // The table chooser and the import window, answered from the command line.
 class BatchWindows : public app::WindowDirectory {
 public:
-    QString wanted;       // the table asked for; empty: the only one
+    QString wanted;        // the table asked for; empty: the only one
     bool listOnly = false; // "tables": the chooser's list is all that is wanted
-    bool import = false;  // run the import of an Excel sheet
+    bool import = false;   // run the import of an Excel sheet
     QStringList offered;
     int code = Success; // set when the choice failed
     QString reason;
@@ -141,13 +141,21 @@ Session::~Session() {
     ui::setDialogs(d->previousDialogs);
 }
 
-QString Session::kind() const { return d->kind; }
+QString Session::kind() const {
+    return d->kind;
+}
 
-QStringList Session::offeredTables() const { return d->windows.offered; }
+QStringList Session::offeredTables() const {
+    return d->windows.offered;
+}
 
-QStringList Session::takeWarnings() { return std::exchange(d->dialogs.warnings, {}); }
+QStringList Session::takeWarnings() {
+    return std::exchange(d->dialogs.warnings, {});
+}
 
-QString Session::lastMessage() const { return d->dialogs.last; }
+QString Session::lastMessage() const {
+    return d->dialogs.last;
+}
 
 int Session::open(const OpenRequest& request, QString* reason) {
     auto fail = [reason](int code, const QString& why) {
@@ -225,11 +233,12 @@ int Session::open(const OpenRequest& request, QString* reason) {
     if (listOnly && d->kind != QLatin1String("dbf")) {
         if (!app::isOpen(st.RsSource) && !st.SourceConn.isOpen())
             return fail(Failure, d->dialogs.last.isEmpty() ? QStringLiteral("文件无法打开")
-                                                         : d->dialogs.last);
+                                                           : d->dialogs.last);
         return Success;
     }
     if (!app::isOpen(st.RsSource)) {
-        const QString why = !d->dialogs.warnings.isEmpty() ? d->dialogs.warnings.last() : d->dialogs.last;
+        const QString why =
+            !d->dialogs.warnings.isEmpty() ? d->dialogs.warnings.last() : d->dialogs.last;
         return fail(Failure, why.isEmpty() ? QStringLiteral("数据表无法打开") : why);
     }
     if (d->windows.imported && !d->windows.importResult.reopened)

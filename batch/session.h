@@ -16,10 +16,10 @@ enum Exit { Success = 0, Failure = 1, Usage = 2 };
 
 struct OpenRequest {
     QString file;
-    QString table;         // empty: the only table the chooser offers
-    QString encoding;      // code page of a dBase table that declares none
-    bool listOnly = false; // stop at the table chooser (its list is what is wanted)
-    bool import = false;   // an Excel sheet is imported into the working database
+    QString table;            // empty: the only table the chooser offers
+    QString encoding;         // code page of a dBase table that declares none
+    bool listOnly = false;    // stop at the table chooser (its list is what is wanted)
+    bool import = false;      // an Excel sheet is imported into the working database
     bool privateCopy = false; // work on a copy of the file (and its memo, index, code-page files)
 };
 

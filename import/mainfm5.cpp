@@ -71,7 +71,8 @@ ImportResult importRows(app::AppState& st, const std::function<void(int, int)>& 
             // trimming rule (spaces only; line breaks inside a value are data). A null value
             // is imported as an empty text, as before.
             QStringView text = rows->valueView(i);
-            if (widths[size_t(i)] > 0) text.truncate(std::min<qsizetype>(text.size(), widths[size_t(i)]));
+            if (widths[size_t(i)] > 0)
+                text.truncate(std::min<qsizetype>(text.size(), widths[size_t(i)]));
             text = db::trimBlanks(text);
             sqlite3_bind_text16(insert, i + 1, text.isNull() ? u"" : text.utf16(),
                                 int(text.size() * 2), SQLITE_TRANSIENT);
@@ -127,7 +128,6 @@ bool finishImport(app::AppState& st, ImportResult& result) {
                ui::defaultTitle(), ui::Icon::Warning);
     return false;
 }
-
 
 mainFm5::mainFm5(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("mainFm5"));

@@ -35,7 +35,8 @@ inline void row(const QString& measure, const QString& size, double ours, double
 // "1,000,000"
 inline QString count(long long n) {
     QString digits = QString::number(n);
-    for (qsizetype i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, QLatin1Char(','));
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(','));
     return digits;
 }
 

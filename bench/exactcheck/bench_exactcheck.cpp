@@ -33,7 +33,9 @@ struct AutoDialogs : ui::DialogService {
     }
     std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override { return {}; }
     std::optional<ui::FileChoice> saveFile(const ui::FileDialogOptions&) override { return {}; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override { return {}; }
+    std::optional<QString> input(const QString&, const QString&, const QString&) override {
+        return {};
+    }
 };
 
 QStringList fields; // the generator's: 姓名 性别 公司 省份 城市 区县 地址 邮编 电话 证件号
@@ -62,7 +64,8 @@ bool load(app::AppState& st, const QString& dir, const gen::Table& table) {
     st.WorkDbPath = db;
     if (!st.WorkConn.open(accessConnectionString(db))) return false;
     QStringList defs;
-    for (const QString& f : fields) defs << sql::ident(f) + " VARCHAR(50)";
+    for (const QString& f : fields)
+        defs << sql::ident(f) + " VARCHAR(50)";
     st.WorkConn.execute("CREATE TABLE src (" + defs.join(",") + ")");
     st.RsSource = std::make_shared<Recordset>();
     st.RsSource->open("Select * From src", st.WorkConn);
@@ -71,7 +74,8 @@ bool load(app::AppState& st, const QString& dir, const gen::Table& table) {
     sqlite3* h = st.WorkConn.handle();
     sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* ins = nullptr;
-    sqlite3_prepare_v2(h, "INSERT INTO ClienttableELS VALUES (?,?,?,?,?,?,?,?,?,?)", -1, &ins, nullptr);
+    sqlite3_prepare_v2(h, "INSERT INTO ClienttableELS VALUES (?,?,?,?,?,?,?,?,?,?)", -1, &ins,
+                       nullptr);
     for (const QStringList& r : table.rows) {
         for (int i = 0; i < r.size(); ++i)
             sqlite3_bind_text16(ins, i + 1, r[i].utf16(), int(r[i].size() * 2), SQLITE_TRANSIENT);
@@ -98,9 +102,11 @@ Run ours(app::AppState& st) {
     st.CheckFieldCount = 2;
     st.WorkConn.execute("Delete * From ClienttableCC");
     st.RsDup = std::make_shared<Recordset>();
-    st.RsDup->open("Select * From ClienttableCC", st.WorkConn, CursorType::Keyset, LockType::BatchOptimistic);
+    st.RsDup->open("Select * From ClienttableCC", st.WorkConn, CursorType::Keyset,
+                   LockType::BatchOptimistic);
     check::CheckSink sink;
-    const auto r = check::ExactCheck(st, sink).wholeCheck("1", QString::number(st.RsSource->recordCount()));
+    const auto r =
+        check::ExactCheck(st, sink).wholeCheck("1", QString::number(st.RsSource->recordCount()));
     return {t.nsecsElapsed() / 1e9, r.groups, r.duplicateRows};
 }
 
@@ -115,9 +121,18 @@ Run literal(app::AppState& st) {
     sqlite3_stmt *seeds, *filter, *recorded, *insert;
     sqlite3_exec(h, "DELETE FROM ClienttableCC; BEGIN", nullptr, nullptr, nullptr);
     sqlite3_prepare_v2(h, "SELECT * FROM ClienttableELS", -1, &seeds, nullptr);
-    sqlite3_prepare_v2(h, QString("SELECT * FROM ClienttableELS WHERE %1 = ?1 COLLATE NOCASE AND %2 = ?2 COLLATE NOCASE").arg(a, b).toUtf8(), -1, &filter, nullptr);
-    sqlite3_prepare_v2(h, QString("SELECT 1 FROM ClienttableCC WHERE %1 = ?1 COLLATE NOCASE").arg(a).toUtf8(), -1, &recorded, nullptr);
-    sqlite3_prepare_v2(h, "INSERT INTO ClienttableCC VALUES (?,?,?,?,?,?,?,?,?,?,?,?)", -1, &insert, nullptr);
+    sqlite3_prepare_v2(
+        h,
+        QString(
+            "SELECT * FROM ClienttableELS WHERE %1 = ?1 COLLATE NOCASE AND %2 = ?2 COLLATE NOCASE")
+            .arg(a, b)
+            .toUtf8(),
+        -1, &filter, nullptr);
+    sqlite3_prepare_v2(
+        h, QString("SELECT 1 FROM ClienttableCC WHERE %1 = ?1 COLLATE NOCASE").arg(a).toUtf8(), -1,
+        &recorded, nullptr);
+    sqlite3_prepare_v2(h, "INSERT INTO ClienttableCC VALUES (?,?,?,?,?,?,?,?,?,?,?,?)", -1, &insert,
+                       nullptr);
     Run r;
     int running = 0;
     while (sqlite3_step(seeds) == SQLITE_ROW) {
@@ -127,7 +142,8 @@ Run literal(app::AppState& st) {
         while (sqlite3_step(filter) == SQLITE_ROW) {
             std::vector<QString> row;
             for (int c = 0; c < 10; ++c)
-                row.push_back(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(filter, c))));
+                row.push_back(QString::fromUtf8(
+                    reinterpret_cast<const char*>(sqlite3_column_text(filter, c))));
             group.push_back(row);
         }
         sqlite3_reset(filter);
@@ -141,7 +157,8 @@ Run literal(app::AppState& st) {
             const QString no = m == 0 ? QString::number(r.groups) : QString();
             sqlite3_bind_text16(insert, 1, no.utf16(), int(no.size() * 2), SQLITE_TRANSIENT);
             for (int c = 0; c < 10; ++c)
-                sqlite3_bind_text16(insert, c + 2, group[m][size_t(c)].utf16(), int(group[m][size_t(c)].size() * 2), SQLITE_TRANSIENT);
+                sqlite3_bind_text16(insert, c + 2, group[m][size_t(c)].utf16(),
+                                    int(group[m][size_t(c)].size() * 2), SQLITE_TRANSIENT);
             const QString run = QString::number(++running);
             sqlite3_bind_text16(insert, 12, run.utf16(), int(run.size() * 2), SQLITE_TRANSIENT);
             sqlite3_step(insert);
@@ -149,7 +166,8 @@ Run literal(app::AppState& st) {
             ++r.rows;
         }
     }
-    for (auto* s : {seeds, filter, recorded, insert}) sqlite3_finalize(s);
+    for (auto* s : {seeds, filter, recorded, insert})
+        sqlite3_finalize(s);
     sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr);
     r.seconds = t.nsecsElapsed() / 1e9;
     return r;
@@ -175,8 +193,9 @@ int main(int argc, char** argv) {
     QString error;
     gen::writeCsv(rows, tmp.path() + "/rows.csv", &error);
     QProcess py;
-    py.start("/usr/bin/python3", {QString(CHACHONG_BENCH_DIR) + "/pandas_groups.py", tmp.path() + "/rows.csv",
-                                  tmp.path() + "/groups.csv", fields[checkA] + "," + fields[checkB]});
+    py.start("/usr/bin/python3",
+             {QString(CHACHONG_BENCH_DIR) + "/pandas_groups.py", tmp.path() + "/rows.csv",
+              tmp.path() + "/groups.csv", fields[checkA] + "," + fields[checkB]});
     py.waitForFinished(-1);
     const QStringList p = QString::fromUtf8(py.readAllStandardOutput()).split(' ');
     QProcess ver;
@@ -184,27 +203,32 @@ int main(int argc, char** argv) {
     ver.waitForFinished(-1);
     const QString size = QStringLiteral("%1 rows, %2 groups, %3 duplicate rows");
     if (p.size() >= 3) {
-        const QString pandas = QStringLiteral("pandas ") + QString::fromUtf8(ver.readAllStandardOutput()).trimmed();
-        bench::row(QStringLiteral("exact check (working table → ClienttableCC, separation)"),
-                   size.arg(bench::count(big)).arg(bench::count(o.groups)).arg(bench::count(o.rows)),
-                   o.seconds, p[0].toDouble(), pandas + QStringLiteral(" (CSV → groups → CSV)"), "s");
+        const QString pandas =
+            QStringLiteral("pandas ") + QString::fromUtf8(ver.readAllStandardOutput()).trimmed();
+        bench::row(
+            QStringLiteral("exact check (working table → ClienttableCC, separation)"),
+            size.arg(bench::count(big)).arg(bench::count(o.groups)).arg(bench::count(o.rows)),
+            o.seconds, p[0].toDouble(), pandas + QStringLiteral(" (CSV → groups → CSV)"), "s");
         if (p[2].trimmed().toInt() != o.groups || p[1].toInt() != o.rows) {
             std::fprintf(stderr, "pandas found %s groups in %s rows\n", qPrintable(p[2].trimmed()),
                          qPrintable(p[1]));
             status = 2;
         }
     } else {
-        std::fprintf(stderr, "pandas did not run: %s\n", qPrintable(QString::fromUtf8(py.readAllStandardError())));
+        std::fprintf(stderr, "pandas did not run: %s\n",
+                     qPrintable(QString::fromUtf8(py.readAllStandardError())));
     }
     // Against the check's statements run literally, at the small size.
     const gen::Table few = generate(small, 11);
     if (!load(st, tmp.path(), few)) return 1;
     const Run lit = literal(st);
     const Run o2 = ours(st);
-    bench::row(QStringLiteral("exact check"),
-               size.arg(bench::count(small)).arg(bench::count(o2.groups)).arg(bench::count(o2.rows)),
-               o2.seconds, lit.seconds,
-               QStringLiteral("its statements run literally in SQLite (%1 groups)").arg(bench::count(lit.groups)),
-               "s");
+    bench::row(
+        QStringLiteral("exact check"),
+        size.arg(bench::count(small)).arg(bench::count(o2.groups)).arg(bench::count(o2.rows)),
+        o2.seconds, lit.seconds,
+        QStringLiteral("its statements run literally in SQLite (%1 groups)")
+            .arg(bench::count(lit.groups)),
+        "s");
     return status;
 }

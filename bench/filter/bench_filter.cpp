@@ -1,6 +1,6 @@
 // Cost of one equality filter, one "contains" filter and one find on a recordset, at growing
-// table sizes, beside a plain scan of the same rows in the same run (the baseline). A filter should cost about
-// the rows it matches, not the rows of the table.
+// table sizes, beside a plain scan of the same rows in the same run (the baseline). A filter should
+// cost about the rows it matches, not the rows of the table.
 //   bench_filter [sizes...]      (default 10000 100000 1000000)
 #include "bench/common/suite.h"
 #include "db/connection.h"
@@ -18,13 +18,18 @@
 
 using namespace db;
 
-static const char16_t* surnames = u"王李张刘陈杨黄赵吴周徐孙马朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜叶程苏魏吕丁任沈姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶黎贺顾毛郝龚邵万钱严覃武戴莫孔向汤";
-static const char16_t* given = u"伟芳娜秀英敏静丽强磊军洋勇艳杰娟涛明超秀兰霞平刚桂英华玉萍红娥玲芬燕彬鹏辉宇浩凯健俊帆帅旭宁龙林欣";
+static const char16_t* surnames =
+    u"王李张刘陈杨黄赵吴周徐孙马朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜叶程苏魏"
+    u"吕丁任沈姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶黎贺顾毛郝龚邵万钱"
+    u"严覃武戴莫孔向汤";
+static const char16_t* given = u"伟芳娜秀英敏静丽强磊军洋勇艳杰娟涛明超秀兰霞平刚桂英华玉萍红娥玲芬"
+                               u"燕彬鹏辉宇浩凯健俊帆帅旭宁龙林欣";
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::vector<int> sizes;
-    for (int i = 1; i < argc; ++i) sizes.push_back(std::atoi(argv[i]));
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
     if (sizes.empty()) sizes = {10000, 100000, 1000000};
     QTemporaryDir tmp;
     bench::heading();
@@ -32,7 +37,8 @@ int main(int argc, char** argv) {
         const QString path = tmp.path() + QStringLiteral("/b%1.db").arg(n);
         sqlite3* raw = nullptr;
         sqlite3_open(path.toUtf8().constData(), &raw);
-        sqlite3_exec(raw, "CREATE TABLE t (name VARCHAR(20), city VARCHAR(20)); BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_exec(raw, "CREATE TABLE t (name VARCHAR(20), city VARCHAR(20)); BEGIN", nullptr,
+                     nullptr, nullptr);
         sqlite3_stmt* ins = nullptr;
         sqlite3_prepare_v2(raw, "INSERT INTO t VALUES (?1, ?2)", -1, &ins, nullptr);
         std::mt19937 rng(42);

@@ -22,7 +22,8 @@ namespace {
 // Runs the program with its arguments; the child's peak resident size in bytes, -1 on failure.
 long long peakOf(const QByteArray& program, const QList<QByteArray>& args, int* status) {
     std::vector<char*> argv{const_cast<char*>(program.constData())};
-    for (const QByteArray& a : args) argv.push_back(const_cast<char*>(a.constData()));
+    for (const QByteArray& a : args)
+        argv.push_back(const_cast<char*>(a.constData()));
     argv.push_back(nullptr);
     std::fflush(stdout);
     const pid_t pid = fork();
@@ -61,9 +62,9 @@ int main(int argc, char** argv) {
     const double text = double(QFileInfo(csv).size());
     int status = 0;
     const QByteArray runner = QByteArray(CHACHONG_PROGRAM_DIR) + "/chachong-batch";
-    const long long peak =
-        peakOf(runner, {"check", QFile::encodeName(dbf), "--fields", QStringLiteral("姓名,电话").toUtf8()},
-               &status);
+    const long long peak = peakOf(
+        runner, {"check", QFile::encodeName(dbf), "--fields", QStringLiteral("姓名,电话").toUtf8()},
+        &status);
     if (peak < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "chachong-batch check failed (status %d)\n", status);
         return 1;

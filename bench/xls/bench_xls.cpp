@@ -142,7 +142,8 @@ int main(int argc, char** argv) {
     bench::row(QStringLiteral(".xls read: through the SQLite module"), size, sqlMs, freexlMs,
                baseline, "ms");
     if (ours != freexl || viaSql != ours) {
-        std::fprintf(stderr, "values read (below the headings): ours %lld, SQLite %lld, FreeXL %lld\n",
+        std::fprintf(stderr,
+                     "values read (below the headings): ours %lld, SQLite %lld, FreeXL %lld\n",
                      ours, viaSql, freexl);
         return 2;
     }

@@ -6,8 +6,8 @@
 
 #include "bench/gen/clientgen.h"
 #include "db/criteria.h"
-#include "db/formats/xls/cfb.h"
 #include "db/formats/dbf/dbf.h"
+#include "db/formats/xls/cfb.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -72,7 +72,8 @@ QList<QStringList> readCsv(const QString& path) {
     if (files.isEmpty()) return records;
     for (const QJsonValue& row : files.first().toArray()) {
         QStringList r;
-        for (const QJsonValue& v : row.toArray()) r << v.toString();
+        for (const QJsonValue& v : row.toArray())
+            r << v.toString();
         records << r;
     }
     return records;
@@ -100,7 +101,8 @@ QMap<QString, double> summary(const QString& line) {
 bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows) {
     using namespace formats::dbf;
     std::vector<FieldSpec> specs;
-    for (const QString& f : fields) specs.push_back({f, 'C', 40, 0, false});
+    for (const QString& f : fields)
+        specs.push_back({f, 'C', 40, 0, false});
     QString error;
     if (!createTable(path, Flavour::FoxPro2, specs, parseCodePage(QStringLiteral("936")), &error))
         return false;
@@ -108,7 +110,8 @@ bool makeDbf(const QString& path, const QStringList& fields, const QList<QString
     if (!t.open(path, {}, &error)) return false;
     for (const QStringList& r : rows) {
         std::vector<std::optional<Value>> values;
-        for (const QString& v : r) values.push_back(Value::fromText(v));
+        for (const QString& v : r)
+            values.push_back(Value::fromText(v));
         quint32 recno = 0;
         if (!t.appendRecord(values, &recno, &error)) return false;
     }
@@ -147,13 +150,14 @@ class TestBatchRunner : public QObject {
         if (source.size() > 1) args << QStringLiteral("--table") << source[1];
         args << QStringLiteral("--fields") << fields << QStringLiteral("--dup-csv") << dupCsv
              << QStringLiteral("--rest-csv") << restCsv << extra;
-        if (!start.isEmpty()) args << QStringLiteral("--start") << start << QStringLiteral("--end") << end;
+        if (!start.isEmpty())
+            args << QStringLiteral("--start") << start << QStringLiteral("--end") << end;
         const Run r = batch(args);
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
-        QVERIFY(QRegularExpression(QStringLiteral(
-                    "^groups=\\d+ duplicate_rows=\\d+ separated=\\d+ remaining=\\d+ seconds=[0-9.]+$"))
+        QVERIFY(QRegularExpression(QStringLiteral("^groups=\\d+ duplicate_rows=\\d+ separated=\\d+ "
+                                                  "remaining=\\d+ seconds=[0-9.]+$"))
                     .match(lines.first())
                     .hasMatch());
         const auto s = summary(lines.first());
@@ -182,7 +186,8 @@ class TestBatchRunner : public QObject {
         // The rest are records of the table as they were; the duplicate table holds records of
         // the table with their values' blanks trimmed; and the rest holds no pair.
         auto trimmed = [](QStringList r) {
-            for (QString& v : r) v = db::trimBlanks(v);
+            for (QString& v : r)
+                v = db::trimBlanks(v);
             return r;
         };
         QSet<QStringList> records, trimmedRecords;
@@ -289,8 +294,8 @@ private slots:
         QTest::newRow("encrypted workbook") << QStringList{"tables", encrypted} << "加密";
         QTest::newRow("unknown field")
             << QStringList{"check", small, "--fields", "姓名,手机"} << "没有字段“手机”";
-        QTest::newRow("empty table") << QStringList{"check", empty, "--fields", "姓名"}
-                                     << "无数据可查";
+        QTest::newRow("empty table")
+            << QStringList{"check", empty, "--fields", "姓名"} << "无数据可查";
         QTest::newRow("csv into a missing folder")
             << QStringList{"check", small, "--fields", "姓名", "--dup-csv", dir + "/无/d.csv"}
             << "无法写入";
@@ -299,8 +304,12 @@ private slots:
             QTest::newRow("unknown table")
                 << QStringList{"dump", nwind, "Kunden"} << "没有表“Kunden”";
             QTest::newRow("unknown sheet")
-                << QStringList{"check", testsupport::sample(QStringLiteral("xls/poi/19599-2.xls")),
-                               "--table", "Sheet1", "--fields", "F2"}
+                << QStringList{"check",
+                               testsupport::sample(QStringLiteral("xls/poi/19599-2.xls")),
+                               "--table",
+                               "Sheet1",
+                               "--fields",
+                               "F2"}
                 << "没有表“Sheet1”";
         }
     }
@@ -336,9 +345,9 @@ private slots:
         QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         const QString dbf = path(QStringLiteral("alone.dbf"));
         QVERIFY(makeDbf(dbf, {QStringLiteral("姓名")}, {{QStringLiteral("张三")}}));
-        const Run r = batch({QStringLiteral("check"), dbf, QStringLiteral("--fields"),
-                             QStringLiteral("姓名")},
-                            copy);
+        const Run r = batch(
+            {QStringLiteral("check"), dbf, QStringLiteral("--fields"), QStringLiteral("姓名")},
+            copy);
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains(QStringLiteral("找不到工作数据库文件")), qPrintable(r.err));
         QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
@@ -362,23 +371,30 @@ private slots:
         QCOMPARE(QSet<QString>(got.begin(), got.end()),
                  QSet<QString>(expected.begin(), expected.end()));
         // Excel: the sheets in order, named ranges left out; a sheet name with an apostrophe.
-        r = batch({QStringLiteral("tables"), testsupport::sample(QStringLiteral("xls/poi/19599-2.xls"))});
+        r = batch(
+            {QStringLiteral("tables"), testsupport::sample(QStringLiteral("xls/poi/19599-2.xls"))});
         QCOMPARE(r.out, QStringLiteral("汇总\n订阅上行列表\n"));
-        r = batch({QStringLiteral("tables"), testsupport::sample(QStringLiteral("xls/xlrd/namesdemo.xls"))});
+        r = batch({QStringLiteral("tables"),
+                   testsupport::sample(QStringLiteral("xls/xlrd/namesdemo.xls"))});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.split('\n').contains(QStringLiteral("Seamus O'Reilly")));
         // dBase: the table's own name, GBK field names and all.
-        r = batch({QStringLiteral("tables"), testsupport::sample(QStringLiteral("dbf/javadbf/gbk.dbf"))});
+        r = batch(
+            {QStringLiteral("tables"), testsupport::sample(QStringLiteral("dbf/javadbf/gbk.dbf"))});
         QCOMPARE(r.out, QStringLiteral("gbk\n"));
     }
 
     void dumpEqualsIndependentReaders_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("codePage");
-        QTest::newRow("GBK FoxPro") << "dbf/javadbf/gbk.dbf" << "";
-        QTest::newRow("memo with CR LF") << "dbf/javadbf/foxprodb/contacts.dbf" << "";
-        QTest::newRow("deleted records") << "dbf/DBFFile/PYACFL.DBF" << "";
-        QTest::newRow("UTF-8 without code page") << "dbf/mapshaper/utf8.dbf" << "utf8";
+        QTest::newRow("GBK FoxPro") << "dbf/javadbf/gbk.dbf"
+                                    << "";
+        QTest::newRow("memo with CR LF") << "dbf/javadbf/foxprodb/contacts.dbf"
+                                         << "";
+        QTest::newRow("deleted records") << "dbf/DBFFile/PYACFL.DBF"
+                                         << "";
+        QTest::newRow("UTF-8 without code page") << "dbf/mapshaper/utf8.dbf"
+                                                 << "utf8";
     }
     void dumpEqualsIndependentReaders() {
         REQUIRE_TESTDATA();
@@ -390,16 +406,17 @@ private slots:
         const Run r = batch(args);
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY(!r.out.contains(QLatin1String("\r\n")) || r.out.contains(QLatin1Char('"')));
-        const QList<QStringList> got =
-            readCsv(writeText(path(QStringLiteral("dump.csv")), r.out));
+        const QList<QStringList> got = readCsv(writeText(path(QStringLiteral("dump.csv")), r.out));
         QStringList dumpArgs{source};
         if (!codePage.isEmpty()) dumpArgs << codePage;
-        const QJsonObject expected = python(QStringLiteral("formats/dbf_dump.py"), dumpArgs).object();
+        const QJsonObject expected =
+            python(QStringLiteral("formats/dbf_dump.py"), dumpArgs).object();
         const QJsonArray rows = expected[QStringLiteral("rows")].toArray();
         const QJsonArray types = expected[QStringLiteral("types")].toArray();
         QVERIFY(!got.isEmpty());
         QStringList fields;
-        for (const QJsonValue& f : expected[QStringLiteral("fields")].toArray()) fields << f.toString();
+        for (const QJsonValue& f : expected[QStringLiteral("fields")].toArray())
+            fields << f.toString();
         // python3-dbf gives field names in lower case.
         QCOMPARE(got.first().join(',').toLower(), fields.join(',').toLower());
         QCOMPARE(got.size() - 1, rows.size());
@@ -425,12 +442,13 @@ private slots:
         const Run r = batch({QStringLiteral("dump"), nwind, QStringLiteral("customers")});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         const QList<QStringList> got = readCsv(writeText(path(QStringLiteral("c.csv")), r.out));
-        const QJsonObject data =
-            python(QStringLiteral("formats/mdb_export.py"), {nwind}).object()[QStringLiteral("data")]
-                .toObject()[QStringLiteral("Customers")]
-                .toObject();
+        const QJsonObject data = python(QStringLiteral("formats/mdb_export.py"), {nwind})
+                                     .object()[QStringLiteral("data")]
+                                     .toObject()[QStringLiteral("Customers")]
+                                     .toObject();
         QStringList columns;
-        for (const QJsonValue& c : data[QStringLiteral("columns")].toArray()) columns << c.toString();
+        for (const QJsonValue& c : data[QStringLiteral("columns")].toArray())
+            columns << c.toString();
         QCOMPARE(got.first(), columns);
         const QJsonArray rows = data[QStringLiteral("rows")].toArray();
         QCOMPARE(got.size() - 1, rows.size());
@@ -447,8 +465,9 @@ private slots:
 
     void dumpOfAnEmptyTableIsItsHeader() {
         REQUIRE_TESTDATA();
-        const Run r = batch({QStringLiteral("dump"),
-                             testsupport::sample(QStringLiteral("dbf/dbase-rs/KUNDEN-schema-only.DBF"))});
+        const Run r =
+            batch({QStringLiteral("dump"),
+                   testsupport::sample(QStringLiteral("dbf/dbase-rs/KUNDEN-schema-only.DBF"))});
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out.count(QLatin1Char('\n')), 1);
         QCOMPARE(r.out.split(QLatin1Char(',')).size(), 49);
@@ -460,7 +479,8 @@ private slots:
         REQUIRE_TESTDATA();
         const QString xls = testsupport::sample(QStringLiteral("xls/poi/19599-2.xls"));
         const QByteArray file = digest(xls);
-        const QByteArray workDb = digest(testsupport::programDir() + QStringLiteral("/MorlayBankCC.mdb"));
+        const QByteArray workDb =
+            digest(testsupport::programDir() + QStringLiteral("/MorlayBankCC.mdb"));
         verifyCheck({xls, QStringLiteral("订阅上行列表")}, QStringLiteral("F3"));
         QCOMPARE(digest(xls), file);
         QCOMPARE(digest(testsupport::programDir() + QStringLiteral("/MorlayBankCC.mdb")), workDb);
@@ -530,7 +550,8 @@ private slots:
     }
     void checkInPlaceWithoutBackupLosesNothing() {
         QFETCH(bool, readOnlyFolder);
-        const QString dir = path(readOnlyFolder ? QStringLiteral("readonly") : QStringLiteral("taken"));
+        const QString dir =
+            path(readOnlyFolder ? QStringLiteral("readonly") : QStringLiteral("taken"));
         QDir().mkpath(dir);
         const QString dbf = dir + QStringLiteral("/客户.dbf");
         QFile::remove(dbf);
@@ -583,10 +604,22 @@ private slots:
         QTest::addColumn<QString>("fields");
         QTest::addColumn<QString>("start");
         QTest::addColumn<QString>("end");
-        QTest::newRow("dbf, name and phone") << "dbf" << "姓名,电话" << "" << "";
-        QTest::newRow("dbf, five fields") << "dbf" << "姓名,电话,地址,邮编,证件号" << "" << "";
-        QTest::newRow("dbf, a range") << "dbf" << "姓名,电话" << "500" << "1500";
-        QTest::newRow("xls, name and address") << "xls" << "姓名,地址" << "" << "";
+        QTest::newRow("dbf, name and phone") << "dbf"
+                                             << "姓名,电话"
+                                             << ""
+                                             << "";
+        QTest::newRow("dbf, five fields") << "dbf"
+                                          << "姓名,电话,地址,邮编,证件号"
+                                          << ""
+                                          << "";
+        QTest::newRow("dbf, a range") << "dbf"
+                                      << "姓名,电话"
+                                      << "500"
+                                      << "1500";
+        QTest::newRow("xls, name and address") << "xls"
+                                               << "姓名,地址"
+                                               << ""
+                                               << "";
     }
     void checkGeneratedLists() {
         QFETCH(QString, format);
