@@ -592,7 +592,8 @@ void mainFm1::Command3_Click() {
 
     // At most the first five entries of the check-field list take part.
     QStringList fields;
-    for (int k = 0; k < List1->count(); ++k) fields << trimSpaces(List1->item(k)->text());
+    for (int k = 0; k < List1->count(); ++k)
+        fields << trimSpaces(List1->item(k)->text());
     setCheckFields(st, fields);
 
     st.PostcodeField.clear();

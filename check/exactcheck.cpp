@@ -9,14 +9,13 @@ namespace check {
 
 namespace {
 
-
-
 // The number at the start of a text box's text, as the windows read positions.
 int leadingNumber(const QString& text, bool* ok) {
     const QString t = text.trimmed();
     int i = 0;
     if (i < t.size() && (t[i] == QLatin1Char('-') || t[i] == QLatin1Char('+'))) ++i;
-    while (i < t.size() && t[i].isDigit()) ++i;
+    while (i < t.size() && t[i].isDigit())
+        ++i;
     return t.left(i).toInt(ok);
 }
 
@@ -24,9 +23,9 @@ int leadingNumber(const QString& text, bool* ok) {
 
 bool backupDuplicates(app::AppState& state, QString* error) {
     state.WorkConn.execute(db::sql::dropTable(QStringLiteral("ClienttableDD")));
-    const bool ok = app::runStatement(state.RsWork,
-                                      QStringLiteral("Select * Into ClienttableDD From ClienttableCC"),
-                                      state.WorkConn, error);
+    const bool ok = app::runStatement(
+        state.RsWork, QStringLiteral("Select * Into ClienttableDD From ClienttableCC"),
+        state.WorkConn, error);
     return ok;
 }
 
@@ -38,7 +37,8 @@ ExactCheckResult ExactCheck::wholeCheck(const QString& startText, const QString&
     return result;
 }
 
-void ExactCheck::check1(const QString& startText, const QString& endText, ExactCheckResult* result) {
+void ExactCheck::check1(const QString& startText, const QString& endText,
+                        ExactCheckResult* result) {
     app::AppState& st = state_;
     db::RecordsetPtr src = st.RsSource;
     db::RecordsetPtr dup = st.RsDup;
@@ -68,14 +68,16 @@ void ExactCheck::check1(const QString& startText, const QString& endText, ExactC
         const QString name = st.CheckFields[k].trimmed();
         const int s = src->fieldIndex(name);
         if (s < 0 || s + 1 >= dupFields - 1)
-            return stop(QStringLiteral("查重字段“%1”不在当前数据表中，请重新选择查重字段。").arg(name));
+            return stop(
+                QStringLiteral("查重字段“%1”不在当前数据表中，请重新选择查重字段。").arg(name));
         names << src->fieldName(s);
         dupNames << dup->fieldName(s + 1);
         srcCols.push_back(s);
     }
     const int copyColumns = std::min(src->fieldCount(), dupFields - 2);
     std::vector<int> sizes(static_cast<size_t>(dupFields));
-    for (int c = 0; c < dupFields; ++c) sizes[size_t(c)] = dup->definedSize(c);
+    for (int c = 0; c < dupFields; ++c)
+        sizes[size_t(c)] = dup->definedSize(c);
 
     sink_.hideMainWindow();
     bool ok = false;
@@ -89,7 +91,8 @@ void ExactCheck::check1(const QString& startText, const QString& endText, ExactC
     db::Criterion inDup = db::equalsCriterion(dupNames);
     db::Criterion inSource = db::equalsCriterion(names);
     while (ok && !src->isEof() && src->absolutePosition() <= end) {
-        for (int k = 0; k < count; ++k) seed[size_t(k)] = db::trimBlanks(src->valueView(srcCols[size_t(k)]));
+        for (int k = 0; k < count; ++k)
+            seed[size_t(k)] = db::trimBlanks(src->valueView(srcCols[size_t(k)]));
         if (!seed[0].isEmpty()) {
             for (int k = 0; k < count; ++k) {
                 db::setEqualsValue(inDup.terms[size_t(k)], seed[size_t(k)]);
@@ -111,7 +114,8 @@ void ExactCheck::check1(const QString& startText, const QString& endText, ExactC
                     dup->setValue(0, m == 0 ? QString::number(groups) : QString());
                     for (int c = 0; c < copyColumns; ++c) {
                         const QVariant v = lookup->value(c);
-                        dup->setValue(c + 1, db::trimBlanks(v.toString().left(sizes[size_t(c) + 1])));
+                        dup->setValue(c + 1,
+                                      db::trimBlanks(v.toString().left(sizes[size_t(c) + 1])));
                     }
                     dup->setValue(dupFields - 1, QString::number(running));
                     if (!dup->update()) {

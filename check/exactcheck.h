@@ -20,7 +20,7 @@
 namespace check {
 
 struct ExactCheckResult {
-    bool ran = false;     // false: stopped before the scan (error says why)
+    bool ran = false; // false: stopped before the scan (error says why)
     int groups = 0;
     int duplicateRows = 0; // rows written to ClienttableCC
     int separated = 0;

@@ -126,9 +126,9 @@ void mainFm11::activate() {
     if (app::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0)
         DataGrid5->setColumnVisible(st.RsDup->fieldCount() - 1, false);
     Text5->clear();
-    Text7->setText(app::isOpen(st.RsSource)
-                       ? positionCounter(st.RsSource->absolutePosition(), st.RsSource->recordCount())
-                       : QString());
+    Text7->setText(app::isOpen(st.RsSource) ? positionCounter(st.RsSource->absolutePosition(),
+                                                              st.RsSource->recordCount())
+                                            : QString());
     Text8->clear();
     Text9->clear();
     if (st.CheckMode == 1) {
@@ -136,7 +136,8 @@ void mainFm11::activate() {
         ProgressBar2->hide();
         app::mainFm1* main = app::mainForm();
         const QString start = main ? main->Text12->text() : QStringLiteral("1");
-        const QString end = main ? main->Text13->text() : QString::number(app::recordCountOf(st.RsSource));
+        const QString end =
+            main ? main->Text13->text() : QString::number(app::recordCountOf(st.RsSource));
         ran_ = true;
         ExactCheck(st, *this).wholeCheck(start, end);
     }
@@ -159,10 +160,18 @@ void mainFm11::separationProgress(int remaining) {
     ui::yieldEvents();
 }
 
-void mainFm11::showScanPosition(const QString& text) { Text5->setText(text); }
-void mainFm11::showCheckTableCounter(const QString& text) { Text7->setText(text); }
-void mainFm11::showGroups(int groups) { Text8->setText(QString::number(groups)); }
-void mainFm11::showDupCounter(const QString& text) { Text9->setText(text); }
+void mainFm11::showScanPosition(const QString& text) {
+    Text5->setText(text);
+}
+void mainFm11::showCheckTableCounter(const QString& text) {
+    Text7->setText(text);
+}
+void mainFm11::showGroups(int groups) {
+    Text8->setText(QString::number(groups));
+}
+void mainFm11::showDupCounter(const QString& text) {
+    Text9->setText(text);
+}
 
 void mainFm11::showMainCounter(const QString& text) {
     if (app::mainFm1* main = app::mainForm()) main->Text1->setText(text);
@@ -174,8 +183,10 @@ void mainFm11::showSeparationPanel(bool visible) {
 }
 
 void mainFm11::setBusy(bool busy) {
-    if (busy) ui::beginWait();
-    else ui::restoreDefaultCursor();
+    if (busy)
+        ui::beginWait();
+    else
+        ui::restoreDefaultCursor();
 }
 
 void mainFm11::hideMainWindow() {
@@ -186,8 +197,12 @@ void mainFm11::showMainWindow() {
     if (app::mainFm1* main = app::mainForm()) main->show();
 }
 
-void mainFm11::closeRunWindow() { close(); }
+void mainFm11::closeRunWindow() {
+    close();
+}
 
-bool mainFm11::openMaintenance() { return app::windows().showCheckControl(); }
+bool mainFm11::openMaintenance() {
+    return app::windows().showCheckControl();
+}
 
 } // namespace check

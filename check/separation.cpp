@@ -14,10 +14,7 @@ namespace check {
 
 namespace {
 
-
-
-template <typename List>
-uint64_t hashTuple(const List& values) {
+template <typename List> uint64_t hashTuple(const List& values) {
     uint64_t h = 1469598103934665603ull;
     for (const auto& v : values) {
         for (QChar c : v) {
@@ -94,7 +91,8 @@ bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
         bool free = true;
         for (const QString& f : files) {
             const QFileInfo fi(f);
-            if (target.exists(fi.completeBaseName() + QLatin1Char('_') + suffix + QLatin1Char('.') + fi.suffix()))
+            if (target.exists(fi.completeBaseName() + QLatin1Char('_') + suffix + QLatin1Char('.') +
+                              fi.suffix()))
                 free = false;
         }
         if (free) break;
@@ -105,7 +103,8 @@ bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
         const QString to = target.filePath(fi.completeBaseName() + QLatin1Char('_') + suffix +
                                            QLatin1Char('.') + fi.suffix());
         if (!QFile::copy(dir.filePath(f), to)) {
-            for (const QString& m : made) QFile::remove(m);
+            for (const QString& m : made)
+                QFile::remove(m);
             *error = QStringLiteral("无法把“%1”备份到“%2”（文件夹只读或磁盘已满）。")
                          .arg(QDir::toNativeSeparators(dir.filePath(f)),
                               QDir::toNativeSeparators(target.absolutePath()));
@@ -138,7 +137,8 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
         // The duplicate table does not hold whole records of this table (more fields than it has
         // columns for): deleting would lose what it does not hold, so nothing is deleted.
         r.ok = false;
-        r.error = QStringLiteral("重复数据表没有保存查重数据库的全部字段，为保证数据不丢失，未分离任何记录。");
+        r.error = QStringLiteral(
+            "重复数据表没有保存查重数据库的全部字段，为保证数据不丢失，未分离任何记录。");
         return r;
     }
 
@@ -162,7 +162,8 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
     byContent.reserve(size_t(dupRows));
     std::vector<QStringView> row(static_cast<size_t>(columns));
     for (int i = 0; i < int(spans.size() / size_t(columns)); ++i) {
-        for (int c = 0; c < columns; ++c) row[size_t(c)] = dupValue(i, c);
+        for (int c = 0; c < columns; ++c)
+            row[size_t(c)] = dupValue(i, c);
         byContent.emplace(hashTuple(row), i);
     }
 
@@ -179,7 +180,8 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
     src->moveFirst();
     std::vector<QStringView> values(static_cast<size_t>(columns));
     while (!src->isEof()) {
-        for (int c = 0; c < columns; ++c) values[size_t(c)] = db::trimBlanks(src->valueView(c));
+        for (int c = 0; c < columns; ++c)
+            values[size_t(c)] = db::trimBlanks(src->valueView(c));
         const auto range = byContent.equal_range(hashTuple(values));
         bool remove = false;
         for (auto it = range.first; it != range.second && !remove; ++it) {

@@ -29,8 +29,10 @@ QString ConnectionData::sqliteError(const QString& what) const {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
         return QStringLiteral("文件不是有效的数据库或已损坏：%1").arg(path);
-    case SQLITE_FULL: return QStringLiteral("磁盘已满，无法写入：%1").arg(path);
-    default: break;
+    case SQLITE_FULL:
+        return QStringLiteral("磁盘已满，无法写入：%1").arg(path);
+    default:
+        break;
     }
     if (msg.startsWith(QLatin1String("no such table")))
         return QStringLiteral("表不存在：%1（%2）").arg(msg.mid(15).trimmed(), what);
@@ -79,7 +81,8 @@ ConnectionTarget parseConnectionString(const QString& cs, QString* error) {
         if (eq < 0) break;
         const QString key = cs.mid(i, eq - i).trimmed().toLower();
         int j = eq + 1;
-        while (j < cs.size() && cs[j] == QLatin1Char(' ')) ++j;
+        while (j < cs.size() && cs[j] == QLatin1Char(' '))
+            ++j;
         QString value;
         if (j < cs.size() && cs[j] == QLatin1Char('{')) {
             const int close = cs.indexOf(QLatin1Char('}'), j);
@@ -97,13 +100,20 @@ ConnectionTarget parseConnectionString(const QString& cs, QString* error) {
             if (value.endsWith(QLatin1Char(';'))) value.chop(1);
             j = m.hasMatch() ? end + 1 : int(cs.size());
         }
-        if (key == QLatin1String("driver")) driver = value;
-        else if (key == QLatin1String("provider")) provider = value.trimmed();
-        else if (key == QLatin1String("dbq")) dbq = value;
-        else if (key == QLatin1String("sourcedb")) sourceDb = value;
-        else if (key == QLatin1String("sourcetype")) sourceType = value.trimmed();
-        else if (key == QLatin1String("data source")) dataSource = value.trimmed();
-        else if (key == QLatin1String("codepage")) target.codePage = value.trimmed();
+        if (key == QLatin1String("driver"))
+            driver = value;
+        else if (key == QLatin1String("provider"))
+            provider = value.trimmed();
+        else if (key == QLatin1String("dbq"))
+            dbq = value;
+        else if (key == QLatin1String("sourcedb"))
+            sourceDb = value;
+        else if (key == QLatin1String("sourcetype"))
+            sourceType = value.trimmed();
+        else if (key == QLatin1String("data source"))
+            dataSource = value.trimmed();
+        else if (key == QLatin1String("codepage"))
+            target.codePage = value.trimmed();
         i = j;
     }
     if (driver.contains(QLatin1String("Visual FoxPro"), Qt::CaseInsensitive) ||
@@ -161,11 +171,14 @@ bool Connection::open(const QString& connectionString, const QString&, const QSt
 
     if (target.kind == SourceKind::Sqlite) {
         if (!info.exists()) return fail(QStringLiteral("找不到数据库文件：%1").arg(target.path));
-        if (info.isDir()) return fail(QStringLiteral("这是一个文件夹，不是数据库文件：%1").arg(target.path));
-        if (!info.isReadable()) return fail(QStringLiteral("无法读取数据库文件（没有权限）：%1").arg(target.path));
+        if (info.isDir())
+            return fail(QStringLiteral("这是一个文件夹，不是数据库文件：%1").arg(target.path));
+        if (!info.isReadable())
+            return fail(QStringLiteral("无法读取数据库文件（没有权限）：%1").arg(target.path));
         if (startsWith(target.path, "SQLite format 3\0", 0, 16)) {
             const QByteArray p = QFile::encodeName(target.path);
-            if (sqlite3_open_v2(p.constData(), &data->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+            if (sqlite3_open_v2(p.constData(), &data->db,
+                                SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
                                 nullptr) != SQLITE_OK)
                 return fail(data->sqliteError(target.path));
             data->kind = SourceKind::Sqlite;
@@ -201,7 +214,8 @@ bool Connection::open(const QString& connectionString, const QString&, const QSt
         std::vector<vtab::XlsSchemaRow> rows;
         QString err;
         if (!vtab::attachXlsWorkbook(data->db, target.path, &rows, &err)) return fail(err);
-        for (const auto& r : rows) data->fixedSchema.push_back({r.tableName, r.tableType});
+        for (const auto& r : rows)
+            data->fixedSchema.push_back({r.tableName, r.tableType});
         data->kind = SourceKind::Xls;
         data->readOnly = true;
     }
@@ -211,25 +225,45 @@ bool Connection::open(const QString& connectionString, const QString&, const QSt
     return true;
 }
 
-void Connection::close() { d.reset(); }
+void Connection::close() {
+    d.reset();
+}
 
-bool Connection::isOpen() const { return d && d->db; }
+bool Connection::isOpen() const {
+    return d && d->db;
+}
 
-QString Connection::errorString() const { return d ? d->error : QString(); }
+QString Connection::errorString() const {
+    return d ? d->error : QString();
+}
 
-SourceKind Connection::kind() const { return d ? d->kind : SourceKind::None; }
+SourceKind Connection::kind() const {
+    return d ? d->kind : SourceKind::None;
+}
 
-bool Connection::isWorkingCopy() const { return d && d->workingCopy; }
+bool Connection::isWorkingCopy() const {
+    return d && d->workingCopy;
+}
 
-bool Connection::isReadOnly() const { return d && d->readOnly; }
+bool Connection::isReadOnly() const {
+    return d && d->readOnly;
+}
 
-QString Connection::skippedTables() const { return d ? d->skipped : QString(); }
+QString Connection::skippedTables() const {
+    return d ? d->skipped : QString();
+}
 
-QString Connection::path() const { return d ? d->path : QString(); }
+QString Connection::path() const {
+    return d ? d->path : QString();
+}
 
-QString Connection::connectionString() const { return d ? d->connectionString : QString(); }
+QString Connection::connectionString() const {
+    return d ? d->connectionString : QString();
+}
 
-sqlite3* Connection::handle() const { return d ? d->db : nullptr; }
+sqlite3* Connection::handle() const {
+    return d ? d->db : nullptr;
+}
 
 static bool notOpen(const std::shared_ptr<ConnectionData>& d) {
     if (d && d->db) return false;
@@ -268,8 +302,10 @@ static bool selectInto(ConnectionData& d, const JetStatement& st) {
     sqlite3_finalize(stmt);
     const QString target = sqliteIdent(st.intoTable);
     if (!d.exec(QStringLiteral("SAVEPOINT select_into"))) return false;
-    const bool ok = d.exec(QStringLiteral("CREATE TABLE %1 (%2)").arg(target, cols.join(QLatin1String(", ")))) &&
-                    d.exec(QStringLiteral("INSERT INTO %1 %2").arg(target, st.sql));
+    const bool ok =
+        d.exec(
+            QStringLiteral("CREATE TABLE %1 (%2)").arg(target, cols.join(QLatin1String(", ")))) &&
+        d.exec(QStringLiteral("INSERT INTO %1 %2").arg(target, st.sql));
     if (!ok) {
         const QString err = d.error;
         d.exec(QStringLiteral("ROLLBACK TO select_into"));
@@ -323,10 +359,14 @@ std::vector<SchemaRow> Connection::tableSchema() const {
                       "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY rowid";
     if (sqlite3_prepare_v2(d->db, sql, -1, &stmt, nullptr) != SQLITE_OK) return rows;
     while (sqlite3_step(stmt) == SQLITE_ROW) {
-        const QString name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-        const QString type = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
-        QString tableType = type == QLatin1String("view") ? QStringLiteral("VIEW") : QStringLiteral("TABLE");
-        if (name.startsWith(QLatin1String("MSys"), Qt::CaseInsensitive)) tableType = QStringLiteral("SYSTEM TABLE");
+        const QString name =
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+        const QString type =
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+        QString tableType =
+            type == QLatin1String("view") ? QStringLiteral("VIEW") : QStringLiteral("TABLE");
+        if (name.startsWith(QLatin1String("MSys"), Qt::CaseInsensitive))
+            tableType = QStringLiteral("SYSTEM TABLE");
         rows.push_back({name, tableType});
     }
     sqlite3_finalize(stmt);
@@ -336,7 +376,8 @@ std::vector<SchemaRow> Connection::tableSchema() const {
 bool Connection::hasTable(const QString& name) const {
     if (!d || !d->db) return false;
     sqlite3_stmt* stmt = nullptr;
-    const char* sql = "SELECT 1 FROM sqlite_master WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE";
+    const char* sql =
+        "SELECT 1 FROM sqlite_master WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE";
     if (sqlite3_prepare_v2(d->db, sql, -1, &stmt, nullptr) != SQLITE_OK) return false;
     const QByteArray n = name.toUtf8();
     sqlite3_bind_text(stmt, 1, n.constData(), int(n.size()), SQLITE_TRANSIENT);
@@ -369,6 +410,8 @@ void Connection::rollback() {
     d->exec(QStringLiteral("ROLLBACK"));
 }
 
-bool Connection::inTransaction() const { return d && d->transactionDepth > 0; }
+bool Connection::inTransaction() const {
+    return d && d->transactionDepth > 0;
+}
 
 } // namespace db

@@ -57,7 +57,7 @@ public:
     // dBase folders: the files that could not be opened as tables, with the reasons (empty when
     // every table opened).
     QString skippedTables() const;
-    QString path() const;       // the file or directory the connection names
+    QString path() const; // the file or directory the connection names
     QString connectionString() const;
 
     // Groups many writes into one transaction (long loops: import, copy, separation).

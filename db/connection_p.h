@@ -19,7 +19,7 @@ struct ConnectionData {
     QString error;
     QString skipped; // dBase: files of the folder that could not be opened as tables, and why
 
-    bool exec(const QString& sql);          // runs SQLite SQL; false with error set
+    bool exec(const QString& sql); // runs SQLite SQL; false with error set
     QString sqliteError(const QString& what) const;
 };
 

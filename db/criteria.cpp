@@ -12,8 +12,10 @@ bool equalsFolded(const char16_t* a, int alen, const char16_t* b, int blen) {
 }
 
 QStringView trimBlanks(QStringView v) {
-    while (!v.isEmpty() && v.front() == QLatin1Char(' ')) v = v.mid(1);
-    while (!v.isEmpty() && v.back() == QLatin1Char(' ')) v.chop(1);
+    while (!v.isEmpty() && v.front() == QLatin1Char(' '))
+        v = v.mid(1);
+    while (!v.isEmpty() && v.back() == QLatin1Char(' '))
+        v.chop(1);
     return v;
 }
 
@@ -33,7 +35,7 @@ bool compileLike(const QString& pattern, LikePattern* out, QString* error) {
     const int n = int(pattern.size());
     for (int i = 0; i < n; ++i) {
         const char16_t c = p[i];
-        LikeToken t{LikeToken::Char};
+        LikeToken t{LikeToken::Char, false, 0, {}};
         if (c == u'%') {
             if (!out->empty() && out->back().kind == LikeToken::AnyText) continue;
             t.kind = LikeToken::AnyText;
@@ -48,12 +50,14 @@ bool compileLike(const QString& pattern, LikePattern* out, QString* error) {
             }
             // The first character after "[" (or "[!") belongs to the set even if it is "]".
             const int start = j;
-            while (j < n && (p[j] != u']' || j == start)) ++j;
+            while (j < n && (p[j] != u']' || j == start))
+                ++j;
             if (j >= n) {
                 if (error) *error = QStringLiteral("条件中的模式缺少“]”：%1").arg(pattern);
                 return false;
             }
-            for (int k = start; k < j; ++k) t.set.push_back(foldChar(p[k]));
+            for (int k = start; k < j; ++k)
+                t.set.push_back(foldChar(p[k]));
             i = j;
             if (!t.negated && t.set.size() == 1) {
                 t.kind = LikeToken::Char;
@@ -70,13 +74,16 @@ bool compileLike(const QString& pattern, LikePattern* out, QString* error) {
 
 static bool tokenMatches(const LikeToken& t, char16_t c) {
     switch (t.kind) {
-    case LikeToken::Char: return t.ch == foldChar(c);
-    case LikeToken::AnyOne: return true;
+    case LikeToken::Char:
+        return t.ch == foldChar(c);
+    case LikeToken::AnyOne:
+        return true;
     case LikeToken::Set: {
         const bool in = t.set.find(foldChar(c)) != std::u16string::npos;
         return in != t.negated;
     }
-    case LikeToken::AnyText: return false;
+    case LikeToken::AnyText:
+        return false;
     }
     return false;
 }
@@ -101,7 +108,8 @@ bool likeMatch(const LikePattern& pat, const char16_t* s, int len) {
             return false;
         }
     }
-    while (pi < pat.size() && pat[pi].kind == LikeToken::AnyText) ++pi;
+    while (pi < pat.size() && pat[pi].kind == LikeToken::AnyText)
+        ++pi;
     return pi == pat.size();
 }
 
@@ -126,7 +134,8 @@ struct Lexer {
     const QString& s;
     int i = 0;
     void skipBlanks() {
-        while (i < s.size() && s[i].isSpace()) ++i;
+        while (i < s.size() && s[i].isSpace())
+            ++i;
     }
     bool atEnd() {
         skipBlanks();
@@ -222,7 +231,8 @@ QString criterionText(const Criterion& c) {
     QStringList terms;
     for (const CriterionTerm& t : c.terms)
         terms << (t.op == CriterionTerm::Equal
-                      ? sql::equals(t.field, QString::fromUtf16(t.key.data(), qsizetype(t.key.size())))
+                      ? sql::equals(t.field,
+                                    QString::fromUtf16(t.key.data(), qsizetype(t.key.size())))
                       : sql::like(t.field, t.value));
     return sql::allOf(terms);
 }

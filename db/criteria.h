@@ -9,7 +9,9 @@
 
 namespace db {
 
-inline char16_t foldChar(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c; }
+inline char16_t foldChar(char16_t c) {
+    return (c >= u'A' && c <= u'Z') ? char16_t(c + 32) : c;
+}
 
 bool equalsFolded(const char16_t* a, int alen, const char16_t* b, int blen);
 

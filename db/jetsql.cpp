@@ -24,7 +24,8 @@ bool tokenize(const QString& s, std::vector<Token>* out, QString* error) {
         const QChar c = s[i];
         if (c.isSpace()) {
             int j = i;
-            while (j < n && s[j].isSpace()) ++j;
+            while (j < n && s[j].isSpace())
+                ++j;
             out->push_back({Token::Space, QStringLiteral(" ")});
             i = j;
         } else if (c == QLatin1Char('[') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
@@ -133,8 +134,7 @@ bool likeToSqlite(const QString& jet, QString* out, QString* error) {
     return true;
 }
 
-QString render(const std::vector<Token>& toks, size_t from, size_t to, QString* error,
-               bool* ok) {
+QString render(const std::vector<Token>& toks, size_t from, size_t to, QString* error, bool* ok) {
     QString out;
     const Token* prevSig = nullptr; // previous significant token
     for (size_t i = from; i < to && *ok; ++i) {
@@ -143,9 +143,15 @@ QString render(const std::vector<Token>& toks, size_t from, size_t to, QString* 
         case Token::Space:
             if (!out.endsWith(QLatin1Char(' '))) out += QLatin1Char(' ');
             break;
-        case Token::Ident: out += sqliteIdent(t.text); break;
-        case Token::Word: out += t.text; break;
-        case Token::Symbol: out += t.text; break;
+        case Token::Ident:
+            out += sqliteIdent(t.text);
+            break;
+        case Token::Word:
+            out += t.text;
+            break;
+        case Token::Symbol:
+            out += t.text;
+            break;
         case Token::String:
             if (prevSig && isWord(*prevSig, "Like")) {
                 QString pat;
@@ -169,11 +175,14 @@ QString render(const std::vector<Token>& toks, size_t from, size_t to, QString* 
 }
 
 size_t nextSig(const std::vector<Token>& toks, size_t i) {
-    while (i < toks.size() && toks[i].kind == Token::Space) ++i;
+    while (i < toks.size() && toks[i].kind == Token::Space)
+        ++i;
     return i;
 }
 
-QString nameOf(const Token& t) { return t.text; }
+QString nameOf(const Token& t) {
+    return t.text;
+}
 
 } // namespace
 
@@ -228,7 +237,8 @@ bool translateJet(const QString& jetSql, JetStatement* out, QString* error) {
         if (from < toks.size()) {
             const size_t list = nextSig(toks, first + 1);
             out->selectAll = list < toks.size() && toks[list].kind == Token::Symbol &&
-                             toks[list].text == QLatin1String("*") && nextSig(toks, list + 1) == from;
+                             toks[list].text == QLatin1String("*") &&
+                             nextSig(toks, list + 1) == from;
             const size_t table = nextSig(toks, from + 1);
             if (table < toks.size() &&
                 (toks[table].kind == Token::Ident || toks[table].kind == Token::Word)) {

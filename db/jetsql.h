@@ -12,9 +12,9 @@ namespace db {
 
 struct JetStatement {
     enum Kind { Select, SelectInto, Other } kind = Other;
-    QString sql;        // the statement in SQLite's SQL (for SelectInto: the SELECT part)
-    QString intoTable;  // SelectInto: the new table's name (unquoted)
-    QString baseTable;  // Select: the one table read, when it is a plain single-table select
+    QString sql;            // the statement in SQLite's SQL (for SelectInto: the SELECT part)
+    QString intoTable;      // SelectInto: the new table's name (unquoted)
+    QString baseTable;      // Select: the one table read, when it is a plain single-table select
     bool selectAll = false; // Select: the list is "*"
 };
 

@@ -58,7 +58,7 @@ struct RowStore {
     std::vector<Cell> cells;
     std::vector<qint64> rowids;
     std::vector<uint8_t> pending;
-    std::unordered_map<int, std::vector<Cell>> originals;  // batch: cells before the edit
+    std::unordered_map<int, std::vector<Cell>> originals;    // batch: cells before the edit
     std::unordered_map<int, std::vector<uint8_t>> dirtyCols; // batch: columns to write
     PositionTree tree;
     std::vector<std::unique_ptr<EqualityIndex>> equalityIndexes;
@@ -75,10 +75,13 @@ struct RowStore {
     int quiet = 0;
 
     ~RowStore() {
-        for (auto& [k, s] : statements) sqlite3_finalize(s);
+        for (auto& [k, s] : statements)
+            sqlite3_finalize(s);
     }
     int slotCount() const { return int(rowids.size()); }
-    const Cell& cell(int slot, int col) const { return cells[size_t(slot) * size_t(columns) + size_t(col)]; }
+    const Cell& cell(int slot, int col) const {
+        return cells[size_t(slot) * size_t(columns) + size_t(col)];
+    }
     Cell& cell(int slot, int col) { return cells[size_t(slot) * size_t(columns) + size_t(col)]; }
     const char16_t* chars(const Cell& c) const { return arena.data() + c.offset; }
     QVariant value(int slot, int col) const {
@@ -154,8 +157,10 @@ struct RowStore {
             if (!touches) continue;
             const auto& cols = ix->columns();
             auto key = [&](int s, uint64_t* h) { return keyOf(cols, s, h); };
-            if (added) ix->add(slot, key);
-            else ix->update(slot, key);
+            if (added)
+                ix->add(slot, key);
+            else
+                ix->update(slot, key);
         }
         for (auto& ix : bigramIndexes) {
             if (!added && changed && !(*changed)[size_t(ix->column())]) continue;
@@ -168,7 +173,8 @@ struct RowStore {
             const Cell& cl = cell(slot, t.column);
             if (cl.length < 0) return false;
             if (t.op == CriterionTerm::Equal) {
-                if (!equalsFolded(chars(cl), cl.length, t.key.data(), int(t.key.size()))) return false;
+                if (!equalsFolded(chars(cl), cl.length, t.key.data(), int(t.key.size())))
+                    return false;
             } else if (!likeMatch(t.pattern, chars(cl), cl.length)) {
                 return false;
             }
@@ -210,14 +216,18 @@ struct RecordsetView {
 
 Recordset::Recordset(QObject* parent) : QObject(parent), view_(std::make_unique<RecordsetView>()) {}
 
-Recordset::~Recordset() { close(); }
+Recordset::~Recordset() {
+    close();
+}
 
 bool Recordset::fail(const QString& message) const {
     error_ = message;
     return false;
 }
 
-bool Recordset::isOpen() const { return bool(store_); }
+bool Recordset::isOpen() const {
+    return bool(store_);
+}
 
 bool Recordset::isUpdatable() const {
     return store_ && store_->hasRowids && lock_ != LockType::ReadOnly;
@@ -264,7 +274,8 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
     if (!st.baseTable.isEmpty()) {
         const QString sql = QStringLiteral("SELECT rowid, ") + st.sql.mid(6).trimmed();
         const QByteArray u = sql.toUtf8();
-        withRowid = sqlite3_prepare_v2(conn->db, u.constData(), int(u.size()), &stmt, nullptr) == SQLITE_OK;
+        withRowid =
+            sqlite3_prepare_v2(conn->db, u.constData(), int(u.size()), &stmt, nullptr) == SQLITE_OK;
         if (!withRowid) {
             sqlite3_finalize(stmt);
             stmt = nullptr;
@@ -297,8 +308,10 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
     qint64 expected = 0;
     if (!st.baseTable.isEmpty()) {
         sqlite3_stmt* count = nullptr;
-        const QByteArray c = (QStringLiteral("SELECT count(*) FROM ") + sqliteIdent(st.baseTable)).toUtf8();
-        if (sqlite3_prepare_v2(conn->db, c.constData(), int(c.size()), &count, nullptr) == SQLITE_OK &&
+        const QByteArray c =
+            (QStringLiteral("SELECT count(*) FROM ") + sqliteIdent(st.baseTable)).toUtf8();
+        if (sqlite3_prepare_v2(conn->db, c.constData(), int(c.size()), &count, nullptr) ==
+                SQLITE_OK &&
             sqlite3_step(count) == SQLITE_ROW)
             expected = sqlite3_column_int64(count, 0);
         sqlite3_finalize(count);
@@ -309,12 +322,15 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         // After a first sample of rows, make room for the text of all of them.
         if (store->rowids.size() == 1024 && expected > 2048)
-            store->arena.reserve(size_t(double(store->arena.size()) / 1024.0 * double(expected) * 1.15));
+            store->arena.reserve(
+                size_t(double(store->arena.size()) / 1024.0 * double(expected) * 1.15));
         store->rowids.push_back(withRowid ? sqlite3_column_int64(stmt, 0) : 0);
         for (int i = first; i < total; ++i) {
             switch (sqlite3_column_type(stmt, i)) {
             case SQLITE_NULL:
-            case SQLITE_BLOB: store->cells.push_back(Cell{}); break;
+            case SQLITE_BLOB:
+                store->cells.push_back(Cell{});
+                break;
             case SQLITE_FLOAT:
                 store->cells.push_back(store->store(formatReal(sqlite3_column_double(stmt, i))));
                 break;
@@ -338,8 +354,10 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
     store_ = store;
     *view_ = RecordsetView{};
     view_->seenDeletes = store_->deleteGeneration;
-    if (store_->tree.count() > 0) setCurrentSlot(store_->tree.select(1));
-    else view_->state = RecordsetView::Eof;
+    if (store_->tree.count() > 0)
+        setCurrentSlot(store_->tree.select(1));
+    else
+        view_->state = RecordsetView::Eof;
     notifyReset();
     return true;
 }
@@ -363,8 +381,9 @@ std::shared_ptr<Recordset> Recordset::clone() const {
 
 static void purge(RowStore& s, RecordsetView& v) {
     if (!v.filtered || v.seenDeletes == s.deleteGeneration) return;
-    v.rows.erase(std::remove_if(v.rows.begin(), v.rows.end(), [&](int slot) { return !s.tree.live(slot); }),
-                 v.rows.end());
+    v.rows.erase(
+        std::remove_if(v.rows.begin(), v.rows.end(), [&](int slot) { return !s.tree.live(slot); }),
+        v.rows.end());
     v.seenDeletes = s.deleteGeneration;
 }
 
@@ -386,7 +405,8 @@ int Recordset::slotAt(int row) const {
 int Recordset::rowOfSlot(int slot) const {
     purge(*store_, *view_);
     if (view_->filtered)
-        return int(std::lower_bound(view_->rows.begin(), view_->rows.end(), slot) - view_->rows.begin());
+        return int(std::lower_bound(view_->rows.begin(), view_->rows.end(), slot) -
+                   view_->rows.begin());
     return store_->tree.rank(slot) - (store_->tree.live(slot) ? 1 : 0);
 }
 
@@ -466,10 +486,17 @@ bool Recordset::moveNext() {
     const int n = recordCount();
     int row;
     switch (view_->state) {
-    case RecordsetView::Eof: return fail(QStringLiteral("已到记录集末尾"));
-    case RecordsetView::Bof: row = 0; break;
-    case RecordsetView::OnDeleted: row = rowOfSlot(view_->cur); break;
-    default: row = rowOfSlot(view_->cur) + 1; break;
+    case RecordsetView::Eof:
+        return fail(QStringLiteral("已到记录集末尾"));
+    case RecordsetView::Bof:
+        row = 0;
+        break;
+    case RecordsetView::OnDeleted:
+        row = rowOfSlot(view_->cur);
+        break;
+    default:
+        row = rowOfSlot(view_->cur) + 1;
+        break;
     }
     setCurrentSlot(row < n ? slotAt(row) : -1);
     return true;
@@ -480,9 +507,14 @@ bool Recordset::movePrevious() {
     if (!commitEdit()) return false;
     int row;
     switch (view_->state) {
-    case RecordsetView::Bof: return fail(QStringLiteral("已到记录集开头"));
-    case RecordsetView::Eof: row = recordCount() - 1; break;
-    default: row = rowOfSlot(view_->cur) - 1; break;
+    case RecordsetView::Bof:
+        return fail(QStringLiteral("已到记录集开头"));
+    case RecordsetView::Eof:
+        row = recordCount() - 1;
+        break;
+    default:
+        row = rowOfSlot(view_->cur) - 1;
+        break;
     }
     if (row < 0) {
         view_->state = RecordsetView::Bof;
@@ -517,7 +549,9 @@ bool Recordset::setBookmark(Bookmark mark) {
 
 // ---- fields and values -------------------------------------------------------------------
 
-int Recordset::fieldCount() const { return store_ ? store_->columns : 0; }
+int Recordset::fieldCount() const {
+    return store_ ? store_->columns : 0;
+}
 
 QString Recordset::fieldName(int index) const {
     if (!store_ || index < 0 || index >= store_->columns) return {};
@@ -526,7 +560,8 @@ QString Recordset::fieldName(int index) const {
 
 QStringList Recordset::fieldNames() const {
     QStringList names;
-    for (int i = 0; i < fieldCount(); ++i) names << fieldName(i);
+    for (int i = 0; i < fieldCount(); ++i)
+        names << fieldName(i);
     return names;
 }
 
@@ -553,7 +588,8 @@ QVariant Recordset::value(int index) const {
         fail(QStringLiteral("字段序号 %1 超出范围").arg(index));
         return QVariant();
     }
-    if ((view_->editing || view_->adding) && view_->dirty[size_t(index)]) return view_->buffer[size_t(index)];
+    if ((view_->editing || view_->adding) && view_->dirty[size_t(index)])
+        return view_->buffer[size_t(index)];
     if (view_->adding) return QVariant();
     return store_->value(view_->cur, index);
 }
@@ -567,8 +603,9 @@ QVariant Recordset::value(const QString& name) const {
     return value(i);
 }
 
-
-QString Recordset::text(int index) const { return trimBlanks(value(index).toString()); }
+QString Recordset::text(int index) const {
+    return trimBlanks(value(index).toString());
+}
 
 QStringView Recordset::valueView(int index) const {
     if (!store_ || view_->adding || view_->editing || view_->state != RecordsetView::OnRow ||
@@ -579,7 +616,9 @@ QStringView Recordset::valueView(int index) const {
     return QStringView(store_->chars(c), c.length);
 }
 
-QString Recordset::text(const QString& name) const { return trimBlanks(value(name).toString()); }
+QString Recordset::text(const QString& name) const {
+    return trimBlanks(value(name).toString());
+}
 
 QVariant Recordset::valueAt(int row, int column) const {
     if (!store_ || column < 0 || column >= store_->columns) return QVariant();
@@ -594,7 +633,8 @@ QVariant Recordset::valueAt(int row, int column) const {
 
 bool Recordset::setValue(int index, const QVariant& value) {
     if (!ensureRow()) return false;
-    if (index < 0 || index >= store_->columns) return fail(QStringLiteral("字段序号 %1 超出范围").arg(index));
+    if (index < 0 || index >= store_->columns)
+        return fail(QStringLiteral("字段序号 %1 超出范围").arg(index));
     if (lock_ == LockType::ReadOnly || !store_->hasRowids)
         return fail(QStringLiteral("此记录集是只读的，不能修改"));
     if (!view_->editing && !view_->adding) {
@@ -625,7 +665,9 @@ bool Recordset::addNew() {
     return true;
 }
 
-bool Recordset::isEditing() const { return view_->editing || view_->adding; }
+bool Recordset::isEditing() const {
+    return view_->editing || view_->adding;
+}
 
 void Recordset::cancelUpdate() {
     view_->editing = view_->adding = false;
@@ -685,12 +727,14 @@ bool Recordset::writeThrough(int slot, const std::vector<QVariant>* values, bool
             sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
         } else if (isNew) {
             QStringList marks;
-            for (int i = 0; i < names.size(); ++i) marks << QStringLiteral("?");
+            for (int i = 0; i < names.size(); ++i)
+                marks << QStringLiteral("?");
             sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                       .arg(table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
         } else {
             QStringList sets;
-            for (const QString& n : names) sets << n + QStringLiteral("=?");
+            for (const QString& n : names)
+                sets << n + QStringLiteral("=?");
             sql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?")
                       .arg(table, sets.join(QLatin1Char(',')));
         }
@@ -726,7 +770,8 @@ bool Recordset::update() {
             const int slot = s.slotCount();
             s.rowids.push_back(0);
             s.pending.push_back(Clean);
-            for (int c = 0; c < s.columns; ++c) s.cells.push_back(s.store(view_->buffer[size_t(c)]));
+            for (int c = 0; c < s.columns; ++c)
+                s.cells.push_back(s.store(view_->buffer[size_t(c)]));
             if (!writeThrough(slot, &view_->buffer, true)) {
                 s.rowids.pop_back();
                 s.pending.pop_back();
@@ -736,7 +781,8 @@ bool Recordset::update() {
         } else {
             s.rowids.push_back(0);
             s.pending.push_back(PendingNew);
-            for (int c = 0; c < s.columns; ++c) s.cells.push_back(s.store(view_->buffer[size_t(c)]));
+            for (int c = 0; c < s.columns; ++c)
+                s.cells.push_back(s.store(view_->buffer[size_t(c)]));
         }
         const int slot = s.slotCount() - 1;
         s.tree.append();
@@ -748,7 +794,8 @@ bool Recordset::update() {
         const int row = rowOfSlot(slot);
         if (s.quiet == 0)
             for (Recordset* r : s.attached)
-                if (r == this || !r->view_->filtered) emit r->rowsInserted(r->rowOfSlot(slot), r->rowOfSlot(slot));
+                if (r == this || !r->view_->filtered)
+                    emit r->rowsInserted(r->rowOfSlot(slot), r->rowOfSlot(slot));
         (void)row;
         setCurrentSlot(slot);
         return true;
@@ -770,7 +817,8 @@ bool Recordset::update() {
         } else if (batch) {
             // Remember the row as it was, for cancelBatch().
             std::vector<Cell> orig(size_t(s.columns));
-            for (int c = 0; c < s.columns; ++c) orig[size_t(c)] = s.cell(slot, c);
+            for (int c = 0; c < s.columns; ++c)
+                orig[size_t(c)] = s.cell(slot, c);
             s.originals[slot] = std::move(orig);
             s.pending[size_t(slot)] = PendingModified;
         }
@@ -804,7 +852,8 @@ bool Recordset::deleteCurrent() {
     if (s.pending[size_t(slot)] != PendingNew) {
         QString error;
         if (s.deleteSql.isEmpty())
-            s.deleteSql = QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(sqliteIdent(s.baseTable));
+            s.deleteSql =
+                QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(sqliteIdent(s.baseTable));
         const QString& sql = s.deleteSql;
         sqlite3_stmt* st = s.statement(sql, &error);
         if (!st) return fail(error);
@@ -828,7 +877,8 @@ bool Recordset::deleteCurrent() {
     s.dirtyCols.erase(slot);
     ++s.deleteGeneration;
     view_->state = RecordsetView::OnDeleted;
-    for (auto& [r, row] : shown) emit r->rowsRemoved(row, row);
+    for (auto& [r, row] : shown)
+        emit r->rowsRemoved(row, row);
     return true;
 }
 
@@ -875,7 +925,8 @@ Candidates candidatesFor(RowStore& s, const Criterion& c) {
             h = hashFolded(t->key.data(), int(t->key.size()), h);
         }
         EqualityIndex* ix = s.equalityIndex(cols);
-        for (int slot = ix->head(h); slot >= 0; slot = ix->next(slot)) out.list.push_back(slot);
+        for (int slot = ix->head(h); slot >= 0; slot = ix->next(slot))
+            out.list.push_back(slot);
         return out;
     }
     // Like terms only: the rarest bigram of their literal runs.
@@ -911,11 +962,14 @@ bool Recordset::setFilter(const QString& criterion) {
     if (!store_) return fail(QStringLiteral("记录集没有打开"));
     Criterion c;
     QString error;
-    if (!criterion.trimmed().isEmpty() && !parseCriterion(criterion, &c, &error)) return fail(error);
+    if (!criterion.trimmed().isEmpty() && !parseCriterion(criterion, &c, &error))
+        return fail(error);
     return setFilter(c);
 }
 
-QString Recordset::filter() const { return view_->filtered ? criterionText(view_->criterion) : QString(); }
+QString Recordset::filter() const {
+    return view_->filtered ? criterionText(view_->criterion) : QString();
+}
 
 bool Recordset::setFilter(Criterion& criterion) {
     if (!store_) return fail(QStringLiteral("记录集没有打开"));
@@ -966,10 +1020,17 @@ bool Recordset::find(Criterion& criterion) {
     if (c.empty()) return fail(QStringLiteral("查找条件为空"));
     int start;
     switch (view_->state) {
-    case RecordsetView::Eof: return false;
-    case RecordsetView::Bof: start = 0; break;
-    case RecordsetView::OnDeleted: start = view_->cur + 1; break;
-    default: start = view_->cur; break;
+    case RecordsetView::Eof:
+        return false;
+    case RecordsetView::Bof:
+        start = 0;
+        break;
+    case RecordsetView::OnDeleted:
+        start = view_->cur + 1;
+        break;
+    default:
+        start = view_->cur;
+        break;
     }
     purge(s, *view_);
     auto visible = [&](int slot) {
@@ -1065,7 +1126,8 @@ bool Recordset::cancelBatch() {
             any = true;
         } else if (s.pending[size_t(slot)] == PendingModified) {
             const std::vector<Cell>& orig = s.originals[slot];
-            for (int c = 0; c < s.columns; ++c) s.cell(slot, c) = orig[size_t(c)];
+            for (int c = 0; c < s.columns; ++c)
+                s.cell(slot, c) = orig[size_t(c)];
             s.reindex(slot, nullptr, false);
             any = true;
         }
@@ -1076,7 +1138,8 @@ bool Recordset::cancelBatch() {
     if (any) {
         if (view_->state == RecordsetView::OnRow && !s.tree.live(view_->cur))
             setCurrentSlot(recordCount() > 0 ? slotAt(0) : -1);
-        for (Recordset* r : s.attached) r->notifyReset();
+        for (Recordset* r : s.attached)
+            r->notifyReset();
     }
     return true;
 }

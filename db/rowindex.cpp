@@ -20,7 +20,8 @@ void PositionTree::reset(int slotCount) {
 }
 
 void PositionTree::add(int slot, int delta) {
-    for (int i = slot + 1; i < int(tree_.size()); i += i & -i) tree_[size_t(i)] += delta;
+    for (int i = slot + 1; i < int(tree_.size()); i += i & -i)
+        tree_[size_t(i)] += delta;
 }
 
 void PositionTree::append() {
@@ -51,7 +52,8 @@ void PositionTree::kill(int slot) {
 
 int PositionTree::rank(int slot) const {
     int sum = 0;
-    for (int i = std::min(slot + 1, int(tree_.size()) - 1); i > 0; i -= i & -i) sum += tree_[size_t(i)];
+    for (int i = std::min(slot + 1, int(tree_.size()) - 1); i > 0; i -= i & -i)
+        sum += tree_[size_t(i)];
     return sum;
 }
 
@@ -59,7 +61,8 @@ int PositionTree::select(int k) const {
     if (k < 1 || k > count_) return -1;
     int pos = 0;
     int step = 1;
-    while (step * 2 < int(tree_.size())) step *= 2;
+    while (step * 2 < int(tree_.size()))
+        step *= 2;
     for (; step > 0; step /= 2) {
         const int next = pos + step;
         if (next < int(tree_.size()) && tree_[size_t(next)] < k) {
@@ -91,7 +94,8 @@ void EqualityIndex::grow() {
     for (const Bucket& b : old) {
         if (b.head == -2) continue;
         size_t i = size_t(b.hash) & mask;
-        while (buckets_[i].head != -2) i = (i + 1) & mask;
+        while (buckets_[i].head != -2)
+            i = (i + 1) & mask;
         buckets_[i] = b;
         ++used_;
     }
@@ -102,7 +106,8 @@ EqualityIndex::Bucket& EqualityIndex::bucketFor(uint64_t hash) {
     if ((used_ + 1) * 2 > int(buckets_.size())) grow();
     const size_t mask = buckets_.size() - 1;
     size_t i = size_t(hash) & mask;
-    while (buckets_[i].head != -2) i = (i + 1) & mask;
+    while (buckets_[i].head != -2)
+        i = (i + 1) & mask;
     buckets_[i] = Bucket{hash, -1, -1, 0};
     ++used_;
     return buckets_[i];
@@ -130,7 +135,8 @@ void EqualityIndex::link(int slot, uint64_t hash) {
         return;
     }
     int p = b.head;
-    while (next_[size_t(p)] >= 0 && next_[size_t(p)] < slot) p = next_[size_t(p)];
+    while (next_[size_t(p)] >= 0 && next_[size_t(p)] < slot)
+        p = next_[size_t(p)];
     next_[size_t(slot)] = next_[size_t(p)];
     next_[size_t(p)] = slot;
 }
@@ -147,7 +153,8 @@ void EqualityIndex::unlink(int slot) {
         return;
     }
     int p = b->head;
-    while (p >= 0 && next_[size_t(p)] != slot) p = next_[size_t(p)];
+    while (p >= 0 && next_[size_t(p)] != slot)
+        p = next_[size_t(p)];
     if (p < 0) return;
     next_[size_t(p)] = next_[size_t(slot)];
     if (b->tail == slot) b->tail = p;
@@ -155,7 +162,8 @@ void EqualityIndex::unlink(int slot) {
 
 void EqualityIndex::build(int slotCount, const KeyOf& key) {
     size_t size = 64;
-    while (size < size_t(slotCount) * 2) size *= 2;
+    while (size < size_t(slotCount) * 2)
+        size *= 2;
     buckets_.assign(size, Bucket{0, -2, -1, 0});
     used_ = 0;
     next_.assign(size_t(slotCount), -1);
@@ -220,7 +228,8 @@ void BigramIndex::build(int slotCount, const TextOf& textOf) {
         pairSlot.resize(pairs.size(), s);
     }
     size_t cap = 64;
-    while (cap < pairs.size() / 2 + 64) cap *= 2;
+    while (cap < pairs.size() / 2 + 64)
+        cap *= 2;
     keys_.assign(cap, 0);
     ids_.assign(cap, -1);
     std::vector<int> counts;
@@ -231,7 +240,8 @@ void BigramIndex::build(int slotCount, const TextOf& textOf) {
         for (;;) {
             const size_t m = keys_.size() - 1;
             size_t i = size_t(key * 0x9E3779B97F4A7C15ull >> 20) & m;
-            while (ids_[i] >= 0 && keys_[i] != key) i = (i + 1) & m;
+            while (ids_[i] >= 0 && keys_[i] != key)
+                i = (i + 1) & m;
             if (ids_[i] >= 0) return ids_[i];
             if ((counts.size() + 1) * 2 > keys_.size()) {
                 std::vector<uint64_t> oldKeys;
@@ -244,7 +254,8 @@ void BigramIndex::build(int slotCount, const TextOf& textOf) {
                 for (size_t k = 0; k < oldKeys.size(); ++k) {
                     if (oldIds[k] < 0) continue;
                     size_t j = size_t(oldKeys[k] * 0x9E3779B97F4A7C15ull >> 20) & nm;
-                    while (ids_[j] >= 0) j = (j + 1) & nm;
+                    while (ids_[j] >= 0)
+                        j = (j + 1) & nm;
                     keys_[j] = oldKeys[k];
                     ids_[j] = oldIds[k];
                 }
@@ -262,10 +273,12 @@ void BigramIndex::build(int slotCount, const TextOf& textOf) {
         ++counts[size_t(pairId[i])];
     }
     offsets_.assign(counts.size() + 1, 0);
-    for (size_t i = 0; i < counts.size(); ++i) offsets_[i + 1] = offsets_[i] + counts[i];
+    for (size_t i = 0; i < counts.size(); ++i)
+        offsets_[i + 1] = offsets_[i] + counts[i];
     postings_.assign(pairs.size(), 0);
     std::vector<int> fill(offsets_.begin(), offsets_.end() - 1);
-    for (size_t i = 0; i < pairs.size(); ++i) postings_[size_t(fill[size_t(pairId[i])]++)] = pairSlot[i];
+    for (size_t i = 0; i < pairs.size(); ++i)
+        postings_[size_t(fill[size_t(pairId[i])]++)] = pairSlot[i];
     delta_.clear();
 }
 
@@ -287,7 +300,8 @@ std::vector<int> BigramIndex::candidates(char16_t a, char16_t b) const {
     std::vector<int> out;
     const int id = findId(key);
     if (id >= 0)
-        out.assign(postings_.begin() + offsets_[size_t(id)], postings_.begin() + offsets_[size_t(id) + 1]);
+        out.assign(postings_.begin() + offsets_[size_t(id)],
+                   postings_.begin() + offsets_[size_t(id) + 1]);
     bool extra = false;
     for (const auto& [k, s] : delta_)
         if (k == key) {

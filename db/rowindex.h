@@ -11,14 +11,16 @@ namespace db {
 // Live/dead flags of row slotCount with rank and select in O(log n).
 class PositionTree {
 public:
-    void reset(int slotCount);         // all live
-    void append();                 // one more live slot at the end
+    void reset(int slotCount); // all live
+    void append();             // one more live slot at the end
     void kill(int slot);
-    bool live(int slot) const { return slot >= 0 && slot < int(live_.size()) && live_[size_t(slot)]; }
+    bool live(int slot) const {
+        return slot >= 0 && slot < int(live_.size()) && live_[size_t(slot)];
+    }
     int count() const { return count_; }
     int slotCount() const { return int(live_.size()); }
-    int rank(int slot) const;      // live slotCount at or before slot
-    int select(int k) const;       // slot of the k-th live slot (1-based); -1 if none
+    int rank(int slot) const; // live slotCount at or before slot
+    int select(int k) const;  // slot of the k-th live slot (1-based); -1 if none
 private:
     void add(int slot, int delta);
     std::vector<int> tree_;
@@ -40,6 +42,7 @@ public:
     int head(uint64_t hash) const;
     int next(int slot) const { return slot < int(next_.size()) ? next_[size_t(slot)] : -1; }
     int groupSize(uint64_t hash) const;
+
 private:
     struct Bucket {
         uint64_t hash;
@@ -71,12 +74,13 @@ public:
     // Candidate slotCount (ascending, unique) for a bigram; cost hint = size.
     std::vector<int> candidates(char16_t a, char16_t b) const;
     size_t estimate(char16_t a, char16_t b) const;
+
 private:
     static uint64_t keyOf(char16_t a, char16_t b) { return (uint64_t(a) << 16) | b; }
     int column_;
-    std::vector<uint64_t> keys_;   // open addressing table of bigram keys
-    std::vector<int> ids_;         // bigram id per table entry, -1 empty
-    std::vector<int> offsets_;     // per id: start in postings_ (size ids+1)
+    std::vector<uint64_t> keys_; // open addressing table of bigram keys
+    std::vector<int> ids_;       // bigram id per table entry, -1 empty
+    std::vector<int> offsets_;   // per id: start in postings_ (size ids+1)
     std::vector<int> postings_;
     std::vector<std::pair<uint64_t, int>> delta_; // (bigram, slot)
     int findId(uint64_t key) const;

@@ -45,13 +45,21 @@ QString startsWith(const QString& field, const QString& text) {
     return like(field, likeLiteral(text) + QLatin1Char('%'));
 }
 
-QString allOf(const QStringList& terms) { return terms.join(QLatin1String(" And ")); }
+QString allOf(const QStringList& terms) {
+    return terms.join(QLatin1String(" And "));
+}
 
-QString selectAll(const QString& table) { return QLatin1String("Select * From ") + ident(table); }
+QString selectAll(const QString& table) {
+    return QLatin1String("Select * From ") + ident(table);
+}
 
-QString deleteAll(const QString& table) { return QLatin1String("Delete * From ") + ident(table); }
+QString deleteAll(const QString& table) {
+    return QLatin1String("Delete * From ") + ident(table);
+}
 
-QString dropTable(const QString& table) { return QLatin1String("Drop Table ") + ident(table); }
+QString dropTable(const QString& table) {
+    return QLatin1String("Drop Table ") + ident(table);
+}
 
 QString selectInto(const QString& columnList, const QString& target, const QString& from) {
     return QLatin1String("Select ") + columnList + QLatin1String(" Into ") + ident(target) +

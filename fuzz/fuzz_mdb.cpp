@@ -6,7 +6,7 @@
 // between the processes and the SQLite side. With FUZZ_MDB_IN_PROCESS=1 the reader runs in the
 // fuzzer's own process instead, which shows libmdb's own crashes and hangs.
 //
-//   build-fuzz-mdb/fuzz/fuzz_mdb -max_total_time=60 corpus/ /work/shared/testdata/mdb/*/
+//   build-fuzz-mdb/fuzz/fuzz_mdb -max_total_time=60 corpus/ tests/data/mdb/*/
 #include "db/formats/mdb/mdb.h"
 #include "db/formats/mdb/mdbreader.h"
 

@@ -121,7 +121,8 @@ void clearCheckFields() {
 // The dBase table chosen for "打开DBF数据" and "导入DBF数据": connection and RsSource.
 bool openDbfTable() {
     AppState& st = appState();
-    if (!connectSource(db::dbaseConnectionString(st.SourceDir, st.SourceCodePage), st.SourcePath)) return false;
+    if (!connectSource(db::dbaseConnectionString(st.SourceDir, st.SourceCodePage), st.SourcePath))
+        return false;
     waitPicture(true);
     return openRsSource(QStringLiteral("Select * From ") + db::sql::ident(st.SourceBaseName),
                         st.SourceConn, st.SourceBaseName);

@@ -68,7 +68,8 @@ BuildReport createTable(app::AppState& st) {
     run(db::sql::dropTable(QStringLiteral("ClienttableDD")));
     run(QStringLiteral("Select * Into ClienttableDD From ClienttableCC"));
     run(db::sql::dropTable(QStringLiteral("ClienttableCC")));
-    runRequired(QStringLiteral("Select ") + lists.mapped + QStringLiteral(" Into ClienttableCC From ClienttableDBF"));
+    runRequired(QStringLiteral("Select ") + lists.mapped +
+                QStringLiteral(" Into ClienttableCC From ClienttableDBF"));
     if (st.SourceType == QLatin1String("xls")) {
         run(db::sql::dropTable(QStringLiteral("ClienttableELS")));
         runRequired(QStringLiteral("Select ") + lists.imported +
@@ -76,8 +77,10 @@ BuildReport createTable(app::AppState& st) {
     }
     run(db::sql::dropTable(QStringLiteral("tempTable1")));
     run(db::sql::dropTable(QStringLiteral("tempTable2")));
-    runRequired(QStringLiteral("Select ") + lists.mapped + QStringLiteral(" Into tempTable1 From ClienttableDBF"));
-    runRequired(QStringLiteral("Select ") + lists.mapped + QStringLiteral(" Into tempTable2 From ClienttableDBF"));
+    runRequired(QStringLiteral("Select ") + lists.mapped +
+                QStringLiteral(" Into tempTable1 From ClienttableDBF"));
+    runRequired(QStringLiteral("Select ") + lists.mapped +
+                QStringLiteral(" Into tempTable2 From ClienttableDBF"));
     st.RsDup.reset();
     if (report.ok) report.error.clear();
     return report;

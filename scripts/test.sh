@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# Builds the program and runs every test.
+# Builds the program and runs every test: the formatting check, the whole suite in the normal
+# build (warnings as errors), then the whole suite again in a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer. CHACHONG_QUICK=1 skips the sanitizer pass (for a quick local run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --test
+scripts/check-format.sh
 scripts/build.sh
-cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)")
+[ "${CHACHONG_QUICK:-0}" = "1" ] && exit 0
+
+scripts/build.sh --sanitize
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:strict_string_checks=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+(cd build-asan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)")

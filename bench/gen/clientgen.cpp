@@ -371,8 +371,7 @@ bool Generator::addSuffix(QStringList* row) {
     if (province.isEmpty() || QStringLiteral("省市区县").contains(province.back()) ||
         province == kHkMoTw)
         return false;
-    const QString prefix =
-        addressParts(province, row->at(City), row->at(County)).join(QString());
+    const QString prefix = addressParts(province, row->at(City), row->at(County)).join(QString());
     if (!row->at(Address).startsWith(prefix)) return false;
     const QString street = row->at(Address).mid(prefix.size());
     (*row)[Province] = province + u'省';
@@ -520,7 +519,7 @@ bool checkShape(const Table& t, QString* error) {
 
 QString defaultRegionCsv() {
     return QDir::cleanPath(QStringLiteral(CHACHONG_GEN_SOURCE_DIR) +
-                           QStringLiteral("/../shared/testdata/reference/china-region/region.csv"));
+                           QStringLiteral("/tests/data/reference/china-region/region.csv"));
 }
 
 Table generate(const Options& options) {

@@ -29,8 +29,8 @@ struct Table {
 
 Table generate(const Options& options);
 
-// The reference file used when Options::regionCsv is empty: <source dir>/../shared/testdata/
-// reference/china-region/region.csv.
+// The reference file used when Options::regionCsv is empty: <source dir>/tests/data/reference/
+// china-region/region.csv.
 QString defaultRegionCsv();
 
 // dBase III table (FoxPro 2 compatible), GBK text (language driver 0x7A), one character field

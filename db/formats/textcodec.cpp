@@ -7,34 +7,60 @@ namespace formats {
 
 QByteArray codecForCodePage(int codePage) {
     switch (codePage) {
-    case 936: return "GB18030";
-    case 54936: return "GB18030";
-    case 950: return "Big5";
-    case 932: return "Shift_JIS";
-    case 949: return "EUC-KR";
-    case 65001: return "UTF-8";
-    case 1200: return "UTF-16LE";
-    case 437: return "IBM437";
-    case 850: return "IBM850";
-    case 852: return "IBM852";
-    case 866: return "IBM866";
-    case 874: return "windows-874";
-    case 1250: return "windows-1250";
-    case 1251: return "windows-1251";
-    case 1252: return "windows-1252";
-    case 1253: return "windows-1253";
-    case 1254: return "windows-1254";
-    case 1255: return "windows-1255";
-    case 1256: return "windows-1256";
-    case 1257: return "windows-1257";
-    case 1258: return "windows-1258";
-    case 10000: return "macintosh";
-    case 28591: return "ISO-8859-1";
-    default: return {};
+    case 936:
+        return "GB18030";
+    case 54936:
+        return "GB18030";
+    case 950:
+        return "Big5";
+    case 932:
+        return "Shift_JIS";
+    case 949:
+        return "EUC-KR";
+    case 65001:
+        return "UTF-8";
+    case 1200:
+        return "UTF-16LE";
+    case 437:
+        return "IBM437";
+    case 850:
+        return "IBM850";
+    case 852:
+        return "IBM852";
+    case 866:
+        return "IBM866";
+    case 874:
+        return "windows-874";
+    case 1250:
+        return "windows-1250";
+    case 1251:
+        return "windows-1251";
+    case 1252:
+        return "windows-1252";
+    case 1253:
+        return "windows-1253";
+    case 1254:
+        return "windows-1254";
+    case 1255:
+        return "windows-1255";
+    case 1256:
+        return "windows-1256";
+    case 1257:
+        return "windows-1257";
+    case 1258:
+        return "windows-1258";
+    case 10000:
+        return "macintosh";
+    case 28591:
+        return "ISO-8859-1";
+    default:
+        return {};
     }
 }
 
-QByteArray defaultCodec() { return "GB18030"; }
+QByteArray defaultCodec() {
+    return "GB18030";
+}
 
 bool isKnownCodec(const QByteArray& name) {
     if (name.isEmpty()) return false;

@@ -3,8 +3,7 @@
 namespace vtab {
 
 void resultText(sqlite3_context* ctx, const QString& text) {
-    sqlite3_result_text16(ctx, text.utf16(), int(text.size() * sizeof(char16_t)),
-                          SQLITE_TRANSIENT);
+    sqlite3_result_text16(ctx, text.utf16(), int(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
 }
 
 QString valueText(sqlite3_value* value, bool* isNull) {

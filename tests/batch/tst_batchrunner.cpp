@@ -299,19 +299,13 @@ private slots:
         QTest::newRow("csv into a missing folder")
             << QStringList{"check", small, "--fields", "姓名", "--dup-csv", dir + "/无/d.csv"}
             << "无法写入";
-        if (!testsupport::testdataDir().isEmpty()) {
-            const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
-            QTest::newRow("unknown table")
-                << QStringList{"dump", nwind, "Kunden"} << "没有表“Kunden”";
-            QTest::newRow("unknown sheet")
-                << QStringList{"check",
-                               testsupport::sample(QStringLiteral("xls/poi/19599-2.xls")),
-                               "--table",
-                               "Sheet1",
-                               "--fields",
-                               "F2"}
-                << "没有表“Sheet1”";
-        }
+        const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
+        QTest::newRow("unknown table") << QStringList{"dump", nwind, "Kunden"} << "没有表“Kunden”";
+        QTest::newRow("unknown sheet")
+            << QStringList{"check",    testsupport::sample(QStringLiteral("xls/poi/19599-2.xls")),
+                           "--table",  "Sheet1",
+                           "--fields", "F2"}
+            << "没有表“Sheet1”";
     }
     void failures() {
         QFETCH(QStringList, args);
@@ -329,7 +323,6 @@ private slots:
     }
 
     void severalTablesNeedAName() {
-        REQUIRE_TESTDATA();
         const Run r = batch({QStringLiteral("dump"),
                              testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"))});
         QCOMPARE(r.exitCode, 2);
@@ -356,7 +349,6 @@ private slots:
     // ---- tables and dump ------------------------------------------------------------------
 
     void tablesAsTheChooserOffersThem() {
-        REQUIRE_TESTDATA();
         // Access: what mdbtools lists, system tables left out.
         const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
         QProcess mdb;
@@ -397,7 +389,6 @@ private slots:
                                                  << "utf8";
     }
     void dumpEqualsIndependentReaders() {
-        REQUIRE_TESTDATA();
         QFETCH(QString, file);
         QFETCH(QString, codePage);
         const QString source = testsupport::sample(file);
@@ -437,7 +428,6 @@ private slots:
     }
 
     void dumpAccessTableEqualsMdbExport() {
-        REQUIRE_TESTDATA();
         const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
         const Run r = batch({QStringLiteral("dump"), nwind, QStringLiteral("customers")});
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
@@ -464,7 +454,6 @@ private slots:
     }
 
     void dumpOfAnEmptyTableIsItsHeader() {
-        REQUIRE_TESTDATA();
         const Run r =
             batch({QStringLiteral("dump"),
                    testsupport::sample(QStringLiteral("dbf/dbase-rs/KUNDEN-schema-only.DBF"))});
@@ -476,7 +465,6 @@ private slots:
     // ---- check --------------------------------------------------------------------------
 
     void checkImportedSheet() {
-        REQUIRE_TESTDATA();
         const QString xls = testsupport::sample(QStringLiteral("xls/poi/19599-2.xls"));
         const QByteArray file = digest(xls);
         const QByteArray workDb =
@@ -487,7 +475,6 @@ private slots:
     }
 
     void checkAccessTable() {
-        REQUIRE_TESTDATA();
         const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
         const QByteArray before = digest(nwind);
         verifyCheck({nwind, QStringLiteral("Customers")}, QStringLiteral("Country,City"));
@@ -501,7 +488,6 @@ private slots:
     }
 
     void checkCopyLeavesTheFileAlone() {
-        REQUIRE_TESTDATA();
         const QString dir = path(QStringLiteral("copy"));
         QDir().mkpath(dir);
         const QString dbf = testsupport::copyInto(
@@ -519,7 +505,6 @@ private slots:
     }
 
     void checkInPlaceBacksUpAndSeparates() {
-        REQUIRE_TESTDATA();
         const QString dir = path(QStringLiteral("inplace"));
         QDir().mkpath(dir);
         const QString dbf = testsupport::copyInto(

@@ -32,14 +32,16 @@ class TestExactCheck : public QObject {
 
     // Loads rows into the working database as an imported source (ClienttableELS) and prepares
     // a check on the given fields, as the main window does.
-    void prepare(const QStringList& fields, const QList<QStringList>& rows, const QStringList& check) {
+    void prepare(const QStringList& fields, const QList<QStringList>& rows,
+                 const QStringList& check) {
         app::resetAppState();
         const QString dbPath = testsupport::copyWorkDb(tmp.path());
         st.AppDir = tmp.path();
         st.WorkDbPath = dbPath;
         QVERIFY(st.WorkConn.open(accessConnectionString(dbPath)));
         QStringList defs;
-        for (const QString& f : fields) defs << sql::ident(f) + " VARCHAR(50)";
+        for (const QString& f : fields)
+            defs << sql::ident(f) + " VARCHAR(50)";
         QVERIFY(st.WorkConn.execute("CREATE TABLE src (" + defs.join(", ") + ")"));
         st.RsSource = std::make_shared<Recordset>();
         QVERIFY(st.RsSource->open("Select * From src", st.WorkConn));
@@ -51,13 +53,15 @@ class TestExactCheck : public QObject {
         QVERIFY(st.WorkConn.beginTransaction());
         for (const QStringList& r : rows) {
             els.addNew();
-            for (int i = 0; i < r.size(); ++i) els.setValue(i, r[i].isNull() ? QVariant() : QVariant(r[i]));
+            for (int i = 0; i < r.size(); ++i)
+                els.setValue(i, r[i].isNull() ? QVariant() : QVariant(r[i]));
             QVERIFY(els.update());
         }
         QVERIFY(st.WorkConn.commit());
         st.RsSource = std::make_shared<Recordset>();
         QVERIFY(st.RsSource->open("Select * From ClienttableELS", st.WorkConn));
-        for (int k = 0; k < check.size(); ++k) st.CheckFields[k] = check[k];
+        for (int k = 0; k < check.size(); ++k)
+            st.CheckFields[k] = check[k];
         st.CheckFieldCount = qint16(check.size());
         st.CheckMode = 1;
         QVERIFY(st.WorkConn.execute("Delete * From ClienttableCC"));
@@ -73,7 +77,8 @@ class TestExactCheck : public QObject {
         rs.moveFirst();
         while (!rs.isEof()) {
             QStringList r;
-            for (int i = 0; i < rs.fieldCount(); ++i) r << rs.value(i).toString();
+            for (int i = 0; i < rs.fieldCount(); ++i)
+                r << rs.value(i).toString();
             out << r;
             rs.moveNext();
         }
@@ -103,8 +108,14 @@ private slots:
     void groupsNumberedAndSeparated() {
         // A group of three, a pair, and a record with an empty first field that repeats.
         prepare({"name", "tel"},
-                {{"张三", "1"}, {"李四", "2"}, {"张三", "3"}, {"", "4"}, {"李四", "5"}, {"张三", "6"},
-                 {"", "7"}, {"王五", "8"}},
+                {{"张三", "1"},
+                 {"李四", "2"},
+                 {"张三", "3"},
+                 {"", "4"},
+                 {"李四", "5"},
+                 {"张三", "6"},
+                 {"", "7"},
+                 {"王五", "8"}},
                 {"name"});
         ui::ScriptedDialogs d;
         d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);
@@ -131,7 +142,8 @@ private slots:
 
     void allCheckFieldsDecideWhatIsRecorded() {
         // (A, X) twice and (A, Y) twice are two groups on two check fields.
-        prepare({"a", "b"}, {{"A", "X"}, {"A", "X"}, {"A", "Y"}, {"A", "Y"}, {"A", "Z"}}, {"a", "b"});
+        prepare({"a", "b"}, {{"A", "X"}, {"A", "X"}, {"A", "Y"}, {"A", "Y"}, {"A", "Z"}},
+                {"a", "b"});
         ui::ScriptedDialogs d;
         d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Ok);
         RecordingSink sink;
@@ -145,7 +157,8 @@ private slots:
 
     void columnsComparedOneByOne() {
         // (李, AB, C) and (李, A, BC) join to the same text; only the real pair is separated.
-        prepare({"n", "x", "y"}, {{"李", "AB", "C"}, {"李", "AB", "C"}, {"李", "A", "BC"}}, {"n", "x", "y"});
+        prepare({"n", "x", "y"}, {{"李", "AB", "C"}, {"李", "AB", "C"}, {"李", "A", "BC"}},
+                {"n", "x", "y"});
         ui::ScriptedDialogs d;
         d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);
         RecordingSink sink;
@@ -157,7 +170,11 @@ private slots:
     void apostrophesAndBlanks() {
         // Seeds are trimmed, stored values compared as stored.
         prepare({"name", "n"},
-                {{"O'Brien", "1"}, {"O'Brien", "2"}, {"  Bon app'", "3"}, {"Bon app'", "4"}, {"Bon app'", "5"}},
+                {{"O'Brien", "1"},
+                 {"O'Brien", "2"},
+                 {"  Bon app'", "3"},
+                 {"Bon app'", "4"},
+                 {"Bon app'", "5"}},
                 {"name"});
         ui::ScriptedDialogs d;
         d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);
@@ -186,7 +203,8 @@ private slots:
 
     void manyGroupsKeepTheirOwnNumbers() {
         QList<QStringList> rows;
-        for (int i = 0; i < 33000; ++i) rows << QStringList{QString::number(i)} << QStringList{QString::number(i)};
+        for (int i = 0; i < 33000; ++i)
+            rows << QStringList{QString::number(i)} << QStringList{QString::number(i)};
         prepare({"k"}, rows, {"k"});
         ui::ScriptedDialogs d;
         d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);

@@ -24,7 +24,8 @@ Expected groupsByScan(Recordset& rs, const QStringList& fields) {
     rs.moveFirst();
     while (!rs.isEof()) {
         QStringList key;
-        for (const QString& f : fields) key << rs.text(f).toLower();
+        for (const QString& f : fields)
+            key << rs.text(f).toLower();
         if (!key.first().isEmpty()) ++count[key];
         rs.moveNext();
     }
@@ -52,7 +53,8 @@ class TestExactSamples : public QObject {
         QVERIFY(st.WorkConn.open(accessConnectionString(db)));
     }
     void prepareCheck(const QStringList& fields) {
-        for (int k = 0; k < fields.size(); ++k) st.CheckFields[k] = fields[k];
+        for (int k = 0; k < fields.size(); ++k)
+            st.CheckFields[k] = fields[k];
         st.CheckFieldCount = qint16(fields.size());
         st.CheckMode = 1;
         QVERIFY(st.WorkConn.execute("Delete * From ClienttableCC"));
@@ -63,12 +65,13 @@ class TestExactSamples : public QObject {
 
 private slots:
     void foxproTableCheckedInPlace() {
-        REQUIRE_TESTDATA();
         startWorkDb();
         const QString dir = tmp.path() + "/客户 数据";
         QDir().mkpath(dir);
-        QVERIFY(!testsupport::copyInto(testsupport::sample("dbf/javadbf/dbase_31.dbf"), dir).isEmpty());
-        QVERIFY2(st.SourceConn.open(dbaseConnectionString(dir)), qPrintable(st.SourceConn.errorString()));
+        QVERIFY(
+            !testsupport::copyInto(testsupport::sample("dbf/javadbf/dbase_31.dbf"), dir).isEmpty());
+        QVERIFY2(st.SourceConn.open(dbaseConnectionString(dir)),
+                 qPrintable(st.SourceConn.errorString()));
         st.SourceType = "dbf";
         st.SourceTable = "dbase_31";
         st.RsSource = std::make_shared<Recordset>();
@@ -112,14 +115,16 @@ private slots:
     }
 
     void excelSheetImported() {
-        REQUIRE_TESTDATA();
         startWorkDb();
-        const QString file = testsupport::copyInto(testsupport::sample("xls/poi/19599-2.xls"), tmp.path());
-        QVERIFY2(st.SourceConn.open(excelConnectionString(file)), qPrintable(st.SourceConn.errorString()));
+        const QString file =
+            testsupport::copyInto(testsupport::sample("xls/poi/19599-2.xls"), tmp.path());
+        QVERIFY2(st.SourceConn.open(excelConnectionString(file)),
+                 qPrintable(st.SourceConn.errorString()));
         st.SourceType = "xls";
         st.SourceTable = "[汇总$]";
         Recordset sheet;
-        QVERIFY2(sheet.open("Select * From [汇总$]", st.SourceConn), qPrintable(sheet.errorString()));
+        QVERIFY2(sheet.open("Select * From [汇总$]", st.SourceConn),
+                 qPrintable(sheet.errorString()));
         st.RsSource = std::make_shared<Recordset>();
         QVERIFY(st.RsSource->open("Select * From [汇总$]", st.SourceConn));
         QVERIFY(sources::createTable(st).ok);
@@ -130,7 +135,8 @@ private slots:
         sheet.moveFirst();
         while (!sheet.isEof()) {
             els.addNew();
-            for (int i = 0; i < sheet.fieldCount(); ++i) els.setValue(i, sheet.text(i));
+            for (int i = 0; i < sheet.fieldCount(); ++i)
+                els.setValue(i, sheet.text(i));
             QVERIFY(els.update());
             sheet.moveNext();
         }

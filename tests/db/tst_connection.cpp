@@ -17,7 +17,8 @@ class TestConnection : public QObject {
 
 private slots:
     void connectionStrings() {
-        ConnectionTarget s = parseConnectionString(accessConnectionString("/d/客户 数据/a=b.mdb"), nullptr);
+        ConnectionTarget s =
+            parseConnectionString(accessConnectionString("/d/客户 数据/a=b.mdb"), nullptr);
         QCOMPARE(int(s.kind), int(SourceKind::Sqlite));
         QCOMPARE(s.path, QString("/d/客户 数据/a=b.mdb"));
         s = parseConnectionString(dbaseConnectionString("/data/客户"), nullptr);
@@ -29,7 +30,8 @@ private slots:
         s = parseConnectionString(excelConnectionString("/d/a.xls"), nullptr);
         QCOMPARE(int(s.kind), int(SourceKind::Xls));
         QCOMPARE(s.path, QString("/d/a.xls"));
-        s = parseConnectionString("Provider = Microsoft.Jet.OLEDB.4.0 ; Data Source = /t/x.mdb", nullptr);
+        s = parseConnectionString("Provider = Microsoft.Jet.OLEDB.4.0 ; Data Source = /t/x.mdb",
+                                  nullptr);
         QCOMPARE(int(s.kind), int(SourceKind::Sqlite));
         QCOMPARE(s.path, QString("/t/x.mdb"));
         QString err;
@@ -124,14 +126,18 @@ private slots:
     void translation_data() {
         QTest::addColumn<QString>("jet");
         QTest::addColumn<QString>("sqlite");
-        QTest::newRow("delete") << "Delete * From ClienttableCC" << "DELETE From ClienttableCC";
-        QTest::newRow("drop") << "Drop Table [Order Details]" << "Drop Table \"Order Details\"";
-        QTest::newRow("select") << "Select * From [Sheet1$]" << "Select * From \"Sheet1$\"";
+        QTest::newRow("delete") << "Delete * From ClienttableCC"
+                                << "DELETE From ClienttableCC";
+        QTest::newRow("drop") << "Drop Table [Order Details]"
+                              << "Drop Table \"Order Details\"";
+        QTest::newRow("select") << "Select * From [Sheet1$]"
+                                << "Select * From \"Sheet1$\"";
         QTest::newRow("equals") << "Select * From t Where [a] = 'O''B'"
                                 << "Select * From t Where \"a\" = 'O''B' COLLATE NOCASE";
         QTest::newRow("like") << "Select * From t Where a Like '%1[%]%' Order By a"
                               << "Select * From t Where a Like '%1\\%%' ESCAPE '\\' Order By a";
-        QTest::newRow("chinese") << "Select * From 客户表" << "Select * From 客户表";
+        QTest::newRow("chinese") << "Select * From 客户表"
+                                 << "Select * From 客户表";
     }
     void translation() {
         QFETCH(QString, jet);
@@ -145,11 +151,15 @@ private slots:
     void selectIntoAndBaseTable() {
         JetStatement st;
         QString err;
-        QVERIFY(translateJet("Select [查重No] As No, [查重流水号01] As [客户 名称] Into ClienttableCC From ClienttableDBF",
+        QVERIFY(translateJet("Select [查重No] As No, [查重流水号01] As [客户 名称] Into "
+                             "ClienttableCC From ClienttableDBF",
                              &st, &err));
         QCOMPARE(int(st.kind), int(JetStatement::SelectInto));
         QCOMPARE(st.intoTable, QString("ClienttableCC"));
-        QCOMPARE(st.sql, QString("Select \"查重No\" As No, \"查重流水号01\" As \"客户 名称\" From ClienttableDBF"));
+        QCOMPARE(
+            st.sql,
+            QString(
+                "Select \"查重No\" As No, \"查重流水号01\" As \"客户 名称\" From ClienttableDBF"));
         QVERIFY(translateJet("Select * From [a b] Where x = '1' Order By x", &st, &err));
         QCOMPARE(st.baseTable, QString("a b"));
         QVERIFY(st.selectAll);
@@ -181,17 +191,28 @@ private slots:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("match");
-        QTest::newRow("contains") << "%朝阳%" << "北京朝阳区" << true;
-        QTest::newRow("anchored") << "朝阳%" << "北京朝阳区" << false;
-        QTest::newRow("one") << "a_c" << "abc" << true;
-        QTest::newRow("one-short") << "a_c" << "ac" << false;
-        QTest::newRow("fold") << "ABC%" << "abcd" << true;
-        QTest::newRow("literal%") << "%[%]" << "100%" << true;
-        QTest::newRow("literal%-no") << "%[%]" << "100" << false;
-        QTest::newRow("set") << "[!a]b" << "ab" << false;
-        QTest::newRow("backtrack") << "%ab%ab" << "xabyab" << true;
-        QTest::newRow("empty") << "%" << "" << true;
-        QTest::newRow("trailing-blank") << "a" << "a " << false;
+        QTest::newRow("contains") << "%朝阳%"
+                                  << "北京朝阳区" << true;
+        QTest::newRow("anchored") << "朝阳%"
+                                  << "北京朝阳区" << false;
+        QTest::newRow("one") << "a_c"
+                             << "abc" << true;
+        QTest::newRow("one-short") << "a_c"
+                                   << "ac" << false;
+        QTest::newRow("fold") << "ABC%"
+                              << "abcd" << true;
+        QTest::newRow("literal%") << "%[%]"
+                                  << "100%" << true;
+        QTest::newRow("literal%-no") << "%[%]"
+                                     << "100" << false;
+        QTest::newRow("set") << "[!a]b"
+                             << "ab" << false;
+        QTest::newRow("backtrack") << "%ab%ab"
+                                   << "xabyab" << true;
+        QTest::newRow("empty") << "%"
+                               << "" << true;
+        QTest::newRow("trailing-blank") << "a"
+                                        << "a " << false;
     }
     void likeMatching() {
         QFETCH(QString, pattern);
@@ -200,7 +221,8 @@ private slots:
         LikePattern p;
         QString err;
         QVERIFY(compileLike(pattern, &p, &err));
-        QCOMPARE(likeMatch(p, reinterpret_cast<const char16_t*>(text.utf16()), int(text.size())), match);
+        QCOMPARE(likeMatch(p, reinterpret_cast<const char16_t*>(text.utf16()), int(text.size())),
+                 match);
     }
 };
 

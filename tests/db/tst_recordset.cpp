@@ -20,9 +20,11 @@ class TestRecordset : public QObject {
     // A table of clients with the given rows (null for a QString() with isNull).
     void makeTable(const QString& name, const QStringList& cols, const QList<QStringList>& rows) {
         QStringList defs;
-        for (const QString& c : cols) defs << sql::ident(c) + QStringLiteral(" VARCHAR(40)");
+        for (const QString& c : cols)
+            defs << sql::ident(c) + QStringLiteral(" VARCHAR(40)");
         conn.execute(sql::dropTable(name));
-        QVERIFY2(conn.execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(sql::ident(name), defs.join(", "))),
+        QVERIFY2(conn.execute(
+                     QStringLiteral("CREATE TABLE %1 (%2)").arg(sql::ident(name), defs.join(", "))),
                  qPrintable(conn.errorString()));
         Recordset rs;
         QVERIFY(rs.open(sql::selectAll(name), conn));
@@ -103,10 +105,15 @@ private slots:
 
     void filterTwoChineseTerms() {
         makeTable("c", {"姓名", "城市"},
-                  {{"张三", "北京"}, {"李四", "上海"}, {"张三", "上海"}, {"张三", "北京"}, {"王五", "北京"}});
+                  {{"张三", "北京"},
+                   {"李四", "上海"},
+                   {"张三", "上海"},
+                   {"张三", "北京"},
+                   {"王五", "北京"}});
         Recordset rs;
         QVERIFY(rs.open(sql::selectAll("c"), conn));
-        QVERIFY(rs.setFilter(sql::allOf({sql::equals("姓名", "张三"), sql::equals("城市", "北京")})));
+        QVERIFY(
+            rs.setFilter(sql::allOf({sql::equals("姓名", "张三"), sql::equals("城市", "北京")})));
         QCOMPARE(rs.recordCount(), 2);
         QCOMPARE(rs.absolutePosition(), 1);
         QCOMPARE(column(rs, 1), QStringList({"北京", "北京"}));
@@ -121,12 +128,17 @@ private slots:
 
     void likeWithChineseBigrams() {
         makeTable("a", {"地址"},
-                  {{"北京市朝阳区建国路"}, {"上海市浦东新区"}, {"北京市海淀区"}, {"朝阳门外"}, {QString()}});
+                  {{"北京市朝阳区建国路"},
+                   {"上海市浦东新区"},
+                   {"北京市海淀区"},
+                   {"朝阳门外"},
+                   {QString()}});
         Recordset rs;
         QVERIFY(rs.open(sql::selectAll("a"), conn));
         QVERIFY(rs.setFilter(sql::contains("地址", "朝阳")));
         QCOMPARE(column(rs, 0), QStringList({"北京市朝阳区建国路", "朝阳门外"}));
-        QVERIFY(rs.setFilter(sql::allOf({sql::contains("地址", "北京"), sql::contains("地址", "区")})));
+        QVERIFY(
+            rs.setFilter(sql::allOf({sql::contains("地址", "北京"), sql::contains("地址", "区")})));
         QCOMPARE(rs.recordCount(), 2);
         QVERIFY(rs.setFilter(sql::startsWith("地址", "上海")));
         QCOMPARE(column(rs, 0), QStringList({"上海市浦东新区"}));
@@ -137,7 +149,8 @@ private slots:
     }
 
     void apostrophesAndWildcardsInValues() {
-        makeTable("q", {"name"}, {{"O'Brien"}, {"Bon app'"}, {"100%"}, {"1000"}, {"a_b"}, {"axb"}, {"[x]"}});
+        makeTable("q", {"name"},
+                  {{"O'Brien"}, {"Bon app'"}, {"100%"}, {"1000"}, {"a_b"}, {"axb"}, {"[x]"}});
         Recordset rs;
         QVERIFY(rs.open(sql::selectAll("q"), conn));
         QVERIFY2(rs.setFilter(sql::equals("name", "O'Brien")), qPrintable(rs.errorString()));
@@ -309,7 +322,8 @@ private slots:
             QVERIFY(rs.update());
             QVERIFY(rs.setValue(1, QString("")));
             QVERIFY(rs.update());
-            if (lock == LockType::BatchOptimistic) QVERIFY2(rs.updateBatch(), qPrintable(rs.errorString()));
+            if (lock == LockType::BatchOptimistic)
+                QVERIFY2(rs.updateBatch(), qPrintable(rs.errorString()));
             sqlite3_stmt* st = nullptr;
             QCOMPARE(sqlite3_prepare_v2(conn.handle(),
                                         "SELECT typeof(a) || ':' || typeof(b) || ':' || "
@@ -361,8 +375,9 @@ private slots:
     }
 
     void selectIntoKeepsSizes() {
-        QVERIFY(conn.execute("Select [查重No] As No, [查重流水号01] As [客户 名称], [查重流水号02] As [ORDER], "
-                             "[查重流水号02] Into ClienttableCC From ClienttableDBF"));
+        QVERIFY(conn.execute(
+            "Select [查重No] As No, [查重流水号01] As [客户 名称], [查重流水号02] As [ORDER], "
+            "[查重流水号02] Into ClienttableCC From ClienttableDBF"));
         Recordset rs;
         QVERIFY(rs.open("Select * From ClienttableCC", conn));
         QCOMPARE(rs.fieldNames(), QStringList({"No", "客户 名称", "ORDER", "查重流水号02"}));
@@ -374,7 +389,8 @@ private slots:
         QVERIFY(conn.execute("Drop Table ClienttableCC"));
         QVERIFY(!conn.hasTable("ClienttableCC"));
         // A failing select-into leaves no half-made table behind.
-        QVERIFY(!conn.execute("Select [查重No] As a, [查重流水号01] As A Into bad From ClienttableDBF"));
+        QVERIFY(!conn.execute(
+            "Select [查重No] As a, [查重流水号01] As A Into bad From ClienttableDBF"));
         QVERIFY(!conn.hasTable("bad"));
         // Copy with rows, and the copy keeps sizes too.
         makeTable("src", {"name"}, {{"甲"}, {"乙"}});
@@ -444,10 +460,14 @@ private slots:
     // Random tables, edits and criteria, checked against a plain scan.
     void indexesAgreeWithAScan() {
         std::mt19937 rng(20261208);
-        const QStringList pool = {"张", "李", "王", "ab", "AB", "a", "北京", "京市", "市", "", " a", "a "};
-        auto pick = [&]() { return pool[int(rng() % pool.size())] + pool[int(rng() % pool.size())]; };
+        const QStringList pool = {"张",   "李",   "王", "ab", "AB", "a",
+                                  "北京", "京市", "市", "",   " a", "a "};
+        auto pick = [&]() {
+            return pool[int(rng() % pool.size())] + pool[int(rng() % pool.size())];
+        };
         QList<QStringList> rows;
-        for (int i = 0; i < 300; ++i) rows.append({pick(), pick()});
+        for (int i = 0; i < 300; ++i)
+            rows.append({pick(), pick()});
         makeTable("r", {"x", "y"}, rows);
         Recordset rs;
         QVERIFY(rs.open(sql::selectAll("r"), conn));
@@ -460,7 +480,8 @@ private slots:
                 ++pos;
                 const QString vx = rs.value(0).toString(), vy = rs.value(1).toString();
                 if (!rs.value(0).isNull() && !rs.value(1).isNull() &&
-                    vx.compare(x, Qt::CaseInsensitive) == 0 && vy.contains(yPart, Qt::CaseInsensitive))
+                    vx.compare(x, Qt::CaseInsensitive) == 0 &&
+                    vy.contains(yPart, Qt::CaseInsensitive))
                     out << pos;
                 rs.moveNext();
             }
@@ -494,7 +515,8 @@ private slots:
             rs.setFilter("");
             QHash<Bookmark, int> posOf;
             rs.moveFirst();
-            for (int p = 1; !rs.isEof(); ++p, rs.moveNext()) posOf[rs.bookmark()] = p;
+            for (int p = 1; !rs.isEof(); ++p, rs.moveNext())
+                posOf[rs.bookmark()] = p;
             QVERIFY(rs.setFilter(sql::allOf(terms)));
             rs.moveFirst();
             while (!rs.isEof()) {

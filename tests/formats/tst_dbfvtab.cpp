@@ -236,7 +236,6 @@ private:
 };
 
 void TestDbfVtab::initTestCase() {
-    if (testsupport::testdataDir().isEmpty()) return;
     QDirIterator it(testsupport::sample(QStringLiteral("dbf")), QDir::Files,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
@@ -274,7 +273,6 @@ void TestDbfVtab::samplesMatchIndependentReader_data() {
 }
 
 void TestDbfVtab::samplesMatchIndependentReader() {
-    REQUIRE_TESTDATA();
     QFETCH(QString, folder);
     QFETCH(QString, codePage);
     QFETCH(QString, pythonCodec);
@@ -335,14 +333,12 @@ void TestDbfVtab::samplesMatchIndependentReader() {
 }
 
 void TestDbfVtab::everySampleCompared() {
-    REQUIRE_TESTDATA();
     for (const QString& path : sampleHashes_.keys())
         if (path.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive))
             QVERIFY2(compared_.contains(path), qPrintable(path));
 }
 
 void TestDbfVtab::deletedRecordsAreNotRows() {
-    REQUIRE_TESTDATA();
     const QString path = testsupport::sample(QStringLiteral("dbf/DBFFile/PYACFL.DBF"));
     // The live record numbers, straight from the deletion flags.
     const QByteArray raw = fileBytes(path);
@@ -378,7 +374,6 @@ void TestDbfVtab::deletedRecordsAreNotRows() {
 }
 
 void TestDbfVtab::reservedWordFieldNames() {
-    REQUIRE_TESTDATA();
     Db db;
     QString error;
     QVERIFY(vtab::attachDbfDirectory(db.h, testsupport::sample(QStringLiteral("dbf/DBFFile")), {},
@@ -403,7 +398,6 @@ void TestDbfVtab::reservedWordFieldNames() {
 }
 
 void TestDbfVtab::chineseFieldNamesAndValues() {
-    REQUIRE_TESTDATA();
     Db db;
     QString error;
     QVERIFY(vtab::attachDbfDirectory(db.h, testsupport::sample(QStringLiteral("dbf/javadbf")), {},
@@ -426,7 +420,6 @@ void TestDbfVtab::chineseFieldNamesAndValues() {
 }
 
 void TestDbfVtab::codePageWithoutLanguageDriver() {
-    REQUIRE_TESTDATA();
     const QString dir = testsupport::sample(QStringLiteral("dbf/mapshaper"));
     Db gbk;
     QString error;
@@ -449,7 +442,6 @@ void TestDbfVtab::codePageWithoutLanguageDriver() {
 }
 
 void TestDbfVtab::cyrillicAndWesternText() {
-    REQUIRE_TESTDATA();
     Db db;
     QString error;
     QVERIFY(vtab::attachDbfDirectory(db.h, testsupport::sample(QStringLiteral("dbf/javadbf")), {},
@@ -463,7 +455,6 @@ void TestDbfVtab::cyrillicAndWesternText() {
 }
 
 void TestDbfVtab::memoFiles() {
-    REQUIRE_TESTDATA();
     Db db;
     QString error;
     for (const char* folder : {"dbf/DBFFile", "dbf/dbfread", "dbf/javadbf/foxprodb"})
@@ -511,7 +502,6 @@ void TestDbfVtab::memoFiles() {
 }
 
 void TestDbfVtab::newlinesAndApostrophes() {
-    REQUIRE_TESTDATA();
     Db db;
     QString error;
     QVERIFY(vtab::attachDbfDirectory(
@@ -538,7 +528,6 @@ void TestDbfVtab::newlinesAndApostrophes() {
 }
 
 void TestDbfVtab::nullFlagsHiddenAndWideTables() {
-    REQUIRE_TESTDATA();
     Db db;
     QString error;
     QVERIFY(vtab::attachDbfDirectory(db.h, testsupport::sample(QStringLiteral("dbf/javadbf")), {},
@@ -568,7 +557,6 @@ void TestDbfVtab::nullFlagsHiddenAndWideTables() {
 }
 
 void TestDbfVtab::declaredTypesAndValueForms() {
-    REQUIRE_TESTDATA();
     Db db;
     QString error;
     for (const char* folder : {"dbf/DBFFile", "dbf/javadbf", "dbf/javadbf/foxprodb"})
@@ -622,7 +610,6 @@ void TestDbfVtab::declaredTypesAndValueForms() {
 }
 
 void TestDbfVtab::rowidLookups() {
-    REQUIRE_TESTDATA();
     Db db;
     QString error;
     QVERIFY(vtab::attachDbfDirectory(db.h, testsupport::sample(QStringLiteral("dbf/DBFFile")), {},
@@ -715,7 +702,6 @@ void TestDbfVtab::attachErrors() {
 }
 
 void TestDbfVtab::writesOnSampleCopies() {
-    REQUIRE_TESTDATA();
     QTemporaryDir dir;
     const QString gbk =
         copyTable(testsupport::sample(QStringLiteral("dbf/javadbf/gbk.dbf")), dir.path());
@@ -773,7 +759,6 @@ void TestDbfVtab::writesOnSampleCopies() {
 }
 
 void TestDbfVtab::writesMemoFiles() {
-    REQUIRE_TESTDATA();
     QTemporaryDir dir;
     const QString d83 =
         copyTable(testsupport::sample(QStringLiteral("dbf/DBFFile/dbase_83.dbf")), dir.path());
@@ -865,7 +850,6 @@ void TestDbfVtab::writesMemoFiles() {
 }
 
 void TestDbfVtab::writesVisualFoxProTypes() {
-    REQUIRE_TESTDATA();
     QTemporaryDir dir;
     const QString path =
         copyTable(testsupport::sample(QStringLiteral("dbf/javadbf/dbase_31.dbf")), dir.path());
@@ -973,7 +957,6 @@ void TestDbfVtab::writesTablesCreatedHere() {
 }
 
 void TestDbfVtab::refusesValuesThatDoNotFit() {
-    REQUIRE_TESTDATA();
     QTemporaryDir dir;
     const QString gbk =
         copyTable(testsupport::sample(QStringLiteral("dbf/javadbf/gbk.dbf")), dir.path());
@@ -1018,7 +1001,6 @@ void TestDbfVtab::refusesValuesThatDoNotFit() {
 }
 
 void TestDbfVtab::failedStatementsChangeNothing() {
-    REQUIRE_TESTDATA();
     QTemporaryDir dir;
     const QString py =
         copyTable(testsupport::sample(QStringLiteral("dbf/DBFFile/PYACFL.DBF")), dir.path());
@@ -1082,7 +1064,6 @@ void TestDbfVtab::failedStatementsChangeNothing() {
 }
 
 void TestDbfVtab::readOnlyFileRefusesWrites() {
-    REQUIRE_TESTDATA();
     QTemporaryDir dir;
     const QString path =
         copyTable(testsupport::sample(QStringLiteral("dbf/dbfread/people.dbf")), dir.path());
@@ -1105,7 +1086,6 @@ void TestDbfVtab::readOnlyFileRefusesWrites() {
 }
 
 void TestDbfVtab::seesRecordsOtherProgramsAppend() {
-    REQUIRE_TESTDATA();
     QTemporaryDir dir;
     const QString path =
         copyTable(testsupport::sample(QStringLiteral("dbf/dbfread/people.dbf")), dir.path());

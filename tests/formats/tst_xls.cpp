@@ -107,10 +107,6 @@ private slots:
 
     void samplesMatchXlrd_data() {
         QTest::addColumn<QString>("path");
-        if (testsupport::testdataDir().isEmpty()) {
-            QTest::newRow("no samples") << QString();
-            return;
-        }
         QDirIterator it(testsupport::sample("xls"), {"*.xls"}, QDir::Files,
                         QDirIterator::Subdirectories);
         QStringList files;
@@ -122,7 +118,6 @@ private slots:
         QVERIFY(files.size() >= 16);
     }
     void samplesMatchXlrd() {
-        REQUIRE_TESTDATA();
         QFETCH(QString, path);
         const QJsonObject dump = xlrdDump(path);
         QVERIFY(!dump.isEmpty());
@@ -176,7 +171,6 @@ private slots:
 
     // Hidden and very hidden sheets are tables too; a chart sheet is not.
     void hiddenSheetsListed() {
-        REQUIRE_TESTDATA();
         Db db;
         std::vector<XlsSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/calamine/any_sheets.xls"), &schema));
@@ -198,7 +192,6 @@ private slots:
     }
 
     void apostropheSheetIsATable() {
-        REQUIRE_TESTDATA();
         Db db;
         std::vector<XlsSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/xlrd/namesdemo.xls"), &schema));
@@ -214,7 +207,6 @@ private slots:
     // as <sheet>$<name>) and can be read; constants, formulas, several areas or sheets,
     // relative references and built-in names are not listed.
     void namedRangesListedAsTables() {
-        REQUIRE_TESTDATA();
         const QString path = testsupport::sample("xls/xlrd/namesdemo.xls");
         Db db;
         std::vector<XlsSchemaRow> schema;
@@ -264,7 +256,6 @@ private slots:
     // Formula results from the samples: text (from STRING records), an empty text (not NULL),
     // numbers and booleans.
     void formulaResults() {
-        REQUIRE_TESTDATA();
         Db db;
         std::vector<XlsSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/xlrd/namesdemo.xls"), &schema));
@@ -280,7 +271,6 @@ private slots:
 
     // Excel 95: BIFF5 with code page 1252, formulas and a multi-line text.
     void excel95CodePage() {
-        REQUIRE_TESTDATA();
         const QString path = testsupport::sample("xls/poi/testEXCEL_95.xls");
         formats::xls::Workbook book;
         QString error;
@@ -300,7 +290,6 @@ private slots:
     }
 
     void dateSystem1904() {
-        REQUIRE_TESTDATA();
         Db db;
         std::vector<XlsSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/calamine/date_1904.xls"), &schema));
@@ -311,7 +300,6 @@ private slots:
     }
 
     void chineseSheets() {
-        REQUIRE_TESTDATA();
         Db db;
         std::vector<XlsSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/poi/19599-2.xls"), &schema));
@@ -322,7 +310,6 @@ private slots:
     }
 
     void readOnly() {
-        REQUIRE_TESTDATA();
         Db db;
         std::vector<XlsSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/poi/chinese-provinces.xls"), &schema));
@@ -371,7 +358,6 @@ private slots:
 
     // A path with spaces, an apostrophe, a comma, brackets and Chinese in it.
     void awkwardPath() {
-        REQUIRE_TESTDATA();
         const QString dir = tmp_.filePath(QStringLiteral("客户 O'Brien, (2024)"));
         QVERIFY(QDir().mkpath(dir));
         const QString copy =
@@ -390,7 +376,6 @@ private slots:
     // Two workbooks in one connection; attaching a workbook whose tables already exist fails
     // with a clear message and leaves the first tables working.
     void twoWorkbooks() {
-        REQUIRE_TESTDATA();
         Db db;
         std::vector<XlsSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/poi/chinese-provinces.xls"), &schema));
@@ -416,18 +401,15 @@ private slots:
         QTest::newRow("empty") << "empty.xls" << QByteArray() << "该文件不是Excel 97-2003工作簿";
         QTest::newRow("csv") << "客户.xls" << QByteArray("姓名,电话\n张三,138\n")
                              << "该文件不是Excel 97-2003工作簿";
-        if (!testsupport::testdataDir().isEmpty()) {
-            QFile f(testsupport::sample("xls/xlrd/profiles.xls"));
-            if (f.open(QIODevice::ReadOnly)) {
-                const QByteArray whole = f.readAll();
-                QTest::newRow("truncated")
-                    << "cut.xls" << whole.left(whole.size() / 2) << "该Excel文件不完整";
-            }
-            QFile x(testsupport::sample("xlsx/poi/49273.xlsx"));
-            if (x.open(QIODevice::ReadOnly))
-                QTest::newRow("xlsx renamed")
-                    << "renamed.xls" << x.readAll() << "该文件是Excel 2007及以上版本";
-        }
+        QFile f(testsupport::sample("xls/xlrd/profiles.xls"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray whole = f.readAll();
+        QTest::newRow("truncated")
+            << "cut.xls" << whole.left(whole.size() / 2) << "该Excel文件不完整";
+        QFile x(testsupport::sample("xlsx/poi/49273.xlsx"));
+        QVERIFY(x.open(QIODevice::ReadOnly));
+        QTest::newRow("xlsx renamed")
+            << "renamed.xls" << x.readAll() << "该文件是Excel 2007及以上版本";
     }
     void attachErrors() {
         QFETCH(QString, name);
@@ -484,7 +466,6 @@ private slots:
     // A connection to a database file that keeps the tables from an earlier session reads the
     // workbook again when a table is first used.
     void reconnectReadsFileAgain() {
-        REQUIRE_TESTDATA();
         const QString dbPath = tmp_.filePath("persist.db");
         std::vector<XlsSchemaRow> schema;
         {

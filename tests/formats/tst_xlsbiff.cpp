@@ -848,7 +848,6 @@ private slots:
 
     // Random damage to a real workbook: every outcome is an error or a workbook, quickly.
     void randomDamage() {
-        REQUIRE_TESTDATA();
         QFile f(testsupport::sample("xls/xlrd/namesdemo.xls"));
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray original = f.readAll();

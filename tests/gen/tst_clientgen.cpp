@@ -331,7 +331,6 @@ private slots:
 
     // The reference file: what the generator reads equals what Python's csv module reads.
     void regionFileFromReference() {
-        REQUIRE_TESTDATA();
         QVERIFY(QFile::exists(gen::defaultRegionCsv()));
         const QJsonObject ref = dump("regions", gen::defaultRegionCsv());
         QList<QStringList> expected;

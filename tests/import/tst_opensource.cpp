@@ -5,12 +5,12 @@
 #include "app/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
+#include "db/criteria.h"
 #include "db/sqltext.h"
 #include "import/mainfm5.h"
 #include "import/opensource.h"
 #include "import/tablefm1.h"
 #include "import/worktables.h"
-#include "db/criteria.h"
 #include "tests/support/testsupport.h"
 #include "ui/datagrid.h"
 #include "ui/scripteddialogs.h"
@@ -304,7 +304,6 @@ private slots:
 
     // "打开DBF数据" on a GBK FoxPro table renamed 客户.dbf in a folder 客户数据.
     void openDbfGbk() {
-        REQUIRE_TESTDATA();
         const QString path = copySample("dbf/javadbf/gbk.dbf", "客户数据", "客户.dbf");
         QVERIFY(!path.isEmpty());
         ui::ScriptedDialogs d;
@@ -334,7 +333,6 @@ private slots:
 
     // "导入DBF数据（可导出Excel文件）" on a dBase III table with memo and reserved-word fields.
     void importDbfWithMemo() {
-        REQUIRE_TESTDATA();
         QVERIFY(!copySample("dbf/DBFFile/dbase_83.dbt", "d").isEmpty());
         const QString path = copySample("dbf/DBFFile/dbase_83.dbf", "d");
         const QJsonObject want = dump("dbf_dump.py", path);
@@ -363,7 +361,6 @@ private slots:
 
     // A source of 145 fields: the first 49 are carried and the user hears once of the rest.
     void importMoreThan49Fields() {
-        REQUIRE_TESTDATA();
         QVERIFY(!copySample("dbf/javadbf/dbase_30.fpt", "w").isEmpty());
         const QString path = copySample("dbf/javadbf/dbase_30.dbf", "w");
         const QJsonObject want = dump("dbf_dump.py", path);
@@ -387,7 +384,6 @@ private slots:
     // "打开MDB数据" on a real Access file: the copy notice, the chooser, "确认" with nothing
     // selected, then Customers.
     void openMdbCustomers() {
-        REQUIRE_TESTDATA();
         const QString path = copySample("mdb/mdbtestdata/nwind.mdb", "m");
         ui::ScriptedDialogs d;
         d.expectOpenFile(path);
@@ -522,7 +518,6 @@ private slots:
 
     // "导入Excel数据" on a Chinese sheet.
     void importExcelChinese() {
-        REQUIRE_TESTDATA();
         const QString path = copySample("xls/poi/chinese-provinces.xls", "x");
         const QJsonObject want = dump("xls_dump.py", path);
         const QJsonObject sheet = want["sheets"].toArray().at(0).toObject();
@@ -584,7 +579,6 @@ private slots:
 
     // A workbook with named ranges beside its sheets: only the sheets are offered.
     void namedRangesNotOffered() {
-        REQUIRE_TESTDATA();
         const QString path = copySample("xls/xlrd/namesdemo.xls", "n");
         const QJsonObject want = dump("xls_dump.py", path);
         QStringList sheets;
@@ -614,7 +608,6 @@ private slots:
 
     // A row the working database refuses is counted and reported, never "导入数据成功".
     void failedRowsReported() {
-        REQUIRE_TESTDATA();
         const QString path = copySample("xls/poi/chinese-provinces.xls", "f");
         windows_.beforeImport = [this] {
             const QString col = columnsOf(st.WorkConn, "ClienttableELS").value(1).name;
@@ -639,7 +632,6 @@ private slots:
     // A file that is no dBase table: a clear message, and the grid no longer shows the
     // previous source.
     void corruptFileLeavesNoStaleGrid() {
-        REQUIRE_TESTDATA();
         const QString good = copySample("dbf/javadbf/gbk.dbf", "c");
         const QString bad = dir_->path() + "/c/坏.dbf";
         {

@@ -9,14 +9,20 @@ namespace testsupport {
 QString testdataDir() {
     static const QString dir = [] {
         QDir d(QStringLiteral(CHACHONG_TESTDATA));
-        return d.exists() ? d.absolutePath() : QString();
+        if (!d.exists(QStringLiteral("SOURCES.md")))
+            qFatal("sample files missing: %s", qPrintable(d.absolutePath()));
+        return d.absolutePath();
     }();
     return dir;
 }
 
-QString sample(const QString& relative) { return testdataDir() + QLatin1Char('/') + relative; }
+QString sample(const QString& relative) {
+    return testdataDir() + QLatin1Char('/') + relative;
+}
 
-QString programDir() { return QStringLiteral(CHACHONG_PROGRAM_DIR); }
+QString programDir() {
+    return QStringLiteral(CHACHONG_PROGRAM_DIR);
+}
 
 QString copyInto(const QString& file, const QString& dir) {
     const QString target = dir + QLatin1Char('/') + QFileInfo(file).fileName();
@@ -30,10 +36,11 @@ QString copyWorkDb(const QString& dir) {
     return copyInto(programDir() + QStringLiteral("/MorlayBankCC.mdb"), dir);
 }
 
-QString debianPython() { return QStringLiteral("/usr/bin/python3"); }
+QString debianPython() {
+    return QStringLiteral("/usr/bin/python3");
+}
 
-QByteArray runPython(const QString& script, const QStringList& args, bool* ok,
-                     QByteArray* errOut) {
+QByteArray runPython(const QString& script, const QStringList& args, bool* ok, QByteArray* errOut) {
     QProcess p;
     p.start(debianPython(), QStringList{script} + args);
     const bool finished = p.waitForFinished(120000);

@@ -8,7 +8,8 @@
 
 namespace testsupport {
 
-// The shared folder of real sample files made by other people; empty when it is absent.
+// The repository's folder of real sample files made by other people (tests/data). A missing
+// folder stops the test program: no test is skipped for want of a sample.
 QString testdataDir();
 // Full path of a file below the sample folder.
 QString sample(const QString& relative);
@@ -27,13 +28,6 @@ QByteArray runPython(const QString& script, const QStringList& args, bool* ok,
 void setUpEnvironment(); // temporary XDG_CONFIG_HOME, offscreen platform
 
 } // namespace testsupport
-
-// Skips the current test with a visible message when the shared sample folder is absent.
-#define REQUIRE_TESTDATA()                                                                         \
-    do {                                                                                           \
-        if (testsupport::testdataDir().isEmpty())                                                  \
-            QSKIP("shared/testdata is absent: sample-file test skipped");                         \
-    } while (0)
 
 #define CHACHONG_TEST_MAIN(TestObject)                                                             \
     int main(int argc, char** argv) {                                                              \
