@@ -11,7 +11,7 @@ if [ "${1:-}" = "--test" ]; then
     packages+=(mdbtools python3 python3-dbf python3-xlrd libfreexl-dev clang-format)
 fi
 if [ "${1:-}" = "--bench" ]; then
-    packages+=(mdbtools python3 python3-pandas libfreexl-dev)
+    packages+=(mdbtools python3 python3-pandas libfreexl-dev xvfb xauth)
 fi
 
 missing=()

@@ -188,7 +188,7 @@ class TestBatchRunner : public QObject {
         // the table with their values' blanks trimmed; and the rest holds no pair.
         auto trimmed = [](QStringList r) {
             for (QString& v : r)
-                v = db::trimBlanks(v);
+                v = testsupport::blankTrimmed(v);
             return r;
         };
         QSet<QStringList> records, trimmedRecords;

@@ -1,5 +1,6 @@
 // Recordsets over the working database: positions, filters, finds, edits, batches.
 #include "db/connection.h"
+#include "db/criteria.h"
 #include "db/recordset.h"
 #include "db/sqltext.h"
 #include "tests/support/testsupport.h"
@@ -262,6 +263,39 @@ private slots:
         QVERIFY(rs.setBookmark(mark));
         QCOMPARE(rs.value(0).toString(), QString("3"));
         QCOMPARE(rs.absolutePosition(), 2);
+    }
+
+    void bookmarkOfADeletedRow() {
+        makeTable("bd", {"n"}, {{"1"}, {"2"}, {"3"}});
+        Recordset rs;
+        QVERIFY(rs.open(sql::selectAll("bd"), conn));
+        QVERIFY(rs.setAbsolutePosition(2));
+        const Bookmark gone = rs.bookmark();
+        QVERIFY(rs.deleteCurrent());
+        QVERIFY(rs.moveLast());
+        // The row is gone: the bookmark is refused and the current row stays where it was.
+        QVERIFY(!rs.setBookmark(gone));
+        QCOMPARE(rs.errorString(), QString("书签指向的记录已不存在"));
+        QCOMPARE(rs.value(0).toString(), QString("3"));
+        QCOMPARE(rs.absolutePosition(), 2);
+        // So it is through a second cursor that saw the deletion, and after a requery.
+        Recordset other;
+        QVERIFY(other.open(sql::selectAll("bd"), conn));
+        QVERIFY(!other.setBookmark(gone));
+        QVERIFY(rs.requery());
+        QVERIFY(!rs.setBookmark(gone));
+    }
+
+    void blanksTrimmedAtBothEndsOnly() {
+        // Spaces only: a tab, a full-width blank and line breaks are data.
+        const QList<std::pair<QString, QString>> cases = {
+            {"  张三  ", "张三"},      {" a b ", "a b"},          {"   ", ""},
+            {"", ""},                  {"\t张三\n", "\t张三\n"}, {"\u3000张三", "\u3000张三"},
+            {" 李四\r\n ", "李四\r\n"}, {"x", "x"}};
+        for (const auto& [in, out] : cases) {
+            QCOMPARE(trimBlanks(in), out);
+            QCOMPARE(trimBlanks(QStringView(in)).toString(), out);
+        }
     }
 
     void batchSaveAndCancel() {

@@ -92,7 +92,7 @@ QList<QStringList> rowsOf(const db::Connection& c, const QString& table) {
 bool sameValue(const QJsonValue& expected, const QString& actual) {
     if (expected.isNull()) return actual.isEmpty();
     // The import trims blanks (spaces) only; line breaks inside or at the end of a memo are data.
-    const QString e = expected.isString() ? db::trimBlanks(expected.toString())
+    const QString e = expected.isString() ? testsupport::blankTrimmed(expected.toString())
                                           : QString::number(expected.toDouble(), 'g', 17);
     if (e == actual) return true;
     bool ok1 = false, ok2 = false;

@@ -90,6 +90,15 @@ QList<QStringList> tableRows(const db::Connection& c, const QString& table) {
     return out;
 }
 
+QString blankTrimmed(const QString& text) {
+    qsizetype b = 0, e = text.size();
+    while (b < e && text[b] == QLatin1Char(' '))
+        ++b;
+    while (e > b && text[e - 1] == QLatin1Char(' '))
+        --e;
+    return text.mid(b, e - b);
+}
+
 void setUpEnvironment() {
     static QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());

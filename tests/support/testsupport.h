@@ -40,6 +40,10 @@ int rowsOf(const db::Connection& c, const QString& table);
 // Every value of a table as text (null as a null QString), in rowid order, read by SQLite.
 QList<QStringList> tableRows(const db::Connection& c, const QString& table);
 
+// Blanks (spaces) off both ends, written for the tests on their own so that an expectation never
+// leans on the program's trimming.
+QString blankTrimmed(const QString& text);
+
 void setUpEnvironment(); // temporary XDG_CONFIG_HOME, offscreen platform
 
 // A window's control by its object name; the test program stops when it is missing (a control

@@ -19,16 +19,6 @@ struct Expected {
     int rows = 0;
 };
 
-// Blanks off both ends, written here again so the expectation does not lean on the program's.
-QString blankTrimmed(const QString& s) {
-    int b = 0, e = int(s.size());
-    while (b < e && s[b] == ' ')
-        ++b;
-    while (e > b && s[e - 1] == ' ')
-        --e;
-    return s.mid(b, e - b);
-}
-
 // Groups of records equal on the fields (first field not empty), by a plain scan.
 Expected groupsByScan(Recordset& rs, const QStringList& fields) {
     QMap<QStringList, int> count;
@@ -36,7 +26,7 @@ Expected groupsByScan(Recordset& rs, const QStringList& fields) {
     while (!rs.isEof()) {
         QStringList key;
         for (const QString& f : fields)
-            key << blankTrimmed(rs.value(f).toString()).toLower();
+            key << testsupport::blankTrimmed(rs.value(f).toString()).toLower();
         if (!key.first().isEmpty()) ++count[key];
         rs.moveNext();
     }
