@@ -2,6 +2,7 @@
 // Shared pieces of the tests: the test main, sample files, scratch folders.
 #include <QApplication>
 #include <QDir>
+#include <QJsonObject>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -24,6 +25,15 @@ QString debianPython();
 // Runs a python script with arguments; returns stdout, sets ok.
 QByteArray runPython(const QString& script, const QStringList& args, bool* ok,
                      QByteArray* errOut = nullptr);
+
+// Converts files with LibreOffice (headless, a private profile so that runs in parallel do
+// not meet) into outDir; format is a --convert-to argument such as "xlsx" or "pdf". True when
+// every converted file is there.
+bool officeConvert(const QStringList& files, const QString& format, const QString& outDir,
+                   QByteArray* log = nullptr);
+// A workbook as read by xlrd (.xls) or openpyxl (.xlsx): tests/formats/excel_dump.py. Kind
+// "xls" or "xlsx"; empty for the file's extension. An empty object when the reader failed.
+QJsonObject excelDump(const QString& path, const QString& kind = {});
 
 void setUpEnvironment(); // temporary XDG_CONFIG_HOME, offscreen platform
 
