@@ -3,6 +3,8 @@
 python3-xlrd, with formatting information) for .xls, openpyxl (python3-openpyxl) for .xlsx.
 
 Usage: excel_dump.py <file> [xls|xlsx]     (the kind defaults to the file's extension)
+       excel_dump.py <file.csv> csv          a UTF-8 CSV file (as LibreOffice writes a sheet)
+                                             as {"rows": [[text, ...], ...]}
 
 Output: {"sheets": [{"name", "state", "cells": [[row, col, type, value, style], ...],
                      "merged": [...], "widths": {...}}],
@@ -14,6 +16,7 @@ and blank cells are left out. The style is what the reader knows of the cell's f
 and alignment), so a comparison of two dumps sees a cell that changed its format.
 """
 import json
+import re
 import sys
 
 
@@ -49,6 +52,15 @@ def dump_xls(path):
     return out
 
 
+ESCAPED = re.compile(r'_x([0-9A-Fa-f]{4})_')
+
+
+def unescape(text):
+    """Excel's escapes of characters XML cannot hold (_x000D_ for a carriage return, _x005F_
+    for an underscore that starts such a sequence); openpyxl leaves them as they are."""
+    return ESCAPED.sub(lambda m: chr(int(m.group(1), 16)), text)
+
+
 def dump_xlsx(path):
     import openpyxl
     book = openpyxl.load_workbook(path)
@@ -65,6 +77,8 @@ def dump_xlsx(path):
                     value = value.isoformat() if hasattr(value, 'isoformat') else str(value)
                 elif kind == 'n' and isinstance(value, bool):
                     kind = 'b'
+                elif kind in ('s', 'inlineStr') and isinstance(value, str):
+                    value = unescape(value)
                 cells.append([cell.row - 1, cell.column - 1, 'n' if kind == 'f' else kind,
                               value, list(cell._style)])
         widths = {k: v.width for k, v in ws.column_dimensions.items() if v.customWidth}
@@ -82,7 +96,12 @@ def main():
     path = sys.argv[1]
     kind = sys.argv[2] if len(sys.argv) > 2 else ('xlsx' if path.lower().endswith('.xlsx')
                                                   else 'xls')
-    out = dump_xls(path) if kind == 'xls' else dump_xlsx(path)
+    if kind == 'csv':
+        import csv
+        with open(path, newline='', encoding='utf-8') as f:
+            out = {'rows': list(csv.reader(f))}
+    else:
+        out = dump_xls(path) if kind == 'xls' else dump_xlsx(path)
     sys.stdout.buffer.write(json.dumps(out, ensure_ascii=False).encode('utf-8'))
 
 

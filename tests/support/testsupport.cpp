@@ -67,10 +67,10 @@ bool officeConvert(const QStringList& files, const QString& format, const QStrin
     const bool finished = p.waitForFinished(300000);
     if (log) *log = p.readAll();
     if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return false;
-    const QString ext = format.section(QLatin1Char(':'), 0, 0);
+    if (format.contains(QLatin1Char(':'))) return true; // filter options: names vary
     for (const QString& f : files)
         if (!QFileInfo::exists(outDir + QLatin1Char('/') + QFileInfo(f).completeBaseName() +
-                               QLatin1Char('.') + ext))
+                               QLatin1Char('.') + format))
             return false;
     return true;
 }

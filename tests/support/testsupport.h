@@ -28,7 +28,8 @@ QByteArray runPython(const QString& script, const QStringList& args, bool* ok,
 
 // Converts files with LibreOffice (headless, a private profile so that runs in parallel do
 // not meet) into outDir; format is a --convert-to argument such as "xlsx" or "pdf". True when
-// every converted file is there.
+// every converted file is there (with filter options, such as a CSV file per sheet, when
+// LibreOffice ended without an error: the caller looks for the files).
 bool officeConvert(const QStringList& files, const QString& format, const QString& outDir,
                    QByteArray* log = nullptr);
 // A workbook as read by xlrd (.xls) or openpyxl (.xlsx): tests/formats/excel_dump.py. Kind
