@@ -201,6 +201,18 @@ private slots:
                               "4,1,s,赵六"}));
     }
 
+    // Apostrophes in the sheet name and the path are no quotes of SQL.
+    void apostrophes() {
+        QDir().mkpath(tmp_.filePath("O'Brien's files"));
+        const QString path = tmp_.filePath("O'Brien's files/客户's.xls");
+        Recordset rs;
+        QVERIFY2(rs.open(exportStatement("[姓名]", path, "O'Brien 名单", "客户 名单"), conn_),
+                 qPrintable(rs.errorString()));
+        const QJsonObject sheet = testsupport::excelDump(path)[u"sheets"][0].toObject();
+        QCOMPARE(sheet[u"name"].toString(), QStringLiteral("O'Brien 名单"));
+        QCOMPARE(cellLines(sheet).size(), 5);
+    }
+
     // Into a workbook of somebody else's: its sheets stay, the new one comes last.
     void intoAnExistingWorkbook() {
         for (const QString sample : {"xls/xlrd/namesdemo.xls", "xlsx/poi/51626_contact.xlsx"}) {
