@@ -226,6 +226,10 @@ bool Recordset::fail(const QString& message) const {
     return false;
 }
 
+QString Recordset::baseTable() const {
+    return store_ ? store_->baseTable : QString();
+}
+
 bool Recordset::isOpen() const {
     return bool(store_);
 }

@@ -15,6 +15,7 @@
 #include <QJsonObject>
 #include <QProcess>
 
+#include <csignal>
 #include <unistd.h>
 
 namespace {
@@ -525,6 +526,40 @@ private slots:
         const Run after = batch({QStringLiteral("dump"), dbf});
         QCOMPARE(readCsv(writeText(path(QStringLiteral("after.csv")), after.out)), readCsv(rest));
         QCOMPARE(int(s["remaining"]), readCsv(rest).size() - 1);
+    }
+
+    // Ctrl-C stops a check as closing the run window does: the file as it was, one line, exit 1.
+    void interruptedCheckLeavesTheFileAlone() {
+        const QString dir = path(QStringLiteral("interrupt"));
+        QDir().mkpath(dir);
+        gen::Options o;
+        o.rows = 200000;
+        o.seed = 3;
+        const gen::Table t = gen::generate(o);
+        const QString dbf = dir + QStringLiteral("/客户.dbf");
+        QString error;
+        QVERIFY2(gen::writeDbf(t, dbf, &error), qPrintable(error));
+        const QByteArray before = digest(dbf);
+        int stopped = 0;
+        for (int delayMs : {50, 400, 1200}) {
+            QProcess p;
+            p.start(runner(), {QStringLiteral("check"), dbf, QStringLiteral("--fields"),
+                               QStringLiteral("姓名,地址"), QStringLiteral("--in-place")});
+            QVERIFY(p.waitForStarted());
+            QTest::qWait(delayMs);
+            if (p.state() == QProcess::Running) ::kill(pid_t(p.processId()), SIGINT);
+            QVERIFY(p.waitForFinished(120000));
+            const QString err = QString::fromUtf8(p.readAllStandardError());
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            if (p.exitCode() == 0) continue; // finished before the signal: nothing to see
+            QCOMPARE(p.exitCode(), 1);
+            QVERIFY2(err.contains(QStringLiteral("查重已停止，未分离任何记录")), qPrintable(err));
+            QCOMPARE(err.count(QLatin1Char('\n')), 1);
+            QVERIFY(p.readAllStandardOutput().isEmpty());
+            QCOMPARE(digest(dbf), before);
+            ++stopped;
+        }
+        QVERIFY(stopped > 0);
     }
 
     // In place, a file that cannot be backed up is not changed: the run fails with the reason.

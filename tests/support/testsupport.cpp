@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <sqlite3.h>
+
 namespace testsupport {
 
 QString testdataDir() {
@@ -85,6 +87,45 @@ QJsonObject excelDump(const QString& path, const QString& kind) {
                                      args, &ok, &err);
     if (!ok) qWarning().noquote() << "reading" << path << "failed:" << err;
     return ok ? QJsonDocument::fromJson(out).object() : QJsonObject();
+}
+
+bool exec(const db::Connection& c, const QString& sql) {
+    char* err = nullptr;
+    const bool ok =
+        sqlite3_exec(c.handle(), sql.toUtf8().constData(), nullptr, nullptr, &err) == SQLITE_OK;
+    if (!ok) qWarning() << sql << err;
+    sqlite3_free(err);
+    return ok;
+}
+
+int rowsOf(const db::Connection& c, const QString& table) {
+    sqlite3_stmt* st = nullptr;
+    const QByteArray sql = QStringLiteral("SELECT count(*) FROM [%1]").arg(table).toUtf8();
+    if (sqlite3_prepare_v2(c.handle(), sql.constData(), -1, &st, nullptr) != SQLITE_OK) return -1;
+    const int n = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+    sqlite3_finalize(st);
+    return n;
+}
+
+QList<QStringList> tableRows(const db::Connection& c, const QString& table) {
+    QList<QStringList> out;
+    sqlite3_stmt* st = nullptr;
+    const QByteArray sql = QStringLiteral("SELECT * FROM [%1] ORDER BY rowid").arg(table).toUtf8();
+    if (sqlite3_prepare_v2(c.handle(), sql.constData(), -1, &st, nullptr) != SQLITE_OK) return out;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        QStringList row;
+        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+            if (sqlite3_column_type(st, i) == SQLITE_NULL) {
+                row << QString();
+                continue;
+            }
+            const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(st, i));
+            row << QString::fromUtf16(text, sqlite3_column_bytes16(st, i) / 2);
+        }
+        out << row;
+    }
+    sqlite3_finalize(st);
+    return out;
 }
 
 void setUpEnvironment() {

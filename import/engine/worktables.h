@@ -3,14 +3,14 @@
 // ClienttableDD (backup of the previous duplicates), tempTable1/2 (scratch) and, for imported
 // sources, ClienttableELS. They take the source's field names and the column types and widths
 // of the template ClienttableDBF.
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
 
 #include <QStringList>
 
 namespace sources {
 
 // At most this many source fields reach the working tables.
-constexpr int maxFields = 49;
+constexpr int maxFields = app::maxWorkFields;
 
 struct ColumnLists {
     // "T0 As No, T1 As S0, ..., Tn": No, the source fields, the running-number column.

@@ -8,32 +8,29 @@
 // stored, also equals the duplicate row's value (letter case folded), as the group look-up saw it.
 //
 // Before anything is deleted from a file of the user's (a dBase table, or an SQLite database other
-// than the working database) the file and its memo file are copied into a folder "查重备份" beside
-// it; if that copy fails, nothing is deleted.
-#include "app/appstate.h"
-#include "check/checksink.h"
+// than the working database) the file and its companions are copied into a folder "查重备份"
+// beside it; if that copy fails, nothing is deleted. The deletions are one transaction: a run
+// cancelled through the sink, or one that fails, deletes nothing.
+#include "app/engine/run.h"
 
 namespace check {
 
-struct SeparationResult {
-    bool ok = true;
-    int separated = 0;
-    int remaining = 0;
-    QString backupPath; // the backup made before deleting, if one was needed
-    QString error;      // why nothing (or not everything) was separated
-};
-
-// The file of the user's that a separation would change, empty when none (the working database,
-// an Access file opened as a working copy, a copy in the run's ScratchDir).
+// The file of the user's that deleting from the check table (RsSource) would change, decided by
+// where that table really lives: empty when none (the working database, an Access file opened
+// as a working copy, an Excel workbook, a copy in the run's ScratchDir).
 QString userFileOfCheckTable(const app::AppState& state);
 
 // The names of the files that make up the table stored in file, in its folder: the file itself,
 // and for a dBase table the memo, index and code-page files that share its base name.
 QStringList tableFiles(const QString& file);
 
-// Copies file (and a memo file of the same base name) into "<dir>/查重备份/" with a time stamp.
+// Copies file and its companions into "<dir>/查重备份/" with a time stamp in their names. Each
+// copy is written under a temporary name and renamed once complete, so a backup that exists is
+// whole. False with a Chinese *error when the folder cannot be made or a copy fails (nothing is
+// left behind then).
 bool backupUserFile(const QString& file, QString* backupPath, QString* error);
 
-SeparationResult reDelete(app::AppState& state, CheckSink& sink);
+// reDelete: fills separated, remaining, backupPath, cancelled and error of the result.
+app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink);
 
 } // namespace check

@@ -51,6 +51,10 @@ AppState& appState();
 // Back to the state before start-up (tests).
 void resetAppState();
 
+// The working tables carry at most this many fields of a source (the template ClienttableDBF
+// has one column more for the running number and one for No); later fields take no part.
+constexpr int maxWorkFields = 49;
+
 // The file name of the working database in the program's directory.
 inline QString workDbFileName() {
     return QStringLiteral("MorlayBankCC.mdb");

@@ -1,4 +1,4 @@
-#include "check/separation.h"
+#include "check/engine/separation.h"
 
 #include "db/connection.h"
 #include "db/criteria.h"
@@ -36,26 +36,33 @@ bool samePath(const QString& a, const QString& b) {
 } // namespace
 
 QString userFileOfCheckTable(const app::AppState& state) {
+    const db::RecordsetPtr& src = state.RsSource;
+    if (!app::isOpen(src)) return {};
+    const db::Connection conn = src->connection();
     if (!state.ScratchDir.isEmpty() &&
-        QDir::cleanPath(state.SourceConn.path())
+        QDir::cleanPath(conn.path())
             .startsWith(QDir::cleanPath(state.ScratchDir) + QLatin1Char('/')))
         return {};
-    if (state.SourceType == QLatin1String("dbf") &&
-        state.SourceConn.kind() == db::SourceKind::Dbf) {
-        const QDir dir(state.SourceConn.path());
+    switch (conn.kind()) {
+    case db::SourceKind::Dbf: {
+        // The dBase folder's table of the recordset: the .dbf file of that name.
+        const QString table = src->baseTable();
+        const QDir dir(conn.path());
         for (const QString& name : dir.entryList(QDir::Files)) {
             const QFileInfo fi(name);
             if (fi.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) == 0 &&
-                fi.completeBaseName().compare(state.SourceTable, Qt::CaseInsensitive) == 0)
+                fi.completeBaseName().compare(table, Qt::CaseInsensitive) == 0)
                 return dir.filePath(name);
         }
+        // No file of that name (the folder changed meanwhile): the folder itself, which the backup
+        // cannot copy, so nothing is deleted unprotected.
+        return conn.path();
+    }
+    case db::SourceKind::Sqlite:
+        return samePath(conn.path(), state.WorkDbPath) ? QString() : conn.path();
+    default:
         return {};
     }
-    if (state.SourceType == QLatin1String("mdb") &&
-        state.SourceConn.kind() == db::SourceKind::Sqlite &&
-        !samePath(state.SourceConn.path(), state.WorkDbPath))
-        return state.SourceConn.path();
-    return {};
 }
 
 QStringList tableFiles(const QString& file) {
@@ -77,38 +84,50 @@ bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
     const QFileInfo info(file);
     QDir dir = info.dir();
     const QString folder = QStringLiteral("查重备份");
-    if (!dir.exists(folder) && !dir.mkdir(folder)) {
-        *error = QStringLiteral("无法在“%1”中建立备份文件夹“%2”（文件夹只读或磁盘已满）。")
-                     .arg(QDir::toNativeSeparators(dir.absolutePath()), folder);
+    auto refuse = [&](const QString& why) {
+        *error = why;
         return false;
-    }
+    };
+    if (!info.isFile())
+        return refuse(QStringLiteral("找不到要备份的数据文件“%1”。")
+                          .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+    if (!dir.exists(folder) && !dir.mkdir(folder))
+        return refuse(QStringLiteral("无法在“%1”中建立备份文件夹“%2”（文件夹只读或磁盘已满）。")
+                          .arg(QDir::toNativeSeparators(dir.absolutePath()), folder));
     const QDir target(dir.filePath(folder));
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
     const QStringList files = tableFiles(file);
+    auto backupName = [&](const QString& f, const QString& suffix) {
+        const QFileInfo fi(f);
+        return fi.completeBaseName() + QLatin1Char('_') + suffix + QLatin1Char('.') + fi.suffix();
+    };
     QString suffix;
     for (int n = 1; n < 1000; ++n) {
         suffix = n == 1 ? stamp : stamp + QLatin1Char('_') + QString::number(n);
         bool free = true;
-        for (const QString& f : files) {
-            const QFileInfo fi(f);
-            if (target.exists(fi.completeBaseName() + QLatin1Char('_') + suffix + QLatin1Char('.') +
-                              fi.suffix()))
-                free = false;
-        }
+        for (const QString& f : files)
+            if (target.exists(backupName(f, suffix))) free = false;
         if (free) break;
     }
     QStringList made;
+    auto undo = [&] {
+        for (const QString& m : made)
+            QFile::remove(m);
+    };
     for (const QString& f : files) {
-        const QFileInfo fi(f);
-        const QString to = target.filePath(fi.completeBaseName() + QLatin1Char('_') + suffix +
-                                           QLatin1Char('.') + fi.suffix());
-        if (!QFile::copy(dir.filePath(f), to)) {
-            for (const QString& m : made)
-                QFile::remove(m);
-            *error = QStringLiteral("无法把“%1”备份到“%2”（文件夹只读或磁盘已满）。")
-                         .arg(QDir::toNativeSeparators(dir.filePath(f)),
-                              QDir::toNativeSeparators(target.absolutePath()));
-            return false;
+        const QString to = target.filePath(backupName(f, suffix));
+        // Written under a temporary name first: a copy cut short (a full disk, the program
+        // killed) never stands under a backup's name.
+        const QString partial = to + QStringLiteral(".part");
+        QFile::remove(partial);
+        const bool copied = QFile::copy(dir.filePath(f), partial);
+        if (!copied || QFileInfo(partial).size() != QFileInfo(dir.filePath(f)).size() ||
+            !QFile::rename(partial, to)) {
+            QFile::remove(partial);
+            undo();
+            return refuse(QStringLiteral("无法把“%1”备份到“%2”（文件夹只读或磁盘已满）。")
+                              .arg(QDir::toNativeSeparators(dir.filePath(f)),
+                                   QDir::toNativeSeparators(target.absolutePath())));
         }
         made << to;
     }
@@ -116,27 +135,25 @@ bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
     return true;
 }
 
-SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
-    SeparationResult r;
-    db::RecordsetPtr src = state.RsSource;
-    db::RecordsetPtr dup = state.RsDup;
+app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink) {
+    app::RunResult r;
+    const db::RecordsetPtr src = state.RsSource;
+    const db::RecordsetPtr dup = state.RsDup;
     if (!app::isOpen(src) || !app::isOpen(dup)) {
-        r.ok = false;
         r.error = QStringLiteral("查重数据库或重复数据没有打开，未分离任何记录。");
         return r;
     }
     r.remaining = src->recordCount();
+    r.duplicateRows = dup->recordCount();
     const int dupRows = dup->recordCount();
     if (dupRows == 0) return r;
 
     const int columns = src->fieldCount();
     const int copied = dup->fieldCount() - 2; // No first, running number last
-    const QString keyField = state.CheckFields[0];
-    const int keySrc = src->fieldIndex(keyField);
+    const int keySrc = src->fieldIndex(state.CheckFields[0]);
     if (copied != columns || keySrc < 0) {
         // The duplicate table does not hold whole records of this table (more fields than it has
         // columns for): deleting would lose what it does not hold, so nothing is deleted.
-        r.ok = false;
         r.error = QStringLiteral(
             "重复数据表没有保存查重数据库的全部字段，为保证数据不丢失，未分离任何记录。");
         return r;
@@ -169,17 +186,22 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
 
     const QString file = userFileOfCheckTable(state);
     if (!file.isEmpty() && !backupUserFile(file, &r.backupPath, &r.error)) {
-        r.ok = false;
         r.error += QStringLiteral("\r\n为保证数据安全，没有从原数据文件中删除任何记录。");
         return r;
     }
 
     db::Connection conn = src->connection();
-    const bool transaction = conn.beginTransaction();
+    const bool transaction = !conn.inTransaction() && conn.beginTransaction();
     src->suspendNotifications();
     src->moveFirst();
+    const int total = src->recordCount();
+    int seen = 0;
     std::vector<QStringView> values(static_cast<size_t>(columns));
     while (!src->isEof()) {
+        if (!sink.progress(++seen, total)) {
+            r.cancelled = true;
+            break;
+        }
         for (int c = 0; c < columns; ++c)
             values[size_t(c)] = db::trimBlanks(src->valueView(c));
         const auto range = byContent.equal_range(hashTuple(values));
@@ -197,18 +219,26 @@ SeparationResult reDelete(app::AppState& state, CheckSink& sink) {
         }
         if (remove) {
             if (!src->deleteCurrent()) {
-                r.ok = false;
                 r.error = src->errorString();
                 break;
             }
             ++r.separated;
-            sink.separationProgress(--r.remaining);
+            sink.remaining(total - r.separated);
         }
         if (!src->moveNext()) break;
     }
-    if (transaction && !conn.commit()) {
-        r.ok = false;
-        r.error = conn.errorString();
+    if (r.cancelled || !r.error.isEmpty()) {
+        // Nothing of a stopped or failed separation stays: the deletions are undone and the
+        // recordset reads the table again.
+        if (transaction) conn.rollback();
+        src->requery();
+        r.separated = 0;
+        if (!r.error.isEmpty())
+            r.error = QStringLiteral("分离重复记录失败，没有删除任何记录：\r\n") + r.error;
+    } else if (transaction && !conn.commit()) {
+        r.error = QStringLiteral("分离重复记录失败，没有删除任何记录：\r\n") + conn.errorString();
+        src->requery();
+        r.separated = 0;
     }
     src->resumeNotifications();
     r.remaining = src->recordCount();

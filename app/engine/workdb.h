@@ -1,7 +1,7 @@
 #pragma once
 // The working database seen from the shared state, without any window: opening it at start-up
 // and making it ready for a check. The main window and the batch runner both go through here.
-#include "app/appstate.h"
+#include "app/engine/run.h"
 
 #include <QStringList>
 
@@ -17,9 +17,9 @@ QString openWorkDatabase(AppState& st, const QString& path);
 void setCheckFields(AppState& st, const QStringList& checkFields);
 
 // The rest of "开始查重" once its questions are answered: ClienttableCC is emptied, RsDup opens
-// on it in batch mode (the grids' edits stay pending until saved) and mode becomes CheckMode
-// (1 exact, 2 fuzzy). Returns an empty text on success, otherwise the Chinese message saying why
-// no check starts (CheckMode then unchanged).
-QString prepareCheck(AppState& st, qint16 mode);
+// on it in batch mode (the grids' edits stay pending until saved) and mode becomes CheckMode.
+// Returns an empty text on success, otherwise the Chinese message saying why no check starts
+// (CheckMode then unchanged).
+QString prepareCheck(AppState& st, CheckMode mode);
 
 } // namespace app

@@ -1,4 +1,4 @@
-#include "import/worktables.h"
+#include "import/engine/worktables.h"
 
 #include "db/sqltext.h"
 

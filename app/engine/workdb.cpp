@@ -1,4 +1,4 @@
-#include "app/workdb.h"
+#include "app/engine/workdb.h"
 
 #include "db/sqltext.h"
 
@@ -51,7 +51,7 @@ void setCheckFields(AppState& st, const QStringList& checkFields) {
         st.CheckFields[k] = checkFields[k];
 }
 
-QString prepareCheck(AppState& st, qint16 mode) {
+QString prepareCheck(AppState& st, CheckMode mode) {
     const QString dupTable = QStringLiteral("ClienttableCC");
     QString error;
     if (!runStatement(st.RsDup, db::sql::deleteAll(dupTable), st.WorkConn, &error))
@@ -64,7 +64,7 @@ QString prepareCheck(AppState& st, qint16 mode) {
                         db::LockType::BatchOptimistic))
         return QStringLiteral("无法打开重复数据表 ClienttableCC，查重没有开始。\n原因：%1")
             .arg(st.RsDup->errorString());
-    st.CheckMode = mode;
+    setCheckMode(st, mode);
     return {};
 }
 

@@ -1,4 +1,4 @@
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
 
 namespace app {
 
