@@ -1,6 +1,7 @@
 #include "db/connection.h"
 
 #include "db/connection_p.h"
+#include "db/exceltarget.h"
 #include "db/formats/mdb/mdb.h"
 #include "db/jetsql.h"
 #include "db/vtab/dbf/dbf_vtab.h"
@@ -318,6 +319,11 @@ static bool selectInto(ConnectionData& d, const JetStatement& st) {
 
 bool Connection::execute(const QString& jetSql) {
     if (notOpen(d)) return false;
+    if (isExcelExportStatement(jetSql)) { // select ... into [Excel 8.0;database=...].sheet
+        const ExcelExportResult r = runExcelExportStatement(*this, jetSql);
+        d->error = r.error;
+        return r.ok;
+    }
     JetStatement st;
     QString error;
     if (!translateJet(jetSql, &st, &error)) {

@@ -2,7 +2,9 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -49,6 +51,42 @@ QByteArray runPython(const QString& script, const QStringList& args, bool* ok, Q
     if (ok) *ok = finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (errOut) *errOut = p.readAllStandardError();
     return p.readAllStandardOutput();
+}
+
+bool officeConvert(const QStringList& files, const QString& format, const QString& outDir,
+                   QByteArray* log) {
+    static QTemporaryDir profile;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList args{QStringLiteral("-env:UserInstallation=") +
+                         QUrl::fromLocalFile(profile.path()).toString(),
+                     QStringLiteral("--headless"),
+                     QStringLiteral("--convert-to"),
+                     format,
+                     QStringLiteral("--outdir"),
+                     outDir};
+    p.start(QStringLiteral("soffice"), args + files);
+    const bool finished = p.waitForFinished(300000);
+    if (log) *log = p.readAll();
+    if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return false;
+    if (format.contains(QLatin1Char(':'))) return true; // filter options: names vary
+    for (const QString& f : files)
+        if (!QFileInfo::exists(outDir + QLatin1Char('/') + QFileInfo(f).completeBaseName() +
+                               QLatin1Char('.') + format))
+            return false;
+    return true;
+}
+
+QJsonObject excelDump(const QString& path, const QString& kind) {
+    bool ok = false;
+    QByteArray err;
+    QStringList args{path};
+    if (!kind.isEmpty()) args << kind;
+    const QByteArray out = runPython(QStringLiteral(CHACHONG_SOURCE_DIR) +
+                                         QStringLiteral("/tests/formats/excel_dump.py"),
+                                     args, &ok, &err);
+    if (!ok) qWarning().noquote() << "reading" << path << "failed:" << err;
+    return ok ? QJsonDocument::fromJson(out).object() : QJsonObject();
 }
 
 bool exec(const db::Connection& c, const QString& sql) {

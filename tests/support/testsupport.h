@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonObject>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -31,6 +32,16 @@ QString debianPython();
 // Runs a python script with arguments; returns stdout, sets ok.
 QByteArray runPython(const QString& script, const QStringList& args, bool* ok,
                      QByteArray* errOut = nullptr);
+
+// Converts files with LibreOffice (headless, a private profile so that runs in parallel do
+// not meet) into outDir; format is a --convert-to argument such as "xlsx" or "pdf". True when
+// every converted file is there (with filter options, such as a CSV file per sheet, when
+// LibreOffice ended without an error: the caller looks for the files).
+bool officeConvert(const QStringList& files, const QString& format, const QString& outDir,
+                   QByteArray* log = nullptr);
+// A workbook as read by xlrd (.xls) or openpyxl (.xlsx): tests/formats/excel_dump.py. Kind
+// "xls" or "xlsx"; empty for the file's extension. An empty object when the reader failed.
+QJsonObject excelDump(const QString& path, const QString& kind = {});
 
 // Runs SQLite SQL on the connection's handle (not the program's translation); false on failure,
 // with the statement and the reason printed.
