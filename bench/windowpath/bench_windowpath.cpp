@@ -157,8 +157,8 @@ int main(int argc, char** argv) {
                     programDir + QStringLiteral("/MorlayBankCC.mdb"));
         QFile::setPermissions(programDir + QStringLiteral("/MorlayBankCC.mdb"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        const double w = throughWindows(programDir, freshCopy(original, tmp.filePath("w")),
-                                        &remaining);
+        const double w =
+            throughWindows(programDir, freshCopy(original, tmp.filePath("w")), &remaining);
         const double b = throughBatch(shipped + QStringLiteral("/chachong-batch"),
                                       freshCopy(original, tmp.filePath("b")), &summary);
         if (w < 0 || b < 0) return 1;

@@ -67,6 +67,18 @@ void rebuildWorkTables(app::AppState& st, OpenResult* r) {
                                    app::sourceKindOf(st) == app::SourceKind::Imported);
 }
 
+// A file whose table the chooser picks next: the path pieces, the kind, SourceConn.
+OpenResult connectFile(app::AppState& st, const QString& path, const QString& fileTitle,
+                       app::SourceKind kind, const QString& connectionString) {
+    takePathPieces(st, path, fileTitle, false);
+    app::setSourceKind(st, kind);
+    if (const QString why = connect(st, connectionString, path); !why.isEmpty())
+        return failed(st, why);
+    OpenResult r;
+    r.ok = true;
+    return r;
+}
+
 OpenResult openDbfTable(app::AppState& st, const QString& path, const QString& fileTitle,
                         app::SourceKind kind) {
     takePathPieces(st, path, fileTitle, true);
@@ -116,25 +128,16 @@ OpenResult openDbfForImport(app::AppState& st, const QString& path, const QStrin
 }
 
 OpenResult connectAccess(app::AppState& st, const QString& path, const QString& fileTitle) {
-    takePathPieces(st, path, fileTitle, false);
-    app::setSourceKind(st, app::SourceKind::Access);
-    if (const QString why = connect(st, db::accessConnectionString(path), path); !why.isEmpty())
-        return failed(st, why);
-    OpenResult r;
-    r.ok = true;
-    if (st.SourceConn.isWorkingCopy())
+    OpenResult r =
+        connectFile(st, path, fileTitle, app::SourceKind::Access, db::accessConnectionString(path));
+    if (r.ok && st.SourceConn.isWorkingCopy())
         r.notes << QStringLiteral("此Access文件以副本方式打开，原文件不会被修改");
     return r;
 }
 
 OpenResult connectExcel(app::AppState& st, const QString& path, const QString& fileTitle) {
-    takePathPieces(st, path, fileTitle, false);
-    app::setSourceKind(st, app::SourceKind::Imported);
-    if (const QString why = connect(st, db::excelConnectionString(path), path); !why.isEmpty())
-        return failed(st, why);
-    OpenResult r;
-    r.ok = true;
-    return r;
+    return connectFile(st, path, fileTitle, app::SourceKind::Imported,
+                       db::excelConnectionString(path));
 }
 
 OpenResult openImported(app::AppState& st) {

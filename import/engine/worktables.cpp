@@ -70,7 +70,7 @@ BuildReport createTable(app::AppState& st) {
     run(db::sql::dropTable(QStringLiteral("ClienttableCC")));
     runRequired(QStringLiteral("Select ") + lists.mapped +
                 QStringLiteral(" Into ClienttableCC From ClienttableDBF"));
-    if (st.SourceType == QLatin1String("xls")) {
+    if (app::sourceKindOf(st) == app::SourceKind::Imported) {
         run(db::sql::dropTable(QStringLiteral("ClienttableELS")));
         runRequired(QStringLiteral("Select ") + lists.imported +
                     QStringLiteral(" Into ClienttableELS From ClienttableDBF"));

@@ -3,7 +3,7 @@
 // ClienttableDD (backup of the previous duplicates), tempTable1/2 (scratch) and, for imported
 // sources, ClienttableELS. They take the source's field names and the column types and widths
 // of the template ClienttableDBF.
-#include "app/engine/appstate.h"
+#include "app/engine/run.h"
 
 #include <QStringList>
 

@@ -288,10 +288,14 @@ private slots:
 
     void blanksTrimmedAtBothEndsOnly() {
         // Spaces only: a tab, a full-width blank and line breaks are data.
-        const QList<std::pair<QString, QString>> cases = {
-            {"  张三  ", "张三"},      {" a b ", "a b"},          {"   ", ""},
-            {"", ""},                  {"\t张三\n", "\t张三\n"}, {"\u3000张三", "\u3000张三"},
-            {" 李四\r\n ", "李四\r\n"}, {"x", "x"}};
+        const QList<std::pair<QString, QString>> cases = {{"  张三  ", "张三"},
+                                                          {" a b ", "a b"},
+                                                          {"   ", ""},
+                                                          {"", ""},
+                                                          {"\t张三\n", "\t张三\n"},
+                                                          {"\u3000张三", "\u3000张三"},
+                                                          {" 李四\r\n ", "李四\r\n"},
+                                                          {"x", "x"}};
         for (const auto& [in, out] : cases) {
             QCOMPARE(trimBlanks(in), out);
             QCOMPARE(trimBlanks(QStringView(in)).toString(), out);
