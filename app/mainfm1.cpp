@@ -659,27 +659,16 @@ void mainFm1::dataMaintain_Click() {
     st.RsWork.reset();
 
     if (!isOpen(st.RsDup)) {
-        // The duplicates of the last check come back from their backup. The duplicate table is
-        // replaced only when the backup exists, and in one transaction, so a failed copy never
-        // leaves it dropped.
-        if (st.WorkConn.hasTable(QStringLiteral("ClienttableDD"))) {
-            const bool own = !st.WorkConn.inTransaction() && st.WorkConn.beginTransaction();
-            const bool ok =
-                runStatement(st.RsWork, db::sql::dropTable(QStringLiteral("ClienttableCC")),
-                             st.WorkConn) ||
-                !st.WorkConn.hasTable(QStringLiteral("ClienttableCC"));
-            const bool copied =
-                ok && runStatement(st.RsWork,
-                                   db::sql::selectInto(QStringLiteral("*"),
-                                                       QStringLiteral("ClienttableCC"),
-                                                       QStringLiteral("ClienttableDD")),
-                                   st.WorkConn);
-            if (own) {
-                if (copied)
-                    st.WorkConn.commit();
-                else
-                    st.WorkConn.rollback();
-            }
+        // The duplicates of the last check come back from their backup, when they belong to the
+        // table that is open.
+        QString owner;
+        if (restoreDuplicates(st, &owner) == Restore::OtherTable) {
+            ui::inform(
+                QStringLiteral("上次查重的重复数据属于另一个数据表：\n%1\n\n它的字段和当前打开的"
+                               "数据表不同，不能在这里维护。请先打开那个数据表。")
+                    .arg(owner),
+                ui::defaultTitle(), ui::Icon::Warning);
+            return;
         }
         st.RsDup = std::make_shared<db::Recordset>();
         st.RsDup->setCursorLocation(db::CursorLocation::Client);

@@ -1,6 +1,7 @@
 #include "check/mainfm11.h"
 
 #include "app/engine/appstate.h"
+#include "app/engine/workdb.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
 #include "check/engine/exactcheck.h"
@@ -173,7 +174,7 @@ void mainFm11::runExact() {
     }
     // The backup of the duplicates follows the run's end in every case.
     QString error;
-    if (!backupDuplicates(st, &error))
+    if (!app::backupDuplicates(st, false, &error))
         ui::inform(QStringLiteral("重复数据无法备份到 ClienttableDD：\n%1").arg(error),
                    ui::defaultTitle(), ui::Icon::Warning);
 }

@@ -379,6 +379,30 @@ std::vector<SchemaRow> Connection::tableSchema() const {
     return rows;
 }
 
+qint64 Connection::rowCount(const QString& table) const {
+    if (!d || !d->db) return -1;
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray sql = (QStringLiteral("SELECT count(*) FROM ") + sqliteIdent(table)).toUtf8();
+    if (sqlite3_prepare_v2(d->db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK) return -1;
+    const qint64 n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    return n;
+}
+
+QStringList Connection::columnNames(const QString& table) const {
+    QStringList names;
+    if (!d || !d->db) return names;
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray sql =
+        (QStringLiteral("SELECT * FROM ") + sqliteIdent(table) + QStringLiteral(" LIMIT 0"))
+            .toUtf8();
+    if (sqlite3_prepare_v2(d->db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK) return names;
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+        names << QString::fromUtf8(sqlite3_column_name(stmt, i));
+    sqlite3_finalize(stmt);
+    return names;
+}
+
 bool Connection::hasTable(const QString& name) const {
     if (!d || !d->db) return false;
     sqlite3_stmt* stmt = nullptr;

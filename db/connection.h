@@ -49,6 +49,10 @@ public:
     // The tables of the source, as the original drivers listed them.
     std::vector<SchemaRow> tableSchema() const;
     bool hasTable(const QString& name) const;
+    // The rows of a table, -1 when it cannot be counted (missing table, closed connection).
+    qint64 rowCount(const QString& table) const;
+    // The column names of a table in their order, empty when it does not exist.
+    QStringList columnNames(const QString& table) const;
 
     QString errorString() const;
     SourceKind kind() const;

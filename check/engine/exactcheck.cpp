@@ -1,5 +1,6 @@
 #include "check/engine/exactcheck.h"
 
+#include "app/engine/workdb.h"
 #include "check/engine/separation.h"
 #include "db/criteria.h"
 #include "db/sqltext.h"
@@ -61,9 +62,6 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
         srcCols.push_back(s);
     }
     const int copyColumns = std::min(src->fieldCount(), dupFields - 2);
-    std::vector<int> sizes(static_cast<size_t>(dupFields));
-    for (int c = 0; c < dupFields; ++c)
-        sizes[size_t(c)] = dup->definedSize(c);
 
     // The look-up recordset: a second cursor over the check table's rows.
     st.RsPostcode = src->clone();
@@ -105,11 +103,10 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
                     const int running = dup->recordCount() + 1;
                     dup->addNew();
                     dup->setValue(0, m == 0 ? QString::number(groups) : QString());
-                    for (int c = 0; c < copyColumns; ++c) {
-                        const QVariant v = lookup->value(c);
-                        dup->setValue(c + 1,
-                                      db::trimBlanks(v.toString().left(sizes[size_t(c) + 1])));
-                    }
+                    // Whole values: one longer than its column is refused by the update below
+                    // (and reported), never cut, so the separation always finds its record.
+                    for (int c = 0; c < copyColumns; ++c)
+                        dup->setValue(c + 1, db::trimBlanks(lookup->value(c).toString()));
                     dup->setValue(dupFields - 1, QString::number(running));
                     if (!dup->update()) {
                         if (result.error.isEmpty()) result.error = dup->errorString();
@@ -148,7 +145,7 @@ app::RunResult runExactCheck(app::AppState& st, const app::RunOptions& options,
         r.error = sep.error;
     }
     QString error;
-    if (!backupDuplicates(st, &error) && r.error.isEmpty())
+    if (!app::backupDuplicates(st, false, &error) && r.error.isEmpty())
         r.error = QStringLiteral("重复数据无法备份到 ClienttableDD：") + error;
     return r;
 }

@@ -23,9 +23,6 @@ namespace check {
 app::RunResult exactScan(app::AppState& state, const app::RunOptions& options,
                          app::ProgressSink& sink);
 
-// "Drop Table ClienttableDD" and "Select * Into ClienttableDD From ClienttableCC".
-bool backupDuplicates(app::AppState& state, QString* error);
-
 // The whole check without windows (the batch runner, benchmarks): the scan, the separation when
 // groups were found, then the backup into ClienttableDD.
 app::RunResult runExactCheck(app::AppState& state, const app::RunOptions& options,

@@ -1,5 +1,6 @@
 #include "import/engine/worktables.h"
 
+#include "app/engine/workdb.h"
 #include "db/sqltext.h"
 
 namespace sources {
@@ -64,9 +65,12 @@ BuildReport createTable(app::AppState& st) {
     const QStringList templ = st.RsDup->fieldNames();
     const ColumnLists lists = buildColumnLists(templ, st.RsSource->fieldNames());
     report.leftOut = lists.leftOut;
+    // The last check's duplicates go to their backup; an empty ClienttableCC (a source opened
+    // again without a check between) leaves the backup of real groups where it is.
+    QString backupError;
+    if (!app::backupDuplicates(st, true, &backupError) && report.error.isEmpty())
+        report.error = backupError;
     // Dropping a table that is not there fails harmlessly.
-    run(db::sql::dropTable(QStringLiteral("ClienttableDD")));
-    run(QStringLiteral("Select * Into ClienttableDD From ClienttableCC"));
     run(db::sql::dropTable(QStringLiteral("ClienttableCC")));
     runRequired(QStringLiteral("Select ") + lists.mapped +
                 QStringLiteral(" Into ClienttableCC From ClienttableDBF"));

@@ -20,6 +20,8 @@
 
 namespace {
 
+using testsupport::makeDbf;
+
 struct Run {
     int exitCode = -1;
     bool crashed = false;
@@ -96,27 +98,6 @@ QMap<QString, double> summary(const QString& line) {
         if (eq > 0) m[p.left(eq)] = p.mid(eq + 1).toDouble();
     }
     return m;
-}
-
-// A GBK dBase table of text fields.
-bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows) {
-    using namespace formats::dbf;
-    std::vector<FieldSpec> specs;
-    for (const QString& f : fields)
-        specs.push_back({f, 'C', 40, 0, false});
-    QString error;
-    if (!createTable(path, Flavour::FoxPro2, specs, parseCodePage(QStringLiteral("936")), &error))
-        return false;
-    Table t;
-    if (!t.open(path, {}, &error)) return false;
-    for (const QStringList& r : rows) {
-        std::vector<std::optional<Value>> values;
-        for (const QString& v : r)
-            values.push_back(Value::fromText(v));
-        quint32 recno = 0;
-        if (!t.appendRecord(values, &recno, &error)) return false;
-    }
-    return t.flush(&error);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "tests/support/testsupport.h"
 
+#include "db/formats/dbf/dbf.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -126,6 +128,29 @@ QList<QStringList> tableRows(const db::Connection& c, const QString& table) {
     }
     sqlite3_finalize(st);
     return out;
+}
+
+bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows,
+             const QString& types) {
+    using namespace formats::dbf;
+    std::vector<FieldSpec> specs;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const char type = i < types.size() ? types[i].toLatin1() : 'C';
+        specs.push_back({fields[i], type, type == 'C' ? 40 : 0, 0, false});
+    }
+    QString error;
+    if (!createTable(path, Flavour::FoxPro2, specs, parseCodePage(QStringLiteral("936")), &error))
+        return false;
+    Table t;
+    if (!t.open(path, {}, &error)) return false;
+    for (const QStringList& r : rows) {
+        std::vector<std::optional<Value>> values;
+        for (const QString& v : r)
+            values.push_back(Value::fromText(v));
+        quint32 recno = 0;
+        if (!t.appendRecord(values, &recno, &error)) return false;
+    }
+    return t.flush(&error);
 }
 
 QString blankTrimmed(const QString& text) {

@@ -51,6 +51,11 @@ int rowsOf(const db::Connection& c, const QString& table);
 // Every value of a table as text (null as a null QString), in rowid order, read by SQLite.
 QList<QStringList> tableRows(const db::Connection& c, const QString& table);
 
+// A GBK dBase table (FoxPro 2). types gives each field's type, 'C' (40 characters) or 'M'
+// (memo); missing letters mean 'C'. False when it cannot be written.
+bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows,
+             const QString& types = {});
+
 // Blanks (spaces) off both ends, written for the tests on their own so that an expectation never
 // leans on the program's trimming.
 QString blankTrimmed(const QString& text);

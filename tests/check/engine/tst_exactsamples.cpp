@@ -5,6 +5,7 @@
 #include "check/engine/exactcheck.h"
 #include "db/sqltext.h"
 #include "import/engine/importrows.h"
+#include "import/engine/sources.h"
 #include "import/engine/worktables.h"
 #include "tests/support/testsupport.h"
 
@@ -105,6 +106,32 @@ private slots:
         Recordset cc;
         QVERIFY(cc.open("Select * From ClienttableCC", st.WorkConn));
         QCOMPARE(cc.fieldCount(), st.RsSource->fieldCount() + 2);
+    }
+
+    void longMemoValuesKeptWhole() {
+        // Three equal memo values of 70,000 characters: one group of three, all separated.
+        startWorkDb();
+        const QString dir = tmp.path() + "/备注";
+        QDir().mkpath(dir);
+        QString memo;
+        for (int i = 0; i < 70000; ++i)
+            memo += i % 7 == 0 ? QChar(0x5907) : QChar('a' + i % 26);
+        QVERIFY(testsupport::makeDbf(
+            dir + "/客户.dbf", {"姓名", "备注"},
+            {{"张三", memo}, {"李四", memo}, {"王五", memo}, {"赵六", "短"}}, "CM"));
+        const sources::OpenResult opened = sources::openDbf(st, dir + "/客户.dbf", "客户.dbf");
+        QVERIFY2(opened.ok, qPrintable(opened.error));
+        prepareCheck({"备注"});
+        app::ProgressSink sink;
+        const auto r = check::runExactCheck(st, app::runOptionsOf(st, 1, 4), sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.groups, 1);
+        QCOMPARE(r.duplicateRows, 3);
+        QCOMPARE(r.separated, 3);
+        const QList<QStringList> cc = testsupport::tableRows(st.WorkConn, "ClienttableCC");
+        QCOMPARE(cc[1][2].size(), 70000);
+        QCOMPARE(cc[1][2], memo);
+        QCOMPARE(st.RsSource->recordCount(), 1);
     }
 
     void excelSheetImported() {
