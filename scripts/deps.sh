@@ -8,10 +8,11 @@ set -euo pipefail
 packages=(cmake make g++ pkg-config ccache qt6-base-dev qt6-translations-l10n qt6-qpa-plugins
           libgl-dev libsqlite3-dev mdbtools-dev libglib2.0-dev libzip-dev fonts-wqy-microhei)
 if [ "${1:-}" = "--test" ]; then
-    packages+=(mdbtools python3 python3-dbf python3-xlrd python3-openpyxl libfreexl-dev clang-format)
+    packages+=(mdbtools python3 python3-dbf python3-xlrd python3-openpyxl libfreexl-dev
+              libxlsxwriter-dev clang-format)
 fi
 if [ "${1:-}" = "--bench" ]; then
-    packages+=(mdbtools python3 python3-pandas libfreexl-dev)
+    packages+=(mdbtools python3 python3-pandas libfreexl-dev libxlsxwriter-dev)
 fi
 
 missing=()
