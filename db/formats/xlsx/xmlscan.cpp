@@ -176,6 +176,27 @@ std::string_view XmlScanner::text() {
     return textScratch_;
 }
 
+bool XmlScanner::plainElementText(std::string_view* out) {
+    if (token_ != StartElement || pendingEnd_ || failed_ || depth_ == 0) return false;
+    const char* b = buf_.data();
+    const void* lt = std::memchr(b + pos_, '<', end_ - pos_);
+    if (!lt) return false;
+    const size_t at = size_t(static_cast<const char*>(lt) - b);
+    const std::string& open = open_[depth_ - 1];
+    if (at + 3 + open.size() > end_ || b[at + 1] != '/' ||
+        std::memcmp(b + at + 2, open.data(), open.size()) != 0 || b[at + 2 + open.size()] != '>')
+        return false;
+    const std::string_view raw(b + pos_, at - pos_);
+    if (raw.find_first_of("&\r") != std::string_view::npos) return false;
+    *out = raw;
+    pos_ = at + 3 + open.size();
+    --depth_;
+    if (depth_ == 0) done_ = true;
+    name_ = localName(open);
+    token_ = EndElement;
+    return true;
+}
+
 XmlScanner::Parse XmlScanner::skipUntil(size_t from, std::string_view terminator,
                                         size_t* consumed) {
     const std::string_view rest(buf_.data() + from, end_ - from);

@@ -39,6 +39,11 @@ public:
     std::string_view attribute(std::string_view localName, bool* found = nullptr);
     // Text: the characters, entities resolved.
     std::string_view text();
+    // Right after a StartElement: when the element holds nothing but plain text (no entity,
+    // no CR, no child) and its end tag is at hand, sets *out to that text, moves past the end
+    // tag (as if EndElement had been read) and returns true; otherwise changes nothing. The
+    // fast way through <v>1234</v>.
+    bool plainElementText(std::string_view* out);
     // Whether the last error came from the read function rather than from the XML.
     bool readFailed() const { return readFailed_; }
     // Bytes taken from the read function so far.
