@@ -429,7 +429,7 @@ public:
     }
 
 private:
-    static constexpr size_t kChunk = size_t(1) << 20;
+    static constexpr size_t kChunk = size_t(4) << 20;
     static constexpr size_t kAhead = 4;
 
     void run() {
@@ -477,7 +477,7 @@ private:
 // first (Excel writes UTF-8; other encodings are rare and small).
 class PartSource {
 public:
-    PartSource(Package& pkg, const QString& name) : reader_(pkg, name) {
+    PartSource(Package& pkg, const QString& name, bool prefetch = true) : reader_(pkg, name) {
         if (!reader_.ok()) return;
         head_.resize(4096);
         int64_t got = 0;
@@ -508,7 +508,7 @@ public:
         } else if (head_.startsWith("\xEF\xBB\xBF")) {
             head_.remove(0, 3);
         }
-        if (!whole_ && got == 4096) prefetch_ = std::make_unique<Prefetch>(reader_);
+        if (prefetch && !whole_ && got == 4096) prefetch_ = std::make_unique<Prefetch>(reader_);
     }
 
     bool ok() const { return reader_.ok(); }
@@ -639,7 +639,7 @@ private:
 class BookReader {
 public:
     BookReader(const QByteArray& file, const Limits& limits, Workbook* out)
-        : pkg_(file, limits), wb_(out) {}
+        : file_(file), limits_(limits), pkg_(file, limits), wb_(out) {}
 
     void read();
 
@@ -659,13 +659,16 @@ private:
     QString mainPart();
     void readWorkbookPart(const QString& part);
     void readStyles(const QString& part);
-    void readSharedStrings(const QString& part);
+    void readSharedStrings(Package& pkg, const QString& part);
     void readSheet(const QString& part, xls::Sheet* sheet);
+    void finishSheet(xls::Sheet* sheet) const;
     void readNames();
     bool resolveArea(const QString& formula, xls::NamedRange* range) const;
     Cell makeCell(std::string_view type, std::string_view value, bool haveValue,
                   uint32_t style) const;
 
+    QByteArray file_;
+    Limits limits_;
     Package pkg_;
     Workbook* wb_;
     std::vector<SheetEntry> sheets_;
@@ -700,7 +703,29 @@ void BookReader::read() {
         if (r.type == QLatin1String("sharedStrings")) strings = r.target;
     }
     if (!styles.isEmpty()) readStyles(styles);
-    if (!strings.isEmpty()) readSharedStrings(strings);
+    // The shared strings are read on a thread of their own (through a zip handle of its own)
+    // while the sheets are read here: a cell of shared text keeps the string's index until
+    // both are done (see makeCell).
+    std::optional<ReadError> stringsError;
+    std::thread stringsReader;
+    if (!strings.isEmpty()) {
+        stringsReader = std::thread([this, &strings, &stringsError] {
+            try {
+                Package own(file_, limits_);
+                readSharedStrings(own, strings);
+            } catch (const Failure& f) {
+                stringsError = f.error;
+            } catch (const std::bad_alloc&) {
+                stringsError = ReadError::TooLarge;
+            }
+        });
+    }
+    struct Joiner {
+        std::thread& thread;
+        ~Joiner() {
+            if (thread.joinable()) thread.join();
+        }
+    } joiner{stringsReader};
     for (SheetEntry& e : sheets_) {
         const auto rel = rels.constFind(e.rid);
         if (rel == rels.constEnd()) failWith(ReadError::Corrupt); // a sheet without its part
@@ -712,6 +737,10 @@ void BookReader::read() {
         e.worksheet = int(wb_->sheets.size());
         wb_->sheets.push_back(std::move(sheet));
     }
+    if (stringsReader.joinable()) stringsReader.join();
+    if (stringsError) failWith(*stringsError);
+    for (xls::Sheet& sheet : wb_->sheets)
+        finishSheet(&sheet);
     sst_.clear();
     sstChars_.clear();
     readNames();
@@ -781,8 +810,8 @@ void BookReader::readStyles(const QString& part) {
     }
 }
 
-void BookReader::readSharedStrings(const QString& part) {
-    PartSource src(pkg_, part);
+void BookReader::readSharedStrings(Package& pkg, const QString& part) {
+    PartSource src(pkg, part, false); // on a thread of its own already
     if (!src.ok()) return;
     Scan s(src);
     QString text;
@@ -813,10 +842,14 @@ Cell BookReader::makeCell(std::string_view type, std::string_view value, bool ha
         uint64_t index = 0;
         const std::string_view t = trimmed(value);
         const auto r = std::from_chars(t.data(), t.data() + t.size(), index);
-        if (r.ec != std::errc() || r.ptr != t.data() + t.size() || index >= sst_.size())
+        if (r.ec != std::errc() || r.ptr != t.data() + t.size() || index > uint64_t(1) << 40)
             failWith(ReadError::Corrupt);
-        const auto [offset, length] = sst_[size_t(index)];
-        return Cell::ofText(QString(sstChars_.constData() + offset, length));
+        // The text comes once the shared strings are read (finishSheet): until then the cell
+        // holds the string's index, marked by the elapsed flag that only numbers use.
+        Cell pending = Cell::ofText(QString());
+        pending.number = double(index);
+        pending.elapsed = true;
+        return pending;
     }
     if (type == "str" || type == "inlineStr") {
         if (!haveValue) return {};
@@ -942,6 +975,19 @@ void BookReader::readSheet(const QString& part, xls::Sheet* sheet) {
             if (cell.kind != xls::CellKind::Empty)
                 cells.push_back({cellRow, uint16_t(cellCol), std::move(cell)});
         }
+    }
+}
+
+// Gives the cells of shared text their strings, puts the cells in order and keeps the last of
+// two cells at one position.
+void BookReader::finishSheet(xls::Sheet* sheet) const {
+    std::vector<PlacedCell>& cells = sheet->cells;
+    for (PlacedCell& c : cells) {
+        if (c.cell.kind != xls::CellKind::Text || !c.cell.elapsed) continue;
+        const auto index = size_t(c.cell.number);
+        if (index >= sst_.size()) failWith(ReadError::Corrupt); // past the string table
+        const auto [offset, length] = sst_[index];
+        c.cell = Cell::ofText(QString(sstChars_.constData() + offset, length));
     }
     // Cells normally come in order; a later cell for the same position wins.
     const auto before = [](const PlacedCell& a, const PlacedCell& b) {
