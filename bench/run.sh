@@ -20,14 +20,15 @@ if [ -z "$build" ]; then
     cmake --build "$build" -j"$(nproc)" --target chachong-batch bench_filter bench_exactcheck \
         bench_import bench_memory bench_windowpath >&2
     cmake --build "$build" -j"$(nproc)" --target bench_xls >&2 2>/dev/null || true
+    cmake --build "$build" -j"$(nproc)" --target bench_xlsx >&2 2>/dev/null || true
 fi
 
 if [ $tiny -eq 1 ]; then
-    filter=(2000 20000); xls=(300 1); import=(300 1); exact=(3000 400); memory=(3000)
-    windowpath=(2000 1)
+    filter=(2000 20000); xls=(300 1); xlsx=(300 1); import=(300 1); exact=(3000 400)
+    memory=(3000); windowpath=(2000 1)
 else
-    filter=(10000 100000 1000000); xls=(65000 5); import=(65000 3); exact=(1000000 20000)
-    memory=(1000000); windowpath=(1000000 3)
+    filter=(10000 100000 1000000); xls=(65000 5); xlsx=(1000000 3); import=(65000 3)
+    exact=(1000000 20000); memory=(1000000); windowpath=(1000000 3)
 fi
 
 version() { "$@" 2>/dev/null | head -1 || true; }
@@ -52,6 +53,7 @@ run() {
 }
 run bench_filter "${filter[@]}"
 run bench_xls "${xls[@]}"
+run bench_xlsx "${xlsx[@]}"
 run bench_import "${import[@]}"
 run bench_exactcheck "${exact[@]}"
 run bench_memory "${memory[@]}"
