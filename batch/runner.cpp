@@ -7,6 +7,7 @@
 #include "check/engine/exactcheck.h"
 #include "db/criteria.h"
 #include "db/formats/dbf/dbf.h"
+#include "fuzzy/engine/fuzzycheck.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -98,8 +99,9 @@ private:
 struct Options {
     QString command;
     QStringList positional;
-    QString table, fields, start, end, dupCsv, restCsv, encoding;
+    QString table, fields, start, end, dupCsv, restCsv, encoding, postcode, digits;
     bool inPlace = false;
+    bool fuzzy = false;
 };
 
 class Runner {
@@ -138,10 +140,11 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         return fail(Usage, QStringLiteral("未知的命令“%1”").arg(o->command));
     const bool isCheck = o->command == QLatin1String("check");
     const QList<std::pair<QString, QString*>> valued = {
-        {QStringLiteral("--table"), &o->table},      {QStringLiteral("--fields"), &o->fields},
-        {QStringLiteral("--start"), &o->start},      {QStringLiteral("--end"), &o->end},
-        {QStringLiteral("--dup-csv"), &o->dupCsv},   {QStringLiteral("--rest-csv"), &o->restCsv},
-        {QStringLiteral("--encoding"), &o->encoding}};
+        {QStringLiteral("--table"), &o->table},       {QStringLiteral("--fields"), &o->fields},
+        {QStringLiteral("--start"), &o->start},       {QStringLiteral("--end"), &o->end},
+        {QStringLiteral("--dup-csv"), &o->dupCsv},    {QStringLiteral("--rest-csv"), &o->restCsv},
+        {QStringLiteral("--encoding"), &o->encoding}, {QStringLiteral("--postcode"), &o->postcode},
+        {QStringLiteral("--digits"), &o->digits}};
     bool optionsEnd = false; // after "--" every word is a file or table name
     for (int i = 1; i < arguments.size(); ++i) {
         QString a = arguments[i];
@@ -160,9 +163,10 @@ int Runner::parse(const QStringList& arguments, Options* o) {
             a.truncate(eq);
             hasValue = true;
         }
-        if (a == QLatin1String("--fuzzy") || a == QLatin1String("--postcode") ||
-            a == QLatin1String("--digits"))
-            return fail(Usage, QStringLiteral("%1：批处理还不能做模糊查重").arg(a));
+        if (a == QLatin1String("--fuzzy") && isCheck && !hasValue) {
+            o->fuzzy = true;
+            continue;
+        }
         if (a == QLatin1String("--in-place") && isCheck && !hasValue) {
             o->inPlace = true;
             continue;
@@ -207,6 +211,17 @@ int Runner::parse(const QStringList& arguments, Options* o) {
     }
     if (!o->start.isEmpty() && !o->end.isEmpty() && o->start.toInt() > o->end.toInt())
         return fail(Usage, QStringLiteral("--start 不能大于 --end"));
+    // Postcode segments belong to the fuzzy check, field and digits together.
+    if (o->postcode.isEmpty() != o->digits.isEmpty())
+        return fail(Usage, QStringLiteral("--postcode 和 --digits 须一起使用"));
+    if (!o->postcode.isEmpty() && !o->fuzzy)
+        return fail(Usage, QStringLiteral("--postcode 和 --digits 只用于模糊查重（--fuzzy）"));
+    if (!o->digits.isEmpty()) {
+        bool ok = false;
+        const int n = o->digits.toInt(&ok);
+        if (!ok || n < 1 || n > 6)
+            return fail(Usage, QStringLiteral("--digits 须为 1 到 6：“%1”").arg(o->digits));
+    }
     for (const QString& path : {o->dupCsv, o->restCsv}) {
         if (path.isEmpty()) continue;
         const QFileInfo dir(QFileInfo(path).absolutePath());
@@ -290,13 +305,26 @@ int Runner::check(const Options& o) {
         !wrong.isEmpty())
         return fail(Failure, wrong);
     app::setCheckFields(st, fields);
-    if (const QString why = app::prepareCheck(st, app::CheckMode::Exact); !why.isEmpty())
-        return fail(Failure, why);
+    st.PostcodeField.clear();
+    app::setPostcodeMode(st, app::PostcodeMode::Off);
+    st.PostcodeDigits = 0;
+    if (!o.postcode.isEmpty()) {
+        const int index = st.RsSource->fieldIndex(o.postcode);
+        if (index < 0)
+            return fail(Failure, QStringLiteral("表中没有邮编字段“%1”。").arg(o.postcode));
+        st.PostcodeField = st.RsSource->fieldName(index);
+        app::setPostcodeMode(st, app::PostcodeMode::Field);
+        st.PostcodeDigits = qint16(o.digits.toInt());
+    }
+    const app::CheckMode mode = o.fuzzy ? app::CheckMode::Fuzzy : app::CheckMode::Exact;
+    if (const QString why = app::prepareCheck(st, mode); !why.isEmpty()) return fail(Failure, why);
 
     app::RunResult result;
     {
         BatchSink sink(err_);
-        result = check::runExactCheck(st, app::runOptionsOf(st, start, end), sink);
+        const app::RunOptions options = app::runOptionsOf(st, start, end);
+        result = o.fuzzy ? fuzzy::runFuzzyCheck(st, options, sink)
+                         : check::runExactCheck(st, options, sink);
     }
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     if (result.cancelled) return fail(Failure, stopped);
@@ -345,9 +373,12 @@ QString usage() {
         "  chachong-batch tables FILE\n"
         "  chachong-batch dump FILE [TABLE]\n"
         "  chachong-batch check FILE [--table NAME] --fields F1[,F2,...] [--start N] [--end N]\n"
+        "                 [--fuzzy [--postcode FIELD --digits N]]\n"
         "                 [--dup-csv PATH] [--rest-csv PATH] [--in-place] [--encoding NAME]\n"
-        "FILE：.dbf、.xls、.mdb 或 .accdb 文件。check 默认在文件和工作数据库的临时副本上查重，\n"
-        "--in-place 直接处理文件本身（删除前自动备份到“查重备份”文件夹）。\n");
+        "FILE：.dbf、.xls、.mdb 或 .accdb 文件。check 默认做完全相同查重，--fuzzy 做模糊查重\n"
+        "（--postcode 和 --digits 按邮编前 N 位分段，N 为 1 到 6）。check "
+        "默认在文件和工作数据库的\n"
+        "临时副本上查重，--in-place 直接处理文件本身（删除前自动备份到“查重备份”文件夹）。\n");
 }
 
 int run(const QStringList& arguments, const QString& programDir, FILE* out, FILE* err) {

@@ -1,17 +1,18 @@
 #pragma once
-// chachong-batch: the program's open commands, import and exact check without windows, for
-// large lists and scripts.
+// chachong-batch: the program's open commands, import and checks without windows, for large
+// lists and scripts.
 //
 //   chachong-batch tables FILE
 //   chachong-batch dump FILE [TABLE]
 //   chachong-batch check FILE [--table NAME] --fields F1[,F2,...] [--start N] [--end N]
+//                  [--fuzzy [--postcode FIELD --digits N]]
 //                  [--dup-csv PATH] [--rest-csv PATH] [--in-place] [--encoding NAME]
 //
-// The runner drives the same shared state, commands and engines as the windows: a file is opened
-// by the menu command of its kind, the table chooser is answered by the table named (or the only
-// one), the import runs as the import window runs it, and the check's questions are answered
-// from the options. Unless --in-place is given, check works on private copies of the file and
-// of the working database in a temporary folder.
+// The runner drives the same shared state and engines as the windows: a file is opened as the
+// menu command of its kind opens it, the table chooser is answered by the table named (or the
+// only one), the import runs as the import window runs it, and the check runs the engine the
+// main window would start. Unless --in-place is given, check works on private copies of the file
+// and of the working database in a temporary folder.
 #include "batch/session.h"
 
 #include <QStringList>

@@ -6,6 +6,7 @@
 #include "app/windowdirectory.h"
 #include "check/engine/exactcheck.h"
 #include "check/engine/separation.h"
+#include "fuzzy/engine/fuzzycheck.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
 #include "ui/toolkit.h"
@@ -170,7 +171,7 @@ void mainFm11::runExact() {
         endWithMessage(QStringLiteral("查重结束，无重复数据！"), false);
     else {
         ui::inform(QStringLiteral("查重结束"));
-        separateAndAsk();
+        separateAndAsk(true);
     }
     // The backup of the duplicates follows the run's end in every case.
     QString error;
@@ -180,8 +181,40 @@ void mainFm11::runExact() {
 }
 
 void mainFm11::runFuzzy() {
-    // The fuzzy check is not part of this program yet: say so instead of running nothing.
-    endWithMessage(QStringLiteral("模糊查重还不能使用，请选择“完全相同查重”。"), true);
+    app::AppState& st = app::appState();
+    ProgressBar1->show();
+    ProgressBar2->show();
+    hideMainWindow();
+    phase_ = Phase::Scan;
+    setRunning(true);
+    int failed = 0;
+    QString firstFailure;
+    {
+        fuzzy::FuzzyCheck engine(st);
+        result_ = engine.wholecheck2(options_, *this);
+        failed = engine.failedRecords();
+        firstFailure = engine.firstFailure();
+    }
+    setRunning(false);
+    // The end of the run: counters, the backup (taken by the run), then the messages.
+    Text5->setText(QString::number(options_.end));
+    Text8->setText(QString::number(result_.groups));
+    Text7->setText(positionCounter(st.RsSource));
+    Text9->setText(positionCounter(st.RsDup));
+    ui::restoreDefaultCursor();
+    ProgressBar1->hide();
+    ProgressBar2->hide();
+    if (result_.cancelled) return endStopped();
+    if (!result_.error.isEmpty()) return endWithMessage(result_.error, true);
+    if (failed > 0)
+        ui::inform(QStringLiteral("有 %1 条记录在查重时出错，它们的重复记录可能没有全部找出。\n%2")
+                       .arg(failed)
+                       .arg(firstFailure),
+                   ui::defaultTitle(), ui::Icon::Warning);
+    if (result_.duplicateRows == 0)
+        return endWithMessage(QStringLiteral("查重结束，无重复数据！"), false);
+    ui::inform(QStringLiteral("查重结束"));
+    separateAndAsk(false);
 }
 
 void mainFm11::endStopped() {
@@ -196,7 +229,7 @@ void mainFm11::endWithMessage(const QString& text, bool warning) {
     close();
 }
 
-void mainFm11::separateAndAsk() {
+void mainFm11::separateAndAsk(bool countsInRunWindow) {
     app::AppState& st = app::appState();
     Picture2->show();
     ui::yieldNow();
@@ -219,8 +252,10 @@ void mainFm11::separateAndAsk() {
         ui::inform(sep.error, ui::defaultTitle(), ui::Icon::Warning);
     }
     const QString count = QString::number(app::recordCountOf(st.RsSource));
-    Text5->setText(count);
-    Text7->setText(count);
+    if (countsInRunWindow) {
+        Text5->setText(count);
+        Text7->setText(count);
+    }
     setMainCounter(count);
 
     if (ui::confirm(QStringLiteral("现在开始数据维护吗？"))) {
@@ -256,8 +291,8 @@ void mainFm11::refresh() {
     case Phase::Scan:
         Text5->setText(QString::number(position_));
         Text8->setText(QString::number(groups_));
-        ProgressBar1->setValue(std::clamp(mark1_, 0, 100));
-        ProgressBar2->setValue(std::clamp(mark2_, 0, 100));
+        ProgressBar1->setValue(mark1_);
+        ProgressBar2->setValue(mark2_);
         break;
     case Phase::Separation:
         Text7->setText(QString::number(remaining_));
@@ -285,8 +320,9 @@ void mainFm11::remaining(int count) {
 }
 
 void mainFm11::marks(int first, int second) {
-    mark1_ = first;
-    mark2_ = second;
+    // A mark beyond the bar's end (a long key value) is left out, as a bar refuses it.
+    if (first >= 0 && first <= 100) mark1_ = first;
+    if (second >= 0 && second <= 100) mark2_ = second;
 }
 
 void mainFm11::closeEvent(QCloseEvent* event) {

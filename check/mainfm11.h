@@ -44,7 +44,9 @@ private:
     // The ends of a run, with their messages and window moves.
     void endStopped();
     void endWithMessage(const QString& text, bool warning);
-    void separateAndAsk();
+    // The separation, then "现在开始数据维护吗？"; the count after it goes to the main window and,
+    // for the exact check, to the run window's boxes too.
+    void separateAndAsk(bool countsInRunWindow);
     void showCounters(int endPosition);
     void setRunning(bool running);
     void refresh();

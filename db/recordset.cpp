@@ -638,6 +638,15 @@ QVariant Recordset::valueAt(int row, int column) const {
     return store_->value(slot, column);
 }
 
+QStringView Recordset::viewAt(int row, int column) const {
+    if (!store_ || column < 0 || column >= store_->columns) return {};
+    const int slot = slotAt(row);
+    if (slot < 0) return {};
+    const Cell& c = store_->cell(slot, column);
+    if (c.length < 0) return {};
+    return QStringView(store_->chars(c), c.length);
+}
+
 // ---- editing -----------------------------------------------------------------------------
 
 bool Recordset::setValue(int index, const QVariant& value) {

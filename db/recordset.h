@@ -129,6 +129,9 @@ public:
 
     // Row access by position (0-based, in the current view) for the grid.
     QVariant valueAt(int row, int column) const;
+    // The same without a copy (a null view for a null value), valid until the rows change; pending
+    // edits of the current row are not seen. For engines that read a snapshot by row.
+    QStringView viewAt(int row, int column) const;
     bool setValueAt(int row, int column, const QVariant& value);
     int currentRow() const; // 0-based position in the view, -1 when none
 

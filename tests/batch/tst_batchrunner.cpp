@@ -238,9 +238,17 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"check", f, "--fields", "a", "--fast"};
         QTest::newRow("check option on dump") << QStringList{"dump", f, "--in-place"};
         QTest::newRow("unknown encoding") << QStringList{"dump", f, "--encoding", "klingon"};
-        QTest::newRow("fuzzy") << QStringList{"check", f, "--fields", "a", "--fuzzy"};
-        QTest::newRow("postcode") << QStringList{"check", f, "--fields", "a", "--postcode", "邮编"};
-        QTest::newRow("digits") << QStringList{"check", f, "--fields", "a", "--digits", "3"};
+        QTest::newRow("postcode without digits")
+            << QStringList{"check", f, "--fields", "a", "--fuzzy", "--postcode", "邮编"};
+        QTest::newRow("digits without postcode")
+            << QStringList{"check", f, "--fields", "a", "--fuzzy", "--digits", "3"};
+        QTest::newRow("postcode without fuzzy")
+            << QStringList{"check", f, "--fields", "a", "--postcode", "邮编", "--digits", "3"};
+        QTest::newRow("digits 0") << QStringList{"check",      f,      "--fields", "a", "--fuzzy",
+                                                 "--postcode", "邮编", "--digits", "0"};
+        QTest::newRow("digits 7") << QStringList{"check",      f,      "--fields", "a", "--fuzzy",
+                                                 "--postcode", "邮编", "--digits", "7"};
+        QTest::newRow("fuzzy on dump") << QStringList{"dump", f, "--fuzzy"};
     }
     void usageErrors() {
         QFETCH(QStringList, args);
@@ -863,6 +871,49 @@ private slots:
         const auto s = summary(r.out);
         QCOMPARE(int(s["groups"]), 3);
         QCOMPARE(int(s["duplicate_rows"]), 6);
+    }
+
+    // The fuzzy check from the command line writes the rows a plain reading of its rules expects.
+    void checkFuzzy_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("postcode"); // with its digits, for the expectation
+        QTest::newRow("fragments of the address") << QStringList{"--fields", "地址"} << "";
+        QTest::newRow("name and sex") << QStringList{"--fields", "姓名,性别"} << "";
+        QTest::newRow("postcode segments")
+            << QStringList{"--fields", "公司", "--postcode", "邮编", "--digits", "2"} << "邮编 2";
+    }
+    void checkFuzzy() {
+        QFETCH(QStringList, options);
+        QFETCH(QString, postcode);
+        const QString dbf = path(QStringLiteral("模糊.dbf"));
+        if (!QFile::exists(dbf)) {
+            gen::Options o;
+            o.rows = 800;
+            o.seed = 21;
+            QString error;
+            QVERIFY2(gen::writeDbf(gen::generate(o), dbf, &error), qPrintable(error));
+        }
+        const QString dump =
+            writeText(path(QStringLiteral("模糊.csv")), batch({QStringLiteral("dump"), dbf}).out);
+        const QString dup = path(QStringLiteral("模糊-dup.csv"));
+        const Run r = batch(QStringList{QStringLiteral("check"), dbf, QStringLiteral("--fuzzy"),
+                                        QStringLiteral("--dup-csv"), dup} +
+                            options);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const auto s = summary(r.out);
+        QStringList args{dump, options[1]};
+        if (!postcode.isEmpty()) args << postcode.split(QLatin1Char(' '));
+        const QJsonArray want = python(QStringLiteral("batch/fuzzy_expect.py"), args).array();
+        QVERIFY(!want.isEmpty());
+        const QList<QStringList> got = readCsv(dup);
+        QCOMPARE(got.size() - 1, want.size());
+        for (int i = 0; i < want.size(); ++i) {
+            QStringList w;
+            for (const QJsonValue& v : want[i].toArray())
+                w << v.toString();
+            QCOMPARE(got[i + 1], w);
+        }
+        QCOMPARE(int(s["duplicate_rows"]), want.size());
     }
 
     // ---- generated client lists ---------------------------------------------------------

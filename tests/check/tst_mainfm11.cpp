@@ -29,6 +29,28 @@ public:
     }
 };
 
+// Answers the run's boxes and notes, at each, what the working tables hold at that moment.
+class Witness : public ui::DialogService {
+public:
+    struct Seen {
+        QString text;
+        int backup, duplicates, checkTable;
+    };
+    QList<Seen> seen;
+    ui::Answer message(const QString& text, const QString&, ui::Icon, ui::Buttons b) override {
+        const db::Connection& work = app::appState().WorkConn;
+        seen.append({text, testsupport::rowsOf(work, "ClienttableDD"),
+                     testsupport::rowsOf(work, "ClienttableCC"),
+                     testsupport::rowsOf(app::appState().SourceConn, "src")});
+        return b == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::Cancel;
+    }
+    std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override { return {}; }
+    std::optional<ui::FileChoice> saveFile(const ui::FileDialogOptions&) override { return {}; }
+    std::optional<QString> input(const QString&, const QString&, const QString&) override {
+        return {};
+    }
+};
+
 } // namespace
 
 class TestMainFm11 : public QObject {
@@ -93,6 +115,39 @@ private slots:
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
         QVERIFY(main_->isVisible());
         QCOMPARE(st.RsSource->recordCount(), 2);
+    }
+
+    void fuzzyCheckEndsInItsOrder() {
+        // The backup of the duplicates first, then "查重结束", then the separation, then the
+        // question; the two progress bars show while it runs and go at its end.
+        QVERIFY(
+            f.loadTable({"名称"}, {{"宏远公司"}, {"宏远公司北京"}, {"上海新华"}, {"宏远公司"}}));
+        QVERIFY(f.prepare({"名称"}, app::CheckMode::Fuzzy));
+        Witness witness;
+        ui::DialogService* before = ui::setDialogs(&witness);
+        bool barsShown = false;
+        QPointer<check::mainFm11> w = check::mainFm11::showRun("模糊查重", f.options());
+        QTimer::singleShot(0, w, [&] {
+            barsShown = child<QProgressBar>(w, "ProgressBar1")->isVisible() &&
+                        child<QProgressBar>(w, "ProgressBar2")->isVisible();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 20000);
+        ui::setDialogs(before);
+        QVERIFY(barsShown);
+        QCOMPARE(witness.seen.size(), 2);
+        QCOMPARE(witness.seen[0].text, QString("查重结束"));
+        QCOMPARE(witness.seen[0].duplicates, 3);
+        QCOMPARE(witness.seen[0].backup, 3);     // backed up before the message
+        QCOMPARE(witness.seen[0].checkTable, 4); // nothing separated yet
+        QCOMPARE(witness.seen[1].text, QString("现在开始数据维护吗？"));
+        QCOMPARE(witness.seen[1].checkTable, 1);
+        QCOMPARE(st.RsSource->recordCount(), 1);
+        // The candidates in key order: the seed's twin before the longer name.
+        QCOMPARE(tableRows(st.WorkConn, "ClienttableCC"),
+                 QList<QStringList>(
+                     {{"1", "宏远公司", "1"}, {"", "宏远公司", "2"}, {"", "宏远公司北京", "3"}}));
+        QCOMPARE(main_->recordCounter(), QString("1"));
+        QVERIFY(main_->isVisible());
     }
 
     void closingMidCheckAsksAndStops() {

@@ -5,6 +5,8 @@
 #include "import/engine/worktables.h"
 #include "tests/support/testsupport.h"
 
+#include <QFile>
+
 namespace testsupport {
 
 bool CheckFixture::load(const QStringList& fields, const QList<QStringList>& rows, int width) {
@@ -37,6 +39,43 @@ bool CheckFixture::load(const QStringList& fields, const QList<QStringList>& row
     if (!st.WorkConn.commit()) return false;
     st.RsSource = std::make_shared<db::Recordset>();
     return st.RsSource->open("Select * From ClienttableELS", st.WorkConn);
+}
+
+bool CheckFixture::loadTable(const QStringList& fields, const QList<QStringList>& rows) {
+    app::resetAppState();
+    app::AppState& st = app::appState();
+    const QString dbPath = copyWorkDb(tmp_.path());
+    st.AppDir = tmp_.path();
+    st.WorkDbPath = dbPath;
+    if (!st.WorkConn.open(db::accessConnectionString(dbPath))) return false;
+    // A database file of the user's: a copy of an empty working database serves.
+    const QString user = tmp_.filePath(QStringLiteral("客户资料.mdb"));
+    QFile::remove(user);
+    if (!QFile::copy(dbPath, user)) return false;
+    {
+        db::Connection make;
+        if (!make.open(db::accessConnectionString(user))) return false;
+        QStringList defs;
+        for (const QString& f : fields)
+            defs << db::sql::ident(f) + QStringLiteral(" VARCHAR(200)");
+        if (!make.execute("CREATE TABLE src (" + defs.join(", ") + ")")) return false;
+        db::Recordset rs;
+        if (!rs.open("Select * From src", make) || !make.beginTransaction()) return false;
+        for (const QStringList& r : rows) {
+            rs.addNew();
+            for (int i = 0; i < r.size(); ++i)
+                rs.setValue(i, r[i].isNull() ? QVariant() : QVariant(r[i]));
+            if (!rs.update()) return false;
+        }
+        if (!make.commit()) return false;
+    }
+    st.SourcePath = user;
+    st.SourceType = QStringLiteral("mdb");
+    st.SourceTable = QStringLiteral("src");
+    if (!st.SourceConn.open(db::accessConnectionString(user))) return false;
+    st.RsSource = std::make_shared<db::Recordset>();
+    if (!st.RsSource->open("Select * From src", st.SourceConn)) return false;
+    return sources::createTable(st).ok;
 }
 
 bool CheckFixture::prepare(const QStringList& checkFields, app::CheckMode mode) {

@@ -17,6 +17,9 @@ class CheckFixture {
 public:
     // Columns of width characters; a null QString in a row stores a null value.
     bool load(const QStringList& fields, const QList<QStringList>& rows, int width = 50);
+    // The same rows as a table of a database of the user's ("打开MDB数据" on an SQLite file):
+    // the check table is that table itself, read through SourceConn.
+    bool loadTable(const QStringList& fields, const QList<QStringList>& rows);
     // CheckFields, CheckFieldCount, ClienttableCC emptied and RsDup opened on it, CheckMode.
     bool prepare(const QStringList& checkFields, app::CheckMode mode = app::CheckMode::Exact);
     // The options of the prepared check over every record (or start..end).

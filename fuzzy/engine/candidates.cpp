@@ -1,0 +1,277 @@
+#include "fuzzy/engine/candidates.h"
+
+#include <algorithm>
+
+namespace fuzzy {
+
+namespace {
+
+// Code units mapped so that their order is the code points' order: surrogates (D800-DFFF) go
+// above E000-FFFF.
+inline char16_t orderUnit(char16_t c) {
+    if (c >= 0xD800) return c >= 0xE000 ? char16_t(c - 0x800) : char16_t(c + 0x2000);
+    return c;
+}
+
+// The code points of a text, one after another (a lone surrogate stands for itself).
+template <typename F> void forEachCodePoint(QStringView s, F f) {
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < s.size() &&
+            QChar::isLowSurrogate(s[i + 1].unicode())) {
+            f(QChar::surrogateToUcs4(c, s[i + 1].unicode()), i, 2);
+            ++i;
+        } else {
+            f(char32_t(c), i, 1);
+        }
+    }
+}
+
+constexpr uint64_t singleMark = 0x200000; // above every code point
+
+} // namespace
+
+QString foldAscii(QStringView text) {
+    QString out(text.size(), Qt::Uninitialized);
+    QChar* o = out.data();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        o[i] = (c >= u'A' && c <= u'Z') ? QChar(char16_t(c + 32)) : QChar(c);
+    }
+    return out;
+}
+
+QStringView firstCodePoints(QStringView text, int n) {
+    qsizetype end = 0;
+    int seen = 0;
+    while (end < text.size() && seen < n) {
+        if (text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate())
+            end += 2;
+        else
+            end += 1;
+        ++seen;
+    }
+    return text.first(end);
+}
+
+int codePointCount(QStringView text) {
+    int n = 0;
+    forEachCodePoint(text, [&](char32_t, qsizetype, int) { ++n; });
+    return n;
+}
+
+int compareCodePoints(QStringView a, QStringView b) {
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t x = orderUnit(a[i].unicode()), y = orderUnit(b[i].unicode());
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+uint64_t CandidateTable::fragmentKey(QStringView folded) {
+    char32_t cps[2] = {0, 0};
+    int n = 0;
+    forEachCodePoint(folded, [&](char32_t cp, qsizetype, int) {
+        if (n < 2) cps[n] = cp;
+        ++n;
+    });
+    if (n == 1) return (uint64_t(cps[0]) << 32) | singleMark;
+    return (uint64_t(cps[0]) << 32) | cps[1];
+}
+
+void CandidateTable::build(db::RecordsetPtr rows, int keyColumn, int postcodeColumn) {
+    rows_ = std::move(rows);
+    rowCount_ = rows_->recordCount();
+    keyColumn_ = keyColumn;
+    postcodeColumn_ = postcodeColumn;
+    keyText_.clear();
+    key_.assign(size_t(rowCount_), {0, 0});
+    keyNull_.assign(size_t(rowCount_), 0);
+    keyed_.clear();
+    postings_.clear();
+    std::vector<uint64_t> seen;
+    for (int r = 0; r < rowCount_; ++r) {
+        const QStringView v = rows_->viewAt(r, keyColumn);
+        if (v.isNull()) {
+            keyNull_[size_t(r)] = 1;
+            continue;
+        }
+        keyed_.push_back(r);
+        const uint32_t offset = uint32_t(keyText_.size());
+        for (QChar c : v) {
+            const char16_t u = c.unicode();
+            keyText_.push_back((u >= u'A' && u <= u'Z') ? char16_t(u + 32) : u);
+        }
+        key_[size_t(r)] = {offset, int32_t(v.size())};
+        // Every character and every pair of adjacent characters, once per row.
+        seen.clear();
+        char32_t previous = 0;
+        bool first = true;
+        forEachCodePoint(foldedKey(r), [&](char32_t cp, qsizetype, int) {
+            seen.push_back((uint64_t(cp) << 32) | singleMark);
+            if (!first) seen.push_back((uint64_t(previous) << 32) | cp);
+            previous = cp;
+            first = false;
+        });
+        std::sort(seen.begin(), seen.end());
+        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        for (uint64_t k : seen)
+            postings_[k].push_back(r);
+    }
+    // Key order: nulls first, then folded values by code point; equal keys in table order.
+    std::vector<int> order(static_cast<size_t>(rowCount_));
+    for (int r = 0; r < rowCount_; ++r)
+        order[size_t(r)] = r;
+    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+        const bool na = keyIsNull(a), nb = keyIsNull(b);
+        if (na || nb) return na && !nb;
+        return compareCodePoints(foldedKey(a), foldedKey(b)) < 0;
+    });
+    rank_.assign(size_t(rowCount_), 0);
+    for (int i = 0; i < rowCount_; ++i)
+        rank_[size_t(order[size_t(i)])] = i;
+
+    postcodeOrder_.clear();
+    foldedPostcode_.clear();
+    if (postcodeColumn < 0) return;
+    foldedPostcode_.resize(size_t(rowCount_));
+    for (int r = 0; r < rowCount_; ++r) {
+        const QStringView v = rows_->viewAt(r, postcodeColumn);
+        if (v.isNull()) continue;
+        foldedPostcode_[size_t(r)] = foldAscii(v);
+        if (foldedPostcode_[size_t(r)].isNull()) foldedPostcode_[size_t(r)] = QLatin1String("");
+        postcodeOrder_.push_back(r);
+    }
+    std::stable_sort(postcodeOrder_.begin(), postcodeOrder_.end(), [this](int a, int b) {
+        return compareCodePoints(foldedPostcode_[size_t(a)], foldedPostcode_[size_t(b)]) < 0;
+    });
+}
+
+int CandidateTable::columnCount() const {
+    return rows_ ? rows_->fieldCount() : 0;
+}
+
+QStringView CandidateTable::foldedKey(int row) const {
+    const auto& [offset, length] = key_[size_t(row)];
+    return QStringView(keyText_.data() + offset, length);
+}
+
+const std::vector<int>* CandidateTable::posting(QStringView foldedFragment) const {
+    static const std::vector<int> none;
+    const int n = codePointCount(foldedFragment);
+    if (n == 0) return &keyed_;
+    if (n > 2) return nullptr;
+    const auto it = postings_.find(fragmentKey(foldedFragment));
+    return it == postings_.end() ? &none : &it->second;
+}
+
+std::pair<int, int> CandidateTable::postcodeRange(QStringView foldedPrefix) const {
+    const auto cut = [&](int row) {
+        const QString& s = foldedPostcode_[size_t(row)];
+        return QStringView(s).first(std::min(s.size(), foldedPrefix.size()));
+    };
+    const auto lo = std::partition_point(postcodeOrder_.begin(), postcodeOrder_.end(), [&](int r) {
+        return compareCodePoints(cut(r), foldedPrefix) < 0;
+    });
+    const auto hi = std::partition_point(lo, postcodeOrder_.end(), [&](int r) {
+        return compareCodePoints(cut(r), foldedPrefix) == 0;
+    });
+    return {int(lo - postcodeOrder_.begin()), int(hi - postcodeOrder_.begin())};
+}
+
+// ---- candidate sets ------------------------------------------------------------------------
+
+CandidateSet::CandidateSet(const CandidateTable& table, CandidateQuery query)
+    : table_(table), query_(std::move(query)) {
+    if (query_.kind == CandidateQuery::KeyFragment) {
+        const std::vector<int>* p = table_.posting(query_.folded);
+        queryCount_ = p ? int(p->size()) : 0;
+    } else {
+        const auto [lo, hi] = table_.postcodeRange(query_.folded);
+        queryCount_ = hi - lo;
+    }
+}
+
+int CandidateSet::recordCount() const {
+    return filtered_ ? int(rows_.size()) : queryCount_;
+}
+
+bool CandidateSet::inQuery(int row) const {
+    if (query_.kind == CandidateQuery::KeyFragment)
+        return !table_.keyIsNull(row) && table_.foldedKey(row).contains(query_.folded);
+    const QStringView v = table_.value(row, table_.postcodeColumn());
+    return !v.isNull() && foldAscii(v).startsWith(query_.folded);
+}
+
+bool CandidateSet::holdsAll(int row, const std::vector<QString>& terms, size_t from) const {
+    if (table_.keyIsNull(row)) return false;
+    const QStringView key = table_.foldedKey(row);
+    for (size_t t = from; t < terms.size(); ++t)
+        if (!key.contains(terms[t])) return false;
+    return true;
+}
+
+void CandidateSet::setFilter(const std::vector<QString>& foldedTerms) {
+    rows_.clear();
+    listed_ = false;
+    filtered_ = !foldedTerms.empty();
+    if (!filtered_) return;
+    // The terms' rows, rarest first.
+    std::vector<std::pair<const std::vector<int>*, QString>> lists;
+    for (const QString& t : foldedTerms)
+        lists.emplace_back(table_.posting(t), t);
+    std::sort(lists.begin(), lists.end(),
+              [](const auto& a, const auto& b) { return a.first->size() < b.first->size(); });
+    std::vector<QString> ordered;
+    for (const auto& l : lists)
+        ordered.push_back(l.second);
+
+    std::vector<int> found;
+    if (query_.kind == CandidateQuery::PostcodePrefix &&
+        size_t(queryCount_) < lists.front().first->size()) {
+        // The query's own rows are the fewest: walk them.
+        const auto [lo, hi] = table_.postcodeRange(query_.folded);
+        for (int i = lo; i < hi; ++i) {
+            const int row = table_.postcodeOrder()[size_t(i)];
+            if (holdsAll(row, ordered, 0)) found.push_back(row);
+        }
+    } else {
+        found = *lists.front().first;
+        // Intersect with the next rarest lists while many rows are left, then look at the few.
+        size_t next = 1;
+        for (; next < lists.size() && found.size() > 16; ++next) {
+            const std::vector<int>& l = *lists[next].first;
+            std::vector<int> kept;
+            kept.reserve(found.size());
+            auto from = l.begin();
+            for (int row : found) {
+                from = std::lower_bound(from, l.end(), row);
+                if (from == l.end()) break;
+                if (*from == row) kept.push_back(row);
+            }
+            found.swap(kept);
+        }
+        std::erase_if(found,
+                      [&](int row) { return !holdsAll(row, ordered, next) || !inQuery(row); });
+    }
+    std::sort(found.begin(), found.end(),
+              [this](int a, int b) { return table_.rank(a) < table_.rank(b); });
+    rows_ = std::move(found);
+}
+
+const std::vector<int>& CandidateSet::rows() const {
+    if (filtered_ || listed_) return rows_;
+    if (query_.kind == CandidateQuery::KeyFragment) {
+        if (const std::vector<int>* p = table_.posting(query_.folded)) rows_ = *p;
+    } else {
+        const auto [lo, hi] = table_.postcodeRange(query_.folded);
+        rows_.assign(table_.postcodeOrder().begin() + lo, table_.postcodeOrder().begin() + hi);
+    }
+    std::sort(rows_.begin(), rows_.end(),
+              [this](int a, int b) { return table_.rank(a) < table_.rank(b); });
+    listed_ = true;
+    return rows_;
+}
+
+} // namespace fuzzy

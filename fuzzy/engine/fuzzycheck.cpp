@@ -1,0 +1,520 @@
+#include "fuzzy/engine/fuzzycheck.h"
+
+#include "app/engine/workdb.h"
+#include "check/engine/separation.h"
+#include "db/criteria.h"
+#include "db/sqltext.h"
+
+#include <QHash>
+#include <QSet>
+
+namespace fuzzy {
+
+namespace {
+
+// A value as the passes copy it: null reads as empty text, blanks trimmed.
+QString trimmed(QStringView v) {
+    return v.isNull() ? QString(QLatin1String("")) : db::trimBlanks(v).toString();
+}
+
+QString trimmed(const QString& v) {
+    return v.isNull() ? QString(QLatin1String("")) : db::trimBlanks(v);
+}
+
+// The administrative-division characters that firstFind treats apart.
+bool isDivision(const QString& c) {
+    return c == QStringLiteral("省") || c == QStringLiteral("市") || c == QStringLiteral("区") ||
+           c == QStringLiteral("县");
+}
+
+// The code points of a text, each as a text of its own.
+QStringList codePoints(QStringView text) {
+    QStringList out;
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype n = firstCodePoints(text.sliced(i), 1).size();
+        out << text.sliced(i, n).toString();
+        i += n;
+    }
+    return out;
+}
+
+// "Select * From <table>" for the name SourceTable holds ([sheet$] comes bracketed already).
+QString selectAllOf(const QString& sourceTable) {
+    if (sourceTable.startsWith(QLatin1Char('[')) && sourceTable.endsWith(QLatin1Char(']')))
+        return QStringLiteral("Select * From ") + sourceTable;
+    return db::sql::selectAll(sourceTable);
+}
+
+QString bareName(const QString& sourceTable) {
+    QString name = sourceTable;
+    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+        name = name.mid(1, name.size() - 2);
+    return name;
+}
+
+} // namespace
+
+FuzzyCheck::FuzzyCheck(app::AppState& state) : st_(state) {}
+
+FuzzyCheck::~FuzzyCheck() = default;
+
+app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::ProgressSink& sink) {
+    app::RunResult result;
+    sink_ = &sink;
+    const db::RecordsetPtr src = st_.RsSource;
+    const db::RecordsetPtr dup = st_.RsDup;
+    auto refuse = [&](const QString& why) {
+        result.error = why;
+        return result;
+    };
+    if (!app::isOpen(src)) return refuse(QStringLiteral("请打开数据库！"));
+    if (src->recordCount() < 1) return refuse(QStringLiteral("无数据可查！"));
+    if (!app::isOpen(dup)) return refuse(QStringLiteral("重复数据表没有打开，无法查重。"));
+    if (options.fields.isEmpty()) return refuse(QStringLiteral("请选择查重字段"));
+    const int total = src->recordCount();
+    if (options.start < 1 || options.end < options.start || options.start > total)
+        return refuse(QStringLiteral("查重范围不正确：开始位置 %1，终止位置 %2，共 %3 条记录。")
+                          .arg(options.start)
+                          .arg(options.end)
+                          .arg(total));
+
+    // Where the check fields stand in the check table and in ClienttableCC.
+    dupColumns_ = dup->fieldCount();
+    seedColumns_ = std::min(src->fieldCount(), dupColumns_ - 2);
+    const int count = int(std::min<qsizetype>(options.fields.size(), 5));
+    for (int k = 0; k < count; ++k) {
+        const QString name = db::trimBlanks(options.fields[k]);
+        const int s = src->fieldIndex(name);
+        if (s < 0 || s >= seedColumns_)
+            return refuse(
+                QStringLiteral("查重字段“%1”不在当前数据表中，请重新选择查重字段。").arg(name));
+        if (k == 0)
+            keySource_ = s;
+        else
+            furtherDup_.push_back(s + 1);
+    }
+    keyDup_ = keySource_ + 1;
+    const bool postcode = options.postcode == app::PostcodeMode::Field;
+    if (postcode) {
+        postcodeSource_ = src->fieldIndex(db::trimBlanks(options.postcodeField));
+        if (postcodeSource_ < 0)
+            return refuse(QStringLiteral("邮编字段“%1”不在当前数据表中，请重新选择邮编字段。")
+                              .arg(options.postcodeField));
+        postcodeDigits_ = std::clamp(options.postcodeDigits, 1, 6);
+    }
+
+    // The candidate queries read SourceTable through SourceConn, whatever the check table is:
+    // read it once. When the check table is that very table, its rows are shared.
+    db::RecordsetPtr rows;
+    if (src->connection() == st_.SourceConn &&
+        src->baseTable().compare(bareName(st_.SourceTable), Qt::CaseInsensitive) == 0) {
+        rows = src->clone();
+    } else {
+        rows = std::make_shared<db::Recordset>();
+        if (!st_.SourceConn.isOpen())
+            return refuse(QStringLiteral("数据表 %1 的数据源没有打开，请重新打开数据库。")
+                              .arg(bareName(st_.SourceTable)));
+        if (!rows->open(selectAllOf(st_.SourceTable), st_.SourceConn))
+            return refuse(QStringLiteral("无法读取数据表 %1：%2")
+                              .arg(bareName(st_.SourceTable), rows->errorString()));
+    }
+    const QString keyName = src->fieldName(keySource_);
+    const int keyCandidate = rows->fieldIndex(keyName);
+    const int postcodeCandidate = postcode ? rows->fieldIndex(src->fieldName(postcodeSource_)) : -1;
+    if (keyCandidate < 0 || (postcode && postcodeCandidate < 0))
+        return refuse(QStringLiteral("数据表 %1 中没有字段“%2”。")
+                          .arg(bareName(st_.SourceTable),
+                               keyCandidate < 0 ? keyName : src->fieldName(postcodeSource_)));
+    table_.build(rows, keyCandidate, postcodeCandidate);
+
+    // yb_table emptied and opened again; every slot closed.
+    QString error;
+    if (!app::runStatement(st_.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")),
+                           st_.WorkConn, &error))
+        return refuse(QStringLiteral("无法清空邮编分段表 yb_table：") + error);
+    st_.RsPostcode = std::make_shared<db::Recordset>();
+    st_.RsPostcode->setCursorLocation(db::CursorLocation::Client);
+    if (!st_.RsPostcode->open(db::sql::selectAll(QStringLiteral("yb_table")), st_.WorkConn))
+        return refuse(QStringLiteral("无法打开邮编分段表 yb_table：") +
+                      st_.RsPostcode->errorString());
+    rss_initialization();
+    for (Slot& s : slots_)
+        s.reset();
+
+    int counter = 0;
+    const int end = std::min(options.end, total);
+    src->suspendNotifications();
+    dup->suspendNotifications();
+    src->setAbsolutePosition(options.start);
+    while (!src->isEof() && src->absolutePosition() <= end) {
+        marks(10, mark2_);
+        if (!sink.progress(src->absolutePosition(), end)) {
+            result.cancelled = true;
+            break;
+        }
+        shownCounter_ = counter;
+        seed_.clear();
+        for (int c = 0; c < seedColumns_; ++c)
+            seed_ << trimmed(src->valueView(c));
+        recordFailed_ = false;
+        if (postcode)
+            postcodeStep(counter);
+        else
+            fragmentStep(counter);
+        marks(100, 100);
+        if (dup->recordCount() > 0) dup->moveLast();
+        if (src->recordCount() == 0) break;
+        src->moveNext();
+    }
+    // The groups go to ClienttableCC in one transaction, a stopped run's too.
+    if (!dup->updateBatch()) result.error = dup->errorString();
+    if (src->recordCount() > 0) src->moveLast();
+    if (dup->recordCount() > 0) dup->moveLast();
+    dup->resumeNotifications();
+    src->resumeNotifications();
+    writeScratchTables();
+    for (Slot& s : slots_)
+        s.reset();
+
+    result.groups = counter;
+    result.duplicateRows = dup->recordCount();
+    result.remaining = src->recordCount();
+    if (!result.error.isEmpty())
+        result.error = QStringLiteral("重复数据写入失败，未分离任何记录：\r\n") + result.error;
+    // The backup of the duplicates comes before anything is separated; a ClienttableDD that is
+    // not there is simply made.
+    if (!app::backupDuplicates(st_, false, &error) && result.error.isEmpty())
+        result.error = QStringLiteral("重复数据无法备份到 ClienttableDD，未分离任何记录：") + error;
+    return result;
+}
+
+// ---- the record loop's steps ---------------------------------------------------------------
+
+void FuzzyCheck::fragmentStep(int& counter) {
+    const QString key = seed_[keySource_];
+    const QString fragment = firstCodePoints(key, 2).toString();
+    Slot& slot = slots_[26];
+    slot.reset();
+    slot.emplace(table_, CandidateQuery{CandidateQuery::KeyFragment, foldAscii(fragment)});
+    if (slot->recordCount() == 0) return;
+    marks(30, mark2_);
+    do_procedure(slot, counter);
+}
+
+void FuzzyCheck::postcodeStep(int& counter) {
+    const QString value = trimmed(st_.RsSource->valueView(postcodeSource_));
+    const QString prefix = firstCodePoints(value, postcodeDigits_).toString();
+    const int segment = prefix.isEmpty() ? 201 : segmentOf(prefix);
+    marks(10, mark2_);
+    if (segment >= 1 && segment <= 200)
+        segmentTemplate(segment, prefix, counter);
+    else
+        overflowPath(prefix, counter);
+}
+
+int FuzzyCheck::segmentOf(const QString& prefix) const {
+    // The first row of yb_table whose stored value starts with the prefix (compared exactly),
+    // else the next free number. The run is the table's only writer, so its rows are known
+    // here without walking them.
+    const auto it = segmentByPrefix_.constFind(prefix);
+    return it != segmentByPrefix_.constEnd() ? it.value() : st_.RsPostcode->recordCount() + 1;
+}
+
+void FuzzyCheck::segmentTemplate(int segment, const QString& prefix, int& counter) {
+    Slot& slot = slots_[size_t(segment)];
+    // A slot never serves another prefix than its own: its candidates are of that prefix.
+    if (slot && slotPrefix_[size_t(segment)] != prefix) slot.reset();
+    if (slot) {
+        if (segment == 23 || segment == 24) slot->clearFilter();
+        do_procedure(slot, counter);
+        enrol(segment);
+        return;
+    }
+    slot.emplace(table_, CandidateQuery{CandidateQuery::PostcodePrefix, foldAscii(prefix)});
+    slotPrefix_[size_t(segment)] = prefix;
+    marks(30, mark2_);
+    if (slot->recordCount() > 0) {
+        do_procedure(slot, counter);
+        enrol(segment);
+    } else {
+        slot.reset(); // nothing found: the number stays free for the next new prefix
+    }
+}
+
+void FuzzyCheck::overflowPath(const QString& prefix, int& counter) {
+    Slot& slot = slots_[201];
+    slot.reset();
+    slot.emplace(table_, CandidateQuery{CandidateQuery::PostcodePrefix, foldAscii(prefix)});
+    marks(30, mark2_);
+    if (slot->recordCount() > 0) do_procedure(slot, counter);
+}
+
+void FuzzyCheck::enrol(int segment) {
+    db::Recordset& yb = *st_.RsPostcode;
+    if (segment <= yb.recordCount() || segment >= 201) return;
+    const QString value = trimmed(st_.RsSource->valueView(postcodeSource_));
+    yb.addNew();
+    yb.setValue(0, QString::number(segment));
+    yb.setValue(1, firstCodePoints(value, 6).toString());
+    if (!yb.update()) {
+        fail(QStringLiteral("邮编分段无法写入 yb_table：") + yb.errorString());
+        yb.cancelUpdate();
+        return;
+    }
+    const QString stored = firstCodePoints(value, 6).toString();
+    segmentByPrefix_.insert(firstCodePoints(stored, postcodeDigits_).toString(), segment);
+}
+
+// ---- the grouping pass ---------------------------------------------------------------------
+
+void FuzzyCheck::do_procedure(Slot& candidates, int& counter) {
+    const QString f = st_.RsSource->fieldName(keySource_);
+    if (checkRepeat(f)) return; // the seed's key value is recorded already
+    const QString v = seed_[keySource_];
+    if (v.isEmpty()) return;
+    firstFind(*candidates, v, f);
+    marks(50, 80);
+    if (candidates->recordCount() <= 1) return;
+    del_record_tempTable(QStringLiteral("tempTable1"));
+    del_record_tempTable(QStringLiteral("tempTable2"));
+    // The candidates into tempTable1: their values trimmed; No and the running number empty.
+    for (int row : candidates->rows()) {
+        QStringList r;
+        r.reserve(dupColumns_);
+        r << QString();
+        for (int i = 0; i < seedColumns_; ++i)
+            r << (i < table_.columnCount() ? trimmed(table_.value(row, i)) : QString(""));
+        while (r.size() < dupColumns_)
+            r << QString();
+        temp1_.rows.push_back(std::move(r));
+    }
+    if (furtherDup_.empty())
+        save_record_1(counter, f);
+    else
+        do_next(counter);
+}
+
+bool FuzzyCheck::checkRepeat(const QString& field) {
+    db::Recordset& dup = *st_.RsDup;
+    db::Criterion c = db::equalsCriterion({dup.fieldName(keyDup_)});
+    const QString v = seed_[keySource_];
+    for (const QString& value : {v, QStringLiteral("*") + v}) {
+        db::setEqualsValue(c.terms[0], value);
+        if (dup.recordCount() > 0 && dup.moveFirst() && dup.find(c)) return true;
+    }
+    return false;
+}
+
+void FuzzyCheck::firstFind(CandidateSet& candidates, const QString& value, const QString& field,
+                           int, int) {
+    if (candidates.recordCount() == 0) return; // the filter in force stays
+    const QStringList chars = codePoints(value);
+    const int length = int(chars.size());
+    std::vector<QString> terms;
+    for (int k = 1; k <= length - 1; ++k) {
+        marks(mark1_, 3 * k);
+        QString p = chars[k - 1] + chars[k];
+        if (isDivision(chars[k])) p = chars.first();
+        if (isDivision(codePoints(p).first())) p = chars.last();
+        terms.push_back(foldAscii(p));
+    }
+    // One character gives no term: the filter goes and every candidate stays.
+    candidates.setFilter(terms);
+}
+
+void FuzzyCheck::del_record_tempTable(const QString& table) {
+    (table == QLatin1String("tempTable1") ? temp1_ : temp2_).rows.clear();
+    scratchUsed_ = true;
+}
+
+void FuzzyCheck::save_record_1(int& counter, const QString& field) {
+    if (temp1_.rows.size() <= 1) return;
+    db::Recordset& dup = *st_.RsDup;
+    rs2_rs3_Add(dup.recordCount() + 1);
+    ++counter;
+    sink_->groups(counter);
+    std::vector<int> all(temp1_.rows.size());
+    for (size_t i = 0; i < all.size(); ++i)
+        all[i] = int(i);
+    int running = dup.recordCount() + 1;
+    rss_rs3_Add(all, running, field);
+    dup.moveLast();
+}
+
+void FuzzyCheck::rs2_rs3_Add(int running) {
+    QStringList values;
+    values << QString::number(shownCounter_ + 1);
+    for (int k = 0; k < seedColumns_; ++k)
+        values << seed_[k];
+    while (values.size() < dupColumns_ - 1)
+        values << QString("");
+    values << QString::number(running);
+    QString error;
+    if (!addDuplicate(values, &error)) fail(error);
+}
+
+void FuzzyCheck::rss_rs3_Add(const std::vector<int>& candidates, int& running, const QString&) {
+    // The one candidate that is the seed itself (all its values equal, compared exactly, its
+    // No and running number empty) is left out.
+    auto isSeed = [&](const QStringList& row) {
+        if (!trimmed(row.first()).isEmpty() || !trimmed(row.last()).isEmpty()) return false;
+        for (int k = 0; k < seedColumns_; ++k)
+            if (trimmed(row[k + 1]) != seed_[k]) return false;
+        return true;
+    };
+    int left = -1;
+    for (int i : candidates)
+        if (isSeed(temp1_.rows[size_t(i)])) {
+            left = i;
+            break;
+        }
+    for (int i : candidates) {
+        if (i == left) continue;
+        const QStringList& row = temp1_.rows[size_t(i)];
+        QStringList values;
+        values << QString("");
+        for (int j = 1; j < dupColumns_ - 1; ++j)
+            values << trimmed(row[j]);
+        values << QString::number(running);
+        QString error;
+        if (addDuplicate(values, &error))
+            ++running;
+        else
+            fail(error);
+    }
+}
+
+void FuzzyCheck::do_next(int& counter) {
+    if (temp1_.rows.empty()) return;
+    db::Recordset& dup = *st_.RsDup;
+    // The rows of tempTable1 by their further check fields, as "=" compares them (ASCII letters
+    // folded): each filter of temp_rs1 is one of these groups, in table order.
+    auto combination = [&](const QStringList& row) {
+        QStringList key;
+        for (int c : furtherDup_)
+            key << foldAscii(trimmed(row[c]));
+        return key;
+    };
+    QHash<QStringList, std::vector<int>> byCombination;
+    for (int i = 0; i < int(temp1_.rows.size()); ++i)
+        byCombination[combination(temp1_.rows[size_t(i)])].push_back(i);
+    QSet<QStringList> grouped; // tempTable2's combinations
+    for (const QStringList& row : temp1_.rows) {
+        if (trimmed(row[furtherDup_.front()]).isEmpty()) continue;
+        const QStringList key = combination(row);
+        if (grouped.contains(key)) continue; // grouped already in this pass
+        const std::vector<int>& group = byCombination[key];
+        if (group.size() <= 1) continue;
+        for (int i : group)
+            temp2_.rows.push_back(temp1_.rows[size_t(i)]);
+        grouped.insert(key);
+        const QStringList& head = temp1_.rows[size_t(group.front())];
+        QStringList values;
+        for (int j = 0; j < dupColumns_; ++j)
+            values << trimmed(head[j]);
+        values[0] = QString::number(counter + 1);
+        values[dupColumns_ - 1] = QString::number(dup.recordCount() + 1);
+        QString error;
+        if (!addDuplicate(values, &error)) fail(error);
+        ++counter;
+        sink_->groups(counter);
+        int running = dup.recordCount() + 1;
+        temp_rsTo_rs3_Add(group, running);
+    }
+}
+
+void FuzzyCheck::temp_rsTo_rs3_Add(const std::vector<int>& group, int& running) {
+    for (size_t k = 1; k < group.size(); ++k) {
+        const QStringList& row = temp1_.rows[size_t(group[k])];
+        QStringList values;
+        for (int i = 0; i < dupColumns_; ++i)
+            values << trimmed(row[i]);
+        values[0] = QString("");
+        values[dupColumns_ - 1] = QString::number(running);
+        QString error;
+        if (addDuplicate(values, &error))
+            ++running;
+        else
+            fail(error);
+    }
+}
+
+void FuzzyCheck::rss_initialization() {
+    for (int n = 1; n <= 26; ++n)
+        slots_[size_t(n)].reset();
+}
+
+// ---- helpers -------------------------------------------------------------------------------
+
+bool FuzzyCheck::addDuplicate(const QStringList& values, QString* error) {
+    db::Recordset& dup = *st_.RsDup;
+    dup.addNew();
+    for (int i = 0; i < dupColumns_ && i < values.size(); ++i)
+        dup.setValue(i, values[i]);
+    if (dup.update()) return true;
+    *error = dup.errorString();
+    dup.cancelUpdate();
+    return false;
+}
+
+void FuzzyCheck::fail(const QString& why) {
+    if (!recordFailed_) {
+        recordFailed_ = true;
+        ++failed_;
+    }
+    if (firstFailure_.isEmpty())
+        firstFailure_ =
+            QStringLiteral("第 %1 条记录：%2").arg(st_.RsSource->absolutePosition()).arg(why);
+}
+
+void FuzzyCheck::marks(int first, int second) {
+    mark1_ = first;
+    mark2_ = second;
+    sink_->marks(first, second);
+}
+
+void FuzzyCheck::writeScratchTables() {
+    if (!scratchUsed_) return; // no pass emptied them: they keep what they held
+    for (const auto& [name, scratch] : {std::pair{QStringLiteral("tempTable1"), &temp1_},
+                                        std::pair{QStringLiteral("tempTable2"), &temp2_}}) {
+        QString error;
+        if (!app::runStatement(st_.RsWork, db::sql::deleteAll(name), st_.WorkConn, &error)) {
+            fail(QStringLiteral("%1 无法清空：%2").arg(name, error));
+            continue;
+        }
+        db::Recordset t;
+        if (!t.open(db::sql::selectAll(name), st_.WorkConn)) continue;
+        const bool own = !st_.WorkConn.inTransaction() && st_.WorkConn.beginTransaction();
+        for (const QStringList& row : scratch->rows) {
+            t.addNew();
+            for (int i = 0; i < row.size() && i < t.fieldCount(); ++i)
+                t.setValue(i, row[i].isNull() ? QVariant() : QVariant(row[i]));
+            if (!t.update()) {
+                t.cancelUpdate();
+                break;
+            }
+        }
+        if (own) st_.WorkConn.commit();
+    }
+}
+
+app::RunResult runFuzzyCheck(app::AppState& state, const app::RunOptions& options,
+                             app::ProgressSink& sink) {
+    app::RunResult r;
+    {
+        FuzzyCheck engine(state); // its indexes go before the separation starts
+        r = engine.wholecheck2(options, sink);
+        if (r.ok() && engine.failedRecords() > 0) r.error = engine.firstFailure();
+    }
+    if (r.ok() && r.duplicateRows > 0) {
+        const app::RunResult sep = check::reDelete(state, sink);
+        r.separated = sep.separated;
+        r.remaining = sep.remaining;
+        r.backupPath = sep.backupPath;
+        r.cancelled = sep.cancelled;
+        r.error = sep.error;
+    }
+    return r;
+}
+
+} // namespace fuzzy
