@@ -69,6 +69,12 @@ int compareCodePoints(QStringView a, QStringView b) {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+void CandidateTable::Signature::add(uint64_t fragmentKey) {
+    const uint64_t h = fragmentKey * 0x9E3779B97F4A7C15ull;
+    const unsigned bit = unsigned(h >> 57); // 0..127
+    bits[bit >> 6] |= uint64_t(1) << (bit & 63);
+}
+
 uint64_t CandidateTable::fragmentKey(QStringView folded) {
     char32_t cps[2] = {0, 0};
     int n = 0;
@@ -88,6 +94,7 @@ void CandidateTable::build(db::RecordsetPtr rows, int keyColumn, int postcodeCol
     keyText_.clear();
     key_.assign(size_t(rowCount_), {0, 0});
     keyNull_.assign(size_t(rowCount_), 0);
+    signature_.assign(size_t(rowCount_), Signature{});
     keyed_.clear();
     postings_.clear();
     std::vector<uint64_t> seen;
@@ -116,8 +123,10 @@ void CandidateTable::build(db::RecordsetPtr rows, int keyColumn, int postcodeCol
         });
         std::sort(seen.begin(), seen.end());
         seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-        for (uint64_t k : seen)
+        for (uint64_t k : seen) {
             postings_[k].push_back(r);
+            signature_[size_t(r)].add(k);
+        }
     }
     // Key order: nulls first, then folded values by code point; equal keys in table order.
     std::vector<int> order(static_cast<size_t>(rowCount_));
@@ -204,56 +213,41 @@ bool CandidateSet::inQuery(int row) const {
     return !v.isNull() && foldAscii(v).startsWith(query_.folded);
 }
 
-bool CandidateSet::holdsAll(int row, const std::vector<QString>& terms, size_t from) const {
+bool CandidateSet::holdsAll(int row, const std::vector<QStringView>& terms) const {
     if (table_.keyIsNull(row)) return false;
     const QStringView key = table_.foldedKey(row);
-    for (size_t t = from; t < terms.size(); ++t)
-        if (!key.contains(terms[t])) return false;
+    for (QStringView t : terms)
+        if (!key.contains(t)) return false;
     return true;
 }
 
-void CandidateSet::setFilter(const std::vector<QString>& foldedTerms) {
+void CandidateSet::setFilter(const std::vector<QStringView>& foldedTerms) {
     rows_.clear();
     listed_ = false;
     filtered_ = !foldedTerms.empty();
     if (!filtered_) return;
-    // The terms' rows, rarest first.
-    std::vector<std::pair<const std::vector<int>*, QString>> lists;
-    for (const QString& t : foldedTerms)
-        lists.emplace_back(table_.posting(t), t);
-    std::sort(lists.begin(), lists.end(),
-              [](const auto& a, const auto& b) { return a.first->size() < b.first->size(); });
-    std::vector<QString> ordered;
-    for (const auto& l : lists)
-        ordered.push_back(l.second);
-
+    // The rarest term's rows are walked; each must show every term's bit, then hold every term.
+    CandidateTable::Signature wanted;
+    const std::vector<int>* rarest = nullptr;
+    for (QStringView t : foldedTerms) {
+        wanted.add(CandidateTable::fragmentKey(t));
+        const std::vector<int>* p = table_.posting(t);
+        if (!rarest || p->size() < rarest->size()) rarest = p;
+    }
+    auto keep = [&](int row) {
+        return table_.signature(row).covers(wanted) && holdsAll(row, foldedTerms);
+    };
     std::vector<int> found;
-    if (query_.kind == CandidateQuery::PostcodePrefix &&
-        size_t(queryCount_) < lists.front().first->size()) {
+    if (query_.kind == CandidateQuery::PostcodePrefix && size_t(queryCount_) < rarest->size()) {
         // The query's own rows are the fewest: walk them.
         const auto [lo, hi] = table_.postcodeRange(query_.folded);
         for (int i = lo; i < hi; ++i) {
             const int row = table_.postcodeOrder()[size_t(i)];
-            if (holdsAll(row, ordered, 0)) found.push_back(row);
+            if (keep(row)) found.push_back(row);
         }
     } else {
-        found = *lists.front().first;
-        // Intersect with the next rarest lists while many rows are left, then look at the few.
-        size_t next = 1;
-        for (; next < lists.size() && found.size() > 16; ++next) {
-            const std::vector<int>& l = *lists[next].first;
-            std::vector<int> kept;
-            kept.reserve(found.size());
-            auto from = l.begin();
-            for (int row : found) {
-                from = std::lower_bound(from, l.end(), row);
-                if (from == l.end()) break;
-                if (*from == row) kept.push_back(row);
-            }
-            found.swap(kept);
-        }
-        std::erase_if(found,
-                      [&](int row) { return !holdsAll(row, ordered, next) || !inQuery(row); });
+        for (int row : *rarest)
+            if (keep(row) && inQuery(row)) found.push_back(row);
     }
     std::sort(found.begin(), found.end(),
               [this](int a, int b) { return table_.rank(a) < table_.rank(b); });

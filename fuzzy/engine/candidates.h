@@ -56,6 +56,17 @@ public:
     // Rows whose folded key holds the folded fragment (one or two code points), in table order;
     // null when the fragment is longer.
     const std::vector<int>* posting(QStringView foldedFragment) const;
+    // A row's characters and character pairs as bits (a row that holds a fragment has its bit
+    // set; a set bit proves nothing): a cheap first test before the text itself is searched.
+    struct Signature {
+        uint64_t bits[2] = {0, 0};
+        void add(uint64_t fragmentKey);
+        bool covers(const Signature& o) const {
+            return (bits[0] & o.bits[0]) == o.bits[0] && (bits[1] & o.bits[1]) == o.bits[1];
+        }
+    };
+    const Signature& signature(int row) const { return signature_[size_t(row)]; }
+    static uint64_t fragmentKey(QStringView folded);
     // Rows with a non-null key, in table order.
     const std::vector<int>& keyed() const { return keyed_; }
     // Rows whose folded postcode starts with the folded prefix: a range of postcodeOrder().
@@ -63,8 +74,6 @@ public:
     const std::vector<int>& postcodeOrder() const { return postcodeOrder_; }
 
 private:
-    static uint64_t fragmentKey(QStringView folded);
-
     db::RecordsetPtr rows_;
     int rowCount_ = 0;
     int keyColumn_ = -1;
@@ -72,6 +81,7 @@ private:
     std::vector<char16_t> keyText_;                 // folded keys, one after another
     std::vector<std::pair<uint32_t, int32_t>> key_; // per row: offset and length in keyText_
     std::vector<uint8_t> keyNull_;
+    std::vector<Signature> signature_;
     std::vector<int> rank_;
     std::vector<int> keyed_;
     std::unordered_map<uint64_t, std::vector<int>> postings_;
@@ -96,14 +106,14 @@ public:
     bool hasFilter() const { return filtered_; }
     // The filter "<key> Like '%t1%' And <key> Like '%t2%' ..." (terms folded, one or two code
     // points each); no terms removes the filter.
-    void setFilter(const std::vector<QString>& foldedTerms);
+    void setFilter(const std::vector<QStringView>& foldedTerms);
     void clearFilter() { setFilter({}); }
     // The records under the filter in key order (the query's order).
     const std::vector<int>& rows() const;
 
 private:
     bool inQuery(int row) const;
-    bool holdsAll(int row, const std::vector<QString>& terms, size_t from) const;
+    bool holdsAll(int row, const std::vector<QStringView>& terms) const;
 
     const CandidateTable& table_;
     CandidateQuery query_;

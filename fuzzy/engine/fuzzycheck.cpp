@@ -22,17 +22,16 @@ QString trimmed(const QString& v) {
 }
 
 // The administrative-division characters that firstFind treats apart.
-bool isDivision(const QString& c) {
-    return c == QStringLiteral("省") || c == QStringLiteral("市") || c == QStringLiteral("区") ||
-           c == QStringLiteral("县");
+bool isDivision(QStringView c) {
+    return c.size() == 1 && (c[0] == u'省' || c[0] == u'市' || c[0] == u'区' || c[0] == u'县');
 }
 
-// The code points of a text, each as a text of its own.
-QStringList codePoints(QStringView text) {
-    QStringList out;
+// The code points of a text, each as a view into it.
+std::vector<QStringView> codePoints(QStringView text) {
+    std::vector<QStringView> out;
     for (qsizetype i = 0; i < text.size();) {
         const qsizetype n = firstCodePoints(text.sliced(i), 1).size();
-        out << text.sliced(i, n).toString();
+        out.push_back(text.sliced(i, n));
         i += n;
     }
     return out;
@@ -143,6 +142,9 @@ app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::Prog
 
     int counter = 0;
     const int end = std::min(options.end, total);
+    // The run's writes to the working database (segments, groups, scratch tables) are one
+    // transaction: a segment enrolled costs no write to the disk of its own.
+    const bool transaction = !st_.WorkConn.inTransaction() && st_.WorkConn.beginTransaction();
     src->suspendNotifications();
     dup->suspendNotifications();
     src->setAbsolutePosition(options.start);
@@ -173,6 +175,8 @@ app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::Prog
     dup->resumeNotifications();
     src->resumeNotifications();
     writeScratchTables();
+    if (transaction && !st_.WorkConn.commit() && result.error.isEmpty())
+        result.error = st_.WorkConn.errorString();
     for (Slot& s : slots_)
         s.reset();
 
@@ -308,15 +312,17 @@ bool FuzzyCheck::checkRepeat(const QString& field) {
 void FuzzyCheck::firstFind(CandidateSet& candidates, const QString& value, const QString& field,
                            int, int) {
     if (candidates.recordCount() == 0) return; // the filter in force stays
-    const QStringList chars = codePoints(value);
+    const QString folded = foldAscii(value);   // the terms are views into it
+    const std::vector<QStringView> chars = codePoints(folded);
     const int length = int(chars.size());
-    std::vector<QString> terms;
+    std::vector<QStringView> terms;
     for (int k = 1; k <= length - 1; ++k) {
         marks(mark1_, 3 * k);
-        QString p = chars[k - 1] + chars[k];
-        if (isDivision(chars[k])) p = chars.first();
-        if (isDivision(codePoints(p).first())) p = chars.last();
-        terms.push_back(foldAscii(p));
+        QStringView p(chars[size_t(k - 1)].data(),
+                      chars[size_t(k - 1)].size() + chars[size_t(k)].size());
+        if (isDivision(chars[size_t(k)])) p = chars.front();
+        if (isDivision(codePoints(p).front())) p = chars.back();
+        terms.push_back(p);
     }
     // One character gives no term: the filter goes and every candidate stays.
     candidates.setFilter(terms);
