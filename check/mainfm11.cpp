@@ -9,6 +9,7 @@
 #include "fuzzy/engine/fuzzycheck.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
+#include "ui/recordsetmodel.h"
 #include "ui/toolkit.h"
 
 #include <QCloseEvent>
@@ -291,6 +292,8 @@ void mainFm11::refresh() {
     case Phase::Scan:
         Text5->setText(QString::number(position_));
         Text8->setText(QString::number(groups_));
+        // The newest duplicates, a few times a second (the run keeps RsDup quiet meanwhile).
+        if (gridThrottle_.due()) DataGrid5->recordsetModel()->refresh();
         ProgressBar1->setValue(mark1_);
         ProgressBar2->setValue(mark2_);
         break;

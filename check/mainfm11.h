@@ -60,6 +60,7 @@ private:
     app::RunOptions options_;
     app::RunResult result_;
     app::Throttle throttle_;
+    app::Throttle gridThrottle_{500}; // the duplicates' grid catches up twice a second
     Phase phase_ = Phase::Idle;
     bool running_ = false;
     bool ran_ = false;

@@ -22,18 +22,20 @@ void RecordsetModel::setRecordset(const db::RecordsetPtr& recordset) {
 void RecordsetModel::attach() {
     if (!rs_) return;
     db::Recordset* rs = rs_.get();
-    links_ << connect(rs, &db::Recordset::rowsReset, this, [this] {
-        busy_ = true;
-        beginResetModel();
-        reload();
-        endResetModel();
-        busy_ = false;
-    });
+    links_ << connect(rs, &db::Recordset::rowsReset, this, &RecordsetModel::refresh);
     links_ << connect(rs, &db::Recordset::rowsInserted, this, &RecordsetModel::onRowsInserted);
     links_ << connect(rs, &db::Recordset::rowsRemoved, this, &RecordsetModel::onRowsRemoved);
     links_ << connect(rs, &db::Recordset::rowChanged, this, &RecordsetModel::onRowChanged);
     links_ << connect(rs, &db::Recordset::currentRowChanged, this,
                       &RecordsetModel::currentRowChanged);
+}
+
+void RecordsetModel::refresh() {
+    busy_ = true;
+    beginResetModel();
+    reload();
+    endResetModel();
+    busy_ = false;
 }
 
 void RecordsetModel::detach() {

@@ -30,6 +30,9 @@ public:
 
     // Fetches rows until row is in the model (if the recordset has it).
     void fetchUpTo(int row);
+    // Reads the recordset's rows again (a long run that keeps its recordset quiet shows what it
+    // has done so far).
+    void refresh();
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
