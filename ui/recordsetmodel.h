@@ -30,6 +30,9 @@ public:
 
     // Fetches rows until row is in the model (if the recordset has it).
     void fetchUpTo(int row);
+    // The views are being told of a change (rows added, removed or read again): a view's current
+    // cell that moves meanwhile moves because of it, not because the user moved.
+    bool isChanging() const { return busy_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
