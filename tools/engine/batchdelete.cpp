@@ -42,6 +42,13 @@ app::RunResult batchDelete(app::AppState& st, const app::RunOptions& options,
         return r;
     }
 
+    // RsDup up to date before the walk (what changed the table since it was read, a backup
+    // statement say, makes this requery read it): the requeries of the walk then cost only the
+    // rows deleted meanwhile, and what watches RsDup hears of the walk once, at its end.
+    if (!dup->requery()) {
+        r.error = dup->errorString();
+        return r;
+    }
     // The walk visits the records in their order; one that is gone when its turn comes was a
     // repeat of an earlier one.
     dup->suspendNotifications();
