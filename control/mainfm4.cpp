@@ -169,8 +169,9 @@ void mainFm4::buildMenus() {
     data_Output->setObjectName(QStringLiteral("data_Output"));
     data_Output->addAction(data_Output1);
     data_Output->addAction(data_Output2);
-    for (QAction* a : {data_joint, data_Output1, data_Output2, data_Output->menuAction()})
+    for (QAction* a : {data_joint, data_Output1, data_Output2})
         a->setEnabled(false);
+    data_Output->setEnabled(false); // its own state: the menu bar's does not carry over
 }
 
 QWidget* mainFm4::buildMergePanel(QWidget* parent) {
@@ -213,8 +214,13 @@ void mainFm4::formLoad() {
     Text3->setText(QStringLiteral("0"));
 
     DataGrid2->setRecordset(st.RsDup);
-    if (app::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0)
+    if (app::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0) {
         DataGrid2->setColumnVisible(st.RsDup->fieldCount() - 1, false);
+        // No holds group numbers up to the record count: room for the widest from the start.
+        const QString widest(QString::number(st.RsDup->recordCount()).size(), QLatin1Char('9'));
+        const int width = DataGrid2->fontMetrics().horizontalAdvance(widest) + 16;
+        if (DataGrid2->columnWidth(0) < width) DataGrid2->setColumnWidthQuietly(0, width);
+    }
 
     Frame1->hide();
     Combo1->clear();

@@ -362,6 +362,9 @@ private slots:
         QCOMPARE(storedAddresses(), QStringList({"甲", "C", "y"}));
         QCOMPARE(text("Text1"), QString("3/3"));
         QCOMPARE(grid()->model()->rowCount(), 3);
+        // Unlocked again, the merge and the export stay out of reach.
+        QVERIFY(!child<QMenu>(w_, "data_Output")->menuAction()->isEnabled());
+        QVERIFY(!child<QAction>(w_, "data_joint")->isEnabled());
     }
 
     void columnWidthsStoredPerDatabase() {
