@@ -125,27 +125,15 @@ void mainFm8::fillFieldList() {
 }
 
 void mainFm8::Command1_Click(int index) {
-    auto moveSelected = [](QListWidget* from, QListWidget* to) {
-        for (int i = 0; i < from->count();) {
-            if (from->item(i)->isSelected()) {
-                to->addItem(from->item(i)->text());
-                delete from->takeItem(i); // the next item takes this index
-            } else {
-                ++i;
-            }
-        }
-    };
     switch (index) {
     case 0:
-        moveSelected(List1, List2);
+        ui::moveSelectedItems(List1, List2);
         break;
     case 1:
-        for (int i = 0; i < List1->count(); ++i)
-            List2->addItem(List1->item(i)->text());
-        List1->clear();
+        ui::moveAllItems(List1, List2);
         break;
     case 2:
-        moveSelected(List2, List1);
+        ui::moveSelectedItems(List2, List1);
         break;
     case 3:
         // Everything back as the window opened: every field on offer, none picked.
