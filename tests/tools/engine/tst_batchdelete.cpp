@@ -132,6 +132,19 @@ private slots:
         QCOMPARE(st.RsPostcode->recordCount(), 4);
     }
 
+    void tableThatCannotBeWrittenLosesNothing() {
+        duplicates({{"张三", "1", "a"}, {"张三", "1", "b"}, {"李四", "2", "c"}});
+        QVERIFY(testsupport::exec(st.WorkConn, "PRAGMA query_only = 1")); // as on read-only media
+        Recorder sink;
+        const app::RunResult r = tools::batchDelete(st, picked({"姓名"}), sink);
+        QVERIFY(testsupport::exec(st.WorkConn, "PRAGMA query_only = 0"));
+        QVERIFY2(r.error.startsWith("批量删除失败，没有删除任何记录："), qPrintable(r.error));
+        QVERIFY2(r.error.contains("只读"), qPrintable(r.error));
+        QCOMPARE(r.deleted, 0);
+        QCOMPARE(addresses(), QStringList({"a", "b", "c"}));
+        QCOMPARE(st.RsDup->recordCount(), 3);
+    }
+
     void refusedWhatCannotRun() {
         duplicates({{"张三", "1", "a"}, {"张三", "1", "b"}});
         Recorder sink;
