@@ -252,10 +252,6 @@ void mainFm4::showCounter() {
     Text1->setText(positionCounter(app::appState().RsDup));
 }
 
-void mainFm4::commitGridEdit() {
-    DataGrid2->commitEditor();
-}
-
 void mainFm4::setBusy(bool busy) {
     // While the batch delete walks RsDup, nothing here may move it.
     busy_ = busy;
@@ -307,7 +303,7 @@ void mainFm4::Command10_Click() {
 void mainFm4::Command4_Click() {
     const db::RecordsetPtr& dup = app::appState().RsDup;
     if (app::recordCountOf(dup) < 1) return;
-    commitGridEdit();
+    DataGrid2->commitEditor();
     if (!dup->updateBatch())
         ui::inform(QStringLiteral("修改没有保存：%1").arg(dup->errorString()), ui::defaultTitle(),
                    ui::Icon::Warning);
@@ -326,7 +322,7 @@ void mainFm4::closeEvent(QCloseEvent* event) {
         return;
     }
     app::AppState& st = app::appState();
-    commitGridEdit();
+    DataGrid2->commitEditor();
     if (app::recordCountOf(st.RsDup) > 0 && st.RsDup->isEditing()) st.RsDup->update();
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* batch = qobject_cast<tools::mainFm8*>(w)) batch->close();

@@ -47,8 +47,6 @@ private:
     void buildMenus();
     void showCounter();
     void setBusy(bool busy);
-    // A value still being typed into the grid goes to RsDup.
-    void commitGridEdit();
 
     bool busy_ = false; // the batch delete runs
 

@@ -77,10 +77,7 @@ class TestMainFm4 : public QObject {
         return values.join(QLatin1Char('|'));
     }
     QStringList storedAddresses() {
-        QStringList out;
-        for (const QStringList& r : tableRows(st.WorkConn, "ClienttableCC"))
-            out << r.value(3);
-        return out;
+        return testsupport::tableColumn(st.WorkConn, "ClienttableCC", 3);
     }
     ui::DataGrid* grid() { return child<ui::DataGrid>(w_, "DataGrid2"); }
     void noProblems() { QVERIFY2(d_->problems().isEmpty(), qPrintable(d_->problems())); }
@@ -108,35 +105,24 @@ private slots:
         st.SourceBaseName = QStringLiteral("客户");
         open();
         QCOMPARE(w_->windowTitle(), QString("数据库维护"));
-        const QList<std::tuple<const char*, const char*, const char*>> buttons = {
-            {"Command6(0)", "<<", ""},
-            {"Command6(1)", "<", ""},
-            {"Command6(2)", ">", ""},
-            {"Command6(3)", ">>", ""},
-            {"Command3", "GO", "转向No号记录"},
-            {"Command1", "单个删除", ""},
-            {"Command10", "批量删除", ""},
-            {"Command4", "保存修改", ""},
-            {"Command11", "取消修改", ""},
-            {"Command12", "数据合并", ""},
-            {"Command13", "导出查重结果", ""},
-            {"Command8", "返回", ""},
-            {"Command5", "浏览", ""},
-            {"Command9", "确认", ""},
-            {"Command7", "返回", ""}};
-        for (const auto& [name, caption, tip] : buttons) {
-            QCOMPARE(child<QPushButton>(w_, name)->text(), QString(caption));
-            QCOMPARE(child<QPushButton>(w_, name)->toolTip(), QString(tip));
+        // Object name | caption | tip.
+        const QStringList buttons = {
+            "Command6(0)|<<|",     "Command6(1)|<|",           "Command6(2)|>|",
+            "Command6(3)|>>|",     "Command3|GO|转向No号记录", "Command1|单个删除|",
+            "Command10|批量删除|", "Command4|保存修改|",       "Command11|取消修改|",
+            "Command12|数据合并|", "Command13|导出查重结果|",  "Command8|返回|",
+            "Command5|浏览|",      "Command9|确认|",           "Command7|返回|"};
+        for (const QString& entry : buttons) {
+            const QStringList b = entry.split('|');
+            QCOMPARE(child<QPushButton>(w_, b[0])->text(), b[1]);
+            QCOMPARE(child<QPushButton>(w_, b[0])->toolTip(), b[2]);
         }
         QCOMPARE(child<QLineEdit>(w_, "Text3")->toolTip(), QString("输入No号"));
-        const QList<std::pair<const char*, const char*>> labels = {
-            {"Label1", "文件类型"},
-            {"Label2", "目标文件"},
-            {"Label3", "工作表"},
-            {"Label4", "正在合并数据,请等待..."},
-            {"Label5", "正在合并数据,请等待..."}};
-        for (const auto& [name, caption] : labels)
-            QCOMPARE(child<QLabel>(w_, name)->text(), QString(caption));
+        const QStringList labels = {"Label1|文件类型", "Label2|目标文件", "Label3|工作表",
+                                    "Label4|正在合并数据,请等待...",
+                                    "Label5|正在合并数据,请等待..."};
+        for (const QString& entry : labels)
+            QCOMPARE(child<QLabel>(w_, entry.section('|', 0, 0))->text(), entry.section('|', 1));
         // The merge and the export are there and not usable yet; their panels are hidden.
         for (const char* name : {"Command12", "Command13", "Command5", "Command9"})
             QVERIFY(!child<QPushButton>(w_, name)->isEnabled());
@@ -146,10 +132,11 @@ private slots:
         QCOMPARE(child<QComboBox>(w_, "Combo2")->count(), 0);
         QVERIFY(child<QLineEdit>(w_, "Text2")->text().isEmpty());
         auto* combo = child<QComboBox>(w_, "Combo1");
-        QCOMPARE(combo->count(), 3);
-        QCOMPARE(combo->itemText(0), QString("数据库文件(*.DBF)"));
-        QCOMPARE(combo->itemText(1), QString("Excel文件(*.XLS)"));
-        QCOMPARE(combo->itemText(2), QString("Access文件(*.MDB)"));
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        QCOMPARE(items,
+                 QStringList({"数据库文件(*.DBF)", "Excel文件(*.XLS)", "Access文件(*.MDB)"}));
         QCOMPARE(combo->currentIndex(), -1);
         QCOMPARE(combo->placeholderText(), QString("点击右边三角，选择文件类型"));
         QCOMPARE(child<QAction>(w_, "data_joint")->text(), QString("数据合并"));

@@ -29,8 +29,7 @@ QStringList itemsOf(const QListWidget* list) {
 }
 
 // The scripted answers, and what the window showed when each box came up.
-struct Watching : ui::DialogService {
-    ui::ScriptedDialogs script{false};
+struct Watching : ui::ScriptedDialogs {
     QPointer<QWidget> window;
     QStringList seen; // per box: title | Label3 | Label4 | bar | panel shown
     ui::Answer message(const QString& text, const QString& title, ui::Icon icon,
@@ -42,16 +41,7 @@ struct Watching : ui::DialogService {
                                     child<QProgressBar>(window, "ProgressBar1")->value()),
                                 child<QFrame>(window, "Frame2")->isVisible() ? "shown" : "hidden"}
                         .join(" | ");
-        return script.message(text, title, icon, buttons);
-    }
-    std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions& o) override {
-        return script.openFile(o);
-    }
-    std::optional<ui::FileChoice> saveFile(const ui::FileDialogOptions& o) override {
-        return script.saveFile(o);
-    }
-    std::optional<QString> input(const QString& p, const QString& t, const QString& d) override {
-        return script.input(p, t, d);
+        return ScriptedDialogs::message(text, title, icon, buttons);
     }
 };
 
@@ -64,27 +54,11 @@ class TestMainFm8 : public QObject {
     Watching dialogs_;
     QPointer<tools::mainFm8> w_;
 
-    // ClienttableCC (No, 姓名, 电话, 地址, running number) with the rows given as 姓名, 电话, 地址.
+    // ClienttableCC (No, 姓名, 电话, 地址, running number) holding rows of 姓名, 电话, 地址.
     void duplicates(const QList<QStringList>& rows) {
-        QVERIFY(f.load({"姓名", "电话", "地址"}, {}));
-        QVERIFY(f.prepare({"姓名"}));
-        QStringList values;
-        int n = 0;
-        for (const QStringList& r : rows) {
-            ++n;
-            values << QStringLiteral("('%1','%2','%3','%4','%1')").arg(n).arg(r[0], r[1], r[2]);
-        }
-        if (!values.isEmpty())
-            QVERIFY(testsupport::exec(st.WorkConn,
-                                      "INSERT INTO ClienttableCC VALUES " + values.join(",")));
-        QVERIFY(st.RsDup->requery());
+        QVERIFY(f.loadDuplicates({"姓名", "电话", "地址"}, rows));
     }
-    QStringList addresses() {
-        QStringList out;
-        for (const QStringList& r : tableRows(st.WorkConn, "ClienttableCC"))
-            out << r.value(3);
-        return out;
-    }
+    QStringList addresses() { return testsupport::tableColumn(st.WorkConn, "ClienttableCC", 3); }
     QListWidget* list(const char* name) { return child<QListWidget>(w_, name); }
     void click(const char* name) { child<QPushButton>(w_, name)->click(); }
     void pick(const QStringList& fields) {
@@ -101,15 +75,13 @@ class TestMainFm8 : public QObject {
 
 private slots:
     void init() {
-        ui::setDialogs(&dialogs_);
-        dialogs_.script.clear();
+        dialogs_.clear();
         dialogs_.seen.clear();
     }
     void cleanup() {
         if (w_) w_->close();
         QTRY_VERIFY(w_.isNull());
-        ui::setDialogs(nullptr);
-        QVERIFY2(dialogs_.script.problems().isEmpty(), qPrintable(dialogs_.script.problems()));
+        QVERIFY2(dialogs_.problems().isEmpty(), qPrintable(dialogs_.problems()));
     }
 
     void controlsAsTheyOpen() {
@@ -165,7 +137,7 @@ private slots:
         open();
         click("Command2"); // no field picked: no question, nothing deleted
         pick({"姓名"});
-        dialogs_.script.expectMessage("确认要删除这些记录？", ui::Answer::Cancel);
+        dialogs_.expectMessage("确认要删除这些记录？", ui::Answer::Cancel);
         click("Command2");
         QCOMPARE(addresses(), QStringList({"a", "b"}));
         QVERIFY(child<QFrame>(w_, "Frame2")->isHidden());
@@ -178,7 +150,7 @@ private slots:
         open();
         pick({"姓名", "电话"});
         QSignalSpy running(w_.data(), &tools::mainFm8::runningChanged);
-        dialogs_.script.expectMessage("确认要删除这些记录？", ui::Answer::Ok)
+        dialogs_.expectMessage("确认要删除这些记录？", ui::Answer::Ok)
             .expectMessage("批量删除结束！");
         click("Command2");
         QCOMPARE(addresses(), QStringList({"a", "b", "d"}));
@@ -197,8 +169,7 @@ private slots:
         QVERIFY(st.RsDup->update());
         open();
         pick({"姓名"});
-        dialogs_.script.expectMessage(
-            "重复数据有未保存的修改，请先“保存修改”或“取消修改”，再批量删除。");
+        dialogs_.expectMessage("重复数据有未保存的修改，请先“保存修改”或“取消修改”，再批量删除。");
         click("Command2");
         QCOMPARE(addresses(), QStringList({"a", "b"}));
     }
@@ -210,7 +181,7 @@ private slots:
         duplicates(rows);
         open();
         pick({"姓名"});
-        dialogs_.script.expectMessage("确认要删除这些记录？", ui::Answer::Ok)
+        dialogs_.expectMessage("确认要删除这些记录？", ui::Answer::Ok)
             .expectMessage("是否停止批量删除？", ui::Answer::Ok)
             .expectMessage("批量删除已停止，没有删除任何记录。");
         bool wasRunning = false, stillOpen = false;

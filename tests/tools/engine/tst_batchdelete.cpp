@@ -9,8 +9,6 @@
 
 #include <QSignalSpy>
 
-using testsupport::tableRows;
-
 namespace {
 
 // Remembers what the walk reported; stops when told to at a given call.
@@ -30,30 +28,11 @@ class TestBatchDelete : public QObject {
     testsupport::CheckFixture f;
     app::AppState& st = app::appState();
 
-    // ClienttableCC (No, 姓名, 电话, 地址, running number) holding the rows given as 姓名, 电话,
-    // 地址; every row its own group.
+    // ClienttableCC (No, 姓名, 电话, 地址, running number) holding rows of 姓名, 电话, 地址.
     void duplicates(const QList<QStringList>& rows) {
-        QVERIFY(f.load({"姓名", "电话", "地址"}, {}));
-        QVERIFY(f.prepare({"姓名"}));
-        int n = 0;
-        for (const QStringList& r : rows) {
-            ++n;
-            QVERIFY(st.RsDup->addNew());
-            st.RsDup->setValue(0, QString::number(n));
-            for (int c = 0; c < 3; ++c)
-                st.RsDup->setValue(c + 1, r[c]);
-            st.RsDup->setValue(4, QString::number(n));
-            QVERIFY2(st.RsDup->update(), qPrintable(st.RsDup->errorString()));
-        }
-        QVERIFY2(st.RsDup->updateBatch(), qPrintable(st.RsDup->errorString()));
+        QVERIFY(f.loadDuplicates({"姓名", "电话", "地址"}, rows));
     }
-    // The 地址 values left in ClienttableCC, read by SQLite.
-    QStringList addresses() {
-        QStringList out;
-        for (const QStringList& r : tableRows(st.WorkConn, "ClienttableCC"))
-            out << r.value(3);
-        return out;
-    }
+    QStringList addresses() { return testsupport::tableColumn(st.WorkConn, "ClienttableCC", 3); }
     app::RunOptions picked(const QStringList& fields) {
         app::RunOptions o;
         o.fields = fields;
