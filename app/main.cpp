@@ -3,6 +3,7 @@
 #include "app/program.h"
 #include "app/windowdirectory.h"
 #include "check/mainfm11.h"
+#include "control/mainfm4.h"
 #include "help/manualfm1.h"
 #include "import/commands.h"
 #include "import/mainfm5.h"
@@ -27,6 +28,10 @@ public:
     bool openSource(const QString& command) override { return sources::runCommand(command); }
     bool showCheckRun(const QString& caption, const app::RunOptions& options) override {
         check::mainFm11::showRun(caption, options);
+        return true;
+    }
+    bool showCheckControl() override {
+        control::mainFm4::showControl();
         return true;
     }
 };

@@ -4,6 +4,7 @@
 #include "app/engine/workdb.h"
 #include "app/windowdirectory.h"
 #include "db/sqltext.h"
+#include "tools/gridwidths.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
 #include "ui/toolkit.h"
@@ -159,6 +160,7 @@ mainFm1::mainFm1(QWidget* parent) : QMainWindow(parent) {
     }
 
     connect(DataGrid1, &ui::DataGrid::rowColChange, this, &mainFm1::DataGrid1_RowColChange);
+    tools::keepColumnWidths(DataGrid1, tools::GridSection::Source);
     for (int i = 0; i < 4; ++i)
         connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
     for (int i = 0; i < 2; ++i)

@@ -1,12 +1,19 @@
 // Developer tool: takes screenshots of the main window, the guide viewer and a confirmation
 // box, to check the Chinese captions by eye. Run it under a real X server (xvfb-run) with the
 // program directory of a build:
-//     xvfb-run -a -s "-screen 0 1280x1024x24" chachong_shots <program dir> <output dir>
-// It works on copies of the working database and the guide; nothing of the build changes.
+//     xvfb-run -a -s "-screen 0 1280x1024x24" chachong_shots <program dir> <output dir> [list.dbf]
+// With a client list (bench_gen --formats dbf) it also shoots the check-control window after an
+// exact check of the list, and the batch delete window while it deletes.
+// It works on copies of the working database, the guide and the list; nothing of the build changes.
 #include "app/engine/appstate.h"
+#include "app/engine/workdb.h"
 #include "app/mainfm1.h"
+#include "check/engine/exactcheck.h"
+#include "control/mainfm4.h"
 #include "db/sqltext.h"
 #include "help/manualfm1.h"
+#include "import/engine/worktables.h"
+#include "tools/mainfm8.h"
 #include "ui/datagrid.h"
 #include "ui/qtdialogs.h"
 #include "ui/toolkit.h"
@@ -14,9 +21,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -74,6 +84,82 @@ QString makeDemoSource(const QString& dir) {
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     return path;
+}
+
+// Every question answered with OK, without a box.
+struct AnswerOk : ui::DialogService {
+    ui::Answer message(const QString&, const QString&, ui::Icon, ui::Buttons) override {
+        return ui::Answer::Ok;
+    }
+    std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override { return {}; }
+    std::optional<ui::FileChoice> saveFile(const ui::FileDialogOptions&) override { return {}; }
+    std::optional<QString> input(const QString&, const QString&, const QString&) override {
+        return {};
+    }
+};
+
+// The check-control window after an exact check on 姓名 and 电话 of a copy of the list, then the
+// batch delete window with both fields picked, before and during the delete.
+bool maintenanceShots(app::mainFm1& w, const QString& list, const QString& dir,
+                      const QString& out) {
+    const QString folder = dir + QStringLiteral("/名单");
+    QDir().mkpath(folder);
+    const QFileInfo info(list);
+    const QString copy = folder + QLatin1Char('/') + info.fileName();
+    if (!QFile::copy(list, copy)) return false;
+    app::AppState& st = app::appState();
+    st.SourceConn = db::Connection();
+    if (!st.SourceConn.open(db::dbaseConnectionString(folder))) return false;
+    st.RsSource = std::make_shared<db::Recordset>();
+    if (!st.RsSource->open(db::sql::selectAll(info.completeBaseName()), st.SourceConn))
+        return false;
+    st.SourceType = QStringLiteral("dbf");
+    st.SourceTable = info.completeBaseName();
+    st.SourcePath = copy;
+    st.SourceDir = folder;
+    st.SourceFileTitle = info.fileName();
+    st.SourceBaseName = info.completeBaseName();
+    if (!sources::createTable(st).ok) return false;
+    app::setCheckFields(st, {QStringLiteral("姓名"), QStringLiteral("电话")});
+    if (!app::prepareCheck(st, app::CheckMode::Exact).isEmpty()) return false;
+    app::ProgressSink quiet;
+    const app::RunResult r =
+        check::runExactCheck(st, app::runOptionsOf(st, 1, st.RsSource->recordCount()), quiet);
+    std::printf("exact check: %d groups, %d duplicate rows\n", r.groups, r.duplicateRows);
+    w.showSource(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
+    w.hide();
+
+    control::mainFm4* control = control::mainFm4::showControl();
+    control->Command6_Click(0);
+    bool ok = save(control, out, QStringLiteral("mainFm4_after_check.png"));
+
+    AnswerOk answers;
+    ui::setDialogs(&answers);
+    control->findChild<QPushButton*>(QStringLiteral("Command10"))->click();
+    tools::mainFm8* batch = tools::mainFm8::showBatchDelete();
+    auto* fields = batch->findChild<QListWidget*>(QStringLiteral("List1"));
+    for (const QString& name : {QStringLiteral("姓名"), QStringLiteral("电话")})
+        fields->findItems(name, Qt::MatchExactly).first()->setSelected(true);
+    batch->Command1_Click(0);
+    ok = save(batch, out, QStringLiteral("mainFm8_fields.png")) && ok;
+    // Shot once the delete is a third of its way.
+    bool during = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, batch, [&] {
+        auto* bar = batch->findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
+        if (during || !batch->isRunning() || bar->value() < 33) return;
+        during = true;
+        ok = save(batch, out, QStringLiteral("mainFm8_running.png")) && ok;
+        ok = save(control, out, QStringLiteral("mainFm4_during_batch.png")) && ok;
+    });
+    poll.start(20);
+    batch->Command2_Click();
+    poll.stop();
+    ui::setDialogs(nullptr);
+    std::printf("shot during the delete: %s\n", during ? "yes" : "no (it ended first)");
+    ok = save(control, out, QStringLiteral("mainFm4_after_batch.png")) && ok;
+    control->close();
+    return ok;
 }
 
 } // namespace
@@ -141,6 +227,7 @@ int main(int argc, char** argv) {
     } else {
         ok = false;
     }
+    if (argc > 3) ok = maintenanceShots(w, QString::fromLocal8Bit(argv[3]), dir, out) && ok;
     w.hide();
     app::resetAppState();
     return ok ? 0 : 1;

@@ -7,6 +7,7 @@
 #include "check/engine/exactcheck.h"
 #include "check/engine/separation.h"
 #include "fuzzy/engine/fuzzycheck.h"
+#include "tools/gridwidths.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
 #include "ui/recordsetmodel.h"
@@ -68,6 +69,7 @@ mainFm11::mainFm11(const QString& caption, const app::RunOptions& options, QWidg
     auto* leftLabel = new QLabel(QStringLiteral("查重数据库"), Frame5);
     DataGrid4 = new ui::DataGrid(Frame5);
     DataGrid4->setObjectName(QStringLiteral("DataGrid4"));
+    tools::keepColumnWidths(DataGrid4, tools::GridSection::Source);
     left->addWidget(leftLabel);
     left->addWidget(DataGrid4);
     auto* right = new QVBoxLayout;

@@ -17,7 +17,56 @@
 namespace db {
 
 ConnectionData::~ConnectionData() {
+    sqlite3_finalize(dataVersionStmt);
+    sqlite3_finalize(schemaVersionStmt);
     if (db) sqlite3_close_v2(db);
+}
+
+namespace {
+
+// A table's journal is dropped once it holds this many changes; the recordsets that had not
+// seen all of it then read their table again.
+constexpr size_t maxJournal = size_t(1) << 20;
+
+bool pragmaValue(sqlite3* db, sqlite3_stmt** stmt, const char* sql, qint64* value) {
+    if (!*stmt && sqlite3_prepare_v2(db, sql, -1, stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(*stmt);
+        *stmt = nullptr;
+        return false;
+    }
+    const bool ok = sqlite3_step(*stmt) == SQLITE_ROW;
+    if (ok) *value = sqlite3_column_int64(*stmt, 0);
+    sqlite3_reset(*stmt);
+    return ok;
+}
+
+} // namespace
+
+TableChanges* ConnectionData::changesOf(const QString& table) {
+    auto it = tableChanges.find(table.toLower());
+    return it == tableChanges.end() ? nullptr : &it.value();
+}
+
+void ConnectionData::noteRowChange(const QString& table, qint64 rowid, const void* by, bool deleted,
+                                   int changed) {
+    layerChanges += changed;
+    if (!journals()) return;
+    TableChanges& t = tableChanges[table.toLower()];
+    if (t.changes.size() >= maxJournal) {
+        t.first = t.end();
+        t.changes.clear();
+    }
+    t.changes.push_back(RowChange{rowid, by, deleted});
+}
+
+ChangeStamp ConnectionData::stamp() {
+    ChangeStamp s;
+    if (!db || !journals()) return s;
+    s.foreign = sqlite3_total_changes64(db) - layerChanges;
+    s.epoch = epoch;
+    s.valid = pragmaValue(db, &dataVersionStmt, "PRAGMA data_version", &s.dataVersion) &&
+              pragmaValue(db, &schemaVersionStmt, "PRAGMA schema_version", &s.schemaVersion);
+    return s;
 }
 
 QString ConnectionData::sqliteError(const QString& what) const {
@@ -461,6 +510,7 @@ bool Connection::commit() {
     if (--d->transactionDepth > 0) return true;
     if (d->exec(QStringLiteral("COMMIT"))) return true;
     const QString err = d->error;
+    d->forgetChanges();
     d->exec(QStringLiteral("ROLLBACK"));
     d->error = err;
     return false;
@@ -469,6 +519,7 @@ bool Connection::commit() {
 void Connection::rollback() {
     if (notOpen(d) || d->transactionDepth == 0) return;
     d->transactionDepth = 0;
+    d->forgetChanges();
     d->exec(QStringLiteral("ROLLBACK"));
 }
 

@@ -46,6 +46,18 @@ int sizeFromDeclared(const QString& declared, bool* isText) {
     return 8; // double, currency, date
 }
 
+// A text value longer than its field's defined size is refused, never cut.
+bool fitsField(const FieldInfo& f, QStringView v) {
+    return !f.isText || v.isNull() || v.size() <= f.size;
+}
+
+QString tooLongMessage(const FieldInfo& f, qsizetype length) {
+    return QStringLiteral("字段“%1”的值长度为 %2，超过了字段的定义长度 %3，未写入")
+        .arg(f.name)
+        .arg(length)
+        .arg(f.size);
+}
+
 } // namespace
 
 // The rows of one query, shared by a recordset and its clones.
@@ -59,7 +71,8 @@ struct RowStore {
     std::vector<Cell> cells;
     std::vector<qint64> rowids;
     std::vector<uint8_t> pending;
-    std::unordered_map<int, std::vector<Cell>> originals;    // batch: cells before the edit
+    int pendingCount = 0;                                 // slots whose pending state is not Clean
+    std::unordered_map<int, std::vector<Cell>> originals; // batch: cells before the edit
     std::unordered_map<int, std::vector<uint8_t>> dirtyCols; // batch: columns to write
     PositionTree tree;
     std::vector<std::unique_ptr<EqualityIndex>> equalityIndexes;
@@ -74,12 +87,60 @@ struct RowStore {
     // 'U'): a batch of thousands of rows builds each text once.
     std::unordered_map<QByteArray, QString> writeSql;
     int quiet = 0;
+    // The database as it was when the rows were read, and the changes of the base table's journal
+    // seen since (see refresh()).
+    ChangeStamp stamp;
+    uint64_t seenChange = 0;
 
     ~RowStore() {
         for (auto& [k, s] : statements)
             sqlite3_finalize(s);
     }
     int slotCount() const { return int(rowids.size()); }
+    void setPending(int slot, uint8_t state) {
+        uint8_t& p = pending[size_t(slot)];
+        pendingCount += (state != Clean) - (p != Clean);
+        p = state;
+    }
+    void pushPending(uint8_t state) {
+        pending.push_back(Clean);
+        setPending(slotCount() - 1, state);
+    }
+    void popPending() {
+        setPending(int(pending.size()) - 1, Clean);
+        pending.pop_back();
+    }
+    // Takes the stamp and the journal's position before the rows are read.
+    void markRead() {
+        stamp = conn->stamp();
+        const TableChanges* t = baseTable.isEmpty() ? nullptr : conn->changesOf(baseTable);
+        seenChange = t ? t->end() : 0;
+    }
+    // Brings the rows up to date without reading the table again, when that is possible: nothing
+    // but this layer's recordsets changed the database since the rows were read, and what other
+    // recordsets did to the base table was deleting rows. Those rows go; false when the table
+    // must be read again.
+    bool refresh(int* dropped) {
+        if (!hasRowids || baseTable.isEmpty() || !conn->journals()) return false;
+        if (!(conn->stamp() == stamp)) return false;
+        const TableChanges* t = conn->changesOf(baseTable);
+        if (!t) return seenChange == 0;
+        if (seenChange < t->first || seenChange > t->end()) return false;
+        const auto from = t->changes.begin() + qsizetype(seenChange - t->first);
+        for (auto it = from; it != t->changes.end(); ++it)
+            if (it->by != this && !it->deleted) return false;
+        for (auto it = from; it != t->changes.end(); ++it) {
+            if (it->by == this) continue;
+            const int slot = slotForRowid(it->rowid);
+            if (slot < 0 || !tree.live(slot)) continue;
+            tree.kill(slot);
+            setPending(slot, Clean);
+            ++deleteGeneration;
+            ++*dropped;
+        }
+        seenChange = t->end();
+        return true;
+    }
     const Cell& cell(int slot, int col) const {
         return cells[size_t(slot) * size_t(columns) + size_t(col)];
     }
@@ -300,6 +361,7 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
     store->columns = total - first;
     store->hasRowids = withRowid;
     store->baseTable = st.baseTable;
+    store->markRead();
     for (int i = first; i < total; ++i) {
         FieldInfo f;
         f.name = QString::fromUtf8(sqlite3_column_name(stmt, i));
@@ -726,11 +788,7 @@ bool Recordset::writeThrough(int slot, const std::vector<QVariant>* values, bool
         if (f.origin.isEmpty()) continue;
         const QStringView v = valueOf(c);
         if (isNew && v.isNull()) continue;
-        if (f.isText && !v.isNull() && v.size() > f.size)
-            return fail(QStringLiteral("字段“%1”的值长度为 %2，超过了字段的定义长度 %3，未写入")
-                            .arg(f.name)
-                            .arg(v.size())
-                            .arg(f.size));
+        if (!fitsField(f, v)) return fail(tooLongMessage(f, v.size()));
         key[c] = 1;
         any = true;
     }
@@ -772,8 +830,14 @@ bool Recordset::writeThrough(int slot, const std::vector<QVariant>* values, bool
     if (!isNew) sqlite3_bind_int64(st, i, s.rowids[size_t(slot)]);
     const int rc = sqlite3_step(st);
     sqlite3_reset(st);
-    if (rc != SQLITE_DONE) return fail(s.conn->sqliteError(sql));
+    if (rc != SQLITE_DONE) {
+        // A failed write may have ended the transaction it belonged to.
+        s.conn->forgetChanges();
+        return fail(s.conn->sqliteError(sql));
+    }
     if (isNew) s.setRowid(slot, sqlite3_last_insert_rowid(s.conn->db));
+    s.conn->noteRowChange(s.baseTable, s.rowids[size_t(slot)], &s, false,
+                          sqlite3_changes(s.conn->db));
     return true;
 }
 
@@ -782,23 +846,34 @@ bool Recordset::update() {
     if (!view_->editing && !view_->adding) return true;
     RowStore& s = *store_;
     const bool batch = lock_ == LockType::BatchOptimistic;
+    if (batch) {
+        // A pending value is held to the size it will be saved in: one that the save would refuse
+        // is refused now, naming its field, while the user still sees what was typed.
+        for (int c = 0; c < s.columns; ++c) {
+            const QVariant& v = view_->buffer[size_t(c)];
+            const FieldInfo& f = s.fields[size_t(c)];
+            if (!view_->dirty[size_t(c)] || v.isNull() || f.origin.isEmpty()) continue;
+            const QString text = v.toString();
+            if (!fitsField(f, text)) return fail(tooLongMessage(f, text.size()));
+        }
+    }
     if (view_->adding) {
         // The new row joins the store (and this view) at the end.
         if (!batch) {
             const int slot = s.slotCount();
             s.rowids.push_back(0);
-            s.pending.push_back(Clean);
+            s.pushPending(Clean);
             for (int c = 0; c < s.columns; ++c)
                 s.cells.push_back(s.store(view_->buffer[size_t(c)]));
             if (!writeThrough(slot, &view_->buffer, true)) {
                 s.rowids.pop_back();
-                s.pending.pop_back();
+                s.popPending();
                 s.cells.resize(s.cells.size() - size_t(s.columns));
                 return false;
             }
         } else {
             s.rowids.push_back(0);
-            s.pending.push_back(PendingNew);
+            s.pushPending(PendingNew);
             for (int c = 0; c < s.columns; ++c)
                 s.cells.push_back(s.store(view_->buffer[size_t(c)]));
         }
@@ -838,7 +913,7 @@ bool Recordset::update() {
             for (int c = 0; c < s.columns; ++c)
                 orig[size_t(c)] = s.cell(slot, c);
             s.originals[slot] = std::move(orig);
-            s.pending[size_t(slot)] = PendingModified;
+            s.setPending(slot, PendingModified);
         }
     }
     for (int c = 0; c < s.columns; ++c)
@@ -878,9 +953,14 @@ bool Recordset::deleteCurrent() {
         sqlite3_bind_int64(st, 1, s.rowids[size_t(slot)]);
         const int rc = sqlite3_step(st);
         sqlite3_reset(st);
-        if (rc != SQLITE_DONE) return fail(s.conn->sqliteError(sql));
-        if (sqlite3_changes(s.conn->db) == 0 && s.conn->kind == SourceKind::Sqlite)
+        if (rc != SQLITE_DONE) {
+            s.conn->forgetChanges();
+            return fail(s.conn->sqliteError(sql));
+        }
+        const int changed = sqlite3_changes(s.conn->db);
+        if (changed == 0 && s.conn->kind == SourceKind::Sqlite)
             return fail(QStringLiteral("记录已被其他操作删除或修改，未能删除"));
+        s.conn->noteRowChange(s.baseTable, s.rowids[size_t(slot)], &s, true, changed);
     }
     // Rows of every view that shows the slot, before it goes.
     std::vector<std::pair<Recordset*, int>> shown;
@@ -890,7 +970,7 @@ bool Recordset::deleteCurrent() {
             if (row < r->recordCount() && r->slotAt(row) == slot) shown.push_back({r, row});
         }
     s.tree.kill(slot);
-    s.pending[size_t(slot)] = Clean;
+    s.setPending(slot, Clean);
     s.originals.erase(slot);
     s.dirtyCols.erase(slot);
     ++s.deleteGeneration;
@@ -1082,6 +1162,24 @@ bool Recordset::requery() {
     if (hasPendingChanges()) return fail(QStringLiteral("有未保存的修改，请先保存或取消"));
     cancelUpdate();
     Criterion filter = view_->filtered ? view_->criterion : Criterion{};
+    int dropped = 0;
+    if (store_->refresh(&dropped)) {
+        // The rows in memory are the table's: the view starts again on them, as after reading.
+        RowStore& s = *store_;
+        *view_ = RecordsetView{};
+        view_->seenDeletes = s.deleteGeneration;
+        if (dropped > 0)
+            for (Recordset* r : s.attached) {
+                if (r == this) continue;
+                if (r->view_->state == RecordsetView::OnRow && !s.tree.live(r->view_->cur))
+                    r->view_->state = RecordsetView::OnDeleted;
+                r->notifyReset(); // the clones' views lose the deleted rows too
+            }
+        if (!filter.empty()) return setFilter(filter);
+        setCurrentSlot(s.tree.count() > 0 ? s.tree.select(1) : -1);
+        notifyReset();
+        return true;
+    }
     const QString source = source_;
     const Connection conn = connection_;
     const LockType lock = lock_;
@@ -1093,9 +1191,7 @@ bool Recordset::requery() {
 
 bool Recordset::hasPendingChanges() const {
     if (!store_) return false;
-    for (uint8_t p : store_->pending)
-        if (p != Clean) return true;
-    return false;
+    return store_->pendingCount > 0;
 }
 
 bool Recordset::updateBatch() {
@@ -1125,7 +1221,7 @@ bool Recordset::updateBatch() {
         return fail(conn.errorString());
     }
     for (int slot : todo) {
-        s.pending[size_t(slot)] = Clean;
+        s.setPending(slot, Clean);
         s.originals.erase(slot);
         s.dirtyCols.erase(slot);
     }
@@ -1149,7 +1245,7 @@ bool Recordset::cancelBatch() {
             s.reindex(slot, nullptr, false);
             any = true;
         }
-        s.pending[size_t(slot)] = Clean;
+        s.setPending(slot, Clean);
     }
     s.originals.clear();
     s.dirtyCols.clear();

@@ -4,7 +4,8 @@
 // Rows are read into memory when the recordset opens (SQLite is in-process, so client-side and
 // server-side cursors behave alike); updates, additions and deletions write through to the
 // table at once, or, in batch mode (LockType::BatchOptimistic), edits and additions stay
-// pending until updateBatch() writes them in one transaction or cancelBatch() drops them.
+// pending until updateBatch() writes them in one transaction or cancelBatch() drops them; a
+// pending value longer than its field's defined size is refused at update(), as a written one is.
 // Deletions always take effect at once.
 //
 // Filters and finds take criteria of the form
@@ -108,6 +109,11 @@ public:
     // Searches forward from the current row (included) for a row matching the criterion; not
     // found leaves the recordset at its end.
     bool find(const QString& criterion);
+    // Reads the rows again and goes to the first (the filter stays). When nothing but this
+    // layer's recordsets changed an SQLite database since the rows were read, and all they did to
+    // this recordset's table was deleting rows, the rows in memory are the table's already: the
+    // deleted ones are dropped and nothing is read (a loop may requery once per record).
+    // Statements, other connections, schema changes and rollbacks make it read the table.
     bool requery();
     // The same with a criterion built in code (see equalsCriterion), for loops that filter or
     // search once per record: no text to build or parse.

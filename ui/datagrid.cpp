@@ -98,9 +98,18 @@ int DataGrid::currentRow() const {
     return i.isValid() ? i.row() : -1;
 }
 
+void DataGrid::commitEditor() {
+    if (state() != EditingState) return;
+    if (QWidget* editor = indexWidget(currentIndex())) {
+        commitData(editor);
+        closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+}
+
 void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
     QTableView::currentChanged(current, previous);
-    if (following_ || !current.isValid()) return;
+    // A row removed through the recordset moves the view's current cell: the recordset stays.
+    if (following_ || !current.isValid() || model_->isChanging()) return;
     if (auto rs = model_->recordset(); rs && rs->isOpen()) {
         QScopedValueRollback<bool> guard(following_, true);
         if (rs->currentRow() != current.row()) rs->setAbsolutePosition(current.row() + 1);

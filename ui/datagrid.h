@@ -29,6 +29,10 @@ public:
     // 0-based row of the grid's current cell, -1 when none.
     int currentRow() const;
 
+    // A value still being typed into a cell goes to the recordset and the cell's editor closes,
+    // as when the user leaves the cell (before a save, or when the window closes).
+    void commitEditor();
+
 signals:
     // The user moved to another cell (by mouse or keyboard).
     void rowColChange();

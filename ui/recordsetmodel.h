@@ -33,6 +33,9 @@ public:
     // Reads the recordset's rows again (a long run that keeps its recordset quiet shows what it
     // has done so far).
     void refresh();
+    // The views are being told of a change (rows added, removed or read again): a view's current
+    // cell that moves meanwhile moves because of it, not because the user moved.
+    bool isChanging() const { return busy_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;

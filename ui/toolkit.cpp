@@ -6,6 +6,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QLibraryInfo>
+#include <QListWidget>
 #include <QLocale>
 #include <QPointer>
 #include <QScreen>
@@ -99,6 +100,23 @@ void yieldNow() {
 
 void runWhenShown(QWidget* window, std::function<void()> work) {
     new ShowWatcher(window, std::move(work));
+}
+
+void moveSelectedItems(QListWidget* from, QListWidget* to) {
+    for (int i = 0; i < from->count();) {
+        if (from->item(i)->isSelected()) {
+            to->addItem(from->item(i)->text());
+            delete from->takeItem(i); // the next item takes this index
+        } else {
+            ++i;
+        }
+    }
+}
+
+void moveAllItems(QListWidget* from, QListWidget* to) {
+    for (int i = 0; i < from->count(); ++i)
+        to->addItem(from->item(i)->text());
+    from->clear();
 }
 
 bool installChineseTranslations(QApplication& app) {

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QApplication;
+class QListWidget;
 class QWidget;
 
 namespace ui {
@@ -47,6 +48,12 @@ void yieldNow();
 // the screen: the windows that do their whole work when they appear (the check run, the import)
 // start this way.
 void runWhenShown(QWidget* window, std::function<void()> work);
+
+// The moves of a pair of field lists (">", ">>", "<", "<<"): the selected items of from, in
+// their order, appended to to and taken out of from; or every item of from appended to to and
+// from emptied.
+void moveSelectedItems(QListWidget* from, QListWidget* to);
+void moveAllItems(QListWidget* from, QListWidget* to);
 
 // Loads Qt's own Chinese texts (standard buttons of message boxes and dialogs). Returns false
 // when the translation file is not installed.

@@ -49,6 +49,7 @@ struct RunResult {
     int duplicateRows = 0; // rows of ClienttableCC afterwards
     int separated = 0;     // records deleted from the check table
     int remaining = 0;     // records of the check table afterwards
+    int deleted = 0;       // rows deleted from ClienttableCC (the batch delete)
     bool cancelled = false;
     QString error;      // why the run failed, in Chinese; empty when it did not
     QString backupPath; // the copy of the user's file made before anything was deleted from it

@@ -378,17 +378,18 @@ private slots:
     }
 
     void batchFailureKeepsEverythingPending() {
-        makeTable("bf", {"v"}, {{"a"}});
+        QVERIFY(conn.execute("CREATE TABLE bf (v VARCHAR(40) UNIQUE)"));
+        QVERIFY(conn.execute("INSERT INTO bf VALUES ('a')"));
         Recordset rs;
         QVERIFY(rs.open(sql::selectAll("bf"), conn, CursorType::Keyset, LockType::BatchOptimistic));
         QVERIFY(rs.addNew());
         rs.setValue(0, "ok");
         QVERIFY(rs.update());
         QVERIFY(rs.addNew());
-        rs.setValue(0, QString(41, QChar('x'))); // wider than VARCHAR(40)
+        rs.setValue(0, "a"); // the table refuses it only when it is written
         QVERIFY(rs.update());
         QVERIFY(!rs.updateBatch());
-        QVERIFY(rs.errorString().contains("40"));
+        QVERIFY2(rs.errorString().contains("UNIQUE"), qPrintable(rs.errorString()));
         QVERIFY(rs.hasPendingChanges());
         Recordset other;
         QVERIFY(other.open(sql::selectAll("bf"), conn));

@@ -84,6 +84,20 @@ bool CheckFixture::prepare(const QStringList& checkFields, app::CheckMode mode) 
     return app::prepareCheck(st, mode).isEmpty();
 }
 
+bool CheckFixture::loadDuplicates(const QStringList& fields, const QList<QStringList>& rows) {
+    if (!load(fields, {}) || !prepare({fields.first()})) return false;
+    db::RecordsetPtr dup = app::appState().RsDup;
+    for (int n = 1; n <= rows.size(); ++n) {
+        dup->addNew();
+        dup->setValue(0, QString::number(n));
+        for (int c = 0; c < fields.size(); ++c)
+            dup->setValue(c + 1, rows[n - 1][c]);
+        dup->setValue(fields.size() + 1, QString::number(n));
+        if (!dup->update()) return false;
+    }
+    return dup->updateBatch();
+}
+
 app::RunOptions CheckFixture::options(int start, int end) const {
     const app::AppState& st = app::appState();
     return app::runOptionsOf(st, start, end < 0 ? app::recordCountOf(st.RsSource) : end);

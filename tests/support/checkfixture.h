@@ -22,6 +22,10 @@ public:
     bool loadTable(const QStringList& fields, const QList<QStringList>& rows);
     // CheckFields, CheckFieldCount, ClienttableCC emptied and RsDup opened on it, CheckMode.
     bool prepare(const QStringList& checkFields, app::CheckMode mode = app::CheckMode::Exact);
+    // ClienttableCC as a check leaves it, holding the rows (values of the fields; No and the
+    // running number 1, 2, ...: every row a group of its own) over an empty check table of the
+    // fields, RsDup open on it.
+    bool loadDuplicates(const QStringList& fields, const QList<QStringList>& rows);
     // The options of the prepared check over every record (or start..end).
     app::RunOptions options(int start = 1, int end = -1) const;
     QString dir() const { return tmp_.path(); }

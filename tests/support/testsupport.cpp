@@ -130,6 +130,13 @@ QList<QStringList> tableRows(const db::Connection& c, const QString& table) {
     return out;
 }
 
+QStringList tableColumn(const db::Connection& c, const QString& table, int column) {
+    QStringList out;
+    for (const QStringList& row : tableRows(c, table))
+        out << row.value(column);
+    return out;
+}
+
 bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows,
              const QString& types) {
     using namespace formats::dbf;

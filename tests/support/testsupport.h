@@ -50,6 +50,8 @@ bool exec(const db::Connection& c, const QString& sql);
 int rowsOf(const db::Connection& c, const QString& table);
 // Every value of a table as text (null as a null QString), in rowid order, read by SQLite.
 QList<QStringList> tableRows(const db::Connection& c, const QString& table);
+// One column of it.
+QStringList tableColumn(const db::Connection& c, const QString& table, int column);
 
 // A GBK dBase table (FoxPro 2). types gives each field's type, 'C' (40 characters) or 'M'
 // (memo); missing letters mean 'C'. False when it cannot be written.
