@@ -2,16 +2,19 @@
 // box, to check the Chinese captions by eye. Run it under a real X server (xvfb-run) with the
 // program directory of a build:
 //     xvfb-run -a -s "-screen 0 1280x1024x24" chachong_shots <program dir> <output dir> [list.dbf]
-// With a client list (bench_gen --formats dbf) it also shoots the check-control window after an
-// exact check of the list, and the batch delete window while it deletes.
+// With a client list (bench_gen --formats dbf) it also shoots the check-run window during and at
+// the end of a fuzzy check of the list, the check-control window after an exact check of it,
+// and the batch delete window while it deletes.
 // It works on copies of the working database, the guide and the list; nothing of the build changes.
 #include "app/engine/appstate.h"
 #include "app/engine/workdb.h"
 #include "app/mainfm1.h"
 #include "check/engine/exactcheck.h"
+#include "check/mainfm11.h"
 #include "control/mainfm4.h"
 #include "db/sqltext.h"
 #include "help/manualfm1.h"
+#include "import/engine/sources.h"
 #include "import/engine/worktables.h"
 #include "tools/mainfm8.h"
 #include "ui/datagrid.h"
@@ -25,6 +28,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -34,6 +38,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 #include <sqlite3.h>
 
@@ -86,10 +91,13 @@ QString makeDemoSource(const QString& dir) {
     return path;
 }
 
-// Every question answered with OK, without a box.
+// Every question answered with OK, without a box (but "现在开始数据维护吗？" with Cancel);
+// onMessage sees each text first.
 struct AnswerOk : ui::DialogService {
-    ui::Answer message(const QString&, const QString&, ui::Icon, ui::Buttons) override {
-        return ui::Answer::Ok;
+    std::function<void(const QString&)> onMessage;
+    ui::Answer message(const QString& text, const QString&, ui::Icon, ui::Buttons) override {
+        if (onMessage) onMessage(text);
+        return text == QStringLiteral("现在开始数据维护吗？") ? ui::Answer::Cancel : ui::Answer::Ok;
     }
     std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override { return {}; }
     std::optional<ui::FileChoice> saveFile(const ui::FileDialogOptions&) override { return {}; }
@@ -162,6 +170,48 @@ bool maintenanceShots(app::mainFm1& w, const QString& list, const QString& dir,
     return ok;
 }
 
+// The check-run window during a fuzzy check of the list's addresses (its two progress bars, the
+// groups found so far) and at its end.
+bool fuzzyRunShots(app::mainFm1& w, const QString& list, const QString& dir, const QString& out) {
+    const QString folder = dir + QStringLiteral("/模糊");
+    QDir().mkpath(folder);
+    const QString copy = folder + QLatin1Char('/') + QFileInfo(list).fileName();
+    if (!QFile::copy(list, copy)) return false;
+    app::AppState& st = app::appState();
+    st.RsDup.reset();
+    if (!sources::openDbf(st, copy, QFileInfo(copy).fileName()).ok) return false;
+    w.showSource(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
+    app::setCheckFields(st, {QStringLiteral("地址")});
+    app::setPostcodeMode(st, app::PostcodeMode::Off);
+    if (!app::prepareCheck(st, app::CheckMode::Fuzzy).isEmpty()) return false;
+    AnswerOk answers;
+    bool ok = true, during = false, atEnd = false;
+    QPointer<check::mainFm11> run = check::mainFm11::showRun(
+        QStringLiteral("模糊查重"), app::runOptionsOf(st, 1, st.RsSource->recordCount()));
+    answers.onMessage = [&](const QString& text) {
+        if (text != QStringLiteral("查重结束") || !run) return;
+        atEnd = true;
+        ok = save(run, out, QStringLiteral("mainFm11_fuzzy_end.png")) && ok;
+    };
+    ui::setDialogs(&answers);
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (during || !run || !run->isRunning()) return;
+        const auto* position = run->findChild<QLineEdit*>(QStringLiteral("Text5"));
+        if (position->text().toInt() < st.RsSource->recordCount() / 2) return;
+        during = true;
+        ok = save(run, out, QStringLiteral("mainFm11_fuzzy_running.png")) && ok;
+    });
+    poll.start(20);
+    while (run)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    poll.stop();
+    ui::setDialogs(nullptr);
+    std::printf("fuzzy check shots: during %s, at the end %s\n", during ? "yes" : "no",
+                atEnd ? "yes" : "no");
+    return ok && during && atEnd;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -227,7 +277,10 @@ int main(int argc, char** argv) {
     } else {
         ok = false;
     }
-    if (argc > 3) ok = maintenanceShots(w, QString::fromLocal8Bit(argv[3]), dir, out) && ok;
+    if (argc > 3) {
+        ok = fuzzyRunShots(w, QString::fromLocal8Bit(argv[3]), dir, out) && ok;
+        ok = maintenanceShots(w, QString::fromLocal8Bit(argv[3]), dir, out) && ok;
+    }
     w.hide();
     app::resetAppState();
     return ok ? 0 : 1;

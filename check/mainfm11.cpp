@@ -295,7 +295,10 @@ void mainFm11::refresh() {
         Text5->setText(QString::number(position_));
         Text8->setText(QString::number(groups_));
         // The newest duplicates, a few times a second (the run keeps RsDup quiet meanwhile).
-        if (gridThrottle_.due()) DataGrid5->recordsetModel()->refresh();
+        if (gridThrottle_.due()) {
+            DataGrid5->recordsetModel()->refresh();
+            DataGrid5->showLastRow();
+        }
         ProgressBar1->setValue(mark1_);
         ProgressBar2->setValue(mark2_);
         break;

@@ -32,6 +32,10 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent), model_(new RecordsetMo
         if (!following_) followRecordset(row);
     });
     connect(model_, &RecordsetModel::editFailed, this, &DataGrid::showEditError);
+    // The first rows of a grid that opened empty give the columns their widths.
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (!fittedToRows_) fitColumns();
+    });
 
     // A requery resets the model (closing and reopening the recordset: two resets, the first
     // without columns); the user's layout of the same columns stays.
@@ -53,6 +57,9 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent), model_(new RecordsetMo
                 setColumnWidth(c, keptWidths_.at(c));
                 setColumnHidden(c, keptHidden_.at(c));
             }
+            // Widths fitted while there were no rows fitted the headings only: the first rows
+            // give the widths from their content.
+            if (!fittedToRows_ && model_->rowCount() > 0) fitColumns();
         } else {
             fitColumns();
         }
@@ -76,6 +83,7 @@ db::RecordsetPtr DataGrid::recordset() const {
 void DataGrid::fitColumns() {
     QScopedValueRollback<bool> guard(quiet_, true);
     const int columns = model_->columnCount();
+    fittedToRows_ = model_->rowCount() > 0;
     if (columns == 0) return;
     resizeColumnsToContents();
     for (int c = 0; c < columns; ++c)
@@ -115,6 +123,15 @@ void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
         if (rs->currentRow() != current.row()) rs->setAbsolutePosition(current.row() + 1);
     }
     emit rowColChange();
+}
+
+void DataGrid::showLastRow() {
+    const int last = model_->recordset() ? model_->recordset()->recordCount() - 1 : -1;
+    if (last < 0) return;
+    model_->fetchUpTo(last);
+    if (last >= model_->rowCount()) return;
+    doItemsLayout(); // a reset a moment ago leaves the rows' places to be worked out first
+    scrollTo(model_->index(last, 0));
 }
 
 void DataGrid::followRecordset(int row) {

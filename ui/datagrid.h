@@ -28,6 +28,8 @@ public:
 
     // 0-based row of the grid's current cell, -1 when none.
     int currentRow() const;
+    // Scrolls to the recordset's last row without moving its current row.
+    void showLastRow();
 
     // A value still being typed into a cell goes to the recordset and the cell's editor closes,
     // as when the user leaves the cell (before a save, or when the window closes).
@@ -51,6 +53,7 @@ private:
     bool quiet_ = false;     // widths changed by the grid itself
     bool following_ = false; // current cell moved to follow the recordset
     QList<int> keptWidths_;
+    bool fittedToRows_ = false; // the widths come from rows, not from the headings alone
     QList<bool> keptHidden_;
     QStringList keptFields_;
 };

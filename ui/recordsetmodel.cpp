@@ -34,8 +34,9 @@ void RecordsetModel::refresh() {
     busy_ = true;
     beginResetModel();
     reload();
-    endResetModel();
+    // The views may fetch again as soon as they hear of the new rows.
     busy_ = false;
+    endResetModel();
 }
 
 void RecordsetModel::detach() {
