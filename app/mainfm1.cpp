@@ -171,7 +171,8 @@ mainFm1::mainFm1(QWidget* parent) : QMainWindow(parent) {
     connect(Command3, &QPushButton::clicked, this, &mainFm1::Command3_Click);
     connect(data_Maintain, &QAction::triggered, this, &mainFm1::dataMaintain_Click);
     connect(help_Manual, &QAction::triggered, this, &mainFm1::help_Click);
-    for (QAction* open : {begin_DBF, Input_DBF, begin_MDB, inputFile_XLS, begin_MDB2}) {
+    for (QAction* open :
+         {begin_DBF, Input_DBF, begin_MDB, inputFile_XLS, inputFile_CSV, begin_MDB2}) {
         connect(open, &QAction::triggered, this,
                 [name = open->objectName()] { windows().openSource(name); });
     }
@@ -191,6 +192,7 @@ void mainFm1::buildMenus() {
         return a;
     };
     inputFile_XLS = action(QStringLiteral("inputFile_XLS"), QStringLiteral("导入Excel数据"));
+    inputFile_CSV = action(QStringLiteral("inputFile_CSV"), QStringLiteral("导入文本数据（CSV）"));
     begin_DBF = action(QStringLiteral("begin_DBF"), QStringLiteral("打开DBF数据"));
     Input_DBF =
         action(QStringLiteral("Input_DBF"), QStringLiteral("导入DBF数据（可导出Excel文件）"));
@@ -205,6 +207,7 @@ void mainFm1::buildMenus() {
     QMenu* excel = bar->addMenu(QStringLiteral("Excel数据"));
     excel->setObjectName(QStringLiteral("menu_XLS"));
     excel->addAction(inputFile_XLS);
+    excel->addAction(inputFile_CSV);
     QMenu* dbf = bar->addMenu(QStringLiteral("DBF数据"));
     dbf->setObjectName(QStringLiteral("menu_DBF"));
     dbf->addAction(begin_DBF);

@@ -129,6 +129,7 @@ private:
 
     // Menu commands.
     QAction* inputFile_XLS = nullptr; // 导入Excel数据
+    QAction* inputFile_CSV = nullptr; // 导入文本数据（CSV）
     QAction* begin_DBF = nullptr;     // 打开DBF数据
     QAction* Input_DBF = nullptr;     // 导入DBF数据（可导出Excel文件）
     QAction* begin_MDB = nullptr;     // 打开MDB数据

@@ -26,8 +26,8 @@ public:
     virtual bool showCheckControl() { return false; }
     // The user guide viewer manualFm1, modeless.
     virtual bool showGuide() { return false; }
-    // One of the five open and import commands, by the name of its menu entry ("begin_DBF",
-    // "Input_DBF", "begin_MDB", "inputFile_XLS", "begin_MDB2").
+    // One of the open and import commands, by the name of its menu entry ("begin_DBF",
+    // "Input_DBF", "begin_MDB", "inputFile_XLS", "inputFile_CSV", "begin_MDB2").
     virtual bool openSource(const QString& command) { return false; }
 };
 

@@ -285,6 +285,8 @@ int Runner::check(const Options& o) {
         note(QStringLiteral("此Access文件以副本方式打开，原文件不会被修改"));
     else if (o.inPlace && session_.kind() == QLatin1String("xls"))
         note(QStringLiteral("Excel文件的数据导入工作数据库后查重，原文件不会被修改"));
+    else if (o.inPlace && session_.kind() == QLatin1String("csv"))
+        note(QStringLiteral("文本文件的数据导入工作数据库后查重，原文件不会被修改"));
 
     // The check fields, spelt as the table spells them.
     QStringList fields;
@@ -375,7 +377,8 @@ QString usage() {
         "  chachong-batch check FILE [--table NAME] --fields F1[,F2,...] [--start N] [--end N]\n"
         "                 [--fuzzy [--postcode FIELD --digits N]]\n"
         "                 [--dup-csv PATH] [--rest-csv PATH] [--in-place] [--encoding NAME]\n"
-        "FILE：.dbf、.xls、.mdb 或 .accdb 文件。check 默认做完全相同查重，--fuzzy 做模糊查重\n"
+        "FILE：.dbf、.xls、.xlsx、.csv、.txt、.mdb 或 .accdb 文件。check "
+        "默认做完全相同查重，--fuzzy 做模糊查重\n"
         "（--postcode 和 --digits 按邮编前 N 位分段，N 为 1 到 6）。check "
         "默认在文件和工作数据库的\n"
         "临时副本上查重，--in-place 直接处理文件本身（删除前自动备份到“查重备份”文件夹）。\n");

@@ -95,13 +95,17 @@ int Session::open(const OpenRequest& request, QString* reason) {
     if (!info.isFile())
         return fail(Failure, QStringLiteral("不是文件：%1").arg(QDir::toNativeSeparators(path)));
     const QString suffix = info.suffix().toLower();
-    if (suffix == QLatin1String("dbf") || suffix == QLatin1String("xls"))
+    if (suffix == QLatin1String("dbf"))
         d->kind = suffix;
+    else if (suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx"))
+        d->kind = QStringLiteral("xls");
+    else if (suffix == QLatin1String("csv") || suffix == QLatin1String("txt"))
+        d->kind = QStringLiteral("csv");
     else if (suffix == QLatin1String("mdb") || suffix == QLatin1String("accdb"))
         d->kind = QStringLiteral("mdb");
     else
-        return fail(Failure, QStringLiteral("不认识的文件格式：%1（只能打开 .dbf、.xls、.mdb、"
-                                            ".accdb 文件）")
+        return fail(Failure, QStringLiteral("不认识的文件格式：%1（只能打开 .dbf、.xls、.xlsx、"
+                                            ".csv、.txt、.mdb、.accdb 文件）")
                                  .arg(QDir::toNativeSeparators(path)));
 
     // A private working database, so no run touches the program's own.
@@ -151,9 +155,10 @@ int Session::open(const OpenRequest& request, QString* reason) {
         const sources::OpenResult r = sources::openDbf(st, used_, info.fileName());
         return take(r) ? Success : fail(Failure, r.error);
     }
-    const sources::OpenResult connected = d->kind == QLatin1String("xls")
-                                              ? sources::connectExcel(st, used_, info.fileName())
-                                              : sources::connectAccess(st, used_, info.fileName());
+    const sources::OpenResult connected =
+        d->kind == QLatin1String("xls")   ? sources::connectExcel(st, used_, info.fileName())
+        : d->kind == QLatin1String("csv") ? sources::connectText(st, used_, info.fileName())
+                                          : sources::connectAccess(st, used_, info.fileName());
     if (!take(connected)) return fail(Failure, connected.error);
     QString listError;
     d->offered = sources::chooserTables(st, &listError);
@@ -165,7 +170,7 @@ int Session::open(const OpenRequest& request, QString* reason) {
     if (name.isEmpty()) return fail(code, why);
     const sources::OpenResult opened = sources::openChosenTable(st, name);
     if (!take(opened)) return fail(Failure, opened.error);
-    if (d->kind == QLatin1String("xls") && request.import) {
+    if (d->kind != QLatin1String("mdb") && request.import) {
         app::ProgressSink quiet;
         sources::ImportResult imported = sources::importRows(st, quiet);
         if (!sources::reopenImported(st, imported))

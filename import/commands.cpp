@@ -67,6 +67,9 @@ ui::FileDialogOptions sourceFileDialog(const QString& extension) {
     ui::FileDialogOptions o;
     o.title = QStringLiteral("选择目标文件");
     o.filter = QStringLiteral("所有文件|*.*|%1文件|*.%1").arg(extension);
+    // Workbooks of Excel 2007 and later open the same way; the .xls filter stays the one chosen.
+    if (extension == QLatin1String("xls"))
+        o.filter += QStringLiteral("|Excel 2007及以上文件|*.xlsx");
     o.filterIndex = 2;
     o.defaultExtension = extension;
     o.mustExist = true;
@@ -83,6 +86,8 @@ bool runCommand(const QString& name) {
         openMdb();
     else if (name == QLatin1String("inputFile_XLS"))
         importExcel();
+    else if (name == QLatin1String("inputFile_CSV"))
+        importText();
     else if (name == QLatin1String("begin_MDB2"))
         openImported();
     else
@@ -122,6 +127,40 @@ void importExcel() {
     if (!choice) return;
     ui::WaitCursor wait;
     connected(connectExcel(appState(), choice->path, choice->fileTitle));
+}
+
+ui::FileDialogOptions textFileDialog() {
+    ui::FileDialogOptions o;
+    o.title = QStringLiteral("选择目标文件");
+    o.filter = QStringLiteral("文本文件|*.csv;*.txt|所有文件|*.*");
+    o.filterIndex = 1;
+    o.defaultExtension = QStringLiteral("csv");
+    o.mustExist = true;
+    return o;
+}
+
+void importText() {
+    clearCheckFields();
+    const auto choice = ui::dialogs().openFile(textFileDialog());
+    if (!choice) return;
+    ui::WaitCursor wait;
+    const OpenResult r = connectText(appState(), choice->path, choice->fileTitle);
+    if (!r.ok) {
+        show(r, {});
+        return;
+    }
+    report(r);
+    // The file holds one table: no chooser, the import follows at once.
+    QString error;
+    const QStringList tables = chooserTables(appState(), &error);
+    if (tables.isEmpty()) {
+        show(OpenResult{false,
+                        error.isEmpty() ? QStringLiteral("文件中没有可以导入的数据") : error,
+                        {}},
+             {});
+        return;
+    }
+    showChosenTable(tables.first());
 }
 
 void openImported() {

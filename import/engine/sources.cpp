@@ -106,7 +106,9 @@ PathPieces pathPieces(const QString& path, const QString& fileTitle) {
     PathPieces p;
     p.path = path;
     p.fileTitle = fileTitle;
-    p.baseName = fileTitle.left(std::max<qsizetype>(0, fileTitle.trimmed().size() - 4));
+    // The title without its extension: the last four characters (".dbf"), five for ".xlsx".
+    const int cut = fileTitle.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive) ? 5 : 4;
+    p.baseName = fileTitle.left(std::max<qsizetype>(0, fileTitle.trimmed().size() - cut));
     p.dir = path.left(std::max<qsizetype>(0, path.size() - fileTitle.size() - 1));
     return p;
 }
@@ -138,6 +140,11 @@ OpenResult connectAccess(app::AppState& st, const QString& path, const QString& 
 OpenResult connectExcel(app::AppState& st, const QString& path, const QString& fileTitle) {
     return connectFile(st, path, fileTitle, app::SourceKind::Imported,
                        db::excelConnectionString(path));
+}
+
+OpenResult connectText(app::AppState& st, const QString& path, const QString& fileTitle) {
+    return connectFile(st, path, fileTitle, app::SourceKind::Imported,
+                       db::textConnectionString(path, st.SourceCodePage));
 }
 
 OpenResult openImported(app::AppState& st) {
@@ -181,6 +188,11 @@ QStringList chooserTables(const app::AppState& st, QString* error) {
                     names.end());
         return names;
     }
+    if (st.SourceConn.kind() == db::SourceKind::Text) {
+        for (const db::SchemaRow& row : st.SourceConn.tableSchema())
+            names << row.tableName; // the file's one table
+        return names;
+    }
     for (const db::SchemaRow& row : st.SourceConn.tableSchema()) {
         if (row.tableType == QLatin1String("TABLE")) continue; // a named range
         QString name = row.tableName;
@@ -191,7 +203,9 @@ QStringList chooserTables(const app::AppState& st, QString* error) {
 }
 
 OpenResult openChosenTable(app::AppState& st, const QString& name) {
-    const bool excel = app::sourceKindOf(st) == app::SourceKind::Imported;
+    // A sheet is "<name>$"; the table of a text file has the file's name.
+    const bool excel = app::sourceKindOf(st) == app::SourceKind::Imported &&
+                       st.SourceConn.kind() == db::SourceKind::Xls;
     st.SourceTable = excel ? QStringLiteral("[") + name + QStringLiteral("$]") : name;
     const QString quoted = db::sql::ident(excel ? name + QLatin1Char('$') : name);
     if (const QString why = openRsSource(st, QStringLiteral("Select * From ") + quoted, name);

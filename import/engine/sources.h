@@ -39,6 +39,9 @@ OpenResult openDbfForImport(app::AppState& st, const QString& path, const QStrin
 // chooser's choice (openChosenTable).
 OpenResult connectAccess(app::AppState& st, const QString& path, const QString& fileTitle);
 OpenResult connectExcel(app::AppState& st, const QString& path, const QString& fileTitle);
+// "导入文本数据（CSV）": SourceConn on a CSV or text file (its one table is imported like a
+// sheet); the encoding is found from the bytes unless SourceCodePage names one.
+OpenResult connectText(app::AppState& st, const QString& path, const QString& fileTitle);
 // The tables or sheets the table chooser offers for the connected source, in the source's order.
 QStringList chooserTables(const app::AppState& st, QString* error);
 // The chooser's "确认": the chosen table or sheet becomes RsSource and the working tables are
