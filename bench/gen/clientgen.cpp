@@ -2,6 +2,7 @@
 #include "bench/gen/clientgen.h"
 #include "bench/gen/regions.h"
 
+#include "db/formats/bytes.h"
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/xls/xlswriter.h"
 
@@ -602,9 +603,7 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
     header[1] = char(124); // 2024
     header[2] = 1;
     header[3] = 1;
-    const quint32 count = quint32(t.rows.size());
-    for (int i = 0; i < 4; ++i)
-        header[4 + i] = char((count >> (8 * i)) & 0xFF);
+    formats::putLe32(header.data() + 4, quint32(t.rows.size()));
     header[29] = char(ldid);
     std::vector<int> width(size_t(n), 1);
     for (const QStringList& row : t.rows) {
@@ -636,10 +635,8 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
         d[16] = char(width[size_t(c)]);
         recordLength += width[size_t(c)];
     }
-    header[8] = char(header.size() & 0xFF);
-    header[9] = char(header.size() >> 8);
-    header[10] = char(recordLength & 0xFF);
-    header[11] = char(recordLength >> 8);
+    formats::putLe16(header.data() + 8, quint16(header.size()));
+    formats::putLe16(header.data() + 10, quint16(recordLength));
     header[32 + 32 * n] = 0x0D;
 
     Output out(path);

@@ -367,7 +367,7 @@ void Table::Private::readMemoHeader() {
     if (memoKind == MemoKind::FoxPro) {
         if (h.size() >= 8) {
             memoNextFree = be32(h.constData());
-            memoBlockSize = quint16(quint8(h[6]) << 8 | quint8(h[7]));
+            memoBlockSize = be16(h.constData() + 6);
         }
         if (memoBlockSize <= 0) memoBlockSize = 512;
     } else {

@@ -15,6 +15,8 @@
 #include <QRegularExpression>
 #include <QStringEncoder>
 
+#include <bit>
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -172,14 +174,12 @@ Value decodeField(const Field& f, const char* p, TextDecoder& decoder) {
         break;
     case 'B':
         if (n == 8) {
-            double v;
-            std::memcpy(&v, p, 8); // little-endian hosts only, as every target here
-            return Value::fromText(doubleText(v));
+            return Value::fromText(doubleText(leDouble(p)));
         }
         break;
     case 'Y':
         if (n == 8) {
-            const qint64 v = qint64(quint64(le32(p)) | quint64(le32(p + 4)) << 32);
+            const qint64 v = qint64(le64(p));
             return Value::fromText(currencyText(v));
         }
         break;
@@ -521,7 +521,7 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
                 *error = notNumber(f, text);
                 return false;
             }
-            std::memcpy(bytes.data(), &v, 8);
+            putLe64(bytes.data(), std::bit_cast<quint64>(v));
             break;
         }
         case 'Y': {
@@ -545,8 +545,7 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
                 return false;
             }
             const quint64 v = d->negative ? quint64(0) - a : a;
-            putLe32(bytes.data(), quint32(v & 0xffffffffu));
-            putLe32(bytes.data() + 4, quint32(v >> 32));
+            putLe64(bytes.data(), v);
             break;
         }
         case 'D': {

@@ -1,5 +1,6 @@
 #include "db/formats/xls/xlswriter.h"
 
+#include "db/formats/bytes.h"
 #include "db/formats/xls/cfb.h"
 
 #include <QDir>
@@ -23,11 +24,23 @@ public:
         d.append(char(v));
         return *this;
     }
-    Bytes& u16(uint16_t v) { return u8(uint8_t(v & 0xFF)).u8(uint8_t(v >> 8)); }
-    Bytes& u32(uint32_t v) { return u16(uint16_t(v & 0xFFFF)).u16(uint16_t(v >> 16)); }
+    Bytes& u16(uint16_t v) {
+        char b[2];
+        putLe16(b, v);
+        d.append(b, 2);
+        return *this;
+    }
+    Bytes& u32(uint32_t v) {
+        char b[4];
+        putLe32(b, v);
+        d.append(b, 4);
+        return *this;
+    }
     Bytes& f64(double v) {
-        const uint64_t bits = std::bit_cast<uint64_t>(v);
-        return u32(uint32_t(bits & 0xFFFFFFFF)).u32(uint32_t(bits >> 32));
+        char b[8];
+        putLe64(b, std::bit_cast<uint64_t>(v));
+        d.append(b, 8);
+        return *this;
     }
     // Characters of a BIFF8 string: one byte each when all fit Latin-1, else UTF-16LE.
     Bytes& chars(const QString& s, bool wide) {
@@ -238,43 +251,40 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
         // writing a large sheet mostly memory allocation.
         w.reserve(w.size() + qsizetype(s.rows.size()) * cols * 18 + 64);
         char cellRec[22];
-        const auto put = [&](int at, uint64_t v, int bytes) {
-            for (int k = 0; k < bytes; ++k)
-                cellRec[at + k] = char((v >> (8 * k)) & 0xFF);
-        };
         for (size_t r = 0; r < s.rows.size(); ++r) {
             for (size_t c = 0; c < s.rows[r].size(); ++c) {
                 const Cell& cell = s.rows[r][c];
-                put(4, r, 2);
-                put(6, c, 2);
+                putLe16(cellRec + 4, uint16_t(r));
+                putLe16(cellRec + 6, uint16_t(c));
                 int len = 0;
                 switch (cell.kind) {
                 case CellKind::Empty:
                     continue;
                 case CellKind::Text: // LABELSST
-                    put(0, 0x00FD, 2);
-                    put(8, kXfGeneral, 2);
-                    put(10, index.value(cell.text), 4);
+                    putLe16(cellRec, 0x00FD);
+                    putLe16(cellRec + 8, kXfGeneral);
+                    putLe32(cellRec + 10, uint32_t(index.value(cell.text)));
                     len = 10;
                     break;
                 case CellKind::Number: { // NUMBER
                     const bool timeOfDay = cell.number != std::floor(cell.number);
-                    put(0, 0x0203, 2);
-                    put(8, cell.date ? (timeOfDay ? kXfDateTime : kXfDate) : kXfGeneral, 2);
-                    put(10, std::bit_cast<uint64_t>(cell.number), 8);
+                    putLe16(cellRec, 0x0203);
+                    putLe16(cellRec + 8,
+                            uint16_t(cell.date ? (timeOfDay ? kXfDateTime : kXfDate) : kXfGeneral));
+                    putLe64(cellRec + 10, std::bit_cast<uint64_t>(cell.number));
                     len = 14;
                     break;
                 }
                 case CellKind::Boolean: // BOOLERR
                 case CellKind::Error:
-                    put(0, 0x0205, 2);
-                    put(8, kXfGeneral, 2);
-                    put(10, uint8_t(int(cell.number)), 1);
-                    put(11, cell.kind == CellKind::Error ? 1 : 0, 1);
+                    putLe16(cellRec, 0x0205);
+                    putLe16(cellRec + 8, kXfGeneral);
+                    cellRec[10] = char(int(cell.number));
+                    cellRec[11] = char(cell.kind == CellKind::Error ? 1 : 0);
                     len = 8;
                     break;
                 }
-                put(2, uint64_t(len), 2);
+                putLe16(cellRec + 2, uint16_t(len));
                 w.append(cellRec, 4 + len);
             }
         }
