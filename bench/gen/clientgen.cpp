@@ -22,10 +22,6 @@ namespace gen {
 
 namespace {
 
-QString tr(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
 enum Column { Name, Sex, Company, Province, City, County, Address, Zip, Phone, IdNumber };
 
 // std::mt19937 is the same everywhere; the standard distributions are not, so ranges are cut
@@ -467,7 +463,7 @@ public:
     explicit Output(const QString& path) : file_(path) {}
     bool open(QString* error) {
         if (file_.open(QIODevice::WriteOnly)) return true;
-        *error = tr("无法写入文件 %1：%2")
+        *error = QStringLiteral("无法写入文件 %1：%2")
                      .arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString());
         return false;
     }
@@ -491,7 +487,7 @@ private:
         return true;
     }
     bool fail(QString* error) {
-        *error = tr("写入文件 %1 失败：%2")
+        *error = QStringLiteral("写入文件 %1 失败：%2")
                      .arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString());
         return false;
     }
@@ -501,12 +497,12 @@ private:
 
 bool checkShape(const Table& t, QString* error) {
     if (t.fields.isEmpty()) {
-        *error = tr("表没有字段");
+        *error = QStringLiteral("表没有字段");
         return false;
     }
     for (size_t i = 0; i < t.rows.size(); ++i) {
         if (t.rows[i].size() != t.fields.size()) {
-            *error = tr("第 %1 行有 %2 个值，应有 %3 个")
+            *error = QStringLiteral("第 %1 行有 %2 个值，应有 %3 个")
                          .arg(i + 1)
                          .arg(t.rows[i].size())
                          .arg(t.fields.size());
@@ -570,18 +566,18 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
     if (!checkShape(t, error)) return false;
     const int n = int(t.fields.size());
     if (n > 254) {
-        *error = tr("dBase 表最多 254 个字段，这里有 %1 个").arg(n);
+        *error = QStringLiteral("dBase 表最多 254 个字段，这里有 %1 个").arg(n);
         return false;
     }
     if (t.rows.size() > 0xFFFFFFFFu) {
-        *error = tr("行数超过 dBase 表的上限");
+        *error = QStringLiteral("行数超过 dBase 表的上限");
         return false;
     }
     const quint8 ldid = formats::dbf::languageDriverForCodePage(936);
     const formats::dbf::CodePage cp = formats::dbf::codePageForLanguageDriver(ldid);
     QStringEncoder gbk(cp.writeCodec.constData(), QStringConverter::Flag::Stateless);
     if (!gbk.isValid()) {
-        *error = tr("本机缺少 GBK 编码，无法写 dBase 表");
+        *error = QStringLiteral("本机缺少 GBK 编码，无法写 dBase 表");
         return false;
     }
     QByteArray scratch;
@@ -593,7 +589,7 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
         return end - scratch.data();
     };
     auto unencodable = [&](const QString& s) {
-        return tr("“%1”含有 GBK 编码中没有的字符，不能写入 dBase 表").arg(s);
+        return QStringLiteral("“%1”含有 GBK 编码中没有的字符，不能写入 dBase 表").arg(s);
     };
 
     // Header: dBase III, the record count, header and record lengths, the code page; a fixed
@@ -614,7 +610,8 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
                 return false;
             }
             if (len > 254) {
-                *error = tr("字段 %1 的值“%2”有 %3 字节，超过了 dBase 字符字段的上限 254 字节")
+                *error = QStringLiteral(
+                             "字段 %1 的值“%2”有 %3 字节，超过了 dBase 字符字段的上限 254 字节")
                              .arg(t.fields[c], row[c])
                              .arg(len);
                 return false;
@@ -626,7 +623,8 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
     for (int c = 0; c < n; ++c) {
         const qsizetype len = encode(t.fields[c]);
         if (len <= 0 || len > 10 || scratch.left(len).contains('\0')) {
-            *error = tr("字段名“%1”不能用于 dBase 表：须为 1 到 10 个 GBK 字节").arg(t.fields[c]);
+            *error = QStringLiteral("字段名“%1”不能用于 dBase 表：须为 1 到 10 个 GBK 字节")
+                         .arg(t.fields[c]);
             return false;
         }
         char* d = header.data() + 32 + 32 * c;
@@ -665,7 +663,7 @@ bool writeXls(const Table& t, const QString& path, QString* error) {
     if (!error) error = &ignored;
     if (!checkShape(t, error)) return false;
     if (t.rows.size() > 65535) {
-        *error = tr("Excel 97-2003 工作表最多 65535 行数据（另有标题行），这里有 %1 行")
+        *error = QStringLiteral("Excel 97-2003 工作表最多 65535 行数据（另有标题行），这里有 %1 行")
                      .arg(t.rows.size());
         return false;
     }

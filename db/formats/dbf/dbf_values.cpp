@@ -26,10 +26,6 @@ namespace formats::dbf::detail {
 
 namespace {
 
-QString tr(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
 bool isBlank(const char* p, int n) {
     for (int i = 0; i < n; ++i)
         if (p[i] != ' ' && p[i] != '\0') return false;
@@ -281,7 +277,7 @@ std::optional<Decimal> parseDecimal(const QString& text) {
 }
 
 QString notNumber(const Field& f, const QString& text) {
-    return tr("字段 %1 的值“%2”不是数字").arg(f.name, text.trimmed());
+    return QStringLiteral("字段 %1 的值“%2”不是数字").arg(f.name, text.trimmed());
 }
 
 bool parseInteger(const Field& f, const QString& text, qint64 lo, qint64 hi, qint64* out,
@@ -292,14 +288,15 @@ bool parseInteger(const Field& f, const QString& text, qint64 lo, qint64 hi, qin
         return false;
     }
     if (!d->fraction.isEmpty()) {
-        *error = tr("字段 %1 是整数字段，不能保存带小数的值 %2").arg(f.name, text.trimmed());
+        *error =
+            QStringLiteral("字段 %1 是整数字段，不能保存带小数的值 %2").arg(f.name, text.trimmed());
         return false;
     }
     bool ok = d->whole.size() <= 18;
     qint64 v = ok && !d->whole.isEmpty() ? d->whole.toLongLong(&ok) : 0;
     if (d->negative) v = -v;
     if (!ok || v < lo || v > hi) {
-        *error = tr("字段 %1 的值 %2 超出字段的取值范围（%3 至 %4）")
+        *error = QStringLiteral("字段 %1 的值 %2 超出字段的取值范围（%3 至 %4）")
                      .arg(f.name, text.trimmed())
                      .arg(lo)
                      .arg(hi);
@@ -380,7 +377,7 @@ bool encodeText(const Field& f, const QString& text, const CodePage& cp, QByteAr
     bool ok = true;
     *out = encodeWith(text, cp.writeCodec, &ok);
     if (!ok) {
-        *error = tr("字段 %1 的值含有代码页 %2 无法表示的字符“%3”")
+        *error = QStringLiteral("字段 %1 的值含有代码页 %2 无法表示的字符“%3”")
                      .arg(f.name, cp.name(), firstUnencodable(text, cp.writeCodec));
         return false;
     }
@@ -388,7 +385,7 @@ bool encodeText(const Field& f, const QString& text, const CodePage& cp, QByteAr
 }
 
 QString widthError(const Field& f) {
-    return tr("字段 %1 的值超出字段宽度（%2 字节）").arg(f.name).arg(f.length);
+    return QStringLiteral("字段 %1 的值超出字段宽度（%2 字节）").arg(f.name).arg(f.length);
 }
 
 bool parseLogical(const QString& text, char* out) {
@@ -421,7 +418,7 @@ bool formatNumber(const Field& f, const QString& text, QByteArray* out, QString*
         return false;
     }
     if (d->fraction.size() > f.decimals) {
-        *error = tr("字段 %1 的值 %2 的小数位数超过字段的 %3 位")
+        *error = QStringLiteral("字段 %1 的值 %2 的小数位数超过字段的 %3 位")
                      .arg(f.name, text.trimmed())
                      .arg(f.decimals);
         return false;
@@ -432,8 +429,9 @@ bool formatNumber(const Field& f, const QString& text, QByteArray* out, QString*
     if (s.size() > f.length && d->whole.isEmpty() && f.decimals > 0)
         s.remove(d->negative ? 1 : 0, 1); // ".50" where "0.50" does not fit
     if (s.size() > f.length) {
-        *error =
-            tr("字段 %1 的值 %2 超出字段宽度（%3 位）").arg(f.name, text.trimmed()).arg(f.length);
+        *error = QStringLiteral("字段 %1 的值 %2 超出字段宽度（%3 位）")
+                     .arg(f.name, text.trimmed())
+                     .arg(f.length);
         return false;
     }
     *out = s.rightJustified(f.length, ' ');
@@ -457,7 +455,7 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
                  QByteArray* record, QString* error) {
     if (f.isHidden()) return true;
     if (f.offset + f.length > record->size()) {
-        *error = tr("字段 %1 超出记录长度").arg(f.name);
+        *error = QStringLiteral("字段 %1 超出记录长度").arg(f.name);
         return false;
     }
     QByteArray bytes(f.length, ' ');
@@ -532,8 +530,8 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
                 return false;
             }
             if (d->fraction.size() > 4) {
-                *error =
-                    tr("字段 %1 的值 %2 的小数位数超过货币字段的 4 位").arg(f.name, text.trimmed());
+                *error = QStringLiteral("字段 %1 的值 %2 的小数位数超过货币字段的 4 位")
+                             .arg(f.name, text.trimmed());
                 return false;
             }
             const QByteArray digits = d->whole + d->fraction.leftJustified(4, '0');
@@ -541,7 +539,8 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
             const quint64 a = ok ? digits.toULongLong(&ok) : 0;
             const quint64 limit = d->negative ? quint64(1) << 63 : (quint64(1) << 63) - 1;
             if (!ok || a > limit) {
-                *error = tr("字段 %1 的值 %2 超出货币字段的范围").arg(f.name, text.trimmed());
+                *error = QStringLiteral("字段 %1 的值 %2 超出货币字段的范围")
+                             .arg(f.name, text.trimmed());
                 return false;
             }
             const quint64 v = d->negative ? quint64(0) - a : a;
@@ -552,12 +551,13 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
             QDate date;
             qint64 ms = 0;
             if (!parseDateTime(text, &date, &ms) || date.year() > 9999) {
-                *error = tr("字段 %1 的值“%2”不是有效日期（应为 yyyy-MM-dd）")
+                *error = QStringLiteral("字段 %1 的值“%2”不是有效日期（应为 yyyy-MM-dd）")
                              .arg(f.name, text.trimmed());
                 return false;
             }
             if (ms != 0) {
-                *error = tr("字段 %1 是日期字段，不能保存时间：%2").arg(f.name, text.trimmed());
+                *error = QStringLiteral("字段 %1 是日期字段，不能保存时间：%2")
+                             .arg(f.name, text.trimmed());
                 return false;
             }
             if (f.length < 8) {
@@ -573,8 +573,9 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
             QDate date;
             qint64 ms = 0;
             if (!parseDateTime(text, &date, &ms)) {
-                *error = tr("字段 %1 的值“%2”不是有效的日期时间（应为 yyyy-MM-dd HH:mm:ss）")
-                             .arg(f.name, text.trimmed());
+                *error =
+                    QStringLiteral("字段 %1 的值“%2”不是有效的日期时间（应为 yyyy-MM-dd HH:mm:ss）")
+                        .arg(f.name, text.trimmed());
                 return false;
             }
             putLe32(bytes.data(), quint32(date.toJulianDay()));
@@ -584,7 +585,7 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
         case 'L': {
             char c = ' ';
             if (!parseLogical(text, &c)) {
-                *error = tr("字段 %1 的值“%2”不是逻辑值（应为 True 或 False）")
+                *error = QStringLiteral("字段 %1 的值“%2”不是逻辑值（应为 True 或 False）")
                              .arg(f.name, text.trimmed());
                 return false;
             }
@@ -593,12 +594,13 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
             break;
         }
         default:
-            *error = tr("不支持写入字段 %1（类型 %2）").arg(f.name, QChar::fromLatin1(f.type));
+            *error = QStringLiteral("不支持写入字段 %1（类型 %2）")
+                         .arg(f.name, QChar::fromLatin1(f.type));
             return false;
         }
         if (!isNull && QByteArrayView("IBYT").contains(f.type) &&
             f.length != (f.type == 'I' ? 4 : 8)) {
-            *error = tr("不支持写入字段 %1（类型 %2，长度 %3）")
+            *error = QStringLiteral("不支持写入字段 %1（类型 %2，长度 %3）")
                          .arg(f.name, QChar::fromLatin1(f.type))
                          .arg(f.length);
             return false;
