@@ -4,12 +4,6 @@
 
 namespace db {
 
-QString sqliteIdent(const QString& name) {
-    QString n = name;
-    n.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + n + QLatin1Char('"');
-}
-
 namespace {
 
 struct Token {

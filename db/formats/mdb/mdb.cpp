@@ -15,6 +15,7 @@
 
 #include "db/formats/bytes.h"
 #include "db/formats/mdb/mdbreader.h"
+#include "db/formats/sqlident.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -381,12 +382,7 @@ QString readError(const QString& path, const std::string& problem) {
 // ---- writing into SQLite ----
 
 std::string quoted(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + '"';
+    return formats::sqliteIdent(QString::fromStdString(name)).toStdString();
 }
 
 std::string declaredType(const Column& c) {

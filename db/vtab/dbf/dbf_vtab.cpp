@@ -18,6 +18,7 @@
 // DROP TABLE only detaches the table; the file stays.
 #include "db/vtab/dbf/dbf_vtab.h"
 #include "db/formats/dbf/dbf.h"
+#include "db/formats/sqlident.h"
 #include "db/vtab/vtab_util.h"
 
 #include <QDir>
@@ -115,7 +116,7 @@ int dbfConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vt
     QStringList columns;
     for (int i : v->columns) {
         const formats::dbf::Field& f = table->fields()[size_t(i)];
-        columns << quoteIdentifier(f.name) + QLatin1Char(' ') + f.sqlType();
+        columns << formats::sqliteIdent(f.name) + QLatin1Char(' ') + f.sqlType();
     }
     v->table = std::move(table);
     const QByteArray sql =
@@ -408,10 +409,11 @@ bool attachDbfDirectory(sqlite3* db, const QString& directory, const QString& co
         if (fi.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) != 0) continue;
         const QString name = fi.fileName().left(fi.fileName().size() - 4);
         if (name.isEmpty()) continue;
-        const QByteArray sql = QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING dbf(%2, %3)")
-                                   .arg(quoteIdentifier(name), sqlString(fi.absoluteFilePath()),
-                                        sqlString(codePage.trimmed()))
-                                   .toUtf8();
+        const QByteArray sql =
+            QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING dbf(%2, %3)")
+                .arg(formats::sqliteIdent(name), sqlString(fi.absoluteFilePath()),
+                     sqlString(codePage.trimmed()))
+                .toUtf8();
         char* message = nullptr;
         if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message) != SQLITE_OK) {
             skipped << QStringLiteral("%1：%2").arg(fi.fileName(), QString::fromUtf8(message));
