@@ -314,11 +314,6 @@ bool Table::Private::load(QString* error) {
         }
         f.offset = offset;
         offset += f.length;
-        if (offset > recordLength) {
-            *error =
-                corrupt(QStringLiteral("字段的总长度超过记录长度（%1 字节）").arg(recordLength));
-            return false;
-        }
         if (f.type == '0') nullFlags = int(fields.size());
         fields.push_back(f);
         rawNames.push_back(QByteArray(p, nameEnd));
@@ -327,6 +322,20 @@ bool Table::Private::load(QString* error) {
     if (fields.empty()) {
         *error = corrupt(QStringLiteral("表中没有字段"));
         return false;
+    }
+    // Some writers store a record length one byte short of the fields (the deletion flag left
+    // out) and write records as long as the fields. The file's size tells: it holds the
+    // header's record count of such records, with or without the end-of-file byte. Only then
+    // are the fields' lengths taken; the header keeps its own number.
+    if (offset > recordLength) {
+        const qint64 data = size - headerLength;
+        const qint64 count = le32(head.constData() + 4);
+        if (data != count * offset && data != count * offset + 1) {
+            *error =
+                corrupt(QStringLiteral("字段的总长度超过记录长度（%1 字节）").arg(recordLength));
+            return false;
+        }
+        recordLength = offset;
     }
     // _NullFlags: in field order, a varchar/varbinary field takes a "shorter than the field"
     // bit, then every nullable field a NULL bit.
@@ -520,7 +529,7 @@ bool Table::refresh(QString* error) {
     const QByteArray head = readAt(d->dbf.get(), 0, 32);
     if (head.size() < 32 || quint8(head[0]) != d->version ||
         le16(head.constData() + 8) != d->headerLength ||
-        le16(head.constData() + 10) != d->recordLength) {
+        le16(head.constData() + 10) != le16(d->header.constData() + 10)) {
         if (error)
             *error =
                 QStringLiteral("表 %1 的结构已被其他程序改变，请重新打开").arg(d->displayPath());
