@@ -118,6 +118,7 @@ private slots:
     void memoFiles();
     void missingMemoFile();
     void memoDamage();
+    void memoTextEndsBeforeNul();
     void journalRestoresBytes();
     void headerAndEndMarker();
     void recordLengthOneShort_data();
@@ -618,6 +619,41 @@ void TestDbf::memoDamage() {
     QCOMPARE(text(v.value(rec, 0)), QStringLiteral("abc"));
     QVERIFY(v.readRecord(2, &rec));
     QVERIFY(v.value(rec, 0).isNull());
+}
+
+void TestDbf::memoTextEndsBeforeNul() {
+    // Visual FoxPro memo blocks (type, big-endian length, data) whose stored length counts a
+    // NUL after the text, as some programs write them; a blob keeps every byte.
+    QByteArray fpt(512, '\0');
+    fpt[3] = 13; // next free block
+    fpt[7] = 64; // block size
+    const auto block = [&](int type, const QByteArray& data) {
+        QByteArray b(8, '\0');
+        b[3] = char(type);
+        b[7] = char(data.size());
+        fpt += (b + data).leftJustified(64, '\0');
+    };
+    block(1, QByteArray("\xcd\xf5\xd0\xa1\xc3\xf7\0", 7)); // 王小明 in GBK, then a NUL
+    block(1, QByteArray("a\0b\0\0", 5));
+    block(1, QByteArray("plain"));
+    block(1, QByteArray("\0", 1));
+    block(2, QByteArray("\x01\0", 2));
+    const QByteArray dbf =
+        buildDbf(0x30, 0x7A, {{"NOTE", 'M', 4}, {"DATA", 'W', 4}},
+                 {le32(8) + le32(12), le32(9) + le32(0), le32(10) + le32(0), le32(11) + le32(0)});
+    Table t;
+    QString error;
+    QVERIFY2(t.open(bufferOf(dbf), bufferOf(fpt), {}, &error), qPrintable(error));
+    QStringList notes;
+    QByteArray rec;
+    for (quint32 r = 1; r <= t.recordCount(); ++r) {
+        QVERIFY(t.readRecord(r, &rec));
+        notes << text(t.value(rec, 0));
+    }
+    QCOMPARE(notes, (QStringList{QString::fromUtf8("王小明"), QString::fromLatin1("a\0b", 3),
+                                 QStringLiteral("plain"), QString()}));
+    QVERIFY(t.readRecord(1, &rec));
+    QCOMPARE(t.value(rec, 1), Value::fromBytes(QByteArray("\x01\0", 2)));
 }
 
 void TestDbf::journalRestoresBytes() {

@@ -634,7 +634,11 @@ Value Table::value(const QByteArray& record, int index) {
         const auto data = d->readMemo(*block);
         if (!data) return Value::null();
         if (f.isBinary()) return Value::fromBytes(*data);
-        return Value::fromText(d->decoder->decode(*data));
+        // The text ends at its stored length; NUL bytes some programs count in it are no text.
+        qsizetype length = data->size();
+        while (length > 0 && data->at(length - 1) == '\0')
+            --length;
+        return Value::fromText(d->decoder->decode(data->constData(), length));
     }
     if ((f.type == 'V' || f.type == 'Q') && f.varLengthBit >= 0 &&
         testBit(record, nulls, f.varLengthBit) && f.length > 0) {
