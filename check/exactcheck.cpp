@@ -65,7 +65,7 @@ void ExactCheck::check1(const QString& startText, const QString& endText,
     QStringList names;
     QStringList dupNames;
     for (int k = 0; k < count; ++k) {
-        const QString name = st.CheckFields[k].trimmed();
+        const QString name = db::trimBlanks(st.CheckFields[k]);
         const int s = src->fieldIndex(name);
         if (s < 0 || s + 1 >= dupFields - 1)
             return stop(

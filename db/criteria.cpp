@@ -12,14 +12,6 @@ bool equalsFolded(const char16_t* a, int alen, const char16_t* b, int blen) {
     return true;
 }
 
-QStringView trimBlanks(QStringView v) {
-    while (!v.isEmpty() && v.front() == QLatin1Char(' '))
-        v = v.mid(1);
-    while (!v.isEmpty() && v.back() == QLatin1Char(' '))
-        v.chop(1);
-    return v;
-}
-
 uint64_t hashFolded(const char16_t* s, int len, uint64_t h) {
     for (int i = 0; i < len; ++i) {
         h ^= foldChar(s[i]);

@@ -219,6 +219,20 @@ private slots:
         QCOMPARE(table("ClienttableELS").size(), 0);
     }
 
+    void fieldNamedByFullWidthBlanks() {
+        // A heading of full-width blanks is a field name like any other: only U+0020 blanks
+        // are trimmed.
+        prepare({"\u3000", "n"}, {{"a", "1"}, {"a", "2"}, {"b", "3"}}, {"\u3000"});
+        ui::ScriptedDialogs d;
+        d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);
+        RecordingSink sink;
+        const auto r = run(sink);
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QVERIFY(r.ran);
+        QCOMPARE(r.groups, 1);
+        QCOMPARE(table("ClienttableELS"), QList<QStringList>({{"b", "3"}}));
+    }
+
     void unknownCheckFieldStopsClearly() {
         prepare({"k"}, {{"a"}, {"a"}}, {"nope"});
         ui::ScriptedDialogs d;

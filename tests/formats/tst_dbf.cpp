@@ -105,6 +105,7 @@ class TestDbf : public QObject {
 
 private slots:
     void codePages();
+    void fieldNamesTrimBlanksOnly();
     void readsValueForms_data();
     void readsValueForms();
     void nullFlagsAndVarchar();
@@ -168,6 +169,26 @@ void TestDbf::codePages() {
     // GBK text reads as GB18030, new text is written as GBK.
     QCOMPARE(defaultCodePage().readCodec, QByteArray("GB18030"));
     QCOMPARE(defaultCodePage().writeCodec, QByteArray("GBK"));
+}
+
+void TestDbf::fieldNamesTrimBlanksOnly() {
+    // GBK names: 姓名 and a full-width blank, two full-width blanks, a tab, blanks only. Only
+    // U+0020 blanks are trimmed; a name of nothing else is made up from the position.
+    const QByteArray bytes = buildDbf(0x03, 0x7A,
+                                      {{"\xd0\xd5\xc3\xfb\xa1\xa1", 'C', 2},
+                                       {"\xa1\xa1\xa1\xa1", 'C', 2},
+                                       {"\tA ", 'C', 2},
+                                       {"   ", 'C', 2},
+                                       {" B", 'C', 2}},
+                                      {"1122334455"});
+    Table t;
+    QString error;
+    QVERIFY2(t.open(bufferOf(bytes), nullptr, {}, &error), qPrintable(error));
+    QStringList names;
+    for (const Field& f : t.fields())
+        names << f.name;
+    QCOMPARE(names, (QStringList{QString::fromUtf8("姓名\u3000"), QString::fromUtf8("\u3000\u3000"),
+                                 "\tA", "FIELD4", "B"}));
 }
 
 void TestDbf::readsValueForms_data() {

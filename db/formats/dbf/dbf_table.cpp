@@ -7,6 +7,7 @@
 // Memo files: dBase III .dbt (512-byte blocks, text ended by 0x1A), dBase IV .dbt (blocks of the
 // size in header bytes 20-21, each starting FF FF 08 00 and the length with these 8 bytes),
 // FoxPro .fpt (big-endian next free block and block size; blocks start with type and length).
+#include "db/formats/blanks.h"
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/dbf/dbf_values.h"
 
@@ -358,7 +359,7 @@ void Table::Private::decodeNames() {
     decoder = std::make_unique<TextDecoder>(cp.readCodec);
     QSet<QString> seen;
     for (size_t i = 0; i < fields.size(); ++i) {
-        QString name = decoder->decode(rawNames[i]).trimmed();
+        QString name = trimBlanks(decoder->decode(rawNames[i]));
         if (name.isEmpty()) name = QStringLiteral("FIELD%1").arg(i + 1);
         QString unique = name;
         for (int n = 2; seen.contains(unique.toLower()); ++n)

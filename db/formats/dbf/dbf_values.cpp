@@ -11,6 +11,8 @@
 //   V       the stored characters (FoxPro keeps trailing blanks of varchar values)
 #include "db/formats/dbf/dbf_values.h"
 
+#include "db/formats/blanks.h"
+
 #include <QDate>
 #include <QRegularExpression>
 #include <QStringEncoder>
@@ -193,7 +195,7 @@ Value decodeField(const Field& f, const char* p, TextDecoder& decoder) {
         break;
     }
     // A type this program does not know, or a field of an odd size: the bytes as text.
-    return Value::fromText(decoder.decode(characterBytes(p, n, true)).trimmed());
+    return Value::fromText(trimBlanks(decoder.decode(characterBytes(p, n, true))));
 }
 
 void blankField(const Field& f, char* dest, bool binaryMemoPointer) {
