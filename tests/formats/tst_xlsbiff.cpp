@@ -489,7 +489,7 @@ private slots:
         QTest::newRow("stream is not BIFF")
             << formats::cfb::write({{"Workbook", QByteArray(5000, 'w')}})
             << int(ReadError::NotWorkbook);
-        QTest::newRow("xlsx") << QByteArray("PK\x03\x04rest of a zip file", 24)
+        QTest::newRow("xlsx") << QByteArray("PK\x03\x04rest of a zip file")
                               << int(ReadError::NewFormat);
         QTest::newRow("excel 4")
             << LE().u16(0x0409).u16(6).u16(0).u16(0x10).u16(0).raw(QByteArray(100, '\0')).d
