@@ -4,8 +4,8 @@
 #include "app/windowdirectory.h"
 #include "check/mainfm11.h"
 #include "help/manualfm1.h"
+#include "import/commands.h"
 #include "import/mainfm5.h"
-#include "import/opensource.h"
 #include "import/tablefm1.h"
 
 #include <QApplication>
@@ -25,8 +25,8 @@ public:
         return true;
     }
     bool openSource(const QString& command) override { return sources::runCommand(command); }
-    bool showCheckRun(const QString& caption) override {
-        check::mainFm11::showRun(caption);
+    bool showCheckRun(const QString& caption, const app::RunOptions& options) override {
+        check::mainFm11::showRun(caption, options);
         return true;
     }
 };

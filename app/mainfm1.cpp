@@ -1,8 +1,8 @@
 #include "app/mainfm1.h"
 
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
+#include "app/engine/workdb.h"
 #include "app/windowdirectory.h"
-#include "app/workdb.h"
 #include "db/sqltext.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
@@ -384,10 +384,9 @@ bool mainFm1::formLoad(const QString& programDir) {
     Text13->setText(QStringLiteral("0"));
 
     // 11. No postcode field; choosing "取消邮编" runs its handler as a click would.
-    st.PostcodeMode = 1;
+    setPostcodeMode(st, PostcodeMode::Off);
     Option5->setChecked(true);
     Option5_Click();
-    st.PostcodeMode = 1;
     return true;
 }
 
@@ -395,6 +394,32 @@ bool mainFm1::formLoad(const QString& programDir) {
 
 void mainFm1::bindGrid(const db::RecordsetPtr& recordset) {
     DataGrid1->setRecordset(recordset);
+}
+
+void mainFm1::showSource(const QString& dir, const QString& fileTitle, const QString& baseName) {
+    bindGrid(appState().RsSource);
+    showRecordCounters();
+    fillFieldList();
+    setStatusPanels(QDir::toNativeSeparators(dir), fileTitle, baseName);
+}
+
+void mainFm1::showNoSource() {
+    bindGrid(emptyTable_);
+    showRecordCounters();
+    fillFieldList();
+    showWaitPicture(false);
+}
+
+void mainFm1::setRecordCounter(const QString& text) {
+    Text1->setText(text);
+}
+
+QString mainFm1::recordCounter() const {
+    return Text1->text();
+}
+
+void mainFm1::clearCheckFields() {
+    List1->clear();
 }
 
 void mainFm1::showRecordCounters() {
@@ -414,7 +439,9 @@ void mainFm1::showRecordCounters() {
 
 void mainFm1::fillFieldList() {
     List2->clear();
-    if (isOpen(appState().RsSource)) List2->addItems(appState().RsSource->fieldNames());
+    // Only the fields the working tables carry can be check fields.
+    if (isOpen(appState().RsSource))
+        List2->addItems(appState().RsSource->fieldNames().mid(0, maxWorkFields));
 }
 
 void mainFm1::setStatusPanels(const QString& dir, const QString& fileTitle,
@@ -496,7 +523,7 @@ void mainFm1::Command1_Click(int index) {
 
 void mainFm1::List2_Click(QListWidgetItem* item) {
     SourceOpenedFlag = 1;
-    if (appState().PostcodeMode == 2 && item) Text11->setText(item->text());
+    if (postcodeModeOf(appState()) == PostcodeMode::Field && item) Text11->setText(item->text());
 }
 
 // ---- postcode settings -------------------------------------------------------------------
@@ -512,7 +539,7 @@ void mainFm1::emptyPostcodeTable() {
 
 void mainFm1::Option4_Click() {
     AppState& st = appState();
-    st.PostcodeMode = 2;
+    setPostcodeMode(st, PostcodeMode::Field);
     Text11->setEnabled(true);
     st.PostcodeDigits = 2;
     Text14->setText(QString::number(st.PostcodeDigits));
@@ -521,7 +548,7 @@ void mainFm1::Option4_Click() {
 
 void mainFm1::Option5_Click() {
     AppState& st = appState();
-    st.PostcodeMode = 1;
+    setPostcodeMode(st, PostcodeMode::Off);
     Text11->clear();
     Text11->setEnabled(false);
     st.PostcodeDigits = 0;
@@ -588,6 +615,14 @@ void mainFm1::Command3_Click() {
         ui::inform(QStringLiteral("请选择查重方式"));
         return;
     }
+    // A range that holds no record would end as "no duplicates": say what is wrong instead.
+    int start = 0, end = 0;
+    if (const QString wrong =
+            checkRange(Text12->text(), Text13->text(), st.RsSource->recordCount(), &start, &end);
+        !wrong.isEmpty()) {
+        ui::inform(wrong, ui::defaultTitle(), ui::Icon::Warning);
+        return;
+    }
     if (!ui::confirm(startCheckConfirmation())) return;
 
     // At most the first five entries of the check-field list take part.
@@ -597,7 +632,7 @@ void mainFm1::Command3_Click() {
     setCheckFields(st, fields);
 
     st.PostcodeField.clear();
-    if (st.PostcodeMode == 2) {
+    if (postcodeModeOf(st) == PostcodeMode::Field) {
         if (Text11->text().isEmpty()) {
             ui::inform(QStringLiteral("请选择邮编字段"));
             return;
@@ -608,12 +643,13 @@ void mainFm1::Command3_Click() {
     SourceOpenedFlag = 1;
 
     const bool exact = Option1->isChecked();
-    const QString error = prepareCheck(st, exact ? 1 : 2);
+    const QString error = prepareCheck(st, exact ? CheckMode::Exact : CheckMode::Fuzzy);
     if (!error.isEmpty()) {
         ui::inform(error, ui::defaultTitle(), ui::Icon::Warning);
         return;
     }
-    windows().showCheckRun(exact ? QStringLiteral("完全相同查重") : QStringLiteral("模糊查重"));
+    windows().showCheckRun(exact ? QStringLiteral("完全相同查重") : QStringLiteral("模糊查重"),
+                           runOptionsOf(st, start, end));
 }
 
 // ---- maintenance, guide, exit ------------------------------------------------------------
@@ -623,27 +659,16 @@ void mainFm1::dataMaintain_Click() {
     st.RsWork.reset();
 
     if (!isOpen(st.RsDup)) {
-        // The duplicates of the last check come back from their backup. The duplicate table is
-        // replaced only when the backup exists, and in one transaction, so a failed copy never
-        // leaves it dropped.
-        if (st.WorkConn.hasTable(QStringLiteral("ClienttableDD"))) {
-            const bool own = !st.WorkConn.inTransaction() && st.WorkConn.beginTransaction();
-            const bool ok =
-                runStatement(st.RsWork, db::sql::dropTable(QStringLiteral("ClienttableCC")),
-                             st.WorkConn) ||
-                !st.WorkConn.hasTable(QStringLiteral("ClienttableCC"));
-            const bool copied =
-                ok && runStatement(st.RsWork,
-                                   db::sql::selectInto(QStringLiteral("*"),
-                                                       QStringLiteral("ClienttableCC"),
-                                                       QStringLiteral("ClienttableDD")),
-                                   st.WorkConn);
-            if (own) {
-                if (copied)
-                    st.WorkConn.commit();
-                else
-                    st.WorkConn.rollback();
-            }
+        // The duplicates of the last check come back from their backup, when they belong to the
+        // table that is open.
+        QString owner;
+        if (restoreDuplicates(st, &owner) == Restore::OtherTable) {
+            ui::inform(
+                QStringLiteral("上次查重的重复数据属于另一个数据表：\n%1\n\n它的字段和当前打开的"
+                               "数据表不同，不能在这里维护。请先打开那个数据表。")
+                    .arg(owner),
+                ui::defaultTitle(), ui::Icon::Warning);
+            return;
         }
         st.RsDup = std::make_shared<db::Recordset>();
         st.RsDup->setCursorLocation(db::CursorLocation::Client);

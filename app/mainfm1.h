@@ -1,8 +1,9 @@
 #pragma once
 // The main window "查重主控界面": the check table in a grid, the field lists, the kind of check
 // and the postcode settings, and the start of a check. It lives for the whole run; the other
-// windows read its boxes (start and end position) and call its procedures directly.
-#include "db/recordset.h"
+// windows reach it through the named methods below (its controls are its own; tests find them
+// by their object names).
+#include "app/engine/run.h"
 
 #include <QMainWindow>
 
@@ -38,6 +39,16 @@ public:
     // --- What the open and import commands (and the windows that return here) call.
     // The grid's data source.
     void bindGrid(const db::RecordsetPtr& recordset);
+    // RsSource as the main window shows an opened source: the grid bound to it, the record
+    // counter and the start and end positions, the field list, the status bar.
+    void showSource(const QString& dir, const QString& fileTitle, const QString& baseName);
+    // The grid, the boxes and the field list show nothing of a source (it is gone).
+    void showNoSource();
+    // The record counter Text1.
+    void setRecordCounter(const QString& text);
+    QString recordCounter() const;
+    // The check-field list List1 emptied (the open commands start afresh).
+    void clearCheckFields();
     // Record counter and start/end positions after RsSource opened: "0" in all three for an
     // empty table, otherwise position/count, the position and the count.
     void showRecordCounters();
@@ -65,7 +76,28 @@ public:
     // The confirmation text of "开始查重".
     static QString startCheckConfirmation();
 
-    // --- Controls, by the names the other windows know them by.
+signals:
+    // The user confirmed "退出": the program ends.
+    void quitRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildMenus();
+    QWidget* buildSidePanel();
+    bool openWorkDatabase(const QString& path);
+    void emptyPostcodeTable();
+    void placeWaitPicture();
+
+    qint16 SourceOpenedFlag = 0;
+    db::RecordsetPtr emptyTable_; // the grid's source before any source is open
+    QButtonGroup* checkKind_ = nullptr;
+    QButtonGroup* postcodeKind_ = nullptr;
+    bool quitting_ = false;
+
+    // --- Controls, by their documented names.
     QFrame* CoolBar1 = nullptr;
     QToolBar* Toolbar1 = nullptr;
     ui::DataGrid* DataGrid1 = nullptr;
@@ -104,27 +136,6 @@ public:
     QAction* data_Maintain = nullptr; // 数据维护
     QAction* help_Manual = nullptr;   // 帮助
     QAction* exit_System = nullptr;   // 退出
-
-signals:
-    // The user confirmed "退出": the program ends.
-    void quitRequested();
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-
-private:
-    void buildMenus();
-    QWidget* buildSidePanel();
-    bool openWorkDatabase(const QString& path);
-    void emptyPostcodeTable();
-    void placeWaitPicture();
-
-    qint16 SourceOpenedFlag = 0;
-    db::RecordsetPtr emptyTable_; // the grid's source before any source is open
-    QButtonGroup* checkKind_ = nullptr;
-    QButtonGroup* postcodeKind_ = nullptr;
-    bool quitting_ = false;
 };
 
 } // namespace app

@@ -3,7 +3,7 @@
 // program directory of a build:
 //     xvfb-run -a -s "-screen 0 1280x1024x24" chachong_shots <program dir> <output dir>
 // It works on copies of the working database and the guide; nothing of the build changes.
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "db/sqltext.h"
 #include "help/manualfm1.h"
@@ -110,16 +110,15 @@ int main(int argc, char** argv) {
     st.SourceDir = dir;
     st.SourceFileTitle = QStringLiteral("客户资料.mdb");
     st.SourceBaseName = QStringLiteral("客户资料");
-    w.bindGrid(st.RsSource);
-    w.showRecordCounters();
-    w.fillFieldList();
-    w.setStatusPanels(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
-    w.List2->item(0)->setSelected(true);
+    w.showSource(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
+    auto* fieldList = w.findChild<QListWidget*>(QStringLiteral("List2"));
+    fieldList->item(0)->setSelected(true);
     w.Command1_Click(0);
-    w.Option2->setChecked(true);
-    w.Option4->click();
-    w.List2_Click(w.List2->item(1));
-    w.DataGrid1->setCurrentIndex(w.DataGrid1->model()->index(4, 0));
+    w.findChild<QRadioButton*>(QStringLiteral("Option2"))->setChecked(true);
+    w.findChild<QRadioButton*>(QStringLiteral("Option4"))->click();
+    w.List2_Click(fieldList->item(1));
+    auto* grid = w.findChild<ui::DataGrid*>(QStringLiteral("DataGrid1"));
+    grid->setCurrentIndex(grid->model()->index(4, 0));
     ok = save(&w, out, QStringLiteral("mainFm1_source.png")) && ok;
 
     w.showWaitPicture(true);

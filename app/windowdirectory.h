@@ -3,6 +3,8 @@
 // the program registers a directory that knows them (main.cpp links everything). A window
 // that is not there (not registered, or not built yet) reports false and the command that
 // wanted it ends where it is.
+#include "app/engine/run.h"
+
 #include <QString>
 
 namespace app {
@@ -17,8 +19,9 @@ public:
     virtual bool showTableChooser() { return false; }
     // The import progress window mainFm5, modeless.
     virtual bool showImportProgress() { return false; }
-    // The check-run window mainFm11 with its caption ("完全相同查重" or "模糊查重"), modeless.
-    virtual bool showCheckRun(const QString& caption) { return false; }
+    // The check-run window mainFm11 with its caption ("完全相同查重" or "模糊查重"), modeless,
+    // running the check the options describe.
+    virtual bool showCheckRun(const QString& caption, const RunOptions& options) { return false; }
     // The check-control window mainFm4, modeless.
     virtual bool showCheckControl() { return false; }
     // The user guide viewer manualFm1, modeless.

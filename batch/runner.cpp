@@ -1,10 +1,10 @@
 #include "batch/runner.h"
 
-#include "app/appstate.h"
-#include "app/workdb.h"
+#include "app/engine/appstate.h"
+#include "app/engine/workdb.h"
 #include "batch/csv.h"
 #include "batch/session.h"
-#include "check/exactcheck.h"
+#include "check/engine/exactcheck.h"
 #include "db/criteria.h"
 #include "db/formats/dbf/dbf.h"
 
@@ -12,6 +12,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <atomic>
+#include <csignal>
 #include <exception>
 #include <unistd.h>
 
@@ -35,31 +37,62 @@ void print(FILE* to, const QString& text) {
     std::fflush(to);
 }
 
-// What the check engine reports, shown on a terminal as one line that keeps changing.
-class BatchSink : public check::CheckSink {
+// Ctrl-C asks the run to stop at its next record, as closing the run window does.
+std::atomic<bool> interrupted{false};
+
+extern "C" void onInterrupt(int) {
+    interrupted = true;
+}
+
+// Installs the Ctrl-C handler for the life of a command.
+class InterruptGuard {
 public:
-    explicit BatchSink(FILE* err) : err_(err), live_(isatty(fileno(err))) { clock_.start(); }
+    InterruptGuard() {
+        interrupted = false;
+        previous_ = std::signal(SIGINT, onInterrupt);
+    }
+    ~InterruptGuard() { std::signal(SIGINT, previous_); }
+
+private:
+    void (*previous_)(int);
+};
+
+// What the engines report, shown on a terminal as one line that keeps changing; Ctrl-C stops.
+class BatchSink : public app::ProgressSink {
+public:
+    explicit BatchSink(FILE* err) : err_(err), live_(isatty(fileno(err))), throttle_(200) {}
     ~BatchSink() override {
         if (shown_) print(err_, QStringLiteral("\r\033[K"));
     }
-    void scanProgress(int position, int groups) override {
-        show(QStringLiteral("查重：第 %1 条，%2 组重复").arg(position).arg(groups));
+    bool progress(int done, int total) override {
+        done_ = done;
+        total_ = total;
+        if (live_ && throttle_.due()) show();
+        return !interrupted;
     }
-    void separationProgress(int remaining) override {
-        show(QStringLiteral("正在分离重复记录：剩余 %1 条").arg(remaining));
+    void groups(int count) override { groups_ = count; }
+    void remaining(int count) override {
+        separating_ = true;
+        remaining_ = count;
     }
 
 private:
-    void show(const QString& text) {
-        if (!live_ || clock_.elapsed() < 200) return;
-        clock_.start();
+    void show() {
         shown_ = true;
+        const QString text = separating_
+                                 ? QStringLiteral("正在分离重复记录：剩余 %1 条").arg(remaining_)
+                                 : QStringLiteral("查重：第 %1/%2 条，%3 组重复")
+                                       .arg(done_)
+                                       .arg(total_)
+                                       .arg(groups_);
         print(err_, QStringLiteral("\r\033[K") + text);
     }
     FILE* err_;
     bool live_;
     bool shown_ = false;
-    QElapsedTimer clock_;
+    bool separating_ = false;
+    int done_ = 0, total_ = 0, groups_ = 0, remaining_ = 0;
+    app::Throttle throttle_;
 };
 
 struct Options {
@@ -87,7 +120,7 @@ private:
     int tables(const Options& o);
     int dump(const Options& o);
     int check(const Options& o);
-    void tellWarnings(); // the warnings of a run that went on, as notes
+    void tellNotes(); // what the user should know of a run that went on
     void note(const QString& text) {
         print(err_, program + QStringLiteral(": 提示：") + oneLine(text) + QLatin1Char('\n'));
     }
@@ -197,8 +230,8 @@ int Runner::open(const Options& o, bool listOnly, bool import, bool privateCopy)
     return code == Success ? Success : fail(code, reason);
 }
 
-void Runner::tellWarnings() {
-    for (const QString& w : session_.takeWarnings())
+void Runner::tellNotes() {
+    for (const QString& w : session_.takeNotes())
         note(w);
 }
 
@@ -224,11 +257,14 @@ int Runner::dump(const Options& o) {
 }
 
 int Runner::check(const Options& o) {
+    const InterruptGuard guard;
+    const QString stopped = QStringLiteral("查重已停止，未分离任何记录");
     QElapsedTimer clock;
     clock.start();
     if (const int code = open(o, false, true, !o.inPlace); code != Success) return code;
+    if (interrupted) return fail(Failure, stopped);
     app::AppState& st = app::appState();
-    tellWarnings();
+    tellNotes();
     // In place or not, the program never writes these: say so where the user asked for it.
     if (o.inPlace && st.SourceConn.isWorkingCopy())
         note(QStringLiteral("此Access文件以副本方式打开，原文件不会被修改"));
@@ -247,20 +283,25 @@ int Runner::check(const Options& o) {
     }
     const int count = st.RsSource->recordCount();
     if (count < 1) return fail(Failure, QStringLiteral("无数据可查！"));
+    int start = 1, end = count;
+    if (const QString wrong =
+            app::checkRange(o.start.isEmpty() ? QStringLiteral("1") : o.start,
+                            o.end.isEmpty() ? QString::number(count) : o.end, count, &start, &end);
+        !wrong.isEmpty())
+        return fail(Failure, wrong);
     app::setCheckFields(st, fields);
-    if (const QString why = app::prepareCheck(st, 1); !why.isEmpty()) return fail(Failure, why);
+    if (const QString why = app::prepareCheck(st, app::CheckMode::Exact); !why.isEmpty())
+        return fail(Failure, why);
 
-    check::ExactCheckResult result;
+    app::RunResult result;
     {
         BatchSink sink(err_);
-        result = check::ExactCheck(st, sink).wholeCheck(
-            o.start.isEmpty() ? QStringLiteral("1") : o.start,
-            o.end.isEmpty() ? QString::number(count) : o.end);
+        result = check::runExactCheck(st, app::runOptionsOf(st, start, end), sink);
     }
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
-    if (!result.ran || !result.error.isEmpty())
-        return fail(Failure, result.error.isEmpty() ? session_.lastMessage() : result.error);
-    tellWarnings();
+    if (result.cancelled) return fail(Failure, stopped);
+    if (!result.error.isEmpty()) return fail(Failure, session_.userView(result.error));
+    tellNotes();
     if (!result.backupPath.isEmpty())
         note(QStringLiteral("删除前已备份原文件到 ") + QDir::toNativeSeparators(result.backupPath));
 

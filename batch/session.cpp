@@ -1,12 +1,10 @@
 #include "batch/session.h"
 
-#include "app/appstate.h"
-#include "app/windowdirectory.h"
-#include "app/workdb.h"
-#include "check/separation.h"
-#include "import/mainfm5.h"
-#include "import/opensource.h"
-#include "ui/dialogs.h"
+#include "app/engine/appstate.h"
+#include "app/engine/workdb.h"
+#include "check/engine/separation.h"
+#include "import/engine/importrows.h"
+#include "import/engine/sources.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,128 +15,49 @@
 
 namespace batch {
 
-namespace {
-
-// The dialogs of the commands, answered from the command line: the open dialog with the file
-// given, every question the cautious way ("现在开始数据维护吗？" with Cancel), every message noted.
-class BatchDialogs : public ui::DialogService {
-public:
-    std::optional<ui::FileChoice> file;
-    QStringList warnings; // messages shown with a warning or error icon
-    QString last;         // the last message of any kind
-    // Messages name the user's folder where the commands saw the private copy's.
+struct Session::Private {
+    QString programDir;
+    std::optional<QTemporaryDir> temp;
+    QString kind;
+    QStringList offered;
+    QStringList notes;
+    // Messages name the user's folder where the open saw the private copy's.
     QString copyDir, userDir;
 
-    ui::Answer message(const QString& shown, const QString&, ui::Icon icon,
-                       ui::Buttons buttons) override {
-        QString text = shown;
-        if (!copyDir.isEmpty()) {
-            text.replace(copyDir, userDir);
-            text.replace(QDir::toNativeSeparators(copyDir), QDir::toNativeSeparators(userDir));
-        }
-        last = text;
-        if (icon == ui::Icon::Warning || icon == ui::Icon::Critical) warnings << text;
-        switch (buttons) {
-        case ui::Buttons::Ok:
-            return ui::Answer::Ok;
-        case ui::Buttons::YesNo:
-            return ui::Answer::No;
-        default:
-            return ui::Answer::Cancel;
-        }
-    }
-    std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override {
-        return std::exchange(file, std::nullopt);
-    }
-    std::optional<ui::FileChoice> saveFile(const ui::FileDialogOptions&) override { return {}; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override {
-        return {};
-    }
-};
-
-// The table chooser and the import window, answered from the command line.
-class BatchWindows : public app::WindowDirectory {
-public:
-    QString wanted;        // the table asked for; empty: the only one
-    bool listOnly = false; // "tables": the chooser's list is all that is wanted
-    bool import = false;   // run the import of an Excel sheet
-    QStringList offered;
-    int code = Success; // set when the choice failed
-    QString reason;
-    bool imported = false;
-    sources::ImportResult importResult;
-
-    bool showTableChooser() override {
-        offered = sources::chooserTables(app::appState(), &reason);
-        if (!reason.isEmpty()) return fail(Failure, reason);
-        if (listOnly) return true;
+    // The table chooser answered by the table asked for, or the only one. Returns the name, or
+    // an empty text with *code and *reason set.
+    QString choose(const QString& wanted, int* code, QString* reason) const {
+        auto fail = [&](int c, const QString& why) {
+            *code = c;
+            *reason = why;
+            return QString();
+        };
         if (offered.isEmpty()) return fail(Failure, QStringLiteral("文件中没有可以打开的表"));
-        QString name;
         if (wanted.isEmpty()) {
             if (offered.size() > 1)
                 return fail(Usage, QStringLiteral("文件中有 %1 个表，请指定表名：%2")
                                        .arg(offered.size())
                                        .arg(offered.join(QStringLiteral("、"))));
-            name = offered.first();
-        } else {
-            name = match(wanted);
-            if (name.isEmpty())
-                return fail(Failure, QStringLiteral("文件中没有表“%1”。可以打开的表：%2")
-                                         .arg(wanted, offered.join(QStringLiteral("、"))));
+            return offered.first();
         }
-        sources::openChosenTable(name);
-        return true;
-    }
-
-    bool showImportProgress() override {
-        if (!import) return true;
-        imported = true;
-        importResult = sources::importRows(app::appState());
-        sources::finishImport(app::appState(), importResult);
-        return true;
-    }
-
-private:
-    bool fail(int exitCode, const QString& why) {
-        code = exitCode;
-        reason = why;
-        return true;
-    }
-    // The name as written, else the one name that differs from it in letter case only.
-    QString match(const QString& name) const {
-        if (offered.contains(name)) return name;
-        QString found;
+        // The name as written, else the one name that differs from it in letter case only.
+        if (offered.contains(wanted)) return wanted;
+        QStringList alike;
         for (const QString& n : offered)
-            if (n.compare(name, Qt::CaseInsensitive) == 0) {
-                if (!found.isEmpty()) return {};
-                found = n;
-            }
-        return found;
+            if (n.compare(wanted, Qt::CaseInsensitive) == 0) alike << n;
+        if (alike.size() == 1) return alike.first();
+        return fail(Failure, QStringLiteral("文件中没有表“%1”。可以打开的表：%2")
+                                 .arg(wanted, offered.join(QStringLiteral("、"))));
     }
-};
-
-} // namespace
-
-struct Session::Private {
-    QString programDir;
-    BatchDialogs dialogs;
-    BatchWindows windows;
-    ui::DialogService* previousDialogs = nullptr;
-    std::optional<QTemporaryDir> temp;
-    QString kind;
 };
 
 Session::Session(const QString& programDir) : d(std::make_unique<Private>()) {
     d->programDir = programDir;
-    d->previousDialogs = ui::setDialogs(&d->dialogs);
-    app::setWindows(&d->windows);
 }
 
 Session::~Session() {
     // Connections into the temporary folder close before it goes.
     app::resetAppState();
-    app::setWindows(nullptr);
-    ui::setDialogs(d->previousDialogs);
 }
 
 QString Session::kind() const {
@@ -146,24 +65,30 @@ QString Session::kind() const {
 }
 
 QStringList Session::offeredTables() const {
-    return d->windows.offered;
+    return d->offered;
 }
 
-QStringList Session::takeWarnings() {
-    return std::exchange(d->dialogs.warnings, {});
+QString Session::userView(QString text) const {
+    if (!d->copyDir.isEmpty()) {
+        text.replace(d->copyDir, d->userDir);
+        text.replace(QDir::toNativeSeparators(d->copyDir), QDir::toNativeSeparators(d->userDir));
+    }
+    return text;
 }
 
-QString Session::lastMessage() const {
-    return d->dialogs.last;
+QStringList Session::takeNotes() {
+    QStringList notes;
+    for (const QString& n : std::exchange(d->notes, {}))
+        notes << userView(n);
+    return notes;
 }
 
 int Session::open(const OpenRequest& request, QString* reason) {
-    auto fail = [reason](int code, const QString& why) {
-        *reason = why;
+    auto fail = [&](int code, const QString& why) {
+        *reason = userView(why);
         return code;
     };
     const QString path = request.file;
-    const bool listOnly = request.listOnly;
     const QFileInfo info(path);
     if (!info.exists())
         return fail(Failure, QStringLiteral("文件不存在：%1").arg(QDir::toNativeSeparators(path)));
@@ -186,12 +111,11 @@ int Session::open(const OpenRequest& request, QString* reason) {
     const QDir temp(d->temp->path());
     const QString shipped = QDir(d->programDir).filePath(app::workDbFileName());
     const QString workDb = temp.filePath(app::workDbFileName());
-    if (!QFileInfo::exists(shipped))
-        return fail(Failure, app::openWorkDatabase(app::appState(), shipped));
+    app::AppState& st = app::appState();
+    if (!QFileInfo::exists(shipped)) return fail(Failure, app::openWorkDatabase(st, shipped));
     if (!QFile::copy(shipped, workDb))
         return fail(Failure, QStringLiteral("无法复制工作数据库到临时文件夹 %1").arg(temp.path()));
     QFile::setPermissions(workDb, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    app::AppState& st = app::appState();
     if (const QString why = app::openWorkDatabase(st, workDb); !why.isEmpty())
         return fail(Failure, why);
     st.AppDir = temp.path();
@@ -213,36 +137,40 @@ int Session::open(const OpenRequest& request, QString* reason) {
         }
         used = copyDir.filePath(info.fileName());
         st.ScratchDir = temp.path();
-        d->dialogs.copyDir = copyDir.path();
-        d->dialogs.userDir = info.absolutePath();
+        d->copyDir = copyDir.path();
+        d->userDir = info.absolutePath();
     }
 
-    // The menu command of the file's kind, as the main window runs it.
-    d->windows.wanted = request.table;
-    d->windows.listOnly = listOnly;
-    d->windows.import = request.import;
-    d->dialogs.file = ui::FileChoice{QDir::fromNativeSeparators(used), info.fileName()};
-    if (d->kind == QLatin1String("dbf"))
-        sources::openDbf();
-    else if (d->kind == QLatin1String("xls"))
-        sources::importExcel();
-    else
-        sources::openMdb();
-
-    if (d->windows.code != Success) return fail(d->windows.code, d->windows.reason);
-    if (listOnly && d->kind != QLatin1String("dbf")) {
-        if (!app::isOpen(st.RsSource) && !st.SourceConn.isOpen())
-            return fail(Failure, d->dialogs.last.isEmpty() ? QStringLiteral("文件无法打开")
-                                                           : d->dialogs.last);
-        return Success;
+    // The open of the file's kind, as the main window's command runs it.
+    auto take = [&](const sources::OpenResult& r) {
+        d->notes << r.notes;
+        return r.ok;
+    };
+    const QString used_ = QDir::fromNativeSeparators(used);
+    if (d->kind == QLatin1String("dbf")) {
+        const sources::OpenResult r = sources::openDbf(st, used_, info.fileName());
+        return take(r) ? Success : fail(Failure, r.error);
     }
-    if (!app::isOpen(st.RsSource)) {
-        const QString why =
-            !d->dialogs.warnings.isEmpty() ? d->dialogs.warnings.last() : d->dialogs.last;
-        return fail(Failure, why.isEmpty() ? QStringLiteral("数据表无法打开") : why);
+    const sources::OpenResult connected = d->kind == QLatin1String("xls")
+                                              ? sources::connectExcel(st, used_, info.fileName())
+                                              : sources::connectAccess(st, used_, info.fileName());
+    if (!take(connected)) return fail(Failure, connected.error);
+    QString listError;
+    d->offered = sources::chooserTables(st, &listError);
+    if (!listError.isEmpty()) return fail(Failure, listError);
+    if (request.listOnly) return Success;
+    int code = Success;
+    QString why;
+    const QString name = d->choose(request.table, &code, &why);
+    if (name.isEmpty()) return fail(code, why);
+    const sources::OpenResult opened = sources::openChosenTable(st, name);
+    if (!take(opened)) return fail(Failure, opened.error);
+    if (d->kind == QLatin1String("xls") && request.import) {
+        app::ProgressSink quiet;
+        sources::ImportResult imported = sources::importRows(st, quiet);
+        if (!sources::reopenImported(st, imported))
+            return fail(Failure, sources::importProblem(imported));
     }
-    if (d->windows.imported && !d->windows.importResult.reopened)
-        return fail(Failure, d->dialogs.last);
     return Success;
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // One source opened without windows, the way the main window opens it: a private working
-// database in a temporary folder, the menu command of the file's kind ("打开DBF数据",
-// "导入Excel数据" with its import, "打开MDB数据"), the table chooser answered by the table asked
-// for (or the only one) and every message box answered the cautious way. The session owns the
-// process's shared state and dialog service while it lives; they are reset when it ends.
+// database in a temporary folder, the open of the file's kind ("打开DBF数据", "导入Excel数据"
+// with its import, "打开MDB数据") through the same engine, the table chooser answered by the
+// table asked for (or the only one). The session owns the process's shared state while it
+// lives; it is reset when the session ends.
 #include <QString>
 #include <QStringList>
 
@@ -37,11 +37,11 @@ public:
 
     QString kind() const;              // "dbf", "xls" or "mdb" once open() has run
     QStringList offeredTables() const; // what the table chooser offered (Excel and Access)
-    // Warnings shown since the last call (fields left out, ...), with the user's folder named
-    // where the commands saw the private copy.
-    QStringList takeWarnings();
-    // The last message shown, of any kind.
-    QString lastMessage() const;
+    // What the user should know since the last call (fields left out, ...), with the user's
+    // folder named where the open saw the private copy.
+    QStringList takeNotes();
+    // A text with the private copy's folder replaced by the user's folder.
+    QString userView(QString text) const;
 
 private:
     struct Private;

@@ -18,15 +18,17 @@ if [ -z "$build" ]; then
     cmake -S . -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCHACHONG_BENCH=ON >/dev/null
     cmake --build "$build" -j"$(nproc)" --target chachong-batch bench_filter bench_exactcheck \
-        bench_import bench_memory >&2
+        bench_import bench_memory bench_windowpath >&2
     cmake --build "$build" -j"$(nproc)" --target bench_xls >&2 2>/dev/null || true
+    cmake --build "$build" -j"$(nproc)" --target bench_xlsx >&2 2>/dev/null || true
 fi
 
 if [ $tiny -eq 1 ]; then
-    filter=(2000 20000); xls=(300 1); import=(300 1); exact=(3000 400); memory=(3000)
+    filter=(2000 20000); xls=(300 1); xlsx=(300 1); import=(300 1); exact=(3000 400)
+    memory=(3000); windowpath=(2000 1)
 else
-    filter=(10000 100000 1000000); xls=(65000 5); import=(65000 3); exact=(1000000 20000)
-    memory=(1000000)
+    filter=(10000 100000 1000000); xls=(65000 5); xlsx=(1000000 3); import=(65000 3)
+    exact=(1000000 20000); memory=(1000000); windowpath=(1000000 3)
 fi
 
 version() { "$@" 2>/dev/null | head -1 || true; }
@@ -51,7 +53,16 @@ run() {
 }
 run bench_filter "${filter[@]}"
 run bench_xls "${xls[@]}"
+run bench_xlsx "${xlsx[@]}"
 run bench_import "${import[@]}"
 run bench_exactcheck "${exact[@]}"
 run bench_memory "${memory[@]}"
+# The windows on a real display server, as a user sees them (the tiny run stays off-screen).
+if [ $tiny -eq 0 ] && command -v xvfb-run >/dev/null; then
+    QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24" \
+        "$build/bench/bench_windowpath" "${windowpath[@]}" \
+        || { echo "bench_windowpath failed" >&2; status=1; }
+else
+    run bench_windowpath "${windowpath[@]}"
+fi
 exit $status

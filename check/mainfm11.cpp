@@ -1,21 +1,22 @@
 #include "check/mainfm11.h"
 
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
+#include "app/engine/workdb.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
-#include "check/exactcheck.h"
+#include "check/engine/exactcheck.h"
+#include "check/engine/separation.h"
 #include "ui/datagrid.h"
+#include "ui/dialogs.h"
 #include "ui/toolkit.h"
 
-#include <QApplication>
-#include <QElapsedTimer>
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStatusBar>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace check {
@@ -30,9 +31,28 @@ QLineEdit* counterBox(QWidget* parent, const QString& name) {
     return box;
 }
 
+void showMainWindow() {
+    if (app::mainFm1* main = app::mainForm()) main->show();
+}
+
+void hideMainWindow() {
+    if (app::mainFm1* main = app::mainForm()) main->hide();
+}
+
+void setMainCounter(const QString& text) {
+    if (app::mainFm1* main = app::mainForm()) main->setRecordCounter(text);
+}
+
+QString positionCounter(const db::RecordsetPtr& rs) {
+    const int count = app::recordCountOf(rs);
+    if (count <= 0) return QStringLiteral("0/0");
+    return QString::number(rs->absolutePosition()) + QLatin1Char('/') + QString::number(count);
+}
+
 } // namespace
 
-mainFm11::mainFm11(const QString& caption, QWidget* parent) : QWidget(parent) {
+mainFm11::mainFm11(const QString& caption, const app::RunOptions& options, QWidget* parent)
+    : QWidget(parent), options_(options) {
     setObjectName(QStringLiteral("mainFm11"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(caption.isEmpty() ? QStringLiteral("查重主控界面") : caption);
@@ -102,107 +122,182 @@ mainFm11::mainFm11(const QString& caption, QWidget* parent) : QWidget(parent) {
     }
     layout->addWidget(StatusBar1);
     ui::centreOnScreen(this);
+    ui::runWhenShown(this, [this] { activate(); });
 }
 
-mainFm11* mainFm11::showRun(const QString& caption) {
-    auto* window = new mainFm11(caption);
+mainFm11* mainFm11::showRun(const QString& caption, const app::RunOptions& options) {
+    auto* window = new mainFm11(caption, options);
     window->show();
     return window;
 }
 
-void mainFm11::showEvent(QShowEvent* event) {
-    QWidget::showEvent(event);
-    if (started_) return;
-    started_ = true;
-    // The check starts once the window is on the screen.
-    QTimer::singleShot(0, this, &mainFm11::activate);
-}
-
 void mainFm11::activate() {
     app::AppState& st = app::appState();
-    ui::WaitCursor wait;
+    ui::beginWait();
     DataGrid4->setRecordset(st.RsSource);
     DataGrid5->setRecordset(st.RsDup);
     if (app::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0)
         DataGrid5->setColumnVisible(st.RsDup->fieldCount() - 1, false);
     Text5->clear();
-    Text7->setText(app::isOpen(st.RsSource) ? positionCounter(st.RsSource->absolutePosition(),
-                                                              st.RsSource->recordCount())
-                                            : QString());
+    Text7->setText(app::isOpen(st.RsSource) ? positionCounter(st.RsSource) : QString());
     Text8->clear();
     Text9->clear();
-    if (st.CheckMode == 1) {
+    ran_ = true;
+    if (options_.mode == app::CheckMode::Exact) {
         ProgressBar1->hide();
         ProgressBar2->hide();
-        app::mainFm1* main = app::mainForm();
-        const QString start = main ? main->Text12->text() : QStringLiteral("1");
-        const QString end =
-            main ? main->Text13->text() : QString::number(app::recordCountOf(st.RsSource));
-        ran_ = true;
-        ExactCheck(st, *this).wholeCheck(start, end);
+        runExact();
+    } else {
+        runFuzzy();
     }
+    ui::restoreDefaultCursor();
 }
 
-void mainFm11::scanProgress(int position, int groups) {
-    static QElapsedTimer shown;
-    if (shown.isValid() && shown.elapsed() < ui::yieldIntervalMs) return;
-    shown.restart();
-    Text5->setText(QString::number(position));
-    Text8->setText(QString::number(groups));
-    ui::yieldEvents();
+void mainFm11::runExact() {
+    app::AppState& st = app::appState();
+    hideMainWindow();
+    phase_ = Phase::Scan;
+    setRunning(true);
+    result_ = exactScan(st, options_, *this);
+    setRunning(false);
+    showCounters(options_.end);
+    ui::restoreDefaultCursor();
+    if (result_.cancelled)
+        endStopped();
+    else if (!result_.error.isEmpty())
+        endWithMessage(result_.error, true);
+    else if (result_.duplicateRows == 0)
+        endWithMessage(QStringLiteral("查重结束，无重复数据！"), false);
+    else {
+        ui::inform(QStringLiteral("查重结束"));
+        separateAndAsk();
+    }
+    // The backup of the duplicates follows the run's end in every case.
+    QString error;
+    if (!app::backupDuplicates(st, false, &error))
+        ui::inform(QStringLiteral("重复数据无法备份到 ClienttableDD：\n%1").arg(error),
+                   ui::defaultTitle(), ui::Icon::Warning);
 }
 
-void mainFm11::separationProgress(int remaining) {
-    static QElapsedTimer shown;
-    if (shown.isValid() && shown.elapsed() < ui::yieldIntervalMs) return;
-    shown.restart();
-    Text7->setText(QString::number(remaining));
-    ui::yieldEvents();
+void mainFm11::runFuzzy() {
+    // The fuzzy check is not part of this program yet: say so instead of running nothing.
+    endWithMessage(QStringLiteral("模糊查重还不能使用，请选择“完全相同查重”。"), true);
 }
 
-void mainFm11::showScanPosition(const QString& text) {
-    Text5->setText(text);
-}
-void mainFm11::showCheckTableCounter(const QString& text) {
-    Text7->setText(text);
-}
-void mainFm11::showGroups(int groups) {
-    Text8->setText(QString::number(groups));
-}
-void mainFm11::showDupCounter(const QString& text) {
-    Text9->setText(text);
-}
-
-void mainFm11::showMainCounter(const QString& text) {
-    if (app::mainFm1* main = app::mainForm()) main->Text1->setText(text);
-}
-
-void mainFm11::showSeparationPanel(bool visible) {
-    Picture2->setVisible(visible);
-    ui::yieldNow();
-}
-
-void mainFm11::setBusy(bool busy) {
-    if (busy)
-        ui::beginWait();
-    else
-        ui::restoreDefaultCursor();
-}
-
-void mainFm11::hideMainWindow() {
-    if (app::mainFm1* main = app::mainForm()) main->hide();
-}
-
-void mainFm11::showMainWindow() {
-    if (app::mainFm1* main = app::mainForm()) main->show();
-}
-
-void mainFm11::closeRunWindow() {
+void mainFm11::endStopped() {
+    ui::inform(QStringLiteral("查重已停止，未分离任何记录"));
+    showMainWindow();
     close();
 }
 
-bool mainFm11::openMaintenance() {
-    return app::windows().showCheckControl();
+void mainFm11::endWithMessage(const QString& text, bool warning) {
+    ui::inform(text, ui::defaultTitle(), warning ? ui::Icon::Warning : ui::Icon::Information);
+    showMainWindow();
+    close();
+}
+
+void mainFm11::separateAndAsk() {
+    app::AppState& st = app::appState();
+    Picture2->show();
+    ui::yieldNow();
+    phase_ = Phase::Separation;
+    remaining_ = app::recordCountOf(st.RsSource);
+    setRunning(true);
+    const app::RunResult sep = reDelete(st, *this);
+    setRunning(false);
+    Picture2->hide();
+    result_.separated = sep.separated;
+    result_.remaining = sep.remaining;
+    result_.backupPath = sep.backupPath;
+    if (sep.cancelled) {
+        result_.cancelled = true;
+        endStopped();
+        return;
+    }
+    if (!sep.error.isEmpty()) {
+        result_.error = sep.error;
+        ui::inform(sep.error, ui::defaultTitle(), ui::Icon::Warning);
+    }
+    const QString count = QString::number(app::recordCountOf(st.RsSource));
+    Text5->setText(count);
+    Text7->setText(count);
+    setMainCounter(count);
+
+    if (ui::confirm(QStringLiteral("现在开始数据维护吗？"))) {
+        if (!app::windows().showCheckControl()) showMainWindow();
+        close();
+    } else {
+        close();
+        showMainWindow();
+    }
+}
+
+void mainFm11::showCounters(int endPosition) {
+    const app::AppState& st = app::appState();
+    Text5->setText(QString::number(endPosition));
+    const QString source = positionCounter(st.RsSource);
+    Text7->setText(source);
+    setMainCounter(source);
+    Text8->setText(QString::number(result_.groups));
+    Text9->setText(positionCounter(st.RsDup));
+}
+
+void mainFm11::setRunning(bool running) {
+    running_ = running;
+    // While a check runs the grids only show: a click would move the scan cursor, an edit would
+    // write to the table being checked.
+    DataGrid4->setEnabled(!running);
+    DataGrid5->setEnabled(!running);
+    if (!running) phase_ = Phase::Idle;
+}
+
+void mainFm11::refresh() {
+    switch (phase_) {
+    case Phase::Scan:
+        Text5->setText(QString::number(position_));
+        Text8->setText(QString::number(groups_));
+        ProgressBar1->setValue(std::clamp(mark1_, 0, 100));
+        ProgressBar2->setValue(std::clamp(mark2_, 0, 100));
+        break;
+    case Phase::Separation:
+        Text7->setText(QString::number(remaining_));
+        break;
+    case Phase::Idle:
+        break;
+    }
+}
+
+bool mainFm11::progress(int done, int total) {
+    if (phase_ == Phase::Scan) position_ = done;
+    if (throttle_.due()) {
+        refresh();
+        ui::yieldNow();
+    }
+    return !stopRequested_;
+}
+
+void mainFm11::groups(int count) {
+    groups_ = count;
+}
+
+void mainFm11::remaining(int count) {
+    remaining_ = count;
+}
+
+void mainFm11::marks(int first, int second) {
+    mark1_ = first;
+    mark2_ = second;
+}
+
+void mainFm11::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        // The run stops at its next record, once the user has confirmed; the window closes when
+        // the run has ended.
+        event->ignore();
+        if (!stopRequested_ && ui::confirm(QStringLiteral("是否停止查重？"))) stopRequested_ = true;
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 } // namespace check

@@ -1,7 +1,10 @@
 #pragma once
 // The check-run window mainFm11: the check table and the duplicates side by side, the run's
-// counters, and the check itself, started when the window is first shown.
-#include "check/checksink.h"
+// counters, and the check itself, started when the window is first shown. The engines report
+// to it (progress, groups found, records left); it shows what they report a few times a second,
+// owns every message of the run's end and moves the windows. Closing it while a check runs asks
+// whether to stop.
+#include "app/engine/run.h"
 
 #include <QWidget>
 
@@ -17,12 +20,49 @@ class DataGrid;
 
 namespace check {
 
-class mainFm11 : public QWidget, public CheckSink {
+class mainFm11 : public QWidget, private app::ProgressSink {
     Q_OBJECT
 public:
-    explicit mainFm11(const QString& caption, QWidget* parent = nullptr);
-    // Creates the window with its caption and shows it modeless; the check starts on activation.
-    static mainFm11* showRun(const QString& caption);
+    mainFm11(const QString& caption, const app::RunOptions& options, QWidget* parent = nullptr);
+    // Creates the window with its caption and shows it modeless; the check starts once it is on
+    // the screen.
+    static mainFm11* showRun(const QString& caption, const app::RunOptions& options);
+
+    bool isRunning() const { return running_; }
+    bool hasRun() const { return ran_; }
+    const app::RunResult& result() const { return result_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class Phase { Idle, Scan, Separation };
+
+    void activate();
+    void runExact();
+    void runFuzzy();
+    // The ends of a run, with their messages and window moves.
+    void endStopped();
+    void endWithMessage(const QString& text, bool warning);
+    void separateAndAsk();
+    void showCounters(int endPosition);
+    void setRunning(bool running);
+    void refresh();
+
+    // app::ProgressSink
+    bool progress(int done, int total) override;
+    void groups(int count) override;
+    void remaining(int count) override;
+    void marks(int first, int second) override;
+
+    app::RunOptions options_;
+    app::RunResult result_;
+    app::Throttle throttle_;
+    Phase phase_ = Phase::Idle;
+    bool running_ = false;
+    bool ran_ = false;
+    bool stopRequested_ = false;
+    int position_ = 0, groups_ = 0, remaining_ = 0, mark1_ = 0, mark2_ = 0;
 
     ui::DataGrid* DataGrid4 = nullptr;
     ui::DataGrid* DataGrid5 = nullptr;
@@ -36,31 +76,6 @@ public:
     QLabel* Label10 = nullptr;
     QGroupBox* Frame5 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
-
-    // CheckSink
-    void scanProgress(int position, int groups) override;
-    void separationProgress(int remaining) override;
-    void showScanPosition(const QString& text) override;
-    void showCheckTableCounter(const QString& text) override;
-    void showGroups(int groups) override;
-    void showDupCounter(const QString& text) override;
-    void showMainCounter(const QString& text) override;
-    void showSeparationPanel(bool visible) override;
-    void setBusy(bool busy) override;
-    void hideMainWindow() override;
-    void showMainWindow() override;
-    void closeRunWindow() override;
-    bool openMaintenance() override;
-
-    bool hasRun() const { return ran_; }
-
-protected:
-    void showEvent(QShowEvent* event) override;
-
-private:
-    void activate();
-    bool started_ = false;
-    bool ran_ = false;
 };
 
 } // namespace check

@@ -1,10 +1,13 @@
 #include "db/connection.h"
 
 #include "db/connection_p.h"
+#include "db/exceltarget.h"
 #include "db/formats/mdb/mdb.h"
 #include "db/jetsql.h"
+#include "db/vtab/csv/csv_vtab.h"
 #include "db/vtab/dbf/dbf_vtab.h"
 #include "db/vtab/xls/xls_vtab.h"
+#include "db/vtab/xlsx/xlsx_vtab.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,6 +74,16 @@ QString excelConnectionString(const QString& path) {
            path;
 }
 
+QString textConnectionString(const QString& path, const QString& codePage) {
+    // A path with ";" in it goes in braces, so no part of it reads as the next entry.
+    const QString dbq = path.contains(QLatin1Char(';')) && !path.contains(QLatin1Char('}'))
+                            ? u'{' + path + u'}'
+                            : path;
+    QString cs = QStringLiteral("Driver={Microsoft Text Driver (*.txt; *.csv)};DBQ=") + dbq;
+    if (!codePage.isEmpty()) cs += QStringLiteral(";CodePage=") + codePage;
+    return cs;
+}
+
 ConnectionTarget parseConnectionString(const QString& cs, QString* error) {
     ConnectionTarget target;
     QString driver, provider, dbq, sourceDb, sourceType, dataSource;
@@ -122,6 +135,9 @@ ConnectionTarget parseConnectionString(const QString& cs, QString* error) {
         target.path = sourceDb;
     } else if (driver.contains(QLatin1String("Excel"), Qt::CaseInsensitive)) {
         target.kind = SourceKind::Xls;
+        target.path = dbq;
+    } else if (driver.contains(QLatin1String("Text"), Qt::CaseInsensitive)) {
+        target.kind = SourceKind::Text;
         target.path = dbq;
     } else if (driver.contains(QLatin1String("Access"), Qt::CaseInsensitive)) {
         target.kind = SourceKind::Sqlite;
@@ -213,10 +229,27 @@ bool Connection::open(const QString& connectionString, const QString&, const QSt
             return fail(QStringLiteral("无法打开Excel连接"));
         std::vector<vtab::XlsSchemaRow> rows;
         QString err;
-        if (!vtab::attachXlsWorkbook(data->db, target.path, &rows, &err)) return fail(err);
+        const QString suffix = info.suffix().toLower();
+        if (suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm")) {
+            if (!vtab::attachXlsxWorkbook(data->db, target.path, &rows, &data->skipped, &err))
+                return fail(err);
+        } else if (!vtab::attachXlsWorkbook(data->db, target.path, &rows, &err)) {
+            return fail(err);
+        }
         for (const auto& r : rows)
             data->fixedSchema.push_back({r.tableName, r.tableType});
         data->kind = SourceKind::Xls;
+        data->readOnly = true;
+    } else if (target.kind == SourceKind::Text) {
+        if (!info.exists()) return fail(QStringLiteral("找不到文本文件：%1").arg(target.path));
+        if (sqlite3_open_v2(":memory:", &data->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) != SQLITE_OK)
+            return fail(QStringLiteral("无法打开文本文件连接"));
+        QString err, table;
+        if (!vtab::attachTextFile(data->db, target.path, target.codePage, &table, nullptr, &err))
+            return fail(err);
+        data->fixedSchema.push_back({table, QStringLiteral("TABLE")});
+        data->kind = SourceKind::Text;
         data->readOnly = true;
     }
     sqlite3_busy_timeout(data->db, 3000);
@@ -318,6 +351,11 @@ static bool selectInto(ConnectionData& d, const JetStatement& st) {
 
 bool Connection::execute(const QString& jetSql) {
     if (notOpen(d)) return false;
+    if (isExcelExportStatement(jetSql)) { // select ... into [Excel 8.0;database=...].sheet
+        const ExcelExportResult r = runExcelExportStatement(*this, jetSql);
+        d->error = r.error;
+        return r.ok;
+    }
     JetStatement st;
     QString error;
     if (!translateJet(jetSql, &st, &error)) {
@@ -353,7 +391,7 @@ bool Connection::execute(const QString& jetSql) {
 std::vector<SchemaRow> Connection::tableSchema() const {
     std::vector<SchemaRow> rows;
     if (!d || !d->db) return rows;
-    if (d->kind == SourceKind::Xls) return d->fixedSchema;
+    if (d->kind == SourceKind::Xls || d->kind == SourceKind::Text) return d->fixedSchema;
     sqlite3_stmt* stmt = nullptr;
     const char* sql = "SELECT name, type FROM sqlite_master WHERE type IN ('table','view') "
                       "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY rowid";
@@ -371,6 +409,30 @@ std::vector<SchemaRow> Connection::tableSchema() const {
     }
     sqlite3_finalize(stmt);
     return rows;
+}
+
+qint64 Connection::rowCount(const QString& table) const {
+    if (!d || !d->db) return -1;
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray sql = (QStringLiteral("SELECT count(*) FROM ") + sqliteIdent(table)).toUtf8();
+    if (sqlite3_prepare_v2(d->db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK) return -1;
+    const qint64 n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    return n;
+}
+
+QStringList Connection::columnNames(const QString& table) const {
+    QStringList names;
+    if (!d || !d->db) return names;
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray sql =
+        (QStringLiteral("SELECT * FROM ") + sqliteIdent(table) + QStringLiteral(" LIMIT 0"))
+            .toUtf8();
+    if (sqlite3_prepare_v2(d->db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK) return names;
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+        names << QString::fromUtf8(sqlite3_column_name(stmt, i));
+    sqlite3_finalize(stmt);
+    return names;
 }
 
 bool Connection::hasTable(const QString& name) const {

@@ -9,8 +9,13 @@
 //  - dBase form   "...Driver=Microsoft Visual FoxPro Driver;SourceDB=<dir>;SourceType=DBF": an
 //    in-memory handle with one dbf virtual table per .dbf file of the directory.
 //  - Excel form   "...Driver={Microsoft Excel Driver (*.xls)}; DBQ=<path>": an in-memory handle
-//    with one read-only xls virtual table per worksheet, named "<sheet>$".
-// An optional "CodePage=<name>" entry chooses the code page of dBase tables that declare none.
+//    with one read-only xls virtual table per worksheet, named "<sheet>$"; a path ending in
+//    .xlsx or .xlsm opens an Excel 2007 and later workbook the same way (kind Xls too).
+//  - Text form    "Driver={Microsoft Text Driver (*.txt; *.csv)};DBQ=<file>": an in-memory
+//    handle with one read-only table over the delimited text file, named after the file without
+//    its extension; "CodePage=<name>" overrides the encoding found from the bytes.
+// An optional "CodePage=<name>" entry chooses the code page of dBase tables that declare none,
+// or of a text file.
 //
 // A Connection is a shared handle: copies refer to the same open source, which closes when the
 // last copy (or recordset opened on it) lets go of it.
@@ -24,7 +29,7 @@ struct sqlite3;
 
 namespace db {
 
-enum class SourceKind { None, Sqlite, AccessCopy, Dbf, Xls };
+enum class SourceKind { None, Sqlite, AccessCopy, Dbf, Xls, Text };
 
 struct SchemaRow {
     QString tableName; // "table_name"
@@ -49,13 +54,17 @@ public:
     // The tables of the source, as the original drivers listed them.
     std::vector<SchemaRow> tableSchema() const;
     bool hasTable(const QString& name) const;
+    // The rows of a table, -1 when it cannot be counted (missing table, closed connection).
+    qint64 rowCount(const QString& table) const;
+    // The column names of a table in their order, empty when it does not exist.
+    QStringList columnNames(const QString& table) const;
 
     QString errorString() const;
     SourceKind kind() const;
     bool isWorkingCopy() const; // a real Access file read into a private copy
     bool isReadOnly() const;    // nothing written through it reaches a file
-    // dBase folders: the files that could not be opened as tables, with the reasons (empty when
-    // every table opened).
+    // dBase folders: the files that could not be opened as tables, with the reasons; .xlsx
+    // workbooks: the sheets too wide to be tables (empty when every table opened).
     QString skippedTables() const;
     QString path() const; // the file or directory the connection names
     QString connectionString() const;
@@ -88,5 +97,8 @@ QString accessConnectionString(const QString& path);
 // codePage: the code page of tables that declare none (empty: the default, GBK).
 QString dbaseConnectionString(const QString& directory, const QString& codePage = {});
 QString excelConnectionString(const QString& path);
+// codePage: the encoding of the text file ("GBK", "UTF-8", "936", ...; empty: found from the
+// bytes).
+QString textConnectionString(const QString& path, const QString& codePage = {});
 
 } // namespace db

@@ -4,7 +4,11 @@
 
 #include <sqlite3.h>
 
+#include <memory>
+
 namespace db {
+
+struct ExcelExportResult;
 
 struct ConnectionData {
     ~ConnectionData();
@@ -18,6 +22,7 @@ struct ConnectionData {
     std::vector<SchemaRow> fixedSchema; // Excel: sheets and named ranges as the driver listed
     QString error;
     QString skipped; // dBase: files of the folder that could not be opened as tables, and why
+    std::shared_ptr<ExcelExportResult> lastExport; // the last export statement's result
 
     bool exec(const QString& sql); // runs SQLite SQL; false with error set
     QString sqliteError(const QString& what) const;

@@ -2,6 +2,7 @@
 
 #include "db/connection_p.h"
 #include "db/criteria.h"
+#include "db/exceltarget.h"
 #include "db/jetsql.h"
 #include "db/rowindex.h"
 
@@ -225,6 +226,10 @@ bool Recordset::fail(const QString& message) const {
     return false;
 }
 
+QString Recordset::baseTable() const {
+    return store_ ? store_->baseTable : QString();
+}
+
 bool Recordset::isOpen() const {
     return bool(store_);
 }
@@ -259,6 +264,10 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
     lock_ = lock;
     auto conn = connection.data();
     if (!conn || !conn->db) return fail(QStringLiteral("数据库连接没有打开"));
+    if (isExcelExportStatement(jetSql)) { // its names and path are no SQL to translate
+        Connection c = connection;
+        return c.execute(jetSql) || fail(c.errorString());
+    }
     JetStatement st;
     QString error;
     if (!translateJet(jetSql, &st, &error)) return fail(error);

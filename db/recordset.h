@@ -58,6 +58,9 @@ public:
     void close();
     bool isOpen() const;
     QString source() const { return source_; }
+    // The one table a plain single-table select reads (empty for anything else): the table that
+    // writes through this recordset change.
+    QString baseTable() const;
     Connection connection() const { return connection_; }
     LockType lockType() const { return lock_; }
     bool isUpdatable() const;

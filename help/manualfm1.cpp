@@ -1,6 +1,6 @@
 #include "help/manualfm1.h"
 
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
 #include "ui/dialogs.h"
 #include "ui/toolkit.h"
 

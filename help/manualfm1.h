@@ -24,12 +24,12 @@ public:
     // The viewer that is open, null when none.
     static manualFm1* instance();
 
+private:
+    static QString decode(const QByteArray& bytes);
+
     QGroupBox* Frame1 = nullptr;
     QTextEdit* RichTextBox1 = nullptr;
     QPushButton* Command1 = nullptr;
-
-private:
-    static QString decode(const QByteArray& bytes);
 };
 
 } // namespace help

@@ -1,7 +1,8 @@
 #include "import/tablefm1.h"
 
-#include "app/appstate.h"
-#include "import/opensource.h"
+#include "app/engine/appstate.h"
+#include "import/commands.h"
+#include "import/engine/sources.h"
 #include "ui/dialogs.h"
 #include "ui/toolkit.h"
 
@@ -78,7 +79,7 @@ void tableFm1::Command2_Click() {
     if (isVisible()) ui::yieldNow();
     {
         ui::WaitCursor wait;
-        openChosenTable(name);
+        showChosenTable(name);
     }
     close();
 }

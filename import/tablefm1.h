@@ -23,6 +23,7 @@ public:
     void Command2_Click(); // 确认
     void Command1_Click(); // 返回
 
+private:
     QListWidget* List1 = nullptr;
     QPushButton* Command2 = nullptr;
     QPushButton* Command1 = nullptr;

@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCHACHONG_FUZZ=ON -DCHACHONG_TESTS=OFF -DCHACHONG_BENCH=OFF >/dev/null
-formats=(dbf xls mdb)
+formats=(dbf xls xlsx mdb)
 cmake --build build-fuzz -j"$(nproc)" --target "${formats[@]/#/fuzz_}"
 
 scratch="$(mktemp -d)"

@@ -1,12 +1,15 @@
 #include "ui/toolkit.h"
 
+#include "app/engine/run.h"
+
 #include <QApplication>
 #include <QCursor>
-#include <QElapsedTimer>
+#include <QEvent>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QTranslator>
 #include <QWidget>
 
@@ -57,23 +60,45 @@ void centreOnScreen(QWidget* window) {
 }
 
 namespace {
-QElapsedTimer& yieldClock() {
-    static QElapsedTimer clock;
-    return clock;
+app::Throttle& yieldThrottle() {
+    static app::Throttle throttle;
+    return throttle;
 }
+
+// Watches a window for its first show, then hands the work to the event loop.
+class ShowWatcher : public QObject {
+public:
+    ShowWatcher(QWidget* window, std::function<void()> work)
+        : QObject(window), work_(std::move(work)) {
+        window->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            watched->removeEventFilter(this);
+            QTimer::singleShot(0, watched, std::move(work_));
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> work_;
+};
 } // namespace
 
 bool yieldEvents() {
-    QElapsedTimer& clock = yieldClock();
-    if (clock.isValid() && clock.elapsed() < yieldIntervalMs) return false;
+    if (!yieldThrottle().due()) return false;
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    clock.start();
     return true;
 }
 
 void yieldNow() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    yieldClock().start();
+    yieldThrottle().restart();
+}
+
+void runWhenShown(QWidget* window, std::function<void()> work) {
+    new ShowWatcher(window, std::move(work));
 }
 
 bool installChineseTranslations(QApplication& app) {

@@ -5,6 +5,8 @@
 #include <QRect>
 #include <QSize>
 
+#include <functional>
+
 class QApplication;
 class QWidget;
 
@@ -35,12 +37,16 @@ QPoint centredTopLeft(const QRect& screen, const QSize& window);
 void centreOnScreen(QWidget* window);
 
 // Lets the window system repaint during a long loop. A loop may call it once per record: it
-// processes pending events at most once every yieldIntervalMs and otherwise returns at once.
-// Returns true when it did process events.
-constexpr int yieldIntervalMs = 30;
+// processes pending events at most once every few tens of milliseconds (app::Throttle) and
+// otherwise returns at once. Returns true when it did process events.
 bool yieldEvents();
 // Processes pending events now (before a long step, so that a notice is painted).
 void yieldNow();
+
+// Runs work once, as soon as window has been shown for the first time and the show has reached
+// the screen: the windows that do their whole work when they appear (the check run, the import)
+// start this way.
+void runWhenShown(QWidget* window, std::function<void()> work);
 
 // Loads Qt's own Chinese texts (standard buttons of message boxes and dialogs). Returns false
 // when the translation file is not installed.

@@ -3,15 +3,15 @@
 // pandas finding and writing the same groups from the same rows as CSV (1,000,000 rows), and
 // the check's statements run literally through SQLite, one filter per seed (20,000 rows).
 //   bench_exactcheck [rows] [literal-rows]
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
+#include "app/engine/workdb.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
-#include "check/exactcheck.h"
+#include "check/engine/exactcheck.h"
 #include "db/sqltext.h"
-#include "import/worktables.h"
-#include "ui/dialogs.h"
+#include "import/engine/worktables.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -25,18 +25,6 @@
 using namespace db;
 
 namespace {
-
-// Answers every box: OK to the messages, Cancel to the hand-over question.
-struct AutoDialogs : ui::DialogService {
-    ui::Answer message(const QString&, const QString&, ui::Icon, ui::Buttons b) override {
-        return b == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::Cancel;
-    }
-    std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override { return {}; }
-    std::optional<ui::FileChoice> saveFile(const ui::FileDialogOptions&) override { return {}; }
-    std::optional<QString> input(const QString&, const QString&, const QString&) override {
-        return {};
-    }
-};
 
 QStringList fields; // the generator's: 姓名 性别 公司 省份 城市 区县 地址 邮编 电话 证件号
 const int checkA = 0, checkB = 8; // 姓名, 电话
@@ -97,16 +85,11 @@ Run ours(app::AppState& st) {
     t.start();
     st.RsSource = std::make_shared<Recordset>();
     st.RsSource->open("Select * From ClienttableELS", st.WorkConn);
-    st.CheckFields[0] = fields[checkA];
-    st.CheckFields[1] = fields[checkB];
-    st.CheckFieldCount = 2;
-    st.WorkConn.execute("Delete * From ClienttableCC");
-    st.RsDup = std::make_shared<Recordset>();
-    st.RsDup->open("Select * From ClienttableCC", st.WorkConn, CursorType::Keyset,
-                   LockType::BatchOptimistic);
-    check::CheckSink sink;
+    app::setCheckFields(st, {fields[checkA], fields[checkB]});
+    app::prepareCheck(st, app::CheckMode::Exact);
+    app::ProgressSink sink;
     const auto r =
-        check::ExactCheck(st, sink).wholeCheck("1", QString::number(st.RsSource->recordCount()));
+        check::runExactCheck(st, app::runOptionsOf(st, 1, st.RsSource->recordCount()), sink);
     return {t.nsecsElapsed() / 1e9, r.groups, r.duplicateRows};
 }
 
@@ -176,9 +159,7 @@ Run literal(app::AppState& st) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    AutoDialogs dialogs;
-    ui::setDialogs(&dialogs);
+    QCoreApplication app(argc, argv);
     const int big = argc > 1 ? std::atoi(argv[1]) : 1000000;
     const int small = argc > 2 ? std::atoi(argv[2]) : 20000;
     QTemporaryDir tmp;

@@ -1,6 +1,6 @@
-// Writes a generated client list with planted copies as .dbf, .xls and .csv files.
+// Writes a generated client list with planted copies as .dbf, .xls, .csv and .xlsx files.
 //   bench_gen --rows N [--seed S] [--exact SHARE] [--near SHARE] [--region PATH] --out PREFIX
-//             [--formats dbf,xls,csv]
+//             [--formats dbf,xls,csv,xlsx]   (default dbf,xls,csv)
 // Prints "rows=N exact=E near=M seconds=T" (generation and writing). Exit 2 on a usage error,
 // 1 on a failure, with a one-line reason on stderr.
 #include "bench/gen/clientgen.h"
@@ -16,7 +16,7 @@ namespace {
 
 const char* const kUsage =
     "usage: bench_gen --rows N [--seed S] [--exact SHARE] [--near SHARE] [--region PATH] "
-    "--out PREFIX [--formats dbf,xls,csv]";
+    "--out PREFIX [--formats dbf,xls,csv,xlsx]";
 
 int usageError(const QString& reason) {
     std::fprintf(stderr, "bench_gen: %s (bench_gen --help shows the usage)\n", qPrintable(reason));
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         } else if (a == "--formats") {
             formats = v.split(',', Qt::SkipEmptyParts);
             for (const QString& f : formats)
-                ok = ok && (f == "dbf" || f == "xls" || f == "csv");
+                ok = ok && (f == "dbf" || f == "xls" || f == "csv" || f == "xlsx");
             ok = ok && !formats.isEmpty();
         } else {
             return usageError(QStringLiteral("unknown option %1").arg(a));
@@ -103,6 +103,8 @@ int main(int argc, char** argv) {
             ok = gen::writeDbf(table, path, &error);
         } else if (f == "csv") {
             ok = gen::writeCsv(table, path, &error);
+        } else if (f == "xlsx") {
+            ok = gen::writeXlsx(table, path, &error);
         } else if (table.rows.size() > 65535) {
             std::fprintf(stderr, "bench_gen: %d rows do not fit an .xls sheet: %s not written\n",
                          options.rows, qPrintable(path));

@@ -6,8 +6,13 @@
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/xls/xlswriter.h"
 
+#ifdef CHACHONG_GEN_XLSX
+#include <xlsxwriter.h>
+#endif
+
 #include <QDate>
 #include <QDir>
+#include <QFile>
 #include <QHash>
 #include <QSaveFile>
 #include <QSet>
@@ -713,6 +718,58 @@ bool writeCsv(const Table& t, const QString& path, QString* error) {
         if (!out.flushSome(error)) return false;
     }
     return out.commit(error);
+}
+
+bool writeXlsx(const Table& t, const QString& path, QString* error) {
+    QString ignored;
+    if (!error) error = &ignored;
+    if (!checkShape(t, error)) return false;
+    if (t.rows.size() > 1048575) {
+        *error = QStringLiteral("%1行超过了.xlsx工作表的1,048,575行").arg(t.rows.size());
+        return false;
+    }
+#ifdef CHACHONG_GEN_XLSX
+    // Written beside the target and renamed once complete, like the other formats.
+    const QString partial = path + QStringLiteral(".part");
+    const QByteArray native = QFile::encodeName(partial);
+    lxw_workbook* book = workbook_new(native.constData());
+    if (!book) {
+        *error = QStringLiteral("无法写入文件 %1").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    lxw_worksheet* sheet = workbook_add_worksheet(book, "客户");
+    const auto row = [&](lxw_row_t r, const QStringList& values) {
+        for (qsizetype c = 0; c < values.size(); ++c) {
+            if (values[c].isEmpty()) continue;
+            const QByteArray v = values[c].toUtf8();
+            if (worksheet_write_string(sheet, r, lxw_col_t(c), v.constData(), nullptr) !=
+                LXW_NO_ERROR)
+                return false;
+        }
+        return true;
+    };
+    bool ok = row(0, t.fields);
+    for (size_t r = 0; ok && r < t.rows.size(); ++r)
+        ok = row(lxw_row_t(r + 1), t.rows[r]);
+    const lxw_error closed = workbook_close(book);
+    if (!ok || closed != LXW_NO_ERROR) {
+        QFile::remove(partial);
+        *error = QStringLiteral("写入文件 %1 失败：%2")
+                     .arg(QDir::toNativeSeparators(path), QString::fromUtf8(lxw_strerror(closed)));
+        return false;
+    }
+    QFile::remove(path);
+    if (!QFile::rename(partial, path)) {
+        QFile::remove(partial);
+        *error = QStringLiteral("无法写入文件 %1").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    return true;
+#else
+    *error = QStringLiteral("生成器编译时没有libxlsxwriter，无法写出 %1")
+                 .arg(QDir::toNativeSeparators(path));
+    return false;
+#endif
 }
 
 } // namespace gen

@@ -42,5 +42,9 @@ bool writeDbf(const Table& t, const QString& path, QString* error);
 bool writeXls(const Table& t, const QString& path, QString* error);
 // RFC 4180 CSV: UTF-8 without BOM, "\n" line ends, a header row.
 bool writeCsv(const Table& t, const QString& path, QString* error);
+// Excel 2007 and later workbook (libxlsxwriter) with one sheet "客户": a header row, every value
+// as a shared string as Excel writes text, empty values as empty cells. Refuses more than
+// 1,048,575 data rows; fails with a message when the generator was built without libxlsxwriter.
+bool writeXlsx(const Table& t, const QString& path, QString* error);
 
 } // namespace gen

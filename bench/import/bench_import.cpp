@@ -2,7 +2,7 @@
 // every row copied into the working database, the imported table reopened), beside the raw read
 // of the same workbook by the program's reader (file to table of texts), best of a few runs each.
 //   bench_import [rows] [runs]          (default 65000 3)
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
 #include "batch/session.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"

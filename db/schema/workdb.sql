@@ -6,9 +6,9 @@
 -- running-number column of ClienttableCC. That is why columns 1..49 are called 查重流水号NN:
 -- whichever of them ends up last reads as "check running number".
 --
--- Widths: 4000 characters per field. Customer values (names, addresses, notes imported from
--- dBase memo fields) are far shorter; a value is never cut on import or on copy into the
--- duplicate table, so the separation always finds the record it copied.
+-- Widths: none. A column holds any text a source field can hold, memo fields of tens of thousands
+-- of characters included: a value is never cut on import or on copy into the duplicate table,
+-- so the separation always finds the record it copied.
 -- Text compares fold ASCII letter case and keep trailing blanks (NOCASE), as filters do.
 
 -- Text is kept as UTF-16, the form the program reads it in.
@@ -16,55 +16,55 @@ PRAGMA encoding = 'UTF-16le';
 
 CREATE TABLE ClienttableDBF (
     [查重No] VARCHAR(32) COLLATE NOCASE,
-    [查重流水号01] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号02] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号03] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号04] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号05] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号06] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号07] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号08] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号09] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号10] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号11] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号12] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号13] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号14] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号15] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号16] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号17] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号18] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号19] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号20] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号21] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号22] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号23] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号24] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号25] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号26] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号27] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号28] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号29] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号30] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号31] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号32] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号33] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号34] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号35] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号36] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号37] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号38] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号39] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号40] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号41] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号42] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号43] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号44] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号45] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号46] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号47] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号48] VARCHAR(4000) COLLATE NOCASE,
-    [查重流水号49] VARCHAR(4000) COLLATE NOCASE
+    [查重流水号01] TEXT COLLATE NOCASE,
+    [查重流水号02] TEXT COLLATE NOCASE,
+    [查重流水号03] TEXT COLLATE NOCASE,
+    [查重流水号04] TEXT COLLATE NOCASE,
+    [查重流水号05] TEXT COLLATE NOCASE,
+    [查重流水号06] TEXT COLLATE NOCASE,
+    [查重流水号07] TEXT COLLATE NOCASE,
+    [查重流水号08] TEXT COLLATE NOCASE,
+    [查重流水号09] TEXT COLLATE NOCASE,
+    [查重流水号10] TEXT COLLATE NOCASE,
+    [查重流水号11] TEXT COLLATE NOCASE,
+    [查重流水号12] TEXT COLLATE NOCASE,
+    [查重流水号13] TEXT COLLATE NOCASE,
+    [查重流水号14] TEXT COLLATE NOCASE,
+    [查重流水号15] TEXT COLLATE NOCASE,
+    [查重流水号16] TEXT COLLATE NOCASE,
+    [查重流水号17] TEXT COLLATE NOCASE,
+    [查重流水号18] TEXT COLLATE NOCASE,
+    [查重流水号19] TEXT COLLATE NOCASE,
+    [查重流水号20] TEXT COLLATE NOCASE,
+    [查重流水号21] TEXT COLLATE NOCASE,
+    [查重流水号22] TEXT COLLATE NOCASE,
+    [查重流水号23] TEXT COLLATE NOCASE,
+    [查重流水号24] TEXT COLLATE NOCASE,
+    [查重流水号25] TEXT COLLATE NOCASE,
+    [查重流水号26] TEXT COLLATE NOCASE,
+    [查重流水号27] TEXT COLLATE NOCASE,
+    [查重流水号28] TEXT COLLATE NOCASE,
+    [查重流水号29] TEXT COLLATE NOCASE,
+    [查重流水号30] TEXT COLLATE NOCASE,
+    [查重流水号31] TEXT COLLATE NOCASE,
+    [查重流水号32] TEXT COLLATE NOCASE,
+    [查重流水号33] TEXT COLLATE NOCASE,
+    [查重流水号34] TEXT COLLATE NOCASE,
+    [查重流水号35] TEXT COLLATE NOCASE,
+    [查重流水号36] TEXT COLLATE NOCASE,
+    [查重流水号37] TEXT COLLATE NOCASE,
+    [查重流水号38] TEXT COLLATE NOCASE,
+    [查重流水号39] TEXT COLLATE NOCASE,
+    [查重流水号40] TEXT COLLATE NOCASE,
+    [查重流水号41] TEXT COLLATE NOCASE,
+    [查重流水号42] TEXT COLLATE NOCASE,
+    [查重流水号43] TEXT COLLATE NOCASE,
+    [查重流水号44] TEXT COLLATE NOCASE,
+    [查重流水号45] TEXT COLLATE NOCASE,
+    [查重流水号46] TEXT COLLATE NOCASE,
+    [查重流水号47] TEXT COLLATE NOCASE,
+    [查重流水号48] TEXT COLLATE NOCASE,
+    [查重流水号49] TEXT COLLATE NOCASE
 );
 
 -- A permanent table without rows: the main grid's data source before any source is open.
@@ -76,4 +76,11 @@ CREATE TABLE empty_table (
 CREATE TABLE yb_table (
     [段号] SMALLINT,
     [邮编] VARCHAR(6) COLLATE NOCASE
+);
+
+-- Which source the rows of ClienttableCC and ClienttableDD were found in, so that the backup is
+-- restored only for its own table and otherwise named to the user.
+CREATE TABLE ClienttableOwner (
+    [工作表] VARCHAR(32) PRIMARY KEY,
+    [数据表] TEXT
 );

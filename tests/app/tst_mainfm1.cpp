@@ -1,7 +1,7 @@
 // The main window driven through the scripted dialog service: start-up state, controls, the
 // field lists, the postcode controls, the record counter, every step of "开始查重", "数据维护",
 // "帮助" and "退出".
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
 #include "db/sqltext.h"
@@ -24,27 +24,11 @@
 #include <sqlite3.h>
 
 using app::appState;
+using testsupport::child;
+using testsupport::exec;
+using testsupport::rowsOf;
 
 namespace {
-
-bool exec(const db::Connection& c, const QString& sql) {
-    char* err = nullptr;
-    const bool ok =
-        sqlite3_exec(c.handle(), sql.toUtf8().constData(), nullptr, nullptr, &err) == SQLITE_OK;
-    if (!ok) qWarning() << sql << err;
-    sqlite3_free(err);
-    return ok;
-}
-
-// Rows of a table, -1 when it does not exist.
-int rowsOf(const db::Connection& c, const QString& table) {
-    sqlite3_stmt* st = nullptr;
-    const QByteArray sql = QStringLiteral("SELECT count(*) FROM [%1]").arg(table).toUtf8();
-    if (sqlite3_prepare_v2(c.handle(), sql.constData(), -1, &st, nullptr) != SQLITE_OK) return -1;
-    const int n = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
-    sqlite3_finalize(st);
-    return n;
-}
 
 const QStringList sourceFields = {QStringLiteral("编号"), QStringLiteral("名称"),
                                   QStringLiteral("地址"), QStringLiteral("邮编"),
@@ -54,8 +38,10 @@ const QStringList sourceFields = {QStringLiteral("编号"), QStringLiteral("名�
 class Recorder : public app::WindowDirectory {
 public:
     QStringList calls;
-    bool showCheckRun(const QString& caption) override {
+    app::RunOptions options; // of the last check started
+    bool showCheckRun(const QString& caption, const app::RunOptions& o) override {
         calls << QStringLiteral("mainFm11:") + caption;
+        options = o;
         return true;
     }
     bool showCheckControl() override {
@@ -149,9 +135,9 @@ class TestMainFm1 : public QObject {
     void readyToStart() {
         openSource(8);
         makeDuplicateTable(QStringLiteral("ClienttableCC"), 3);
-        select(w_->List2, {1});
+        select(child<QListWidget>(w_.get(), "List2"), {1});
         w_->Command1_Click(0);
-        w_->Option1->setChecked(true);
+        child<QRadioButton>(w_.get(), "Option1")->setChecked(true);
     }
 
     void expectNothingElse() {
@@ -202,22 +188,23 @@ private slots:
         QVERIFY(!app::isOpen(st.RsSource));
         QVERIFY(st.SourceType.isEmpty() && st.SourcePath.isEmpty());
         // The grid shows the permanent empty table.
-        auto shown = w_->DataGrid1->recordset();
+        auto shown = child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset();
         QVERIFY(app::isOpen(shown));
         QCOMPARE(shown->fieldNames(), QStringList{QStringLiteral("字段")});
-        QCOMPARE(w_->DataGrid1->model()->rowCount(), 0);
-        QVERIFY(w_->Text1->text().isEmpty());
-        QCOMPARE(w_->Text12->text(), QStringLiteral("0"));
-        QCOMPARE(w_->Text13->text(), QStringLiteral("0"));
-        QCOMPARE(w_->Text14->text(), QStringLiteral("0"));
-        QVERIFY(w_->Option5->isChecked());
-        QVERIFY(!w_->Option4->isChecked());
-        QVERIFY(!w_->Option1->isChecked() && !w_->Option2->isChecked());
-        QVERIFY(w_->Text11->text().isEmpty());
-        QVERIFY(!w_->Text11->isEnabled());
-        QCOMPARE(w_->List1->count(), 0);
-        QCOMPARE(w_->List2->count(), 0);
-        QVERIFY(w_->Picture1->isHidden());
+        QCOMPARE(child<ui::DataGrid>(w_.get(), "DataGrid1")->model()->rowCount(), 0);
+        QVERIFY(child<QLineEdit>(w_.get(), "Text1")->text().isEmpty());
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text12")->text(), QStringLiteral("0"));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text13")->text(), QStringLiteral("0"));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text14")->text(), QStringLiteral("0"));
+        QVERIFY(child<QRadioButton>(w_.get(), "Option5")->isChecked());
+        QVERIFY(!child<QRadioButton>(w_.get(), "Option4")->isChecked());
+        QVERIFY(!child<QRadioButton>(w_.get(), "Option1")->isChecked() &&
+                !child<QRadioButton>(w_.get(), "Option2")->isChecked());
+        QVERIFY(child<QLineEdit>(w_.get(), "Text11")->text().isEmpty());
+        QVERIFY(!child<QLineEdit>(w_.get(), "Text11")->isEnabled());
+        QCOMPARE(child<QListWidget>(w_.get(), "List1")->count(), 0);
+        QCOMPARE(child<QListWidget>(w_.get(), "List2")->count(), 0);
+        QVERIFY(child<QFrame>(w_.get(), "Picture1")->isHidden());
         QCOMPARE(st.PostcodeMode, qint16(1));
         QCOMPARE(st.PostcodeDigits, qint16(0));
         QCOMPARE(w_->sourceOpenedFlag(), qint16(0));
@@ -298,9 +285,12 @@ private slots:
         for (const char* name : {"DataGrid1", "Picture1", "List1", "List2", "Frame1", "CoolBar1",
                                  "Toolbar1", "StatusBar1"})
             QVERIFY2(w_->findChild<QWidget*>(QString::fromLatin1(name)), name);
-        QVERIFY(w_->Label8->parentWidget() == w_->Frame1);
-        QVERIFY(w_->Option1->parentWidget() == w_->Frame1);
-        QVERIFY(w_->Toolbar1->parentWidget() == w_->CoolBar1);
+        QVERIFY(child<QLabel>(w_.get(), "Label8")->parentWidget() ==
+                child<QFrame>(w_.get(), "Frame1"));
+        QVERIFY(child<QRadioButton>(w_.get(), "Option1")->parentWidget() ==
+                child<QFrame>(w_.get(), "Frame1"));
+        QVERIFY(child<QToolBar>(w_.get(), "Toolbar1")->parentWidget() ==
+                child<QFrame>(w_.get(), "CoolBar1"));
     }
 
     void menusAndToolbar() {
@@ -324,17 +314,17 @@ private slots:
         QCOMPARE(w_->menuBar()->actions().at(1)->menu()->actions().at(1)->objectName(),
                  QStringLiteral("Input_DBF"));
         QStringList buttons;
-        for (QAction* a : w_->Toolbar1->actions())
+        for (QAction* a : child<QToolBar>(w_.get(), "Toolbar1")->actions())
             buttons << a->text();
         QCOMPARE(buttons, (QStringList{"数据维护", "帮助", "退出"}));
         // The menu bar shows captions, not icons.
         for (QAction* a : w_->menuBar()->actions())
             QVERIFY(a->icon().isNull());
         // A toolbar button runs its command.
-        w_->Toolbar1->actions().at(1)->trigger();
+        child<QToolBar>(w_.get(), "Toolbar1")->actions().at(1)->trigger();
         QCOMPARE(recorder_.calls, QStringList{QStringLiteral("manualFm1")});
         dialogs_->expectMessage(QStringLiteral("确实要退出该系统吗？"), ui::Answer::Cancel);
-        w_->Toolbar1->actions().at(2)->trigger();
+        child<QToolBar>(w_.get(), "Toolbar1")->actions().at(2)->trigger();
         QVERIFY(!app::isOpen(appState().RsSource));
     }
 
@@ -342,63 +332,66 @@ private slots:
 
     void moveSelectedFields() {
         openSource(3);
-        QCOMPARE(itemsOf(w_->List2), sourceFields);
+        QCOMPARE(itemsOf(child<QListWidget>(w_.get(), "List2")), sourceFields);
         // Entries 0, 2 and 3 selected: adjacent ones move too (the walk does not advance).
-        select(w_->List2, {0, 2, 3});
-        w_->Command1[0]->click();
-        QCOMPARE(itemsOf(w_->List1), (QStringList{"编号", "地址", "邮编"}));
-        QCOMPARE(itemsOf(w_->List2), (QStringList{"名称", "电话", "联系人"}));
+        select(child<QListWidget>(w_.get(), "List2"), {0, 2, 3});
+        child<QPushButton>(w_.get(), "Command1(0)")->click();
+        QCOMPARE(itemsOf(child<QListWidget>(w_.get(), "List1")),
+                 (QStringList{"编号", "地址", "邮编"}));
+        QCOMPARE(itemsOf(child<QListWidget>(w_.get(), "List2")),
+                 (QStringList{"名称", "电话", "联系人"}));
         // Nothing selected: nothing moves.
-        w_->List2->clearSelection();
-        w_->Command1[0]->click();
-        QCOMPARE(w_->List1->count(), 3);
-        QCOMPARE(w_->List2->count(), 3);
+        child<QListWidget>(w_.get(), "List2")->clearSelection();
+        child<QPushButton>(w_.get(), "Command1(0)")->click();
+        QCOMPARE(child<QListWidget>(w_.get(), "List1")->count(), 3);
+        QCOMPARE(child<QListWidget>(w_.get(), "List2")->count(), 3);
     }
 
     void moveAllFields() {
         openSource(3);
-        select(w_->List2, {1});
-        w_->Command1[0]->click();
-        w_->Command1[1]->click();
-        QCOMPARE(itemsOf(w_->List1),
+        select(child<QListWidget>(w_.get(), "List2"), {1});
+        child<QPushButton>(w_.get(), "Command1(0)")->click();
+        child<QPushButton>(w_.get(), "Command1(1)")->click();
+        QCOMPARE(itemsOf(child<QListWidget>(w_.get(), "List1")),
                  (QStringList{"名称", "编号", "地址", "邮编", "电话", "联系人"}));
-        QCOMPARE(w_->List2->count(), 0);
+        QCOMPARE(child<QListWidget>(w_.get(), "List2")->count(), 0);
     }
 
     void moveFieldsBack() {
         openSource(3);
-        w_->Command1[1]->click();
-        select(w_->List1, {1, 5});
-        w_->Command1[2]->click();
-        QCOMPARE(itemsOf(w_->List1), (QStringList{"编号", "地址", "邮编", "电话"}));
-        QCOMPARE(itemsOf(w_->List2), (QStringList{"名称", "联系人"}));
+        child<QPushButton>(w_.get(), "Command1(1)")->click();
+        select(child<QListWidget>(w_.get(), "List1"), {1, 5});
+        child<QPushButton>(w_.get(), "Command1(2)")->click();
+        QCOMPARE(itemsOf(child<QListWidget>(w_.get(), "List1")),
+                 (QStringList{"编号", "地址", "邮编", "电话"}));
+        QCOMPARE(itemsOf(child<QListWidget>(w_.get(), "List2")), (QStringList{"名称", "联系人"}));
     }
 
     void resetFieldLists() {
         // Without a source "<<" does nothing.
-        w_->List1->addItem(QStringLiteral("残留"));
-        w_->Command1[3]->click();
-        QCOMPARE(itemsOf(w_->List1), QStringList{"残留"});
+        child<QListWidget>(w_.get(), "List1")->addItem(QStringLiteral("残留"));
+        child<QPushButton>(w_.get(), "Command1(3)")->click();
+        QCOMPARE(itemsOf(child<QListWidget>(w_.get(), "List1")), QStringList{"残留"});
         openSource(3);
-        w_->Command1[1]->click();
-        w_->Command1[3]->click();
-        QCOMPARE(w_->List1->count(), 0);
-        QCOMPARE(itemsOf(w_->List2), sourceFields);
+        child<QPushButton>(w_.get(), "Command1(1)")->click();
+        child<QPushButton>(w_.get(), "Command1(3)")->click();
+        QCOMPARE(child<QListWidget>(w_.get(), "List1")->count(), 0);
+        QCOMPARE(itemsOf(child<QListWidget>(w_.get(), "List2")), sourceFields);
     }
 
     void clickInFieldList() {
         openSource(3, false);
         w_->show();
         QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
-        QListWidgetItem* item = w_->List2->item(3);
-        QTest::mouseClick(w_->List2->viewport(), Qt::LeftButton, {},
-                          w_->List2->visualItemRect(item).center());
+        QListWidgetItem* item = child<QListWidget>(w_.get(), "List2")->item(3);
+        QTest::mouseClick(child<QListWidget>(w_.get(), "List2")->viewport(), Qt::LeftButton, {},
+                          child<QListWidget>(w_.get(), "List2")->visualItemRect(item).center());
         QCOMPARE(w_->sourceOpenedFlag(), qint16(1));
-        QVERIFY(w_->Text11->text().isEmpty()); // no postcode field wanted
-        w_->Option4->click();
-        QTest::mouseClick(w_->List2->viewport(), Qt::LeftButton, {},
-                          w_->List2->visualItemRect(item).center());
-        QCOMPARE(w_->Text11->text(), QStringLiteral("邮编"));
+        QVERIFY(child<QLineEdit>(w_.get(), "Text11")->text().isEmpty()); // no postcode field wanted
+        child<QRadioButton>(w_.get(), "Option4")->click();
+        QTest::mouseClick(child<QListWidget>(w_.get(), "List2")->viewport(), Qt::LeftButton, {},
+                          child<QListWidget>(w_.get(), "List2")->visualItemRect(item).center());
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text11")->text(), QStringLiteral("邮编"));
     }
 
     // --- postcode controls
@@ -406,21 +399,21 @@ private slots:
     void postcodeOptions() {
         app::AppState& st = appState();
         QVERIFY(exec(work(), QStringLiteral("INSERT INTO yb_table VALUES (1, '10')")));
-        w_->Option4->click();
+        child<QRadioButton>(w_.get(), "Option4")->click();
         QCOMPARE(st.PostcodeMode, qint16(2));
-        QVERIFY(w_->Text11->isEnabled());
+        QVERIFY(child<QLineEdit>(w_.get(), "Text11")->isEnabled());
         QCOMPARE(st.PostcodeDigits, qint16(2));
-        QCOMPARE(w_->Text14->text(), QStringLiteral("2"));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text14")->text(), QStringLiteral("2"));
         QCOMPARE(rowsOf(work(), QStringLiteral("yb_table")), 0);
 
-        w_->Text11->setText(QStringLiteral("邮编"));
+        child<QLineEdit>(w_.get(), "Text11")->setText(QStringLiteral("邮编"));
         QVERIFY(exec(work(), QStringLiteral("INSERT INTO yb_table VALUES (1, '10')")));
-        w_->Option5->click();
+        child<QRadioButton>(w_.get(), "Option5")->click();
         QCOMPARE(st.PostcodeMode, qint16(1));
-        QVERIFY(w_->Text11->text().isEmpty());
-        QVERIFY(!w_->Text11->isEnabled());
+        QVERIFY(child<QLineEdit>(w_.get(), "Text11")->text().isEmpty());
+        QVERIFY(!child<QLineEdit>(w_.get(), "Text11")->isEnabled());
         QCOMPARE(st.PostcodeDigits, qint16(0));
-        QCOMPARE(w_->Text14->text(), QStringLiteral("0"));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text14")->text(), QStringLiteral("0"));
         QCOMPARE(rowsOf(work(), QStringLiteral("yb_table")), 0);
     }
 
@@ -429,9 +422,9 @@ private slots:
         QStringList seen;
         for (int i = 0; i < 8; ++i) {
             QVERIFY(exec(work(), QStringLiteral("INSERT INTO yb_table VALUES (1, '10')")));
-            w_->Command29[0]->click();
+            child<QPushButton>(w_.get(), "Command29(0)")->click();
             QCOMPARE(rowsOf(work(), QStringLiteral("yb_table")), 0);
-            seen << w_->Text14->text();
+            seen << child<QLineEdit>(w_.get(), "Text14")->text();
         }
         QCOMPARE(seen, (QStringList{"1", "2", "3", "4", "5", "6", "1", "2"}));
         QCOMPARE(appState().PostcodeDigits, qint16(2));
@@ -439,25 +432,25 @@ private slots:
 
     void minusStopsAtOne() {
         // From 0 (start-up) "减" gives 1.
-        w_->Command29[1]->click();
-        QCOMPARE(w_->Text14->text(), QStringLiteral("1"));
-        w_->Command29[1]->click();
-        QCOMPARE(w_->Text14->text(), QStringLiteral("1"));
-        w_->Option4->click(); // 2
+        child<QPushButton>(w_.get(), "Command29(1)")->click();
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text14")->text(), QStringLiteral("1"));
+        child<QPushButton>(w_.get(), "Command29(1)")->click();
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text14")->text(), QStringLiteral("1"));
+        child<QRadioButton>(w_.get(), "Option4")->click(); // 2
         QStringList seen;
         for (int i = 0; i < 3; ++i) {
             QVERIFY(exec(work(), QStringLiteral("INSERT INTO yb_table VALUES (1, '10')")));
-            w_->Command29[1]->click();
+            child<QPushButton>(w_.get(), "Command29(1)")->click();
             QCOMPARE(rowsOf(work(), QStringLiteral("yb_table")), 0);
-            seen << w_->Text14->text();
+            seen << child<QLineEdit>(w_.get(), "Text14")->text();
         }
         QCOMPARE(seen, (QStringList{"1", "1", "1"}));
         QCOMPARE(appState().PostcodeDigits, qint16(1));
         // Back up from 1 with "加" and down again.
-        w_->Command29[0]->click();
-        w_->Command29[0]->click();
-        w_->Command29[1]->click();
-        QCOMPARE(w_->Text14->text(), QStringLiteral("2"));
+        child<QPushButton>(w_.get(), "Command29(0)")->click();
+        child<QPushButton>(w_.get(), "Command29(0)")->click();
+        child<QPushButton>(w_.get(), "Command29(1)")->click();
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text14")->text(), QStringLiteral("2"));
     }
 
     // --- record counter and what the open commands call
@@ -465,23 +458,26 @@ private slots:
     void recordCounterFollowsTheUsersMoves() {
         // No source: moving in the grid changes nothing.
         w_->DataGrid1_RowColChange();
-        QVERIFY(w_->Text1->text().isEmpty());
+        QVERIFY(child<QLineEdit>(w_.get(), "Text1")->text().isEmpty());
         openSource(12);
-        QCOMPARE(w_->Text1->text(), QStringLiteral("1/12"));
-        QCOMPARE(w_->Text12->text(), QStringLiteral("1"));
-        QCOMPARE(w_->Text13->text(), QStringLiteral("12"));
-        w_->DataGrid1->setCurrentIndex(w_->DataGrid1->model()->index(6, 2));
-        QCOMPARE(w_->Text1->text(), QStringLiteral("7/12"));
-        QTest::keyClick(w_->DataGrid1->viewport(), Qt::Key_End, Qt::ControlModifier);
-        QCOMPARE(w_->Text1->text(), QStringLiteral("12/12"));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text1")->text(), QStringLiteral("1/12"));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text12")->text(), QStringLiteral("1"));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text13")->text(), QStringLiteral("12"));
+        child<ui::DataGrid>(w_.get(), "DataGrid1")
+            ->setCurrentIndex(child<ui::DataGrid>(w_.get(), "DataGrid1")->model()->index(6, 2));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text1")->text(), QStringLiteral("7/12"));
+        QTest::keyClick(child<ui::DataGrid>(w_.get(), "DataGrid1")->viewport(), Qt::Key_End,
+                        Qt::ControlModifier);
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text1")->text(), QStringLiteral("12/12"));
     }
 
     void countersOfAnEmptySource() {
         openSource(0);
-        QCOMPARE(w_->Text1->text(), QStringLiteral("0"));
-        QCOMPARE(w_->Text12->text(), QStringLiteral("0"));
-        QCOMPARE(w_->Text13->text(), QStringLiteral("0"));
-        QCOMPARE(itemsOf(w_->List2), sourceFields); // the field list still filled
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text1")->text(), QStringLiteral("0"));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text12")->text(), QStringLiteral("0"));
+        QCOMPARE(child<QLineEdit>(w_.get(), "Text13")->text(), QStringLiteral("0"));
+        QCOMPARE(itemsOf(child<QListWidget>(w_.get(), "List2")),
+                 sourceFields); // the field list still filled
     }
 
     void statusPanelsAndWaitPicture() {
@@ -495,20 +491,22 @@ private slots:
         w_->show();
         QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
         w_->showWaitPicture(true);
-        QVERIFY(w_->Picture1->isVisible());
+        QVERIFY(child<QFrame>(w_.get(), "Picture1")->isVisible());
         // Over the grid, not clipped by it.
-        const QRect grid(w_->DataGrid1->mapTo(w_.get(), QPoint(0, 0)), w_->DataGrid1->size());
-        const QRect pic(w_->Picture1->mapTo(w_.get(), QPoint(0, 0)), w_->Picture1->size());
+        const QRect grid(child<ui::DataGrid>(w_.get(), "DataGrid1")->mapTo(w_.get(), QPoint(0, 0)),
+                         child<ui::DataGrid>(w_.get(), "DataGrid1")->size());
+        const QRect pic(child<QFrame>(w_.get(), "Picture1")->mapTo(w_.get(), QPoint(0, 0)),
+                        child<QFrame>(w_.get(), "Picture1")->size());
         QVERIFY(grid.contains(pic));
         w_->showWaitPicture(false);
-        QVERIFY(!w_->Picture1->isVisible());
+        QVERIFY(!child<QFrame>(w_.get(), "Picture1")->isVisible());
     }
 
     // --- "开始查重"
 
     void startNeedsAnOpenSource() {
         dialogs_->expectMessage(QStringLiteral("请打开数据库！"));
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         QVERIFY(recorder_.calls.isEmpty());
     }
@@ -517,44 +515,104 @@ private slots:
         // A source opened without setting the flag (as "打开导入数据" does).
         openSource(5, false);
         makeDuplicateTable(QStringLiteral("ClienttableCC"), 1);
-        w_->Command1[1]->click();
-        w_->Option1->setChecked(true);
+        child<QPushButton>(w_.get(), "Command1(1)")->click();
+        child<QRadioButton>(w_.get(), "Option1")->setChecked(true);
         dialogs_->expectMessage(QStringLiteral("请重新打开数据库！"));
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         // One click on any name in the field list lets the same start go ahead.
-        w_->Command1[3]->click();
-        w_->List2_Click(w_->List2->item(0));
-        w_->Command1[1]->click();
+        child<QPushButton>(w_.get(), "Command1(3)")->click();
+        w_->List2_Click(child<QListWidget>(w_.get(), "List2")->item(0));
+        child<QPushButton>(w_.get(), "Command1(1)")->click();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         QCOMPARE(recorder_.calls, QStringList{QStringLiteral("mainFm11:完全相同查重")});
     }
 
     void startNeedsRecords() {
         openSource(0);
-        w_->Command1[1]->click();
-        w_->Option1->setChecked(true);
+        child<QPushButton>(w_.get(), "Command1(1)")->click();
+        child<QRadioButton>(w_.get(), "Option1")->setChecked(true);
         dialogs_->expectMessage(QStringLiteral("无数据可查！"));
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
     }
 
     void startNeedsCheckFields() {
         openSource(4);
-        w_->Option1->setChecked(true);
+        child<QRadioButton>(w_.get(), "Option1")->setChecked(true);
         dialogs_->expectMessage(QStringLiteral("请选择查重字段"));
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
     }
 
     void startNeedsAKindOfCheck() {
         openSource(4);
-        w_->Command1[1]->click();
+        child<QPushButton>(w_.get(), "Command1(1)")->click();
         dialogs_->expectMessage(QStringLiteral("请选择查重方式"));
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
+    }
+
+    void startRangeMustHoldRecords_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("message"); // empty: the check starts
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::newRow("blank end") << "1"
+                                   << ""
+                                   << "查重终止位置“”不正确" << 0 << 0;
+        QTest::newRow("zero end") << "1"
+                                  << "0"
+                                  << "查重终止位置“0”不正确" << 0 << 0;
+        QTest::newRow("letters") << "a"
+                                 << "8"
+                                 << "查重开始位置“a”不正确" << 0 << 0;
+        QTest::newRow("negative") << "-1"
+                                  << "8"
+                                  << "查重开始位置“-1”不正确" << 0 << 0;
+        QTest::newRow("start after end") << "5"
+                                         << "3"
+                                         << "查重开始位置 5 大于终止位置 3" << 0 << 0;
+        QTest::newRow("start beyond the table") << "9"
+                                                << "12"
+                                                << "查重开始位置 9 超过了记录数 8" << 0 << 0;
+        QTest::newRow("full-width digits") << "２"
+                                           << "３"
+                                           << "" << 2 << 3;
+        QTest::newRow("blanks around") << " 2 "
+                                       << "7 "
+                                       << "" << 2 << 7;
+        QTest::newRow("end clipped") << "1"
+                                     << "100"
+                                     << "" << 1 << 8;
+    }
+
+    void startRangeMustHoldRecords() {
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        QFETCH(QString, message);
+        QFETCH(int, first);
+        QFETCH(int, last);
+        readyToStart();
+        child<QLineEdit>(w_.get(), "Text12")->setText(start);
+        child<QLineEdit>(w_.get(), "Text13")->setText(end);
+        if (message.isEmpty())
+            dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
+        else
+            dialogs_->expectMessageContaining(message);
+        child<QPushButton>(w_.get(), "Command3")->click();
+        expectNothingElse();
+        if (message.isEmpty()) {
+            QCOMPARE(recorder_.calls, QStringList{QStringLiteral("mainFm11:完全相同查重")});
+            QCOMPARE(recorder_.options.start, first);
+            QCOMPARE(recorder_.options.end, last);
+        } else {
+            QVERIFY(recorder_.calls.isEmpty());
+            QCOMPARE(rowsOf(appState().WorkConn, QStringLiteral("ClienttableCC")), 3);
+        }
     }
 
     void confirmationTextExactly() {
@@ -565,7 +623,7 @@ private slots:
         QCOMPARE(app::mainFm1::startCheckConfirmation(), expected);
         readyToStart();
         dialogs_->expectMessage(expected, ui::Answer::Ok);
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         const auto& box = dialogs_->shown().first();
         QCOMPARE(box.icon, ui::Icon::Question);
@@ -580,7 +638,7 @@ private slots:
         st.CheckMode = 2;
         auto oldDup = st.RsDup;
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Cancel);
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         QCOMPARE(rowsOf(work(), QStringLiteral("ClienttableCC")), 3);
         QCOMPARE(st.CheckFields[0], QStringLiteral("旧字段"));
@@ -592,11 +650,11 @@ private slots:
 
     void postcodeFieldMissingAfterConfirmation() {
         readyToStart();
-        w_->Option4->click(); // postcode wanted, none chosen
+        child<QRadioButton>(w_.get(), "Option4")->click(); // postcode wanted, none chosen
         app::AppState& st = appState();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok)
             .expectMessage(QStringLiteral("请选择邮编字段"));
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         // The check fields were fixed before the postcode check; the duplicates stay.
         QCOMPARE(st.CheckFieldCount, qint16(1));
@@ -609,7 +667,7 @@ private slots:
         readyToStart();
         app::AppState& st = appState();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         QCOMPARE(st.CheckFieldCount, qint16(1));
         QCOMPARE(st.CheckFields[0], QStringLiteral("名称"));
@@ -635,12 +693,12 @@ private slots:
 
     void fuzzyCheckWithPostcode() {
         readyToStart();
-        w_->Option2->setChecked(true);
-        w_->Option4->click();
-        w_->Text11->setText(QStringLiteral("  邮编 "));
+        child<QRadioButton>(w_.get(), "Option2")->setChecked(true);
+        child<QRadioButton>(w_.get(), "Option4")->click();
+        child<QLineEdit>(w_.get(), "Text11")->setText(QStringLiteral("  邮编 "));
         app::AppState& st = appState();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         QCOMPARE(st.CheckMode, qint16(2));
         QCOMPARE(st.PostcodeField, QStringLiteral("邮编"));
@@ -671,10 +729,10 @@ private slots:
         app::AppState& st = appState();
         for (int k = 0; k < 5; ++k)
             st.CheckFields[k] = QStringLiteral("旧%1").arg(k);
-        w_->List1->addItems(entries);
-        w_->Option1->setChecked(true);
+        child<QListWidget>(w_.get(), "List1")->addItems(entries);
+        child<QRadioButton>(w_.get(), "Option1")->setChecked(true);
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         QCOMPARE(int(st.CheckFieldCount), count);
         QStringList got;
@@ -686,11 +744,11 @@ private slots:
     void startWithoutTheDuplicateTable() {
         // A working database whose ClienttableCC is gone: a clear message, no check.
         openSource(4);
-        w_->Command1[1]->click();
-        w_->Option1->setChecked(true);
+        child<QPushButton>(w_.get(), "Command1(1)")->click();
+        child<QRadioButton>(w_.get(), "Option1")->setChecked(true);
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok)
             .expectMessageContaining(QStringLiteral("ClienttableCC"));
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         QVERIFY(recorder_.calls.isEmpty());
         QCOMPARE(appState().CheckMode, qint16(0));
@@ -700,7 +758,7 @@ private slots:
         app::setWindows(nullptr);
         readyToStart();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         QVERIFY(app::isOpen(appState().RsDup));
         QCOMPARE(appState().CheckMode, qint16(1));
@@ -711,7 +769,7 @@ private slots:
     void maintenanceWithEmptyBackup() {
         // Right after start-up the working database has no duplicates at all.
         dialogs_->expectMessage(QStringLiteral("无重复数据！"));
-        w_->data_Maintain->trigger();
+        child<QAction>(w_.get(), "data_Maintain")->trigger();
         expectNothingElse();
         QVERIFY(recorder_.calls.isEmpty());
     }
@@ -720,7 +778,7 @@ private slots:
         makeDuplicateTable(QStringLiteral("ClienttableCC"), 2);
         makeDuplicateTable(QStringLiteral("ClienttableDD"), 0);
         dialogs_->expectMessage(QStringLiteral("无重复数据！"));
-        w_->data_Maintain->trigger();
+        child<QAction>(w_.get(), "data_Maintain")->trigger();
         expectNothingElse();
         // Restored from the (empty) backup.
         QCOMPARE(rowsOf(work(), QStringLiteral("ClienttableCC")), 0);
@@ -735,7 +793,7 @@ private slots:
         QVERIFY(st.RsWork->open(db::sql::selectAll(QStringLiteral("empty_table")), work()));
         const std::weak_ptr<db::Recordset> old = st.RsWork;
         dialogs_->expectMessage(QStringLiteral("请打开原数据文件！"));
-        w_->data_Maintain->trigger();
+        child<QAction>(w_.get(), "data_Maintain")->trigger();
         expectNothingElse();
         QVERIFY(old.expired());
         QVERIFY(!app::isOpen(st.RsWork));
@@ -751,7 +809,7 @@ private slots:
         makeDuplicateTable(QStringLiteral("ClienttableCC"), 2);
         openSource(3);
         w_->show();
-        w_->data_Maintain->trigger();
+        child<QAction>(w_.get(), "data_Maintain")->trigger();
         expectNothingElse();
         QCOMPARE(rowsOf(work(), QStringLiteral("ClienttableCC")), 2);
         QCOMPARE(recorder_.calls, QStringList{QStringLiteral("mainFm4")});
@@ -761,7 +819,7 @@ private slots:
     void maintenanceAfterACheckUsesItsDuplicates() {
         readyToStart();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
-        w_->Command3->click();
+        child<QPushButton>(w_.get(), "Command3")->click();
         app::AppState& st = appState();
         // The check found two duplicates; an older backup must not replace them.
         makeDuplicateTable(QStringLiteral("ClienttableDD"), 5);
@@ -772,7 +830,7 @@ private slots:
         }
         QVERIFY(st.RsDup->updateBatch());
         recorder_.calls.clear();
-        w_->data_Maintain->trigger();
+        child<QAction>(w_.get(), "data_Maintain")->trigger();
         expectNothingElse();
         QCOMPARE(st.RsDup->recordCount(), 2);
         QCOMPARE(recorder_.calls, QStringList{QStringLiteral("mainFm4")});
@@ -783,7 +841,7 @@ private slots:
         makeDuplicateTable(QStringLiteral("ClienttableCC"), 2);
         openSource(3);
         w_->show();
-        w_->data_Maintain->trigger();
+        child<QAction>(w_.get(), "data_Maintain")->trigger();
         expectNothingElse();
         QVERIFY(w_->isVisible()); // nothing to hand over to: the window stays
     }
@@ -791,23 +849,23 @@ private slots:
     // --- "帮助", "退出"
 
     void helpOpensTheGuide() {
-        w_->help_Manual->trigger();
+        child<QAction>(w_.get(), "help_Manual")->trigger();
         QCOMPARE(recorder_.calls, QStringList{QStringLiteral("manualFm1")});
         app::setWindows(nullptr);
-        w_->help_Manual->trigger(); // no viewer registered: nothing happens
+        child<QAction>(w_.get(), "help_Manual")->trigger(); // no viewer registered: nothing happens
         expectNothingElse();
     }
 
     void exitAsksFirst() {
         QSignalSpy quit(w_.get(), &app::mainFm1::quitRequested);
         dialogs_->expectMessage(QStringLiteral("确实要退出该系统吗？"), ui::Answer::Cancel);
-        w_->exit_System->trigger();
+        child<QAction>(w_.get(), "exit_System")->trigger();
         expectNothingElse();
         QCOMPARE(quit.size(), 0);
         QCOMPARE(dialogs_->shown().first().icon, ui::Icon::Question);
         QCOMPARE(dialogs_->shown().first().buttons, ui::Buttons::OkCancel);
         dialogs_->expectMessage(QStringLiteral("确实要退出该系统吗？"), ui::Answer::Ok);
-        w_->exit_System->trigger();
+        child<QAction>(w_.get(), "exit_System")->trigger();
         expectNothingElse();
         QCOMPARE(quit.size(), 1);
     }

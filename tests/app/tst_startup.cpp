@@ -1,7 +1,7 @@
 // Start-up of the program: a working database that is missing, not a database, damaged or
 // incomplete gives a clear message naming the file and a non-zero exit status; a program
 // directory with blanks and Chinese characters works; "退出" ends the run with status 0.
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/program.h"
 #include "app/windowdirectory.h"

@@ -10,14 +10,19 @@
 #include "db/formats/xls/cfb.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 
+#include <csignal>
+#include <sqlite3.h>
 #include <unistd.h>
 
 namespace {
+
+using testsupport::makeDbf;
 
 struct Run {
     int exitCode = -1;
@@ -45,6 +50,27 @@ Run batch(const QStringList& args, const QString& program = runner()) {
     r.out = QString::fromUtf8(p.readAllStandardOutput());
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
+}
+
+// Starts the runner and kills it (SIGKILL) after delayMs, unless it ended before.
+void runAndKill(const QStringList& args, int delayMs) {
+    QProcess p;
+    p.start(runner(), args);
+    if (!p.waitForStarted()) return;
+    if (!p.waitForFinished(delayMs)) {
+        p.kill();
+        p.waitForFinished(60000);
+    }
+}
+
+// Wall-clock seconds of one whole run.
+double timedRun(const QStringList& args) {
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.start(runner(), args);
+    p.waitForFinished(300000);
+    return t.elapsed() / 1000.0;
 }
 
 QByteArray digest(const QString& path) {
@@ -95,27 +121,6 @@ QMap<QString, double> summary(const QString& line) {
         if (eq > 0) m[p.left(eq)] = p.mid(eq + 1).toDouble();
     }
     return m;
-}
-
-// A GBK dBase table of text fields.
-bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows) {
-    using namespace formats::dbf;
-    std::vector<FieldSpec> specs;
-    for (const QString& f : fields)
-        specs.push_back({f, 'C', 40, 0, false});
-    QString error;
-    if (!createTable(path, Flavour::FoxPro2, specs, parseCodePage(QStringLiteral("936")), &error))
-        return false;
-    Table t;
-    if (!t.open(path, {}, &error)) return false;
-    for (const QStringList& r : rows) {
-        std::vector<std::optional<Value>> values;
-        for (const QString& v : r)
-            values.push_back(Value::fromText(v));
-        quint32 recno = 0;
-        if (!t.appendRecord(values, &recno, &error)) return false;
-    }
-    return t.flush(&error);
 }
 
 } // namespace
@@ -187,7 +192,7 @@ class TestBatchRunner : public QObject {
         // the table with their values' blanks trimmed; and the rest holds no pair.
         auto trimmed = [](QStringList r) {
             for (QString& v : r)
-                v = db::trimBlanks(v);
+                v = testsupport::blankTrimmed(v);
             return r;
         };
         QSet<QStringList> records, trimmedRecords;
@@ -525,6 +530,284 @@ private slots:
         const Run after = batch({QStringLiteral("dump"), dbf});
         QCOMPARE(readCsv(writeText(path(QStringLiteral("after.csv")), after.out)), readCsv(rest));
         QCOMPARE(int(s["remaining"]), readCsv(rest).size() - 1);
+    }
+
+    // Ctrl-C stops a check as closing the run window does: the file as it was, one line, exit 1.
+    void interruptedCheckLeavesTheFileAlone() {
+        const QString dir = path(QStringLiteral("interrupt"));
+        QDir().mkpath(dir);
+        gen::Options o;
+        o.rows = 200000;
+        o.seed = 3;
+        const gen::Table t = gen::generate(o);
+        const QString dbf = dir + QStringLiteral("/客户.dbf");
+        QString error;
+        QVERIFY2(gen::writeDbf(t, dbf, &error), qPrintable(error));
+        const QByteArray before = digest(dbf);
+        int stopped = 0;
+        for (int delayMs : {50, 400, 1200}) {
+            QProcess p;
+            p.start(runner(), {QStringLiteral("check"), dbf, QStringLiteral("--fields"),
+                               QStringLiteral("姓名,地址"), QStringLiteral("--in-place")});
+            QVERIFY(p.waitForStarted());
+            QTest::qWait(delayMs);
+            if (p.state() == QProcess::Running) ::kill(pid_t(p.processId()), SIGINT);
+            QVERIFY(p.waitForFinished(120000));
+            const QString err = QString::fromUtf8(p.readAllStandardError());
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            if (p.exitCode() == 0) continue; // finished before the signal: nothing to see
+            QCOMPARE(p.exitCode(), 1);
+            QVERIFY2(err.contains(QStringLiteral("查重已停止，未分离任何记录")), qPrintable(err));
+            QCOMPARE(err.count(QLatin1Char('\n')), 1);
+            QVERIFY(p.readAllStandardOutput().isEmpty());
+            QCOMPARE(digest(dbf), before);
+            ++stopped;
+        }
+        QVERIFY(stopped > 0);
+    }
+
+    // A run killed at any moment leaves a readable file: the dBase table holds its records in
+    // their order, some of them perhaps marked deleted, its header's count agrees with its data,
+    // and a backup that stands under its name is the original byte for byte.
+    void killedRunLeavesAReadableDbf() {
+        const QString dir = path(QStringLiteral("killed"));
+        QDir().mkpath(dir);
+        gen::Options o;
+        o.rows = 200000;
+        o.seed = 5;
+        const QString original = path(QStringLiteral("killed-original.dbf"));
+        QString error;
+        QVERIFY2(gen::writeDbf(gen::generate(o), original, &error), qPrintable(error));
+        QFile of(original);
+        QVERIFY(of.open(QIODevice::ReadOnly));
+        const QByteArray before = of.readAll();
+        const auto le16 = [](const QByteArray& b, int at) {
+            return int(uchar(b[at])) | int(uchar(b[at + 1])) << 8;
+        };
+        const int headerLength = le16(before, 8), recordLength = le16(before, 10);
+        const QString dbf = dir + QStringLiteral("/客户.dbf");
+        const QStringList args = {QStringLiteral("check"), dbf, QStringLiteral("--fields"),
+                                  QStringLiteral("姓名,地址"), QStringLiteral("--in-place")};
+        auto fresh = [&] {
+            QDir(dir).removeRecursively();
+            QDir().mkpath(dir);
+            QFile::copy(original, dbf);
+            QFile::setPermissions(dbf, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        };
+        fresh();
+        const double whole = timedRun(args);
+        int sawDeletions = 0;
+        // Kills spread over the length of a whole run: opening, checking, backing up, marking.
+        for (double at : {0.1, 0.3, 0.5, 0.7, 0.8, 0.9, 0.95, 1.5}) {
+            fresh();
+            runAndKill(args, int(whole * at * 1000));
+
+            QFile f(dbf);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray after = f.readAll();
+            QCOMPARE(after.size(), before.size());
+            // The header as it was but for the date of the last change (bytes 1 to 3).
+            QCOMPARE(after[0], before[0]);
+            QCOMPARE(after.mid(4, headerLength - 4), before.mid(4, headerLength - 4));
+            // Every record is the original one; only its deletion flag may have changed.
+            int deleted = 0;
+            for (qsizetype at = headerLength; at + recordLength <= after.size();
+                 at += recordLength) {
+                QVERIFY(after[at] == ' ' || after[at] == '*');
+                if (after[at] == '*') ++deleted;
+                QVERIFY(after.mid(at + 1, recordLength - 1) ==
+                        before.mid(at + 1, recordLength - 1));
+            }
+            if (deleted > 0) ++sawDeletions;
+            // The runner reads it again, as does an independent reader.
+            const Run dump = batch({QStringLiteral("dump"), dbf});
+            QCOMPARE(dump.exitCode, 0);
+            QCOMPARE(dump.out.count(QLatin1Char('\n')), 200000 - deleted + 1);
+            // A backup under its own name is whole.
+            for (const QString& b :
+                 QDir(dir + QStringLiteral("/查重备份")).entryList(QDir::Files)) {
+                if (b.endsWith(QStringLiteral(".part"))) continue;
+                QFile copy(dir + QStringLiteral("/查重备份/") + b);
+                QVERIFY(copy.open(QIODevice::ReadOnly));
+                QVERIFY2(copy.readAll() == before, qPrintable(b));
+            }
+        }
+        // The last run was let finish: its records were marked.
+        QVERIFY(sawDeletions > 0);
+    }
+
+    // The same for a table in an SQLite database: after the kill it opens, passes SQLite's own
+    // check, and holds either every original row or the rows the separation kept.
+    void killedRunLeavesAReadableDatabase() {
+        gen::Options o;
+        o.rows = 150000;
+        o.seed = 6;
+        const gen::Table t = gen::generate(o);
+        const QString original = path(QStringLiteral("killed-original.mdb"));
+        {
+            sqlite3* h = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(original).constData(), &h), SQLITE_OK);
+            QStringList defs, marks;
+            for (const QString& f : t.fields) {
+                defs << QStringLiteral("[%1] VARCHAR(80)").arg(f);
+                marks << QStringLiteral("?");
+            }
+            const QByteArray create =
+                QStringLiteral("CREATE TABLE 客户 (%1)").arg(defs.join(',')).toUtf8();
+            QCOMPARE(sqlite3_exec(h, create.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_stmt* ins = nullptr;
+            const QByteArray insert =
+                QStringLiteral("INSERT INTO 客户 VALUES (%1)").arg(marks.join(',')).toUtf8();
+            QCOMPARE(sqlite3_prepare_v2(h, insert.constData(), -1, &ins, nullptr), SQLITE_OK);
+            sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr);
+            for (const QStringList& r : t.rows) {
+                for (int i = 0; i < r.size(); ++i) {
+                    const QByteArray v = r[i].toUtf8();
+                    sqlite3_bind_text(ins, i + 1, v.constData(), int(v.size()), SQLITE_TRANSIENT);
+                }
+                sqlite3_step(ins);
+                sqlite3_reset(ins);
+            }
+            sqlite3_finalize(ins);
+            sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr);
+            sqlite3_close(h);
+        }
+        const Run whole = batch({QStringLiteral("check"), original, QStringLiteral("--fields"),
+                                 QStringLiteral("姓名,地址")});
+        QCOMPARE(whole.exitCode, 0);
+        const int kept = int(summary(whole.out)["remaining"]);
+        QVERIFY(kept < 150000);
+        const QString dir = path(QStringLiteral("killed-db"));
+        const QString db = dir + QStringLiteral("/客户.mdb");
+        const QStringList args = {QStringLiteral("check"), db, QStringLiteral("--fields"),
+                                  QStringLiteral("姓名,地址"), QStringLiteral("--in-place")};
+        auto fresh = [&] {
+            QDir(dir).removeRecursively();
+            QDir().mkpath(dir);
+            QFile::copy(original, db);
+            QFile::setPermissions(db, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        };
+        fresh();
+        const double seconds = timedRun(args);
+        for (double at : {0.2, 0.5, 0.8, 0.9, 0.97}) {
+            fresh();
+            runAndKill(args, int(seconds * at * 1000));
+            sqlite3* h = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(db).constData(), &h), SQLITE_OK);
+            QString integrity, rows;
+            sqlite3_stmt* st = nullptr;
+            sqlite3_prepare_v2(h, "PRAGMA integrity_check", -1, &st, nullptr);
+            if (sqlite3_step(st) == SQLITE_ROW)
+                integrity =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+            sqlite3_finalize(st);
+            sqlite3_prepare_v2(h, "SELECT count(*) FROM 客户", -1, &st, nullptr);
+            const int count = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+            sqlite3_finalize(st);
+            sqlite3_close(h);
+            QCOMPARE(integrity, QStringLiteral("ok"));
+            QVERIFY2(count == 150000 || count == kept, qPrintable(QString::number(count)));
+        }
+    }
+
+    // Read-only media and a full disk, made for the runner alone: a small tmpfs mounted in a
+    // mount namespace of its own (unshare), so the test needs no privileges of its own.
+    void mediaThatCannotTakeTheChange_data() {
+        QTest::addColumn<QString>("kind");  // the file the run works in place on
+        QTest::addColumn<QString>("setup"); // what happens to the folder before the run
+        QTest::addColumn<QString>("message");
+        QTest::newRow("read-only folder") << "dbf"
+                                          << "ro"
+                                          << "建立备份文件夹";
+        QTest::newRow("disk full during the backup") << "dbf"
+                                                     << "tight"
+                                                     << "磁盘已满";
+        QTest::newRow("disk full during the separation") << "mdb"
+                                                         << "journal"
+                                                         << "分离重复记录失败";
+    }
+    void mediaThatCannotTakeTheChange() {
+        QFETCH(QString, kind);
+        QFETCH(QString, setup);
+        QFETCH(QString, message);
+        if (QProcess::execute(
+                QStringLiteral("unshare"),
+                {QStringLiteral("-r"), QStringLiteral("-m"), QStringLiteral("true")}) != 0)
+            QSKIP("mount namespaces (unshare -r -m) are not available on this machine");
+        gen::Options o;
+        o.rows = 3000;
+        o.seed = 8;
+        const gen::Table t = gen::generate(o);
+        const QString work = path(QStringLiteral("media-") + setup);
+        QDir(work).removeRecursively();
+        QDir().mkpath(work + QStringLiteral("/mnt"));
+        QString source = work + QStringLiteral("/客户.") + kind;
+        QString error;
+        if (kind == QLatin1String("dbf")) {
+            QVERIFY2(gen::writeDbf(t, source, &error), qPrintable(error));
+        } else {
+            sqlite3* h = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(source).constData(), &h), SQLITE_OK);
+            sqlite3_exec(h,
+                         "CREATE TABLE 客户 (姓名 VARCHAR(20), 地址 VARCHAR(80), 电话 VARCHAR(20))",
+                         nullptr, nullptr, nullptr);
+            sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr);
+            for (const QStringList& r : t.rows) {
+                const QByteArray sql = QStringLiteral("INSERT INTO 客户 VALUES ('%1','%2','%3')")
+                                           .arg(r[0], r[6], r[8])
+                                           .toUtf8();
+                sqlite3_exec(h, sql.constData(), nullptr, nullptr, nullptr);
+            }
+            sqlite3_exec(h, "COMMIT", nullptr, nullptr, nullptr);
+            sqlite3_close(h);
+        }
+        const qint64 size = QFileInfo(source).size();
+        // ro: the file on a folder that is then made read-only. tight: room for the file and
+        // a little, not for its backup. journal: room for the file and its backup, not for the
+        // database's journal of the deletions.
+        const qint64 room =
+            setup == QLatin1String("journal") ? 2 * size + 48 * 1024 : size + 64 * 1024;
+        const QString script =
+            QStringLiteral("set -u\n"
+                           "mount -t tmpfs -o size=%1 tmpfs \"$MNT\" || exit 90\n"
+                           "cp \"$SRC\" \"$MNT/\" || exit 91\n"
+                           "[ \"$SETUP\" = ro ] && { mount -o remount,ro \"$MNT\" || exit 92; }\n"
+                           "before=$(sha256sum < \"$MNT/$NAME\")\n"
+                           "\"$RUNNER\" check \"$MNT/$NAME\" --fields 姓名,地址 --in-place "
+                           ">\"$OUT/out\" 2>\"$OUT/err\"\n"
+                           "echo $? > \"$OUT/rc\"\n"
+                           "after=$(sha256sum < \"$MNT/$NAME\")\n"
+                           "[ \"$before\" = \"$after\" ] && echo same > \"$OUT/same\"\n"
+                           "ls -a \"$MNT\" \"$MNT/查重备份\" > \"$OUT/ls\" 2>&1\n"
+                           "exit 0\n")
+                .arg(room);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("MNT"), work + QStringLiteral("/mnt"));
+        env.insert(QStringLiteral("SRC"), source);
+        env.insert(QStringLiteral("NAME"), QFileInfo(source).fileName());
+        env.insert(QStringLiteral("SETUP"), setup);
+        env.insert(QStringLiteral("OUT"), work);
+        env.insert(QStringLiteral("RUNNER"), runner());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("unshare"), {QStringLiteral("-r"), QStringLiteral("-m"),
+                                            QStringLiteral("sh"), QStringLiteral("-c"), script});
+        QVERIFY(p.waitForFinished(120000));
+        QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+        auto text = [&](const QString& name) {
+            QFile f(work + QLatin1Char('/') + name);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        };
+        const QString err = text(QStringLiteral("err"));
+        QCOMPARE(text(QStringLiteral("rc")).trimmed(), QStringLiteral("1"));
+        QVERIFY2(err.contains(message), qPrintable(err));
+        QCOMPARE(err.count(QLatin1Char('\n')), 1);
+        QVERIFY2(QFile::exists(work + QStringLiteral("/same")), qPrintable(err));
+        // No half-written copy is left, and none stands under a backup's name.
+        const QString listing = text(QStringLiteral("ls"));
+        QVERIFY2(!listing.contains(QStringLiteral(".part")), qPrintable(listing));
+        if (setup != QLatin1String("journal"))
+            QVERIFY2(!listing.contains(QStringLiteral("客户_")), qPrintable(listing));
     }
 
     // In place, a file that cannot be backed up is not changed: the run fails with the reason.

@@ -1,8 +1,11 @@
-// The check-run window: it runs the exact check when shown and closes itself at the end.
-#include "app/appstate.h"
+// The check-run window: it runs the exact check when shown, shows the end of the run in the
+// order the check has it (messages, separation, the maintenance question, window moves), keeps
+// its grids out of reach while the check runs, and asks before a close stops the check.
+#include "app/engine/appstate.h"
+#include "app/mainfm1.h"
+#include "app/windowdirectory.h"
 #include "check/mainfm11.h"
-#include "db/sqltext.h"
-#include "import/worktables.h"
+#include "tests/support/checkfixture.h"
 #include "tests/support/testsupport.h"
 #include "ui/datagrid.h"
 #include "ui/scripteddialogs.h"
@@ -10,68 +13,128 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QTimer>
 
-using namespace db;
+using testsupport::child;
+using testsupport::tableRows;
+
+namespace {
+
+class Recorder : public app::WindowDirectory {
+public:
+    QStringList calls;
+    bool showCheckControl() override {
+        calls << QStringLiteral("mainFm4");
+        return true;
+    }
+};
+
+} // namespace
 
 class TestMainFm11 : public QObject {
     Q_OBJECT
-    QTemporaryDir tmp;
+    testsupport::CheckFixture f;
+    app::AppState& st = app::appState();
+    Recorder windows_;
+    std::unique_ptr<app::mainFm1> main_;
+
+    // Shows the run window and waits until it has closed itself.
+    void run(const QString& caption = "完全相同查重") {
+        QPointer<check::mainFm11> w = check::mainFm11::showRun(caption, f.options());
+        QCOMPARE(w->windowTitle(), caption);
+        QVERIFY(child<QWidget>(w, "Picture2")->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 20000);
+    }
 
 private slots:
-    void runsExactCheckOnActivation() {
-        app::resetAppState();
-        app::AppState& st = app::appState();
-        const QString dbPath = testsupport::copyWorkDb(tmp.path());
-        st.AppDir = tmp.path();
-        st.WorkDbPath = dbPath;
-        QVERIFY(st.WorkConn.open(accessConnectionString(dbPath)));
-        QVERIFY(st.WorkConn.execute("CREATE TABLE src (name VARCHAR(20), tel VARCHAR(20))"));
-        st.RsSource = std::make_shared<Recordset>();
-        QVERIFY(st.RsSource->open("Select * From src", st.WorkConn));
-        st.SourceType = "xls";
-        QVERIFY(sources::createTable(st).ok);
-        QVERIFY(st.WorkConn.execute("Drop Table src"));
-        Recordset els;
-        QVERIFY(els.open("Select * From ClienttableELS", st.WorkConn));
-        for (const char* n : {"张三", "李四", "张三"}) {
-            els.addNew();
-            els.setValue(0, QString::fromUtf8(n));
-            els.setValue(1, "1");
-            QVERIFY(els.update());
-        }
-        st.RsSource = std::make_shared<Recordset>();
-        QVERIFY(st.RsSource->open("Select * From ClienttableELS", st.WorkConn));
-        st.CheckFields[0] = "name";
-        st.CheckFieldCount = 1;
-        st.CheckMode = 1;
-        st.RsDup = std::make_shared<Recordset>();
-        QVERIFY(st.RsDup->open("Select * From ClienttableCC", st.WorkConn, CursorType::Keyset,
-                               LockType::BatchOptimistic));
+    void init() {
+        app::setWindows(&windows_);
+        windows_.calls.clear();
+        main_ = std::make_unique<app::mainFm1>();
+        main_->show();
+    }
+    void cleanup() {
+        main_.reset();
+        app::setWindows(nullptr);
+    }
 
+    void groupsThenSeparationThenQuestion() {
+        QVERIFY(f.load({"name", "tel"}, {{"张三", "1"}, {"李四", "1"}, {"张三", "1"}}));
+        QVERIFY(f.prepare({"name"}));
         ui::ScriptedDialogs d;
         d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);
-        QPointer<check::mainFm11> w = check::mainFm11::showRun("完全相同查重");
-        QCOMPARE(w->windowTitle(), QString("完全相同查重"));
-        QVERIFY(w->Picture2->isHidden());
-        QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 10000); // closes itself at the end
+        run();
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
         QCOMPARE(st.RsSource->recordCount(), 1);
         QCOMPARE(st.RsDup->recordCount(), 2);
+        QCOMPARE(tableRows(st.WorkConn, "ClienttableDD").size(), 2); // backed up at the end
+        QVERIFY(main_->isVisible());
+        QCOMPARE(main_->recordCounter(), QString("1")); // the count after the separation
+        QVERIFY(windows_.calls.isEmpty());
+    }
+
+    void maintenanceKeepsTheMainWindowHidden() {
+        QVERIFY(f.load({"name"}, {{"张三"}, {"张三"}}));
+        QVERIFY(f.prepare({"name"}));
+        ui::ScriptedDialogs d;
+        d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Ok);
+        run();
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(windows_.calls, QStringList{"mainFm4"});
+        QVERIFY(!main_->isVisible());
     }
 
     void noDuplicatesEndsWithItsMessage() {
-        app::AppState& st = app::appState();
+        QVERIFY(f.load({"name"}, {{"张三"}, {"李四"}}));
+        QVERIFY(f.prepare({"name"}));
         ui::ScriptedDialogs d;
         d.expectMessage("查重结束，无重复数据！");
-        st.RsSource->requery();
-        QVERIFY(st.WorkConn.execute("Delete * From ClienttableCC"));
-        QVERIFY(st.RsDup->requery());
-        auto* w = new check::mainFm11("完全相同查重");
-        QPointer<check::mainFm11> guard = w;
-        w->show();
-        QTRY_VERIFY(w->hasRun() || guard.isNull());
-        QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 10000);
+        run();
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QVERIFY(main_->isVisible());
+        QCOMPARE(st.RsSource->recordCount(), 2);
+    }
+
+    void closingMidCheckAsksAndStops() {
+        QList<QStringList> rows;
+        for (int i = 0; i < 3000; ++i)
+            rows << QStringList{QString::number(i % 1000)};
+        QVERIFY(f.load({"k"}, rows));
+        QVERIFY(f.prepare({"k"}));
+        ui::ScriptedDialogs d;
+        d.expectMessage("是否停止查重？", ui::Answer::Ok)
+            .expectMessage("查重已停止，未分离任何记录");
+        bool gridsLocked = false;
+        QPointer<check::mainFm11> w = check::mainFm11::showRun("完全相同查重", f.options());
+        // Runs at the run's first look at the event loop: the user closes the window.
+        QTimer::singleShot(0, w, [&] {
+            gridsLocked = !child<ui::DataGrid>(w, "DataGrid4")->isEnabled() &&
+                          !child<ui::DataGrid>(w, "DataGrid5")->isEnabled();
+            QVERIFY(w->isRunning());
+            w->close();
+            QVERIFY(w); // still there: it closes when the run has stopped
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 20000);
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QVERIFY(gridsLocked);
+        QCOMPARE(st.RsSource->recordCount(), 3000);
+        QCOMPARE(tableRows(st.WorkConn, "ClienttableELS").size(), 3000);
+        QVERIFY(tableRows(st.WorkConn, "ClienttableCC").size() < 3000);
+        QVERIFY(main_->isVisible());
+    }
+
+    void answeringCancelLetsTheCheckGoOn() {
+        QVERIFY(f.load({"k"}, {{"a"}, {"a"}, {"b"}}));
+        QVERIFY(f.prepare({"k"}));
+        ui::ScriptedDialogs d;
+        d.expectMessage("是否停止查重？", ui::Answer::Cancel)
+            .expectMessage("查重结束")
+            .expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);
+        QPointer<check::mainFm11> w = check::mainFm11::showRun("完全相同查重", f.options());
+        QTimer::singleShot(0, w, [&] { w->close(); });
+        QTRY_VERIFY_WITH_TIMEOUT(w.isNull(), 20000);
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(st.RsSource->recordCount(), 1);
     }
 };
 

@@ -101,7 +101,8 @@ private slots:
             names << r.tableName;
             QCOMPARE(r.tableType, QString("TABLE"));
         }
-        QCOMPARE(names, QStringList({"ClienttableDBF", "empty_table", "yb_table"}));
+        QCOMPARE(names,
+                 QStringList({"ClienttableDBF", "empty_table", "yb_table", "ClienttableOwner"}));
         QVERIFY(c.hasTable("CLIENTTABLEDBF"));
         QVERIFY(c.execute("Select * Into MSysThing From empty_table"));
         bool system = false;

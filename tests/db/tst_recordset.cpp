@@ -1,5 +1,6 @@
 // Recordsets over the working database: positions, filters, finds, edits, batches.
 #include "db/connection.h"
+#include "db/criteria.h"
 #include "db/recordset.h"
 #include "db/sqltext.h"
 #include "tests/support/testsupport.h"
@@ -264,6 +265,43 @@ private slots:
         QCOMPARE(rs.absolutePosition(), 2);
     }
 
+    void bookmarkOfADeletedRow() {
+        makeTable("bd", {"n"}, {{"1"}, {"2"}, {"3"}});
+        Recordset rs;
+        QVERIFY(rs.open(sql::selectAll("bd"), conn));
+        QVERIFY(rs.setAbsolutePosition(2));
+        const Bookmark gone = rs.bookmark();
+        QVERIFY(rs.deleteCurrent());
+        QVERIFY(rs.moveLast());
+        // The row is gone: the bookmark is refused and the current row stays where it was.
+        QVERIFY(!rs.setBookmark(gone));
+        QCOMPARE(rs.errorString(), QString("书签指向的记录已不存在"));
+        QCOMPARE(rs.value(0).toString(), QString("3"));
+        QCOMPARE(rs.absolutePosition(), 2);
+        // So it is through a second cursor that saw the deletion, and after a requery.
+        Recordset other;
+        QVERIFY(other.open(sql::selectAll("bd"), conn));
+        QVERIFY(!other.setBookmark(gone));
+        QVERIFY(rs.requery());
+        QVERIFY(!rs.setBookmark(gone));
+    }
+
+    void blanksTrimmedAtBothEndsOnly() {
+        // Spaces only: a tab, a full-width blank and line breaks are data.
+        const QList<std::pair<QString, QString>> cases = {{"  张三  ", "张三"},
+                                                          {" a b ", "a b"},
+                                                          {"   ", ""},
+                                                          {"", ""},
+                                                          {"\t张三\n", "\t张三\n"},
+                                                          {"\u3000张三", "\u3000张三"},
+                                                          {" 李四\r\n ", "李四\r\n"},
+                                                          {"x", "x"}};
+        for (const auto& [in, out] : cases) {
+            QCOMPARE(trimBlanks(in), out);
+            QCOMPARE(trimBlanks(QStringView(in)).toString(), out);
+        }
+    }
+
     void batchSaveAndCancel() {
         makeTable("bt", {"n", "v"}, {{"1", "a"}, {"2", "b"}});
         Recordset rs;
@@ -382,8 +420,17 @@ private slots:
         QVERIFY(rs.open("Select * From ClienttableCC", conn));
         QCOMPARE(rs.fieldNames(), QStringList({"No", "客户 名称", "ORDER", "查重流水号02"}));
         QCOMPARE(rs.definedSize(0), 32);
-        QCOMPARE(rs.definedSize(1), 4000);
-        QVERIFY(rs.declaredType(2).startsWith("VARCHAR(4000)"));
+        QVERIFY(rs.declaredType(2).startsWith("TEXT"));
+        // The template's columns are unsized: a 70,000-character memo value fits whole.
+        QVERIFY(rs.addNew());
+        QVERIFY(rs.setValue(1, QString(70000, QChar(0x957F))));
+        QVERIFY(rs.setValue(2, QStringLiteral("00123")));
+        QVERIFY2(rs.update(), qPrintable(rs.errorString()));
+        Recordset again;
+        QVERIFY(again.open("Select * From ClienttableCC", conn));
+        QCOMPARE(again.value(1).toString(), QString(70000, QChar(0x957F)));
+        QCOMPARE(again.value(2).toString(), QStringLiteral("00123")); // text stays text
+        QVERIFY(conn.execute("Delete * From ClienttableCC"));
         QVERIFY(!conn.execute("Select * Into ClienttableCC From ClienttableDBF"));
         QVERIFY(conn.errorString().contains("ClienttableCC"));
         QVERIFY(conn.execute("Drop Table ClienttableCC"));

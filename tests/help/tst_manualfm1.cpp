@@ -1,5 +1,5 @@
 // The user guide viewer and the guide that ships beside the program.
-#include "app/appstate.h"
+#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "help/manualfm1.h"
 #include "tests/support/testsupport.h"
@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QStringDecoder>
 #include <QTextEdit>
+
+using testsupport::child;
 
 namespace {
 
@@ -82,8 +84,12 @@ private slots:
                     captions << sub->text();
             captions << a->text();
         }
-        captions << w.Command3->text() << w.Option1->text() << w.Option2->text()
-                 << w.Option4->text() << w.Option5->text() << w.Label1->text() << w.Label2->text();
+        captions << child<QPushButton>(&w, "Command3")->text()
+                 << child<QRadioButton>(&w, "Option1")->text()
+                 << child<QRadioButton>(&w, "Option2")->text()
+                 << child<QRadioButton>(&w, "Option4")->text()
+                 << child<QRadioButton>(&w, "Option5")->text()
+                 << child<QLabel>(&w, "Label1")->text() << child<QLabel>(&w, "Label2")->text();
         for (const QString& c : captions)
             QVERIFY2(text.contains(c),
                      qPrintable(QStringLiteral("the guide does not mention ") + c));
@@ -101,17 +107,19 @@ private slots:
         QVERIFY(v);
         QVERIFY(v->isVisible());
         QCOMPARE(v->windowTitle(), QStringLiteral("帮助"));
-        QCOMPARE(v->Frame1->title(), QStringLiteral("操作说明"));
-        QCOMPARE(v->Frame1->objectName(), QStringLiteral("Frame1"));
-        QCOMPARE(v->RichTextBox1->objectName(), QStringLiteral("RichTextBox1"));
-        QCOMPARE(v->Command1->text(), QStringLiteral("返回"));
-        QVERIFY(v->RichTextBox1->isReadOnly());
+        QCOMPARE(child<QGroupBox>(v, "Frame1")->title(), QStringLiteral("操作说明"));
+        QCOMPARE(child<QGroupBox>(v, "Frame1")->objectName(), QStringLiteral("Frame1"));
+        QCOMPARE(child<QTextEdit>(v, "RichTextBox1")->objectName(), QStringLiteral("RichTextBox1"));
+        QCOMPARE(child<QPushButton>(v, "Command1")->text(), QStringLiteral("返回"));
+        QVERIFY(child<QTextEdit>(v, "RichTextBox1")->isReadOnly());
         bool valid = false;
-        QCOMPARE(v->RichTextBox1->toPlainText(), readUtf8(shippedGuide(), &valid));
+        QCOMPARE(child<QTextEdit>(v, "RichTextBox1")->toPlainText(),
+                 readUtf8(shippedGuide(), &valid));
         // Typing changes nothing.
-        v->RichTextBox1->setFocus();
-        QTest::keyClicks(v->RichTextBox1, QStringLiteral("abc"));
-        QCOMPARE(v->RichTextBox1->toPlainText(), readUtf8(shippedGuide(), &valid));
+        child<QTextEdit>(v, "RichTextBox1")->setFocus();
+        QTest::keyClicks(child<QTextEdit>(v, "RichTextBox1"), QStringLiteral("abc"));
+        QCOMPARE(child<QTextEdit>(v, "RichTextBox1")->toPlainText(),
+                 readUtf8(shippedGuide(), &valid));
         // Centred on the screen.
         QCOMPARE(v->pos(), ui::centredTopLeft(v->screen()->geometry(), v->size()));
         QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
@@ -124,7 +132,7 @@ private slots:
         help::manualFm1* first = help::manualFm1::instance();
         QVERIFY(help::manualFm1::showGuide());
         QCOMPARE(help::manualFm1::instance(), first);
-        first->Command1->click();
+        child<QPushButton>(first, "Command1")->click();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!help::manualFm1::instance());
         QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
@@ -163,7 +171,7 @@ private slots:
         }
         help::manualFm1 a;
         QVERIFY(a.load());
-        QCOMPARE(a.RichTextBox1->toPlainText(), text);
+        QCOMPARE(child<QTextEdit>(&a, "RichTextBox1")->toPlainText(), text);
         {
             // UTF-8 with a byte-order mark.
             QFile f(path);
@@ -172,7 +180,7 @@ private slots:
         }
         help::manualFm1 b;
         QVERIFY(b.load());
-        QCOMPARE(b.RichTextBox1->toPlainText(), text);
+        QCOMPARE(child<QTextEdit>(&b, "RichTextBox1")->toPlainText(), text);
         QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
     }
 };

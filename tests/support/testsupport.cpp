@@ -1,8 +1,14 @@
 #include "tests/support/testsupport.h"
 
+#include "db/formats/dbf/dbf.h"
+
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QUrl>
+
+#include <sqlite3.h>
 
 namespace testsupport {
 
@@ -47,6 +53,113 @@ QByteArray runPython(const QString& script, const QStringList& args, bool* ok, Q
     if (ok) *ok = finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (errOut) *errOut = p.readAllStandardError();
     return p.readAllStandardOutput();
+}
+
+bool officeConvert(const QStringList& files, const QString& format, const QString& outDir,
+                   QByteArray* log) {
+    static QTemporaryDir profile;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList args{QStringLiteral("-env:UserInstallation=") +
+                         QUrl::fromLocalFile(profile.path()).toString(),
+                     QStringLiteral("--headless"),
+                     QStringLiteral("--convert-to"),
+                     format,
+                     QStringLiteral("--outdir"),
+                     outDir};
+    p.start(QStringLiteral("soffice"), args + files);
+    const bool finished = p.waitForFinished(300000);
+    if (log) *log = p.readAll();
+    if (!finished || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) return false;
+    if (format.contains(QLatin1Char(':'))) return true; // filter options: names vary
+    for (const QString& f : files)
+        if (!QFileInfo::exists(outDir + QLatin1Char('/') + QFileInfo(f).completeBaseName() +
+                               QLatin1Char('.') + format))
+            return false;
+    return true;
+}
+
+QJsonObject excelDump(const QString& path, const QString& kind) {
+    bool ok = false;
+    QByteArray err;
+    QStringList args{path};
+    if (!kind.isEmpty()) args << kind;
+    const QByteArray out = runPython(QStringLiteral(CHACHONG_SOURCE_DIR) +
+                                         QStringLiteral("/tests/formats/excel_dump.py"),
+                                     args, &ok, &err);
+    if (!ok) qWarning().noquote() << "reading" << path << "failed:" << err;
+    return ok ? QJsonDocument::fromJson(out).object() : QJsonObject();
+}
+
+bool exec(const db::Connection& c, const QString& sql) {
+    char* err = nullptr;
+    const bool ok =
+        sqlite3_exec(c.handle(), sql.toUtf8().constData(), nullptr, nullptr, &err) == SQLITE_OK;
+    if (!ok) qWarning() << sql << err;
+    sqlite3_free(err);
+    return ok;
+}
+
+int rowsOf(const db::Connection& c, const QString& table) {
+    sqlite3_stmt* st = nullptr;
+    const QByteArray sql = QStringLiteral("SELECT count(*) FROM [%1]").arg(table).toUtf8();
+    if (sqlite3_prepare_v2(c.handle(), sql.constData(), -1, &st, nullptr) != SQLITE_OK) return -1;
+    const int n = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+    sqlite3_finalize(st);
+    return n;
+}
+
+QList<QStringList> tableRows(const db::Connection& c, const QString& table) {
+    QList<QStringList> out;
+    sqlite3_stmt* st = nullptr;
+    const QByteArray sql = QStringLiteral("SELECT * FROM [%1] ORDER BY rowid").arg(table).toUtf8();
+    if (sqlite3_prepare_v2(c.handle(), sql.constData(), -1, &st, nullptr) != SQLITE_OK) return out;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        QStringList row;
+        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+            if (sqlite3_column_type(st, i) == SQLITE_NULL) {
+                row << QString();
+                continue;
+            }
+            const auto* text = static_cast<const char16_t*>(sqlite3_column_text16(st, i));
+            row << QString::fromUtf16(text, sqlite3_column_bytes16(st, i) / 2);
+        }
+        out << row;
+    }
+    sqlite3_finalize(st);
+    return out;
+}
+
+bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows,
+             const QString& types) {
+    using namespace formats::dbf;
+    std::vector<FieldSpec> specs;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const char type = i < types.size() ? types[i].toLatin1() : 'C';
+        specs.push_back({fields[i], type, type == 'C' ? 40 : 0, 0, false});
+    }
+    QString error;
+    if (!createTable(path, Flavour::FoxPro2, specs, parseCodePage(QStringLiteral("936")), &error))
+        return false;
+    Table t;
+    if (!t.open(path, {}, &error)) return false;
+    for (const QStringList& r : rows) {
+        std::vector<std::optional<Value>> values;
+        for (const QString& v : r)
+            values.push_back(Value::fromText(v));
+        quint32 recno = 0;
+        if (!t.appendRecord(values, &recno, &error)) return false;
+    }
+    return t.flush(&error);
+}
+
+QString blankTrimmed(const QString& text) {
+    qsizetype b = 0, e = text.size();
+    while (b < e && text[b] == QLatin1Char(' '))
+        ++b;
+    while (e > b && text[e - 1] == QLatin1Char(' '))
+        --e;
+    return text.mid(b, e - b);
 }
 
 void setUpEnvironment() {

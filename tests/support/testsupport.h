@@ -1,10 +1,18 @@
 #pragma once
-// Shared pieces of the tests: the test main, sample files, scratch folders.
-#include <QApplication>
+// Shared pieces of the tests: the test main, sample files, scratch folders, quick SQL on a
+// connection, and (for window tests) finding a window's controls by their object names.
+#include "db/connection.h"
+
+#include <QCoreApplication>
 #include <QDir>
+#include <QJsonObject>
 #include <QString>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#ifdef QT_WIDGETS_LIB
+#include <QApplication>
+#endif
 
 namespace testsupport {
 
@@ -25,14 +33,57 @@ QString debianPython();
 QByteArray runPython(const QString& script, const QStringList& args, bool* ok,
                      QByteArray* errOut = nullptr);
 
+// Converts files with LibreOffice (headless, a private profile so that runs in parallel do
+// not meet) into outDir; format is a --convert-to argument such as "xlsx" or "pdf". True when
+// every converted file is there (with filter options, such as a CSV file per sheet, when
+// LibreOffice ended without an error: the caller looks for the files).
+bool officeConvert(const QStringList& files, const QString& format, const QString& outDir,
+                   QByteArray* log = nullptr);
+// A workbook as read by xlrd (.xls) or openpyxl (.xlsx): tests/formats/excel_dump.py. Kind
+// "xls" or "xlsx"; empty for the file's extension. An empty object when the reader failed.
+QJsonObject excelDump(const QString& path, const QString& kind = {});
+
+// Runs SQLite SQL on the connection's handle (not the program's translation); false on failure,
+// with the statement and the reason printed.
+bool exec(const db::Connection& c, const QString& sql);
+// Rows of a table counted by SQLite, -1 when the table does not exist.
+int rowsOf(const db::Connection& c, const QString& table);
+// Every value of a table as text (null as a null QString), in rowid order, read by SQLite.
+QList<QStringList> tableRows(const db::Connection& c, const QString& table);
+
+// A GBK dBase table (FoxPro 2). types gives each field's type, 'C' (40 characters) or 'M'
+// (memo); missing letters mean 'C'. False when it cannot be written.
+bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows,
+             const QString& types = {});
+
+// Blanks (spaces) off both ends, written for the tests on their own so that an expectation never
+// leans on the program's trimming.
+QString blankTrimmed(const QString& text);
+
 void setUpEnvironment(); // temporary XDG_CONFIG_HOME, offscreen platform
 
+// A window's control by its object name; the test program stops when it is missing (a control
+// that is not there is a failure, never a skipped check).
+template <typename T> T* child(const QObject* window, const QString& name) {
+    T* found = window->findChild<T*>(name);
+    if (!found)
+        qFatal("%s has no %s named %s", qPrintable(window->objectName()),
+               T::staticMetaObject.className(), qPrintable(name));
+    return found;
+}
+
 } // namespace testsupport
+
+#ifdef QT_WIDGETS_LIB
+#define CHACHONG_TEST_APPLICATION QApplication
+#else
+#define CHACHONG_TEST_APPLICATION QCoreApplication
+#endif
 
 #define CHACHONG_TEST_MAIN(TestObject)                                                             \
     int main(int argc, char** argv) {                                                              \
         testsupport::setUpEnvironment();                                                           \
-        QApplication app(argc, argv);                                                              \
+        CHACHONG_TEST_APPLICATION app(argc, argv);                                                 \
         TestObject tc;                                                                             \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         return QTest::qExec(&tc, argc, argv);                                                      \

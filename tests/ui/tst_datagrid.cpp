@@ -16,10 +16,7 @@
 
 namespace {
 
-bool exec(const db::Connection& c, const QString& sql) {
-    return sqlite3_exec(c.handle(), sql.toUtf8().constData(), nullptr, nullptr, nullptr) ==
-           SQLITE_OK;
-}
+using testsupport::exec;
 
 // A table 客户 of n rows: 编号 = row number, 名称 = "客户<n>", 备注 NULL on every third row.
 bool makeClients(const db::Connection& c, int n) {

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
@@ -24,17 +25,24 @@ using ui::Icon;
 
 namespace {
 
-// Runs action on the next modal dialog that appears (the box under test blocks in exec()).
+// Runs action on the next modal dialog that appears (the box under test blocks in exec()). A
+// dialog the action did not close within ten seconds is rejected, so a test that goes wrong
+// fails instead of waiting forever.
 void onNextModal(std::function<void(QWidget*)> action) {
     auto* timer = new QTimer;
     timer->setInterval(10);
     auto tries = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, [timer, action, tries] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal && ++*tries < 500) return;
+        if (!modal && ++*tries < 6000) return;
         timer->stop();
         timer->deleteLater();
-        if (modal) action(modal);
+        if (!modal) return;
+        QPointer<QDialog> dialog = qobject_cast<QDialog*>(modal);
+        action(modal);
+        QTimer::singleShot(10000, [dialog] {
+            if (dialog && dialog->isVisible()) dialog->reject();
+        });
     });
     timer->start();
 }
@@ -233,8 +241,13 @@ private slots:
             suffix = seen->defaultSuffix();
             title = seen->windowTitle();
             mode = seen->fileMode();
-            seen->selectFile(file);
-            static_cast<QDialog*>(seen)->accept(); // QFileDialog::accept, as "打开" does
+            // The name typed into the dialog's file-name box, then "打开" (QFileDialog::accept).
+            // Typing does not depend on the dialog's folder listing, which fills in on a thread
+            // of its own: choosing the file from the list raced with it on a busy machine.
+            auto* nameBox = seen->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(nameBox);
+            nameBox->setText(QFileInfo(file).fileName());
+            static_cast<QDialog*>(seen)->accept();
         });
         ui::QtDialogs qt;
         ui::FileDialogOptions o;

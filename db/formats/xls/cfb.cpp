@@ -102,6 +102,9 @@ Status Reader::open(const QByteArray& data) {
             entry.child = le32(p + 0x4C);
             entry.start = le32(p + 0x74);
             entry.size = version3 ? le32(p + 0x78) : le64(p + 0x78);
+            entry.clsid = QByteArray(p + 0x50, 16);
+            entry.stateBits = le32(p + 0x60);
+            entry.times = QByteArray(p + 0x64, 16);
             entries_.push_back(entry);
         }
     }
@@ -203,21 +206,83 @@ QStringList Reader::streamNames() const {
     return names;
 }
 
+Status Reader::readEntry(const Entry& e, QByteArray* out) const {
+    if (e.size == 0) {
+        out->clear();
+        return Status::Ok;
+    }
+    return e.size < miniCutoff_ ? readMini(e.start, e.size, out)
+                                : readSectors(e.start, e.size, out);
+}
+
 Status Reader::read(const QString& name, QByteArray* out) const {
     for (uint32_t id : rootStreams_) {
         const Entry& e = entries_[id];
-        if (e.name.compare(name, Qt::CaseInsensitive) != 0) continue;
-        if (e.size == 0) {
-            out->clear();
-            return Status::Ok;
-        }
-        return e.size < miniCutoff_ ? readMini(e.start, e.size, out)
-                                    : readSectors(e.start, e.size, out);
+        if (e.name.compare(name, Qt::CaseInsensitive) == 0) return readEntry(e, out);
     }
     return Status::NoStream;
 }
 
+// The siblings below one storage, in directory order; every entry is visited at most once, so a
+// directory whose links loop is refused.
+Status Reader::readChildren(uint32_t child, std::vector<bool>* seen, Node* parent) const {
+    std::vector<uint32_t> ids;
+    std::vector<uint32_t> stack{child};
+    while (!stack.empty()) {
+        const uint32_t id = stack.back();
+        stack.pop_back();
+        if (id == kNoEntry) continue;
+        if (id >= entries_.size() || (*seen)[id] || id == 0) return Status::Corrupt;
+        (*seen)[id] = true;
+        ids.push_back(id);
+        stack.push_back(entries_[id].left);
+        stack.push_back(entries_[id].right);
+    }
+    std::sort(ids.begin(), ids.end());
+    for (uint32_t id : ids) {
+        const Entry& e = entries_[id];
+        if (e.type != StreamEntry && e.type != Storage) continue;
+        Node n;
+        n.name = e.name;
+        n.storage = e.type == Storage;
+        n.clsid = e.clsid;
+        n.stateBits = e.stateBits;
+        n.times = e.times;
+        const Status s = n.storage ? readChildren(e.child, seen, &n) : readEntry(e, &n.data);
+        if (s != Status::Ok) return s;
+        parent->children.push_back(std::move(n));
+    }
+    return Status::Ok;
+}
+
+Status Reader::readTree(Node* root) const {
+    *root = Node();
+    if (entries_.empty()) return Status::Corrupt;
+    root->name = entries_[0].name;
+    root->storage = true;
+    root->clsid = entries_[0].clsid;
+    root->stateBits = entries_[0].stateBits;
+    root->times = entries_[0].times;
+    std::vector<bool> seen(entries_.size(), false);
+    seen[0] = true;
+    return readChildren(entries_[0].child, &seen, root);
+}
+
+Node* Node::child(const QString& childName) {
+    for (Node& n : children)
+        if (n.name.compare(childName, Qt::CaseInsensitive) == 0) return &n;
+    return nullptr;
+}
+
 QByteArray write(const std::vector<Stream>& streams) {
+    Node root;
+    root.storage = true;
+    for (const Stream& s : streams)
+        root.children.push_back({s.name, false, {}, 0, {}, s.data, {}});
+    return write(root);
+}
+
+QByteArray write(const Node& root) {
     constexpr qsizetype kSector = 512;
     constexpr qsizetype kMini = 64;
     constexpr uint32_t kCutoff = 4096;
@@ -225,14 +290,58 @@ QByteArray write(const std::vector<Stream>& streams) {
         return uint32_t((bytes + unit - 1) / unit);
     };
 
+    // Directory entries in tree order: the root first, then each storage's children.
+    struct Flat {
+        const Node* node;
+        uint32_t left = kNoEntry, right = kNoEntry, child = kNoEntry;
+        bool red = false;
+        uint32_t start = kEndOfChain;
+    };
+    std::vector<Flat> flat{{&root}};
+    // The names compare shorter first, then by upper-case text.
+    const auto key = [](const Node* n) { return n->name.left(31); };
+    const auto before = [&](const Node* a, const Node* b) {
+        const QString ka = key(a), kb = key(b);
+        if (ka.size() != kb.size()) return ka.size() < kb.size();
+        return ka.toUpper() < kb.toUpper();
+    };
+    for (size_t parent = 0; parent < flat.size(); ++parent) {
+        const Node* p = flat[parent].node;
+        if (!p->storage || p->children.empty()) continue;
+        std::vector<const Node*> sorted;
+        for (const Node& n : p->children)
+            sorted.push_back(&n);
+        std::sort(sorted.begin(), sorted.end(), before);
+        const uint32_t first = uint32_t(flat.size());
+        for (const Node* n : sorted)
+            flat.push_back({n});
+        // A balanced tree from the sorted siblings: the middle one at the top. Its leaves lie
+        // on two levels at most; painting the nodes of the deepest level red when that level is
+        // not full keeps the same number of black nodes on every path.
+        const size_t count = sorted.size();
+        int height = 0;
+        while ((size_t(2) << height) - 1 < count)
+            ++height;
+        const bool full = (size_t(2) << height) - 1 == count;
+        const auto build = [&](auto&& self, size_t lo, size_t hi, int depth) -> uint32_t {
+            if (lo >= hi) return kNoEntry;
+            const size_t mid = lo + (hi - lo) / 2;
+            Flat& f = flat[first + mid];
+            f.red = !full && depth == height;
+            f.left = self(self, lo, mid, depth + 1);
+            f.right = self(self, mid + 1, hi, depth + 1);
+            return first + uint32_t(mid);
+        };
+        flat[parent].child = build(build, 0, count, 0);
+    }
+
     // Small streams live in the mini stream, in 64-byte mini sectors.
     QByteArray mini;
     std::vector<uint32_t> miniFat;
-    std::vector<uint32_t> starts(streams.size(), kEndOfChain);
     uint32_t bigSectors = 0;
-    for (size_t i = 0; i < streams.size(); ++i) {
-        const QByteArray& d = streams[i].data;
-        if (d.isEmpty()) continue;
+    for (Flat& f : flat) {
+        const QByteArray& d = f.node->data;
+        if (f.node->storage || d.isEmpty()) continue;
         if (d.size() >= kCutoff) {
             bigSectors += sectorsFor(d.size(), kSector);
             continue;
@@ -241,12 +350,12 @@ QByteArray write(const std::vector<Stream>& streams) {
         const uint32_t n = sectorsFor(d.size(), kMini);
         for (uint32_t k = 0; k < n; ++k)
             miniFat.push_back(k + 1 < n ? first + k + 1 : kEndOfChain);
-        starts[i] = first;
+        f.start = first;
         mini.append(d);
         mini.append(QByteArray(n * kMini - d.size(), '\0'));
     }
 
-    const uint32_t dirSectors = sectorsFor((1 + qsizetype(streams.size())) * kEntrySize, kSector);
+    const uint32_t dirSectors = sectorsFor(qsizetype(flat.size()) * kEntrySize, kSector);
     const uint32_t miniFatSectors = sectorsFor(qsizetype(miniFat.size()) * 4, kSector);
     const uint32_t miniSectors = sectorsFor(mini.size(), kSector);
     const uint32_t content = dirSectors + miniFatSectors + miniSectors + bigSectors;
@@ -269,9 +378,9 @@ QByteArray write(const std::vector<Stream>& streams) {
     const uint32_t dirStart = allocate(dirSectors, 0);
     const uint32_t miniFatStart = allocate(miniFatSectors, 0);
     const uint32_t miniStart = allocate(miniSectors, 0);
-    for (size_t i = 0; i < streams.size(); ++i)
-        if (streams[i].data.size() >= kCutoff)
-            starts[i] = allocate(sectorsFor(streams[i].data.size(), kSector), 0);
+    for (Flat& f : flat)
+        if (!f.node->storage && f.node->data.size() >= kCutoff)
+            f.start = allocate(sectorsFor(f.node->data.size(), kSector), 0);
 
     QByteArray out(kSector * (1 + qsizetype(next)), '\0');
     const auto sectorAt = [&](uint32_t id) { return (qsizetype(id) + 1) * kSector; };
@@ -313,52 +422,43 @@ QByteArray write(const std::vector<Stream>& streams) {
         const qsizetype n = std::min(kSector, mini.size() - k * kSector);
         std::memcpy(out.data() + sectorAt(miniStart + k), mini.constData() + k * kSector, n);
     }
-    for (size_t i = 0; i < streams.size(); ++i) {
-        const QByteArray& d = streams[i].data;
-        if (d.size() < kCutoff) continue;
+    for (const Flat& f : flat) {
+        const QByteArray& d = f.node->data;
+        if (f.node->storage || d.size() < kCutoff) continue;
         for (uint32_t k = 0; k * kSector < d.size(); ++k)
-            std::memcpy(out.data() + sectorAt(starts[i] + k), d.constData() + k * kSector,
+            std::memcpy(out.data() + sectorAt(f.start + k), d.constData() + k * kSector,
                         std::min(kSector, d.size() - k * kSector));
     }
 
-    // Directory: the root, then the streams as a chain of right siblings in the order the
-    // format sorts names (shorter first, then by upper-case text), which is a valid search tree.
-    std::vector<size_t> order(streams.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    const auto key = [&](size_t i) { return streams[i].name.left(31); };
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        const QString ka = key(a), kb = key(b);
-        if (ka.size() != kb.size()) return ka.size() < kb.size();
-        return ka.toUpper() < kb.toUpper();
-    });
-    const auto writeEntry = [&](uint32_t index, const QString& name, int type, uint32_t right,
-                                uint32_t child, uint32_t start, uint32_t size) {
-        const qsizetype off = sectorAt(dirStart + index / 4) + (index % 4) * kEntrySize;
-        for (qsizetype c = 0; c < name.size(); ++c)
-            putLe16(out.data() + off + 2 * c, name[c].unicode());
-        putLe16(out.data() + off + 0x40, uint16_t((name.size() + 1) * 2));
-        out[off + 0x42] = char(type);
-        out[off + 0x43] = 1; // black
-        putLe32(out.data() + off + 0x44, kNoEntry);
-        putLe32(out.data() + off + 0x48, right);
-        putLe32(out.data() + off + 0x4C, child);
-        putLe32(out.data() + off + 0x74, start);
-        putLe32(out.data() + off + 0x78, size);
-    };
     for (uint32_t i = 0; i < dirSectors * 4; ++i) {
         const qsizetype off = sectorAt(dirStart + i / 4) + (i % 4) * kEntrySize;
         putLe32(out.data() + off + 0x44, kNoEntry);
         putLe32(out.data() + off + 0x48, kNoEntry);
         putLe32(out.data() + off + 0x4C, kNoEntry);
     }
-    writeEntry(0, QStringLiteral("Root Entry"), Root, kNoEntry,
-               order.empty() ? kNoEntry : uint32_t(order[0] + 1), miniStart, uint32_t(mini.size()));
-    for (size_t k = 0; k < order.size(); ++k) {
-        const size_t i = order[k];
-        writeEntry(uint32_t(i + 1), key(i), StreamEntry,
-                   k + 1 < order.size() ? uint32_t(order[k + 1] + 1) : kNoEntry, kNoEntry,
-                   starts[i], uint32_t(streams[i].data.size()));
+    for (size_t i = 0; i < flat.size(); ++i) {
+        const Flat& f = flat[i];
+        const Node& n = *f.node;
+        const qsizetype off = sectorAt(dirStart + uint32_t(i / 4)) + (i % 4) * kEntrySize;
+        const QString name = i == 0 ? QStringLiteral("Root Entry") : key(&n);
+        for (qsizetype c = 0; c < name.size(); ++c)
+            putLe16(out.data() + off + 2 * c, name[c].unicode());
+        putLe16(out.data() + off + 0x40, uint16_t((name.size() + 1) * 2));
+        out[off + 0x42] = char(i == 0 ? Root : n.storage ? Storage : StreamEntry);
+        out[off + 0x43] = f.red ? 0 : 1;
+        putLe32(out.data() + off + 0x44, f.left);
+        putLe32(out.data() + off + 0x48, f.right);
+        putLe32(out.data() + off + 0x4C, f.child);
+        if (n.clsid.size() == 16) std::memcpy(out.data() + off + 0x50, n.clsid.constData(), 16);
+        putLe32(out.data() + off + 0x60, n.stateBits);
+        if (n.times.size() == 16) std::memcpy(out.data() + off + 0x64, n.times.constData(), 16);
+        if (i == 0) {
+            putLe32(out.data() + off + 0x74, miniSectors > 0 ? miniStart : kEndOfChain);
+            putLe32(out.data() + off + 0x78, uint32_t(mini.size()));
+        } else if (!n.storage) {
+            putLe32(out.data() + off + 0x74, f.start);
+            putLe32(out.data() + off + 0x78, uint32_t(n.data.size()));
+        }
     }
     return out;
 }

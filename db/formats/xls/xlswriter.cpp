@@ -1,6 +1,6 @@
 #include "db/formats/xls/xlswriter.h"
 
-#include "db/formats/bytes.h"
+#include "db/formats/xls/biffwrite.h"
 #include "db/formats/xls/cfb.h"
 
 #include <QDir>
@@ -15,72 +15,7 @@ namespace formats::xls {
 
 namespace {
 
-constexpr qsizetype kMaxBody = 8224; // the longest record body BIFF8 allows
-constexpr int kXfGeneral = 15, kXfDate = 16, kXfDateTime = 17;
-
-class Bytes {
-public:
-    Bytes& u8(uint8_t v) {
-        d.append(char(v));
-        return *this;
-    }
-    Bytes& u16(uint16_t v) {
-        char b[2];
-        putLe16(b, v);
-        d.append(b, 2);
-        return *this;
-    }
-    Bytes& u32(uint32_t v) {
-        char b[4];
-        putLe32(b, v);
-        d.append(b, 4);
-        return *this;
-    }
-    Bytes& f64(double v) {
-        char b[8];
-        putLe64(b, std::bit_cast<uint64_t>(v));
-        d.append(b, 8);
-        return *this;
-    }
-    // Characters of a BIFF8 string: one byte each when all fit Latin-1, else UTF-16LE.
-    Bytes& chars(const QString& s, bool wide) {
-        for (QChar c : s)
-            wide ? u16(c.unicode()) : u8(uint8_t(c.unicode()));
-        return *this;
-    }
-    QByteArray d;
-};
-
-bool needsWide(const QString& s) {
-    return std::any_of(s.begin(), s.end(), [](QChar c) { return c.unicode() > 0xFF; });
-}
-
-void record(QByteArray& out, uint16_t type, const QByteArray& body) {
-    Bytes h;
-    h.u16(type).u16(uint16_t(body.size()));
-    out.append(h.d).append(body);
-}
-
-// A string with an 8-bit length (sheet names, font names).
-QByteArray shortString(const QString& s) {
-    const bool wide = needsWide(s);
-    Bytes b;
-    b.u8(uint8_t(s.size())).u8(wide ? 1 : 0).chars(s, wide);
-    return b.d;
-}
-
-QByteArray bof(uint16_t type) {
-    Bytes b;
-    b.u16(0x0600).u16(type).u16(0x0DBB).u16(0x07CC).u32(0x00000041).u32(0x00000006);
-    return b.d;
-}
-
-QByteArray xf(uint16_t font, uint16_t format, bool style, uint8_t usedAttributes) {
-    Bytes b;
-    b.u16(font).u16(format).u16(style ? 0xFFF5 : 0x0001).u8(0x20).u8(0).u8(0);
-    b.u8(usedAttributes).u32(0).u32(0).u16(0x20C0);
-    return b.d;
-}
+using namespace biff;
 
 // The shared string table, split over CONTINUE records, and its index (EXTSST).
 struct SstParts {
@@ -121,14 +56,6 @@ SstParts sstParts(const std::vector<QString>& strings, uint32_t total, int perBu
     return parts;
 }
 
-bool validSheetName(const QString& name) {
-    if (name.isEmpty() || name.size() > 31) return false;
-    if (name.startsWith(QLatin1Char('\'')) || name.endsWith(QLatin1Char('\''))) return false;
-    for (QChar c : name)
-        if (QStringLiteral(":\\/?*[]").contains(c) || c.unicode() < 0x20) return false;
-    return true;
-}
-
 } // namespace
 
 bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QString* error) {
@@ -139,10 +66,8 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
     if (sheets.empty()) return fail(QStringLiteral("没有要写入Excel文件的工作表。"));
     QSet<QString> names;
     for (const SheetData& s : sheets) {
-        if (!validSheetName(s.name))
-            return fail(QStringLiteral("工作表名称不符合Excel的要求（1到31个字符，不能含有"
-                                       " : \\ / ? * [ ]）：%1")
-                            .arg(s.name));
+        if (const QString problem = sheetNameProblem(s.name); !problem.isEmpty())
+            return fail(problem);
         if (names.contains(s.name.toCaseFolded()))
             return fail(QStringLiteral("工作表名称重复：%1").arg(s.name));
         names.insert(s.name.toCaseFolded());
@@ -178,43 +103,7 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
                     }
                 }
 
-    QByteArray g; // workbook globals
-    record(g, 0x0809, bof(0x0005));
-    record(g, 0x0042, Bytes().u16(1200).d); // CODEPAGE: UTF-16
-    record(g, 0x003D,
-           Bytes()
-               .u16(0)
-               .u16(0)
-               .u16(0x3000)
-               .u16(0x2000)
-               .u16(0x0038)
-               .u16(0)
-               .u16(0)
-               .u16(1)
-               .u16(0x0258)
-               .d);                      // WINDOW1
-    record(g, 0x0022, Bytes().u16(0).d); // DATEMODE: 1900
-    const QString fontName = QStringLiteral("宋体");
-    for (int i = 0; i < 5; ++i) { // fonts 0-3 and 5 (there is no font 4)
-        Bytes f;
-        f.u16(220).u16(0).u16(0x7FFF).u16(400).u16(0).u8(0).u8(0).u8(134).u8(0);
-        f.d.append(shortString(fontName));
-        record(g, 0x0031, f.d);
-    }
-    const auto format = [&](uint16_t id, const QString& text) {
-        Bytes f;
-        f.u16(id).u16(uint16_t(text.size())).u8(0).chars(text, false);
-        record(g, 0x041E, f.d);
-    };
-    format(164, QStringLiteral("yyyy\\-mm\\-dd"));
-    format(165, QStringLiteral("yyyy\\-mm\\-dd\\ hh:mm:ss"));
-    for (int i = 0; i < 15; ++i)
-        record(g, 0x00E0, xf(i >= 1 && i <= 4 ? 1 : 0, 0, true, 0));
-    record(g, 0x00E0, xf(0, 0, false, 0));                   // 15: General
-    record(g, 0x00E0, xf(0, 164, false, 0x04));              // 16: date
-    record(g, 0x00E0, xf(0, 165, false, 0x04));              // 17: date and time
-    record(g, 0x0293, Bytes().u16(0x8000).u8(0).u8(0xFF).d); // STYLE: Normal
-
+    QByteArray g = newGlobalsHead(); // workbook globals
     std::vector<qsizetype> boundAt;
     for (const SheetData& s : sheets) {
         boundAt.push_back(g.size() + 4);
@@ -239,8 +128,7 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
     for (size_t si = 0; si < sheets.size(); ++si) {
         const SheetData& s = sheets[si];
         const uint32_t at = uint32_t(stream.size());
-        for (int k = 0; k < 4; ++k)
-            stream[boundAt[si] + k] = char((at >> (8 * k)) & 0xFF);
+        putLe32(stream.data() + boundAt[si], at);
         QByteArray w;
         record(w, 0x0809, bof(0x0010));
         uint16_t cols = 0;

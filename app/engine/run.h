@@ -1,0 +1,103 @@
+#pragma once
+// What every long run of the program has in common, whatever starts it (a window, the batch
+// runner, a benchmark): one options value in, a progress sink to report to, one result value
+// out. An engine asks no question and moves no window; the window that started it shows the
+// closing messages and moves the windows, in the order it needs, so the same engine runs in
+// tests, in benchmarks and in chachong-batch.
+//
+//     app::RunOptions options = app::runOptionsOf(state, start, end);
+//     MySink sink;                                    // progress(done, total): false cancels
+//     app::RunResult r = check::exactScan(state, options, sink);
+//     if (r.cancelled) ... else if (!r.error.isEmpty()) ... else ...
+//
+// Modes and kinds are enums in here; AppState keeps the stored numbers and texts (CheckMode 1/2,
+// PostcodeMode 1/2, SourceType "mdb"/"dbf"/"xls"), converted by the functions below only.
+#include "app/engine/appstate.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+
+namespace app {
+
+enum class CheckMode { Exact, Fuzzy };  // CheckMode 1, 2
+enum class PostcodeMode { Off, Field }; // PostcodeMode 1 ("取消邮编"), 2 ("选择邮编")
+enum class SourceKind { None, Access, Dbase, Imported }; // SourceType "", "mdb", "dbf", "xls"
+
+CheckMode checkModeOf(const AppState& st);
+void setCheckMode(AppState& st, CheckMode mode);
+PostcodeMode postcodeModeOf(const AppState& st);
+void setPostcodeMode(AppState& st, PostcodeMode mode);
+SourceKind sourceKindOf(const AppState& st);
+void setSourceKind(AppState& st, SourceKind kind);
+
+struct RunOptions {
+    CheckMode mode = CheckMode::Exact;
+    QStringList fields; // the check fields in order; the first is the key field
+    int start = 1;      // first record position of the check table to check (1-based)
+    int end = 0;        // last record position to check, inclusive
+    PostcodeMode postcode = PostcodeMode::Off;
+    QString postcodeField;
+    int postcodeDigits = 0; // leading postcode characters that form a segment, 1..6
+};
+
+// The options of the check that AppState describes (CheckFields, CheckFieldCount, CheckMode,
+// PostcodeMode, PostcodeField, PostcodeDigits) over the records start..end.
+RunOptions runOptionsOf(const AppState& st, int start, int end);
+
+struct RunResult {
+    int groups = 0;        // duplicate groups found
+    int duplicateRows = 0; // rows of ClienttableCC afterwards
+    int separated = 0;     // records deleted from the check table
+    int remaining = 0;     // records of the check table afterwards
+    bool cancelled = false;
+    QString error;      // why the run failed, in Chinese; empty when it did not
+    QString backupPath; // the copy of the user's file made before anything was deleted from it
+    bool ok() const { return error.isEmpty() && !cancelled; }
+};
+
+// Where an engine reports. Every call is made often (once per record): an implementation that
+// shows something does so at most every few tens of milliseconds (see Throttle).
+class ProgressSink {
+public:
+    virtual ~ProgressSink();
+    // done of total steps of the current work (a scan: the position of the record under check
+    // and the last position to check). False asks the engine to stop: it stops at the next safe
+    // point and reports cancelled.
+    virtual bool progress(int done, int total) { return true; }
+    // Duplicate groups found so far.
+    virtual void groups(int count) {}
+    // Records of the check table still there (the separation).
+    virtual void remaining(int count) {}
+    // The fuzzy check's two stage marks of the record under check (0..100).
+    virtual void marks(int first, int second) {}
+};
+
+// The program's one throttle: due() is true at most once every interval (and on its first
+// call), so a loop may ask per record and repaint or print only now and then.
+class Throttle {
+public:
+    explicit Throttle(int intervalMs = defaultIntervalMs) : interval_(intervalMs) {}
+    bool due() {
+        if (clock_.isValid() && clock_.elapsed() < interval_) return false;
+        clock_.start();
+        return true;
+    }
+    void restart() { clock_.start(); }
+    static constexpr int defaultIntervalMs = 30;
+
+private:
+    QElapsedTimer clock_;
+    int interval_;
+};
+
+// A position typed into a box ("查重开始位置", "查重终止位置"): decimal digits, half or full
+// width, blanks around them allowed. Returns -1 for anything else (empty text, letters, signs).
+int parsePosition(const QString& text);
+
+// Checks a range of record positions against a table of count records: both numbers, 1 <= start
+// <= end; an end beyond the table is clipped to count. Returns an empty text and sets *start and
+// *end, or the Chinese message saying what is wrong.
+QString checkRange(const QString& startText, const QString& endText, int count, int* start,
+                   int* end);
+
+} // namespace app

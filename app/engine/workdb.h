@@ -1,0 +1,47 @@
+#pragma once
+// The working database seen from the shared state, without any window: opening it at start-up
+// and making it ready for a check. The main window and the batch runner both go through here.
+#include "app/engine/run.h"
+
+#include <QStringList>
+
+namespace app {
+
+// Opens path as WorkConn and checks that the program can work in it (a writable SQLite working
+// database holding ClienttableDBF, empty_table and yb_table). Returns an empty text on success,
+// otherwise the Chinese message saying why the program cannot start, WorkConn left closed.
+QString openWorkDatabase(AppState& st, const QString& path);
+
+// The check fields of "开始查重": the first five entries become CheckFields[0..] and
+// CheckFieldCount; the slots after them keep what they held.
+void setCheckFields(AppState& st, const QStringList& checkFields);
+
+// The rest of "开始查重" once its questions are answered: ClienttableCC is emptied, RsDup opens
+// on it in batch mode (the grids' edits stay pending until saved) and mode becomes CheckMode.
+// Returns an empty text on success, otherwise the Chinese message saying why no check starts
+// (CheckMode then unchanged).
+QString prepareCheck(AppState& st, CheckMode mode);
+
+// --- The duplicates of the last check (ClienttableCC) and their backup (ClienttableDD).
+
+// How a source is named to the user: "“客户.dbf”中的表“客户”".
+QString sourceLabel(const AppState& st);
+// Which source the rows of a working table were found in (kept in the working database, so a
+// later run of the program knows it too); empty when unknown.
+QString tableOwner(const db::Connection& work, const QString& table);
+void setTableOwner(const db::Connection& work, const QString& table, const QString& label);
+
+// The backup of the duplicates: "Drop Table ClienttableDD", "Select * Into ClienttableDD From
+// ClienttableCC", and the owner goes with the rows. With onlyRows, a ClienttableCC without rows
+// replaces nothing: the backup of real groups is kept (opening a source twice in a row must not
+// lose it). False with *error set when the copy failed.
+bool backupDuplicates(AppState& st, bool onlyRows, QString* error);
+
+enum class Restore { Restored, NoBackup, OtherTable, Failed };
+// "数据维护" with no duplicate table open: ClienttableCC comes back from ClienttableDD, in one
+// transaction, but only when the backup has the columns of the table that is open now (the
+// working tables are built for it); OtherTable leaves both tables as they are and *owner names
+// the source the backup belongs to.
+Restore restoreDuplicates(AppState& st, QString* owner);
+
+} // namespace app

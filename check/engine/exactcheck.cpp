@@ -1,0 +1,153 @@
+#include "check/engine/exactcheck.h"
+
+#include "app/engine/workdb.h"
+#include "check/engine/separation.h"
+#include "db/criteria.h"
+#include "db/sqltext.h"
+
+namespace check {
+
+bool backupDuplicates(app::AppState& state, QString* error) {
+    state.WorkConn.execute(db::sql::dropTable(QStringLiteral("ClienttableDD")));
+    return app::runStatement(state.RsWork,
+                             db::sql::selectInto(QStringLiteral("*"),
+                                                 QStringLiteral("ClienttableDD"),
+                                                 QStringLiteral("ClienttableCC")),
+                             state.WorkConn, error);
+}
+
+app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
+                         app::ProgressSink& sink) {
+    app::RunResult result;
+    const db::RecordsetPtr src = st.RsSource;
+    const db::RecordsetPtr dup = st.RsDup;
+    if (!app::isOpen(src)) {
+        result.error = QStringLiteral("请打开数据库！");
+        return result;
+    }
+    if (!app::isOpen(dup)) {
+        result.error = QStringLiteral("重复数据表没有打开，无法查重。");
+        return result;
+    }
+    const int count = int(std::min<qsizetype>(options.fields.size(), 5));
+    if (count < 1) {
+        result.error = QStringLiteral("请选择查重字段");
+        return result;
+    }
+    const int total = src->recordCount();
+    if (options.start < 1 || options.end < options.start || options.start > total) {
+        result.error = QStringLiteral("查重范围不正确：开始位置 %1，终止位置 %2，共 %3 条记录。")
+                           .arg(options.start)
+                           .arg(options.end)
+                           .arg(total);
+        return result;
+    }
+
+    // ClienttableCC: No, the source's columns (as many as it holds), the running number. Its
+    // column k + 1 holds field k of the check table, whatever name it carries there.
+    const int dupFields = dup->fieldCount();
+    std::vector<int> srcCols;
+    QStringList names;
+    QStringList dupNames;
+    for (int k = 0; k < count; ++k) {
+        const QString name = db::trimBlanks(options.fields[k]);
+        const int s = src->fieldIndex(name);
+        if (s < 0 || s + 1 >= dupFields - 1) {
+            result.error =
+                QStringLiteral("查重字段“%1”不在当前数据表中，请重新选择查重字段。").arg(name);
+            return result;
+        }
+        names << src->fieldName(s);
+        dupNames << dup->fieldName(s + 1);
+        srcCols.push_back(s);
+    }
+    const int copyColumns = std::min(src->fieldCount(), dupFields - 2);
+
+    // The look-up recordset: a second cursor over the check table's rows.
+    st.RsPostcode = src->clone();
+    const db::RecordsetPtr lookup = st.RsPostcode;
+
+    const int end = std::min(options.end, total);
+    int groups = 0;
+    // Nothing watching the two recordsets hears of each move and insertion; they hear once, at
+    // the end.
+    src->suspendNotifications();
+    dup->suspendNotifications();
+    src->setAbsolutePosition(options.start);
+    std::vector<QStringView> seed(static_cast<size_t>(count));
+    db::Criterion inDup = db::equalsCriterion(dupNames);
+    db::Criterion inSource = db::equalsCriterion(names);
+    while (!src->isEof() && src->absolutePosition() <= end) {
+        if (!sink.progress(src->absolutePosition(), end)) {
+            result.cancelled = true;
+            break;
+        }
+        for (int k = 0; k < count; ++k)
+            seed[size_t(k)] = db::trimBlanks(src->valueView(srcCols[size_t(k)]));
+        if (!seed[0].isEmpty()) {
+            for (int k = 0; k < count; ++k) {
+                db::setEqualsValue(inDup.terms[size_t(k)], seed[size_t(k)]);
+                db::setEqualsValue(inSource.terms[size_t(k)], seed[size_t(k)]);
+            }
+            // Recorded already when ClienttableCC holds a row equal on every check field.
+            bool recorded = false;
+            if (dup->recordCount() > 0) {
+                dup->moveFirst();
+                recorded = dup->find(inDup);
+            }
+            if (!recorded && lookup->setFilter(inSource) && lookup->recordCount() >= 2) {
+                ++groups;
+                const int members = lookup->recordCount();
+                lookup->moveFirst();
+                for (int m = 0; m < members && !lookup->isEof(); ++m) {
+                    const int running = dup->recordCount() + 1;
+                    dup->addNew();
+                    dup->setValue(0, m == 0 ? QString::number(groups) : QString());
+                    // Whole values: one longer than its column is refused by the update below
+                    // (and reported), never cut, so the separation always finds its record.
+                    for (int c = 0; c < copyColumns; ++c)
+                        dup->setValue(c + 1, db::trimBlanks(lookup->value(c).toString()));
+                    dup->setValue(dupFields - 1, QString::number(running));
+                    if (!dup->update()) {
+                        if (result.error.isEmpty()) result.error = dup->errorString();
+                        dup->cancelUpdate();
+                    }
+                    lookup->moveNext();
+                }
+                sink.groups(groups);
+            }
+        }
+        src->moveNext();
+    }
+    // The groups go to the table in one transaction, a cancelled run's too.
+    if (!dup->updateBatch() && result.error.isEmpty()) result.error = dup->errorString();
+    if (src->recordCount() > 0) src->moveLast();
+    if (dup->recordCount() > 0) dup->moveLast();
+    dup->resumeNotifications();
+    src->resumeNotifications();
+    result.groups = groups;
+    result.duplicateRows = dup->recordCount();
+    result.remaining = src->recordCount();
+    if (!result.error.isEmpty())
+        result.error = QStringLiteral("重复数据写入失败，未分离任何记录：\r\n") + result.error;
+    return result;
+}
+
+app::RunResult runExactCheck(app::AppState& st, const app::RunOptions& options,
+                             app::ProgressSink& sink) {
+    app::RunResult r = exactScan(st, options, sink);
+    if (r.ok() && r.duplicateRows > 0) {
+        const app::RunResult sep = reDelete(st, sink);
+        r.separated = sep.separated;
+        r.remaining = sep.remaining;
+        r.backupPath = sep.backupPath;
+        r.cancelled = sep.cancelled;
+        r.error = sep.error;
+    }
+    QString error;
+    if (!app::backupDuplicates(st, false, &error) && r.error.isEmpty())
+        r.error = QStringLiteral("重复数据无法备份到 ClienttableDD：") + error;
+    return r;
+}
+
+} // namespace check

@@ -1,0 +1,31 @@
+#pragma once
+// The exact check: records of the check table that agree on every check field form a group;
+// every group is copied into ClienttableCC (group number on its first row, a running number on
+// every row). The separation (separation.h) then removes the copied records from the check
+// table, and ClienttableDD takes a backup of ClienttableCC.
+//
+// The check keeps its rules and mends their faults:
+//  - a group counts as recorded only when ClienttableCC holds a row equal to the seed on every
+//    check field (not on the first field alone);
+//  - values with apostrophes are compared like any other;
+//  - group numbers are 32-bit.
+// Per seed, the engine first asks whether the seed's group is already recorded (an index look-up
+// in ClienttableCC) and only then filters the check table (an index look-up too), so a run costs
+// about one look-up per record.
+#include "app/engine/run.h"
+
+namespace check {
+
+// The scan over options.start..options.end of RsSource (positions as the main window's boxes
+// give them, already checked), writing the groups into ClienttableCC through RsDup. RsSource is
+// the scan cursor; the look-up recordset RsPostcode becomes a second cursor over the same rows.
+// Cancelled through the sink, the groups found so far stay in ClienttableCC.
+app::RunResult exactScan(app::AppState& state, const app::RunOptions& options,
+                         app::ProgressSink& sink);
+
+// The whole check without windows (the batch runner, benchmarks): the scan, the separation when
+// groups were found, then the backup into ClienttableDD.
+app::RunResult runExactCheck(app::AppState& state, const app::RunOptions& options,
+                             app::ProgressSink& sink);
+
+} // namespace check

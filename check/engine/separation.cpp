@@ -1,0 +1,249 @@
+#include "check/engine/separation.h"
+
+#include "db/connection.h"
+#include "db/criteria.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unordered_map>
+
+namespace check {
+
+namespace {
+
+template <typename List> uint64_t hashTuple(const List& values) {
+    uint64_t h = 1469598103934665603ull;
+    for (const auto& v : values) {
+        for (QChar c : v) {
+            h ^= c.unicode();
+            h *= 1099511628211ull;
+        }
+        h ^= 0x1F; // field separator: (AB, C) and (A, BC) hash apart
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+bool samePath(const QString& a, const QString& b) {
+    const QString ca = QFileInfo(a).canonicalFilePath();
+    const QString cb = QFileInfo(b).canonicalFilePath();
+    return !ca.isEmpty() && ca == cb;
+}
+
+} // namespace
+
+QString userFileOfCheckTable(const app::AppState& state) {
+    const db::RecordsetPtr& src = state.RsSource;
+    if (!app::isOpen(src)) return {};
+    const db::Connection conn = src->connection();
+    if (!state.ScratchDir.isEmpty() &&
+        QDir::cleanPath(conn.path())
+            .startsWith(QDir::cleanPath(state.ScratchDir) + QLatin1Char('/')))
+        return {};
+    switch (conn.kind()) {
+    case db::SourceKind::Dbf: {
+        // The dBase folder's table of the recordset: the .dbf file of that name.
+        const QString table = src->baseTable();
+        const QDir dir(conn.path());
+        for (const QString& name : dir.entryList(QDir::Files)) {
+            const QFileInfo fi(name);
+            if (fi.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) == 0 &&
+                fi.completeBaseName().compare(table, Qt::CaseInsensitive) == 0)
+                return dir.filePath(name);
+        }
+        // No file of that name (the folder changed meanwhile): the folder itself, which the backup
+        // cannot copy, so nothing is deleted unprotected.
+        return conn.path();
+    }
+    case db::SourceKind::Sqlite:
+        return samePath(conn.path(), state.WorkDbPath) ? QString() : conn.path();
+    default:
+        return {};
+    }
+}
+
+QStringList tableFiles(const QString& file) {
+    const QFileInfo info(file);
+    QStringList files{info.fileName()};
+    if (info.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) != 0) return files;
+    // The companions that share a dBase table's name: memo, index, code page.
+    static const QStringList companions = {"dbt", "fpt", "cdx", "mdx", "cpg"};
+    for (const QString& name : info.dir().entryList(QDir::Files)) {
+        const QFileInfo fi(name);
+        if (fi.completeBaseName().compare(info.completeBaseName(), Qt::CaseInsensitive) == 0 &&
+            companions.contains(fi.suffix().toLower()))
+            files << name;
+    }
+    return files;
+}
+
+bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
+    const QFileInfo info(file);
+    QDir dir = info.dir();
+    const QString folder = QStringLiteral("查重备份");
+    auto refuse = [&](const QString& why) {
+        *error = why;
+        return false;
+    };
+    if (!info.isFile())
+        return refuse(QStringLiteral("找不到要备份的数据文件“%1”。")
+                          .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+    if (!dir.exists(folder) && !dir.mkdir(folder))
+        return refuse(QStringLiteral("无法在“%1”中建立备份文件夹“%2”（文件夹只读或磁盘已满）。")
+                          .arg(QDir::toNativeSeparators(dir.absolutePath()), folder));
+    const QDir target(dir.filePath(folder));
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    const QStringList files = tableFiles(file);
+    auto backupName = [&](const QString& f, const QString& suffix) {
+        const QFileInfo fi(f);
+        return fi.completeBaseName() + QLatin1Char('_') + suffix + QLatin1Char('.') + fi.suffix();
+    };
+    QString suffix;
+    for (int n = 1; n < 1000; ++n) {
+        suffix = n == 1 ? stamp : stamp + QLatin1Char('_') + QString::number(n);
+        bool free = true;
+        for (const QString& f : files)
+            if (target.exists(backupName(f, suffix))) free = false;
+        if (free) break;
+    }
+    QStringList made;
+    auto undo = [&] {
+        for (const QString& m : made)
+            QFile::remove(m);
+    };
+    for (const QString& f : files) {
+        const QString to = target.filePath(backupName(f, suffix));
+        // Written under a temporary name first: a copy cut short (a full disk, the program
+        // killed) never stands under a backup's name.
+        const QString partial = to + QStringLiteral(".part");
+        QFile::remove(partial);
+        const bool copied = QFile::copy(dir.filePath(f), partial);
+        if (!copied || QFileInfo(partial).size() != QFileInfo(dir.filePath(f)).size() ||
+            !QFile::rename(partial, to)) {
+            QFile::remove(partial);
+            undo();
+            return refuse(QStringLiteral("无法把“%1”备份到“%2”（文件夹只读或磁盘已满）。")
+                              .arg(QDir::toNativeSeparators(dir.filePath(f)),
+                                   QDir::toNativeSeparators(target.absolutePath())));
+        }
+        made << to;
+    }
+    *backupPath = made.first();
+    return true;
+}
+
+app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink) {
+    app::RunResult r;
+    const db::RecordsetPtr src = state.RsSource;
+    const db::RecordsetPtr dup = state.RsDup;
+    if (!app::isOpen(src) || !app::isOpen(dup)) {
+        r.error = QStringLiteral("查重数据库或重复数据没有打开，未分离任何记录。");
+        return r;
+    }
+    r.remaining = src->recordCount();
+    r.duplicateRows = dup->recordCount();
+    const int dupRows = dup->recordCount();
+    if (dupRows == 0) return r;
+
+    const int columns = src->fieldCount();
+    const int copied = dup->fieldCount() - 2; // No first, running number last
+    const int keySrc = src->fieldIndex(state.CheckFields[0]);
+    if (copied != columns || keySrc < 0) {
+        // The duplicate table does not hold whole records of this table (more fields than it has
+        // columns for): deleting would lose what it does not hold, so nothing is deleted.
+        r.error = QStringLiteral(
+            "重复数据表没有保存查重数据库的全部字段，为保证数据不丢失，未分离任何记录。");
+        return r;
+    }
+
+    // The duplicate rows by content: their trimmed values copied once into one buffer.
+    std::vector<char16_t> text;
+    std::vector<std::pair<size_t, qsizetype>> spans; // per row and column: offset and length
+    spans.reserve(size_t(dupRows) * size_t(columns));
+    dup->moveFirst();
+    for (int i = 0; i < dupRows && !dup->isEof(); ++i, dup->moveNext()) {
+        for (int c = 1; c <= copied; ++c) {
+            const QStringView v = db::trimBlanks(dup->valueView(c));
+            spans.emplace_back(text.size(), v.size());
+            text.insert(text.end(), v.utf16(), v.utf16() + v.size());
+        }
+    }
+    auto dupValue = [&](int row, int column) {
+        const auto& [offset, length] = spans[size_t(row) * size_t(columns) + size_t(column)];
+        return QStringView(text.data() + offset, length);
+    };
+    std::unordered_multimap<uint64_t, int> byContent;
+    byContent.reserve(size_t(dupRows));
+    std::vector<QStringView> row(static_cast<size_t>(columns));
+    for (int i = 0; i < int(spans.size() / size_t(columns)); ++i) {
+        for (int c = 0; c < columns; ++c)
+            row[size_t(c)] = dupValue(i, c);
+        byContent.emplace(hashTuple(row), i);
+    }
+
+    const QString file = userFileOfCheckTable(state);
+    if (!file.isEmpty() && !backupUserFile(file, &r.backupPath, &r.error)) {
+        r.error += QStringLiteral("\r\n为保证数据安全，没有从原数据文件中删除任何记录。");
+        return r;
+    }
+
+    db::Connection conn = src->connection();
+    const bool transaction = !conn.inTransaction() && conn.beginTransaction();
+    src->suspendNotifications();
+    src->moveFirst();
+    const int total = src->recordCount();
+    int seen = 0;
+    std::vector<QStringView> values(static_cast<size_t>(columns));
+    while (!src->isEof()) {
+        if (!sink.progress(++seen, total)) {
+            r.cancelled = true;
+            break;
+        }
+        for (int c = 0; c < columns; ++c)
+            values[size_t(c)] = db::trimBlanks(src->valueView(c));
+        const auto range = byContent.equal_range(hashTuple(values));
+        bool remove = false;
+        for (auto it = range.first; it != range.second && !remove; ++it) {
+            bool same = true;
+            for (int c = 0; c < columns && same; ++c)
+                same = values[size_t(c)] == dupValue(it->second, c);
+            if (!same) continue;
+            // The look-up compared the stored first field with the trimmed value.
+            const QStringView stored = src->valueView(keySrc);
+            const QStringView want = dupValue(it->second, keySrc);
+            remove = db::equalsFolded(stored.utf16(), int(stored.size()), want.utf16(),
+                                      int(want.size()));
+        }
+        if (remove) {
+            if (!src->deleteCurrent()) {
+                r.error = src->errorString();
+                break;
+            }
+            ++r.separated;
+            sink.remaining(total - r.separated);
+        }
+        if (!src->moveNext()) break;
+    }
+    if (r.cancelled || !r.error.isEmpty()) {
+        // Nothing of a stopped or failed separation stays: the deletions are undone and the
+        // recordset reads the table again.
+        if (transaction) conn.rollback();
+        src->requery();
+        r.separated = 0;
+        if (!r.error.isEmpty())
+            r.error = QStringLiteral("分离重复记录失败，没有删除任何记录：\r\n") + r.error;
+    } else if (transaction && !conn.commit()) {
+        r.error = QStringLiteral("分离重复记录失败，没有删除任何记录：\r\n") + conn.errorString();
+        src->requery();
+        r.separated = 0;
+    }
+    src->resumeNotifications();
+    r.remaining = src->recordCount();
+    dup->moveFirst();
+    return r;
+}
+
+} // namespace check

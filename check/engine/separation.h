@@ -1,0 +1,36 @@
+#pragma once
+// The separation step after a check: every record of the check table whose content equals a row
+// of the duplicate table ClienttableCC is deleted from the check table, which keeps the records
+// that have no duplicate.
+//
+// Records are compared column by column (trimmed values, exact), never as one joined text, so
+// (李, AB, C) and (李, A, BC) stay apart. A record is removed only when its first check field, as
+// stored, also equals the duplicate row's value (letter case folded), as the group look-up saw it.
+//
+// Before anything is deleted from a file of the user's (a dBase table, or an SQLite database other
+// than the working database) the file and its companions are copied into a folder "查重备份"
+// beside it; if that copy fails, nothing is deleted. The deletions are one transaction: a run
+// cancelled through the sink, or one that fails, deletes nothing.
+#include "app/engine/run.h"
+
+namespace check {
+
+// The file of the user's that deleting from the check table (RsSource) would change, decided by
+// where that table really lives: empty when none (the working database, an Access file opened
+// as a working copy, an Excel workbook, a copy in the run's ScratchDir).
+QString userFileOfCheckTable(const app::AppState& state);
+
+// The names of the files that make up the table stored in file, in its folder: the file itself,
+// and for a dBase table the memo, index and code-page files that share its base name.
+QStringList tableFiles(const QString& file);
+
+// Copies file and its companions into "<dir>/查重备份/" with a time stamp in their names. Each
+// copy is written under a temporary name and renamed once complete, so a backup that exists is
+// whole. False with a Chinese *error when the folder cannot be made or a copy fails (nothing is
+// left behind then).
+bool backupUserFile(const QString& file, QString* backupPath, QString* error);
+
+// reDelete: fills separated, remaining, backupPath, cancelled and error of the result.
+app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink);
+
+} // namespace check

@@ -1,0 +1,327 @@
+#include "db/formats/csv/csv.h"
+
+#include "db/formats/textcodec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <array>
+#include <deque>
+#include <optional>
+
+namespace formats::csv {
+
+namespace {
+
+constexpr std::array<char16_t, 4> kDelimiters = {u',', u'\t', u';', u'|'};
+
+bool validUtf8(const QByteArray& bytes) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const auto* end = p + bytes.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        int more;
+        uint32_t cp;
+        if ((c & 0xE0) == 0xC0) {
+            more = 1;
+            cp = c & 0x1F;
+        } else if ((c & 0xF0) == 0xE0) {
+            more = 2;
+            cp = c & 0x0F;
+        } else if ((c & 0xF8) == 0xF0) {
+            more = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        if (end - p <= more) return false;
+        for (int k = 1; k <= more; ++k) {
+            if ((p[k] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[k] & 0x3F);
+        }
+        static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (cp < least[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        p += more + 1;
+    }
+    return true;
+}
+
+// Fields of the records of a text; calls record(fields, line) for each, line being the 1-based
+// line where the record starts. Returns false (with *openLine) for a quoted field left open.
+template <typename Fn>
+bool forEachRecord(QStringView text, QChar delimiter, Fn&& record, qsizetype* openLine) {
+    const char16_t d = delimiter.unicode();
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.data());
+    const char16_t* const end = p + text.size();
+    std::vector<QStringView> fields;
+    std::deque<QString> stored; // quoted fields with doubled quotes or a tail, joined
+    qsizetype line = 1;
+    while (p < end) {
+        fields.clear();
+        stored.clear();
+        const qsizetype startLine = line;
+        for (;;) { // one field
+            if (p < end && *p == u'"') {
+                const char16_t* start = ++p;
+                QString joined;
+                bool doubled = false;
+                for (;;) {
+                    while (p < end && *p != u'"') {
+                        if (*p == u'\n' || (*p == u'\r' && (p + 1 == end || p[1] != u'\n'))) ++line;
+                        ++p;
+                    }
+                    if (p == end) {
+                        *openLine = startLine;
+                        return false;
+                    }
+                    if (p + 1 < end && p[1] == u'"') { // a doubled quote
+                        joined.append(QStringView(start, p + 1));
+                        p += 2;
+                        start = p;
+                        doubled = true;
+                        continue;
+                    }
+                    break;
+                }
+                // After the closing quote, anything up to the delimiter belongs to the field.
+                const char16_t* const close = p++;
+                const char16_t* tail = p;
+                while (p < end && *p != d && *p != u'\n' && *p != u'\r')
+                    ++p;
+                if (doubled || tail != p) {
+                    joined.append(QStringView(start, close));
+                    joined.append(QStringView(tail, p));
+                    stored.push_back(std::move(joined));
+                    fields.push_back(QStringView(stored.back()));
+                } else {
+                    fields.push_back(QStringView(start, close));
+                }
+            } else {
+                const char16_t* start = p;
+                while (p < end && *p != d && *p != u'\n' && *p != u'\r')
+                    ++p;
+                fields.push_back(QStringView(start, p));
+            }
+            if (p < end && *p == d) {
+                ++p;
+                continue;
+            }
+            break;
+        }
+        if (p < end) { // the line end: CR LF, LF or CR
+            if (*p == u'\r' && p + 1 < end && p[1] == u'\n') ++p;
+            ++p;
+            ++line;
+        }
+        record(fields, startLine);
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray detectEncoding(const QByteArray& bytes, bool* bom) {
+    if (bom) *bom = true;
+    if (bytes.startsWith("\xEF\xBB\xBF")) return "UTF-8";
+    if (bytes.startsWith("\xFF\xFE")) return "UTF-16LE";
+    if (bytes.startsWith("\xFE\xFF")) return "UTF-16BE";
+    if (bom) *bom = false;
+    // UTF-16 without a mark: ASCII characters leave every other byte zero.
+    const qsizetype n = std::min<qsizetype>(bytes.size(), 4096) & ~qsizetype(1);
+    if (n >= 4) {
+        qsizetype evenZero = 0, oddZero = 0;
+        for (qsizetype i = 0; i < n; i += 2) {
+            evenZero += bytes[i] == '\0';
+            oddZero += bytes[i + 1] == '\0';
+        }
+        if (oddZero > n / 4 && evenZero == 0) return "UTF-16LE";
+        if (evenZero > n / 4 && oddZero == 0) return "UTF-16BE";
+    }
+    return validUtf8(bytes) ? "UTF-8" : "GB18030";
+}
+
+QChar detectDelimiter(QStringView text) {
+    // Per record of the first lines (blank lines left out): how often each candidate occurs
+    // outside quotes.
+    using Counts = std::array<qsizetype, kDelimiters.size()>;
+    std::vector<Counts> counts;
+    Counts c{};
+    bool inQuotes = false, blank = true;
+    const qsizetype n = std::min<qsizetype>(text.size(), 65536);
+    for (qsizetype i = 0; i <= n && counts.size() < 30; ++i) {
+        const QChar ch = i < n ? text[i] : QChar(u'\n');
+        if (ch == u'"') inQuotes = !inQuotes;
+        if (inQuotes) {
+            blank = false;
+            continue;
+        }
+        if (ch == u'\n' || ch == u'\r') {
+            if (!blank) counts.push_back(c);
+            c = {};
+            blank = true;
+            continue;
+        }
+        if (!ch.isSpace()) blank = false;
+        for (size_t k = 0; k < kDelimiters.size(); ++k)
+            if (ch == kDelimiters[k]) ++c[k];
+    }
+    // The candidate the first record holds and most other records hold as often.
+    QChar best = u',';
+    qsizetype bestScore = 0, bestCount = 0;
+    for (size_t k = 0; k < kDelimiters.size(); ++k) {
+        if (counts.empty() || counts.front()[k] == 0) continue;
+        const qsizetype header = counts.front()[k];
+        qsizetype score = 0;
+        for (const Counts& r : counts)
+            score += r[k] == header;
+        if (score > bestScore || (score == bestScore && header > bestCount)) {
+            best = kDelimiters[k];
+            bestScore = score;
+            bestCount = header;
+        }
+    }
+    return best;
+}
+
+QByteArray encodingForCodePage(const QString& codePage) {
+    const QString cp = codePage.trimmed();
+    if (cp.isEmpty()) return {};
+    bool numeric = false;
+    const int number = cp.toInt(&numeric);
+    if (numeric) return formats::codecForCodePage(number);
+    const QString u = cp.toUpper().remove(QLatin1Char('-')).remove(QLatin1Char('_'));
+    if (u == QLatin1String("GBK") || u == QLatin1String("GB2312") || u == QLatin1String("CP936") ||
+        u == QLatin1String("GB18030") || u == QLatin1String("ANSI"))
+        return "GB18030";
+    if (u == QLatin1String("UTF8")) return "UTF-8";
+    if (u == QLatin1String("UTF16") || u == QLatin1String("UTF16LE") ||
+        u == QLatin1String("UNICODE"))
+        return "UTF-16LE";
+    if (u == QLatin1String("UTF16BE")) return "UTF-16BE";
+    if (u.startsWith(QLatin1String("CP"))) {
+        const int n = u.mid(2).toInt(&numeric);
+        if (numeric) return formats::codecForCodePage(n);
+    }
+    const QByteArray name = cp.toLatin1();
+    return formats::isKnownCodec(name) ? name : QByteArray();
+}
+
+bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error) {
+    *out = xls::Table();
+    std::vector<std::optional<QString>> headings;
+    bool haveHeadings = false;
+    size_t width = 0;
+    out->rowStart.push_back(0);
+    qsizetype openLine = 0;
+    const bool ok = forEachRecord(
+        text, delimiter,
+        [&](const std::vector<QStringView>& fields, qsizetype) {
+            if (std::all_of(fields.begin(), fields.end(),
+                            [](QStringView f) { return f.isEmpty(); }))
+                return; // a blank line, or a record without any value
+            if (!haveHeadings) {
+                for (QStringView f : fields)
+                    headings.push_back(f.isEmpty() ? std::nullopt
+                                                   : std::optional<QString>(f.toString()));
+                haveHeadings = true;
+                width = fields.size();
+                out->longest.assign(width, 0);
+                return;
+            }
+            if (fields.size() > width) {
+                width = fields.size();
+                out->longest.resize(width, 0);
+            }
+            for (size_t c = 0; c < fields.size(); ++c) {
+                if (fields[c].isEmpty()) continue;
+                out->longest[c] = std::max(out->longest[c], fields[c].size());
+                out->values.push_back({uint16_t(c), fields[c].toString()});
+            }
+            out->rowStart.push_back(out->values.size());
+        },
+        &openLine);
+    if (!ok) {
+        *out = xls::Table();
+        if (error)
+            *error = QStringLiteral("第%1行开始的引号没有配对（缺少结尾的双引号），文件可能不完整")
+                         .arg(openLine);
+        return false;
+    }
+    if (width > 0xFFFF) {
+        *out = xls::Table();
+        if (error) *error = QStringLiteral("文件中的一行有%1个字段，过多").arg(width);
+        return false;
+    }
+    headings.resize(std::max<size_t>(width, 1));
+    out->longest.resize(headings.size(), 0);
+    out->fields = xls::fieldNames(headings);
+    return true;
+}
+
+bool readFile(const QString& path, const QString& codePage, xls::Table* out, Format* format,
+              QString* error) {
+    const QString shown = QDir::toNativeSeparators(path);
+    const auto fail = [&](const QString& message) {
+        if (error) *error = message;
+        *out = xls::Table();
+        return false;
+    };
+    QFile f(path);
+    if (QFileInfo(path).isDir() || !f.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("找不到文本文件或无法打开：%1").arg(shown));
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        return fail(QStringLiteral("读取文本文件时出错：%1").arg(shown));
+
+    Format fmt;
+    bool bom = false;
+    const QByteArray detected = detectEncoding(bytes, &bom);
+    // (detectEncoding checks UTF-8 in one pass over the bytes; the decoder below checks again,
+    // which costs less than a tenth of reading the table.)
+    if (!codePage.trimmed().isEmpty()) {
+        fmt.encoding = encodingForCodePage(codePage);
+        if (fmt.encoding.isEmpty())
+            return fail(
+                QStringLiteral("不认识的编码“%1”，无法读取文本文件：%2").arg(codePage, shown));
+        // A byte order mark of the same encoding is not text.
+        bom = bom && detected == fmt.encoding;
+    } else {
+        fmt.encoding = detected;
+    }
+    fmt.byteOrderMark = bom;
+    if (!fmt.encoding.startsWith("UTF-16") && bytes.left(65536).contains('\0'))
+        return fail(QStringLiteral("该文件含有二进制数据，不是文本文件，无法读取：%1").arg(shown));
+    // Qt's own decoders for the Unicode encodings (much faster than going through ICU).
+    const auto decoderFor = [](const QByteArray& name) {
+        const auto flags = QStringDecoder::Flag::Stateless;
+        if (name == "UTF-8") return QStringDecoder(QStringConverter::Utf8, flags);
+        if (name == "UTF-16LE") return QStringDecoder(QStringConverter::Utf16LE, flags);
+        if (name == "UTF-16BE") return QStringDecoder(QStringConverter::Utf16BE, flags);
+        return QStringDecoder(name.constData(), flags);
+    };
+    QStringDecoder decoder = decoderFor(fmt.encoding);
+    if (!decoder.isValid())
+        return fail(QStringLiteral("不认识的编码“%1”，无法读取文本文件：%2")
+                        .arg(QString::fromLatin1(fmt.encoding), shown));
+    QString text = decoder(bytes);
+    if (decoder.hasError())
+        return fail(
+            QStringLiteral("该文本文件中有不能按%1编码读取的字节，请指定正确的编码后再试：%2")
+                .arg(QString::fromLatin1(fmt.encoding), shown));
+    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
+    fmt.delimiter = detectDelimiter(text);
+    QString message;
+    if (!parse(text, fmt.delimiter, out, &message))
+        return fail(QStringLiteral("%1：%2").arg(message, shown));
+    if (format) *format = fmt;
+    return true;
+}
+
+} // namespace formats::csv

@@ -1,0 +1,30 @@
+#pragma once
+// The import of an Excel sheet or a dBase table into the working table ClienttableELS, which
+// then becomes the check table.
+#include "app/engine/run.h"
+
+namespace sources {
+
+struct ImportResult {
+    bool sourceOpen = false; // RsSource was open: there was something to copy
+    int total = 0;           // rows of the source
+    int copied = 0;          // rows written into ClienttableELS
+    int failed = 0;          // rows that could not be written
+    bool cancelled = false;  // stopped through the sink: nothing was written
+    QString error;           // the first failure
+    bool reopened = false;   // reopenImported: every row arrived and RsSource holds them
+};
+
+// The copy: every row of RsSource into ClienttableELS by position, each value cut to the
+// column's width and trimmed of blanks, in one transaction on WorkConn. progress(done, total) is
+// reported per row; false stops the copy and writes nothing.
+ImportResult importRows(app::AppState& st, app::ProgressSink& sink);
+
+// After the copy: RsSource reopened on ClienttableELS (closed if that fails). Returns true and
+// sets result.reopened only when every row arrived; result.error says why not otherwise.
+bool reopenImported(app::AppState& st, ImportResult& result);
+
+// What the user is told at the end of an import that did not fully succeed (empty when it did).
+QString importProblem(const ImportResult& result);
+
+} // namespace sources

@@ -1,0 +1,206 @@
+#include "import/engine/sources.h"
+
+#include "db/formats/mdb/mdb.h"
+#include "db/sqltext.h"
+#include "import/engine/worktables.h"
+
+#include <QDir>
+
+namespace sources {
+
+namespace {
+
+const QString importedTable = QStringLiteral("ClienttableELS");
+
+OpenResult failed(app::AppState& st, const QString& why) {
+    st.RsSource.reset();
+    OpenResult r;
+    r.error = why;
+    return r;
+}
+
+void takePathPieces(app::AppState& st, const QString& path, const QString& fileTitle,
+                    bool withTable) {
+    const PathPieces p = pathPieces(path, fileTitle);
+    st.SourcePath = p.path;
+    st.SourceFileTitle = p.fileTitle;
+    st.SourceBaseName = p.baseName;
+    if (withTable) st.SourceTable = p.baseName;
+    st.SourceDir = p.dir;
+}
+
+// SourceConn := a new connection on the source; an empty text, or why it did not open.
+QString connect(app::AppState& st, const QString& connectionString, const QString& shownName) {
+    st.RsSource.reset(); // the old source lets go of its connection
+    st.SourceConn = db::Connection();
+    db::Connection conn;
+    if (!conn.open(connectionString))
+        return QStringLiteral("无法打开数据文件：\n%1\n\n%2")
+            .arg(QDir::toNativeSeparators(shownName), conn.errorString());
+    st.SourceConn = conn;
+    return {};
+}
+
+// RsSource := the rows of sql on SourceConn; an empty text, or why it did not open.
+QString openRsSource(app::AppState& st, const QString& sql, const QString& shownName) {
+    auto rs = std::make_shared<db::Recordset>();
+    rs->setCursorLocation(db::CursorLocation::Client);
+    if (!rs->open(sql, st.SourceConn, db::CursorType::Keyset, db::LockType::Pessimistic) ||
+        !rs->isOpen()) {
+        st.RsSource.reset();
+        // A dBase file that is not a table is left out of the folder's tables: say why.
+        const QString why = st.SourceConn.skippedTables().isEmpty() ? rs->errorString()
+                                                                    : st.SourceConn.skippedTables();
+        return QStringLiteral("无法打开数据表 %1：\n%2").arg(shownName, why);
+    }
+    st.RsSource = rs;
+    return {};
+}
+
+// createTable, with what the user should know about it.
+void rebuildWorkTables(app::AppState& st, OpenResult* r) {
+    const BuildReport report = createTable(st);
+    if (!report.ok)
+        r->notes << QStringLiteral("查重工作表无法重建：\n%1").arg(report.error);
+    else if (!report.leftOut.isEmpty())
+        r->notes << leftOutMessage(report.leftOut,
+                                   app::sourceKindOf(st) == app::SourceKind::Imported);
+}
+
+// A file whose table the chooser picks next: the path pieces, the kind, SourceConn.
+OpenResult connectFile(app::AppState& st, const QString& path, const QString& fileTitle,
+                       app::SourceKind kind, const QString& connectionString) {
+    takePathPieces(st, path, fileTitle, false);
+    app::setSourceKind(st, kind);
+    if (const QString why = connect(st, connectionString, path); !why.isEmpty())
+        return failed(st, why);
+    OpenResult r;
+    r.ok = true;
+    return r;
+}
+
+OpenResult openDbfTable(app::AppState& st, const QString& path, const QString& fileTitle,
+                        app::SourceKind kind) {
+    takePathPieces(st, path, fileTitle, true);
+    app::setSourceKind(st, kind);
+    if (kind == app::SourceKind::Imported)
+        st.SourceFileTitle = QStringLiteral("MorlayBankCC.MDB"); // the rows will live there
+    if (const QString why =
+            connect(st, db::dbaseConnectionString(st.SourceDir, st.SourceCodePage), path);
+        !why.isEmpty())
+        return failed(st, why);
+    if (const QString why =
+            openRsSource(st, QStringLiteral("Select * From ") + db::sql::ident(st.SourceBaseName),
+                         st.SourceBaseName);
+        !why.isEmpty())
+        return failed(st, why);
+    OpenResult r;
+    r.ok = true;
+    rebuildWorkTables(st, &r);
+    return r;
+}
+
+} // namespace
+
+PathPieces pathPieces(const QString& path, const QString& fileTitle) {
+    PathPieces p;
+    p.path = path;
+    p.fileTitle = fileTitle;
+    p.baseName = fileTitle.left(std::max<qsizetype>(0, fileTitle.trimmed().size() - 4));
+    p.dir = path.left(std::max<qsizetype>(0, path.size() - fileTitle.size() - 1));
+    return p;
+}
+
+QString leftOutMessage(const QStringList& leftOut, bool imported) {
+    return QStringLiteral("数据表的字段超过%1个，以下%2个字段不参加查重%3：\n%4")
+        .arg(maxFields)
+        .arg(leftOut.size())
+        .arg(imported ? QStringLiteral("，也不导入") : QString())
+        .arg(leftOut.join(QStringLiteral("、")));
+}
+
+OpenResult openDbf(app::AppState& st, const QString& path, const QString& fileTitle) {
+    return openDbfTable(st, path, fileTitle, app::SourceKind::Dbase);
+}
+
+OpenResult openDbfForImport(app::AppState& st, const QString& path, const QString& fileTitle) {
+    return openDbfTable(st, path, fileTitle, app::SourceKind::Imported);
+}
+
+OpenResult connectAccess(app::AppState& st, const QString& path, const QString& fileTitle) {
+    OpenResult r =
+        connectFile(st, path, fileTitle, app::SourceKind::Access, db::accessConnectionString(path));
+    if (r.ok && st.SourceConn.isWorkingCopy())
+        r.notes << QStringLiteral("此Access文件以副本方式打开，原文件不会被修改");
+    return r;
+}
+
+OpenResult connectExcel(app::AppState& st, const QString& path, const QString& fileTitle) {
+    return connectFile(st, path, fileTitle, app::SourceKind::Imported,
+                       db::excelConnectionString(path));
+}
+
+OpenResult openImported(app::AppState& st) {
+    st.SourceDir = st.AppDir;
+    st.SourceFileTitle = QStringLiteral("MorlayBankCC.mdb");
+    st.SourcePath = st.AppDir + QLatin1Char('/') + st.SourceFileTitle;
+    if (const QString why = connect(st, db::accessConnectionString(st.SourcePath), st.SourcePath);
+        !why.isEmpty())
+        return failed(st, why);
+    app::setSourceKind(st, app::SourceKind::Access);
+    st.SourceTable = importedTable;
+    if (!st.SourceConn.hasTable(importedTable))
+        return failed(
+            st, QStringLiteral("还没有导入过数据：工作数据库中没有导入数据表 ClienttableELS。\n"
+                               "请先用“导入Excel数据”或“导入DBF数据”导入数据。"));
+    if (const QString why = openRsSource(st, db::sql::selectAll(importedTable), importedTable);
+        !why.isEmpty())
+        return failed(st, why);
+    OpenResult r;
+    r.ok = true;
+    rebuildWorkTables(st, &r);
+    if (st.RsSource->recordCount() > 0) st.RsSource->moveFirst();
+    return r;
+}
+
+QStringList chooserTables(const app::AppState& st, QString* error) {
+    QStringList names;
+    if (app::sourceKindOf(st) == app::SourceKind::Access) {
+        if (st.SourceConn.isWorkingCopy() || mdb::isAccessFile(st.SourcePath)) {
+            if (!mdb::listTables(st.SourcePath, &names, error)) return {};
+        } else {
+            for (const db::SchemaRow& row : st.SourceConn.tableSchema())
+                if (row.tableType == QLatin1String("TABLE")) names << row.tableName;
+        }
+        // The reader leaves system tables out already; a user table named MSys... goes too.
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [](const QString& n) {
+                                       return n.startsWith(QLatin1String("MSys"),
+                                                           Qt::CaseInsensitive);
+                                   }),
+                    names.end());
+        return names;
+    }
+    for (const db::SchemaRow& row : st.SourceConn.tableSchema()) {
+        if (row.tableType == QLatin1String("TABLE")) continue; // a named range
+        QString name = row.tableName;
+        if (name.endsWith(QLatin1Char('$'))) name.chop(1);
+        names << name;
+    }
+    return names;
+}
+
+OpenResult openChosenTable(app::AppState& st, const QString& name) {
+    const bool excel = app::sourceKindOf(st) == app::SourceKind::Imported;
+    st.SourceTable = excel ? QStringLiteral("[") + name + QStringLiteral("$]") : name;
+    const QString quoted = db::sql::ident(excel ? name + QLatin1Char('$') : name);
+    if (const QString why = openRsSource(st, QStringLiteral("Select * From ") + quoted, name);
+        !why.isEmpty())
+        return failed(st, why);
+    OpenResult r;
+    r.ok = true;
+    rebuildWorkTables(st, &r);
+    return r;
+}
+
+} // namespace sources

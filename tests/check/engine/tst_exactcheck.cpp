@@ -1,0 +1,284 @@
+// The exact check engine without any window: groups, numbering, the separation and its backup,
+// stopping through the sink. The test links no widget library, so the engine cannot ask a
+// question or show a message.
+#include "check/engine/exactcheck.h"
+#include "check/engine/separation.h"
+#include "db/sqltext.h"
+#include "tests/support/checkfixture.h"
+#include "tests/support/testsupport.h"
+
+using namespace db;
+using testsupport::tableRows;
+
+namespace {
+
+// Records what the engine reported; stops the run once progress reaches stopAt.
+struct Sink : app::ProgressSink {
+    int stopAt = -1; // the progress call (1-based) that answers false
+    int calls = 0, lastDone = 0, lastTotal = 0, groupsSeen = 0, remainingSeen = -1;
+    bool progress(int done, int total) override {
+        ++calls;
+        lastDone = done;
+        lastTotal = total;
+        return stopAt < 0 || calls < stopAt;
+    }
+    void groups(int count) override { groupsSeen = count; }
+    void remaining(int count) override { remainingSeen = count; }
+};
+
+} // namespace
+
+class TestExactCheck : public QObject {
+    Q_OBJECT
+    testsupport::CheckFixture f;
+    app::AppState& st = app::appState();
+
+    void load(const QStringList& fields, const QList<QStringList>& rows, const QStringList& check) {
+        QVERIFY(f.load(fields, rows));
+        QVERIFY(f.prepare(check));
+    }
+    QList<QStringList> table(const QString& name) { return tableRows(st.WorkConn, name); }
+    app::RunResult run(app::ProgressSink& sink, int start = 1, int end = -1) {
+        return check::runExactCheck(st, f.options(start, end), sink);
+    }
+
+private slots:
+    void noDuplicates() {
+        load({"name", "city"}, {{"张三", "北京"}, {"李四", "上海"}}, {"name"});
+        Sink sink;
+        const auto r = run(sink);
+        QVERIFY(r.ok());
+        QCOMPARE(r.groups, 0);
+        QCOMPARE(r.duplicateRows, 0);
+        QVERIFY(st.WorkConn.hasTable("ClienttableDD"));
+        QVERIFY(table("ClienttableDD").isEmpty()); // an empty copy
+        QCOMPARE(table("ClienttableELS").size(), 2);
+    }
+
+    void groupsNumberedAndSeparated() {
+        // A group of three, a pair, and a record with an empty first field that repeats.
+        load({"name", "tel"},
+             {{"张三", "1"},
+              {"李四", "2"},
+              {"张三", "3"},
+              {"", "4"},
+              {"李四", "5"},
+              {"张三", "6"},
+              {"", "7"},
+              {"王五", "8"}},
+             {"name"});
+        Sink sink;
+        const auto r = run(sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.groups, 2);
+        QCOMPARE(sink.groupsSeen, 2);
+        const QList<QStringList> cc = table("ClienttableCC");
+        QCOMPARE(cc.size(), 5);
+        // No on the first row of a group only; running numbers across groups.
+        QCOMPARE(cc[0], QStringList({"1", "张三", "1", "1"}));
+        QCOMPARE(cc[1], QStringList({"", "张三", "3", "2"}));
+        QCOMPARE(cc[2], QStringList({"", "张三", "6", "3"}));
+        QCOMPARE(cc[3], QStringList({"2", "李四", "2", "4"}));
+        QCOMPARE(cc[4], QStringList({"", "李四", "5", "5"}));
+        QCOMPARE(table("ClienttableDD"), cc);
+        QCOMPARE(table("ClienttableELS"),
+                 QList<QStringList>({{"", "4"}, {"", "7"}, {"王五", "8"}}));
+        QCOMPARE(r.separated, 5);
+        QCOMPARE(r.remaining, 3);
+        QCOMPARE(sink.remainingSeen, 3);
+    }
+
+    void allCheckFieldsDecideWhatIsRecorded() {
+        // (A, X) twice and (A, Y) twice are two groups on two check fields.
+        load({"a", "b"}, {{"A", "X"}, {"A", "X"}, {"A", "Y"}, {"A", "Y"}, {"A", "Z"}}, {"a", "b"});
+        Sink sink;
+        const auto r = run(sink);
+        QCOMPARE(r.groups, 2);
+        QCOMPARE(table("ClienttableCC").size(), 4);
+        QCOMPARE(table("ClienttableELS"), QList<QStringList>({{"A", "Z"}}));
+    }
+
+    void columnsComparedOneByOne() {
+        // (李, AB, C) and (李, A, BC) join to the same text; only the real pair is separated.
+        load({"n", "x", "y"}, {{"李", "AB", "C"}, {"李", "AB", "C"}, {"李", "A", "BC"}},
+             {"n", "x", "y"});
+        Sink sink;
+        run(sink);
+        QCOMPARE(table("ClienttableELS"), QList<QStringList>({{"李", "A", "BC"}}));
+    }
+
+    void apostrophesAndBlanks() {
+        // Seeds are trimmed, stored values compared as stored; copies are trimmed at both ends.
+        load({"name", "n", "city"},
+             {{"O'Brien", "1", " 北京 "},
+              {"O'Brien", "2", "北京"},
+              {"  Bon app'", "3", "x"},
+              {"Bon app'", "4", "x"},
+              {"Bon app'", "5", "x"},
+              {" 张三", "6", "y"},
+              {"张三", "7", "y"}},
+             {"name"});
+        Sink sink;
+        const auto r = run(sink);
+        QCOMPARE(r.groups, 2);
+        QCOMPARE(table("ClienttableCC"), QList<QStringList>({{"1", "O'Brien", "1", "北京", "1"},
+                                                             {"", "O'Brien", "2", "北京", "2"},
+                                                             {"2", "Bon app'", "4", "x", "3"},
+                                                             {"", "Bon app'", "5", "x", "4"}}));
+        // The blank-led records were never copied, so they stay; " 北京 " was copied trimmed and
+        // its record separated with its group.
+        QCOMPARE(table("ClienttableELS"),
+                 QList<QStringList>(
+                     {{"  Bon app'", "3", "x"}, {" 张三", "6", "y"}, {"张三", "7", "y"}}));
+    }
+
+    void fieldNamedNoBesideTheNumberColumn() {
+        // ClienttableCC has its own "No" in front; the source's NO gets another name there.
+        load({"NO", "name"}, {{"7", "甲"}, {"7", "乙"}, {"8", "丙"}}, {"NO"});
+        Sink sink;
+        const auto r = run(sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.groups, 1);
+        QCOMPARE(table("ClienttableCC"),
+                 QList<QStringList>({{"1", "7", "甲", "1"}, {"", "7", "乙", "2"}}));
+        QCOMPARE(table("ClienttableELS"), QList<QStringList>({{"8", "丙"}}));
+    }
+
+    void rangeScannedMembersOutsideStillGrouped() {
+        load({"k"}, {{"a"}, {"b"}, {"c"}, {"b"}, {"a"}, {"c"}}, {"k"});
+        Sink sink;
+        const auto r = run(sink, 2, 2); // only the seed "b" at position 2
+        QCOMPARE(r.groups, 1);
+        QCOMPARE(table("ClienttableCC").size(), 2);
+        QCOMPARE(table("ClienttableELS"), QList<QStringList>({{"a"}, {"c"}, {"a"}, {"c"}}));
+    }
+
+    void rangeThatHoldsNothingIsRefused() {
+        load({"k"}, {{"a"}, {"a"}}, {"k"});
+        for (auto [start, end] : {std::pair{0, 2}, std::pair{2, 1}, std::pair{3, 3}}) {
+            Sink sink;
+            const auto r = check::exactScan(st, f.options(start, end), sink);
+            QVERIFY2(r.error.contains("查重范围不正确"), qPrintable(r.error));
+            QCOMPARE(sink.calls, 0);
+        }
+        QCOMPARE(table("ClienttableCC").size(), 0);
+    }
+
+    void manyGroupsKeepTheirOwnNumbers() {
+        QList<QStringList> rows;
+        for (int i = 0; i < 33000; ++i)
+            rows << QStringList{QString::number(i)} << QStringList{QString::number(i)};
+        load({"k"}, rows, {"k"});
+        Sink sink;
+        const auto r = run(sink);
+        QCOMPARE(r.groups, 33000);
+        const QList<QStringList> cc = table("ClienttableCC");
+        QCOMPARE(cc[2 * 32999], QStringList({"33000", "32999", QString::number(2 * 32999 + 1)}));
+        QCOMPARE(table("ClienttableELS").size(), 0);
+        // Progress reached every record of the range, the last one too.
+        QCOMPARE(sink.lastDone, 66000);
+    }
+
+    void fieldNamedByFullWidthBlanks() {
+        // A heading of full-width blanks is a field name like any other: only U+0020 blanks
+        // are trimmed.
+        load({"\u3000", "n"}, {{"a", "1"}, {"a", "2"}, {"b", "3"}}, {"\u3000"});
+        Sink sink;
+        const auto r = run(sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.groups, 1);
+        QCOMPARE(table("ClienttableELS"), QList<QStringList>({{"b", "3"}}));
+    }
+
+    void unknownCheckFieldStopsClearly() {
+        load({"k"}, {{"a"}, {"a"}}, {"nope"});
+        Sink sink;
+        const auto r = run(sink);
+        QVERIFY(r.error.contains("nope"));
+        QCOMPARE(table("ClienttableELS").size(), 2);
+    }
+
+    void stoppedScanKeepsWhatItFoundAndDeletesNothing() {
+        // Stopped at the fourth record: the groups of seeds 1..3 stay in ClienttableCC, the check
+        // table keeps every record.
+        load({"k"}, {{"a"}, {"b"}, {"a"}, {"c"}, {"c"}, {"b"}}, {"k"});
+        const QList<QStringList> before = table("ClienttableELS");
+        Sink sink;
+        sink.stopAt = 4;
+        const auto r = run(sink);
+        QVERIFY(r.cancelled);
+        QVERIFY(!r.ok());
+        QCOMPARE(r.separated, 0);
+        QCOMPARE(table("ClienttableELS"), before);
+        QCOMPARE(
+            table("ClienttableCC"),
+            QList<QStringList>({{"1", "a", "1"}, {"", "a", "2"}, {"2", "b", "3"}, {"", "b", "4"}}));
+        QCOMPARE(st.RsSource->recordCount(), 6);
+    }
+
+    void stoppedSeparationDeletesNothing() {
+        load({"k"}, {{"a"}, {"b"}, {"a"}, {"c"}, {"b"}}, {"k"});
+        const QList<QStringList> before = table("ClienttableELS");
+        Sink sink;
+        const auto scan = check::exactScan(st, f.options(), sink);
+        QCOMPARE(scan.duplicateRows, 4);
+        // Three records examined and deleted, then the stop at the fourth.
+        Sink stop;
+        stop.stopAt = 4;
+        const auto r = check::reDelete(st, stop);
+        QVERIFY(r.cancelled);
+        QCOMPARE(stop.remainingSeen, 2); // the deletions had been made before the stop
+        QCOMPARE(r.separated, 0);
+        QCOMPARE(table("ClienttableELS"), before);
+        QCOMPARE(st.RsSource->recordCount(), 5);
+        QCOMPARE(r.remaining, 5);
+    }
+
+    void backupBeforeDeletingFromUsersFile() {
+        // A source database of the user's own (an SQLite file other than the working database).
+        load({"k"}, {{"a"}, {"a"}, {"b"}}, {"k"});
+        const QString userDir = f.dir() + "/用户 数据";
+        QDir().mkpath(userDir);
+        const QString userDb = userDir + "/客户.mdb";
+        QVERIFY(QFile::copy(st.WorkDbPath, userDb));
+        QVERIFY(st.SourceConn.open(accessConnectionString(userDb)));
+        QVERIFY(st.SourceConn.execute("CREATE TABLE 客户 (k VARCHAR(10))"));
+        for (const char* v : {"a", "a", "b"})
+            QVERIFY(
+                testsupport::exec(st.SourceConn, QString("INSERT INTO 客户 VALUES ('%1')").arg(v)));
+        st.SourceType = "mdb";
+        st.SourceTable = "客户";
+        st.RsSource = std::make_shared<Recordset>();
+        QVERIFY(st.RsSource->open("Select * From 客户", st.SourceConn));
+        QCOMPARE(check::userFileOfCheckTable(st), userDb);
+
+        // The backup folder cannot be made (a file is in the way): nothing is deleted.
+        {
+            QFile blocker(userDir + "/查重备份");
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            blocker.close();
+            Sink sink;
+            const auto r = run(sink);
+            QVERIFY(r.error.contains("查重备份"));
+            QCOMPARE(r.separated, 0);
+            QCOMPARE(st.RsSource->recordCount(), 3);
+            QCOMPARE(testsupport::rowsOf(st.SourceConn, "客户"), 3);
+            QVERIFY(QFile::remove(userDir + "/查重备份"));
+            QVERIFY(f.prepare({"k"}));
+        }
+        Sink sink;
+        const auto r = run(sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.separated, 2);
+        QVERIFY(r.backupPath.contains("查重备份"));
+        QVERIFY(QFile::exists(r.backupPath));
+        QVERIFY(!QFile::exists(r.backupPath + ".part"));
+        Connection backup;
+        QVERIFY(backup.open(accessConnectionString(r.backupPath)));
+        QCOMPARE(testsupport::rowsOf(backup, "客户"), 3); // taken before the deletion
+        QCOMPARE(testsupport::rowsOf(st.SourceConn, "客户"), 1);
+    }
+};
+
+CHACHONG_TEST_MAIN(TestExactCheck)
+#include "tst_exactcheck.moc"

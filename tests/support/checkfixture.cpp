@@ -1,0 +1,53 @@
+#include "tests/support/checkfixture.h"
+
+#include "app/engine/workdb.h"
+#include "db/sqltext.h"
+#include "import/engine/worktables.h"
+#include "tests/support/testsupport.h"
+
+namespace testsupport {
+
+bool CheckFixture::load(const QStringList& fields, const QList<QStringList>& rows, int width) {
+    app::resetAppState();
+    app::AppState& st = app::appState();
+    const QString dbPath = copyWorkDb(tmp_.path());
+    st.AppDir = tmp_.path();
+    st.WorkDbPath = dbPath;
+    if (!st.WorkConn.open(db::accessConnectionString(dbPath))) return false;
+    QStringList defs;
+    for (const QString& f : fields)
+        defs << db::sql::ident(f) + QStringLiteral(" VARCHAR(%1)").arg(width);
+    if (!st.WorkConn.execute("CREATE TABLE src (" + defs.join(", ") + ")")) return false;
+    st.RsSource = std::make_shared<db::Recordset>();
+    if (!st.RsSource->open("Select * From src", st.WorkConn)) return false;
+    st.SourceType = QStringLiteral("xls");
+    st.SourceTable = QStringLiteral("[src$]");
+    if (!sources::createTable(st).ok) return false;
+    st.RsSource.reset();
+    if (!st.WorkConn.execute("Drop Table src")) return false;
+    db::Recordset els;
+    if (!els.open("Select * From ClienttableELS", st.WorkConn)) return false;
+    if (!st.WorkConn.beginTransaction()) return false;
+    for (const QStringList& r : rows) {
+        els.addNew();
+        for (int i = 0; i < r.size(); ++i)
+            els.setValue(i, r[i].isNull() ? QVariant() : QVariant(r[i]));
+        if (!els.update()) return false;
+    }
+    if (!st.WorkConn.commit()) return false;
+    st.RsSource = std::make_shared<db::Recordset>();
+    return st.RsSource->open("Select * From ClienttableELS", st.WorkConn);
+}
+
+bool CheckFixture::prepare(const QStringList& checkFields, app::CheckMode mode) {
+    app::AppState& st = app::appState();
+    app::setCheckFields(st, checkFields);
+    return app::prepareCheck(st, mode).isEmpty();
+}
+
+app::RunOptions CheckFixture::options(int start, int end) const {
+    const app::AppState& st = app::appState();
+    return app::runOptionsOf(st, start, end < 0 ? app::recordCountOf(st.RsSource) : end);
+}
+
+} // namespace testsupport

@@ -1,0 +1,30 @@
+#pragma once
+// The state a check starts from, built without windows: a fresh copy of the working database, a
+// source of the given fields and rows imported into ClienttableELS (the check table), the working
+// tables built for it, and the check prepared as "开始查重" prepares it.
+//
+//     testsupport::CheckFixture f;
+//     QVERIFY(f.load({"name", "tel"}, {{"张三", "1"}, {"张三", "1"}}));
+//     QVERIFY(f.prepare({"name"}));
+//     app::RunResult r = check::exactScan(app::appState(), f.options(), sink);
+#include "app/engine/run.h"
+
+#include <QTemporaryDir>
+
+namespace testsupport {
+
+class CheckFixture {
+public:
+    // Columns of width characters; a null QString in a row stores a null value.
+    bool load(const QStringList& fields, const QList<QStringList>& rows, int width = 50);
+    // CheckFields, CheckFieldCount, ClienttableCC emptied and RsDup opened on it, CheckMode.
+    bool prepare(const QStringList& checkFields, app::CheckMode mode = app::CheckMode::Exact);
+    // The options of the prepared check over every record (or start..end).
+    app::RunOptions options(int start = 1, int end = -1) const;
+    QString dir() const { return tmp_.path(); }
+
+private:
+    QTemporaryDir tmp_;
+};
+
+} // namespace testsupport
