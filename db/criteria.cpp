@@ -1,5 +1,6 @@
 #include "db/criteria.h"
 
+#include "db/jetlexer.h"
 #include "db/sqltext.h"
 
 namespace db {
@@ -9,14 +10,6 @@ bool equalsFolded(const char16_t* a, int alen, const char16_t* b, int blen) {
     for (int i = 0; i < alen; ++i)
         if (a[i] != b[i] && foldChar(a[i]) != foldChar(b[i])) return false;
     return true;
-}
-
-QStringView trimBlanks(QStringView v) {
-    while (!v.isEmpty() && v.front() == QLatin1Char(' '))
-        v = v.mid(1);
-    while (!v.isEmpty() && v.back() == QLatin1Char(' '))
-        v.chop(1);
-    return v;
 }
 
 uint64_t hashFolded(const char16_t* s, int len, uint64_t h) {
@@ -128,89 +121,6 @@ std::vector<std::u16string> likeLiteralRuns(const LikePattern& pattern) {
     return runs;
 }
 
-namespace {
-
-struct Lexer {
-    const QString& s;
-    int i = 0;
-    void skipBlanks() {
-        while (i < s.size() && s[i].isSpace())
-            ++i;
-    }
-    bool atEnd() {
-        skipBlanks();
-        return i >= s.size();
-    }
-    bool identifier(QString* out) {
-        skipBlanks();
-        if (i >= s.size()) return false;
-        if (s[i] == QLatin1Char('[')) {
-            QString name;
-            int j = i + 1;
-            while (j < s.size()) {
-                if (s[j] == QLatin1Char(']')) {
-                    if (j + 1 < s.size() && s[j + 1] == QLatin1Char(']')) {
-                        name += QLatin1Char(']');
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                name += s[j++];
-            }
-            if (j >= s.size()) return false;
-            i = j + 1;
-            *out = name;
-            return true;
-        }
-        const int start = i;
-        while (i < s.size() && !s[i].isSpace() && s[i] != QLatin1Char('=') &&
-               s[i] != QLatin1Char('\'') && s[i] != QLatin1Char('<') && s[i] != QLatin1Char('>'))
-            ++i;
-        *out = s.mid(start, i - start);
-        return !out->isEmpty();
-    }
-    bool keyword(const char* word) {
-        skipBlanks();
-        const QString w = QString::fromLatin1(word);
-        if (s.mid(i, w.size()).compare(w, Qt::CaseInsensitive) != 0) return false;
-        const int end = i + int(w.size());
-        if (end < s.size() && !s[end].isSpace() && s[end] != QLatin1Char('\'')) return false;
-        i = end;
-        return true;
-    }
-    bool symbol(QChar c) {
-        skipBlanks();
-        if (i < s.size() && s[i] == c) {
-            ++i;
-            return true;
-        }
-        return false;
-    }
-    bool string(QString* out) {
-        skipBlanks();
-        if (i >= s.size() || s[i] != QLatin1Char('\'')) return false;
-        QString v;
-        int j = i + 1;
-        while (j < s.size()) {
-            if (s[j] == QLatin1Char('\'')) {
-                if (j + 1 < s.size() && s[j + 1] == QLatin1Char('\'')) {
-                    v += QLatin1Char('\'');
-                    j += 2;
-                    continue;
-                }
-                i = j + 1;
-                *out = v;
-                return true;
-            }
-            v += s[j++];
-        }
-        return false;
-    }
-};
-
-} // namespace
-
 Criterion equalsCriterion(const QStringList& fields) {
     Criterion c;
     for (const QString& f : fields) {
@@ -239,7 +149,7 @@ QString criterionText(const Criterion& c) {
 
 bool parseCriterion(const QString& text, Criterion* out, QString* error) {
     out->terms.clear();
-    Lexer lx{text};
+    JetLexer lx(text);
     if (lx.atEnd()) return true;
     auto bad = [&](const QString& why) {
         if (error) *error = QStringLiteral("条件无效（%1）：%2").arg(why, text);
@@ -248,15 +158,21 @@ bool parseCriterion(const QString& text, Criterion* out, QString* error) {
     };
     for (;;) {
         CriterionTerm t;
-        if (!lx.identifier(&t.field)) return bad(QStringLiteral("缺少字段名"));
+        // A field: a [name] or everything up to a blank, "=", "<", ">" or an apostrophe.
+        if (lx.peek() == QLatin1Char('[')) {
+            if (lx.name(&t.field) != JetLexer::Ok) return bad(QStringLiteral("缺少字段名"));
+        } else {
+            t.field = lx.until(u"='<>");
+            if (t.field.isEmpty()) return bad(QStringLiteral("缺少字段名"));
+        }
         if (lx.symbol(QLatin1Char('='))) {
             t.op = CriterionTerm::Equal;
-        } else if (lx.keyword("Like")) {
+        } else if (lx.keyword(QLatin1StringView("Like"))) {
             t.op = CriterionTerm::Like;
         } else {
             return bad(QStringLiteral("字段 %1 后缺少“=”或“Like”").arg(t.field));
         }
-        if (!lx.string(&t.value)) return bad(QStringLiteral("缺少带引号的值"));
+        if (lx.text(&t.value) != JetLexer::Ok) return bad(QStringLiteral("缺少带引号的值"));
         if (t.op == CriterionTerm::Equal) {
             t.key = t.value.toStdU16String();
         } else if (!compileLike(t.value, &t.pattern, error)) {
@@ -265,7 +181,8 @@ bool parseCriterion(const QString& text, Criterion* out, QString* error) {
         }
         out->terms.push_back(std::move(t));
         if (lx.atEnd()) return true;
-        if (!lx.keyword("And")) return bad(QStringLiteral("条件之间只能用“And”连接"));
+        if (!lx.keyword(QLatin1StringView("And")))
+            return bad(QStringLiteral("条件之间只能用“And”连接"));
     }
 }
 

@@ -2,6 +2,8 @@
 // Criteria of filters and finds: "<field> = '<value>'" and "<field> Like '<pattern>'" terms
 // joined by " And ", and the one text comparison rule of the program: ASCII letter case folded,
 // every other character (trailing blanks included) compared as it is.
+#include "db/formats/blanks.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -16,11 +18,7 @@ inline char16_t foldChar(char16_t c) {
 bool equalsFolded(const char16_t* a, int alen, const char16_t* b, int blen);
 
 // The normalised form of a value: blanks (spaces) trimmed at both ends, nothing else.
-QStringView trimBlanks(QStringView text);
-inline QString trimBlanks(const QString& text) {
-    const QStringView v = trimBlanks(QStringView(text));
-    return v.size() == text.size() ? text : v.toString();
-}
+using formats::trimBlanks;
 uint64_t hashFolded(const char16_t* s, int len, uint64_t seed = 1469598103934665603ull);
 
 // A compiled Like pattern: "%" any text, "_" any one character, "[...]" a set ("[%]" a

@@ -1,105 +1,36 @@
 #include "db/jetsql.h"
 
+#include "db/jetlexer.h"
+
 #include <vector>
 
 namespace db {
 
-QString sqliteIdent(const QString& name) {
-    QString n = name;
-    n.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + n + QLatin1Char('"');
-}
-
 namespace {
 
-struct Token {
-    enum Kind { Word, Ident, String, Symbol, Space } kind;
-    QString text; // Word/Symbol/Space: as written; Ident: the name; String: the value
-};
-
-bool tokenize(const QString& s, std::vector<Token>* out, QString* error) {
-    int i = 0;
-    const int n = int(s.size());
-    while (i < n) {
-        const QChar c = s[i];
-        if (c.isSpace()) {
-            int j = i;
-            while (j < n && s[j].isSpace())
-                ++j;
-            out->push_back({Token::Space, QStringLiteral(" ")});
-            i = j;
-        } else if (c == QLatin1Char('[') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
-            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
-            QString name;
-            int j = i + 1;
-            bool closed = false;
-            while (j < n) {
-                if (s[j] == close) {
-                    if (j + 1 < n && s[j + 1] == close) {
-                        name += close;
-                        j += 2;
-                        continue;
-                    }
-                    closed = true;
-                    break;
-                }
-                name += s[j++];
-            }
-            if (!closed) {
-                *error = QStringLiteral("语句中的名称缺少结束符：%1").arg(s);
-                return false;
-            }
-            out->push_back({Token::Ident, name});
-            i = j + 1;
-        } else if (c == QLatin1Char('\'')) {
-            QString v;
-            int j = i + 1;
-            bool closed = false;
-            while (j < n) {
-                if (s[j] == QLatin1Char('\'')) {
-                    if (j + 1 < n && s[j + 1] == QLatin1Char('\'')) {
-                        v += QLatin1Char('\'');
-                        j += 2;
-                        continue;
-                    }
-                    closed = true;
-                    break;
-                }
-                v += s[j++];
-            }
-            if (!closed) {
-                *error = QStringLiteral("语句中的文字缺少结束引号：%1").arg(s);
-                return false;
-            }
-            out->push_back({Token::String, v});
-            i = j + 1;
-        } else if (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$') ||
-                   c.unicode() >= 0x80) {
-            int j = i;
-            while (j < n && (s[j].isLetterOrNumber() || s[j] == QLatin1Char('_') ||
-                             s[j] == QLatin1Char('$') || s[j] == QLatin1Char('.') ||
-                             (s[j].unicode() >= 0x80 && !s[j].isSpace())))
-                ++j;
-            out->push_back({Token::Word, s.mid(i, j - i)});
-            i = j;
-        } else {
-            // Two-character operators first.
-            const QString two = s.mid(i, 2);
-            if (two == QLatin1String("<>") || two == QLatin1String("<=") ||
-                two == QLatin1String(">=") || two == QLatin1String("!=")) {
-                out->push_back({Token::Symbol, two});
-                i += 2;
-            } else {
-                out->push_back({Token::Symbol, QString(c)});
-                ++i;
-            }
+bool tokenize(const QString& s, std::vector<JetToken>* out, QString* error) {
+    JetLexer lexer(s);
+    JetToken t;
+    for (;;) {
+        switch (lexer.next(&t)) {
+        case JetLexer::Ok:
+            out->push_back(t);
+            break;
+        case JetLexer::End:
+        case JetLexer::NotHere:
+            return true;
+        case JetLexer::OpenName:
+            *error = QStringLiteral("语句中的名称缺少结束符：%1").arg(s);
+            return false;
+        case JetLexer::OpenText:
+            *error = QStringLiteral("语句中的文字缺少结束引号：%1").arg(s);
+            return false;
         }
     }
-    return true;
 }
 
-bool isWord(const Token& t, const char* w) {
-    return t.kind == Token::Word && t.text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
+bool isWord(const JetToken& t, const char* w) {
+    return t.kind == JetToken::Word && t.text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
 }
 
 QString quoteLiteral(const QString& v) {
@@ -134,25 +65,26 @@ bool likeToSqlite(const QString& jet, QString* out, QString* error) {
     return true;
 }
 
-QString render(const std::vector<Token>& toks, size_t from, size_t to, QString* error, bool* ok) {
+QString render(const std::vector<JetToken>& toks, size_t from, size_t to, QString* error,
+               bool* ok) {
     QString out;
-    const Token* prevSig = nullptr; // previous significant token
+    const JetToken* prevSig = nullptr; // previous significant token
     for (size_t i = from; i < to && *ok; ++i) {
-        const Token& t = toks[i];
+        const JetToken& t = toks[i];
         switch (t.kind) {
-        case Token::Space:
+        case JetToken::Space:
             if (!out.endsWith(QLatin1Char(' '))) out += QLatin1Char(' ');
             break;
-        case Token::Ident:
+        case JetToken::Name:
             out += sqliteIdent(t.text);
             break;
-        case Token::Word:
+        case JetToken::Word:
             out += t.text;
             break;
-        case Token::Symbol:
+        case JetToken::Symbol:
             out += t.text;
             break;
-        case Token::String:
+        case JetToken::Text:
             if (prevSig && isWord(*prevSig, "Like")) {
                 QString pat;
                 if (!likeToSqlite(t.text, &pat, error)) {
@@ -162,25 +94,25 @@ QString render(const std::vector<Token>& toks, size_t from, size_t to, QString* 
                 out += quoteLiteral(pat) + QLatin1String(" ESCAPE '\\'");
             } else {
                 out += quoteLiteral(t.text);
-                if (prevSig && prevSig->kind == Token::Symbol &&
+                if (prevSig && prevSig->kind == JetToken::Symbol &&
                     (prevSig->text == QLatin1String("=") || prevSig->text == QLatin1String("<>") ||
                      prevSig->text == QLatin1String("!=")))
                     out += QLatin1String(" COLLATE NOCASE");
             }
             break;
         }
-        if (t.kind != Token::Space) prevSig = &t;
+        if (t.kind != JetToken::Space) prevSig = &t;
     }
     return out.trimmed();
 }
 
-size_t nextSig(const std::vector<Token>& toks, size_t i) {
-    while (i < toks.size() && toks[i].kind == Token::Space)
+size_t nextSig(const std::vector<JetToken>& toks, size_t i) {
+    while (i < toks.size() && toks[i].kind == JetToken::Space)
         ++i;
     return i;
 }
 
-QString nameOf(const Token& t) {
+QString nameOf(const JetToken& t) {
     return t.text;
 }
 
@@ -188,7 +120,7 @@ QString nameOf(const Token& t) {
 
 bool translateJet(const QString& jetSql, JetStatement* out, QString* error) {
     *out = JetStatement{};
-    std::vector<Token> toks;
+    std::vector<JetToken> toks;
     if (!tokenize(jetSql.trimmed(), &toks, error)) return false;
     bool ok = true;
     const size_t first = nextSig(toks, 0);
@@ -199,7 +131,8 @@ bool translateJet(const QString& jetSql, JetStatement* out, QString* error) {
     if (isWord(toks[first], "Delete")) {
         // Delete [*] From t [Where ...]
         size_t i = nextSig(toks, first + 1);
-        if (i < toks.size() && toks[i].kind == Token::Symbol && toks[i].text == QLatin1String("*"))
+        if (i < toks.size() && toks[i].kind == JetToken::Symbol &&
+            toks[i].text == QLatin1String("*"))
             i = nextSig(toks, i + 1);
         out->sql = QLatin1String("DELETE ") + render(toks, i, toks.size(), error, &ok);
         out->kind = JetStatement::Other;
@@ -210,9 +143,9 @@ bool translateJet(const QString& jetSql, JetStatement* out, QString* error) {
         int depth = 0;
         size_t into = toks.size(), from = toks.size();
         for (size_t i = first + 1; i < toks.size(); ++i) {
-            const Token& t = toks[i];
-            if (t.kind == Token::Symbol && t.text == QLatin1String("(")) ++depth;
-            if (t.kind == Token::Symbol && t.text == QLatin1String(")")) --depth;
+            const JetToken& t = toks[i];
+            if (t.kind == JetToken::Symbol && t.text == QLatin1String("(")) ++depth;
+            if (t.kind == JetToken::Symbol && t.text == QLatin1String(")")) --depth;
             if (depth != 0) continue;
             if (into == toks.size() && from == toks.size() && isWord(t, "Into")) into = i;
             if (from == toks.size() && isWord(t, "From")) from = i;
@@ -220,13 +153,13 @@ bool translateJet(const QString& jetSql, JetStatement* out, QString* error) {
         if (into < toks.size()) {
             const size_t target = nextSig(toks, into + 1);
             if (target >= toks.size() ||
-                (toks[target].kind != Token::Ident && toks[target].kind != Token::Word)) {
+                (toks[target].kind != JetToken::Name && toks[target].kind != JetToken::Word)) {
                 *error = QStringLiteral("Select Into 语句缺少目标表：%1").arg(jetSql);
                 return false;
             }
             out->kind = JetStatement::SelectInto;
             out->intoTable = nameOf(toks[target]);
-            std::vector<Token> rest(toks.begin(), toks.begin() + long(into));
+            std::vector<JetToken> rest(toks.begin(), toks.begin() + long(into));
             rest.insert(rest.end(), toks.begin() + long(target) + 1, toks.end());
             out->sql = render(rest, 0, rest.size(), error, &ok);
             return ok;
@@ -236,12 +169,12 @@ bool translateJet(const QString& jetSql, JetStatement* out, QString* error) {
         // A plain single-table select can be written back through the rowid.
         if (from < toks.size()) {
             const size_t list = nextSig(toks, first + 1);
-            out->selectAll = list < toks.size() && toks[list].kind == Token::Symbol &&
+            out->selectAll = list < toks.size() && toks[list].kind == JetToken::Symbol &&
                              toks[list].text == QLatin1String("*") &&
                              nextSig(toks, list + 1) == from;
             const size_t table = nextSig(toks, from + 1);
             if (table < toks.size() &&
-                (toks[table].kind == Token::Ident || toks[table].kind == Token::Word)) {
+                (toks[table].kind == JetToken::Name || toks[table].kind == JetToken::Word)) {
                 const size_t after = nextSig(toks, table + 1);
                 const bool single = after >= toks.size() || isWord(toks[after], "Where") ||
                                     isWord(toks[after], "Order");

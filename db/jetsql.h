@@ -6,6 +6,8 @@
 // [brackets] become "quoted"; "Delete *" loses its star; a text compared with "=" or "<>" gets
 // COLLATE NOCASE (ASCII letter case folded, as in filters); Like patterns keep their "%" and
 // "_" wildcards and their "[x]" escapes become SQLite ESCAPE sequences.
+#include "db/formats/sqlident.h"
+
 #include <QString>
 
 namespace db {
@@ -21,6 +23,6 @@ struct JetStatement {
 bool translateJet(const QString& jetSql, JetStatement* out, QString* error);
 
 // "name" for SQLite, with doubled quotes.
-QString sqliteIdent(const QString& name);
+using formats::sqliteIdent;
 
 } // namespace db

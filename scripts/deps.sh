@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the program needs, when they are missing. Safe to run again.
 #   scripts/deps.sh          what building and running the program needs
-#   scripts/deps.sh --test   also what the tests need (independent readers, display-less Qt)
+#   scripts/deps.sh --test   also what the tests need (independent readers, display-less Qt,
+#                            clang with its sanitizer and libFuzzer runtimes for the fuzz run)
 #   scripts/deps.sh --bench  also what the benchmarks compare against (pandas, FreeXL)
 set -euo pipefail
 
@@ -10,7 +11,7 @@ packages=(cmake make g++ pkg-config ccache qt6-base-dev qt6-translations-l10n qt
           libxlsxwriter-dev libzip-dev)
 if [ "${1:-}" = "--test" ]; then
     packages+=(mdbtools python3 python3-dbf python3-xlrd libfreexl-dev clang-format python3-olefile
-               python3-openpyxl libreoffice-calc-nogui)
+               python3-openpyxl libreoffice-calc-nogui clang libclang-rt-14-dev)
 fi
 if [ "${1:-}" = "--bench" ]; then
     packages+=(mdbtools python3 python3-pandas libfreexl-dev xvfb xauth)

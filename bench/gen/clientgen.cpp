@@ -2,6 +2,7 @@
 #include "bench/gen/clientgen.h"
 #include "bench/gen/regions.h"
 
+#include "db/formats/bytes.h"
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/xls/xlswriter.h"
 
@@ -25,10 +26,6 @@
 namespace gen {
 
 namespace {
-
-QString tr(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 enum Column { Name, Sex, Company, Province, City, County, Address, Zip, Phone, IdNumber };
 
@@ -471,7 +468,7 @@ public:
     explicit Output(const QString& path) : file_(path) {}
     bool open(QString* error) {
         if (file_.open(QIODevice::WriteOnly)) return true;
-        *error = tr("无法写入文件 %1：%2")
+        *error = QStringLiteral("无法写入文件 %1：%2")
                      .arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString());
         return false;
     }
@@ -495,7 +492,7 @@ private:
         return true;
     }
     bool fail(QString* error) {
-        *error = tr("写入文件 %1 失败：%2")
+        *error = QStringLiteral("写入文件 %1 失败：%2")
                      .arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString());
         return false;
     }
@@ -505,12 +502,12 @@ private:
 
 bool checkShape(const Table& t, QString* error) {
     if (t.fields.isEmpty()) {
-        *error = tr("表没有字段");
+        *error = QStringLiteral("表没有字段");
         return false;
     }
     for (size_t i = 0; i < t.rows.size(); ++i) {
         if (t.rows[i].size() != t.fields.size()) {
-            *error = tr("第 %1 行有 %2 个值，应有 %3 个")
+            *error = QStringLiteral("第 %1 行有 %2 个值，应有 %3 个")
                          .arg(i + 1)
                          .arg(t.rows[i].size())
                          .arg(t.fields.size());
@@ -574,18 +571,18 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
     if (!checkShape(t, error)) return false;
     const int n = int(t.fields.size());
     if (n > 254) {
-        *error = tr("dBase 表最多 254 个字段，这里有 %1 个").arg(n);
+        *error = QStringLiteral("dBase 表最多 254 个字段，这里有 %1 个").arg(n);
         return false;
     }
     if (t.rows.size() > 0xFFFFFFFFu) {
-        *error = tr("行数超过 dBase 表的上限");
+        *error = QStringLiteral("行数超过 dBase 表的上限");
         return false;
     }
     const quint8 ldid = formats::dbf::languageDriverForCodePage(936);
     const formats::dbf::CodePage cp = formats::dbf::codePageForLanguageDriver(ldid);
     QStringEncoder gbk(cp.writeCodec.constData(), QStringConverter::Flag::Stateless);
     if (!gbk.isValid()) {
-        *error = tr("本机缺少 GBK 编码，无法写 dBase 表");
+        *error = QStringLiteral("本机缺少 GBK 编码，无法写 dBase 表");
         return false;
     }
     QByteArray scratch;
@@ -597,7 +594,7 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
         return end - scratch.data();
     };
     auto unencodable = [&](const QString& s) {
-        return tr("“%1”含有 GBK 编码中没有的字符，不能写入 dBase 表").arg(s);
+        return QStringLiteral("“%1”含有 GBK 编码中没有的字符，不能写入 dBase 表").arg(s);
     };
 
     // Header: dBase III, the record count, header and record lengths, the code page; a fixed
@@ -607,9 +604,7 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
     header[1] = char(124); // 2024
     header[2] = 1;
     header[3] = 1;
-    const quint32 count = quint32(t.rows.size());
-    for (int i = 0; i < 4; ++i)
-        header[4 + i] = char((count >> (8 * i)) & 0xFF);
+    formats::putLe32(header.data() + 4, quint32(t.rows.size()));
     header[29] = char(ldid);
     std::vector<int> width(size_t(n), 1);
     for (const QStringList& row : t.rows) {
@@ -620,7 +615,8 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
                 return false;
             }
             if (len > 254) {
-                *error = tr("字段 %1 的值“%2”有 %3 字节，超过了 dBase 字符字段的上限 254 字节")
+                *error = QStringLiteral(
+                             "字段 %1 的值“%2”有 %3 字节，超过了 dBase 字符字段的上限 254 字节")
                              .arg(t.fields[c], row[c])
                              .arg(len);
                 return false;
@@ -632,7 +628,8 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
     for (int c = 0; c < n; ++c) {
         const qsizetype len = encode(t.fields[c]);
         if (len <= 0 || len > 10 || scratch.left(len).contains('\0')) {
-            *error = tr("字段名“%1”不能用于 dBase 表：须为 1 到 10 个 GBK 字节").arg(t.fields[c]);
+            *error = QStringLiteral("字段名“%1”不能用于 dBase 表：须为 1 到 10 个 GBK 字节")
+                         .arg(t.fields[c]);
             return false;
         }
         char* d = header.data() + 32 + 32 * c;
@@ -641,10 +638,8 @@ bool writeDbf(const Table& t, const QString& path, QString* error) {
         d[16] = char(width[size_t(c)]);
         recordLength += width[size_t(c)];
     }
-    header[8] = char(header.size() & 0xFF);
-    header[9] = char(header.size() >> 8);
-    header[10] = char(recordLength & 0xFF);
-    header[11] = char(recordLength >> 8);
+    formats::putLe16(header.data() + 8, quint16(header.size()));
+    formats::putLe16(header.data() + 10, quint16(recordLength));
     header[32 + 32 * n] = 0x0D;
 
     Output out(path);
@@ -673,7 +668,7 @@ bool writeXls(const Table& t, const QString& path, QString* error) {
     if (!error) error = &ignored;
     if (!checkShape(t, error)) return false;
     if (t.rows.size() > 65535) {
-        *error = tr("Excel 97-2003 工作表最多 65535 行数据（另有标题行），这里有 %1 行")
+        *error = QStringLiteral("Excel 97-2003 工作表最多 65535 行数据（另有标题行），这里有 %1 行")
                      .arg(t.rows.size());
         return false;
     }
@@ -730,7 +725,7 @@ bool writeXlsx(const Table& t, const QString& path, QString* error) {
     if (!error) error = &ignored;
     if (!checkShape(t, error)) return false;
     if (t.rows.size() > 1048575) {
-        *error = tr("%1行超过了.xlsx工作表的1,048,575行").arg(t.rows.size());
+        *error = QStringLiteral("%1行超过了.xlsx工作表的1,048,575行").arg(t.rows.size());
         return false;
     }
 #ifdef CHACHONG_GEN_XLSX
@@ -739,7 +734,7 @@ bool writeXlsx(const Table& t, const QString& path, QString* error) {
     const QByteArray native = QFile::encodeName(partial);
     lxw_workbook* book = workbook_new(native.constData());
     if (!book) {
-        *error = tr("无法写入文件 %1").arg(QDir::toNativeSeparators(path));
+        *error = QStringLiteral("无法写入文件 %1").arg(QDir::toNativeSeparators(path));
         return false;
     }
     lxw_worksheet* sheet = workbook_add_worksheet(book, "客户");
@@ -759,19 +754,20 @@ bool writeXlsx(const Table& t, const QString& path, QString* error) {
     const lxw_error closed = workbook_close(book);
     if (!ok || closed != LXW_NO_ERROR) {
         QFile::remove(partial);
-        *error = tr("写入文件 %1 失败：%2")
+        *error = QStringLiteral("写入文件 %1 失败：%2")
                      .arg(QDir::toNativeSeparators(path), QString::fromUtf8(lxw_strerror(closed)));
         return false;
     }
     QFile::remove(path);
     if (!QFile::rename(partial, path)) {
         QFile::remove(partial);
-        *error = tr("无法写入文件 %1").arg(QDir::toNativeSeparators(path));
+        *error = QStringLiteral("无法写入文件 %1").arg(QDir::toNativeSeparators(path));
         return false;
     }
     return true;
 #else
-    *error = tr("生成器编译时没有libxlsxwriter，无法写出 %1").arg(QDir::toNativeSeparators(path));
+    *error = QStringLiteral("生成器编译时没有libxlsxwriter，无法写出 %1")
+                 .arg(QDir::toNativeSeparators(path));
     return false;
 #endif
 }

@@ -13,10 +13,6 @@ namespace {
 // The reference file is about 180 KB; anything far larger is not one.
 constexpr qint64 kMaxRegionFileSize = 64 * 1024 * 1024;
 
-QString tr(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
 } // namespace
 
 bool readRegionCsv(const QString& path, std::vector<Region>* out, QString* error) {
@@ -25,22 +21,22 @@ bool readRegionCsv(const QString& path, std::vector<Region>* out, QString* error
     const QString shown = QDir::toNativeSeparators(path);
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
-        *error = tr("无法打开地区文件 %1：%2").arg(shown, f.errorString());
+        *error = QStringLiteral("无法打开地区文件 %1：%2").arg(shown, f.errorString());
         return false;
     }
     if (f.size() > kMaxRegionFileSize) {
-        *error = tr("地区文件 %1 太大，不像省市区县列表").arg(shown);
+        *error = QStringLiteral("地区文件 %1 太大，不像省市区县列表").arg(shown);
         return false;
     }
     const QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError) {
-        *error = tr("读取地区文件 %1 失败：%2").arg(shown, f.errorString());
+        *error = QStringLiteral("读取地区文件 %1 失败：%2").arg(shown, f.errorString());
         return false;
     }
     QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
     const QString text = utf8.decode(bytes);
     if (utf8.hasError() || bytes.contains('\0')) {
-        *error = tr("地区文件 %1 不是 UTF-8 文本").arg(shown);
+        *error = QStringLiteral("地区文件 %1 不是 UTF-8 文本").arg(shown);
         return false;
     }
 
@@ -70,7 +66,8 @@ bool readRegionCsv(const QString& path, std::vector<Region>* out, QString* error
             }
             if (province < 0 || city < 0 || county < 0 || zip < 0) {
                 *error =
-                    tr("地区文件 %1 的标题行应含 province、city、county、zipCode 列").arg(shown);
+                    QStringLiteral("地区文件 %1 的标题行应含 province、city、county、zipCode 列")
+                        .arg(shown);
                 return false;
             }
             columns = 1 + std::max({province, city, county, zip});
@@ -86,7 +83,7 @@ bool readRegionCsv(const QString& path, std::vector<Region>* out, QString* error
         regions.push_back(std::move(r));
     }
     if (regions.empty()) {
-        *error = tr("地区文件 %1 中没有可用的省市区县行").arg(shown);
+        *error = QStringLiteral("地区文件 %1 中没有可用的省市区县行").arg(shown);
         return false;
     }
     *out = std::move(regions);

@@ -15,12 +15,6 @@ QString valueText(sqlite3_value* value, bool* isNull) {
     return QString(reinterpret_cast<const QChar*>(p), bytes / int(sizeof(QChar)));
 }
 
-QString quoteIdentifier(const QString& name) {
-    QString q = name;
-    q.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
-
 void setError(sqlite3_vtab* vt, const QString& message) {
     sqlite3_free(vt->zErrMsg);
     vt->zErrMsg = sqlite3_mprintf("%s", message.toUtf8().constData());

@@ -10,8 +10,6 @@ namespace vtab {
 void resultText(sqlite3_context* ctx, const QString& text);
 // Reads an argument value as text; null stays null (isNull set).
 QString valueText(sqlite3_value* value, bool* isNull);
-// Quotes an identifier for a CREATE statement ("name" with doubled quotes).
-QString quoteIdentifier(const QString& name);
 // Stores a message on the virtual table for SQLite to report.
 void setError(sqlite3_vtab* vt, const QString& message);
 

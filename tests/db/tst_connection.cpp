@@ -188,6 +188,106 @@ private slots:
         QVERIFY(!parseCriterion("a = 'x' And", &c, &err));
     }
 
+    // Statements and criteria share their quoting: a doubled "]" in a bracketed name and a
+    // doubled apostrophe in a text stand for one character; a name or text left open is refused
+    // with a message that quotes the whole statement.
+    void quotingInStatements_data() {
+        QTest::addColumn<QString>("jet");
+        QTest::addColumn<QString>("sqlite"); // empty: refused
+        QTest::addColumn<QString>("error");
+        QTest::newRow("doubled ]") << "Select [a]]b] From [t]]]"
+                                   << "Select \"a]b\" From \"t]\""
+                                   << "";
+        QTest::newRow("doubled '") << "Select * From t Where x = 'O''Brien'"
+                                   << "Select * From t Where x = 'O''Brien' COLLATE NOCASE"
+                                   << "";
+        QTest::newRow("only quotes") << "Select * From t Where x <> ''''"
+                                     << "Select * From t Where x <> '''' COLLATE NOCASE"
+                                     << "";
+        QTest::newRow("double quotes") << "Select \"a\"\"b\", `c``d` From t"
+                                       << "Select \"a\"\"b\", \"c`d\" From t"
+                                       << "";
+        QTest::newRow("bracket in text") << "Select * From t Where x = '[a'"
+                                         << "Select * From t Where x = '[a' COLLATE NOCASE"
+                                         << "";
+        QTest::newRow("quote in name") << "Select [O'Brien] From t"
+                                       << "Select \"O'Brien\" From t"
+                                       << "";
+        QTest::newRow("words and blanks") << "  Select\tt.x,名称　From 客户表 Where a>=1  "
+                                          << "Select t.x,名称 From 客户表 Where a>=1"
+                                          << "";
+        QTest::newRow("open name") << "  Select [a]]b From t "
+                                   << ""
+                                   << "语句中的名称缺少结束符：Select [a]]b From t";
+        QTest::newRow("open name at end") << "Drop Table [t]]"
+                                          << ""
+                                          << "语句中的名称缺少结束符：Drop Table [t]]";
+        QTest::newRow("open text") << "Select * From t Where x = 'O''Brien"
+                                   << ""
+                                   << "语句中的文字缺少结束引号：Select * From t Where x = "
+                                      "'O''Brien";
+        QTest::newRow("lone quote") << "Delete * From t Where x = '"
+                                    << ""
+                                    << "语句中的文字缺少结束引号：Delete * From t Where x = '";
+    }
+    void quotingInStatements() {
+        QFETCH(QString, jet);
+        QFETCH(QString, sqlite);
+        QFETCH(QString, error);
+        JetStatement st;
+        QString err;
+        const bool ok = translateJet(jet, &st, &err);
+        if (sqlite.isEmpty()) {
+            QVERIFY(!ok);
+            QCOMPARE(err, error);
+        } else {
+            QVERIFY2(ok, qPrintable(err));
+            QCOMPARE(st.sql, sqlite);
+        }
+    }
+
+    void quotingInCriteria_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("terms"); // field, value, ...; empty: refused
+        QTest::addColumn<QString>("error");
+        QTest::newRow("doubled ]") << "[a]]b] = 'x'" << QStringList{"a]b", "x"} << "";
+        QTest::newRow("doubled '") << "[姓名] = 'O''Brien'" << QStringList{"姓名", "O'Brien"} << "";
+        QTest::newRow("only quotes")
+            << "a = '''' And b Like ''" << QStringList{"a", "'", "b", ""} << "";
+        QTest::newRow("brackets in value")
+            << "[a] Like '%[[]x]%'" << QStringList{"a", "%[[]x]%"} << "";
+        QTest::newRow("bare names")
+            << "a-b='1' And 客户.名称 Like'%2%' And \"c\" = '3'"
+            << QStringList{"a-b", "1", "客户.名称", "%2%", "\"c\"", "3"} << "";
+        QTest::newRow("open name")
+            << "[a]]b = 'x'" << QStringList{} << "条件无效（缺少字段名）：[a]]b = 'x'";
+        QTest::newRow("open name at end")
+            << "a = 'x' And [b" << QStringList{} << "条件无效（缺少字段名）：a = 'x' And [b";
+        QTest::newRow("open text")
+            << "[a] = 'O''Brien" << QStringList{} << "条件无效（缺少带引号的值）：[a] = 'O''Brien";
+        QTest::newRow("lone quote")
+            << " a = '" << QStringList{} << "条件无效（缺少带引号的值）： a = '";
+    }
+    void quotingInCriteria() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, terms);
+        QFETCH(QString, error);
+        Criterion c;
+        QString err;
+        const bool ok = parseCriterion(text, &c, &err);
+        if (terms.isEmpty()) {
+            QVERIFY(!ok);
+            QCOMPARE(err, error);
+            QVERIFY(c.empty());
+            return;
+        }
+        QVERIFY2(ok, qPrintable(err));
+        QStringList got;
+        for (const CriterionTerm& t : c.terms)
+            got << t.field << t.value;
+        QCOMPARE(got, terms);
+    }
+
     void likeMatching_data() {
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("text");

@@ -105,6 +105,7 @@ class TestDbf : public QObject {
 
 private slots:
     void codePages();
+    void fieldNamesTrimBlanksOnly();
     void readsValueForms_data();
     void readsValueForms();
     void nullFlagsAndVarchar();
@@ -118,8 +119,11 @@ private slots:
     void memoFiles();
     void missingMemoFile();
     void memoDamage();
+    void memoTextEndsBeforeNul();
     void journalRestoresBytes();
     void headerAndEndMarker();
+    void recordLengthOneShort_data();
+    void recordLengthOneShort();
     void damagedTables_data();
     void damagedTables();
     void companionFilesIgnoreCase();
@@ -165,6 +169,26 @@ void TestDbf::codePages() {
     // GBK text reads as GB18030, new text is written as GBK.
     QCOMPARE(defaultCodePage().readCodec, QByteArray("GB18030"));
     QCOMPARE(defaultCodePage().writeCodec, QByteArray("GBK"));
+}
+
+void TestDbf::fieldNamesTrimBlanksOnly() {
+    // GBK names: 姓名 and a full-width blank, two full-width blanks, a tab, blanks only. Only
+    // U+0020 blanks are trimmed; a name of nothing else is made up from the position.
+    const QByteArray bytes = buildDbf(0x03, 0x7A,
+                                      {{"\xd0\xd5\xc3\xfb\xa1\xa1", 'C', 2},
+                                       {"\xa1\xa1\xa1\xa1", 'C', 2},
+                                       {"\tA ", 'C', 2},
+                                       {"   ", 'C', 2},
+                                       {" B", 'C', 2}},
+                                      {"1122334455"});
+    Table t;
+    QString error;
+    QVERIFY2(t.open(bufferOf(bytes), nullptr, {}, &error), qPrintable(error));
+    QStringList names;
+    for (const Field& f : t.fields())
+        names << f.name;
+    QCOMPARE(names, (QStringList{QString::fromUtf8("姓名\u3000"), QString::fromUtf8("\u3000\u3000"),
+                                 "\tA", "FIELD4", "B"}));
 }
 
 void TestDbf::readsValueForms_data() {
@@ -618,6 +642,41 @@ void TestDbf::memoDamage() {
     QVERIFY(v.value(rec, 0).isNull());
 }
 
+void TestDbf::memoTextEndsBeforeNul() {
+    // Visual FoxPro memo blocks (type, big-endian length, data) whose stored length counts a
+    // NUL after the text, as some programs write them; a blob keeps every byte.
+    QByteArray fpt(512, '\0');
+    fpt[3] = 13; // next free block
+    fpt[7] = 64; // block size
+    const auto block = [&](int type, const QByteArray& data) {
+        QByteArray b(8, '\0');
+        b[3] = char(type);
+        b[7] = char(data.size());
+        fpt += (b + data).leftJustified(64, '\0');
+    };
+    block(1, QByteArray("\xcd\xf5\xd0\xa1\xc3\xf7\0", 7)); // 王小明 in GBK, then a NUL
+    block(1, QByteArray("a\0b\0\0", 5));
+    block(1, QByteArray("plain"));
+    block(1, QByteArray("\0", 1));
+    block(2, QByteArray("\x01\0", 2));
+    const QByteArray dbf =
+        buildDbf(0x30, 0x7A, {{"NOTE", 'M', 4}, {"DATA", 'W', 4}},
+                 {le32(8) + le32(12), le32(9) + le32(0), le32(10) + le32(0), le32(11) + le32(0)});
+    Table t;
+    QString error;
+    QVERIFY2(t.open(bufferOf(dbf), bufferOf(fpt), {}, &error), qPrintable(error));
+    QStringList notes;
+    QByteArray rec;
+    for (quint32 r = 1; r <= t.recordCount(); ++r) {
+        QVERIFY(t.readRecord(r, &rec));
+        notes << text(t.value(rec, 0));
+    }
+    QCOMPARE(notes, (QStringList{QString::fromUtf8("王小明"), QString::fromLatin1("a\0b", 3),
+                                 QStringLiteral("plain"), QString()}));
+    QVERIFY(t.readRecord(1, &rec));
+    QCOMPARE(t.value(rec, 1), Value::fromBytes(QByteArray("\x01\0", 2)));
+}
+
 void TestDbf::journalRestoresBytes() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("j.dbf"));
@@ -700,6 +759,60 @@ void TestDbf::headerAndEndMarker() {
     QVERIFY(!c.readRecord(2, &rec));
 }
 
+void TestDbf::recordLengthOneShort_data() {
+    QTest::addColumn<bool>("withEof");
+    QTest::newRow("end byte") << true;
+    QTest::newRow("no end byte") << false;
+}
+
+void TestDbf::recordLengthOneShort() {
+    // Another dBase library wrote 15-byte records (flag, 8 + 6 bytes of fields) under a header
+    // that says 14. The file's size shows the records are 15 bytes long.
+    QFETCH(bool, withEof);
+    QByteArray bytes = buildDbf(0x03, 0, {{"NAME", 'C', 8}, {"CITY", 'C', 6}},
+                                {"ZHANG   Xiamen", "LI      Fuzhou", "*WANG    Ningbo"}, withEof);
+    QCOMPARE(bytes.size(), 32 + 64 + 1 + 3 * 15 + (withEof ? 1 : 0));
+    putLe(bytes, 10, 14, 2);
+    auto buffer = bufferOf(bytes);
+    QBuffer* raw = buffer.get();
+    Table t;
+    QString error;
+    QVERIFY2(t.open(std::move(buffer), nullptr, {}, &error), qPrintable(error));
+    QVERIFY(error.isEmpty()); // silently
+    QCOMPARE(t.recordCount(), 3u);
+    QCOMPARE(t.recordLength(), 15);
+    QStringList values;
+    QByteArray rec;
+    for (quint32 r = 1; r <= t.recordCount(); ++r) {
+        QVERIFY(t.readRecord(r, &rec));
+        values << (Table::isDeleted(rec) ? QStringLiteral("*") : QString()) + text(t.value(rec, 0))
+               << text(t.value(rec, 1));
+    }
+    QCOMPARE(values, (QStringList{"ZHANG", "Xiamen", "LI", "Fuzhou", "*WANG", "Ningbo"}));
+    QVERIFY2(t.refresh(&error), qPrintable(error)); // the header is as it was: no restructure
+
+    // A record written here has the records' length; the header keeps its own number.
+    QVERIFY2(t.beginTransaction(&error), qPrintable(error));
+    QVERIFY2(t.appendRecord({T("ZHAO"), T("Xining")}, nullptr, &error), qPrintable(error));
+    QVERIFY(t.commit(&error));
+    const QByteArray after = raw->data();
+    QCOMPARE(after.size(), 32 + 64 + 1 + 4 * 15 + 1);
+    QCOMPARE(after.mid(32 + 64 + 1 + 3 * 15, 16), QByteArray(" ZHAO    Xining\x1A"));
+    QCOMPARE(quint8(after[4]), quint8(4));
+    QCOMPARE(quint8(after[10]), quint8(14));
+    Table again;
+    QVERIFY2(again.open(bufferOf(after), nullptr, {}, &error), qPrintable(error));
+    QCOMPARE(again.recordCount(), 4u);
+    QVERIFY(again.readRecord(4, &rec));
+    QCOMPARE(text(again.value(rec, 1)), QStringLiteral("Xining"));
+
+    // Two bytes more than either length allows: damaged.
+    bytes.insert(32 + 64 + 1 + 15, "  ");
+    Table bad;
+    QVERIFY(!bad.open(bufferOf(bytes), nullptr, {}, &error));
+    QVERIFY2(error.contains(QStringLiteral("超过记录长度")), qPrintable(error));
+}
+
 void TestDbf::damagedTables_data() {
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("message");
@@ -714,9 +827,17 @@ void TestDbf::damagedTables_data() {
     b = good;
     putLe(b, 8, 4000, 2);
     QTest::newRow("header past the end") << b << "表头不完整";
+    // Fields longer than the header's records, and a file size that fits neither length:
+    // 1 record of 4 bytes and the end byte, against 3 records of 3 or 4 bytes.
     b = good;
-    putLe(b, 10, 2, 2);
+    putLe(b, 4, 3, 4);
+    putLe(b, 10, 3, 2);
     QTest::newRow("fields longer than the record") << b << "超过记录长度";
+    // The file fits the header's 2 records of 2 bytes, which cannot hold a 3-byte field.
+    b = good;
+    putLe(b, 4, 2, 4);
+    putLe(b, 10, 2, 2);
+    QTest::newRow("fields longer, size fits the header") << b << "超过记录长度";
     b = good;
     b[32] = '\x0D';
     QTest::newRow("no fields") << b << "没有字段";

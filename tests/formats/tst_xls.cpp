@@ -440,7 +440,7 @@ private slots:
         std::vector<formats::xls::SheetData> sheets(1);
         sheets[0].name = QStringLiteral("Sheet (1) 名单");
         const QStringList headings{"say \"hi\"", "O'Brien", "a]b",  "two\nlines", "",
-                                   "rowid",      "名称",    "名称", "%_*"};
+                                   "rowid",      "名称",    "名称", "%_*",        "\u3000"};
         std::vector<Cell> header, row;
         for (const QString& h : headings) {
             header.push_back(h.isEmpty() ? Cell() : Cell::ofText(h));
@@ -456,7 +456,7 @@ private slots:
         const Result r = query(db.h, "SELECT * FROM \"Sheet (1) 名单$\"");
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(r.columns, (QStringList{"say \"hi\"", "O'Brien", "a]b", "two\nlines", "F5",
-                                         "rowid", "名称", "名称1", "%_*"}));
+                                         "rowid", "名称", "名称1", "%_*", "\u3000"}));
         QCOMPARE(r.rows.value(0).value(1).toString(), QStringLiteral("v:O'Brien"));
         const Result one =
             query(db.h, "SELECT \"say \"\"hi\"\"\", \"名称1\" FROM \"Sheet (1) 名单$\"");

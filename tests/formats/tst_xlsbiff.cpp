@@ -641,6 +641,12 @@ private slots:
             << QStringList{"Name", "Name", "Name1"} << QStringList{"Name", "Name2", "Name1"};
         QTest::newRow("F clash") << QStringList{"F2", "<null>"} << QStringList{"F2", "F21"};
         QTest::newRow("nul") << QStringList{QString::fromLatin1("a\0b", 3)} << QStringList{"a b"};
+        // Only U+0020 blanks make a heading empty; other white space is a name as written.
+        QTest::newRow("other blanks")
+            << QStringList{"A", "\u3000", "\u3000\u3000", " \u3000 ", "\t", "\u00a0", " "}
+            << QStringList{"A", "\u3000", "\u3000\u3000", " \u3000 ", "\t", "\u00a0", "F7"};
+        QTest::newRow("blanks kept")
+            << QStringList{" 姓名 ", "姓名"} << QStringList{" 姓名 ", "姓名"};
     }
     void fieldNames() {
         QFETCH(QStringList, headings);

@@ -108,7 +108,7 @@ def field_names(headings):
     names = []
     for i, h in enumerate(headings):
         h = (h or '').replace('\0', ' ')
-        names.append(h if h.strip() else 'F%d' % (i + 1))
+        names.append(h if h.strip(' ') else 'F%d' % (i + 1))  # blanks (U+0020) only
     taken = {n.casefold() for n in names}
     used = set()
     out = []

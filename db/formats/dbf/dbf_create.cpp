@@ -15,10 +15,6 @@ using namespace detail;
 
 namespace {
 
-QString tr(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
 struct Layout {
     QByteArray name; // encoded, at most 10 bytes
     char type;
@@ -35,8 +31,9 @@ bool layoutField(const FieldSpec& s, Flavour flavour, const CodePage& cp, Layout
     bool ok = true;
     out->name = formats::encode(s.name, cp.writeCodec, &ok);
     if (s.name.trimmed().isEmpty() || !ok || out->name.size() > 10 || out->name.contains('\0')) {
-        *error = tr("字段名“%1”无效：字段名不能为空，最长 10 字节，且须能用代码页 %2 表示")
-                     .arg(s.name, cp.name());
+        *error =
+            QStringLiteral("字段名“%1”无效：字段名不能为空，最长 10 字节，且须能用代码页 %2 表示")
+                .arg(s.name, cp.name());
         return false;
     }
     out->type = t;
@@ -44,12 +41,12 @@ bool layoutField(const FieldSpec& s, Flavour flavour, const CodePage& cp, Layout
     out->decimals = 0;
     out->flags = s.nullable ? 0x02 : 0;
     if (s.nullable && !vfp) {
-        *error = tr("只有 Visual FoxPro 表的字段可以为空值（字段 %1）").arg(s.name);
+        *error = QStringLiteral("只有 Visual FoxPro 表的字段可以为空值（字段 %1）").arg(s.name);
         return false;
     }
     const QByteArray allowed = vfp ? "CNFDLMIBYTVQGW" : "CNFDLM";
     if (!allowed.contains(t)) {
-        *error = tr("这种表不支持字段 %1 的类型 %2").arg(s.name, QChar::fromLatin1(t));
+        *error = QStringLiteral("这种表不支持字段 %1 的类型 %2").arg(s.name, QChar::fromLatin1(t));
         return false;
     }
     switch (t) {
@@ -57,7 +54,7 @@ bool layoutField(const FieldSpec& s, Flavour flavour, const CodePage& cp, Layout
     case 'V':
     case 'Q':
         if (s.length < 1 || s.length > 254) {
-            *error = tr("字段 %1 的长度应在 1 到 254 之间").arg(s.name);
+            *error = QStringLiteral("字段 %1 的长度应在 1 到 254 之间").arg(s.name);
             return false;
         }
         if (t == 'Q') out->flags |= 0x04;
@@ -66,7 +63,7 @@ bool layoutField(const FieldSpec& s, Flavour flavour, const CodePage& cp, Layout
     case 'F':
         if (s.length < 1 || s.length > 20 || s.decimals < 0 ||
             (s.decimals > 0 && s.decimals > s.length - 2) || s.decimals > 15) {
-            *error = tr("字段 %1 的宽度或小数位数无效").arg(s.name);
+            *error = QStringLiteral("字段 %1 的宽度或小数位数无效").arg(s.name);
             return false;
         }
         out->decimals = s.decimals;
@@ -114,7 +111,7 @@ bool createTable(const QString& path, Flavour flavour, const std::vector<FieldSp
     const CodePage cp = codePage.isValid() ? codePage : defaultCodePage();
     const bool vfp = flavour == Flavour::VisualFoxPro;
     if (specs.empty() || specs.size() > 254) {
-        *error = tr("新表须有 1 到 254 个字段");
+        *error = QStringLiteral("新表须有 1 到 254 个字段");
         return false;
     }
     std::vector<Layout> layout;
@@ -125,7 +122,7 @@ bool createTable(const QString& path, Flavour flavour, const std::vector<FieldSp
         Layout l;
         if (!layoutField(s, flavour, cp, &l, error)) return false;
         if (names.contains(s.name.trimmed().toLower())) {
-            *error = tr("字段名重复：%1").arg(s.name);
+            *error = QStringLiteral("字段名重复：%1").arg(s.name);
             return false;
         }
         names.insert(s.name.trimmed().toLower());
@@ -139,7 +136,7 @@ bool createTable(const QString& path, Flavour flavour, const std::vector<FieldSp
     for (const Layout& l : layout)
         recordLength += l.length;
     if (recordLength > 65535) {
-        *error = tr("记录太长（%1 字节）").arg(recordLength);
+        *error = QStringLiteral("记录太长（%1 字节）").arg(recordLength);
         return false;
     }
     const int headerLength = 32 + 32 * int(layout.size()) + 1 + (vfp ? 263 : 0);
@@ -186,14 +183,15 @@ bool createTable(const QString& path, Flavour flavour, const std::vector<FieldSp
     auto writeNew = [error](const QString& file, const QByteArray& bytes) {
         QFile f(file);
         if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            *error = f.exists() ? tr("文件已存在：%1").arg(QDir::toNativeSeparators(file))
-                                : tr("无法创建文件 %1：%2")
-                                      .arg(QDir::toNativeSeparators(file), f.errorString());
+            *error = f.exists()
+                         ? QStringLiteral("文件已存在：%1").arg(QDir::toNativeSeparators(file))
+                         : QStringLiteral("无法创建文件 %1：%2")
+                               .arg(QDir::toNativeSeparators(file), f.errorString());
             return false;
         }
         if (f.write(bytes) != bytes.size() || !f.flush()) {
-            *error =
-                tr("写入文件失败：%1（%2）").arg(QDir::toNativeSeparators(file), f.errorString());
+            *error = QStringLiteral("写入文件失败：%1（%2）")
+                         .arg(QDir::toNativeSeparators(file), f.errorString());
             f.close();
             f.remove();
             return false;
@@ -202,7 +200,7 @@ bool createTable(const QString& path, Flavour flavour, const std::vector<FieldSp
     };
 
     if (memo && QFileInfo::exists(memoPath)) {
-        *error = tr("文件已存在：%1").arg(QDir::toNativeSeparators(memoPath));
+        *error = QStringLiteral("文件已存在：%1").arg(QDir::toNativeSeparators(memoPath));
         return false;
     }
     if (!writeNew(path, h + '\x1A')) return false;

@@ -7,6 +7,7 @@
 // Memo files: dBase III .dbt (512-byte blocks, text ended by 0x1A), dBase IV .dbt (blocks of the
 // size in header bytes 20-21, each starting FF FF 08 00 and the length with these 8 bytes),
 // FoxPro .fpt (big-endian next free block and block size; blocks start with type and length).
+#include "db/formats/blanks.h"
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/dbf/dbf_values.h"
 
@@ -26,10 +27,6 @@ namespace formats::dbf {
 using namespace detail;
 
 namespace {
-
-QString tr(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 constexpr qint64 kMaxMemoBytes = qint64(64) << 20; // a memo larger than this is damage
 
@@ -220,10 +217,10 @@ struct Table::Private {
 
     const Field* nullField() const { return nullFlags >= 0 ? &fields[size_t(nullFlags)] : nullptr; }
     QString displayPath() const {
-        return path.isEmpty() ? tr("（内存中的表）") : QDir::toNativeSeparators(path);
+        return path.isEmpty() ? QStringLiteral("（内存中的表）") : QDir::toNativeSeparators(path);
     }
     QString corrupt(const QString& why) const {
-        return tr("表 %1 已损坏：%2").arg(displayPath(), why);
+        return QStringLiteral("表 %1 已损坏：%2").arg(displayPath(), why);
     }
 
     bool load(QString* error);
@@ -272,27 +269,28 @@ bool Table::Private::load(QString* error) {
     const QByteArray head = readAt(dbf.get(), 0, 32);
     const qint64 size = dbf->size();
     if (head.size() < 32) {
-        *error = tr("文件 %1 不是 dBase/FoxPro 表（文件太短）").arg(displayPath());
+        *error = QStringLiteral("文件 %1 不是 dBase/FoxPro 表（文件太短）").arg(displayPath());
         return false;
     }
     version = quint8(head[0]);
     if (version == 0x04 || version == 0x8C) {
-        *error = tr("不支持 dBase 7 格式的表：%1").arg(displayPath());
+        *error = QStringLiteral("不支持 dBase 7 格式的表：%1").arg(displayPath());
         return false;
     }
     headerLength = le16(head.constData() + 8);
     recordLength = le16(head.constData() + 10);
     if (!isKnownVersion(version) || headerLength < 33 || recordLength < 1) {
-        *error = tr("文件 %1 不是 dBase/FoxPro 表（文件头无法识别）").arg(displayPath());
+        *error =
+            QStringLiteral("文件 %1 不是 dBase/FoxPro 表（文件头无法识别）").arg(displayPath());
         return false;
     }
     if (headerLength > size) {
-        *error = corrupt(tr("表头不完整"));
+        *error = corrupt(QStringLiteral("表头不完整"));
         return false;
     }
     header = readAt(dbf.get(), 0, headerLength);
     if (header.size() != headerLength) {
-        *error = corrupt(tr("无法读取表头"));
+        *error = corrupt(QStringLiteral("无法读取表头"));
         return false;
     }
 
@@ -317,18 +315,28 @@ bool Table::Private::load(QString* error) {
         }
         f.offset = offset;
         offset += f.length;
-        if (offset > recordLength) {
-            *error = corrupt(tr("字段的总长度超过记录长度（%1 字节）").arg(recordLength));
-            return false;
-        }
         if (f.type == '0') nullFlags = int(fields.size());
         fields.push_back(f);
         rawNames.push_back(QByteArray(p, nameEnd));
         descriptorOffset.push_back(at);
     }
     if (fields.empty()) {
-        *error = corrupt(tr("表中没有字段"));
+        *error = corrupt(QStringLiteral("表中没有字段"));
         return false;
+    }
+    // Some writers store a record length one byte short of the fields (the deletion flag left
+    // out) and write records as long as the fields. The file's size tells: it holds the
+    // header's record count of such records, with or without the end-of-file byte. Only then
+    // are the fields' lengths taken; the header keeps its own number.
+    if (offset > recordLength) {
+        const qint64 data = size - headerLength;
+        const qint64 count = le32(head.constData() + 4);
+        if (data != count * offset && data != count * offset + 1) {
+            *error =
+                corrupt(QStringLiteral("字段的总长度超过记录长度（%1 字节）").arg(recordLength));
+            return false;
+        }
+        recordLength = offset;
     }
     // _NullFlags: in field order, a varchar/varbinary field takes a "shorter than the field"
     // bit, then every nullable field a NULL bit.
@@ -351,7 +359,7 @@ void Table::Private::decodeNames() {
     decoder = std::make_unique<TextDecoder>(cp.readCodec);
     QSet<QString> seen;
     for (size_t i = 0; i < fields.size(); ++i) {
-        QString name = decoder->decode(rawNames[i]).trimmed();
+        QString name = trimBlanks(decoder->decode(rawNames[i]));
         if (name.isEmpty()) name = QStringLiteral("FIELD%1").arg(i + 1);
         QString unique = name;
         for (int n = 2; seen.contains(unique.toLower()); ++n)
@@ -367,7 +375,7 @@ void Table::Private::readMemoHeader() {
     if (memoKind == MemoKind::FoxPro) {
         if (h.size() >= 8) {
             memoNextFree = be32(h.constData());
-            memoBlockSize = quint16(quint8(h[6]) << 8 | quint8(h[7]));
+            memoBlockSize = be16(h.constData() + 6);
         }
         if (memoBlockSize <= 0) memoBlockSize = 512;
     } else {
@@ -388,8 +396,8 @@ bool Table::Private::openMemo(QString* error) {
     if (memoPath.isEmpty()) return true; // memo values read as NULL
     auto f = std::make_unique<QFile>(memoPath);
     if (!f->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        *error =
-            tr("无法打开备注文件 %1：%2").arg(QDir::toNativeSeparators(memoPath), f->errorString());
+        *error = QStringLiteral("无法打开备注文件 %1：%2")
+                     .arg(QDir::toNativeSeparators(memoPath), f->errorString());
         return false;
     }
     memo = std::move(f);
@@ -407,16 +415,17 @@ bool Table::open(const QString& path, const OpenOptions& options, QString* error
     if (!error) error = &ignored;
     const QFileInfo fi(path);
     if (!fi.exists()) {
-        *error = tr("文件不存在：%1").arg(QDir::toNativeSeparators(path));
+        *error = QStringLiteral("文件不存在：%1").arg(QDir::toNativeSeparators(path));
         return false;
     }
     if (!fi.isFile()) {
-        *error = tr("不是文件：%1").arg(QDir::toNativeSeparators(path));
+        *error = QStringLiteral("不是文件：%1").arg(QDir::toNativeSeparators(path));
         return false;
     }
     auto f = std::make_unique<QFile>(path);
     if (!f->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        *error = tr("无法打开文件 %1：%2").arg(QDir::toNativeSeparators(path), f->errorString());
+        *error = QStringLiteral("无法打开文件 %1：%2")
+                     .arg(QDir::toNativeSeparators(path), f->errorString());
         return false;
     }
     d->path = fi.absoluteFilePath();
@@ -456,7 +465,7 @@ bool Table::open(std::unique_ptr<QIODevice> dbf, std::unique_ptr<QIODevice> memo
     QString ignored;
     if (!error) error = &ignored;
     if (!dbf || !dbf->isOpen() || dbf->isSequential()) {
-        *error = tr("无法读取表");
+        *error = QStringLiteral("无法读取表");
         return false;
     }
     d->options = options;
@@ -521,8 +530,10 @@ bool Table::refresh(QString* error) {
     const QByteArray head = readAt(d->dbf.get(), 0, 32);
     if (head.size() < 32 || quint8(head[0]) != d->version ||
         le16(head.constData() + 8) != d->headerLength ||
-        le16(head.constData() + 10) != d->recordLength) {
-        if (error) *error = tr("表 %1 的结构已被其他程序改变，请重新打开").arg(d->displayPath());
+        le16(head.constData() + 10) != le16(d->header.constData() + 10)) {
+        if (error)
+            *error =
+                QStringLiteral("表 %1 的结构已被其他程序改变，请重新打开").arg(d->displayPath());
         return false;
     }
     std::memcpy(d->header.data(), head.constData(), 32);
@@ -537,14 +548,15 @@ bool Table::readRecord(quint32 recno, QByteArray* record, QString* error) {
 quint32 Table::readRecords(quint32 first, quint32 count, QByteArray* records, QString* error) {
     records->clear();
     if (first < 1 || first > d->recordCount || count == 0) {
-        if (error) *error = tr("记录 %1 不存在").arg(first);
+        if (error) *error = QStringLiteral("记录 %1 不存在").arg(first);
         return 0;
     }
     count = std::min(count, d->recordCount - first + 1);
     *records = readAt(d->dbf.get(), d->recordOffset(first), qint64(count) * d->recordLength);
     const quint32 got = quint32(records->size() / d->recordLength);
     records->truncate(qsizetype(got) * d->recordLength);
-    if (got == 0 && error) *error = tr("无法读取表 %1 的记录 %2").arg(d->displayPath()).arg(first);
+    if (got == 0 && error)
+        *error = QStringLiteral("无法读取表 %1 的记录 %2").arg(d->displayPath()).arg(first);
     return got;
 }
 
@@ -623,7 +635,11 @@ Value Table::value(const QByteArray& record, int index) {
         const auto data = d->readMemo(*block);
         if (!data) return Value::null();
         if (f.isBinary()) return Value::fromBytes(*data);
-        return Value::fromText(d->decoder->decode(*data));
+        // The text ends at its stored length; NUL bytes some programs count in it are no text.
+        qsizetype length = data->size();
+        while (length > 0 && data->at(length - 1) == '\0')
+            --length;
+        return Value::fromText(d->decoder->decode(data->constData(), length));
     }
     if ((f.type == 'V' || f.type == 'Q') && f.varLengthBit >= 0 &&
         testBit(record, nulls, f.varLengthBit) && f.length > 0) {
@@ -639,18 +655,19 @@ Value Table::value(const QByteArray& record, int index) {
 
 bool Table::Private::ensureWritable(QString* error) {
     if (options.readOnly) {
-        *error = tr("表 %1 以只读方式打开，不能写入").arg(displayPath());
+        *error = QStringLiteral("表 %1 以只读方式打开，不能写入").arg(displayPath());
         return false;
     }
     if (writable) return true;
     if (!fromFiles || refused) {
-        *error = tr("文件是只读的，不能写入：%1").arg(displayPath());
+        *error = QStringLiteral("文件是只读的，不能写入：%1").arg(displayPath());
         return false;
     }
     auto f = std::make_unique<QFile>(path);
     if (!f->open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered)) {
         refused = true;
-        *error = tr("文件是只读的（或位于只读介质上），不能写入：%1").arg(displayPath());
+        *error =
+            QStringLiteral("文件是只读的（或位于只读介质上），不能写入：%1").arg(displayPath());
         return false;
     }
     dbf = std::move(f);
@@ -677,7 +694,7 @@ bool Table::Private::writeAt(bool toMemo, qint64 offset, const QByteArray& bytes
         }
     }
     if (!writeAtDevice(dev, offset, bytes)) {
-        *error = tr("写入文件失败：%1（%2）")
+        *error = QStringLiteral("写入文件失败：%1（%2）")
                      .arg(toMemo ? QDir::toNativeSeparators(memoPath) : displayPath(),
                           qobject_cast<QFile*>(dev) ? qt_error_string() : dev->errorString());
         return false;
@@ -688,11 +705,13 @@ bool Table::Private::writeAt(bool toMemo, qint64 offset, const QByteArray& bytes
 bool Table::Private::appendMemo(const Field& f, const QByteArray& data, quint32* block,
                                 QString* error) {
     if (!memo) {
-        *error = tr("表 %1 的备注文件缺失，不能写入备注字段 %2").arg(displayPath(), f.name);
+        *error =
+            QStringLiteral("表 %1 的备注文件缺失，不能写入备注字段 %2").arg(displayPath(), f.name);
         return false;
     }
     if (!memoWritable) {
-        *error = tr("备注文件是只读的，不能写入：%1").arg(QDir::toNativeSeparators(memoPath));
+        *error = QStringLiteral("备注文件是只读的，不能写入：%1")
+                     .arg(QDir::toNativeSeparators(memoPath));
         return false;
     }
     QByteArray blockBytes;
@@ -708,8 +727,8 @@ bool Table::Private::appendMemo(const Field& f, const QByteArray& data, quint32*
         blockBytes += data;
     } else {
         if (data.contains('\x1A')) {
-            *error =
-                tr("字段 %1 的备注内容含有字符 0x1A，dBase III 备注文件不能保存它").arg(f.name);
+            *error = QStringLiteral("字段 %1 的备注内容含有字符 0x1A，dBase III 备注文件不能保存它")
+                         .arg(f.name);
             return false;
         }
         blockBytes = data + "\x1A\x1A";
@@ -722,7 +741,7 @@ bool Table::Private::appendMemo(const Field& f, const QByteArray& data, quint32*
     const qint64 size = memo->size();
     const qint64 start = std::max<qint64>((size + bs - 1) / bs, (512 + bs - 1) / bs);
     if (start + blocks > 0xffffffffLL) {
-        *error = tr("备注文件已满：%1").arg(QDir::toNativeSeparators(memoPath));
+        *error = QStringLiteral("备注文件已满：%1").arg(QDir::toNativeSeparators(memoPath));
         return false;
     }
     if (!writeAt(true, start * bs, blockBytes, error)) return false;
@@ -763,7 +782,8 @@ bool Table::Private::encodeValues(QByteArray* record, const QByteArray& old,
             QByteArray data;
             if (!v->isNull() && !encodeMemo(f, *v, cp, &data, error)) return false;
             if (!v->isNull() && !data.isEmpty() && !memo) {
-                *error = tr("表 %1 的备注文件缺失，不能写入备注字段 %2").arg(displayPath(), f.name);
+                *error = QStringLiteral("表 %1 的备注文件缺失，不能写入备注字段 %2")
+                             .arg(displayPath(), f.name);
                 return false;
             }
             blankField(f, record->data() + f.offset, f.length == 4);
@@ -783,7 +803,8 @@ bool Table::Private::encodeValues(QByteArray* record, const QByteArray& old,
             const QByteArray digits =
                 QByteArray::number(block).rightJustified(m.field->length, ' ');
             if (digits.size() > m.field->length) {
-                *error = tr("备注字段 %1 太短，放不下块号 %2").arg(m.field->name).arg(block);
+                *error =
+                    QStringLiteral("备注字段 %1 太短，放不下块号 %2").arg(m.field->name).arg(block);
                 return false;
             }
             std::memcpy(p, digits.constData(), size_t(m.field->length));
@@ -806,7 +827,7 @@ bool Table::appendRecord(const std::vector<std::optional<Value>>& values, quint3
         return false;
     }
     if (d->recordCount == 0xffffffffu) {
-        *error = tr("表 %1 的记录数已达上限").arg(d->displayPath());
+        *error = QStringLiteral("表 %1 的记录数已达上限").arg(d->displayPath());
         return false;
     }
     if (!d->writeAt(false, d->recordOffset(d->recordCount + 1), record, error)) return false;
@@ -889,7 +910,7 @@ bool Table::Private::undoTo(const Mark& mark, QString* error) {
     header = mark.state.header;
     dirty = mark.state.dirty;
     memoDirty = mark.state.memoDirty;
-    if (!ok && error) *error = tr("撤销对表 %1 的修改时出错").arg(displayPath());
+    if (!ok && error) *error = QStringLiteral("撤销对表 %1 的修改时出错").arg(displayPath());
     return ok;
 }
 

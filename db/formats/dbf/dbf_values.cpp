@@ -11,9 +11,13 @@
 //   V       the stored characters (FoxPro keeps trailing blanks of varchar values)
 #include "db/formats/dbf/dbf_values.h"
 
+#include "db/formats/blanks.h"
+
 #include <QDate>
 #include <QRegularExpression>
 #include <QStringEncoder>
+
+#include <bit>
 
 #include <charconv>
 #include <cmath>
@@ -23,10 +27,6 @@
 namespace formats::dbf::detail {
 
 namespace {
-
-QString tr(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 bool isBlank(const char* p, int n) {
     for (int i = 0; i < n; ++i)
@@ -172,14 +172,12 @@ Value decodeField(const Field& f, const char* p, TextDecoder& decoder) {
         break;
     case 'B':
         if (n == 8) {
-            double v;
-            std::memcpy(&v, p, 8); // little-endian hosts only, as every target here
-            return Value::fromText(doubleText(v));
+            return Value::fromText(doubleText(leDouble(p)));
         }
         break;
     case 'Y':
         if (n == 8) {
-            const qint64 v = qint64(quint64(le32(p)) | quint64(le32(p + 4)) << 32);
+            const qint64 v = qint64(le64(p));
             return Value::fromText(currencyText(v));
         }
         break;
@@ -197,7 +195,7 @@ Value decodeField(const Field& f, const char* p, TextDecoder& decoder) {
         break;
     }
     // A type this program does not know, or a field of an odd size: the bytes as text.
-    return Value::fromText(decoder.decode(characterBytes(p, n, true)).trimmed());
+    return Value::fromText(trimBlanks(decoder.decode(characterBytes(p, n, true))));
 }
 
 void blankField(const Field& f, char* dest, bool binaryMemoPointer) {
@@ -281,7 +279,7 @@ std::optional<Decimal> parseDecimal(const QString& text) {
 }
 
 QString notNumber(const Field& f, const QString& text) {
-    return tr("字段 %1 的值“%2”不是数字").arg(f.name, text.trimmed());
+    return QStringLiteral("字段 %1 的值“%2”不是数字").arg(f.name, text.trimmed());
 }
 
 bool parseInteger(const Field& f, const QString& text, qint64 lo, qint64 hi, qint64* out,
@@ -292,14 +290,15 @@ bool parseInteger(const Field& f, const QString& text, qint64 lo, qint64 hi, qin
         return false;
     }
     if (!d->fraction.isEmpty()) {
-        *error = tr("字段 %1 是整数字段，不能保存带小数的值 %2").arg(f.name, text.trimmed());
+        *error =
+            QStringLiteral("字段 %1 是整数字段，不能保存带小数的值 %2").arg(f.name, text.trimmed());
         return false;
     }
     bool ok = d->whole.size() <= 18;
     qint64 v = ok && !d->whole.isEmpty() ? d->whole.toLongLong(&ok) : 0;
     if (d->negative) v = -v;
     if (!ok || v < lo || v > hi) {
-        *error = tr("字段 %1 的值 %2 超出字段的取值范围（%3 至 %4）")
+        *error = QStringLiteral("字段 %1 的值 %2 超出字段的取值范围（%3 至 %4）")
                      .arg(f.name, text.trimmed())
                      .arg(lo)
                      .arg(hi);
@@ -380,7 +379,7 @@ bool encodeText(const Field& f, const QString& text, const CodePage& cp, QByteAr
     bool ok = true;
     *out = encodeWith(text, cp.writeCodec, &ok);
     if (!ok) {
-        *error = tr("字段 %1 的值含有代码页 %2 无法表示的字符“%3”")
+        *error = QStringLiteral("字段 %1 的值含有代码页 %2 无法表示的字符“%3”")
                      .arg(f.name, cp.name(), firstUnencodable(text, cp.writeCodec));
         return false;
     }
@@ -388,7 +387,7 @@ bool encodeText(const Field& f, const QString& text, const CodePage& cp, QByteAr
 }
 
 QString widthError(const Field& f) {
-    return tr("字段 %1 的值超出字段宽度（%2 字节）").arg(f.name).arg(f.length);
+    return QStringLiteral("字段 %1 的值超出字段宽度（%2 字节）").arg(f.name).arg(f.length);
 }
 
 bool parseLogical(const QString& text, char* out) {
@@ -421,7 +420,7 @@ bool formatNumber(const Field& f, const QString& text, QByteArray* out, QString*
         return false;
     }
     if (d->fraction.size() > f.decimals) {
-        *error = tr("字段 %1 的值 %2 的小数位数超过字段的 %3 位")
+        *error = QStringLiteral("字段 %1 的值 %2 的小数位数超过字段的 %3 位")
                      .arg(f.name, text.trimmed())
                      .arg(f.decimals);
         return false;
@@ -432,8 +431,9 @@ bool formatNumber(const Field& f, const QString& text, QByteArray* out, QString*
     if (s.size() > f.length && d->whole.isEmpty() && f.decimals > 0)
         s.remove(d->negative ? 1 : 0, 1); // ".50" where "0.50" does not fit
     if (s.size() > f.length) {
-        *error =
-            tr("字段 %1 的值 %2 超出字段宽度（%3 位）").arg(f.name, text.trimmed()).arg(f.length);
+        *error = QStringLiteral("字段 %1 的值 %2 超出字段宽度（%3 位）")
+                     .arg(f.name, text.trimmed())
+                     .arg(f.length);
         return false;
     }
     *out = s.rightJustified(f.length, ' ');
@@ -457,7 +457,7 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
                  QByteArray* record, QString* error) {
     if (f.isHidden()) return true;
     if (f.offset + f.length > record->size()) {
-        *error = tr("字段 %1 超出记录长度").arg(f.name);
+        *error = QStringLiteral("字段 %1 超出记录长度").arg(f.name);
         return false;
     }
     QByteArray bytes(f.length, ' ');
@@ -521,7 +521,7 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
                 *error = notNumber(f, text);
                 return false;
             }
-            std::memcpy(bytes.data(), &v, 8);
+            putLe64(bytes.data(), std::bit_cast<quint64>(v));
             break;
         }
         case 'Y': {
@@ -532,8 +532,8 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
                 return false;
             }
             if (d->fraction.size() > 4) {
-                *error =
-                    tr("字段 %1 的值 %2 的小数位数超过货币字段的 4 位").arg(f.name, text.trimmed());
+                *error = QStringLiteral("字段 %1 的值 %2 的小数位数超过货币字段的 4 位")
+                             .arg(f.name, text.trimmed());
                 return false;
             }
             const QByteArray digits = d->whole + d->fraction.leftJustified(4, '0');
@@ -541,24 +541,25 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
             const quint64 a = ok ? digits.toULongLong(&ok) : 0;
             const quint64 limit = d->negative ? quint64(1) << 63 : (quint64(1) << 63) - 1;
             if (!ok || a > limit) {
-                *error = tr("字段 %1 的值 %2 超出货币字段的范围").arg(f.name, text.trimmed());
+                *error = QStringLiteral("字段 %1 的值 %2 超出货币字段的范围")
+                             .arg(f.name, text.trimmed());
                 return false;
             }
             const quint64 v = d->negative ? quint64(0) - a : a;
-            putLe32(bytes.data(), quint32(v & 0xffffffffu));
-            putLe32(bytes.data() + 4, quint32(v >> 32));
+            putLe64(bytes.data(), v);
             break;
         }
         case 'D': {
             QDate date;
             qint64 ms = 0;
             if (!parseDateTime(text, &date, &ms) || date.year() > 9999) {
-                *error = tr("字段 %1 的值“%2”不是有效日期（应为 yyyy-MM-dd）")
+                *error = QStringLiteral("字段 %1 的值“%2”不是有效日期（应为 yyyy-MM-dd）")
                              .arg(f.name, text.trimmed());
                 return false;
             }
             if (ms != 0) {
-                *error = tr("字段 %1 是日期字段，不能保存时间：%2").arg(f.name, text.trimmed());
+                *error = QStringLiteral("字段 %1 是日期字段，不能保存时间：%2")
+                             .arg(f.name, text.trimmed());
                 return false;
             }
             if (f.length < 8) {
@@ -574,8 +575,9 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
             QDate date;
             qint64 ms = 0;
             if (!parseDateTime(text, &date, &ms)) {
-                *error = tr("字段 %1 的值“%2”不是有效的日期时间（应为 yyyy-MM-dd HH:mm:ss）")
-                             .arg(f.name, text.trimmed());
+                *error =
+                    QStringLiteral("字段 %1 的值“%2”不是有效的日期时间（应为 yyyy-MM-dd HH:mm:ss）")
+                        .arg(f.name, text.trimmed());
                 return false;
             }
             putLe32(bytes.data(), quint32(date.toJulianDay()));
@@ -585,7 +587,7 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
         case 'L': {
             char c = ' ';
             if (!parseLogical(text, &c)) {
-                *error = tr("字段 %1 的值“%2”不是逻辑值（应为 True 或 False）")
+                *error = QStringLiteral("字段 %1 的值“%2”不是逻辑值（应为 True 或 False）")
                              .arg(f.name, text.trimmed());
                 return false;
             }
@@ -594,12 +596,13 @@ bool encodeField(const Field& f, const Value& value, const CodePage& cp, const F
             break;
         }
         default:
-            *error = tr("不支持写入字段 %1（类型 %2）").arg(f.name, QChar::fromLatin1(f.type));
+            *error = QStringLiteral("不支持写入字段 %1（类型 %2）")
+                         .arg(f.name, QChar::fromLatin1(f.type));
             return false;
         }
         if (!isNull && QByteArrayView("IBYT").contains(f.type) &&
             f.length != (f.type == 'I' ? 4 : 8)) {
-            *error = tr("不支持写入字段 %1（类型 %2，长度 %3）")
+            *error = QStringLiteral("不支持写入字段 %1（类型 %2，长度 %3）")
                          .arg(f.name, QChar::fromLatin1(f.type))
                          .arg(f.length);
             return false;

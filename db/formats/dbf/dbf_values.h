@@ -1,5 +1,6 @@
 #pragma once
 // Field values of dBase/FoxPro records: bytes to SQL text and back. Internal to the dbf code.
+#include "db/formats/bytes.h"
 #include "db/formats/dbf/dbf.h"
 
 #include <QStringDecoder>
@@ -7,30 +8,6 @@
 #include <cstring>
 
 namespace formats::dbf::detail {
-
-inline quint16 le16(const char* p) {
-    return quint16(quint8(p[0]) | quint8(p[1]) << 8);
-}
-inline quint32 le32(const char* p) {
-    return quint32(quint8(p[0])) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16 |
-           quint32(quint8(p[3])) << 24;
-}
-inline quint32 be32(const char* p) {
-    return quint32(quint8(p[3])) | quint32(quint8(p[2])) << 8 | quint32(quint8(p[1])) << 16 |
-           quint32(quint8(p[0])) << 24;
-}
-inline void putLe16(char* p, quint16 v) {
-    p[0] = char(v & 0xff);
-    p[1] = char(v >> 8);
-}
-inline void putLe32(char* p, quint32 v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = char((v >> (8 * i)) & 0xff);
-}
-inline void putBe32(char* p, quint32 v) {
-    for (int i = 0; i < 4; ++i)
-        p[3 - i] = char((v >> (8 * i)) & 0xff);
-}
 
 // Decodes table text, reusing one decoder (ASCII takes a short cut). Never copied or moved:
 // Qt's ICU converters report errors through a pointer to the converter's own state.

@@ -13,7 +13,9 @@
 // NULL; the column's type affinity then stores numbers as numbers.
 #include "db/formats/mdb/mdb.h"
 
+#include "db/formats/bytes.h"
 #include "db/formats/mdb/mdbreader.h"
+#include "db/formats/sqlident.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -51,7 +53,9 @@ enum Tag : char { TableTag = 'T', RowTag = 'R', ErrorTag = 'X', DoneTag = 'D' };
 constexpr std::uint32_t kMaxFrame = 1u << 30; // a row of a healthy file is far smaller
 
 void putU32(std::string* out, std::uint32_t v) {
-    out->append(reinterpret_cast<char*>(&v), 4);
+    char b[4];
+    formats::putLe32(b, v);
+    out->append(b, 4);
 }
 void putString(std::string* out, const std::string& s) {
     putU32(out, std::uint32_t(s.size()));
@@ -68,7 +72,7 @@ public:
     }
     bool u32(std::uint32_t* v) {
         if (end_ - p_ < 4) return false;
-        std::memcpy(v, p_, 4);
+        *v = formats::le32(p_);
         p_ += 4;
         return true;
     }
@@ -167,8 +171,7 @@ public:
         size_t at = 0;
         while (state_ == More && buf_.size() - at >= 5) {
             const char tag = buf_[at];
-            std::uint32_t len = 0;
-            std::memcpy(&len, buf_.data() + at + 1, 4);
+            const std::uint32_t len = formats::le32(buf_.data() + at + 1);
             if (len > kMaxFrame) {
                 state_ = Garbled;
                 break;
@@ -379,12 +382,7 @@ QString readError(const QString& path, const std::string& problem) {
 // ---- writing into SQLite ----
 
 std::string quoted(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + '"';
+    return formats::sqliteIdent(QString::fromStdString(name)).toStdString();
 }
 
 std::string declaredType(const Column& c) {

@@ -1,5 +1,6 @@
 #include "db/formats/mdb/mdbreader.h"
 
+#include "db/formats/bytes.h"
 #include "db/formats/mdb/mdbvalue.h"
 
 #include <glib.h>
@@ -273,8 +274,7 @@ private:
             v->data = std::to_string(std::int32_t(mdb_get_int32(pg, start)));
             return true;
         case Kind::Currency: {
-            std::int64_t raw = 0;
-            std::memcpy(&raw, pg + start, 8); // little endian, as the file
+            const auto raw = std::int64_t(formats::le64(reinterpret_cast<const char*>(pg) + start));
             v->data = value::currency(raw);
             return true;
         }

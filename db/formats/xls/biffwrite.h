@@ -1,6 +1,8 @@
 #pragma once
 // Pieces shared by the writers of BIFF8 records: little-endian bytes, records, strings, the
 // globals of a new workbook and the rule for sheet names.
+#include "db/formats/bytes.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -42,11 +44,23 @@ public:
         d.append(char(v));
         return *this;
     }
-    Bytes& u16(uint16_t v) { return u8(uint8_t(v & 0xFF)).u8(uint8_t(v >> 8)); }
-    Bytes& u32(uint32_t v) { return u16(uint16_t(v & 0xFFFF)).u16(uint16_t(v >> 16)); }
+    Bytes& u16(uint16_t v) {
+        char b[2];
+        putLe16(b, v);
+        d.append(b, 2);
+        return *this;
+    }
+    Bytes& u32(uint32_t v) {
+        char b[4];
+        putLe32(b, v);
+        d.append(b, 4);
+        return *this;
+    }
     Bytes& f64(double v) {
-        const uint64_t bits = std::bit_cast<uint64_t>(v);
-        return u32(uint32_t(bits & 0xFFFFFFFF)).u32(uint32_t(bits >> 32));
+        char b[8];
+        putLe64(b, std::bit_cast<uint64_t>(v));
+        d.append(b, 8);
+        return *this;
     }
     // Characters of a BIFF8 string: one byte each when all fit Latin-1, else UTF-16LE.
     Bytes& chars(const QString& s, bool wide) {
@@ -56,22 +70,6 @@ public:
     }
     QByteArray d;
 };
-
-inline uint16_t get16(const char* p) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p);
-    return uint16_t(b[0] | (b[1] << 8));
-}
-inline uint32_t get32(const char* p) {
-    return get16(p) | (uint32_t(get16(p + 2)) << 16);
-}
-inline void set16(char* p, uint16_t v) {
-    p[0] = char(v & 0xFF);
-    p[1] = char(v >> 8);
-}
-inline void set32(char* p, uint32_t v) {
-    set16(p, uint16_t(v & 0xFFFF));
-    set16(p + 2, uint16_t(v >> 16));
-}
 
 bool needsWide(const QString& s);
 void record(QByteArray& out, uint16_t type, const QByteArray& body);

@@ -1,5 +1,7 @@
 #include "db/formats/xls/cfb.h"
 
+#include "db/formats/bytes.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -19,28 +21,6 @@ const unsigned char kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0
 
 enum EntryType { Unused = 0, Storage = 1, StreamEntry = 2, Root = 5 };
 
-// Callers check the bounds before reading.
-uint16_t u16(const char* p) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p);
-    return uint16_t(b[0] | (b[1] << 8));
-}
-uint32_t u32(const char* p) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p);
-    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
-}
-uint64_t u64(const char* p) {
-    return u32(p) | (uint64_t(u32(p + 4)) << 32);
-}
-
-void put16(QByteArray& a, qsizetype at, uint16_t v) {
-    a[at] = char(v & 0xFF);
-    a[at + 1] = char(v >> 8);
-}
-void put32(QByteArray& a, qsizetype at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        a[at + i] = char((v >> (8 * i)) & 0xFF);
-}
-
 } // namespace
 
 Status Reader::open(const QByteArray& data) {
@@ -50,20 +30,20 @@ Status Reader::open(const QByteArray& data) {
         return Status::NotCompound;
     if (data.size() < 512) return Status::Truncated;
     const char* h = data.constData();
-    sectorShift_ = u16(h + 0x1E);
-    miniShift_ = u16(h + 0x20);
+    sectorShift_ = le16(h + 0x1E);
+    miniShift_ = le16(h + 0x20);
     if (sectorShift_ != 9 && sectorShift_ != 12) return Status::Corrupt;
     if (miniShift_ < 2 || miniShift_ >= sectorShift_) return Status::Corrupt;
     const qsizetype sectorSize = qsizetype(1) << sectorShift_;
     if (data.size() < sectorSize) return Status::Truncated;
-    const bool version3 = u16(h + 0x1A) == 3 || sectorShift_ == 9;
-    const uint32_t fatCount = u32(h + 0x2C);
-    const uint32_t firstDir = u32(h + 0x30);
-    miniCutoff_ = u32(h + 0x38);
-    const uint32_t firstMiniFat = u32(h + 0x3C);
-    const uint32_t miniFatCount = u32(h + 0x40);
-    uint32_t difat = u32(h + 0x44);
-    const uint32_t difatCount = u32(h + 0x48);
+    const bool version3 = le16(h + 0x1A) == 3 || sectorShift_ == 9;
+    const uint32_t fatCount = le32(h + 0x2C);
+    const uint32_t firstDir = le32(h + 0x30);
+    miniCutoff_ = le32(h + 0x38);
+    const uint32_t firstMiniFat = le32(h + 0x3C);
+    const uint32_t miniFatCount = le32(h + 0x40);
+    uint32_t difat = le32(h + 0x44);
+    const uint32_t difatCount = le32(h + 0x48);
 
     // Sectors that start inside the file; the last one may be cut short.
     const qsizetype sectorsInFile = (data.size() - 1) / sectorSize;
@@ -73,7 +53,7 @@ Status Reader::open(const QByteArray& data) {
     // The FAT's own sectors: 109 listed in the header, the rest in the DIFAT chain.
     std::vector<uint32_t> fatSectors;
     for (int i = 0; i < kHeaderDifat && fatSectors.size() < fatCount; ++i) {
-        const uint32_t id = u32(h + 0x4C + 4 * i);
+        const uint32_t id = le32(h + 0x4C + 4 * i);
         if (id <= kMaxRegular) fatSectors.push_back(id);
     }
     std::vector<bool> seenDifat;
@@ -86,10 +66,10 @@ Status Reader::open(const QByteArray& data) {
         const qsizetype off = (qsizetype(difat) + 1) * sectorSize;
         if (off + sectorSize > data.size()) return Status::Truncated;
         for (uint32_t i = 0; i + 1 < perSector && fatSectors.size() < fatCount; ++i) {
-            const uint32_t id = u32(h + off + 4 * i);
+            const uint32_t id = le32(h + off + 4 * i);
             if (id <= kMaxRegular) fatSectors.push_back(id);
         }
-        difat = u32(h + off + 4 * (perSector - 1));
+        difat = le32(h + off + 4 * (perSector - 1));
     }
     if (fatSectors.empty()) return Status::Corrupt;
 
@@ -98,7 +78,7 @@ Status Reader::open(const QByteArray& data) {
         const qsizetype off = (qsizetype(id) + 1) * sectorSize;
         if (id >= sectorsInFile || off + sectorSize > data.size()) return Status::Truncated;
         for (uint32_t i = 0; i < perSector; ++i)
-            fat_.push_back(u32(h + off + 4 * i));
+            fat_.push_back(le32(h + off + 4 * i));
     }
 
     // The directory: a chain of sectors of 128-byte entries.
@@ -110,20 +90,20 @@ Status Reader::open(const QByteArray& data) {
         for (qsizetype e = 0; e < sectorSize / kEntrySize; ++e) {
             const char* p = h + off + e * kEntrySize;
             Entry entry;
-            const int nameBytes = std::min<int>(u16(p + 0x40), 64);
+            const int nameBytes = std::min<int>(le16(p + 0x40), 64);
             for (int i = 0; i + 1 < nameBytes; i += 2) {
-                const char16_t c = u16(p + i);
+                const char16_t c = le16(p + i);
                 if (c == 0) break;
                 entry.name.append(QChar(c));
             }
             entry.type = static_cast<unsigned char>(p[0x42]);
-            entry.left = u32(p + 0x44);
-            entry.right = u32(p + 0x48);
-            entry.child = u32(p + 0x4C);
-            entry.start = u32(p + 0x74);
-            entry.size = version3 ? u32(p + 0x78) : u64(p + 0x78);
+            entry.left = le32(p + 0x44);
+            entry.right = le32(p + 0x48);
+            entry.child = le32(p + 0x4C);
+            entry.start = le32(p + 0x74);
+            entry.size = version3 ? le32(p + 0x78) : le64(p + 0x78);
             entry.clsid = QByteArray(p + 0x50, 16);
-            entry.stateBits = u32(p + 0x60);
+            entry.stateBits = le32(p + 0x60);
             entry.times = QByteArray(p + 0x64, 16);
             entries_.push_back(entry);
         }
@@ -139,7 +119,7 @@ Status Reader::open(const QByteArray& data) {
             const qsizetype off = (qsizetype(id) + 1) * sectorSize;
             if (off + sectorSize > data.size()) return Status::Truncated;
             for (uint32_t i = 0; i < perSector; ++i)
-                miniFat_.push_back(u32(h + off + 4 * i));
+                miniFat_.push_back(le32(h + off + 4 * i));
         }
     }
     if (entries_[0].size > 0) {
@@ -406,34 +386,38 @@ QByteArray write(const Node& root) {
     const auto sectorAt = [&](uint32_t id) { return (qsizetype(id) + 1) * kSector; };
 
     std::memcpy(out.data(), kSignature, 8);
-    put16(out, 0x18, 0x003E);
-    put16(out, 0x1A, 3);
-    put16(out, 0x1C, 0xFFFE);
-    put16(out, 0x1E, 9);
-    put16(out, 0x20, 6);
-    put32(out, 0x2C, fatSectors);
-    put32(out, 0x30, dirStart);
-    put32(out, 0x38, kCutoff);
-    put32(out, 0x3C, miniFatStart);
-    put32(out, 0x40, miniFatSectors);
-    put32(out, 0x44, difatStart);
-    put32(out, 0x48, difatSectors);
+    putLe16(out.data() + 0x18, 0x003E);
+    putLe16(out.data() + 0x1A, 3);
+    putLe16(out.data() + 0x1C, 0xFFFE);
+    putLe16(out.data() + 0x1E, 9);
+    putLe16(out.data() + 0x20, 6);
+    putLe32(out.data() + 0x2C, fatSectors);
+    putLe32(out.data() + 0x30, dirStart);
+    putLe32(out.data() + 0x38, kCutoff);
+    putLe32(out.data() + 0x3C, miniFatStart);
+    putLe32(out.data() + 0x40, miniFatSectors);
+    putLe32(out.data() + 0x44, difatStart);
+    putLe32(out.data() + 0x48, difatSectors);
     for (uint32_t i = 0; i < kHeaderDifat; ++i)
-        put32(out, 0x4C + 4 * i, i < fatSectors ? fatStart + i : kFree);
+        putLe32(out.data() + 0x4C + 4 * i, i < fatSectors ? fatStart + i : kFree);
     for (uint32_t d = 0; d < difatSectors; ++d) {
         const qsizetype off = sectorAt(difatStart + d);
         for (uint32_t i = 0; i < 127; ++i) {
             const uint32_t n = kHeaderDifat + d * 127 + i;
-            put32(out, off + 4 * i, n < fatSectors ? fatStart + n : kFree);
+            putLe32(out.data() + off + 4 * i, n < fatSectors ? fatStart + n : kFree);
         }
-        put32(out, off + 4 * 127, d + 1 < difatSectors ? difatStart + d + 1 : kEndOfChain);
+        putLe32(out.data() + off + 4 * 127,
+                d + 1 < difatSectors ? difatStart + d + 1 : kEndOfChain);
     }
     for (size_t i = 0; i < fat.size(); ++i)
-        put32(out, sectorAt(fatStart + uint32_t(i / 128)) + 4 * qsizetype(i % 128), fat[i]);
+        putLe32(out.data() + sectorAt(fatStart + uint32_t(i / 128)) + 4 * qsizetype(i % 128),
+                fat[i]);
     for (size_t i = 0; i < miniFat.size(); ++i)
-        put32(out, sectorAt(miniFatStart + uint32_t(i / 128)) + 4 * qsizetype(i % 128), miniFat[i]);
+        putLe32(out.data() + sectorAt(miniFatStart + uint32_t(i / 128)) + 4 * qsizetype(i % 128),
+                miniFat[i]);
     for (size_t k = size_t(miniFat.size()); k < size_t(miniFatSectors) * 128; ++k)
-        put32(out, sectorAt(miniFatStart + uint32_t(k / 128)) + 4 * qsizetype(k % 128), kFree);
+        putLe32(out.data() + sectorAt(miniFatStart + uint32_t(k / 128)) + 4 * qsizetype(k % 128),
+                kFree);
     for (uint32_t k = 0; k < miniSectors; ++k) {
         const qsizetype n = std::min(kSector, mini.size() - k * kSector);
         std::memcpy(out.data() + sectorAt(miniStart + k), mini.constData() + k * kSector, n);
@@ -448,9 +432,9 @@ QByteArray write(const Node& root) {
 
     for (uint32_t i = 0; i < dirSectors * 4; ++i) {
         const qsizetype off = sectorAt(dirStart + i / 4) + (i % 4) * kEntrySize;
-        put32(out, off + 0x44, kNoEntry);
-        put32(out, off + 0x48, kNoEntry);
-        put32(out, off + 0x4C, kNoEntry);
+        putLe32(out.data() + off + 0x44, kNoEntry);
+        putLe32(out.data() + off + 0x48, kNoEntry);
+        putLe32(out.data() + off + 0x4C, kNoEntry);
     }
     for (size_t i = 0; i < flat.size(); ++i) {
         const Flat& f = flat[i];
@@ -458,22 +442,22 @@ QByteArray write(const Node& root) {
         const qsizetype off = sectorAt(dirStart + uint32_t(i / 4)) + (i % 4) * kEntrySize;
         const QString name = i == 0 ? QStringLiteral("Root Entry") : key(&n);
         for (qsizetype c = 0; c < name.size(); ++c)
-            put16(out, off + 2 * c, name[c].unicode());
-        put16(out, off + 0x40, uint16_t((name.size() + 1) * 2));
+            putLe16(out.data() + off + 2 * c, name[c].unicode());
+        putLe16(out.data() + off + 0x40, uint16_t((name.size() + 1) * 2));
         out[off + 0x42] = char(i == 0 ? Root : n.storage ? Storage : StreamEntry);
         out[off + 0x43] = f.red ? 0 : 1;
-        put32(out, off + 0x44, f.left);
-        put32(out, off + 0x48, f.right);
-        put32(out, off + 0x4C, f.child);
+        putLe32(out.data() + off + 0x44, f.left);
+        putLe32(out.data() + off + 0x48, f.right);
+        putLe32(out.data() + off + 0x4C, f.child);
         if (n.clsid.size() == 16) std::memcpy(out.data() + off + 0x50, n.clsid.constData(), 16);
-        put32(out, off + 0x60, n.stateBits);
+        putLe32(out.data() + off + 0x60, n.stateBits);
         if (n.times.size() == 16) std::memcpy(out.data() + off + 0x64, n.times.constData(), 16);
         if (i == 0) {
-            put32(out, off + 0x74, miniSectors > 0 ? miniStart : kEndOfChain);
-            put32(out, off + 0x78, uint32_t(mini.size()));
+            putLe32(out.data() + off + 0x74, miniSectors > 0 ? miniStart : kEndOfChain);
+            putLe32(out.data() + off + 0x78, uint32_t(mini.size()));
         } else if (!n.storage) {
-            put32(out, off + 0x74, f.start);
-            put32(out, off + 0x78, uint32_t(n.data.size()));
+            putLe32(out.data() + off + 0x74, f.start);
+            putLe32(out.data() + off + 0x78, uint32_t(n.data.size()));
         }
     }
     return out;

@@ -1,5 +1,6 @@
 #include "db/formats/xls/xls.h"
 
+#include "db/formats/bytes.h"
 #include "db/formats/textcodec.h"
 #include "db/formats/xls/cfb.h"
 
@@ -48,19 +49,6 @@ enum RecordType : uint16_t {
     kBof = 0x0809,
 };
 
-uint16_t u16(const char* p) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p);
-    return uint16_t(b[0] | (b[1] << 8));
-}
-uint32_t u32(const char* p) {
-    const auto* b = reinterpret_cast<const unsigned char*>(p);
-    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
-}
-double f64(const char* p) {
-    const uint64_t bits = u32(p) | (uint64_t(u32(p + 4)) << 32);
-    return std::bit_cast<double>(bits);
-}
-
 double rkValue(uint32_t rk) {
     double v = (rk & 2) ? double(int32_t(rk) >> 2)
                         : std::bit_cast<double>(uint64_t(rk & 0xFFFFFFFCu) << 32);
@@ -74,7 +62,7 @@ QString utf16Text(const char* p, qsizetype count) {
         std::memcpy(s.data(), p, size_t(count) * 2);
     } else {
         for (qsizetype i = 0; i < count; ++i)
-            s[i] = QChar(u16(p + 2 * i));
+            s[i] = QChar(le16(p + 2 * i));
     }
     return s;
 }
@@ -98,12 +86,12 @@ public:
             *truncated = pos_ < s_.size();
             return false;
         }
-        r->type = u16(s_.constData() + pos_);
+        r->type = le16(s_.constData() + pos_);
         if (!take(r)) {
             *truncated = true;
             return false;
         }
-        while (pos_ + 4 <= s_.size() && u16(s_.constData() + pos_) == kContinue) {
+        while (pos_ + 4 <= s_.size() && le16(s_.constData() + pos_) == kContinue) {
             if (!take(r)) {
                 *truncated = true;
                 return false;
@@ -114,7 +102,7 @@ public:
 
 private:
     bool take(Record* r) {
-        const qsizetype len = u16(s_.constData() + pos_ + 2);
+        const qsizetype len = le16(s_.constData() + pos_ + 2);
         if (pos_ + 4 + len > s_.size()) return false;
         r->parts.push_back(QByteArrayView(s_.constData() + pos_ + 4, len));
         pos_ += 4 + len;
@@ -328,8 +316,8 @@ ReadError WorkbookParser::parse() {
 }
 
 ReadError WorkbookParser::parseGlobals() {
-    if (s_.size() < 2 || u16(s_.constData()) != kBof) {
-        const uint16_t first = s_.size() >= 2 ? u16(s_.constData()) : 0;
+    if (s_.size() < 2 || le16(s_.constData()) != kBof) {
+        const uint16_t first = s_.size() >= 2 ? le16(s_.constData()) : 0;
         return first == 0x0009 || first == 0x0209 || first == 0x0409 ? ReadError::OldFormat
                                                                      : ReadError::NotWorkbook;
     }
@@ -338,9 +326,9 @@ ReadError WorkbookParser::parseGlobals() {
     bool truncated = false;
     if (!rr.next(&r, &truncated)) return ReadError::Truncated;
     if (r.body().size() < 4) return ReadError::NotWorkbook;
-    const uint16_t version = u16(r.body().data());
+    const uint16_t version = le16(r.body().data());
     biff8_ = version == 0x0600 || (version != 0x0500 && biffHint_ == 8);
-    if (u16(r.body().data() + 2) != 0x0005) return ReadError::NotWorkbook;
+    if (le16(r.body().data() + 2) != 0x0005) return ReadError::NotWorkbook;
     wb_->biffVersion = biff8_ ? 8 : 5;
     wb_->codePage = biff8_ ? 1200 : 1252;
 
@@ -366,7 +354,7 @@ ReadError WorkbookParser::parseGlobals() {
             return ReadError::Encrypted;
         case kCodePage:
             if (b.size() < 2) return ReadError::Corrupt;
-            wb_->codePage = u16(p);
+            wb_->codePage = le16(p);
             if (!biff8_) {
                 const int cp = wb_->codePage;
                 const QByteArray c = cp == 32768   ? QByteArray("macintosh")
@@ -378,11 +366,11 @@ ReadError WorkbookParser::parseGlobals() {
             break;
         case kDateMode:
             if (b.size() < 2) return ReadError::Corrupt;
-            wb_->date1904 = u16(p) == 1;
+            wb_->date1904 = le16(p) == 1;
             break;
         case kBoundSheet: {
             if (b.size() < 7) return ReadError::Corrupt;
-            BoundSheet bs{u32(p), uint8_t(uint8_t(p[4]) & 3), uint8_t(p[5]), {}};
+            BoundSheet bs{le32(p), uint8_t(uint8_t(p[4]) & 3), uint8_t(p[5]), {}};
             Cursor c(r, 6);
             if (!readString(c, false, &bs.name)) return ReadError::Corrupt;
             bound_.push_back(std::move(bs));
@@ -396,26 +384,26 @@ ReadError WorkbookParser::parseGlobals() {
             Cursor c(r, 2);
             QString text;
             if (!readString(c, biff8_, &text)) return ReadError::Corrupt;
-            formats_.emplace_back(u16(p), text);
+            formats_.emplace_back(le16(p), text);
             break;
         }
         case kXf:
             if (b.size() < 4) return ReadError::Corrupt;
-            xfFormat_.push_back(u16(p + 2));
+            xfFormat_.push_back(le16(p + 2));
             break;
         case kName:
             nameRecords_.push_back(b.toByteArray());
             break;
         case kSupBook:
-            if (b.size() == 4 && u16(p + 2) == 0x0401) selfSupBook_ = supBooks_;
+            if (b.size() == 4 && le16(p + 2) == 0x0401) selfSupBook_ = supBooks_;
             ++supBooks_;
             break;
         case kExternSheet:
             if (biff8_ && b.size() >= 2) {
-                const qsizetype n = std::min<qsizetype>(u16(p), (b.size() - 2) / 6);
+                const qsizetype n = std::min<qsizetype>(le16(p), (b.size() - 2) / 6);
                 for (qsizetype i = 0; i < n; ++i) {
                     const char* x = p + 2 + 6 * i;
-                    xti_.push_back({u16(x), u16(x + 2), u16(x + 4)});
+                    xti_.push_back({le16(x), le16(x + 2), le16(x + 4)});
                 }
             }
             break;
@@ -432,7 +420,7 @@ ReadError WorkbookParser::parseSheet(const BoundSheet& bs, Sheet* sheet) {
     bool truncated = false;
     if (!rr.next(&r, &truncated)) return truncated ? ReadError::Truncated : ReadError::Corrupt;
     if (r.type != kBof || r.body().size() < 4) return ReadError::Corrupt;
-    if (u16(r.body().data() + 2) != 0x0010) return ReadError::NotWorkbook; // not a worksheet
+    if (le16(r.body().data() + 2) != 0x0010) return ReadError::NotWorkbook; // not a worksheet
 
     std::vector<PlacedCell>& cells = sheet->cells;
     // Room for the cells up to the next sheet at one record of 14 bytes each (LABELSST, RK).
@@ -446,8 +434,8 @@ ReadError WorkbookParser::parseSheet(const BoundSheet& bs, Sheet* sheet) {
     constexpr uint16_t kLastColumn = 255;
     bool badColumn = false;
     const auto place = [&](const char* p, Cell cell) {
-        badColumn = badColumn || u16(p + 2) > kLastColumn;
-        cells.push_back({u16(p), u16(p + 2), std::move(cell)});
+        badColumn = badColumn || le16(p + 2) > kLastColumn;
+        cells.push_back({le16(p), le16(p + 2), std::move(cell)});
         pendingString = -1;
     };
     for (;;) {
@@ -466,27 +454,28 @@ ReadError WorkbookParser::parseSheet(const BoundSheet& bs, Sheet* sheet) {
         switch (r.type) {
         case kNumber:
             if (b.size() < 14) return ReadError::Corrupt;
-            place(p, numberCell(f64(p + 6), u16(p + 4)));
+            place(p, numberCell(leDouble(p + 6), le16(p + 4)));
             break;
         case kRk:
             if (b.size() < 10) return ReadError::Corrupt;
-            place(p, numberCell(rkValue(u32(p + 6)), u16(p + 4)));
+            place(p, numberCell(rkValue(le32(p + 6)), le16(p + 4)));
             break;
         case kMulRk: {
             if (b.size() < 6) return ReadError::Corrupt;
             const qsizetype n = (b.size() - 6) / 6;
-            const uint16_t row = u16(p), col = u16(p + 2);
+            const uint16_t row = le16(p), col = le16(p + 2);
             if (col + n > kLastColumn + 1) return ReadError::Corrupt;
             for (qsizetype i = 0; i < n; ++i) {
                 const char* x = p + 4 + 6 * i;
-                cells.push_back({row, uint16_t(col + i), numberCell(rkValue(u32(x + 2)), u16(x))});
+                cells.push_back(
+                    {row, uint16_t(col + i), numberCell(rkValue(le32(x + 2)), le16(x))});
             }
             pendingString = -1;
             break;
         }
         case kLabelSst: {
             if (b.size() < 10) return ReadError::Corrupt;
-            const uint32_t i = u32(p + 6);
+            const uint32_t i = le32(p + 6);
             if (i >= sst_.size()) return ReadError::Corrupt;
             place(p, Cell::ofText(sst_[i]));
             break;
@@ -507,8 +496,8 @@ ReadError WorkbookParser::parseSheet(const BoundSheet& bs, Sheet* sheet) {
         case kFormula:
         case kFormula4: {
             if (b.size() < 14) return ReadError::Corrupt;
-            if (u16(p + 12) != 0xFFFF) {
-                place(p, numberCell(f64(p + 6), u16(p + 4)));
+            if (le16(p + 12) != 0xFFFF) {
+                place(p, numberCell(leDouble(p + 6), le16(p + 4)));
                 break;
             }
             switch (uint8_t(p[6])) {
@@ -570,11 +559,11 @@ void WorkbookParser::readNames() {
     for (const QByteArray& rec : nameRecords_) {
         if (rec.size() < 15) continue;
         const char* p = rec.constData();
-        const uint16_t flags = u16(p);
+        const uint16_t flags = le16(p);
         if (flags & (0x0001 | 0x0002 | 0x0008 | 0x0020)) continue;
         const int cch = uint8_t(p[3]);
-        const int cce = u16(p + 4);
-        const int itab = u16(p + 8);
+        const int cce = le16(p + 4);
+        const int itab = le16(p + 8);
         const bool wide = p[14] & 1;
         const qsizetype nameEnd = 15 + qsizetype(cch) * (wide ? 2 : 1);
         if (cch == 0 || nameEnd + cce > rec.size()) continue;
@@ -598,15 +587,15 @@ bool WorkbookParser::resolveArea(QByteArrayView rgce, NamedRange* range) const {
     const char* p = rgce.data() + 1;
     uint16_t ixti, r1, r2, c1, c2;
     if (base == 0x3A && rgce.size() == 7) { // one cell
-        ixti = u16(p);
-        r1 = r2 = u16(p + 2);
-        c1 = c2 = u16(p + 4);
+        ixti = le16(p);
+        r1 = r2 = le16(p + 2);
+        c1 = c2 = le16(p + 4);
     } else if (base == 0x3B && rgce.size() == 11) { // an area
-        ixti = u16(p);
-        r1 = u16(p + 2);
-        r2 = u16(p + 4);
-        c1 = u16(p + 6);
-        c2 = u16(p + 8);
+        ixti = le16(p);
+        r1 = le16(p + 2);
+        r2 = le16(p + 4);
+        c1 = le16(p + 6);
+        c2 = le16(p + 8);
     } else {
         return false;
     }
@@ -733,9 +722,9 @@ ReadError readWorkbook(const QByteArray& file, Workbook* out) {
     *out = Workbook();
     if (file.startsWith("PK\x03\x04")) return ReadError::NewFormat;
     if (file.size() >= 4) {
-        const uint16_t first = u16(file.constData());
+        const uint16_t first = le16(file.constData());
         const bool oldBof = first == 0x0009 || first == 0x0209 || first == 0x0409;
-        if (oldBof && u16(file.constData() + 2) <= 20) return ReadError::OldFormat;
+        if (oldBof && le16(file.constData() + 2) <= 20) return ReadError::OldFormat;
     }
     cfb::Reader cf;
     switch (cf.open(file)) {

@@ -180,8 +180,8 @@ bool SheetAppender::Impl::walkSubstream(qsizetype at, qsizetype* end) {
     int depth = 0;
     qsizetype pos = at;
     while (pos + 4 <= stream.size()) {
-        const uint16_t type = get16(stream.constData() + pos);
-        const qsizetype size = get16(stream.constData() + pos + 2);
+        const uint16_t type = le16(stream.constData() + pos);
+        const qsizetype size = le16(stream.constData() + pos + 2);
         if (pos + 4 + size > stream.size()) return false;
         if (type == kBof) ++depth;
         if (type == kIndex && depth == 1)
@@ -203,8 +203,7 @@ bool SheetAppender::Impl::parseGlobals(const QString& path, QString* error) {
     std::vector<uint32_t> offsets;
     for (;;) {
         if (pos + 4 > stream.size()) return corrupt();
-        const OldRecord r{get16(stream.constData() + pos), pos,
-                          get16(stream.constData() + pos + 2)};
+        const OldRecord r{le16(stream.constData() + pos), pos, le16(stream.constData() + pos + 2)};
         if (pos + 4 + r.size > stream.size()) return corrupt();
         const char* b = stream.constData() + pos + 4;
         const int index = int(globals.size());
@@ -218,9 +217,9 @@ bool SheetAppender::Impl::parseGlobals(const QString& path, QString* error) {
             if (8 + qsizetype(cch) * (wide ? 2 : 1) > r.size) return corrupt();
             QString name;
             for (int i = 0; i < cch; ++i)
-                name += wide ? QChar(get16(b + 8 + 2 * i)) : QChar(uint8_t(b[8 + i]));
+                name += wide ? QChar(le16(b + 8 + 2 * i)) : QChar(uint8_t(b[8 + i]));
             names << name;
-            offsets.push_back(get32(b));
+            offsets.push_back(le32(b));
             lastBound = index;
             break;
         }
@@ -231,15 +230,15 @@ bool SheetAppender::Impl::parseGlobals(const QString& path, QString* error) {
             extSst = index;
             break;
         case kSupBook:
-            if (r.size == 4 && get16(b + 2) == 0x0401) selfSupBook = index;
+            if (r.size == 4 && le16(b + 2) == 0x0401) selfSupBook = index;
             break;
         case kTabId:
             tabId = index;
             break;
         case kXf: {
             if (r.size < 6) return corrupt();
-            const bool style = get16(b + 4) & 0x0004;
-            const bool general = get16(b + 2) == 0;
+            const bool style = le16(b + 4) & 0x0004;
+            const bool general = le16(b + 2) == 0;
             if (!style && general && (firstPlainXf < 0 || xfCount == kXfGeneral))
                 firstPlainXf = xfCount; // XF 15, Excel's own, above any other
             lastXf = index;
@@ -247,7 +246,7 @@ bool SheetAppender::Impl::parseGlobals(const QString& path, QString* error) {
             break;
         }
         case kProtect:
-            if (r.size >= 2 && get16(b) != 0) {
+            if (r.size >= 2 && le16(b) != 0) {
                 *error = refusal(path, QStringLiteral("它的工作簿结构受保护，请先在Excel中撤销"
                                                       "对工作簿的保护。"));
                 return false;
@@ -266,7 +265,7 @@ bool SheetAppender::Impl::parseGlobals(const QString& path, QString* error) {
     tailEnd = globalsEnd;
     for (uint32_t at : offsets) {
         if (at < globalsEnd || qsizetype(at) + 4 > stream.size() ||
-            get16(stream.constData() + at) != kBof)
+            le16(stream.constData() + at) != kBof)
             return corrupt();
         qsizetype end = 0;
         if (!walkSubstream(at, &end)) return corrupt();
@@ -293,8 +292,8 @@ bool SheetAppender::Impl::readSst(const QString& path, QString* error) {
         *error = readRefusal(ReadError::Corrupt, path);
         return false;
     }
-    oldTotal = get32(sstParts[0].constData());
-    const uint32_t unique = get32(sstParts[0].constData() + 4);
+    oldTotal = le32(sstParts[0].constData());
+    const uint32_t unique = le32(sstParts[0].constData() + 4);
     PartReader rd(sstParts);
     rd.offset = 8;
     for (uint32_t i = 0; i < unique; ++i) {
@@ -534,8 +533,8 @@ bool SheetAppender::finish(QByteArray* out, QString* error) {
         }
     };
     const auto sharedStrings = [&] {
-        set32(m.sstParts[0].data(), m.oldTotal + m.newRefs);
-        set32(m.sstParts[0].data() + 4, unique);
+        putLe32(m.sstParts[0].data(), m.oldTotal + m.newRefs);
+        putLe32(m.sstParts[0].data() + 4, unique);
         std::vector<qsizetype> partAt;
         for (size_t i = 0; i < m.sstParts.size(); ++i) {
             partAt.push_back(g.size());
@@ -587,16 +586,16 @@ bool SheetAppender::finish(QByteArray* out, QString* error) {
         g.append(m.stream.constData() + r.pos, 4 + r.size);
         char* body = g.data() + at + 4;
         if (r.type == kBoundSheet) oldBounds.push_back(at + 4);
-        if (index == m.selfSupBook) set16(body, uint16_t(get16(body) + added));
+        if (index == m.selfSupBook) putLe16(body, uint16_t(le16(body) + added));
         if (index == m.tabId && r.size == 2 * qsizetype(m.oldSheets)) {
             uint16_t next = 0;
             for (qsizetype k = 0; k < r.size; k += 2)
-                next = std::max(next, get16(body + k));
+                next = std::max(next, le16(body + k));
             QByteArray ids;
             for (int k = 0; k < added; ++k)
                 ids.append(Bytes().u16(uint16_t(next + 1 + k)).d);
             g.append(ids);
-            set16(g.data() + at + 2, uint16_t(r.size + ids.size()));
+            putLe16(g.data() + at + 2, uint16_t(r.size + ids.size()));
         }
         if (index == m.lastBound) boundSheets();
         if (index == m.lastXf && m.addXf) plainXf();
@@ -604,15 +603,15 @@ bool SheetAppender::finish(QByteArray* out, QString* error) {
     // The old sheets move by the change in the globals' size; the new ones come last.
     const qsizetype delta = g.size() - m.globalsEnd;
     for (qsizetype at : oldBounds)
-        set32(g.data() + at, uint32_t(qsizetype(get32(g.constData() + at)) + delta));
+        putLe32(g.data() + at, uint32_t(qsizetype(le32(g.constData() + at)) + delta));
     QByteArray tail = m.stream.mid(m.globalsEnd, m.tailEnd - m.globalsEnd);
     for (qsizetype p : m.indexPointers) {
         char* v = tail.data() + (p - m.globalsEnd);
-        if (const uint32_t old = get32(v); old != 0) set32(v, uint32_t(qsizetype(old) + delta));
+        if (const uint32_t old = le32(v); old != 0) putLe32(v, uint32_t(qsizetype(old) + delta));
     }
     QByteArray stream = g + tail;
     for (size_t k = 0; k < m.sheets.size(); ++k) {
-        set32(stream.data() + newBounds[k], uint32_t(stream.size()));
+        putLe32(stream.data() + newBounds[k], uint32_t(stream.size()));
         stream.append(m.sheetStream(m.sheets[k], m.fresh && k == 0));
         m.sheets[k].cells.clear();
     }

@@ -1,5 +1,7 @@
 #include "db/formats/xls/xlstable.h"
 
+#include "db/formats/blanks.h"
+
 #include <QSet>
 
 #include <algorithm>
@@ -88,7 +90,7 @@ QStringList fieldNames(const std::vector<std::optional<QString>>& headings) {
     for (size_t i = 0; i < headings.size(); ++i) {
         QString name = headings[i].value_or(QString());
         name.replace(QChar(0), QLatin1Char(' '));
-        names << (name.trimmed().isEmpty() ? QStringLiteral("F%1").arg(i + 1) : name);
+        names << (isBlank(name) ? QStringLiteral("F%1").arg(i + 1) : name);
     }
     QSet<QString> taken; // every heading as written, so a suffix never takes a later one's name
     for (const QString& n : names)

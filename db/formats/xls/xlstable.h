@@ -36,9 +36,10 @@ Table worksheetTable(const Workbook& book, const Sheet& sheet);
 // last one that holds a value are the records.
 Table rangeTable(const Workbook& book, const NamedRange& range);
 
-// Field names from the heading cells (nullopt for an empty cell). An empty heading becomes
-// F<position> (1-based); a repeated one gets the smallest number suffix that makes it unique
-// without regard to case ("Name", "Name1").
+// Field names from the heading cells (nullopt for an empty cell). An empty heading, or one of
+// blanks (U+0020) only, becomes F<position> (1-based); any other heading is kept as written. A
+// repeated one gets the smallest number suffix that makes it unique without regard to case
+// ("Name", "Name1").
 QStringList fieldNames(const std::vector<std::optional<QString>>& headings);
 
 } // namespace formats::xls

@@ -128,8 +128,7 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
     for (size_t si = 0; si < sheets.size(); ++si) {
         const SheetData& s = sheets[si];
         const uint32_t at = uint32_t(stream.size());
-        for (int k = 0; k < 4; ++k)
-            stream[boundAt[si] + k] = char((at >> (8 * k)) & 0xFF);
+        putLe32(stream.data() + boundAt[si], at);
         QByteArray w;
         record(w, 0x0809, bof(0x0010));
         uint16_t cols = 0;
@@ -140,43 +139,40 @@ bool writeWorkbook(const std::vector<SheetData>& sheets, QByteArray* out, QStrin
         // writing a large sheet mostly memory allocation.
         w.reserve(w.size() + qsizetype(s.rows.size()) * cols * 18 + 64);
         char cellRec[22];
-        const auto put = [&](int at, uint64_t v, int bytes) {
-            for (int k = 0; k < bytes; ++k)
-                cellRec[at + k] = char((v >> (8 * k)) & 0xFF);
-        };
         for (size_t r = 0; r < s.rows.size(); ++r) {
             for (size_t c = 0; c < s.rows[r].size(); ++c) {
                 const Cell& cell = s.rows[r][c];
-                put(4, r, 2);
-                put(6, c, 2);
+                putLe16(cellRec + 4, uint16_t(r));
+                putLe16(cellRec + 6, uint16_t(c));
                 int len = 0;
                 switch (cell.kind) {
                 case CellKind::Empty:
                     continue;
                 case CellKind::Text: // LABELSST
-                    put(0, 0x00FD, 2);
-                    put(8, kXfGeneral, 2);
-                    put(10, index.value(cell.text), 4);
+                    putLe16(cellRec, 0x00FD);
+                    putLe16(cellRec + 8, kXfGeneral);
+                    putLe32(cellRec + 10, uint32_t(index.value(cell.text)));
                     len = 10;
                     break;
                 case CellKind::Number: { // NUMBER
                     const bool timeOfDay = cell.number != std::floor(cell.number);
-                    put(0, 0x0203, 2);
-                    put(8, cell.date ? (timeOfDay ? kXfDateTime : kXfDate) : kXfGeneral, 2);
-                    put(10, std::bit_cast<uint64_t>(cell.number), 8);
+                    putLe16(cellRec, 0x0203);
+                    putLe16(cellRec + 8,
+                            uint16_t(cell.date ? (timeOfDay ? kXfDateTime : kXfDate) : kXfGeneral));
+                    putLe64(cellRec + 10, std::bit_cast<uint64_t>(cell.number));
                     len = 14;
                     break;
                 }
                 case CellKind::Boolean: // BOOLERR
                 case CellKind::Error:
-                    put(0, 0x0205, 2);
-                    put(8, kXfGeneral, 2);
-                    put(10, uint8_t(int(cell.number)), 1);
-                    put(11, cell.kind == CellKind::Error ? 1 : 0, 1);
+                    putLe16(cellRec, 0x0205);
+                    putLe16(cellRec + 8, kXfGeneral);
+                    cellRec[10] = char(int(cell.number));
+                    cellRec[11] = char(cell.kind == CellKind::Error ? 1 : 0);
                     len = 8;
                     break;
                 }
-                put(2, uint64_t(len), 2);
+                putLe16(cellRec + 2, uint16_t(len));
                 w.append(cellRec, 4 + len);
             }
         }

@@ -12,6 +12,7 @@
 // 1. The table is read-only.
 #include "db/vtab/csv/csv_vtab.h"
 
+#include "db/formats/sqlident.h"
 #include "db/formats/xls/xlstable.h"
 #include "db/vtab/vtab_util.h"
 
@@ -108,7 +109,7 @@ int csvConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite
     QStringList columns;
     for (qsizetype i = 0; i < table->fields.size(); ++i)
         columns << QStringLiteral("%1 VARCHAR(%2)")
-                       .arg(quoteIdentifier(table->fields[i]))
+                       .arg(formats::sqliteIdent(table->fields[i]))
                        .arg(std::max<qsizetype>(255, table->longest[size_t(i)]));
     const QByteArray ddl = QStringLiteral("CREATE TABLE x(%1)").arg(columns.join(u", ")).toUtf8();
     if (int rc = sqlite3_declare_vtab(db, ddl.constData()); rc != SQLITE_OK)
@@ -268,7 +269,7 @@ bool attachTextFile(sqlite3* db, const QString& path, const QString& codePage, Q
     const QString name = textTableName(absolute);
     const QByteArray sql =
         QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING csv(%2, %3)")
-            .arg(quoteIdentifier(name), sqlLiteral(absolute), sqlLiteral(codePage))
+            .arg(formats::sqliteIdent(name), sqlLiteral(absolute), sqlLiteral(codePage))
             .toUtf8();
     char* err = nullptr;
     if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &err) != SQLITE_OK) {

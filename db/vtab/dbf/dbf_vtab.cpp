@@ -18,6 +18,7 @@
 // DROP TABLE only detaches the table; the file stays.
 #include "db/vtab/dbf/dbf_vtab.h"
 #include "db/formats/dbf/dbf.h"
+#include "db/formats/sqlident.h"
 #include "db/vtab/vtab_util.h"
 
 #include <QDir>
@@ -36,10 +37,6 @@ namespace {
 
 using formats::dbf::Table;
 using formats::dbf::Value;
-
-QString tr(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
 
 struct DbfVtab {
     sqlite3_vtab base; // first: SQLite sees only this part
@@ -93,7 +90,8 @@ int fail(sqlite3_vtab* base, const QString& message, int code = SQLITE_ERROR) {
 int dbfConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vtab** out,
                char** err) {
     if (argc < 4) {
-        *err = sqlite3_mprintf("%s", tr("dbf 表需要 .dbf 文件的路径").toUtf8().constData());
+        *err = sqlite3_mprintf("%s",
+                               QStringLiteral("dbf 表需要 .dbf 文件的路径").toUtf8().constData());
         return SQLITE_ERROR;
     }
     const QString path = unquote(argv[3]);
@@ -102,8 +100,8 @@ int dbfConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vt
     if (!cpText.isEmpty()) {
         options.fallbackCodePage = formats::dbf::parseCodePage(cpText);
         if (!options.fallbackCodePage.isValid()) {
-            *err =
-                sqlite3_mprintf("%s", tr("无法识别的代码页：%1").arg(cpText).toUtf8().constData());
+            *err = sqlite3_mprintf(
+                "%s", QStringLiteral("无法识别的代码页：%1").arg(cpText).toUtf8().constData());
             return SQLITE_ERROR;
         }
     }
@@ -118,7 +116,7 @@ int dbfConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vt
     QStringList columns;
     for (int i : v->columns) {
         const formats::dbf::Field& f = table->fields()[size_t(i)];
-        columns << quoteIdentifier(f.name) + QLatin1Char(' ') + f.sqlType();
+        columns << formats::sqliteIdent(f.name) + QLatin1Char(' ') + f.sqlType();
     }
     v->table = std::move(table);
     const QByteArray sql =
@@ -126,7 +124,7 @@ int dbfConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vt
     const int rc = sqlite3_declare_vtab(db, sql.constData());
     if (rc != SQLITE_OK) {
         *err = sqlite3_mprintf(
-            "%s", tr("无法建立表 %1 的列：%2")
+            "%s", QStringLiteral("无法建立表 %1 的列：%2")
                       .arg(QDir::toNativeSeparators(path), QString::fromUtf8(sqlite3_errmsg(db)))
                       .toUtf8()
                       .constData());
@@ -286,7 +284,8 @@ int dbfUpdate(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64*
     };
     if (argc == 1) {
         const qint64 recno = recordNumber(argv[0]);
-        if (!recno) return fail(base, tr("记录 %1 不存在").arg(sqlite3_value_int64(argv[0])));
+        if (!recno)
+            return fail(base, QStringLiteral("记录 %1 不存在").arg(sqlite3_value_int64(argv[0])));
         return table.deleteRecord(quint32(recno), &error) ? SQLITE_OK : writeFailed(base, error);
     }
     std::vector<std::optional<Value>> values(table.fields().size());
@@ -296,16 +295,17 @@ int dbfUpdate(sqlite3_vtab* base, int argc, sqlite3_value** argv, sqlite3_int64*
     }
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
         if (sqlite3_value_type(argv[1]) != SQLITE_NULL)
-            return fail(base, tr("插入记录时不能指定记录号（rowid）"));
+            return fail(base, QStringLiteral("插入记录时不能指定记录号（rowid）"));
         quint32 recno = 0;
         if (!table.appendRecord(values, &recno, &error)) return writeFailed(base, error);
         *rowid = recno;
         return SQLITE_OK;
     }
     if (sqlite3_value_int64(argv[0]) != sqlite3_value_int64(argv[1]))
-        return fail(base, tr("不能修改记录号（rowid）"));
+        return fail(base, QStringLiteral("不能修改记录号（rowid）"));
     const qint64 recno = recordNumber(argv[0]);
-    if (!recno) return fail(base, tr("记录 %1 不存在").arg(sqlite3_value_int64(argv[0])));
+    if (!recno)
+        return fail(base, QStringLiteral("记录 %1 不存在").arg(sqlite3_value_int64(argv[0])));
     return table.updateRecord(quint32(recno), values, &error) ? SQLITE_OK
                                                               : writeFailed(base, error);
 }
@@ -377,7 +377,9 @@ const sqlite3_module kDbfModule = {
 bool registerDbfModule(sqlite3* db, QString* error) {
     const int rc = sqlite3_create_module_v2(db, "dbf", &kDbfModule, nullptr, nullptr);
     if (rc != SQLITE_OK) {
-        if (error) *error = tr("无法注册 dbf 模块：%1").arg(QString::fromUtf8(sqlite3_errmsg(db)));
+        if (error)
+            *error =
+                QStringLiteral("无法注册 dbf 模块：%1").arg(QString::fromUtf8(sqlite3_errmsg(db)));
         return false;
     }
     return true;
@@ -392,11 +394,11 @@ bool attachDbfDirectory(sqlite3* db, const QString& directory, const QString& co
     error->clear();
     const QFileInfo dirInfo(directory);
     if (directory.isEmpty() || !dirInfo.isDir() || !dirInfo.isReadable()) {
-        *error = tr("无法读取目录：%1").arg(QDir::toNativeSeparators(directory));
+        *error = QStringLiteral("无法读取目录：%1").arg(QDir::toNativeSeparators(directory));
         return false;
     }
     if (!codePage.trimmed().isEmpty() && !formats::dbf::parseCodePage(codePage).isValid()) {
-        *error = tr("无法识别的代码页：%1").arg(codePage);
+        *error = QStringLiteral("无法识别的代码页：%1").arg(codePage);
         return false;
     }
     if (!registerDbfModule(db, error)) return false;
@@ -407,18 +409,20 @@ bool attachDbfDirectory(sqlite3* db, const QString& directory, const QString& co
         if (fi.suffix().compare(QLatin1String("dbf"), Qt::CaseInsensitive) != 0) continue;
         const QString name = fi.fileName().left(fi.fileName().size() - 4);
         if (name.isEmpty()) continue;
-        const QByteArray sql = QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING dbf(%2, %3)")
-                                   .arg(quoteIdentifier(name), sqlString(fi.absoluteFilePath()),
-                                        sqlString(codePage.trimmed()))
-                                   .toUtf8();
+        const QByteArray sql =
+            QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING dbf(%2, %3)")
+                .arg(formats::sqliteIdent(name), sqlString(fi.absoluteFilePath()),
+                     sqlString(codePage.trimmed()))
+                .toUtf8();
         char* message = nullptr;
         if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message) != SQLITE_OK) {
-            skipped << tr("%1：%2").arg(fi.fileName(), QString::fromUtf8(message));
+            skipped << QStringLiteral("%1：%2").arg(fi.fileName(), QString::fromUtf8(message));
         }
         sqlite3_free(message);
     }
     if (!skipped.isEmpty())
-        *error = tr("以下文件无法作为表打开，已跳过：\n%1").arg(skipped.join(QLatin1Char('\n')));
+        *error = QStringLiteral("以下文件无法作为表打开，已跳过：\n%1")
+                     .arg(skipped.join(QLatin1Char('\n')));
     return true;
 }
 

@@ -13,6 +13,7 @@
 // NULL. The rowid is the record's number, from 1. The tables are read-only.
 #include "db/vtab/xls/xls_vtab.h"
 
+#include "db/formats/sqlident.h"
 #include "db/formats/xls/xls.h"
 #include "db/formats/xls/xlstable.h"
 #include "db/vtab/vtab_util.h"
@@ -148,7 +149,7 @@ int xlsConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite
     QStringList columns;
     for (qsizetype i = 0; i < table->fields.size(); ++i)
         columns << QStringLiteral("%1 VARCHAR(%2)")
-                       .arg(quoteIdentifier(table->fields[i]))
+                       .arg(formats::sqliteIdent(table->fields[i]))
                        .arg(std::max<qsizetype>(255, table->longest[size_t(i)]));
     const QByteArray ddl = QStringLiteral("CREATE TABLE x(%1)").arg(columns.join(u", ")).toUtf8();
     if (int rc = sqlite3_declare_vtab(db, ddl.constData()); rc != SQLITE_OK)
@@ -307,7 +308,7 @@ bool attachXlsWorkbook(sqlite3* db, const QString& path, std::vector<XlsSchemaRo
     QStringList created;
     for (const TablePart& part : book->parts) {
         const QByteArray sql = QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING xls(%2)")
-                                   .arg(quoteIdentifier(part.name), sqlLiteral(absolute))
+                                   .arg(formats::sqliteIdent(part.name), sqlLiteral(absolute))
                                    .toUtf8();
         char* err = nullptr;
         if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &err) != SQLITE_OK) {
@@ -317,7 +318,7 @@ bool attachXlsWorkbook(sqlite3* db, const QString& path, std::vector<XlsSchemaRo
             sqlite3_free(err);
             for (const QString& name : created) {
                 const QByteArray drop =
-                    QStringLiteral("DROP TABLE main.%1").arg(quoteIdentifier(name)).toUtf8();
+                    QStringLiteral("DROP TABLE main.%1").arg(formats::sqliteIdent(name)).toUtf8();
                 sqlite3_exec(db, drop.constData(), nullptr, nullptr, nullptr);
             }
             if (schema) schema->clear();

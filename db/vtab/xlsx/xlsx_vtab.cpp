@@ -12,6 +12,7 @@
 // record's number, from 1. The tables are read-only.
 #include "db/vtab/xlsx/xlsx_vtab.h"
 
+#include "db/formats/sqlident.h"
 #include "db/formats/xls/xls.h"
 #include "db/formats/xls/xlstable.h"
 #include "db/formats/xlsx/xlsx.h"
@@ -148,7 +149,7 @@ int xlsConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite
     QStringList columns;
     for (qsizetype i = 0; i < table->fields.size(); ++i)
         columns << QStringLiteral("%1 VARCHAR(%2)")
-                       .arg(quoteIdentifier(table->fields[i]))
+                       .arg(formats::sqliteIdent(table->fields[i]))
                        .arg(std::max<qsizetype>(255, table->longest[size_t(i)]));
     const QByteArray ddl = QStringLiteral("CREATE TABLE x(%1)").arg(columns.join(u", ")).toUtf8();
     if (int rc = sqlite3_declare_vtab(db, ddl.constData()); rc != SQLITE_OK)
@@ -314,7 +315,7 @@ bool attachXlsxWorkbook(sqlite3* db, const QString& path, std::vector<XlsSchemaR
             continue;
         }
         const QByteArray sql = QStringLiteral("CREATE VIRTUAL TABLE main.%1 USING xlsx(%2)")
-                                   .arg(quoteIdentifier(part.name), sqlLiteral(absolute))
+                                   .arg(formats::sqliteIdent(part.name), sqlLiteral(absolute))
                                    .toUtf8();
         char* err = nullptr;
         if (sqlite3_exec(db, sql.constData(), nullptr, nullptr, &err) != SQLITE_OK) {
@@ -324,7 +325,7 @@ bool attachXlsxWorkbook(sqlite3* db, const QString& path, std::vector<XlsSchemaR
             sqlite3_free(err);
             for (const QString& name : created) {
                 const QByteArray drop =
-                    QStringLiteral("DROP TABLE main.%1").arg(quoteIdentifier(name)).toUtf8();
+                    QStringLiteral("DROP TABLE main.%1").arg(formats::sqliteIdent(name)).toUtf8();
                 sqlite3_exec(db, drop.constData(), nullptr, nullptr, nullptr);
             }
             if (schema) schema->clear();

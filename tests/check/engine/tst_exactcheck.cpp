@@ -179,6 +179,17 @@ private slots:
         QCOMPARE(sink.lastDone, 66000);
     }
 
+    void fieldNamedByFullWidthBlanks() {
+        // A heading of full-width blanks is a field name like any other: only U+0020 blanks
+        // are trimmed.
+        load({"\u3000", "n"}, {{"a", "1"}, {"a", "2"}, {"b", "3"}}, {"\u3000"});
+        Sink sink;
+        const auto r = run(sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.groups, 1);
+        QCOMPARE(table("ClienttableELS"), QList<QStringList>({{"b", "3"}}));
+    }
+
     void unknownCheckFieldStopsClearly() {
         load({"k"}, {{"a"}, {"a"}}, {"nope"});
         Sink sink;
