@@ -24,10 +24,10 @@ if [ -z "$build" ]; then
 fi
 
 if [ $tiny -eq 1 ]; then
-    filter=(2000 20000); xls=(300 1); xlsx=(300 1); import=(300 1); exact=(3000 400)
+    filter=(2000 20000); xls=(300 1); xlsx=(300 1); import=(300 1 300); exact=(3000 400)
     memory=(3000); windowpath=(2000 1); fuzzycheck=(3000 1500 500); batchdelete=(3000 400)
 else
-    filter=(10000 100000 1000000); xls=(65000 5); xlsx=(1000000 3); import=(65000 3)
+    filter=(10000 100000 1000000); xls=(65000 5); xlsx=(1000000 3); import=(65000 3 1000000)
     exact=(1000000 20000); memory=(1000000); windowpath=(1000000 3); batchdelete=(100000 5000)
     fuzzycheck=(1000000 100000 10000)
 fi

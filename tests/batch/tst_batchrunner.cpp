@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStringEncoder>
 
 #include <csignal>
 #include <sqlite3.h>
@@ -871,6 +872,51 @@ private slots:
         const auto s = summary(r.out);
         QCOMPARE(int(s["groups"]), 3);
         QCOMPARE(int(s["duplicate_rows"]), 6);
+    }
+
+    // Today's files: .xlsx workbooks and CSV or text files, read as their sheets are.
+    void workbooksAndTextFiles() {
+        const QString xlsx = testsupport::sample(QStringLiteral("xlsx/poi/51626_contact.xlsx"));
+        Run r = batch({QStringLiteral("tables"), xlsx});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("Sheet1\nSheet2\nSheet3\n"));
+        r = batch({QStringLiteral("dump"), xlsx, QStringLiteral("Sheet1")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.startsWith(QStringLiteral("First Name,Last Name,Company,")));
+
+        const QString csv = path(QStringLiteral("名单.csv"));
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QStringEncoder gb("GB18030");
+        f.write(
+            gb.encode(QStringLiteral("姓名;电话;备注\n张三;010;\"a;b\"\n李四;020;\n张三;010;c\n")));
+        f.close();
+        r = batch({QStringLiteral("tables"), csv});
+        QCOMPARE(r.out, QStringLiteral("名单\n"));
+        r = batch({QStringLiteral("dump"), csv});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(readCsv(writeText(path(QStringLiteral("名单-dump.csv")), r.out)),
+                 QList<QStringList>({{"姓名", "电话", "备注"},
+                                     {"张三", "010", "a;b"},
+                                     {"李四", "020", ""},
+                                     {"张三", "010", "c"}}));
+        r = batch({QStringLiteral("check"), csv, QStringLiteral("--fields"),
+                   QStringLiteral("姓名,电话")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(int(summary(r.out)["groups"]), 1);
+        QCOMPARE(int(summary(r.out)["remaining"]), 1);
+        // The encoding named overrides the one found: these bytes are no UTF-8.
+        r = batch(
+            {QStringLiteral("dump"), csv, QStringLiteral("--encoding"), QStringLiteral("UTF-8")});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+        // A .txt file is a text file too.
+        const QString txt = path(QStringLiteral("名单.txt"));
+        QVERIFY(QFile::copy(csv, txt));
+        r = batch(
+            {QStringLiteral("check"), txt, QStringLiteral("--fields"), QStringLiteral("姓名")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(int(summary(r.out)["duplicate_rows"]), 2);
     }
 
     // The fuzzy check from the command line writes the rows a plain reading of its rules expects.

@@ -25,6 +25,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringEncoder>
 
 #include <functional>
 #include <sqlite3.h>
@@ -523,6 +524,73 @@ private slots:
     }
 
     // "导入Excel数据" on a Chinese sheet.
+    void importXlsxWorkbook() {
+        // "导入Excel数据" takes an Excel 2007 workbook: its filter comes after the others, the
+        // chooser lists its worksheets, the import copies the chosen one as it copies a sheet.
+        const QString path =
+            copySample("reference/chinese-names-corpus/Chinese_Family_Name（1k）.xlsx", "xx");
+        const QJsonObject want = dump("xlsx_dump.py", path);
+        const QJsonObject sheet = want["sheets"].toArray().at(0).toObject();
+        ui::ScriptedDialogs d;
+        d.expectOpenFile(path);
+        child<QAction>(w_.get(), "inputFile_XLS")->trigger();
+        const ui::FileDialogOptions o = d.shown().first().fileOptions;
+        QCOMPARE(o.filter,
+                 QStringLiteral("所有文件|*.*|xls文件|*.xls|Excel 2007及以上文件|*.xlsx"));
+        QCOMPARE(o.filterIndex, 2);
+        QVERIFY(!windows_.chooser.isNull());
+        auto* list = child<QListWidget>(windows_.chooser, "List1");
+        QCOMPARE(list->count(), 1);
+        QCOMPARE(list->item(0)->text(), sheet["name"].toString());
+        d.expectMessage("Ok", ui::Answer::Ok, "导入数据成功");
+        list->setCurrentRow(0);
+        child<QPushButton>(windows_.chooser, "Command2")->click();
+        waitForImport();
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(st.SourceBaseName, QStringLiteral("Chinese_Family_Name（1k）"));
+        QCOMPARE(st.SourceTable, "[" + sheet["name"].toString() + "$]");
+        QCOMPARE(w_->statusPanel(2), QStringLiteral("Chinese_Family_Name（1k）.xlsx"));
+        checkImportedRows(sheet["rows"].toArray());
+        checkCounters(sheet["rows"].toArray().size());
+    }
+
+    void importCsvText() {
+        // "导入文本数据（CSV）": a GB18030 file with a quoted line break, a doubled quote and a
+        // code with leading zeros, imported at once (the file holds one table).
+        const QString path = dir_->filePath("客户 名单.csv");
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QStringEncoder gb("GB18030");
+            f.write(gb.encode(
+                QStringLiteral("姓名,地址,邮编\r\n张三,\"北京市\n朝阳区\",001234\r\n"
+                               "李四,\"上海\"\"浦东\"\"\",200120\r\n张三,北京,001234\r\n")));
+        }
+        ui::ScriptedDialogs d;
+        d.expectOpenFile(path).expectMessage("Ok", ui::Answer::Ok, "导入数据成功");
+        child<QAction>(w_.get(), "inputFile_CSV")->trigger();
+        waitForImport();
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        const ui::FileDialogOptions o = d.shown().first().fileOptions;
+        QCOMPARE(o.filter, QStringLiteral("文本文件|*.csv;*.txt|所有文件|*.*"));
+        QCOMPARE(o.filterIndex, 1);
+        QCOMPARE(st.SourceType, QStringLiteral("xls"));
+        QCOMPARE(st.SourceFileTitle, QStringLiteral("客户 名单.csv"));
+        QCOMPARE(st.SourceBaseName, QStringLiteral("客户 名单"));
+        QCOMPARE(fieldList(), QStringList({"姓名", "地址", "邮编"}));
+        QCOMPARE(rowsOf(st.WorkConn, "ClienttableELS"),
+                 QList<QStringList>({{"张三", "北京市\n朝阳区", "001234"},
+                                     {"李四", "上海\"浦东\"", "200120"},
+                                     {"张三", "北京", "001234"}}));
+        checkCounters(3);
+        // Cancel in the file dialog changes nothing.
+        d.clear();
+        d.expectOpenFile(std::nullopt);
+        child<QAction>(w_.get(), "inputFile_CSV")->trigger();
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(st.SourceFileTitle, QStringLiteral("客户 名单.csv"));
+    }
+
     void importExcelChinese() {
         const QString path = copySample("xls/poi/chinese-provinces.xls", "x");
         const QJsonObject want = dump("xls_dump.py", path);
