@@ -274,19 +274,22 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("ext");
         QTest::addColumn<bool>("clearsCheckFields");
+        QTest::addColumn<QString>("moreFilters");
         QTest::newRow("打开DBF数据") << "begin_DBF"
-                                     << "dbf" << true;
+                                     << "dbf" << true << QString();
         QTest::newRow("导入DBF数据") << "Input_DBF"
-                                     << "dbf" << false;
+                                     << "dbf" << false << QString();
         QTest::newRow("打开MDB数据") << "begin_MDB"
-                                     << "mdb" << true;
-        QTest::newRow("导入Excel数据") << "inputFile_XLS"
-                                       << "xls" << true;
+                                     << "mdb" << true << QString();
+        QTest::newRow("导入Excel数据")
+            << "inputFile_XLS"
+            << "xls" << true << QStringLiteral("|Excel 2007及以上文件|*.xlsx");
     }
     void cancelInEachDialog() {
         QFETCH(QString, command);
         QFETCH(QString, ext);
         QFETCH(bool, clearsCheckFields);
+        QFETCH(QString, moreFilters);
         child<QListWidget>(w_.get(), "List1")->addItem(QStringLiteral("姓名"));
         st.SourcePath = QStringLiteral("/old/path.dbf");
         ui::ScriptedDialogs d;
@@ -295,7 +298,7 @@ private slots:
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
         const ui::FileDialogOptions& o = d.shown().at(0).fileOptions;
         QCOMPARE(o.title, QStringLiteral("选择目标文件"));
-        QCOMPARE(o.filter, QStringLiteral("所有文件|*.*|%1文件|*.%1").arg(ext));
+        QCOMPARE(o.filter, QStringLiteral("所有文件|*.*|%1文件|*.%1").arg(ext) + moreFilters);
         QCOMPARE(o.filterIndex, 2);
         QCOMPARE(o.defaultExtension, ext);
         QVERIFY(o.mustExist);
