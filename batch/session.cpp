@@ -122,6 +122,7 @@ int Session::open(const OpenRequest& request, QString* reason) {
     QFile::setPermissions(workDb, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (const QString why = app::openWorkDatabase(st, workDb); !why.isEmpty())
         return fail(Failure, why);
+    st.WorkConn.setScratch(); // the run's own copy, gone when it ends
     st.AppDir = temp.path();
     st.WorkDbPath = workDb;
     st.SourceCodePage = request.encoding;

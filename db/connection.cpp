@@ -497,6 +497,12 @@ bool Connection::hasTable(const QString& name) const {
     return found;
 }
 
+void Connection::setScratch() {
+    if (notOpen(d) || d->kind != SourceKind::Sqlite) return;
+    sqlite3_exec(d->db, "PRAGMA synchronous = OFF; PRAGMA journal_mode = MEMORY", nullptr, nullptr,
+                 nullptr);
+}
+
 bool Connection::beginTransaction() {
     if (notOpen(d)) return false;
     if (d->transactionDepth++ > 0) return true;

@@ -69,6 +69,10 @@ public:
     QString path() const; // the file or directory the connection names
     QString connectionString() const;
 
+    // A database that is a throwaway copy (a batch run's private working database): commits stop
+    // waiting for the disk. Never for a file whose contents matter after the process ends.
+    void setScratch();
+
     // Groups many writes into one transaction (long loops: import, copy, separation).
     bool beginTransaction();
     bool commit();

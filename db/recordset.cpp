@@ -1,5 +1,8 @@
 #include "db/recordset.h"
 
+#include "db/formats/textcell.h"
+#include "db/vtab/dbf/dbf_vtab.h"
+
 #include "db/connection_p.h"
 #include "db/criteria.h"
 #include "db/exceltarget.h"
@@ -16,10 +19,7 @@ namespace db {
 
 namespace {
 
-struct Cell {
-    uint32_t offset = 0;
-    int32_t length = -1; // -1: null
-};
+using Cell = formats::TextCell;
 
 struct FieldInfo {
     QString name;
@@ -211,18 +211,25 @@ struct RowStore {
         t->assign(chars(c), size_t(c.length));
         return true;
     }
+    static bool touches(const EqualityIndex& ix, const std::vector<uint8_t>* changed) {
+        if (!changed) return true;
+        for (int c : ix.columns())
+            if ((*changed)[size_t(c)]) return true;
+        return false;
+    }
+    // Before a row's values change: it leaves the indexes over the columns that change.
+    void unindex(int slot, const std::vector<uint8_t>* changed) {
+        for (auto& ix : equalityIndexes) {
+            uint64_t h;
+            if (touches(*ix, changed) && keyOf(ix->columns(), slot, &h)) ix->remove(slot, h);
+        }
+    }
+    // After a row was added or its values changed (unindex() went first).
     void reindex(int slot, const std::vector<uint8_t>* changed, bool added) {
         for (auto& ix : equalityIndexes) {
-            bool touches = added || !changed;
-            for (int c : ix->columns())
-                if (changed && (*changed)[size_t(c)]) touches = true;
-            if (!touches) continue;
+            if (!added && !touches(*ix, changed)) continue;
             const auto& cols = ix->columns();
-            auto key = [&](int s, uint64_t* h) { return keyOf(cols, s, h); };
-            if (added)
-                ix->add(slot, key);
-            else
-                ix->update(slot, key);
+            ix->add(slot, [&](int s, uint64_t* h) { return keyOf(cols, s, h); });
         }
         for (auto& ix : bigramIndexes) {
             if (!added && changed && !(*changed)[size_t(ix->column())]) continue;
@@ -339,6 +346,32 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
     }
     auto store = std::make_shared<RowStore>();
     store->conn = conn;
+    // A whole dBase table is read straight from its file, not value by value through SQLite.
+    if (conn->kind == SourceKind::Dbf && st.selectAll && !st.baseTable.isEmpty() &&
+        st.sql.compare(QStringLiteral("SELECT * FROM ") + sqliteIdent(st.baseTable),
+                       Qt::CaseInsensitive) == 0) {
+        vtab::DbfRows rows;
+        QString why;
+        if (vtab::readDbfRows(conn->db, st.baseTable, &rows, &why)) {
+            store->columns = int(rows.names.size());
+            store->hasRowids = true;
+            store->baseTable = st.baseTable;
+            store->markRead();
+            for (qsizetype i = 0; i < rows.names.size(); ++i) {
+                FieldInfo f;
+                f.name = rows.names[i];
+                f.declared = rows.declared[i];
+                f.size = sizeFromDeclared(f.declared, &f.isText);
+                f.origin = f.name;
+                store->fields.push_back(f);
+            }
+            store->rowids.assign(rows.values.records.begin(), rows.values.records.end());
+            store->arena = std::move(rows.values.text);
+            store->cells = std::move(rows.values.cells);
+            return finishOpen(std::move(store));
+        }
+        if (!why.isEmpty()) return fail(why);
+    }
     sqlite3_stmt* stmt = nullptr;
     bool withRowid = false;
     if (!st.baseTable.isEmpty()) {
@@ -419,10 +452,14 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
         return fail(err);
     }
     sqlite3_finalize(stmt);
+    return finishOpen(std::move(store));
+}
+
+bool Recordset::finishOpen(std::shared_ptr<RowStore> store) {
     store->pending.assign(size_t(store->slotCount()), Clean);
     store->tree.reset(store->slotCount());
     store->attached.push_back(this);
-    store_ = store;
+    store_ = std::move(store);
     *view_ = RecordsetView{};
     view_->seenDeletes = store_->deleteGeneration;
     if (store_->tree.count() > 0)
@@ -554,6 +591,16 @@ bool Recordset::moveLast() {
 bool Recordset::moveNext() {
     if (!store_) return fail(QStringLiteral("记录集没有打开"));
     if (!commitEdit()) return false;
+    if (!view_->filtered &&
+        (view_->state == RecordsetView::OnRow || view_->state == RecordsetView::OnDeleted)) {
+        // Without a filter the next row is the next live slot: no counting of positions.
+        const PositionTree& tree = store_->tree;
+        int slot = view_->cur + (view_->state == RecordsetView::OnRow ? 1 : 0);
+        while (slot < tree.slotCount() && !tree.live(slot))
+            ++slot;
+        setCurrentSlot(slot < tree.slotCount() ? slot : -1);
+        return true;
+    }
     const int n = recordCount();
     int row;
     switch (view_->state) {
@@ -916,6 +963,7 @@ bool Recordset::update() {
             s.setPending(slot, PendingModified);
         }
     }
+    s.unindex(slot, &view_->dirty);
     for (int c = 0; c < s.columns; ++c)
         if (view_->dirty[size_t(c)]) s.cell(slot, c) = s.store(view_->buffer[size_t(c)]);
     const std::vector<uint8_t> changed = view_->dirty;
@@ -1240,6 +1288,7 @@ bool Recordset::cancelBatch() {
             any = true;
         } else if (s.pending[size_t(slot)] == PendingModified) {
             const std::vector<Cell>& orig = s.originals[slot];
+            s.unindex(slot, nullptr);
             for (int c = 0; c < s.columns; ++c)
                 s.cell(slot, c) = orig[size_t(c)];
             s.reindex(slot, nullptr, false);
@@ -1269,6 +1318,12 @@ bool Recordset::setValueAt(int row, int column, const QVariant& value) {
 void Recordset::notifyReset() {
     if (store_ && store_->quiet > 0) return;
     emit rowsReset();
+}
+
+void Recordset::releaseIndexes() {
+    if (!store_) return;
+    store_->equalityIndexes.clear();
+    store_->bigramIndexes.clear();
 }
 
 void Recordset::suspendNotifications() {

@@ -128,6 +128,10 @@ public:
 
     QString errorString() const { return error_; }
 
+    // The indexes that filters and finds built over the rows go (they are built again when next
+    // needed): a long run frees their memory once it has done its look-ups.
+    void releaseIndexes();
+
     // Long loops that change many rows: views hear one reset at the end instead of a signal
     // per row. Calls nest.
     void suspendNotifications();
@@ -151,6 +155,8 @@ signals:
 private:
     friend struct RowStore;
     bool fail(const QString& message) const;
+    // The rows are read: the recordset takes them and stands on the first.
+    bool finishOpen(std::shared_ptr<RowStore> store);
     bool ensureRow() const;
     bool commitEdit();
     void notifyReset();

@@ -75,10 +75,12 @@ int PositionTree::select(int k) const {
 
 // ---- EqualityIndex -----------------------------------------------------------------------
 
+// Open addressing over a table of any size (a bucket's home is the hash scaled to the size),
+// kept at most three-quarters full.
 EqualityIndex::Bucket* EqualityIndex::findBucket(uint64_t hash) const {
     if (buckets_.empty()) return nullptr;
-    const size_t mask = buckets_.size() - 1;
-    for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+    const size_t size = buckets_.size();
+    for (size_t i = home(hash);; i = i + 1 == size ? 0 : i + 1) {
         const Bucket& b = buckets_[i];
         if (b.head == -2) return nullptr;
         if (b.hash == hash) return const_cast<Bucket*>(&b);
@@ -88,14 +90,14 @@ EqualityIndex::Bucket* EqualityIndex::findBucket(uint64_t hash) const {
 void EqualityIndex::grow() {
     std::vector<Bucket> old;
     old.swap(buckets_);
-    buckets_.assign(std::max<size_t>(64, old.size() * 2), Bucket{0, -2, -1, 0});
+    buckets_.assign(std::max<size_t>(64, old.size() * 2), Bucket{0, -2, -1});
     used_ = 0;
-    const size_t mask = buckets_.size() - 1;
+    const size_t size = buckets_.size();
     for (const Bucket& b : old) {
         if (b.head == -2) continue;
-        size_t i = size_t(b.hash) & mask;
+        size_t i = home(b.hash);
         while (buckets_[i].head != -2)
-            i = (i + 1) & mask;
+            i = i + 1 == size ? 0 : i + 1;
         buckets_[i] = b;
         ++used_;
     }
@@ -103,12 +105,12 @@ void EqualityIndex::grow() {
 
 EqualityIndex::Bucket& EqualityIndex::bucketFor(uint64_t hash) {
     if (Bucket* b = findBucket(hash)) return *b;
-    if ((used_ + 1) * 2 > int(buckets_.size())) grow();
-    const size_t mask = buckets_.size() - 1;
-    size_t i = size_t(hash) & mask;
+    if (size_t(used_ + 1) * 4 > buckets_.size() * 3) grow();
+    const size_t size = buckets_.size();
+    size_t i = home(hash);
     while (buckets_[i].head != -2)
-        i = (i + 1) & mask;
-    buckets_[i] = Bucket{hash, -1, -1, 0};
+        i = i + 1 == size ? 0 : i + 1;
+    buckets_[i] = Bucket{hash, -1, -1};
     ++used_;
     return buckets_[i];
 }
@@ -116,9 +118,7 @@ EqualityIndex::Bucket& EqualityIndex::bucketFor(uint64_t hash) {
 void EqualityIndex::link(int slot, uint64_t hash) {
     Bucket& b = bucketFor(hash);
     next_[size_t(slot)] = -1;
-    slotHash_[size_t(slot)] = hash;
     indexed_[size_t(slot)] = 1;
-    ++b.size;
     if (b.head < 0) {
         b.head = b.tail = slot;
         return;
@@ -141,12 +141,11 @@ void EqualityIndex::link(int slot, uint64_t hash) {
     next_[size_t(p)] = slot;
 }
 
-void EqualityIndex::unlink(int slot) {
-    if (!indexed_[size_t(slot)]) return;
+void EqualityIndex::remove(int slot, uint64_t hash) {
+    if (slot >= int(indexed_.size()) || !indexed_[size_t(slot)]) return;
     indexed_[size_t(slot)] = 0;
-    Bucket* b = findBucket(slotHash_[size_t(slot)]);
+    Bucket* b = findBucket(hash);
     if (!b) return;
-    --b->size;
     if (b->head == slot) {
         b->head = next_[size_t(slot)];
         if (b->tail == slot) b->tail = -1;
@@ -161,13 +160,9 @@ void EqualityIndex::unlink(int slot) {
 }
 
 void EqualityIndex::build(int slotCount, const KeyOf& key) {
-    size_t size = 64;
-    while (size < size_t(slotCount) * 2)
-        size *= 2;
-    buckets_.assign(size, Bucket{0, -2, -1, 0});
+    buckets_.assign(std::max<size_t>(64, size_t(slotCount) * 4 / 3 + 1), Bucket{0, -2, -1});
     used_ = 0;
     next_.assign(size_t(slotCount), -1);
-    slotHash_.assign(size_t(slotCount), 0);
     indexed_.assign(size_t(slotCount), 0);
     for (int s = 0; s < slotCount; ++s) {
         uint64_t h;
@@ -178,16 +173,8 @@ void EqualityIndex::build(int slotCount, const KeyOf& key) {
 void EqualityIndex::add(int slot, const KeyOf& key) {
     if (int(next_.size()) <= slot) {
         next_.resize(size_t(slot) + 1, -1);
-        slotHash_.resize(size_t(slot) + 1, 0);
         indexed_.resize(size_t(slot) + 1, 0);
     }
-    uint64_t h;
-    if (key(slot, &h)) link(slot, h);
-}
-
-void EqualityIndex::update(int slot, const KeyOf& key) {
-    if (slot >= int(next_.size())) return add(slot, key);
-    unlink(slot);
     uint64_t h;
     if (key(slot, &h)) link(slot, h);
 }
@@ -195,11 +182,6 @@ void EqualityIndex::update(int slot, const KeyOf& key) {
 int EqualityIndex::head(uint64_t hash) const {
     const Bucket* b = findBucket(hash);
     return b ? b->head : -1;
-}
-
-int EqualityIndex::groupSize(uint64_t hash) const {
-    const Bucket* b = findBucket(hash);
-    return b ? b->size : 0;
 }
 
 // ---- BigramIndex -------------------------------------------------------------------------

@@ -36,28 +36,29 @@ public:
     explicit EqualityIndex(std::vector<int> columns) : columns_(std::move(columns)) {}
     const std::vector<int>& columns() const { return columns_; }
     void build(int slotCount, const KeyOf& key);
-    void add(int slot, const KeyOf& key);    // a new slot (the largest so far)
-    void update(int slot, const KeyOf& key); // the slot's values changed
+    // A slot joins the index (a new one, or one whose values changed after remove()).
+    void add(int slot, const KeyOf& key);
+    // A slot leaves the index before its values change; hash is the key of its values as they
+    // still are.
+    void remove(int slot, uint64_t hash);
     // First slot of the group with this hash, then next(slot) along the chain; -1 at the end.
     int head(uint64_t hash) const;
     int next(int slot) const { return slot < int(next_.size()) ? next_[size_t(slot)] : -1; }
-    int groupSize(uint64_t hash) const;
 
 private:
     struct Bucket {
         uint64_t hash;
-        int head, tail, size;
+        int head, tail; // head -2: an empty bucket
     };
     Bucket* findBucket(uint64_t hash) const;
     Bucket& bucketFor(uint64_t hash);
     void grow();
     void link(int slot, uint64_t hash);
-    void unlink(int slot);
     std::vector<int> columns_;
     std::vector<Bucket> buckets_; // open addressing, size a power of two; head -1 = empty
     int used_ = 0;
+    size_t home(uint64_t hash) const { return size_t((__uint128_t(hash) * buckets_.size()) >> 64); }
     std::vector<int> next_;
-    std::vector<uint64_t> slotHash_;
     std::vector<uint8_t> indexed_;
 };
 

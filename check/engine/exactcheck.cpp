@@ -89,13 +89,15 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
                 db::setEqualsValue(inDup.terms[size_t(k)], seed[size_t(k)]);
                 db::setEqualsValue(inSource.terms[size_t(k)], seed[size_t(k)]);
             }
-            // Recorded already when ClienttableCC holds a row equal on every check field.
+            // The records equal to the seed on every check field; a group when there are two,
+            // unless ClienttableCC holds a row equal on every check field already.
+            const bool pair = lookup->setFilter(inSource) && lookup->recordCount() >= 2;
             bool recorded = false;
-            if (dup->recordCount() > 0) {
+            if (pair && dup->recordCount() > 0) {
                 dup->moveFirst();
                 recorded = dup->find(inDup);
             }
-            if (!recorded && lookup->setFilter(inSource) && lookup->recordCount() >= 2) {
+            if (pair && !recorded) {
                 ++groups;
                 const int members = lookup->recordCount();
                 lookup->moveFirst();
@@ -121,6 +123,8 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
     }
     // The groups go to the table in one transaction, a cancelled run's too.
     if (!dup->updateBatch() && result.error.isEmpty()) result.error = dup->errorString();
+    // The look-ups are done: their indexes over the check table need not stay in memory.
+    lookup->releaseIndexes();
     if (src->recordCount() > 0) src->moveLast();
     if (dup->recordCount() > 0) dup->moveLast();
     dup->resumeNotifications();

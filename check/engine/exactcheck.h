@@ -9,9 +9,9 @@
 //    check field (not on the first field alone);
 //  - values with apostrophes are compared like any other;
 //  - group numbers are 32-bit.
-// Per seed, the engine first asks whether the seed's group is already recorded (an index look-up
-// in ClienttableCC) and only then filters the check table (an index look-up too), so a run costs
-// about one look-up per record.
+// Per seed, the engine filters the check table (an index look-up) and, when the seed has a
+// duplicate, asks whether its group is recorded already (an index look-up in ClienttableCC), so a
+// run costs about one look-up per record.
 #include "app/engine/run.h"
 
 namespace check {

@@ -8,7 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <unordered_map>
+#include <algorithm>
+#include <array>
 
 namespace check {
 
@@ -159,30 +160,29 @@ app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink) {
         return r;
     }
 
-    // The duplicate rows by content: their trimmed values copied once into one buffer.
-    std::vector<char16_t> text;
-    std::vector<std::pair<size_t, qsizetype>> spans; // per row and column: offset and length
-    spans.reserve(size_t(dupRows) * size_t(columns));
-    dup->moveFirst();
-    for (int i = 0; i < dupRows && !dup->isEof(); ++i, dup->moveNext()) {
-        for (int c = 1; c <= copied; ++c) {
-            const QStringView v = db::trimBlanks(dup->valueView(c));
-            spans.emplace_back(text.size(), v.size());
-            text.insert(text.end(), v.utf16(), v.utf16() + v.size());
-        }
-    }
+    // The duplicate rows by the hash of their trimmed values, read where they stand (nothing
+    // changes the duplicate table while the separation runs).
     auto dupValue = [&](int row, int column) {
-        const auto& [offset, length] = spans[size_t(row) * size_t(columns) + size_t(column)];
-        return QStringView(text.data() + offset, length);
+        return db::trimBlanks(dup->viewAt(row, column + 1));
     };
-    std::unordered_multimap<uint64_t, int> byContent;
+    std::vector<std::pair<uint64_t, int>> byContent;
     byContent.reserve(size_t(dupRows));
     std::vector<QStringView> row(static_cast<size_t>(columns));
-    for (int i = 0; i < int(spans.size() / size_t(columns)); ++i) {
+    for (int i = 0; i < dupRows; ++i) {
         for (int c = 0; c < columns; ++c)
             row[size_t(c)] = dupValue(i, c);
-        byContent.emplace(hashTuple(row), i);
+        byContent.emplace_back(hashTuple(row), i);
     }
+    std::sort(byContent.begin(), byContent.end());
+    // A first test on the key field alone: the bits of the duplicate rows' key values (a record
+    // whose key has no bit set cannot equal any of them).
+    auto keyBit = [](QStringView key) {
+        const std::array<QStringView, 1> one{key};
+        return size_t(hashTuple(one) >> 44); // 20 bits
+    };
+    std::vector<bool> keyBits(size_t(1) << 20);
+    for (int i = 0; i < dupRows; ++i)
+        keyBits[keyBit(dupValue(i, keySrc))] = true;
 
     const QString file = userFileOfCheckTable(state);
     if (!file.isEmpty() && !backupUserFile(file, &r.backupPath, &r.error)) {
@@ -202,11 +202,16 @@ app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink) {
             r.cancelled = true;
             break;
         }
+        if (!keyBits[keyBit(db::trimBlanks(src->valueView(keySrc)))]) {
+            if (!src->moveNext()) break;
+            continue;
+        }
         for (int c = 0; c < columns; ++c)
             values[size_t(c)] = db::trimBlanks(src->valueView(c));
-        const auto range = byContent.equal_range(hashTuple(values));
+        const uint64_t h = hashTuple(values);
+        auto it = std::lower_bound(byContent.begin(), byContent.end(), std::pair{h, 0});
         bool remove = false;
-        for (auto it = range.first; it != range.second && !remove; ++it) {
+        for (; it != byContent.end() && it->first == h && !remove; ++it) {
             bool same = true;
             for (int c = 0; c < columns && same; ++c)
                 same = values[size_t(c)] == dupValue(it->second, c);

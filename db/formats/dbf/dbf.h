@@ -6,6 +6,8 @@
 // Writes never cut a value: a value that does not fit its field is refused with a Chinese
 // message and nothing is written. Changes can be journalled (savepoints) so a failed SQL
 // statement leaves the files as they were. Plain C++ over QIODevice, no SQLite.
+#include "db/formats/textcell.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -133,6 +135,17 @@ public:
     static bool isDeleted(const QByteArray& record);
     // The value of field (an index into fields()) in a raw record.
     Value value(const QByteArray& record, int field);
+
+    // Every live record's visible fields as value() gives them, for a reader that loads the
+    // whole table: read in one pass, texts one after another in one buffer.
+    struct TextColumns {
+        std::vector<quint32> records; // record numbers of the live records, in order
+        std::vector<char16_t> text;
+        // Per record and visible field, where its value stands in text (null for a null or
+        // binary value).
+        std::vector<TextCell> cells;
+    };
+    bool readAllText(TextColumns* out, QString* error);
 
     // Writing. values holds one entry per field (hidden fields ignored); for updates, nullopt
     // keeps the stored bytes. False with a Chinese message, nothing written, when a value does

@@ -651,6 +651,58 @@ Value Table::value(const QByteArray& record, int index) {
     return decodeField(f, record.constData() + f.offset, *d->decoder);
 }
 
+bool Table::readAllText(TextColumns* out, QString* error) {
+    const std::vector<int> visible = visibleFields();
+    const quint32 total = d->recordCount;
+    const int length = d->recordLength;
+    out->records.clear();
+    out->text.clear();
+    out->cells.clear();
+    out->records.reserve(total);
+    out->cells.reserve(size_t(total) * visible.size());
+    // A character takes at least one byte of a record: room for all of them, only what is
+    // written becomes memory.
+    out->text.reserve(size_t(total) * size_t(length));
+    const quint32 chunk = quint32(std::max(1, (4 << 20) / std::max(1, length)));
+    QByteArray records;
+    for (quint32 first = 1; first <= total;) {
+        const quint32 got = readRecords(first, chunk, &records, error);
+        if (got == 0) return false;
+        for (quint32 k = 0; k < got; ++k) {
+            const char* rec = records.constData() + qsizetype(k) * length;
+            if (rec[0] == '*') continue;
+            out->records.push_back(first + k);
+            const QByteArray raw = QByteArray::fromRawData(rec, length);
+            for (int index : visible) {
+                const Field& f = d->fields[size_t(index)];
+                const quint32 at = quint32(out->text.size());
+                if (f.type == 'C' && f.nullBit < 0 && f.varLengthBit < 0) {
+                    // Characters: up to a NUL, without the blanks that pad them.
+                    const char* p = rec + f.offset;
+                    int end = 0;
+                    while (end < f.length && p[end] != '\0')
+                        ++end;
+                    while (end > 0 && p[end - 1] == ' ')
+                        --end;
+                    d->decoder->decodeInto(p, end, &out->text);
+                    out->cells.push_back({at, int32_t(out->text.size() - at)});
+                    continue;
+                }
+                const Value v = value(raw, index);
+                if (v.kind != Value::Kind::Text) {
+                    out->cells.push_back({});
+                    continue;
+                }
+                out->text.insert(out->text.end(), reinterpret_cast<const char16_t*>(v.text.utf16()),
+                                 reinterpret_cast<const char16_t*>(v.text.utf16()) + v.text.size());
+                out->cells.push_back({at, int32_t(v.text.size())});
+            }
+        }
+        first += got;
+    }
+    return true;
+}
+
 // ---- writing -------------------------------------------------------------------------------
 
 bool Table::Private::ensureWritable(QString* error) {

@@ -98,9 +98,39 @@ Value dateTimeValue(const char* p) {
 
 } // namespace
 
+namespace {
+
+// GB18030's two-byte characters (lead 0x81-0xFE, trail 0x40-0xFE but 0x7F) by (lead << 8 |
+// trail), 0 where the pair is no character of the BMP. Read off the codec once: the four-byte
+// forms and anything odd still go through it.
+const char16_t* gb18030DoubleBytes() {
+    static const std::vector<char16_t> table = [] {
+        std::vector<char16_t> t(65536, 0);
+        QStringDecoder codec("GB18030", QStringConverter::Flag::Stateless);
+        for (int lead = 0x81; lead <= 0xFE; ++lead)
+            for (int trail = 0x40; trail <= 0xFE; ++trail) {
+                if (trail == 0x7F) continue;
+                const char pair[2] = {char(lead), char(trail)};
+                const QString c = codec.decode(QByteArrayView(pair, 2));
+                if (!codec.hasError() && c.size() == 1 && c[0] != QChar::ReplacementCharacter)
+                    t[size_t(lead << 8 | trail)] = c[0].unicode();
+                codec.resetState();
+            }
+        return t;
+    }();
+    return table.data();
+}
+
+bool isGb18030(const QByteArray& codec) {
+    return codec.compare("GB18030", Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
 TextDecoder::TextDecoder(const QByteArray& codec)
     : codec_(codec.isEmpty() ? QByteArray("ISO-8859-1") : codec),
-      decoder_(codec_.constData(), QStringConverter::Flag::Stateless) {}
+      decoder_(codec_.constData(), QStringConverter::Flag::Stateless),
+      doubleByte_(isGb18030(codec_) ? gb18030DoubleBytes() : nullptr) {}
 
 QString TextDecoder::decode(const char* data, qsizetype size) {
     bool ascii = true;
@@ -108,6 +138,30 @@ QString TextDecoder::decode(const char* data, qsizetype size) {
         ascii = quint8(data[i]) < 0x80;
     if (ascii || !decoder_.isValid()) return QString::fromLatin1(data, size);
     return decoder_.decode(QByteArrayView(data, size)); // stateless: nothing carries over
+}
+
+void TextDecoder::decodeInto(const char* data, qsizetype size, std::vector<char16_t>* out) {
+    const size_t start = out->size();
+    const auto* p = reinterpret_cast<const quint8*>(data);
+    qsizetype i = 0;
+    // ASCII, and GB18030's two-byte characters by table; anything else by the codec.
+    for (; i < size; ++i) {
+        const quint8 c = p[i];
+        if (c < 0x80) {
+            out->push_back(c);
+            continue;
+        }
+        if (!doubleByte_ || i + 1 >= size) break;
+        const char16_t u = doubleByte_[size_t(c) << 8 | p[i + 1]];
+        if (u == 0) break;
+        out->push_back(u);
+        ++i;
+    }
+    if (i == size) return;
+    out->resize(start);
+    const QString text = decode(data, size);
+    out->insert(out->end(), reinterpret_cast<const char16_t*>(text.utf16()),
+                reinterpret_cast<const char16_t*>(text.utf16()) + text.size());
 }
 
 bool testBit(const QByteArray& record, const Field* nullFlags, int bit) {

@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 
 #include <cstring>
+#include <vector>
 
 namespace formats::dbf::detail {
 
@@ -18,10 +19,13 @@ public:
     TextDecoder& operator=(const TextDecoder&) = delete;
     QString decode(const char* data, qsizetype size);
     QString decode(const QByteArray& bytes) { return decode(bytes.constData(), bytes.size()); }
+    // The same text appended to out (a reader that keeps all values in one buffer).
+    void decodeInto(const char* data, qsizetype size, std::vector<char16_t>* out);
 
 private:
     QByteArray codec_;
     QStringDecoder decoder_;
+    const char16_t* doubleByte_ = nullptr; // GB18030's two-byte characters, for the quick way
 };
 
 // Everything that decodes a field value without the memo file.

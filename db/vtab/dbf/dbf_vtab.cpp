@@ -29,7 +29,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace vtab {
 
@@ -42,7 +44,19 @@ struct DbfVtab {
     sqlite3_vtab base; // first: SQLite sees only this part
     std::unique_ptr<Table> table;
     std::vector<int> columns; // field index of each column
+    sqlite3* db = nullptr;
+    QString name; // the table's name in the handle, folded
 };
+
+// The module's tables by handle and name, for the readers that load a whole table at once.
+std::map<std::pair<sqlite3*, QString>, DbfVtab*>& registry() {
+    static std::map<std::pair<sqlite3*, QString>, DbfVtab*> tables;
+    return tables;
+}
+std::mutex& registryLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 struct DbfCursor {
     sqlite3_vtab_cursor base; // first
@@ -119,6 +133,8 @@ int dbfConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vt
         columns << formats::sqliteIdent(f.name) + QLatin1Char(' ') + f.sqlType();
     }
     v->table = std::move(table);
+    v->db = db;
+    v->name = QString::fromUtf8(argv[2]).toCaseFolded();
     const QByteArray sql =
         QStringLiteral("CREATE TABLE x(%1)").arg(columns.join(QLatin1String(", "))).toUtf8();
     const int rc = sqlite3_declare_vtab(db, sql.constData());
@@ -132,10 +148,17 @@ int dbfConnect(sqlite3* db, void*, int argc, const char* const* argv, sqlite3_vt
         return rc;
     }
     *out = &v->base;
+    const std::lock_guard<std::mutex> guard(registryLock());
+    registry()[{v->db, v->name}] = v;
     return SQLITE_OK;
 }
 
 int dbfDisconnect(sqlite3_vtab* base) {
+    {
+        const std::lock_guard<std::mutex> guard(registryLock());
+        const auto it = registry().find({vt(base)->db, vt(base)->name});
+        if (it != registry().end() && it->second == vt(base)) registry().erase(it);
+    }
     delete vt(base);
     return SQLITE_OK;
 }
@@ -423,6 +446,29 @@ bool attachDbfDirectory(sqlite3* db, const QString& directory, const QString& co
     if (!skipped.isEmpty())
         *error = QStringLiteral("以下文件无法作为表打开，已跳过：\n%1")
                      .arg(skipped.join(QLatin1Char('\n')));
+    return true;
+}
+
+bool readDbfRows(sqlite3* db, const QString& table, DbfRows* out, QString* error) {
+    DbfVtab* v = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(registryLock());
+        const auto it = registry().find({db, table.toCaseFolded()});
+        if (it == registry().end()) return false;
+        v = it->second;
+    }
+    Table& t = *v->table;
+    QString why;
+    if (!t.refresh(&why) || !t.readAllText(&out->values, &why)) {
+        if (error) *error = why;
+        return false;
+    }
+    out->names.clear();
+    out->declared.clear();
+    for (int i : v->columns) {
+        out->names << t.fields()[size_t(i)].name;
+        out->declared << t.fields()[size_t(i)].sqlType();
+    }
     return true;
 }
 

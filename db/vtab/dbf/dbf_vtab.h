@@ -1,6 +1,9 @@
 #pragma once
 // SQLite virtual-table module "dbf" over dBase III/IV and Visual FoxPro tables.
+#include "db/formats/dbf/dbf.h"
+
 #include <QString>
+#include <QStringList>
 
 struct sqlite3;
 
@@ -16,5 +19,16 @@ bool registerDbfModule(sqlite3* db, QString* error);
 // declare none. False with a Chinese error text when the directory cannot be read.
 bool attachDbfDirectory(sqlite3* db, const QString& directory, const QString& codePage,
                         QString* error);
+
+// A whole dBase table of the handle as a plain "SELECT rowid, *" would give it (the record
+// number as rowid, the module's columns and values), read straight from the file instead of
+// through SQLite one value at a time. False when the handle has no dbf table of that name (the
+// caller then reads it the usual way) or the file cannot be read (*error says why).
+struct DbfRows {
+    QStringList names;    // the columns, as the module declares them
+    QStringList declared; // their declared types
+    formats::dbf::Table::TextColumns values;
+};
+bool readDbfRows(sqlite3* db, const QString& table, DbfRows* out, QString* error);
 
 } // namespace vtab
