@@ -5,9 +5,12 @@
 #include "batch/csv.h"
 #include "batch/session.h"
 #include "check/engine/exactcheck.h"
+#include "control/engine/export.h"
+#include "control/engine/merge.h"
 #include "db/criteria.h"
 #include "db/formats/dbf/dbf.h"
 #include "fuzzy/engine/fuzzycheck.h"
+#include "tools/engine/batchdelete.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -76,16 +79,19 @@ public:
         separating_ = true;
         remaining_ = count;
     }
+    // The work after the check ("批量删除", "合并"): its records done of total from now on.
+    void stage(const QString& name) { stage_ = name; }
 
 private:
     void show() {
         shown_ = true;
-        const QString text = separating_
-                                 ? QStringLiteral("正在分离重复记录：剩余 %1 条").arg(remaining_)
-                                 : QStringLiteral("查重：第 %1/%2 条，%3 组重复")
-                                       .arg(done_)
-                                       .arg(total_)
-                                       .arg(groups_);
+        const QString text =
+            !stage_.isEmpty() ? QStringLiteral("%1：第 %2/%3 条").arg(stage_).arg(done_).arg(total_)
+            : separating_ ? QStringLiteral("正在分离重复记录：剩余 %1 条").arg(remaining_)
+                          : QStringLiteral("查重：第 %1/%2 条，%3 组重复")
+                                .arg(done_)
+                                .arg(total_)
+                                .arg(groups_);
         print(err_, QStringLiteral("\r\033[K") + text);
     }
     FILE* err_;
@@ -93,6 +99,7 @@ private:
     bool shown_ = false;
     bool separating_ = false;
     int done_ = 0, total_ = 0, groups_ = 0, remaining_ = 0;
+    QString stage_;
     app::Throttle throttle_;
 };
 
@@ -100,9 +107,39 @@ struct Options {
     QString command;
     QStringList positional;
     QString table, fields, start, end, dupCsv, restCsv, encoding, postcode, digits;
+    QString dupXls, restXls, sheet, keepBy;
     bool inPlace = false;
     bool fuzzy = false;
+    bool mergeBack = false;
 };
+
+// Field names given as "F1,F2,...": blanks trimmed, none empty, none twice. Empty with *error set
+// when the list is not good.
+QStringList fieldList(const QString& text, const QString& what, QString* error) {
+    QStringList fields;
+    for (const QString& f : text.split(QLatin1Char(','))) {
+        const QString name = db::trimBlanks(f);
+        if (name.isEmpty()) {
+            *error = QStringLiteral("%1名不能为空").arg(what);
+            return {};
+        }
+        if (fields.contains(name, Qt::CaseInsensitive)) {
+            *error = QStringLiteral("%1“%2”重复").arg(what, name);
+            return {};
+        }
+        fields << name;
+    }
+    return fields;
+}
+
+// The name of the check table as the user knows it: the dBase file's, the Access table's, the
+// Excel sheet's (SourceTable holds "[sheet$]" then).
+QString checkTableName(const app::AppState& st) {
+    QString name = st.SourceTable;
+    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1String("$]")))
+        name = name.mid(1, name.size() - 3);
+    return name;
+}
 
 class Runner {
 public:
@@ -122,6 +159,10 @@ private:
     int tables(const Options& o);
     int dump(const Options& o);
     int check(const Options& o);
+    int exportXls(const db::Connection& conn, const QString& table, const QString& path,
+                  const QString& sheet);
+    int mergeBack(const QStringList& keepBy, const app::RunResult& checked, int* deleted,
+                  int* merged);
     void tellNotes(); // what the user should know of a run that went on
     void note(const QString& text) {
         print(err_, program + QStringLiteral(": 提示：") + oneLine(text) + QLatin1Char('\n'));
@@ -144,7 +185,9 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         {QStringLiteral("--start"), &o->start},       {QStringLiteral("--end"), &o->end},
         {QStringLiteral("--dup-csv"), &o->dupCsv},    {QStringLiteral("--rest-csv"), &o->restCsv},
         {QStringLiteral("--encoding"), &o->encoding}, {QStringLiteral("--postcode"), &o->postcode},
-        {QStringLiteral("--digits"), &o->digits}};
+        {QStringLiteral("--digits"), &o->digits},     {QStringLiteral("--dup-xls"), &o->dupXls},
+        {QStringLiteral("--rest-xls"), &o->restXls},  {QStringLiteral("--sheet"), &o->sheet},
+        {QStringLiteral("--keep-by"), &o->keepBy}};
     bool optionsEnd = false; // after "--" every word is a file or table name
     for (int i = 1; i < arguments.size(); ++i) {
         QString a = arguments[i];
@@ -171,6 +214,10 @@ int Runner::parse(const QStringList& arguments, Options* o) {
             o->inPlace = true;
             continue;
         }
+        if (a == QLatin1String("--merge-back") && isCheck && !hasValue) {
+            o->mergeBack = true;
+            continue;
+        }
         QString* target = nullptr;
         for (const auto& [name, slot] : valued)
             if (a == name) target = slot;
@@ -193,16 +240,24 @@ int Runner::parse(const QStringList& arguments, Options* o) {
     if (!isCheck) return Success;
 
     if (o->fields.isEmpty()) return fail(Usage, QStringLiteral("缺少查重字段（--fields）"));
-    QStringList fields;
-    for (const QString& f : o->fields.split(QLatin1Char(','))) {
-        const QString name = db::trimBlanks(f);
-        if (name.isEmpty()) return fail(Usage, QStringLiteral("查重字段名不能为空"));
-        if (fields.contains(name, Qt::CaseInsensitive))
-            return fail(Usage, QStringLiteral("查重字段“%1”重复").arg(name));
-        fields << name;
-    }
+    QString wrong;
+    const QStringList fields = fieldList(o->fields, QStringLiteral("查重字段"), &wrong);
+    if (fields.isEmpty()) return fail(Usage, wrong);
     if (fields.size() > 5) return fail(Usage, QStringLiteral("最多只能选择五个查重字段"));
     o->fields = fields.join(QLatin1Char(','));
+    if (!o->keepBy.isEmpty()) {
+        if (!o->mergeBack) return fail(Usage, QStringLiteral("--keep-by 只用于 --merge-back"));
+        const QStringList keep = fieldList(o->keepBy, QStringLiteral("--keep-by 字段"), &wrong);
+        if (keep.isEmpty()) return fail(Usage, wrong);
+        o->keepBy = keep.join(QLatin1Char(','));
+    }
+    if (!o->sheet.isEmpty() && o->dupXls.isEmpty() && o->restXls.isEmpty())
+        return fail(Usage, QStringLiteral("--sheet 只用于 --dup-xls 或 --rest-xls"));
+    // One sheet name for both: they cannot go into the same workbook.
+    if (!o->dupXls.isEmpty() && !o->restXls.isEmpty() &&
+        QDir::cleanPath(QFileInfo(o->dupXls).absoluteFilePath()) ==
+            QDir::cleanPath(QFileInfo(o->restXls).absoluteFilePath()))
+        return fail(Usage, QStringLiteral("--dup-xls 和 --rest-xls 不能是同一个Excel文件"));
     for (const auto& [name, value] : {std::pair{QStringLiteral("--start"), o->start},
                                       std::pair{QStringLiteral("--end"), o->end}}) {
         bool ok = true;
@@ -222,7 +277,7 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         if (!ok || n < 1 || n > 6)
             return fail(Usage, QStringLiteral("--digits 须为 1 到 6：“%1”").arg(o->digits));
     }
-    for (const QString& path : {o->dupCsv, o->restCsv}) {
+    for (const QString& path : {o->dupCsv, o->restCsv, o->dupXls, o->restXls}) {
         if (path.isEmpty()) continue;
         const QFileInfo dir(QFileInfo(path).absolutePath());
         if (!dir.isDir() || !dir.isWritable())
@@ -288,15 +343,19 @@ int Runner::check(const Options& o) {
     else if (o.inPlace && session_.kind() == QLatin1String("csv"))
         note(QStringLiteral("文本文件的数据导入工作数据库后查重，原文件不会被修改"));
 
-    // The check fields, spelt as the table spells them.
-    QStringList fields;
-    for (const QString& name : o.fields.split(QLatin1Char(','))) {
-        const int index = st.RsSource->fieldIndex(name);
-        if (index < 0)
-            return fail(Failure,
-                        QStringLiteral("表中没有字段“%1”。表中的字段：%2")
-                            .arg(name, st.RsSource->fieldNames().join(QStringLiteral("、"))));
-        fields << st.RsSource->fieldName(index);
+    // The check fields and the fields that keep a record, spelt as the table spells them.
+    QStringList fields, keepBy;
+    for (const auto& [names, out] :
+         {std::pair{o.fields, &fields}, std::pair{o.mergeBack ? o.keepBy : QString(), &keepBy}}) {
+        if (names.isEmpty()) continue;
+        for (const QString& name : names.split(QLatin1Char(','))) {
+            const int index = st.RsSource->fieldIndex(name);
+            if (index < 0)
+                return fail(Failure,
+                            QStringLiteral("表中没有字段“%1”。表中的字段：%2")
+                                .arg(name, st.RsSource->fieldNames().join(QStringLiteral("、"))));
+            *out << st.RsSource->fieldName(index);
+        }
     }
     const int count = st.RsSource->recordCount();
     if (count < 1) return fail(Failure, QStringLiteral("无数据可查！"));
@@ -318,6 +377,18 @@ int Runner::check(const Options& o) {
         app::setPostcodeMode(st, app::PostcodeMode::Field);
         st.PostcodeDigits = qint16(o.digits.toInt());
     }
+    // The workbooks asked for can take the sheet: known before anything is changed.
+    const QString sheet = o.sheet.isEmpty() ? checkTableName(st) : o.sheet;
+    for (const QString& path : {o.dupXls, o.restXls}) {
+        if (path.isEmpty()) continue;
+        QStringList sheets;
+        QString why;
+        if (!control::workbookSheets(path, &sheets, &why)) return fail(Failure, why);
+        if (const QString refusal = control::sheetNameRefusal(sheets, sheet); !refusal.isEmpty())
+            return fail(Failure, QStringLiteral("不能在 %1 中建立工作表“%2”：%3（可用 --sheet "
+                                                "指定工作表名称）")
+                                     .arg(QDir::toNativeSeparators(path), sheet, refusal));
+    }
     const app::CheckMode mode = o.fuzzy ? app::CheckMode::Fuzzy : app::CheckMode::Exact;
     if (const QString why = app::prepareCheck(st, mode); !why.isEmpty()) return fail(Failure, why);
 
@@ -335,6 +406,7 @@ int Runner::check(const Options& o) {
     if (!result.backupPath.isEmpty())
         note(QStringLiteral("删除前已备份原文件到 ") + QDir::toNativeSeparators(result.backupPath));
 
+    // The duplicates as the check found them.
     QString error;
     if (!o.dupCsv.isEmpty()) {
         db::Recordset dup;
@@ -342,15 +414,83 @@ int Runner::check(const Options& o) {
             return fail(Failure, dup.errorString());
         if (!writeCsvFile(dup, o.dupCsv, &error)) return fail(Failure, error);
     }
+    if (!o.dupXls.isEmpty())
+        if (const int code =
+                exportXls(st.WorkConn, QStringLiteral("ClienttableCC"), o.dupXls, sheet);
+            code != Success)
+            return code;
+    int deleted = 0, merged = 0;
+    if (o.mergeBack)
+        if (const int code =
+                mergeBack(keepBy.isEmpty() ? fields : keepBy, result, &deleted, &merged);
+            code != Success)
+            return code;
+    // The check table as it is now.
     const int remaining = st.RsSource->recordCount();
     if (!o.restCsv.isEmpty() && !writeCsvFile(*st.RsSource->clone(), o.restCsv, &error))
         return fail(Failure, error);
-    print(out_, QStringLiteral("groups=%1 duplicate_rows=%2 separated=%3 remaining=%4 seconds=%5\n")
-                    .arg(result.groups)
-                    .arg(result.duplicateRows)
-                    .arg(result.separated)
-                    .arg(remaining)
-                    .arg(seconds, 0, 'f', 3));
+    if (!o.restXls.isEmpty())
+        if (const int code =
+                exportXls(st.RsSource->connection(), st.RsSource->baseTable(), o.restXls, sheet);
+            code != Success)
+            return code;
+    const QString merging =
+        o.mergeBack ? QStringLiteral(" deleted=%1 merged=%2").arg(deleted).arg(merged) : QString();
+    print(out_,
+          QStringLiteral("groups=%1 duplicate_rows=%2 separated=%3 remaining=%4%5 seconds=%6\n")
+              .arg(result.groups)
+              .arg(result.duplicateRows)
+              .arg(result.separated)
+              .arg(remaining)
+              .arg(merging)
+              .arg(seconds, 0, 'f', 3));
+    return Success;
+}
+
+int Runner::exportXls(const db::Connection& conn, const QString& table, const QString& path,
+                      const QString& sheet) {
+    const db::ExcelExportResult r =
+        control::exportTable(conn, table, control::exportFields(app::appState()), path, sheet);
+    if (!r.ok)
+        return fail(Failure, QStringLiteral("无法导出到 %1：%2")
+                                 .arg(QDir::toNativeSeparators(path), session_.userView(r.error)));
+    if (r.sheetCount() > 1)
+        note(QStringLiteral("%1 条记录超过一个工作表的容量，已分 %2 个工作表写入 %3：%4")
+                 .arg(r.rows)
+                 .arg(r.sheetCount())
+                 .arg(QDir::toNativeSeparators(path), r.sheets.join(QStringLiteral("、"))));
+    return Success;
+}
+
+int Runner::mergeBack(const QStringList& keepBy, const app::RunResult& checked, int* deleted,
+                      int* merged) {
+    app::AppState& st = app::appState();
+    const QString stopped = QStringLiteral("合并已停止，没有把重复记录合并回去");
+    // The fields that tell the records of a class apart, as the duplicate table spells them (its
+    // first field is No, its last the running number).
+    app::RunOptions keep;
+    for (const QString& name : keepBy) {
+        const int index = st.RsDup->fieldIndex(name);
+        if (index < 1 || index > st.RsDup->fieldCount() - 2)
+            return fail(Failure,
+                        QStringLiteral("重复数据表中没有字段“%1”，无法按它保留记录。").arg(name));
+        keep.fields << st.RsDup->fieldName(index);
+    }
+    BatchSink sink(err_);
+    sink.stage(QStringLiteral("批量删除"));
+    const app::RunResult removed = tools::batchDelete(st, keep, sink);
+    if (removed.cancelled) return fail(Failure, stopped);
+    if (!removed.error.isEmpty()) return fail(Failure, session_.userView(removed.error));
+    sink.stage(QStringLiteral("合并"));
+    // The separation made a copy of the same file a moment ago.
+    const control::MergeResult r =
+        control::mergeIntoCheckTable(st, sink, checked.backupPath.isEmpty());
+    if (r.cancelled) return fail(Failure, stopped);
+    if (!r.error.isEmpty()) return fail(Failure, session_.userView(r.error));
+    if (!r.backupPath.isEmpty())
+        note(QStringLiteral("合并前已备份原文件到 ") + QDir::toNativeSeparators(r.backupPath));
+    *deleted = removed.deleted;
+    *merged = r.written;
     return Success;
 }
 
@@ -376,12 +516,17 @@ QString usage() {
         "  chachong-batch dump FILE [TABLE]\n"
         "  chachong-batch check FILE [--table NAME] --fields F1[,F2,...] [--start N] [--end N]\n"
         "                 [--fuzzy [--postcode FIELD --digits N]]\n"
-        "                 [--dup-csv PATH] [--rest-csv PATH] [--in-place] [--encoding NAME]\n"
+        "                 [--dup-csv PATH] [--rest-csv PATH] [--dup-xls PATH] [--rest-xls PATH]\n"
+        "                 [--sheet NAME] [--merge-back [--keep-by F1,F2,...]]\n"
+        "                 [--in-place] [--encoding NAME]\n"
         "FILE：.dbf、.xls、.xlsx、.csv、.txt、.mdb 或 .accdb 文件。check "
         "默认做完全相同查重，--fuzzy 做模糊查重\n"
         "（--postcode 和 --digits 按邮编前 N 位分段，N 为 1 到 6）。check "
         "默认在文件和工作数据库的\n"
-        "临时副本上查重，--in-place 直接处理文件本身（删除前自动备份到“查重备份”文件夹）。\n");
+        "临时副本上查重，--in-place 直接处理文件本身（删除前自动备份到“查重备份”文件夹）。\n"
+        "--dup-xls、--rest-xls 把重复数据、分离后的数据表写入 Excel 文件的新工作表（名称为\n"
+        "--sheet，默认为表名；.xlsx 结尾时写 Excel 2007 格式）。--merge-back 在分离后按\n"
+        "--keep-by 字段（默认为查重字段）每类只保留一条重复记录，并把它们合并回数据表。\n");
 }
 
 int run(const QStringList& arguments, const QString& programDir, FILE* out, FILE* err) {

@@ -6,13 +6,17 @@
 //   chachong-batch dump FILE [TABLE]
 //   chachong-batch check FILE [--table NAME] --fields F1[,F2,...] [--start N] [--end N]
 //                  [--fuzzy [--postcode FIELD --digits N]]
-//                  [--dup-csv PATH] [--rest-csv PATH] [--in-place] [--encoding NAME]
+//                  [--dup-csv PATH] [--rest-csv PATH] [--dup-xls PATH] [--rest-xls PATH]
+//                  [--sheet NAME] [--merge-back [--keep-by F1,F2,...]]
+//                  [--in-place] [--encoding NAME]
 //
 // The runner drives the same shared state and engines as the windows: a file is opened as the
 // menu command of its kind opens it, the table chooser is answered by the table named (or the
 // only one), the import runs as the import window runs it, and the check runs the engine the
 // main window would start. Unless --in-place is given, check works on private copies of the file
-// and of the working database in a temporary folder.
+// and of the working database in a temporary folder. --merge-back runs the batch delete of the
+// check-control window on the duplicates and merges what is left back into the check table, as
+// "数据合并" does; the Excel outputs go through the window's export.
 #include "batch/session.h"
 
 #include <QStringList>

@@ -3,6 +3,7 @@
 #include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
+#include "control/engine/export.h"
 #include "control/engine/maintain.h"
 #include "tools/gridwidths.h"
 #include "tools/mainfm8.h"
@@ -21,6 +22,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -53,15 +55,45 @@ QLabel* label(const QString& name, const QString& caption, QWidget* parent) {
     return named(new QLabel(caption, parent), name);
 }
 
-// A notice panel ("正在合并数据,请等待...") shown over the window during a merge.
-QFrame* waitPicture(const QString& name, QLabel** text, const QString& labelName, QWidget* parent) {
+// A notice panel ("正在合并数据,请等待...") shown during a merge, with the records written.
+QFrame* waitPicture(const QString& name, QLabel** text, const QString& labelName,
+                    QProgressBar** bar, const QString& barName, QWidget* parent) {
     auto* picture = named(new QFrame(parent), name);
     picture->setFrameShape(QFrame::Box);
     picture->setAutoFillBackground(true);
     auto* layout = new QHBoxLayout(picture);
     *text = label(labelName, QStringLiteral("正在合并数据,请等待..."), picture);
+    *bar = named(new QProgressBar(picture), barName);
+    (*bar)->setRange(0, 0);
     layout->addWidget(*text);
+    layout->addWidget(*bar, 1);
     return picture;
+}
+
+// What a merge reports while it runs: the records done on the notice's bar, the records left of
+// check_Repeat in the counter, and the window kept painted.
+class MergeSink : public app::ProgressSink {
+public:
+    MergeSink(QProgressBar* bar, QLineEdit* counter) : bar_(bar), counter_(counter) {}
+    bool progress(int done, int total) override {
+        if (throttle_.due()) {
+            bar_->setRange(0, std::max(total, 1));
+            bar_->setValue(done);
+            ui::yieldNow();
+        }
+        return true;
+    }
+    void remaining(int count) override { counter_->setText(QString::number(count)); }
+
+private:
+    QProgressBar* bar_;
+    QLineEdit* counter_;
+    app::Throttle throttle_;
+};
+
+// A message box about a merge or an export that went wrong.
+void warn(const QString& text, const QString& title = ui::defaultTitle()) {
+    ui::inform(text, title, ui::Icon::Warning);
 }
 
 } // namespace
@@ -123,12 +155,9 @@ mainFm4::mainFm4(QWidget* parent) : QMainWindow(parent) {
     Command8->setMinimumWidth(96);
     commands->addWidget(Command8);
     layout->addLayout(commands);
-    // The merge and the export are not part of the program yet.
-    Command12->setEnabled(false);
-    Command13->setEnabled(false);
-
     layout->addWidget(buildMergePanel(central));
-    Picture2 = waitPicture(QStringLiteral("Picture2"), &Label5, QStringLiteral("Label5"), central);
+    Picture2 = waitPicture(QStringLiteral("Picture2"), &Label5, QStringLiteral("Label5"),
+                           &ProgressBar2, QStringLiteral("ProgressBar2"), central);
     layout->addWidget(Picture2);
     setCentralWidget(central);
 
@@ -148,6 +177,12 @@ mainFm4::mainFm4(QWidget* parent) : QMainWindow(parent) {
     connect(Command10, &QPushButton::clicked, this, &mainFm4::Command10_Click);
     connect(Command4, &QPushButton::clicked, this, &mainFm4::Command4_Click);
     connect(Command11, &QPushButton::clicked, this, &mainFm4::Command11_Click);
+    connect(Command12, &QPushButton::clicked, this, &mainFm4::Command12_Click);
+    connect(Command13, &QPushButton::clicked, this, &mainFm4::Command13_Click);
+    connect(Combo1, &QComboBox::activated, this, &mainFm4::Combo1_Click);
+    connect(Command5, &QPushButton::clicked, this, &mainFm4::Command5_Click);
+    connect(Command9, &QPushButton::clicked, this, &mainFm4::Command9_Click);
+    connect(Command7, &QPushButton::clicked, this, &mainFm4::Command7_Click);
     connect(Command8, &QPushButton::clicked, this, &QWidget::close);
     connect(DataGrid2, &ui::DataGrid::rowColChange, this, &mainFm4::showCounter);
     tools::keepColumnWidths(DataGrid2, tools::GridSection::Work);
@@ -169,9 +204,9 @@ void mainFm4::buildMenus() {
     data_Output->setObjectName(QStringLiteral("data_Output"));
     data_Output->addAction(data_Output1);
     data_Output->addAction(data_Output2);
-    for (QAction* a : {data_joint, data_Output1, data_Output2})
-        a->setEnabled(false);
-    data_Output->setEnabled(false); // its own state: the menu bar's does not carry over
+    connect(data_joint, &QAction::triggered, this, &mainFm4::Command12_Click);
+    connect(data_Output1, &QAction::triggered, this, &mainFm4::data_Output1_Click);
+    connect(data_Output2, &QAction::triggered, this, &mainFm4::data_Output2_Click);
 }
 
 QWidget* mainFm4::buildMergePanel(QWidget* parent) {
@@ -186,7 +221,8 @@ QWidget* mainFm4::buildMergePanel(QWidget* parent) {
     Combo2 = named(new QComboBox(Frame1), QStringLiteral("Combo2"));
     Command9 = button(QStringLiteral("Command9"), QStringLiteral("确认"), Frame1);
     Command7 = button(QStringLiteral("Command7"), QStringLiteral("返回"), Frame1);
-    Picture1 = waitPicture(QStringLiteral("Picture1"), &Label4, QStringLiteral("Label4"), Frame1);
+    Picture1 = waitPicture(QStringLiteral("Picture1"), &Label4, QStringLiteral("Label4"),
+                           &ProgressBar1, QStringLiteral("ProgressBar1"), Frame1);
     grid->addWidget(Label1, 0, 0);
     grid->addWidget(Combo1, 0, 1, 1, 2);
     grid->addWidget(Label2, 1, 0);
@@ -223,6 +259,9 @@ void mainFm4::formLoad() {
     }
 
     Frame1->hide();
+    Picture1->hide();
+    targetType_ = -1;
+    target_ = MergeTarget();
     Combo1->clear();
     Combo1->addItems({QStringLiteral("数据库文件(*.DBF)"), QStringLiteral("Excel文件(*.XLS)"),
                       QStringLiteral("Access文件(*.MDB)")});
@@ -253,7 +292,7 @@ void mainFm4::showCounter() {
 }
 
 void mainFm4::setBusy(bool busy) {
-    // While the batch delete walks RsDup, nothing here may move it.
+    // While the batch delete or a merge walks RsDup, nothing here may move it.
     busy_ = busy;
     centralWidget()->setEnabled(!busy);
     menuBar()->setEnabled(!busy);
@@ -313,6 +352,298 @@ void mainFm4::Command11_Click() {
     const db::RecordsetPtr& dup = app::appState().RsDup;
     if (app::recordCountOf(dup) < 1) return;
     dup->cancelBatch();
+}
+
+// ---- the merge --------------------------------------------------------------------------
+
+QString mainFm4::mergeNotes(const MergeResult& r) {
+    QString notes;
+    if (!r.leftOut.isEmpty())
+        notes += QStringLiteral("\r\n目标表的字段比重复数据少，以下字段没有写入：") +
+                 r.leftOut.join(QStringLiteral("、"));
+    if (r.workingCopy)
+        notes += QStringLiteral("\r\n此Access文件以副本方式打开，合并的记录只在副本中，"
+                                "原文件没有改变。");
+    return notes;
+}
+
+void mainFm4::Command12_Click() {
+    if (busy_) return;
+    if (!ui::confirm(QStringLiteral("数据是否已全部维护完毕？！"))) return;
+    app::AppState& st = app::appState();
+    DataGrid2->commitEditor();
+    if (!app::isOpen(st.RsSource)) {
+        // No check table to go back into: the user picks a target on the panel.
+        Picture1->hide();
+        Frame1->show();
+        return;
+    }
+    if (const QString refusal = mergeRefusal(st); !refusal.isEmpty()) {
+        warn(refusal);
+        return;
+    }
+    Picture2->show();
+    ui::yieldNow();
+    if (app::recordCountOf(st.RsDup) > 0) {
+        setBusy(true);
+        MergeResult r;
+        {
+            ui::WaitCursor wait;
+            MergeSink sink(ProgressBar2, Text1);
+            r = mergeIntoCheckTable(st, sink);
+        }
+        setBusy(false);
+        Picture2->hide();
+        if (!r.ok()) {
+            warn(r.error);
+            return;
+        }
+        ui::inform(QStringLiteral("数据库查重维护结束!") + mergeNotes(r));
+    }
+    if (st.SourceTable == QLatin1String("ClienttableELS"))
+        app::setSourceKind(st, app::SourceKind::Imported);
+    if (app::sourceKindOf(st) == app::SourceKind::Imported) {
+        ui::inform(QStringLiteral("将不重复数据导出，生成Excel文件！"));
+        outputFile_XLS(QStringLiteral("ClienttableELS"));
+    }
+    close();
+}
+
+void mainFm4::Combo1_Click() {
+    if (Combo1->currentIndex() < 0) {
+        ui::inform(QStringLiteral("请选择文件类型！"));
+        return;
+    }
+    targetType_ = Combo1->currentIndex();
+    // A target chosen for another type is no target of this one.
+    target_ = MergeTarget();
+    Text2->clear();
+    Combo2->clear();
+    Combo2->setEnabled(false);
+    Combo2->setPlaceholderText(QString());
+    switch (TargetKind(targetType_)) {
+    case TargetKind::Dbase:
+        Command5->setEnabled(true);
+        break;
+    case TargetKind::Imported:
+        Command5->setEnabled(false);
+        Command9->setEnabled(true);
+        Combo2->addItem(QStringLiteral("ClienttableELS"));
+        Combo2->setCurrentIndex(0);
+        break;
+    case TargetKind::Access:
+        Command5->setEnabled(true);
+        Combo2->setEnabled(true);
+        break;
+    }
+}
+
+void mainFm4::Command5_Click() {
+    target_ = MergeTarget();
+    app::appState().RsFields.reset();
+    Command9->setEnabled(true);
+    const auto kind = TargetKind(targetType_);
+    if (kind != TargetKind::Dbase && kind != TargetKind::Access) return;
+    const bool access = kind == TargetKind::Access;
+    ui::FileDialogOptions o;
+    o.title = QStringLiteral("选择目标文件");
+    o.filter = access ? QStringLiteral("所有文件(*.*)|*.*|数据库文件(*.MDB)|*.mdb")
+                      : QStringLiteral("所有文件(*.*)|*.*|数据库文件(*.DBF)|*.dbf");
+    o.filterIndex = 2;
+    const std::optional<ui::FileChoice> choice = ui::dialogs().openFile(o);
+    if (!choice) return;
+    Text2->setText(choice->path);
+    if (!access) {
+        Combo2->clear();
+        Combo2->addItem(dbaseTargetTable(choice->fileTitle));
+        Combo2->setCurrentIndex(0);
+    }
+    if (choice->path.isEmpty()) return;
+    QString error;
+    if (access) {
+        if (!choice->path.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
+            ui::inform(QStringLiteral("数据库类型不是 .mdb类型 ，\r\n请重新选择 .mdb数据库 ！"),
+                       QStringLiteral("提示信息"));
+            return;
+        }
+        QStringList tables;
+        bool opened = false;
+        {
+            ui::WaitCursor wait;
+            opened = openAccessTarget(choice->path, &target_, &tables, &error);
+        }
+        if (!opened) {
+            warn(error);
+            return;
+        }
+        Combo2->clear();
+        Combo2->addItems(tables);
+        Combo2->setCurrentIndex(-1);
+        Combo2->setPlaceholderText(QStringLiteral("点击右边三角，选择表"));
+        return;
+    }
+    if (!choice->path.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive)) {
+        ui::inform(QStringLiteral("不是.DBF 数据文件类型，请重新选择！"),
+                   QStringLiteral("提示信息"));
+        return;
+    }
+    bool opened = false;
+    {
+        ui::WaitCursor wait;
+        opened =
+            openDbaseTarget(app::appState(), choice->path, choice->fileTitle, &target_, &error);
+    }
+    if (!opened) warn(error);
+}
+
+void mainFm4::Command7_Click() {
+    Frame1->hide();
+}
+
+bool mainFm4::check_Repeat() {
+    MergeSink sink(ProgressBar1, Text1);
+    const app::RunResult r = removeRepeats(app::appState(), sink);
+    if (!r.ok()) warn(r.error);
+    return r.ok();
+}
+
+void mainFm4::Command9_Click() {
+    if (busy_ || Combo1->currentIndex() < 0) return;
+    app::AppState& st = app::appState();
+    const auto kind = TargetKind(targetType_);
+    if (kind == TargetKind::Access) {
+        if (Combo2->currentIndex() < 0) {
+            ui::inform(QStringLiteral("请选择工作表！"));
+            return;
+        }
+        target_.table = Combo2->currentText();
+    }
+    MergeTarget target = target_;
+    target.kind = kind;
+    DataGrid2->commitEditor();
+    if (const QString refusal = mergeRefusal(st); !refusal.isEmpty()) {
+        warn(refusal);
+        return;
+    }
+    Picture1->show();
+    ui::yieldNow();
+    setBusy(true);
+    MergeResult r;
+    bool repeatsGone = false;
+    {
+        ui::WaitCursor wait;
+        repeatsGone = check_Repeat();
+        if (repeatsGone) {
+            MergeSink sink(ProgressBar1, Text1);
+            r = mergeIntoTarget(st, target, sink);
+        }
+    }
+    setBusy(false);
+    Picture1->hide();
+    if (!repeatsGone) return;
+    if (!r.ok()) {
+        warn(QStringLiteral("目标文件是否正确？重新选择！\r\n") + r.error);
+        return;
+    }
+    Frame1->hide();
+    ui::inform(QStringLiteral("数据合并完毕！") + mergeNotes(r));
+    if (kind == TargetKind::Imported) {
+        ui::inform(QStringLiteral("将维护完成的数据导出，生成 Execl 文件"));
+        outputFile_XLS(QStringLiteral("ClienttableELS"));
+    }
+    close();
+}
+
+// ---- the export -------------------------------------------------------------------------
+
+void mainFm4::Command13_Click() {
+    if (!ui::confirm(QStringLiteral("将查重结果，重复数据导出，生成Excel文件？"))) return;
+    outputFile_XLS(QStringLiteral("ClienttableCC"));
+}
+
+void mainFm4::data_Output1_Click() {
+    if (!app::isOpen(app::appState().RsDup)) return;
+    if (!ui::confirm(QStringLiteral("将重复数据导出，生成Excel文件？"))) return;
+    outputFile_XLS(QStringLiteral("ClienttableCC"));
+}
+
+void mainFm4::data_Output2_Click() {
+    if (!ui::confirm(QStringLiteral("将不重复数据导出，生成Excel文件？"))) return;
+    const app::AppState& st = app::appState();
+    switch (restExportOf(st.SourceFileTitle)) {
+    case RestExport::NotImported:
+        ui::inform(QStringLiteral("没有导入的DBF格式的数据，不能执行此操作！"));
+        break;
+    case RestExport::ImportedTable:
+        outputFile_XLS(QStringLiteral("ClienttableELS"));
+        break;
+    case RestExport::SourceTable:
+        outputFile_XLS2(st.SourceTable);
+        break;
+    case RestExport::Nothing:
+        warn(QStringLiteral("无法从数据文件“%1”的名称判断它的类型，没有导出。")
+                 .arg(st.SourceFileTitle));
+        break;
+    }
+}
+
+void mainFm4::outputFile_XLS(const QString& table) {
+    exportTo(app::appState().WorkConn, table);
+}
+
+void mainFm4::outputFile_XLS2(const QString& table) {
+    const app::AppState& st = app::appState();
+    if (!app::isOpen(st.RsSource)) return;
+    exportTo(st.SourceConn, table);
+}
+
+bool mainFm4::chech_TableName(const QStringList& sheets, const QString& name) {
+    const QString refusal = sheetNameRefusal(sheets, name);
+    if (refusal.isEmpty()) return true;
+    ui::inform(refusal);
+    return false;
+}
+
+void mainFm4::exportTo(const db::Connection& conn, const QString& table) {
+    const QStringList fields = exportFields(app::appState());
+    if (fields.isEmpty()) {
+        warn(QStringLiteral("查重数据库没有打开，无法确定要导出的字段。请先打开数据库。"));
+        return;
+    }
+    ui::FileDialogOptions o;
+    o.title = QStringLiteral("导出到Excel文件");
+    o.filter = QStringLiteral("Excel (*.XLS)|*.XLS|Excel 2007 (*.XLSX)|*.XLSX");
+    o.filterIndex = 1;
+    o.defaultExtension = QStringLiteral("xls");
+    o.mustExist = false;
+    o.overwritePrompt = false; // the workbook gets a sheet more; nothing in it is replaced
+    const std::optional<ui::FileChoice> choice = ui::dialogs().saveFile(o);
+    if (!choice || choice->path.isEmpty()) return;
+    QStringList sheets;
+    QString error;
+    if (!workbookSheets(choice->path, &sheets, &error)) {
+        warn(error);
+        return;
+    }
+    QString sheet;
+    for (;;) {
+        const std::optional<QString> answer =
+            ui::dialogs().input(QStringLiteral("请给导出到XLS文件的表名"), ui::defaultTitle(), {});
+        if (!answer || answer->trimmed().isEmpty()) return;
+        if (chech_TableName(sheets, *answer)) {
+            sheet = *answer;
+            break;
+        }
+    }
+    db::ExcelExportResult r;
+    {
+        ui::WaitCursor wait;
+        r = exportTable(conn, table, fields, choice->path, sheet);
+    }
+    if (r.ok)
+        ui::inform(exportSuccessText(r), QStringLiteral("导出成功"));
+    else
+        warn(QStringLiteral("失败\r\n") + r.error, QStringLiteral("导出失败"));
 }
 
 void mainFm4::closeEvent(QCloseEvent* event) {

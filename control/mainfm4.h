@@ -4,8 +4,12 @@
 // walk through them (each walked record is looked up in the check table), the jump to a record
 // number, the single delete and the batch delete (tools::mainFm8). Deletions and edits here change
 // the duplicate table only; the check table changes with the merge alone, and the status bar says
-// so. The merge and the export have their buttons and menu items, not usable yet. Closing the
-// window ("返回") shows the main window again with the check table in its grid.
+// so. "数据合并" writes the duplicates back into the check table, or, when it is closed, into a
+// target picked on the panel Frame1 (control/engine/merge.h); the export commands write the
+// duplicates or the non-duplicates to a new sheet of an Excel workbook (control/engine/export.h).
+// Closing the window ("返回") shows the main window again with the check table in its grid.
+#include "control/engine/merge.h"
+
 #include <QMainWindow>
 
 class QAction;
@@ -15,6 +19,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QProgressBar;
 class QPushButton;
 
 namespace ui {
@@ -37,6 +42,23 @@ public:
     void Command10_Click();
     void Command4_Click();
     void Command11_Click();
+    // "数据合并" (Command12 and the menu item data_joint).
+    void Command12_Click();
+    // "导出查重结果" and the two items of the export menu.
+    void Command13_Click();
+    void data_Output1_Click();
+    void data_Output2_Click();
+    // The merge target panel: the file type, "浏览", "确认", "返回".
+    void Combo1_Click();
+    void Command5_Click();
+    void Command9_Click();
+    void Command7_Click();
+
+    // Exports a table of the working database (outputFile_XLS) or of the source database
+    // (outputFile_XLS2, only while the check table is open) to a new sheet of a workbook the
+    // user picks, with the fields of the check table.
+    void outputFile_XLS(const QString& table);
+    void outputFile_XLS2(const QString& table);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -47,8 +69,17 @@ private:
     void buildMenus();
     void showCounter();
     void setBusy(bool busy);
+    void exportTo(const db::Connection& conn, const QString& table);
+    // The sheet name check: shows why name cannot be taken and returns false, or returns true.
+    bool chech_TableName(const QStringList& sheets, const QString& name);
+    // check_Repeat, shown in Text1; false (after saying why) when it failed.
+    bool check_Repeat();
+    // What the closing box of a merge says beyond its first line.
+    static QString mergeNotes(const MergeResult& r);
 
-    bool busy_ = false; // the batch delete runs
+    bool busy_ = false;   // the batch delete or a merge runs
+    int targetType_ = -1; // the index chosen in Combo1
+    MergeTarget target_;  // the target chosen with "浏览"
 
     ui::DataGrid* DataGrid2 = nullptr;
     QLineEdit* Text1 = nullptr;
@@ -64,6 +95,7 @@ private:
     QPushButton* Command8 = nullptr;
     QFrame* Picture2 = nullptr;
     QLabel* Label5 = nullptr;
+    QProgressBar* ProgressBar2 = nullptr;
     // The merge target panel.
     QGroupBox* Frame1 = nullptr;
     QLabel* Label1 = nullptr;
@@ -77,6 +109,7 @@ private:
     QPushButton* Command7 = nullptr;
     QFrame* Picture1 = nullptr;
     QLabel* Label4 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
     QLabel* StatusPanels[3] = {};
     QLabel* StatusNote = nullptr;
 

@@ -39,15 +39,19 @@ bool samePath(const QString& a, const QString& b) {
 QString userFileOfCheckTable(const app::AppState& state) {
     const db::RecordsetPtr& src = state.RsSource;
     if (!app::isOpen(src)) return {};
-    const db::Connection conn = src->connection();
+    return userFileOfTable(state, src->connection(), src->baseTable());
+}
+
+QString userFileOfTable(const app::AppState& state, const db::Connection& conn,
+                        const QString& table) {
+    if (!conn.isOpen()) return {};
     if (!state.ScratchDir.isEmpty() &&
         QDir::cleanPath(conn.path())
             .startsWith(QDir::cleanPath(state.ScratchDir) + QLatin1Char('/')))
         return {};
     switch (conn.kind()) {
     case db::SourceKind::Dbf: {
-        // The dBase folder's table of the recordset: the .dbf file of that name.
-        const QString table = src->baseTable();
+        // The dBase folder's table: the .dbf file of that name.
         const QDir dir(conn.path());
         for (const QString& name : dir.entryList(QDir::Files)) {
             const QFileInfo fi(name);

@@ -15,9 +15,12 @@
 
 namespace check {
 
-// The file of the user's that deleting from the check table (RsSource) would change, decided by
-// where that table really lives: empty when none (the working database, an Access file opened
-// as a working copy, an Excel workbook, a copy in the run's ScratchDir).
+// The file of the user's that changing a table on conn would change, decided by where that table
+// really lives: empty when none (the working database, an Access file opened as a working copy,
+// an Excel workbook, a copy in the run's ScratchDir).
+QString userFileOfTable(const app::AppState& state, const db::Connection& conn,
+                        const QString& table);
+// The same for the check table (RsSource).
 QString userFileOfCheckTable(const app::AppState& state);
 
 // The names of the files that make up the table stored in file, in its folder: the file itself,

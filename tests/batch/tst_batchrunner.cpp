@@ -250,6 +250,15 @@ private slots:
         QTest::newRow("digits 7") << QStringList{"check",      f,      "--fields", "a", "--fuzzy",
                                                  "--postcode", "邮编", "--digits", "7"};
         QTest::newRow("fuzzy on dump") << QStringList{"dump", f, "--fuzzy"};
+        QTest::newRow("merge-back on dump") << QStringList{"dump", f, "--merge-back"};
+        QTest::newRow("keep-by without merge-back")
+            << QStringList{"check", f, "--fields", "a", "--keep-by", "a"};
+        QTest::newRow("empty keep-by field")
+            << QStringList{"check", f, "--fields", "a", "--merge-back", "--keep-by", "a,,b"};
+        QTest::newRow("sheet without workbook")
+            << QStringList{"check", f, "--fields", "a", "--sheet", "名单"};
+        QTest::newRow("one workbook for both") << QStringList{
+            "check", f, "--fields", "a", "--dup-xls", "x.xls", "--rest-xls", "./x.xls"};
     }
     void usageErrors() {
         QFETCH(QStringList, args);
@@ -313,6 +322,26 @@ private slots:
         QTest::newRow("csv into a missing folder")
             << QStringList{"check", small, "--fields", "姓名", "--dup-csv", dir + "/无/d.csv"}
             << "无法写入";
+        QTest::newRow("workbook into a missing folder")
+            << QStringList{"check", small, "--fields", "姓名", "--rest-xls", dir + "/无/r.xls"}
+            << "无法写入";
+        QTest::newRow("a workbook that is none")
+            << QStringList{"check", small, "--fields", "姓名", "--dup-xls", corruptXls}
+            << "无法读取Excel文件";
+        const QString book = testsupport::copyInto(
+            testsupport::sample(QStringLiteral("xls/xlrd/namesdemo.xls")), dir);
+        QTest::newRow("a sheet of that name")
+            << QStringList{"check",     small, "--fields", "姓名",  "--in-place",
+                           "--dup-xls", book,  "--sheet",  "Sheet3"}
+            << "重名";
+        QTest::newRow("a sheet name Excel refuses")
+            << QStringList{"check",      small, "--fields", "姓名", "--in-place",
+                           "--rest-xls", book,  "--sheet",  "a:b"}
+            << "不允许的字符";
+        QTest::newRow("keep-by field missing")
+            << QStringList{"check",      small,          "--fields",  "姓名",
+                           "--in-place", "--merge-back", "--keep-by", "手机"}
+            << "没有字段“手机”";
         const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
         QTest::newRow("unknown table") << QStringList{"dump", nwind, "Kunden"} << "没有表“Kunden”";
         QTest::newRow("unknown sheet")
@@ -967,6 +996,149 @@ private slots:
     }
 
     // ---- generated client lists ---------------------------------------------------------
+
+    // --merge-back against the steps read plainly in tests/batch/merge_back.py: the final table
+    // (in the file itself, --rest-csv and --rest-xls) and the counts.
+    void mergeBackAgainstAPlainReading_data() {
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<QString>("keepBy");
+        QTest::newRow("kept by the check fields") << "姓名,电话"
+                                                  << "";
+        QTest::newRow("kept by the name") << "姓名,电话"
+                                          << "姓名";
+        QTest::newRow("checked by name, kept by address") << "姓名"
+                                                          << "地址";
+    }
+    void mergeBackAgainstAPlainReading() {
+        QFETCH(QString, fields);
+        QFETCH(QString, keepBy);
+        const QString dir = path(QStringLiteral("merge-back"));
+        QDir(dir).removeRecursively();
+        QDir().mkpath(dir);
+        const QString dbf = dir + QStringLiteral("/客户.dbf");
+        QVERIFY(makeDbf(dbf, {"姓名", "电话", "地址"},
+                        {{"张三", "13800138000", "北京路1号"},
+                         {"李四", "001234", "O'Brien's"},
+                         {"张三", "13800138000", " 北京路2号"},
+                         {"王五", "1", "x"},
+                         {"zhao", "5", "a"},
+                         {"ZHAO", "5", "b"},
+                         {"李四", "001234", "O'Brien's"},
+                         {"张三", "13800138000", "北京路1号"},
+                         {"钱七", "7", "%_["},
+                         {"李四", "999", "O'Brien's"}}));
+        const QString table =
+            writeText(path(QStringLiteral("merge-back.csv")), batch({"dump", dbf}).out);
+        const QJsonObject expected = python(QStringLiteral("batch/merge_back.py"),
+                                            {table, fields, keepBy.isEmpty() ? fields : keepBy})
+                                         .object();
+        QVERIFY(expected.contains(QStringLiteral("final")));
+
+        const QString restCsv = dir + QStringLiteral("/rest.csv");
+        const QString restXls = dir + QStringLiteral("/rest.xls");
+        QStringList args{"check",        dbf,          "--fields", fields,       "--in-place",
+                         "--merge-back", "--rest-csv", restCsv,    "--rest-xls", restXls};
+        if (!keepBy.isEmpty()) args << "--keep-by" << keepBy;
+        const Run r = batch(args);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY(QRegularExpression(QStringLiteral("^groups=\\d+ duplicate_rows=\\d+ separated=\\d+ "
+                                                  "remaining=\\d+ deleted=\\d+ merged=\\d+ "
+                                                  "seconds=[0-9.]+\\n$"))
+                    .match(r.out)
+                    .hasMatch());
+        const auto s = summary(r.out);
+        for (const char* key : {"groups", "separated", "deleted", "merged"})
+            QCOMPARE(int(s[key]), expected[key].toInt());
+        QList<QStringList> final;
+        for (const QJsonValue& row : expected[QStringLiteral("final")].toArray()) {
+            QStringList values;
+            for (const QJsonValue& v : row.toArray())
+                values << testsupport::blankTrimmed(v.toString());
+            final << values;
+        }
+        QCOMPARE(int(s["remaining"]), final.size());
+        auto trimmed = [](const QList<QStringList>& rows) {
+            QList<QStringList> out;
+            for (QStringList r : rows) {
+                for (QString& v : r)
+                    v = testsupport::blankTrimmed(v);
+                out << r;
+            }
+            return out;
+        };
+        const QStringList header{"姓名", "电话", "地址"};
+        QCOMPARE(trimmed(readCsv(restCsv)), QList<QStringList>{header} + final);
+        // The file itself, read by python3-dbf.
+        QList<QStringList> inFile;
+        for (const QJsonValue& row :
+             python(QStringLiteral("formats/dbf_dump.py"), {dbf})["rows"].toArray()) {
+            QStringList values;
+            for (const QJsonValue& v : row.toArray())
+                values << v.toString();
+            inFile << values;
+        }
+        QCOMPARE(trimmed(inFile), final);
+        // The workbook, read by xlrd: the sheet is named after the table, every value a text.
+        const QJsonObject book = testsupport::excelDump(restXls);
+        const QJsonArray sheets = book["sheets"].toArray();
+        QCOMPARE(sheets.size(), 1);
+        QCOMPARE(sheets[0]["name"].toString(), QString("客户"));
+        QList<QStringList> cells(final.size() + 1);
+        for (const QJsonValue& c : sheets[0]["cells"].toArray()) {
+            const QJsonArray cell = c.toArray();
+            QCOMPARE(cell[2].toString(), QString("s"));
+            QStringList& row = cells[cell[0].toInt()];
+            while (row.size() <= cell[1].toInt())
+                row << QString();
+            row[cell[1].toInt()] = cell[3].toString();
+        }
+        QCOMPARE(trimmed(cells), QList<QStringList>{header} + final);
+        // One backup, made before the separation: the merge went into the same file after it.
+        const QStringList backups = QDir(dir + QStringLiteral("/查重备份")).entryList(QDir::Files);
+        QCOMPARE(backups.size(), 1);
+    }
+
+    // --dup-xls and --rest-xls: a new sheet of a workbook of the user's, and a new .xlsx.
+    void excelOutputs() {
+        const QString dir = path(QStringLiteral("excel-out"));
+        QDir(dir).removeRecursively();
+        QDir().mkpath(dir);
+        const QString dbf = dir + QStringLiteral("/名单.dbf");
+        QVERIFY(makeDbf(dbf, {"姓名", "电话"},
+                        {{"张三", "13800138000"}, {"李四", "001234"}, {"张三", "13800138000"}}));
+        const QString book = testsupport::copyInto(
+            testsupport::sample(QStringLiteral("xls/poi/chinese-provinces.xls")), dir);
+        const QJsonObject before = testsupport::excelDump(book);
+        const QString rest = dir + QStringLiteral("/rest.xlsx");
+        const QString dupCsv = dir + QStringLiteral("/dup.csv");
+        const Run r = batch({"check", dbf, "--fields", "姓名", "--dup-xls", book, "--rest-xls",
+                             rest, "--sheet", "查重 结果", "--dup-csv", dupCsv});
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const QJsonObject after = testsupport::excelDump(book);
+        const QJsonArray sheets = after["sheets"].toArray();
+        QCOMPARE(sheets.size(), before["sheets"].toArray().size() + 1);
+        for (qsizetype i = 0; i < before["sheets"].toArray().size(); ++i)
+            QCOMPARE(sheets[i], before["sheets"].toArray()[i]);
+        // The duplicates with the check table's fields: No and the running number stay out.
+        QCOMPARE(sheets.last()["name"].toString(), QString("查重 结果"));
+        const QList<QStringList> dup = readCsv(dupCsv);
+        QCOMPARE(dup.size(), 3);
+        QJsonArray want;
+        for (int row = 0; row < dup.size(); ++row)
+            for (int col = 0; col < 2; ++col)
+                want.append(
+                    QJsonArray{row, col, "s",
+                               row == 0 ? QStringList{"姓名", "电话"}[col] : dup[row][col + 1]});
+        QJsonArray got;
+        for (const QJsonValue& c : sheets.last()["cells"].toArray())
+            got.append(QJsonArray{c[0], c[1], c[2], c[3]});
+        QCOMPARE(got, want);
+        const QJsonArray restSheets = testsupport::excelDump(rest)["sheets"].toArray();
+        QCOMPARE(restSheets.size(), 1);
+        QCOMPARE(restSheets[0]["name"].toString(), QString("查重 结果"));
+        QCOMPARE(restSheets[0]["cells"].toArray().size(), 4); // heading and 李四 001234
+        QCOMPARE(restSheets[0]["cells"].toArray()[3].toArray()[3].toString(), QString("001234"));
+    }
 
     void checkGeneratedLists_data() {
         QTest::addColumn<QString>("format");

@@ -21,6 +21,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
@@ -123,8 +124,11 @@ private slots:
                                     "Label5|正在合并数据,请等待..."};
         for (const QString& entry : labels)
             QCOMPARE(child<QLabel>(w_, entry.section('|', 0, 0))->text(), entry.section('|', 1));
-        // The merge and the export are there and not usable yet; their panels are hidden.
-        for (const char* name : {"Command12", "Command13", "Command5", "Command9"})
+        // The merge and the export are ready; the target panel's buttons wait for a file type,
+        // the panels are hidden.
+        for (const char* name : {"Command12", "Command13"})
+            QVERIFY(child<QPushButton>(w_, name)->isEnabled());
+        for (const char* name : {"Command5", "Command9"})
             QVERIFY(!child<QPushButton>(w_, name)->isEnabled());
         QVERIFY(child<QGroupBox>(w_, "Frame1")->isHidden());
         QVERIFY(child<QFrame>(w_, "Picture2")->isHidden());
@@ -146,8 +150,8 @@ private slots:
         QCOMPARE(child<QAction>(w_, "data_Output2")->text(),
                  QString("不重复数据导出（生成Excel文件）"));
         for (const char* name : {"data_joint", "data_Output1", "data_Output2"})
-            QVERIFY(!child<QAction>(w_, name)->isEnabled());
-        QVERIFY(!child<QMenu>(w_, "data_Output")->menuAction()->isEnabled());
+            QVERIFY(child<QAction>(w_, name)->isEnabled());
+        QVERIFY(child<QMenu>(w_, "data_Output")->menuAction()->isEnabled());
         // The status bar: the source, and what the commands here change.
         QCOMPARE(child<QLabel>(w_, "StatusBar1_Panel1")->text(), QString("/数据"));
         QCOMPARE(child<QLabel>(w_, "StatusBar1_Panel2")->text(), QString("客户.dbf"));
@@ -349,9 +353,9 @@ private slots:
         QCOMPARE(storedAddresses(), QStringList({"甲", "C", "y"}));
         QCOMPARE(text("Text1"), QString("3/3"));
         QCOMPARE(grid()->model()->rowCount(), 3);
-        // Unlocked again, the merge and the export stay out of reach.
-        QVERIFY(!child<QMenu>(w_, "data_Output")->menuAction()->isEnabled());
-        QVERIFY(!child<QAction>(w_, "data_joint")->isEnabled());
+        // Unlocked again, with the merge and the export.
+        QVERIFY(w_->menuBar()->isEnabled());
+        QVERIFY(child<QPushButton>(w_, "Command12")->isEnabled());
     }
 
     void columnWidthsStoredPerDatabase() {

@@ -1,0 +1,87 @@
+#include "control/engine/export.h"
+
+#include "db/formats/xls/biffwrite.h"
+#include "db/sqltext.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace control {
+
+QStringList exportFields(const app::AppState& st) {
+    return app::isOpen(st.RsSource) ? st.RsSource->fieldNames() : QStringList();
+}
+
+QString exportStatement(const QStringList& fields, const QString& path, const QString& sheet,
+                        const QString& table) {
+    QStringList names;
+    for (const QString& f : fields)
+        names << db::sql::ident(f);
+    return QStringLiteral("select ") + names.join(QStringLiteral(", ")) +
+           QStringLiteral(" into [Excel 8.0;database=") + path + QStringLiteral("].") +
+           db::sql::ident(sheet) + QStringLiteral(" from ") + db::sql::ident(table);
+}
+
+db::ExcelExportResult exportTable(const db::Connection& conn, const QString& table,
+                                  const QStringList& fields, const QString& path,
+                                  const QString& sheet) {
+    db::Connection c = conn;
+    if (!c.isOpen()) {
+        db::ExcelExportResult r;
+        r.error = QStringLiteral("数据库连接没有打开，无法导出。");
+        return r;
+    }
+    c.execute(exportStatement(fields, path, sheet, table));
+    return db::lastExcelExport(c);
+}
+
+bool workbookSheets(const QString& path, QStringList* sheets, QString* error) {
+    sheets->clear();
+    const QFileInfo info(path);
+    if (!info.exists()) return true;
+    db::Connection book;
+    if (info.isDir() || !book.open(db::excelConnectionString(path))) {
+        *error = QStringLiteral("无法读取Excel文件“%1”：%2\r\n文件没有改动，请选择别的文件。")
+                     .arg(QDir::toNativeSeparators(path),
+                          info.isDir() ? QStringLiteral("这是一个文件夹。") : book.errorString());
+        return false;
+    }
+    // Worksheets are listed as "<sheet>$"; rows of the kind TABLE are named ranges.
+    for (const db::SchemaRow& row : book.tableSchema()) {
+        if (row.tableType == QLatin1String("TABLE")) continue;
+        *sheets << row.tableName.chopped(row.tableName.isEmpty() ? 0 : 1);
+    }
+    return true;
+}
+
+QString sheetNameRefusal(const QStringList& sheets, const QString& name) {
+    if (sheets.contains(name)) return QStringLiteral("重名，请重新命名！");
+    if (const QString problem = formats::xls::biff::sheetNameProblem(name); !problem.isEmpty())
+        return problem + QStringLiteral("\r\n请重新命名！");
+    for (const QString& s : sheets)
+        if (s.compare(name, Qt::CaseInsensitive) == 0)
+            return QStringLiteral("Excel文件中已有工作表“%1”，Excel不区分名称的大小写。"
+                                  "\r\n请重新命名！")
+                .arg(s);
+    return {};
+}
+
+RestExport restExportOf(const QString& title) {
+    const QString end = title.right(3);
+    if (end == QLatin1String("dbf") || end == QLatin1String("DBF")) return RestExport::NotImported;
+    if (end == QLatin1String("xls") || end == QLatin1String("XLS"))
+        return RestExport::ImportedTable;
+    if (title == QLatin1String("MorlayBankCC.MDB")) return RestExport::ImportedTable;
+    if (end == QLatin1String("MDB") || end == QLatin1String("mdb")) return RestExport::SourceTable;
+    return RestExport::Nothing;
+}
+
+QString exportSuccessText(const db::ExcelExportResult& r) {
+    if (r.sheetCount() <= 1) return QStringLiteral("OK");
+    return QStringLiteral("OK\r\n共导出%1条记录。记录超过一个工作表的容量，分%2个工作表导出：%3")
+        .arg(r.rows)
+        .arg(r.sheetCount())
+        .arg(r.sheets.join(QStringLiteral("、")));
+}
+
+} // namespace control

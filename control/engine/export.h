@@ -1,0 +1,56 @@
+#pragma once
+// The export of a table to a new worksheet of an Excel workbook, as the check-control window and
+// the batch runner do it: the fields of the check table, one statement
+//
+//     select [f1], [f2], ... into [Excel 8.0;database=<workbook>].[<sheet>] from [<table>]
+//
+// run on the connection that holds the table (the database layer writes the sheet, or several
+// when the records do not fit on one), and the checks before it: the sheets the workbook already
+// has, and a sheet name Excel can take.
+#include "app/engine/appstate.h"
+#include "db/exceltarget.h"
+
+#include <QStringList>
+
+namespace control {
+
+// The field list of an export: the names of the check table's fields (RsSource), in order. Empty
+// when the check table is not open.
+QStringList exportFields(const app::AppState& state);
+
+// The export statement (names quoted, so spaces and Chinese names are names).
+QString exportStatement(const QStringList& fields, const QString& path, const QString& sheet,
+                        const QString& table);
+
+// Runs the export statement for table on conn; the result says what was written (the sheets,
+// the records) or why nothing was. The workbook is left as it was unless ok.
+db::ExcelExportResult exportTable(const db::Connection& conn, const QString& table,
+                                  const QStringList& fields, const QString& path,
+                                  const QString& sheet);
+
+// The worksheets of the workbook at path as the Excel driver lists them (named ranges are no
+// sheets): empty for a file that does not exist yet. False with a Chinese *error for a file that
+// exists and cannot be read as a workbook (another kind of file, encrypted, damaged).
+bool workbookSheets(const QString& path, QStringList* sheets, QString* error);
+
+// Why name cannot be the new sheet of a workbook holding sheets, in Chinese; empty when it can.
+// "重名，请重新命名！" when a sheet has that very name; names Excel refuses (empty, longer than 31
+// characters, [ ] : * ? / \) and names that differ from a sheet's in letter case only (Excel
+// does not tell them apart) are refused with a text that says why.
+QString sheetNameRefusal(const QStringList& sheets, const QString& name);
+
+// What "不重复数据导出（生成Excel文件）" exports, by the title of the source file (case as written:
+// only "dbf"/"DBF", "xls"/"XLS", "mdb"/"MDB" count).
+enum class RestExport {
+    Nothing,       // any other ending
+    NotImported,   // a dBase table opened as it is: there is no imported table to export
+    ImportedTable, // ClienttableELS of the working database
+    SourceTable,   // the check table itself, read through SourceConn
+};
+RestExport restExportOf(const QString& sourceFileTitle);
+
+// The text of the box titled "导出成功": "OK", and when the records went on further sheets, how
+// many and which.
+QString exportSuccessText(const db::ExcelExportResult& result);
+
+} // namespace control

@@ -1,0 +1,273 @@
+#include "control/engine/merge.h"
+
+#include "check/engine/separation.h"
+#include "db/formats/mdb/mdb.h"
+#include "db/sqltext.h"
+
+#include <QDir>
+#include <QSet>
+
+namespace control {
+
+namespace {
+
+const QString importedTable = QStringLiteral("ClienttableELS");
+
+QString native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+QString readOnlyAccess(const QString& path) {
+    return QStringLiteral("此Access文件只能读取，不能写入：") + native(path);
+}
+
+// Writes every record of RsDup into dest, in one transaction of dest's connection, after a backup
+// of userFile (when there is one).
+MergeResult writeDuplicates(app::AppState& st, const db::RecordsetPtr& dest,
+                            const QString& userFile, app::ProgressSink& sink) {
+    MergeResult r;
+    const db::RecordsetPtr dup = st.RsDup;
+    const int clientFields = dup->fieldCount() - 2; // No first, the running number last
+    const int fields = std::min(dest->fieldCount(), clientFields);
+    for (int c = fields + 1; c <= clientFields; ++c)
+        r.leftOut << dup->fieldName(c);
+    db::Connection conn = dest->connection();
+    r.workingCopy = conn.isWorkingCopy();
+    const int total = dup->recordCount();
+    r.duplicateRows = total;
+    if (total == 0) return r;
+
+    if (!userFile.isEmpty() && !check::backupUserFile(userFile, &r.backupPath, &r.error)) {
+        r.error += QStringLiteral("\r\n为保证数据安全，没有合并任何记录。");
+        return r;
+    }
+    if (!conn.beginTransaction()) {
+        r.error = QStringLiteral("数据合并失败，没有写入任何记录：\r\n") + conn.errorString();
+        return r;
+    }
+    dest->suspendNotifications();
+    int position = 0;
+    for (dup->moveFirst(); !dup->isEof(); dup->moveNext()) {
+        ++position;
+        bool ok = dest->addNew();
+        for (int k = 0; ok && k < fields; ++k)
+            ok = dest->setValue(k, dup->text(k + 1));
+        if (ok) ok = dest->update();
+        if (!ok) {
+            const QString why = dest->errorString();
+            dest->cancelUpdate();
+            r.error = QStringLiteral("重复数据的第%1条记录（%2）不能写入表“%3”：\r\n%4")
+                          .arg(position)
+                          .arg(clientFields > 0 ? dup->text(1) : QString(), dest->baseTable(), why);
+            break;
+        }
+        ++r.written;
+        if (!sink.progress(r.written, total)) {
+            r.cancelled = true;
+            break;
+        }
+    }
+    bool undone = false;
+    if (!r.error.isEmpty() || r.cancelled) {
+        conn.rollback();
+        undone = true;
+        if (!r.error.isEmpty())
+            r.error = QStringLiteral("数据合并失败，没有写入任何记录：\r\n") + r.error;
+    } else if (!conn.commit()) {
+        r.error = QStringLiteral("数据合并失败，没有写入任何记录：\r\n") + conn.errorString();
+        undone = true;
+    }
+    dest->resumeNotifications();
+    if (undone) {
+        // The table is as it was: the recordset reads it again.
+        r.written = 0;
+        dest->requery();
+    }
+    if (dup->recordCount() > 0) dup->moveLast();
+    return r;
+}
+
+} // namespace
+
+QString dbaseTargetTable(const QString& fileTitle) {
+    return fileTitle.left(std::max<qsizetype>(0, fileTitle.size() - 4));
+}
+
+bool openDbaseTarget(const app::AppState& st, const QString& path, const QString& fileTitle,
+                     MergeTarget* target, QString* error) {
+    *target = MergeTarget();
+    target->kind = TargetKind::Dbase;
+    target->file = path;
+    target->table = dbaseTargetTable(fileTitle);
+    const QString dir = path.left(std::max<qsizetype>(0, path.size() - fileTitle.size() - 1));
+    db::Connection conn;
+    if (!conn.open(db::dbaseConnectionString(dir, st.SourceCodePage))) {
+        *error =
+            QStringLiteral("无法打开目标文件“%1”：\r\n%2").arg(native(path), conn.errorString());
+        return false;
+    }
+    if (target->table.isEmpty() || !conn.hasTable(target->table)) {
+        const QString why = conn.skippedTables().isEmpty()
+                                ? QStringLiteral("文件夹中没有这个数据表。")
+                                : conn.skippedTables();
+        *error = QStringLiteral("无法打开目标文件“%1”：\r\n%2").arg(native(path), why);
+        return false;
+    }
+    target->conn = conn;
+    return true;
+}
+
+bool openAccessTarget(const QString& path, MergeTarget* target, QStringList* tables,
+                      QString* error) {
+    *target = MergeTarget();
+    target->kind = TargetKind::Access;
+    target->file = path;
+    tables->clear();
+    // mdbtools reads such a file; nothing on this platform writes it.
+    if (mdb::isAccessFile(path)) {
+        *error = readOnlyAccess(path);
+        return false;
+    }
+    db::Connection conn;
+    if (!conn.open(db::accessConnectionString(path))) {
+        *error =
+            QStringLiteral("无法打开目标文件“%1”：\r\n%2").arg(native(path), conn.errorString());
+        return false;
+    }
+    if (conn.isWorkingCopy() || conn.isReadOnly()) {
+        *error = readOnlyAccess(path);
+        return false;
+    }
+    for (const db::SchemaRow& row : conn.tableSchema())
+        if (row.tableType == QLatin1String("TABLE") &&
+            !row.tableName.startsWith(QLatin1String("MSys")))
+            *tables << row.tableName;
+    target->conn = conn;
+    return true;
+}
+
+QString mergeRefusal(const app::AppState& st) {
+    const db::RecordsetPtr& dup = st.RsDup;
+    if (!app::isOpen(dup)) return QStringLiteral("重复数据表没有打开，无法合并数据。");
+    if (dup->isEditing() || dup->hasPendingChanges())
+        return QStringLiteral("重复数据有未保存的修改，请先“保存修改”或“取消修改”，再合并数据。");
+    return {};
+}
+
+app::RunResult removeRepeats(app::AppState& st, app::ProgressSink& sink) {
+    app::RunResult r;
+    r.error = mergeRefusal(st);
+    if (!r.error.isEmpty()) return r;
+    const db::RecordsetPtr dup = st.RsDup;
+    const int compared = dup->fieldCount() - 2; // fields 1 .. count - 2
+    const int total = dup->recordCount();
+    r.duplicateRows = total;
+    if (compared < 1 || total < 2) {
+        if (total > 0) dup->moveFirst();
+        return r;
+    }
+    db::Connection conn = dup->connection();
+    if (!conn.beginTransaction()) {
+        r.error = QStringLiteral("删除重复记录失败：\r\n") + conn.errorString();
+        return r;
+    }
+    dup->suspendNotifications();
+    // The records seen so far by their values, compared field by field: (AB, C) is not (A, BC).
+    QSet<QStringList> seen;
+    seen.reserve(total);
+    int position = 0;
+    int left = total;
+    for (dup->moveFirst(); !dup->isEof(); dup->moveNext()) {
+        ++position;
+        QStringList values;
+        values.reserve(compared);
+        for (int c = 1; c <= compared; ++c)
+            values << dup->text(c);
+        if (seen.contains(values)) {
+            if (!dup->deleteCurrent()) {
+                r.error = dup->errorString();
+                break;
+            }
+            ++r.deleted;
+            sink.remaining(--left);
+        } else {
+            seen.insert(std::move(values));
+        }
+        if (!sink.progress(position, total)) {
+            r.cancelled = true;
+            break;
+        }
+    }
+    bool undone = false;
+    if (!r.error.isEmpty() || r.cancelled) {
+        conn.rollback();
+        undone = true;
+        if (!r.error.isEmpty())
+            r.error = QStringLiteral("删除重复记录失败，没有删除任何记录：\r\n") + r.error;
+    } else if (!conn.commit()) {
+        r.error = QStringLiteral("删除重复记录失败，没有删除任何记录：\r\n") + conn.errorString();
+        undone = true;
+    }
+    dup->resumeNotifications();
+    if (undone) {
+        r.deleted = 0;
+        dup->requery();
+    }
+    r.duplicateRows = dup->recordCount();
+    if (r.duplicateRows > 0) dup->moveFirst();
+    return r;
+}
+
+MergeResult mergeIntoCheckTable(app::AppState& st, app::ProgressSink& sink, bool backUp) {
+    MergeResult r;
+    r.error = mergeRefusal(st);
+    if (!r.error.isEmpty()) return r;
+    if (!app::isOpen(st.RsSource)) {
+        r.error = QStringLiteral("查重数据库没有打开，无法合并数据。");
+        return r;
+    }
+    const db::RecordsetPtr dup = st.RsDup;
+    if (!dup->requery()) {
+        r.error = QStringLiteral("无法读取重复数据表：\r\n") + dup->errorString();
+        return r;
+    }
+    if (dup->recordCount() == 0) return r;
+    if (dup->fieldCount() - 2 != st.RsSource->fieldCount()) {
+        // The check kept fewer fields than the table has: the records would come back cut.
+        r.error = QStringLiteral("重复数据表没有保存查重数据库的全部字段，为保证数据不丢失，"
+                                 "没有合并任何记录。");
+        return r;
+    }
+    return writeDuplicates(st, st.RsSource, backUp ? check::userFileOfCheckTable(st) : QString(),
+                           sink);
+}
+
+MergeResult mergeIntoTarget(app::AppState& st, const MergeTarget& target, app::ProgressSink& sink) {
+    MergeResult r;
+    r.error = mergeRefusal(st);
+    if (!r.error.isEmpty()) return r;
+    const bool imported = target.kind == TargetKind::Imported;
+    const db::Connection conn = imported ? st.WorkConn : target.conn;
+    const QString table = imported ? importedTable : target.table;
+    if (!conn.isOpen() || table.isEmpty()) {
+        r.error = QStringLiteral("没有打开目标文件，请按“浏览”重新选择。");
+        return r;
+    }
+    if (conn.isWorkingCopy()) {
+        r.error = readOnlyAccess(target.file);
+        return r;
+    }
+    auto dest = std::make_shared<db::Recordset>();
+    dest->setCursorLocation(db::CursorLocation::Client);
+    if (!dest->open(db::sql::selectAll(table), conn, db::CursorType::Dynamic,
+                    db::LockType::Pessimistic) ||
+        !dest->isOpen()) {
+        r.error = QStringLiteral("无法打开目标表“%1”：\r\n%2").arg(table, dest->errorString());
+        return r;
+    }
+    r = writeDuplicates(st, dest, check::userFileOfTable(st, conn, table), sink);
+    if (r.ok()) st.RsSource = dest;
+    return r;
+}
+
+} // namespace control

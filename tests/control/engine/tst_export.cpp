@@ -1,0 +1,202 @@
+// The export glue of the check-control window: which table "不重复数据导出" takes by the source
+// file's title, the sheets a workbook offers to the name check (named ranges are none), the names
+// refused and asked again, and the statement run on the duplicates: the check table's fields only
+// (No and the running number stay out), texts as texts, the user's sheets kept, a list too long
+// for one sheet continued on "<name>_2". Workbooks are read back with xlrd and openpyxl.
+#include "app/engine/appstate.h"
+#include "control/engine/export.h"
+#include "tests/support/checkfixture.h"
+#include "tests/support/testsupport.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace {
+
+QByteArray digest(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+QStringList sheetNames(const QJsonObject& dump) {
+    QStringList names;
+    for (const QJsonValue& s : dump["sheets"].toArray())
+        names << s["name"].toString();
+    return names;
+}
+
+QJsonObject sheetOf(const QJsonObject& dump, const QString& name) {
+    for (const QJsonValue& s : dump["sheets"].toArray())
+        if (s["name"].toString() == name) return s.toObject();
+    return {};
+}
+
+// A sheet's cells as rows of "type:value" texts.
+QList<QStringList> cellRows(const QJsonObject& sheet) {
+    QList<QStringList> rows;
+    for (const QJsonValue& c : sheet["cells"].toArray()) {
+        const QJsonArray cell = c.toArray();
+        const int r = cell[0].toInt(), col = cell[1].toInt();
+        while (rows.size() <= r)
+            rows << QStringList();
+        while (rows[r].size() <= col)
+            rows[r] << QString();
+        rows[r][col] = cell[2].toString() + ":" + cell[3].toVariant().toString();
+    }
+    return rows;
+}
+
+} // namespace
+
+class TestExport : public QObject {
+    Q_OBJECT
+    testsupport::CheckFixture f;
+    app::AppState& st = app::appState();
+
+private slots:
+    void theNonDuplicatesByTheSourceFile_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("expected");
+        using R = control::RestExport;
+        QTest::newRow("客户.DBF") << "客户.DBF" << int(R::NotImported);
+        QTest::newRow("客户.dbf") << "客户.dbf" << int(R::NotImported);
+        QTest::newRow("客户.Dbf") << "客户.Dbf" << int(R::Nothing);
+        QTest::newRow("名单.xls") << "名单.xls" << int(R::ImportedTable);
+        QTest::newRow("名单.XLS") << "名单.XLS" << int(R::ImportedTable);
+        QTest::newRow("imported dBase") << "MorlayBankCC.MDB" << int(R::ImportedTable);
+        QTest::newRow("打开导入数据") << "MorlayBankCC.mdb" << int(R::SourceTable);
+        QTest::newRow("客户.mdb") << "客户.mdb" << int(R::SourceTable);
+        QTest::newRow("客户.MDB") << "客户.MDB" << int(R::SourceTable);
+        QTest::newRow("客户.Mdb") << "客户.Mdb" << int(R::Nothing);
+        QTest::newRow("no source") << "" << int(R::Nothing);
+    }
+    void theNonDuplicatesByTheSourceFile() {
+        QFETCH(QString, title);
+        QFETCH(int, expected);
+        QCOMPARE(int(control::restExportOf(title)), expected);
+    }
+
+    void sheetNames() {
+        const QStringList sheets = {"名单", "Sheet1"};
+        QCOMPARE(control::sheetNameRefusal(sheets, "名单"), QString("重名，请重新命名！"));
+        QVERIFY(control::sheetNameRefusal(sheets, "名单2").isEmpty());
+        QVERIFY(control::sheetNameRefusal(sheets, " 名单").isEmpty());
+        // Excel holds "sheet1" and "Sheet1" for one name.
+        const QString otherCase = control::sheetNameRefusal(sheets, "SHEET1");
+        QVERIFY2(otherCase.contains("Sheet1") && otherCase.contains("大小写"),
+                 qPrintable(otherCase));
+        // Names Excel refuses, each with its reason and the request to name again.
+        const QList<QPair<QString, QString>> refused = {{QString(32, QChar(u'客')), "31"},
+                                                        {"a/b", "/"},
+                                                        {"[名单]", "["},
+                                                        {"问?", "?"},
+                                                        {"'引号'", "单引号"},
+                                                        {"", "不能为空"}};
+        for (const auto& [name, why] : refused) {
+            const QString text = control::sheetNameRefusal(sheets, name);
+            QVERIFY2(text.contains(why) && text.endsWith("请重新命名！"), qPrintable(name + text));
+        }
+        QVERIFY(control::sheetNameRefusal(sheets, QString(31, QChar(u'客'))).isEmpty());
+    }
+
+    void theSheetsOfAWorkbook() {
+        QStringList sheets;
+        QString error;
+        // Four sheets and 34 defined names, one sheet named with an apostrophe.
+        const QString names = testsupport::sample("xls/xlrd/namesdemo.xls");
+        QVERIFY2(control::workbookSheets(names, &sheets, &error), qPrintable(error));
+        const QJsonObject dump = testsupport::excelDump(names);
+        QCOMPARE(sheets, ::sheetNames(dump));
+        QVERIFY(sheets.contains("Seamus O'Reilly"));
+        // A named range of the name is no clash.
+        bool hasApostrophe = false;
+        for (const QJsonValue& n : dump["names"].toArray())
+            hasApostrophe |= n.toArray()[0].toString() == "Apostrophe";
+        QVERIFY(hasApostrophe);
+        QVERIFY(control::sheetNameRefusal(sheets, "Apostrophe").isEmpty());
+        QCOMPARE(control::sheetNameRefusal(sheets, "Sheet3"), QString("重名，请重新命名！"));
+
+        const QString xlsx = testsupport::sample("xlsx/poi/51626_contact.xlsx");
+        QVERIFY2(control::workbookSheets(xlsx, &sheets, &error), qPrintable(error));
+        QCOMPARE(sheets, ::sheetNames(testsupport::excelDump(xlsx)));
+
+        QVERIFY(control::workbookSheets(f.dir() + "/还没有.xls", &sheets, &error));
+        QVERIFY(sheets.isEmpty());
+        // A file that is no workbook: a reason, and the file as it was.
+        const QString junk = f.dir() + "/坏.xls";
+        QFile j(junk);
+        QVERIFY(j.open(QIODevice::WriteOnly));
+        j.write(QByteArray("not a workbook\n").repeated(300));
+        j.close();
+        const QByteArray before = digest(junk);
+        QVERIFY(!control::workbookSheets(junk, &sheets, &error));
+        QVERIFY2(error.startsWith("无法读取Excel文件") && error.contains("文件没有改动"),
+                 qPrintable(error));
+        QCOMPARE(digest(junk), before);
+    }
+
+    void theDuplicatesIntoARealWorkbook() {
+        QVERIFY(f.loadDuplicates({"姓名", "电话", "客户 编码"},
+                                 {{"张三", "13800138000", "001234"}, {"O'Brien", "0574-1", "0"}}));
+        const QStringList fields = control::exportFields(st);
+        QCOMPARE(fields, QStringList({"姓名", "电话", "客户 编码"}));
+        QCOMPARE(control::exportStatement(fields, "/数据/a.xls", "名单", "ClienttableCC"),
+                 QString("select [姓名], [电话], [客户 编码] into [Excel 8.0;database=/数据/a.xls]."
+                         "[名单] from [ClienttableCC]"));
+        for (const QString sample :
+             {"xls/poi/chinese-provinces.xls", "xlsx/poi/51626_contact.xlsx"}) {
+            const QString book = testsupport::copyInto(testsupport::sample(sample), f.dir());
+            const QJsonObject before = testsupport::excelDump(book);
+            const db::ExcelExportResult r =
+                control::exportTable(st.WorkConn, "ClienttableCC", fields, book, "重复 客户");
+            QVERIFY2(r.ok, qPrintable(r.error));
+            QCOMPARE(r.rows, 2);
+            QCOMPARE(control::exportSuccessText(r), QString("OK"));
+            const QJsonObject after = testsupport::excelDump(book);
+            // The user's sheets as they were, the new one after them.
+            QCOMPARE(::sheetNames(after), ::sheetNames(before) + QStringList{"重复 客户"});
+            for (const QString& name : ::sheetNames(before))
+                QCOMPARE(sheetOf(after, name), sheetOf(before, name));
+            QCOMPARE(cellRows(sheetOf(after, "重复 客户")),
+                     (QList<QStringList>{{"s:姓名", "s:电话", "s:客户 编码"},
+                                         {"s:张三", "s:13800138000", "s:001234"},
+                                         {"s:O'Brien", "s:0574-1", "s:0"}}));
+            // The same name again: refused by the export itself, the workbook untouched.
+            const QByteArray done = digest(book);
+            const db::ExcelExportResult again =
+                control::exportTable(st.WorkConn, "ClienttableCC", fields, book, "重复 客户");
+            QVERIFY(!again.ok);
+            QVERIFY2(again.error.contains("重名"), qPrintable(again.error));
+            QCOMPARE(digest(book), done);
+        }
+    }
+
+    void moreRecordsThanASheetHoldsGoOnFurtherSheets() {
+        QVERIFY(f.load({"姓名", "电话"}, {}));
+        QVERIFY(testsupport::exec(st.WorkConn,
+                                  "INSERT INTO ClienttableELS (姓名, 电话) WITH RECURSIVE n(i) AS "
+                                  "(SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 65536) "
+                                  "SELECT '客户' || i, printf('%011d', i) FROM n"));
+        const QString book = f.dir() + "/大名单.xls";
+        const db::ExcelExportResult r = control::exportTable(
+            st.WorkConn, "ClienttableELS", control::exportFields(st), book, "名单");
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.sheets, QStringList({"名单", "名单_2"}));
+        QCOMPARE(
+            control::exportSuccessText(r),
+            QString("OK\r\n共导出65536条记录。记录超过一个工作表的容量，分2个工作表导出：名单、"
+                    "名单_2"));
+        const QJsonObject dump = testsupport::excelDump(book);
+        const QList<QStringList> first = cellRows(sheetOf(dump, "名单"));
+        const QList<QStringList> second = cellRows(sheetOf(dump, "名单_2"));
+        QCOMPARE(first.size(), 65536);
+        QCOMPARE(first.last(), QStringList({"s:客户65535", "s:00000065535"}));
+        QCOMPARE(second,
+                 (QList<QStringList>{{"s:姓名", "s:电话"}, {"s:客户65536", "s:00000065536"}}));
+    }
+};
+
+CHACHONG_TEST_MAIN(TestExport)
+#include "tst_export.moc"

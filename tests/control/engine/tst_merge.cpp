@@ -1,0 +1,366 @@
+// The merge without its window: check_Repeat (records equal field by field, the first kept), the
+// merge back into the check table after a real check, the three kinds of target ("clients.DBF"
+// gives the table clients, Access files that can only be read, MSys tables hidden, an SQLite
+// database written), and the mends: a value wider than its dBase field writes nothing and names
+// the record and the field, a failed merge leaves the target as it was, the user's file is
+// backed up first. dBase files are read back with python3-dbf.
+#include "app/engine/appstate.h"
+#include "app/engine/workdb.h"
+#include "check/engine/exactcheck.h"
+#include "control/engine/merge.h"
+#include "db/formats/dbf/dbf.h"
+#include "import/engine/sources.h"
+#include "tests/support/checkfixture.h"
+#include "tests/support/testsupport.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+using testsupport::tableRows;
+
+namespace {
+
+struct Recorder : app::ProgressSink {
+    QList<QPair<int, int>> calls;
+    QList<int> left;
+    bool progress(int done, int total) override {
+        calls << qMakePair(done, total);
+        return true;
+    }
+    void remaining(int count) override { left << count; }
+};
+
+QByteArray digest(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+// The rows of a dBase table as python3-dbf reads them.
+QList<QStringList> dbfRows(const QString& path) {
+    bool ok = false;
+    QByteArray err;
+    const QByteArray out = testsupport::runPython(QStringLiteral(CHACHONG_SOURCE_DIR) +
+                                                      QStringLiteral("/tests/formats/dbf_dump.py"),
+                                                  {path}, &ok, &err);
+    if (!ok) qWarning("dbf_dump.py: %s", err.constData());
+    QList<QStringList> rows;
+    for (const QJsonValue& row : QJsonDocument::fromJson(out)[QStringLiteral("rows")].toArray()) {
+        QStringList r;
+        for (const QJsonValue& v : row.toArray())
+            r << v.toString();
+        rows << r;
+    }
+    return rows;
+}
+
+// A GBK FoxPro table of character fields of the given widths, with rows.
+bool makeNarrowDbf(const QString& path, const QList<std::pair<QString, int>>& fields,
+                   const QList<QStringList>& rows) {
+    using namespace formats::dbf;
+    std::vector<FieldSpec> specs;
+    for (const auto& [name, width] : fields)
+        specs.push_back({name, 'C', width, 0, false});
+    QString error;
+    if (!createTable(path, Flavour::FoxPro2, specs, parseCodePage(QStringLiteral("936")), &error))
+        return false;
+    Table t;
+    if (!t.open(path, {}, &error)) return false;
+    for (const QStringList& r : rows) {
+        std::vector<std::optional<Value>> values;
+        for (const QString& v : r)
+            values.push_back(Value::fromText(v));
+        quint32 recno = 0;
+        if (!t.appendRecord(values, &recno, &error)) return false;
+    }
+    return t.flush(&error);
+}
+
+QStringList backups(const QString& dir) {
+    return QDir(dir + QStringLiteral("/查重备份")).entryList(QDir::Files);
+}
+
+} // namespace
+
+class TestMerge : public QObject {
+    Q_OBJECT
+    testsupport::CheckFixture f;
+    app::AppState& st = app::appState();
+
+    // ClienttableCC (No, 姓名, 电话, 地址, running number 1, 2, ...) holding the rows.
+    void duplicates(const QList<QStringList>& rows) {
+        QVERIFY(f.loadDuplicates({"姓名", "电话", "地址"}, rows));
+    }
+    // The client fields of ClienttableCC as stored, row by row.
+    QList<QStringList> storedDuplicates() {
+        QList<QStringList> rows;
+        for (const QStringList& r : tableRows(st.WorkConn, "ClienttableCC"))
+            rows << r.mid(1, 3);
+        return rows;
+    }
+    // An SQLite database of the user's with one table (columns of the given declared types).
+    QString userDatabase(const QString& name, const QString& create) {
+        const QString path = f.dir() + QLatin1Char('/') + name;
+        QFile::remove(path);
+        QFile::copy(st.WorkDbPath, path);
+        db::Connection c;
+        if (!c.open(db::accessConnectionString(path)) || !testsupport::exec(c, create)) return {};
+        return path;
+    }
+
+private slots:
+    void repeatsAreWholeRecordsComparedFieldByField() {
+        duplicates({{"张三", "1", "甲"},   // A
+                    {" 张三", "1 ", "甲"}, // A2: A with blanks, another No and running number
+                    {"张三", "1", "乙"},   // B: the same key, another address
+                    {"李", "AB", "C"},     // stays
+                    {"李", "A", "BC"},     // the same letters run together: stays
+                    {"ZHANG", "1", "x"},   // stays
+                    {"zhang", "1", "x"},   // letter case counts: stays
+                    {"张三", "1", "甲"}}); // A again, last: goes
+        Recorder sink;
+        const app::RunResult r = control::removeRepeats(st, sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.deleted, 2);
+        QCOMPARE(r.duplicateRows, 6);
+        QCOMPARE(storedDuplicates(), (QList<QStringList>{{"张三", "1", "甲"},
+                                                         {"张三", "1", "乙"},
+                                                         {"李", "AB", "C"},
+                                                         {"李", "A", "BC"},
+                                                         {"ZHANG", "1", "x"},
+                                                         {"zhang", "1", "x"}}));
+        QCOMPARE(sink.left, (QList<int>{7, 6}));
+        QCOMPARE(sink.calls.size(), 8);
+        QCOMPARE(sink.calls.last(), qMakePair(8, 8));
+        QCOMPARE(st.RsDup->recordCount(), 6);
+        QCOMPARE(st.RsDup->absolutePosition(), 1);
+    }
+
+    void pendingEditsStopTheMerge() {
+        duplicates({{"张三", "1", "甲"}, {"张三", "1", "甲"}});
+        QVERIFY(st.RsDup->setValueAt(1, 3, QString("改")));
+        Recorder sink;
+        const app::RunResult r = control::removeRepeats(st, sink);
+        QVERIFY(r.error.contains("保存修改"));
+        const control::MergeResult m = control::mergeIntoCheckTable(st, sink);
+        QVERIFY(m.error.contains("保存修改"));
+        QCOMPARE(storedDuplicates().size(), 2);
+        QCOMPARE(testsupport::rowsOf(st.WorkConn, "ClienttableELS"), 0);
+    }
+
+    void mergeBackIntoTheCheckTable() {
+        // The road of a check: the duplicates separated out of the check table, then merged
+        // back with their blanks trimmed; neither No nor the running number is copied.
+        QVERIFY(f.load({"姓名", "电话", "地址"}, {{"张三", "1", " 甲 "},
+                                                  {"李四", "2", "O'Brien%"},
+                                                  {"张三", "1", "甲"},
+                                                  {"王五", "3", "丙"}}));
+        QVERIFY(f.prepare({"姓名", "电话"}));
+        app::ProgressSink quiet;
+        const app::RunResult checked = check::runExactCheck(st, f.options(), quiet);
+        QVERIFY2(checked.ok(), qPrintable(checked.error));
+        QCOMPARE(checked.separated, 2);
+        Recorder sink;
+        const control::MergeResult r = control::mergeIntoCheckTable(st, sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.written, 2);
+        QVERIFY(r.backupPath.isEmpty()); // the working database is no file of the user's
+        QCOMPARE(sink.calls, (QList<QPair<int, int>>{{1, 2}, {2, 2}}));
+        QCOMPARE(tableRows(st.WorkConn, "ClienttableELS"),
+                 (QList<QStringList>{{"李四", "2", "O'Brien%"},
+                                     {"王五", "3", "丙"},
+                                     {"张三", "1", "甲"},
+                                     {"张三", "1", "甲"}}));
+        QCOMPARE(st.RsSource->recordCount(), 4);
+        QCOMPARE(st.RsDup->absolutePosition(), 2); // on its last record
+    }
+
+    void anEmptyDuplicateTableWritesNothing() {
+        QVERIFY(f.load({"姓名", "电话"}, {{"张三", "1"}, {"李四", "2"}}));
+        QVERIFY(f.prepare({"姓名"}));
+        Recorder sink;
+        const control::MergeResult r = control::mergeIntoCheckTable(st, sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.written, 0);
+        QVERIFY(sink.calls.isEmpty());
+        QCOMPARE(testsupport::rowsOf(st.WorkConn, "ClienttableELS"), 2);
+    }
+
+    void aDbaseCheckTableIsBackedUpAndGetsItsRecordsBack() {
+        QVERIFY(f.load({"x"}, {})); // a working database; the source is a dBase file
+        const QString dir = f.dir() + QStringLiteral("/客户");
+        QVERIFY(QDir().mkpath(dir));
+        const QString file = dir + QStringLiteral("/客户表.dbf");
+        QVERIFY(testsupport::makeDbf(file, {"姓名", "电话"},
+                                     {{"张三", "1"}, {"李四", "2"}, {"张三", "1"}, {"王五", "3"}}));
+        QVERIFY(sources::openDbf(st, file, QStringLiteral("客户表.dbf")).ok);
+        QVERIFY(f.prepare({"姓名"}));
+        app::ProgressSink quiet;
+        const app::RunResult checked = check::runExactCheck(st, f.options(), quiet);
+        QVERIFY2(checked.ok(), qPrintable(checked.error));
+        QCOMPARE(backups(dir).size(), 1);
+        const QByteArray separated = digest(file);
+        const control::MergeResult r = control::mergeIntoCheckTable(st, quiet);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        // A second backup: the file as the separation left it.
+        QCOMPARE(backups(dir).size(), 2);
+        QCOMPARE(digest(r.backupPath), separated);
+        QCOMPARE(dbfRows(file),
+                 (QList<QStringList>{{"李四", "2"}, {"王五", "3"}, {"张三", "1"}, {"张三", "1"}}));
+    }
+
+    void aDbaseTargetNamedByItsFile() {
+        QCOMPARE(control::dbaseTargetTable("clients.DBF"), QString("clients"));
+        QCOMPARE(control::dbaseTargetTable("客户表.dbf"), QString("客户表"));
+        duplicates({{"张三", "13800138000", "北京"}, {"李四", "001234", "O'Brien"}});
+        const QString dir = f.dir() + QStringLiteral("/目标");
+        QVERIFY(QDir().mkpath(dir));
+        const QString file = dir + QStringLiteral("/clients.DBF");
+        QVERIFY(testsupport::makeDbf(file, {"NAME", "TEL", "ADDR"}, {{"原有", "0", "旧"}}));
+        const QByteArray before = digest(file);
+        control::MergeTarget target;
+        QString error;
+        QVERIFY2(control::openDbaseTarget(st, file, "clients.DBF", &target, &error),
+                 qPrintable(error));
+        QCOMPARE(target.table, QString("clients"));
+        app::ProgressSink quiet;
+        const control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.written, 2);
+        QVERIFY(r.leftOut.isEmpty());
+        QCOMPARE(digest(r.backupPath), before);
+        QCOMPARE(r.backupPath, dir + QStringLiteral("/查重备份/") + backups(dir).first());
+        QCOMPARE(dbfRows(file), (QList<QStringList>{{"原有", "0", "旧"},
+                                                    {"张三", "13800138000", "北京"},
+                                                    {"李四", "001234", "O'Brien"}}));
+        // The main window shows the target next.
+        QCOMPARE(st.RsSource->baseTable(), QString("clients"));
+        QCOMPARE(st.RsSource->recordCount(), 3);
+    }
+
+    void aValueTooWideForItsDbaseFieldWritesNothing() {
+        // Four characters are eight bytes in GBK: the second record does not fit NAME(6).
+        duplicates({{"张三", "1", "a"}, {"欧阳小明", "2", "b"}, {"李四", "3", "c"}});
+        const QString dir = f.dir() + QStringLiteral("/窄");
+        QVERIFY(QDir().mkpath(dir));
+        const QString file = dir + QStringLiteral("/narrow.dbf");
+        QVERIFY(makeNarrowDbf(file, {{"NAME", 6}, {"TEL", 4}, {"ADDR", 4}}, {{"原", "0", "x"}}));
+        const QByteArray before = digest(file);
+        control::MergeTarget target;
+        QString error;
+        QVERIFY(control::openDbaseTarget(st, file, "narrow.dbf", &target, &error));
+        app::ProgressSink quiet;
+        const control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
+        QVERIFY(!r.ok());
+        QCOMPARE(r.written, 0);
+        QVERIFY2(r.error.startsWith("数据合并失败，没有写入任何记录"), qPrintable(r.error));
+        QVERIFY2(r.error.contains("第2条记录（欧阳小明）"), qPrintable(r.error));
+        QVERIFY2(r.error.contains("NAME"), qPrintable(r.error));
+        QCOMPARE(digest(file), before);
+        QCOMPARE(dbfRows(file), (QList<QStringList>{{"原", "0", "x"}}));
+        QVERIFY(!app::isOpen(st.RsSource) || st.RsSource->baseTable() != "narrow");
+    }
+
+    void accessTargets() {
+        duplicates({{"张三", "1", "甲"}, {"李四", "2", "乙"}});
+        control::MergeTarget target;
+        QStringList tables;
+        QString error;
+        // A real Access file can only be read here.
+        const QString nwind = testsupport::copyInto(
+            testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb")), f.dir());
+        QVERIFY(!control::openAccessTarget(nwind, &target, &tables, &error));
+        QCOMPARE(error, "此Access文件只能读取，不能写入：" + QDir::toNativeSeparators(nwind));
+        // Neither a database nor an Access file.
+        const QString junk = f.dir() + QStringLiteral("/坏.mdb");
+        QFile j(junk);
+        QVERIFY(j.open(QIODevice::WriteOnly));
+        j.write(QByteArray("not a database\n").repeated(100));
+        j.close();
+        QVERIFY(!control::openAccessTarget(junk, &target, &tables, &error));
+        QVERIFY2(error.startsWith("无法打开目标文件"), qPrintable(error));
+
+        // An Access-form SQLite database: its tables on offer, MSys tables and views not.
+        const QString user = userDatabase(
+            "客户库.mdb",
+            "CREATE TABLE 客户 (姓名 VARCHAR(20), 电话 VARCHAR(20), 地址 VARCHAR(20))");
+        QVERIFY(!user.isEmpty());
+        {
+            db::Connection c;
+            QVERIFY(c.open(db::accessConnectionString(user)));
+            QVERIFY(testsupport::exec(c, "CREATE TABLE MSysObjects (Id INTEGER)"));
+            QVERIFY(testsupport::exec(c, "CREATE TABLE 两栏 (姓名 VARCHAR(20), 电话 VARCHAR(20))"));
+            QVERIFY(testsupport::exec(c, "CREATE VIEW 视图 AS SELECT * FROM 客户"));
+        }
+        QVERIFY2(control::openAccessTarget(user, &target, &tables, &error), qPrintable(error));
+        QVERIFY(tables.contains("客户") && tables.contains("两栏"));
+        QVERIFY(!tables.contains("MSysObjects") && !tables.contains("视图"));
+        for (const QString& t : tables)
+            QVERIFY2(!t.startsWith("MSys"), qPrintable(t));
+        target.table = QStringLiteral("客户");
+        const QByteArray before = digest(user);
+        app::ProgressSink quiet;
+        control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(digest(r.backupPath), before);
+        QVERIFY(r.backupPath.startsWith(f.dir() + QStringLiteral("/查重备份/客户库_")));
+        QCOMPARE(tableRows(target.conn, "客户"),
+                 (QList<QStringList>{{"张三", "1", "甲"}, {"李四", "2", "乙"}}));
+        // A table with fewer fields takes what it has room for and says what it left out.
+        target.table = QStringLiteral("两栏");
+        r = control::mergeIntoTarget(st, target, quiet);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(r.leftOut, QStringList{"地址"});
+        QCOMPARE(tableRows(target.conn, "两栏"),
+                 (QList<QStringList>{{"张三", "1"}, {"李四", "2"}}));
+    }
+
+    void aFailedMergeLeavesTheTargetAsItWas() {
+        // The third record is too long for 电话: the two before it are taken back.
+        duplicates({{"张三", "1", "甲"}, {"李四", "2", "乙"}, {"王五", "12345", "丙"}});
+        const QString user =
+            userDatabase("短.mdb", "CREATE TABLE 客户 (姓名 VARCHAR(8), 电话 VARCHAR(3), "
+                                   "地址 VARCHAR(8))");
+        control::MergeTarget target;
+        QStringList tables;
+        QString error;
+        QVERIFY(control::openAccessTarget(user, &target, &tables, &error));
+        QVERIFY(testsupport::exec(target.conn, "INSERT INTO 客户 VALUES ('原', '0', '旧')"));
+        target.table = QStringLiteral("客户");
+        Recorder sink;
+        const control::MergeResult r = control::mergeIntoTarget(st, target, sink);
+        QVERIFY(!r.ok());
+        QCOMPARE(sink.calls.size(), 2); // two records were written before the third failed
+        QVERIFY2(r.error.contains("第3条记录（王五）"), qPrintable(r.error));
+        QVERIFY2(r.error.contains("电话"), qPrintable(r.error));
+        QCOMPARE(tableRows(target.conn, "客户"), (QList<QStringList>{{"原", "0", "旧"}}));
+    }
+
+    void theImportedTableAsTarget() {
+        duplicates({{"张三", "1", "甲"}});
+        control::MergeTarget target;
+        target.kind = control::TargetKind::Imported;
+        app::ProgressSink quiet;
+        const control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QVERIFY(r.backupPath.isEmpty());
+        QCOMPARE(tableRows(st.WorkConn, "ClienttableELS"),
+                 (QList<QStringList>{{"张三", "1", "甲"}}));
+        QCOMPARE(st.RsSource->baseTable(), QString("ClienttableELS"));
+    }
+
+    void noTargetChosenIsNoSuccess() {
+        duplicates({{"张三", "1", "甲"}});
+        app::ProgressSink quiet;
+        for (control::TargetKind kind : {control::TargetKind::Dbase, control::TargetKind::Access}) {
+            control::MergeTarget target;
+            target.kind = kind;
+            const control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
+            QVERIFY2(r.error.contains("没有打开目标文件"), qPrintable(r.error));
+        }
+    }
+};
+
+CHACHONG_TEST_MAIN(TestMerge)
+#include "tst_merge.moc"
