@@ -71,6 +71,10 @@ RestExport restExportOf(const QString& title) {
     if (end == QLatin1String("dbf") || end == QLatin1String("DBF")) return RestExport::NotImported;
     if (end == QLatin1String("xls") || end == QLatin1String("XLS"))
         return RestExport::ImportedTable;
+    // Workbooks of Excel 2007 and text files are imported as a sheet is.
+    for (const char* suffix : {".xlsx", ".csv", ".txt"})
+        if (title.endsWith(QLatin1String(suffix), Qt::CaseInsensitive))
+            return RestExport::ImportedTable;
     if (title == QLatin1String("MorlayBankCC.MDB")) return RestExport::ImportedTable;
     if (end == QLatin1String("MDB") || end == QLatin1String("mdb")) return RestExport::SourceTable;
     return RestExport::Nothing;

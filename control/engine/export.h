@@ -40,7 +40,8 @@ bool workbookSheets(const QString& path, QStringList* sheets, QString* error);
 QString sheetNameRefusal(const QStringList& sheets, const QString& name);
 
 // What "不重复数据导出（生成Excel文件）" exports, by the title of the source file (case as written:
-// only "dbf"/"DBF", "xls"/"XLS", "mdb"/"MDB" count).
+// only "dbf"/"DBF", "xls"/"XLS", "mdb"/"MDB" count; .xlsx, .csv and .txt in any case count as
+// imported sheets).
 enum class RestExport {
     Nothing,       // any other ending
     NotImported,   // a dBase table opened as it is: there is no imported table to export

@@ -49,13 +49,15 @@ struct DbfVtab {
 };
 
 // The module's tables by handle and name, for the readers that load a whole table at once.
+// Never destroyed: a connection held by a static object closes its tables after the other
+// statics are gone.
 std::map<std::pair<sqlite3*, QString>, DbfVtab*>& registry() {
-    static std::map<std::pair<sqlite3*, QString>, DbfVtab*> tables;
-    return tables;
+    static auto* tables = new std::map<std::pair<sqlite3*, QString>, DbfVtab*>;
+    return *tables;
 }
 std::mutex& registryLock() {
-    static std::mutex lock;
-    return lock;
+    static auto* lock = new std::mutex;
+    return *lock;
 }
 
 struct DbfCursor {

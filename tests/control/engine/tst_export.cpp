@@ -65,6 +65,10 @@ private slots:
         QTest::newRow("客户.Dbf") << "客户.Dbf" << int(R::Nothing);
         QTest::newRow("名单.xls") << "名单.xls" << int(R::ImportedTable);
         QTest::newRow("名单.XLS") << "名单.XLS" << int(R::ImportedTable);
+        QTest::newRow("名单.xlsx") << "名单.xlsx" << int(R::ImportedTable);
+        QTest::newRow("客户.CSV") << "客户.CSV" << int(R::ImportedTable);
+        QTest::newRow("客户.Txt") << "客户.Txt" << int(R::ImportedTable);
+        QTest::newRow("客户.csv.bak") << "客户.csv.bak" << int(R::Nothing);
         QTest::newRow("imported dBase") << "MorlayBankCC.MDB" << int(R::ImportedTable);
         QTest::newRow("打开导入数据") << "MorlayBankCC.mdb" << int(R::SourceTable);
         QTest::newRow("客户.mdb") << "客户.mdb" << int(R::SourceTable);

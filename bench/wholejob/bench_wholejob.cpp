@@ -1,0 +1,172 @@
+// The whole job as a user waits for it: chachong-batch check on a GBK .dbf client list (open,
+// read, check on 姓名+地址, the groups written as CSV, the separation on a private copy), one
+// process from start to exit, against a pandas script finding and writing the same groups from
+// the CSV dump of the same file (python3 started, pandas imported, CSV read, groups written).
+// Both run alternately (A B A B ...), the medians are compared; both must find the same groups.
+// Beside it, the check's peak memory against the size of the table's text (the CSV dump) and
+// against pandas's own peak.
+//   bench_wholejob [rows ...]     (default 100000 1000000); CHACHONG_BENCH_REPEATS (default 3)
+#include "bench/common/suite.h"
+#include "bench/gen/clientgen.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+struct Process {
+    double seconds = 0;
+    double peakMB = 0;
+    QByteArray out;
+};
+
+// Runs a program to its end with its output into a file; wall time and peak resident size.
+std::optional<Process> runProcess(const QByteArray& program, const QList<QByteArray>& args,
+                                  const QString& outFile) {
+    std::vector<char*> argv{const_cast<char*>(program.constData())};
+    for (const QByteArray& a : args)
+        argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    const QByteArray outName = QFile::encodeName(outFile);
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) {
+        const int out = open(outName.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(out, STDOUT_FILENO);
+        dup2(devnull, STDERR_FILENO);
+        execv(program.constData(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(pid, &status, 0, &usage) != pid) return std::nullopt;
+    Process p;
+    p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed (status %d)\n", program.constData(), status);
+        return std::nullopt;
+    }
+    p.peakMB = double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+    QFile f(outFile);
+    if (f.open(QIODevice::ReadOnly)) p.out = f.readAll();
+    return p;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+QString pandasVersion() {
+    QProcess ver;
+    ver.start(QStringLiteral("/usr/bin/python3"),
+              {QStringLiteral("-c"), QStringLiteral("import pandas; print(pandas.__version__)")});
+    if (!ver.waitForFinished(60000) || ver.exitCode() != 0) return {};
+    return QString::fromUtf8(ver.readAllStandardOutput()).trimmed();
+}
+
+// "groups=N ..." of the runner's summary line.
+long long groupsOfRunner(const QByteArray& out) {
+    for (const QByteArray& word : out.simplified().split(' '))
+        if (word.startsWith("groups=")) return word.mid(7).toLongLong();
+    return -1;
+}
+
+bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& tmp) {
+    gen::Options o;
+    o.rows = rows;
+    o.exactShare = 0.10;
+    o.nearShare = 0.05;
+    const gen::Table table = gen::generate(o);
+    const QString dbf = tmp.filePath(QStringLiteral("clients.dbf"));
+    QString error;
+    if (!gen::writeDbf(table, dbf, &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return false;
+    }
+    const QByteArray runner = QByteArray(CHACHONG_PROGRAM_DIR) + "/chachong-batch";
+    const QByteArray fields = QStringLiteral("姓名,地址").toUtf8();
+    const QString dump = tmp.filePath(QStringLiteral("clients.csv"));
+    if (!runProcess(runner, {"dump", QFile::encodeName(dbf)}, dump)) return false;
+    const QString ourGroups = tmp.filePath(QStringLiteral("ours.csv"));
+    const QString theirGroups = tmp.filePath(QStringLiteral("pandas.csv"));
+    const QString summary = tmp.filePath(QStringLiteral("summary.txt"));
+
+    std::vector<double> ours, theirs, ourPeaks, theirPeaks;
+    long long groups = -1, pandasGroups = -1;
+    for (int i = 0; i < repeats; ++i) {
+        const auto a = runProcess(runner,
+                                  {"check", QFile::encodeName(dbf), "--fields", fields, "--dup-csv",
+                                   QFile::encodeName(ourGroups)},
+                                  summary);
+        const auto b = runProcess("/usr/bin/python3",
+                                  {CHACHONG_PANDAS_SCRIPT, QFile::encodeName(dump),
+                                   QFile::encodeName(theirGroups), fields},
+                                  summary + QStringLiteral(".py"));
+        if (!a || !b) return false;
+        ours.push_back(a->seconds);
+        theirs.push_back(b->seconds);
+        ourPeaks.push_back(a->peakMB);
+        theirPeaks.push_back(b->peakMB);
+        groups = groupsOfRunner(a->out);
+        const QList<QByteArray> p = b->out.simplified().split(' ');
+        pandasGroups = p.size() == 3 ? p[2].toLongLong() : -1;
+    }
+    if (groups != pandasGroups) {
+        std::fprintf(stderr, "different groups: chachong-batch %lld, pandas %lld\n", groups,
+                     pandasGroups);
+        return false;
+    }
+    const QString size = QStringLiteral("%1 rows × %2, %3 groups")
+                             .arg(bench::count(rows))
+                             .arg(table.fields.size())
+                             .arg(bench::count(groups));
+    bench::row(QStringLiteral("whole job: chachong-batch check (.dbf → groups CSV, separation)"),
+               size, median(ours), median(theirs),
+               QStringLiteral("pandas %1 process (CSV dump → groups → CSV)").arg(pandas), "s");
+    const double text = double(QFileInfo(dump).size()) / 1048576.0;
+    bench::row(QStringLiteral("peak memory of that check"), size, median(ourPeaks), text,
+               QStringLiteral("the table's text (UTF-8 CSV)"), "MB");
+    bench::row(QStringLiteral("peak memory of that check"), size, median(ourPeaks),
+               median(theirPeaks), QStringLiteral("pandas's peak"), "MB");
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::max(2, std::atoi(argv[i])));
+    if (sizes.empty()) sizes = {100000, 1000000};
+    const int repeats = std::max(1, qEnvironmentVariableIntValue("CHACHONG_BENCH_REPEATS") > 0
+                                        ? qEnvironmentVariableIntValue("CHACHONG_BENCH_REPEATS")
+                                        : 3);
+    const QString pandas = pandasVersion();
+    if (pandas.isEmpty()) {
+        std::fprintf(stderr, "pandas is not installed (python3-pandas): whole job skipped\n");
+        return 0;
+    }
+    QTemporaryDir tmp;
+    bench::heading();
+    for (int rows : sizes)
+        if (!measure(rows, repeats, pandas, tmp)) return 1;
+    return 0;
+}
