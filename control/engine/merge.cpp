@@ -21,6 +21,19 @@ QString readOnlyAccess(const QString& path) {
     return QStringLiteral("此Access文件只能读取，不能写入：") + native(path);
 }
 
+// Ends the transaction a writer began on conn: rolled back when it failed (error, prefixed with
+// failure) or was cancelled, committed otherwise. True when nothing of it stays written.
+bool endTransaction(db::Connection& conn, QString& error, bool cancelled, const QString& failure) {
+    if (!error.isEmpty() || cancelled) {
+        conn.rollback();
+        if (!error.isEmpty()) error = failure + error;
+        return true;
+    }
+    if (conn.commit()) return false;
+    error = failure + conn.errorString();
+    return true;
+}
+
 // Writes every record of RsDup into dest, in one transaction of dest's connection, after a backup
 // of userFile (when there is one).
 MergeResult writeDuplicates(app::AppState& st, const db::RecordsetPtr& dest,
@@ -67,16 +80,8 @@ MergeResult writeDuplicates(app::AppState& st, const db::RecordsetPtr& dest,
             break;
         }
     }
-    bool undone = false;
-    if (!r.error.isEmpty() || r.cancelled) {
-        conn.rollback();
-        undone = true;
-        if (!r.error.isEmpty())
-            r.error = QStringLiteral("数据合并失败，没有写入任何记录：\r\n") + r.error;
-    } else if (!conn.commit()) {
-        r.error = QStringLiteral("数据合并失败，没有写入任何记录：\r\n") + conn.errorString();
-        undone = true;
-    }
+    const bool undone = endTransaction(conn, r.error, r.cancelled,
+                                       QStringLiteral("数据合并失败，没有写入任何记录：\r\n"));
     dest->resumeNotifications();
     if (undone) {
         // The table is as it was: the recordset reads it again.
@@ -198,16 +203,8 @@ app::RunResult removeRepeats(app::AppState& st, app::ProgressSink& sink) {
             break;
         }
     }
-    bool undone = false;
-    if (!r.error.isEmpty() || r.cancelled) {
-        conn.rollback();
-        undone = true;
-        if (!r.error.isEmpty())
-            r.error = QStringLiteral("删除重复记录失败，没有删除任何记录：\r\n") + r.error;
-    } else if (!conn.commit()) {
-        r.error = QStringLiteral("删除重复记录失败，没有删除任何记录：\r\n") + conn.errorString();
-        undone = true;
-    }
+    const bool undone = endTransaction(conn, r.error, r.cancelled,
+                                       QStringLiteral("删除重复记录失败，没有删除任何记录：\r\n"));
     dup->resumeNotifications();
     if (undone) {
         r.deleted = 0;

@@ -23,6 +23,8 @@ using app::appState;
 using testsupport::child;
 using testsupport::rowsOf;
 
+using testsupport::digest;
+
 namespace {
 
 class Windows : public app::WindowDirectory {
@@ -34,13 +36,6 @@ public:
         return true;
     }
 };
-
-QByteArray digest(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly)
-               ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256)
-               : QByteArray();
-}
 
 } // namespace
 

@@ -21,6 +21,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+using testsupport::digest;
+
 namespace {
 
 using testsupport::makeDbf;
@@ -72,12 +74,6 @@ double timedRun(const QStringList& args) {
     p.start(runner(), args);
     p.waitForFinished(300000);
     return t.elapsed() / 1000.0;
-}
-
-QByteArray digest(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
 }
 
 QString script(const QString& name) {
@@ -214,6 +210,10 @@ private slots:
     void initTestCase() {
         QVERIFY(tmp_.isValid());
         QVERIFY2(QFileInfo::exists(runner()), "chachong-batch is not built");
+        // The runs this test kills cannot remove their private copies: keep those in here.
+        const QString scratch = tmp_.path() + QStringLiteral("/scratch");
+        QVERIFY(QDir().mkpath(scratch));
+        qputenv("TMPDIR", QFile::encodeName(scratch));
     }
 
     // ---- the command line ---------------------------------------------------------------

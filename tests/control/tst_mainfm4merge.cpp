@@ -28,35 +28,11 @@
 using testsupport::child;
 using testsupport::tableRows;
 
+using testsupport::dbfRows;
+using testsupport::digest;
+using testsupport::sheetNames;
+
 namespace {
-
-QByteArray digest(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
-}
-
-QList<QStringList> dbfRows(const QString& path) {
-    bool ok = false;
-    const QByteArray out = testsupport::runPython(QStringLiteral(CHACHONG_SOURCE_DIR) +
-                                                      QStringLiteral("/tests/formats/dbf_dump.py"),
-                                                  {path}, &ok);
-    QList<QStringList> rows;
-    for (const QJsonValue& row : QJsonDocument::fromJson(out)[QStringLiteral("rows")].toArray()) {
-        QStringList r;
-        for (const QJsonValue& v : row.toArray())
-            r << v.toString();
-        rows << r;
-    }
-    return rows;
-}
-
-QStringList sheetNames(const QJsonObject& dump) {
-    QStringList names;
-    for (const QJsonValue& s : dump["sheets"].toArray())
-        names << s["name"].toString();
-    return names;
-}
 
 // The texts of a sheet as rows (xlrd or openpyxl); every cell must be text.
 QList<QStringList> sheetTexts(const QJsonObject& dump, const QString& name) {

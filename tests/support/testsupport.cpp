@@ -2,9 +2,12 @@
 
 #include "db/formats/dbf/dbf.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QUrl>
 
@@ -138,12 +141,13 @@ QStringList tableColumn(const db::Connection& c, const QString& table, int colum
 }
 
 bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows,
-             const QString& types) {
+             const QString& types, const QList<int>& widths) {
     using namespace formats::dbf;
     std::vector<FieldSpec> specs;
     for (qsizetype i = 0; i < fields.size(); ++i) {
         const char type = i < types.size() ? types[i].toLatin1() : 'C';
-        specs.push_back({fields[i], type, type == 'C' ? 40 : 0, 0, false});
+        const int width = i < widths.size() ? widths[i] : 40;
+        specs.push_back({fields[i], type, type == 'C' ? width : 0, 0, false});
     }
     QString error;
     if (!createTable(path, Flavour::FoxPro2, specs, parseCodePage(QStringLiteral("936")), &error))
@@ -158,6 +162,36 @@ bool makeDbf(const QString& path, const QStringList& fields, const QList<QString
         if (!t.appendRecord(values, &recno, &error)) return false;
     }
     return t.flush(&error);
+}
+
+QList<QStringList> dbfRows(const QString& path) {
+    bool ok = false;
+    QByteArray err;
+    const QByteArray out = runPython(QStringLiteral(CHACHONG_SOURCE_DIR) +
+                                         QStringLiteral("/tests/formats/dbf_dump.py"),
+                                     {path}, &ok, &err);
+    if (!ok) qWarning("dbf_dump.py: %s", err.constData());
+    QList<QStringList> rows;
+    for (const QJsonValue& row : QJsonDocument::fromJson(out)[QStringLiteral("rows")].toArray()) {
+        QStringList r;
+        for (const QJsonValue& v : row.toArray())
+            r << v.toString();
+        rows << r;
+    }
+    return rows;
+}
+
+QByteArray digest(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+QStringList sheetNames(const QJsonObject& dump) {
+    QStringList names;
+    for (const QJsonValue& s : dump[QStringLiteral("sheets")].toArray())
+        names << s[QStringLiteral("name")].toString();
+    return names;
 }
 
 QString blankTrimmed(const QString& text) {

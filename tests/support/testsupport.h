@@ -53,10 +53,18 @@ QList<QStringList> tableRows(const db::Connection& c, const QString& table);
 // One column of it.
 QStringList tableColumn(const db::Connection& c, const QString& table, int column);
 
-// A GBK dBase table (FoxPro 2). types gives each field's type, 'C' (40 characters) or 'M'
-// (memo); missing letters mean 'C'. False when it cannot be written.
+// A GBK dBase table (FoxPro 2). types gives each field's type, 'C' or 'M' (memo); missing
+// letters mean 'C'. widths gives the character fields' widths; missing ones are 40. False when
+// it cannot be written.
 bool makeDbf(const QString& path, const QStringList& fields, const QList<QStringList>& rows,
-             const QString& types = {});
+             const QString& types = {}, const QList<int>& widths = {});
+// The rows of a dBase table as python3-dbf reads them (tests/formats/dbf_dump.py).
+QList<QStringList> dbfRows(const QString& path);
+
+// SHA-256 of a file's bytes; empty when it cannot be read.
+QByteArray digest(const QString& path);
+// The sheet names of a workbook dump (excelDump), in order.
+QStringList sheetNames(const QJsonObject& dump);
 
 // Blanks (spaces) off both ends, written for the tests on their own so that an expectation never
 // leans on the program's trimming.

@@ -12,20 +12,10 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+using testsupport::digest;
+using testsupport::sheetNames;
+
 namespace {
-
-QByteArray digest(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
-}
-
-QStringList sheetNames(const QJsonObject& dump) {
-    QStringList names;
-    for (const QJsonValue& s : dump["sheets"].toArray())
-        names << s["name"].toString();
-    return names;
-}
 
 QJsonObject sheetOf(const QJsonObject& dump, const QString& name) {
     for (const QJsonValue& s : dump["sheets"].toArray())

@@ -19,6 +19,9 @@
 
 using testsupport::tableRows;
 
+using testsupport::dbfRows;
+using testsupport::digest;
+
 namespace {
 
 struct Recorder : app::ProgressSink {
@@ -30,52 +33,6 @@ struct Recorder : app::ProgressSink {
     }
     void remaining(int count) override { left << count; }
 };
-
-QByteArray digest(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
-}
-
-// The rows of a dBase table as python3-dbf reads them.
-QList<QStringList> dbfRows(const QString& path) {
-    bool ok = false;
-    QByteArray err;
-    const QByteArray out = testsupport::runPython(QStringLiteral(CHACHONG_SOURCE_DIR) +
-                                                      QStringLiteral("/tests/formats/dbf_dump.py"),
-                                                  {path}, &ok, &err);
-    if (!ok) qWarning("dbf_dump.py: %s", err.constData());
-    QList<QStringList> rows;
-    for (const QJsonValue& row : QJsonDocument::fromJson(out)[QStringLiteral("rows")].toArray()) {
-        QStringList r;
-        for (const QJsonValue& v : row.toArray())
-            r << v.toString();
-        rows << r;
-    }
-    return rows;
-}
-
-// A GBK FoxPro table of character fields of the given widths, with rows.
-bool makeNarrowDbf(const QString& path, const QList<std::pair<QString, int>>& fields,
-                   const QList<QStringList>& rows) {
-    using namespace formats::dbf;
-    std::vector<FieldSpec> specs;
-    for (const auto& [name, width] : fields)
-        specs.push_back({name, 'C', width, 0, false});
-    QString error;
-    if (!createTable(path, Flavour::FoxPro2, specs, parseCodePage(QStringLiteral("936")), &error))
-        return false;
-    Table t;
-    if (!t.open(path, {}, &error)) return false;
-    for (const QStringList& r : rows) {
-        std::vector<std::optional<Value>> values;
-        for (const QString& v : r)
-            values.push_back(Value::fromText(v));
-        quint32 recno = 0;
-        if (!t.appendRecord(values, &recno, &error)) return false;
-    }
-    return t.flush(&error);
-}
 
 QStringList backups(const QString& dir) {
     return QDir(dir + QStringLiteral("/查重备份")).entryList(QDir::Files);
@@ -245,7 +202,8 @@ private slots:
         const QString dir = f.dir() + QStringLiteral("/窄");
         QVERIFY(QDir().mkpath(dir));
         const QString file = dir + QStringLiteral("/narrow.dbf");
-        QVERIFY(makeNarrowDbf(file, {{"NAME", 6}, {"TEL", 4}, {"ADDR", 4}}, {{"原", "0", "x"}}));
+        QVERIFY(
+            testsupport::makeDbf(file, {"NAME", "TEL", "ADDR"}, {{"原", "0", "x"}}, {}, {6, 4, 4}));
         const QByteArray before = digest(file);
         control::MergeTarget target;
         QString error;
