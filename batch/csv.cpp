@@ -5,46 +5,57 @@
 
 namespace batch {
 
-QByteArray csvField(const QString& value) {
-    const QByteArray bytes = value.toUtf8();
+namespace {
+
+// Appends a value as a CSV field: quoted when it holds a comma, a quote or a line break.
+void appendField(QByteArray& out, QStringView value) {
+    const qsizetype from = out.size();
+    out += value.toUtf8();
     bool quote = false;
-    for (const char c : bytes)
-        if (c == ',' || c == '"' || c == '\n' || c == '\r') quote = true;
-    if (!quote) return bytes;
+    for (qsizetype i = from; i < out.size() && !quote; ++i) {
+        const char c = out[i];
+        quote = c == ',' || c == '"' || c == '\n' || c == '\r';
+    }
+    if (!quote) return;
     QByteArray q;
-    q.reserve(bytes.size() + 2);
+    q.reserve(out.size() - from + 2);
     q += '"';
-    for (const char c : bytes) {
-        if (c == '"') q += '"';
-        q += c;
+    for (qsizetype i = from; i < out.size(); ++i) {
+        if (out[i] == '"') q += '"';
+        q += out[i];
     }
     q += '"';
-    return q;
+    out.truncate(from);
+    out += q;
 }
 
+} // namespace
+
 bool writeCsv(const db::Recordset& rs, QIODevice& out, QString* error) {
-    QByteArray line;
-    auto flush = [&] {
-        line += '\n';
-        const bool ok = out.write(line) == line.size();
-        line.clear();
-        return ok;
-    };
+    // Rows gathered into large blocks: one write per block, not per row.
+    constexpr qsizetype block = 1 << 20;
+    QByteArray buffer;
+    buffer.reserve(block + 4096);
     const int columns = rs.fieldCount();
     for (int c = 0; c < columns; ++c) {
-        if (c > 0) line += ',';
-        line += csvField(rs.fieldName(c));
+        if (c > 0) buffer += ',';
+        appendField(buffer, rs.fieldName(c));
     }
-    bool ok = flush();
+    buffer += '\n';
+    bool ok = true;
     const int rows = rs.recordCount();
     for (int r = 0; ok && r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
-            if (c > 0) line += ',';
-            const QVariant v = rs.valueAt(r, c);
-            if (!v.isNull()) line += csvField(v.toString());
+            if (c > 0) buffer += ',';
+            appendField(buffer, rs.viewAt(r, c)); // a null value is an empty field
         }
-        ok = flush();
+        buffer += '\n';
+        if (buffer.size() >= block || r + 1 == rows) {
+            ok = out.write(buffer) == buffer.size();
+            buffer.truncate(0);
+        }
     }
+    if (ok && rows == 0) ok = out.write(buffer) == buffer.size();
     if (!ok) *error = out.errorString();
     return ok;
 }

@@ -8,9 +8,6 @@
 
 namespace batch {
 
-// One field as CSV: quoted (quotes doubled) when it holds a comma, a quote or a line break.
-QByteArray csvField(const QString& value);
-
 // Writes the whole recordset. False (with *error) when the device refused the text.
 bool writeCsv(const db::Recordset& rs, QIODevice& out, QString* error);
 

@@ -51,6 +51,7 @@ void PositionTree::kill(int slot) {
 }
 
 int PositionTree::rank(int slot) const {
+    if (count_ == int(live_.size())) return std::clamp(slot + 1, 0, count_); // none killed
     int sum = 0;
     for (int i = std::min(slot + 1, int(tree_.size()) - 1); i > 0; i -= i & -i)
         sum += tree_[size_t(i)];
@@ -59,6 +60,7 @@ int PositionTree::rank(int slot) const {
 
 int PositionTree::select(int k) const {
     if (k < 1 || k > count_) return -1;
+    if (count_ == int(live_.size())) return k - 1; // none killed: the k-th slot
     int pos = 0;
     int step = 1;
     while (step * 2 < int(tree_.size()))
