@@ -7,7 +7,6 @@
 // against pandas's own peak.
 //   bench_wholejob [rows ...]     (default 100000 1000000); CHACHONG_BENCH_REPEATS (default 3)
 #include "bench/common/suite.h"
-#include "bench/gen/clientgen.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -35,8 +34,6 @@ struct Process {
 };
 
 // Runs a program to its end with its output into a file; wall time and peak resident size.
-// posix_spawn, not fork: a forked child counts this process's memory (the generated table) in
-// its peak until it executes the program.
 std::optional<Process> runProcess(const QByteArray& program, const QList<QByteArray>& args,
                                   const QString& outFile) {
     std::vector<char*> argv{const_cast<char*>(program.constData())};
@@ -92,15 +89,17 @@ long long groupsOfRunner(const QByteArray& out) {
 }
 
 bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& tmp) {
-    gen::Options o;
-    o.rows = rows;
-    o.exactShare = 0.10;
-    o.nearShare = 0.05;
-    const gen::Table table = gen::generate(o);
+    // The list is written by bench_gen in its own process: a child started from this process
+    // would count this process's memory in its peak until it runs its program.
     const QString dbf = tmp.filePath(QStringLiteral("clients.dbf"));
-    QString error;
-    if (!gen::writeDbf(table, dbf, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
+    QProcess gen;
+    gen.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bench_gen"),
+              {QStringLiteral("--rows"), QString::number(rows), QStringLiteral("--exact"),
+               QStringLiteral("0.10"), QStringLiteral("--near"), QStringLiteral("0.05"),
+               QStringLiteral("--formats"), QStringLiteral("dbf"), QStringLiteral("--out"),
+               tmp.filePath(QStringLiteral("clients"))});
+    if (!gen.waitForFinished(-1) || gen.exitCode() != 0) {
+        std::fprintf(stderr, "bench_gen failed: %s\n", gen.readAllStandardError().constData());
         return false;
     }
     const QByteArray runner = QByteArray(CHACHONG_PROGRAM_DIR) + "/chachong-batch";
@@ -136,9 +135,12 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
                      pandasGroups);
         return false;
     }
+    QFile dumped(dump);
+    const int fieldCount =
+        dumped.open(QIODevice::ReadOnly) ? int(dumped.readLine().count(',')) + 1 : 0;
     const QString size = QStringLiteral("%1 rows × %2, %3 groups")
                              .arg(bench::count(rows))
-                             .arg(table.fields.size())
+                             .arg(fieldCount)
                              .arg(bench::count(groups));
     bench::row(QStringLiteral("whole job: chachong-batch check (.dbf → groups CSV, separation)"),
                size, median(ours), median(theirs),
