@@ -3,6 +3,7 @@
 // expected bytes do not come from the code under test) or created with createTable and checked
 // through their raw bytes.
 #include "db/formats/dbf/dbf.h"
+#include "db/formats/dbf/dbf_values.h"
 #include "tests/support/testsupport.h"
 
 #include <QBuffer>
@@ -114,6 +115,7 @@ private slots:
     void writesValueForms_data();
     void writesValueForms();
     void neverSplitsMultiByteCharacters();
+    void quickDecoderAgreesWithTheCodec();
     void autoIncrement();
     void memoFiles_data();
     void memoFiles();
@@ -916,6 +918,40 @@ void TestDbf::createRefusesBadDefinitions() {
     QVERIFY(t.open(path, {}, &error));
     QCOMPARE(t.fields()[0].name, QString::fromUtf8("客户姓名称"));
     QCOMPARE(t.codePage().number, 936);
+}
+
+// The table decoder of whole-table reads gives exactly what the codec gives: every two-byte
+// character, four-byte forms, bytes that are no character, a lead byte cut off at the end, and
+// text appended after what the buffer already holds.
+void TestDbf::quickDecoderAgreesWithTheCodec() {
+    using formats::dbf::detail::TextDecoder;
+    QList<QByteArray> inputs = {
+        "",
+        "ASCII only 123",
+        QByteArray("\xD5\xC5\xC8\xFD"),               // 张三
+        QByteArray("\x81\x30\x81\x30"),               // a four-byte form
+        QByteArray("abc\xD5\xC5\x95\x32\x82\x36xyz"), // two-byte, four-byte, ASCII
+        QByteArray("\xD5"),                           // a lead byte alone
+        QByteArray("\xD5\xC5\xFF\xFF"),               // bytes that are no character
+        QByteArray("\x80\x41"),
+        QByteArray("\xA1\x7F\xA1\xA1"),
+    };
+    // Every two-byte pair once.
+    QByteArray pairs;
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+        for (int trail = 0x40; trail <= 0xFE; ++trail)
+            if (trail != 0x7F) pairs += char(lead), pairs += char(trail);
+    inputs << pairs;
+    for (const QByteArray& codec : {QByteArray("GB18030"), QByteArray("GBK"), QByteArray()}) {
+        TextDecoder quick(codec), plain(codec);
+        for (const QByteArray& in : inputs) {
+            std::vector<char16_t> out = {u'前'};
+            quick.decodeInto(in.constData(), in.size(), &out);
+            const QString expected = QStringLiteral("前") + plain.decode(in);
+            QCOMPARE(QString(reinterpret_cast<const QChar*>(out.data()), qsizetype(out.size())),
+                     expected);
+        }
+    }
 }
 
 CHACHONG_TEST_MAIN(TestDbf)
