@@ -2,6 +2,7 @@
 // CONTINUE records, every kind of cell record, encryption), the rules for the text of a value,
 // the compound-file container against damage, and the writer. Workbooks built here are also
 // read by xlrd (Debian's python3-xlrd) as an independent check of both the files and the reader.
+#include "db/formats/xls/biffwrite.h"
 #include "db/formats/xls/cfb.h"
 #include "db/formats/xls/xls.h"
 #include "db/formats/xls/xlstable.h"
@@ -203,6 +204,23 @@ private:
     }
 
 private slots:
+    // The rows a writer refuses instead of cutting or dropping them, in either format's limits.
+    void rowsASheetCannotTake() {
+        using formats::xls::biff::rowRefusal;
+        const QString kind = QStringLiteral("Excel 97-2003的工作表");
+        const std::vector<Cell> fits = {Cell::ofText(QString(32767, QLatin1Char('x'))),
+                                        Cell::ofNumber(13800138000.0)};
+        QVERIFY(rowRefusal(QStringLiteral("名单"), 65535, 65536, 256, fits, kind).isEmpty());
+        QCOMPARE(rowRefusal(QStringLiteral("名单"), 65536, 65536, 256, fits, kind),
+                 QStringLiteral("工作表“名单”已有65536行，Excel 97-2003的工作表最多容纳65536行。"));
+        QCOMPARE(rowRefusal(QStringLiteral("名单"), 0, 65536, 1, fits, kind),
+                 QStringLiteral("要写入2列，Excel 97-2003的工作表最多容纳1列。"));
+        const std::vector<Cell> tooLong = {Cell::ofText(QString(32768, QLatin1Char('x')))};
+        QCOMPARE(rowRefusal(QStringLiteral("名单"), 9, 1048576, 16384, tooLong,
+                            QStringLiteral("Excel工作表")),
+                 QStringLiteral("工作表“名单”第10行有一个32768个字符的文本，超过了Excel单元格的"
+                                "上限32767个字符。"));
+    }
     void initTestCase() { QVERIFY(tmp_.isValid()); }
 
     // Every kind of cell record, and formulas with each kind of cached result.

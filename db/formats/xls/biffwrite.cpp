@@ -99,4 +99,27 @@ QString sheetNameProblem(const QString& name) {
     return {};
 }
 
+QString rowRefusal(const QString& sheet, qint64 rows, qint64 maxRows, int maxColumns,
+                   const std::vector<Cell>& row, const QString& format) {
+    if (rows >= maxRows)
+        return QStringLiteral("工作表“%1”已有%2行，%3最多容纳%2行。")
+            .arg(sheet)
+            .arg(maxRows)
+            .arg(format);
+    if (row.size() > size_t(maxColumns))
+        return QStringLiteral("要写入%1列，%2最多容纳%3列。")
+            .arg(row.size())
+            .arg(format)
+            .arg(maxColumns);
+    for (const Cell& c : row)
+        if (c.kind == CellKind::Text && c.text.size() > kMaxText)
+            return QStringLiteral("工作表“%1”第%2行有一个%3个字符的文本，超过了Excel单元格的"
+                                  "上限%4个字符。")
+                .arg(sheet)
+                .arg(rows + 1)
+                .arg(c.text.size())
+                .arg(kMaxText);
+    return {};
+}
+
 } // namespace formats::xls::biff

@@ -2,12 +2,14 @@
 // Pieces shared by the writers of BIFF8 records: little-endian bytes, records, strings, the
 // globals of a new workbook and the rule for sheet names.
 #include "db/formats/bytes.h"
+#include "db/formats/xls/xls.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <bit>
 #include <cstdint>
+#include <vector>
 
 namespace formats::xls::biff {
 
@@ -83,5 +85,11 @@ QByteArray newGlobalsHead();
 
 // Why Excel refuses a sheet name, in Chinese; empty when the name is allowed.
 QString sheetNameProblem(const QString& name);
+
+// Why a new sheet holding rows rows cannot take one more row: it is full (maxRows), the row has
+// more than maxColumns values, or a text is longer than a cell holds (kMaxText, the same in
+// both formats). Empty when it can. format names the sheet kind in the message.
+QString rowRefusal(const QString& sheet, qint64 rows, qint64 maxRows, int maxColumns,
+                   const std::vector<Cell>& row, const QString& format);
 
 } // namespace formats::xls::biff

@@ -422,28 +422,9 @@ bool SheetAppender::addRow(const std::vector<Cell>& row, QString* error) {
         return false;
     }
     NewSheet& s = d->sheets.back();
-    if (s.rows >= uint32_t(kMaxRows)) {
-        *error = QStringLiteral("工作表“%1”已有%2行，Excel 97-2003的工作表最多容纳%2行。")
-                     .arg(s.name)
-                     .arg(kMaxRows);
-        return false;
-    }
-    if (row.size() > size_t(kMaxColumns)) {
-        *error = QStringLiteral("要写入%1列，Excel 97-2003的工作表最多容纳%2列。")
-                     .arg(row.size())
-                     .arg(kMaxColumns);
-        return false;
-    }
-    for (const Cell& c : row)
-        if (c.kind == CellKind::Text && c.text.size() > kMaxText) {
-            *error = QStringLiteral("工作表“%1”第%2行有一个%3个字符的文本，超过了Excel单元格的"
-                                    "上限%4个字符。")
-                         .arg(s.name)
-                         .arg(s.rows + 1)
-                         .arg(c.text.size())
-                         .arg(kMaxText);
-            return false;
-        }
+    *error = rowRefusal(s.name, s.rows, kMaxRows, kMaxColumns, row,
+                        QStringLiteral("Excel 97-2003的工作表"));
+    if (!error->isEmpty()) return false;
     if (s.widths.size() < row.size()) s.widths.resize(row.size(), 0);
     char rec[18];
     const auto put = [&](int at, uint64_t v, int bytes) {

@@ -29,7 +29,6 @@ const QString kPackageRelNs =
 const QString kWorksheetType = kRelNs + QStringLiteral("/worksheet");
 const QString kWorksheetContent =
     QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml");
-constexpr int kMaxText = 32767;
 
 QString refusal(const QString& path, const QString& why) {
     return QStringLiteral("不能向Excel文件“%1”添加工作表：%2文件未作改动。")
@@ -395,28 +394,9 @@ bool SheetWriter::addRow(const std::vector<Cell>& row, QString* error) {
         return false;
     }
     NewSheet& s = d->sheets.back();
-    if (s.rowCount >= kMaxRows) {
-        *error = QStringLiteral("工作表“%1”已有%2行，Excel工作表最多容纳%2行。")
-                     .arg(s.name)
-                     .arg(kMaxRows);
-        return false;
-    }
-    if (row.size() > size_t(kMaxColumns)) {
-        *error = QStringLiteral("要写入%1列，Excel工作表最多容纳%2列。")
-                     .arg(row.size())
-                     .arg(kMaxColumns);
-        return false;
-    }
-    for (const Cell& c : row)
-        if (c.kind == formats::xls::CellKind::Text && c.text.size() > kMaxText) {
-            *error = QStringLiteral("工作表“%1”第%2行有一个%3个字符的文本，超过了Excel单元格的"
-                                    "上限%4个字符。")
-                         .arg(s.name)
-                         .arg(s.rowCount + 1)
-                         .arg(c.text.size())
-                         .arg(kMaxText);
-            return false;
-        }
+    *error = formats::xls::biff::rowRefusal(s.name, s.rowCount, kMaxRows, kMaxColumns, row,
+                                            QStringLiteral("Excel工作表"));
+    if (!error->isEmpty()) return false;
     if (s.widths.size() < row.size()) s.widths.resize(row.size(), 0);
     const int r = s.rowCount;
     if (!s.lxw) s.rows += "<row r=\"" + QByteArray::number(r + 1) + "\">";
