@@ -13,6 +13,9 @@
 
 using namespace formats::xls;
 
+using testsupport::expectedCells;
+using testsupport::valuesOf;
+
 namespace {
 
 // The rows written into the new sheets, and what a reader must find: a text cell for every
@@ -38,31 +41,6 @@ Table clientTable() {
                       Cell::ofText(QString(9000, QChar(0x5B57)) + QStringLiteral("尾")),
                       text("Zürich"), text("=1+1"), Cell()});
     return t;
-}
-
-// The cells a reader must show for a table: [row, col, type, value].
-QJsonArray expectedCells(const Table& t) {
-    QJsonArray cells;
-    for (size_t r = 0; r < t.rows.size(); ++r)
-        for (size_t c = 0; c < t.rows[r].size(); ++c) {
-            const Cell& cell = t.rows[r][c];
-            if (cell.kind == CellKind::Text)
-                cells.append(QJsonArray{int(r), int(c), QStringLiteral("s"), cell.text});
-            else if (cell.kind == CellKind::Number)
-                cells.append(QJsonArray{int(r), int(c), QStringLiteral("n"), cell.number});
-        }
-    return cells;
-}
-
-// A dump's cells without the style column.
-QJsonArray valuesOf(const QJsonObject& sheet) {
-    QJsonArray cells;
-    for (const auto& v : sheet[u"cells"].toArray()) {
-        QJsonArray c = v.toArray();
-        c.removeLast();
-        cells.append(c);
-    }
-    return cells;
 }
 
 QJsonObject streamsOf(const QString& path) {
@@ -168,7 +146,7 @@ class TestXlsAppend : public QObject {
             const QJsonObject s = newSheets[oldSheets.size() + k].toObject();
             QCOMPARE(s[u"name"].toString(), names[k]);
             QCOMPARE(s[u"state"].toInt(), 0);
-            QCOMPARE(valuesOf(s), expectedCells(t));
+            QCOMPARE(valuesOf(s), expectedCells(t.rows));
         }
         QCOMPARE(after[u"names"], before[u"names"]);
         const QJsonObject oldStyles = before[u"styles"].toObject();
@@ -322,7 +300,7 @@ private slots:
                          qPrintable(appended[i] + ": " + old[s].toObject()[u"name"].toString()));
             const QJsonObject added = now[old.size()].toObject();
             // LibreOffice reads a lone CR inside a text as a line break of its own.
-            QJsonArray want = expectedCells(t);
+            QJsonArray want = expectedCells(t.rows);
             QJsonArray got = valuesOf(added);
             QCOMPARE(got.size(), want.size());
             for (int k = 0; k < want.size(); ++k) {
@@ -357,8 +335,8 @@ private slots:
         QCOMPARE(sheets.size(), 2);
         QCOMPARE(sheets[0].toObject()[u"name"].toString(), QStringLiteral("名单"));
         QCOMPARE(sheets[1].toObject()[u"name"].toString(), QStringLiteral("名单_2"));
-        QCOMPARE(valuesOf(sheets[0].toObject()), expectedCells(t));
-        QCOMPARE(valuesOf(sheets[1].toObject()), expectedCells(t));
+        QCOMPARE(valuesOf(sheets[0].toObject()), expectedCells(t.rows));
+        QCOMPARE(valuesOf(sheets[1].toObject()), expectedCells(t.rows));
         // Wide enough for the texts: the address column is wider than Excel's default.
         QVERIFY(sheets[0].toObject()[u"widths"].toObject()[u"3"].toArray()[0].toInt() > 12 * 256);
         QVERIFY(streamsOf(path)[u"root_clsid"].toString().startsWith("00020820"));

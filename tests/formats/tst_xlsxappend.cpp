@@ -13,6 +13,9 @@ using formats::xls::Cell;
 using formats::xls::CellKind;
 using formats::xlsxwrite::SheetWriter;
 
+using testsupport::expectedCells;
+using testsupport::valuesOf;
+
 namespace {
 
 std::vector<std::vector<Cell>> clientRows() {
@@ -28,29 +31,6 @@ std::vector<std::vector<Cell>> clientRows() {
         {text("王五"), text("0574-87654321"), Cell::ofText(QString(9000, QChar(0x5B57))),
          text("Zürich"), text("=1+1"), Cell()},
     };
-}
-
-QJsonArray expectedCells(const std::vector<std::vector<Cell>>& rows) {
-    QJsonArray cells;
-    for (size_t r = 0; r < rows.size(); ++r)
-        for (size_t c = 0; c < rows[r].size(); ++c) {
-            const Cell& cell = rows[r][c];
-            if (cell.kind == CellKind::Text)
-                cells.append(QJsonArray{int(r), int(c), QStringLiteral("s"), cell.text});
-            else if (cell.kind == CellKind::Number)
-                cells.append(QJsonArray{int(r), int(c), QStringLiteral("n"), cell.number});
-        }
-    return cells;
-}
-
-QJsonArray valuesOf(const QJsonObject& sheet) {
-    QJsonArray cells;
-    for (const auto& v : sheet[u"cells"].toArray()) {
-        QJsonArray c = v.toArray();
-        c.removeLast();
-        cells.append(c);
-    }
-    return cells;
 }
 
 // The first cell where two lists differ, for a readable failure.

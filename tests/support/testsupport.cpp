@@ -194,6 +194,30 @@ QStringList sheetNames(const QJsonObject& dump) {
     return names;
 }
 
+QJsonArray expectedCells(const std::vector<std::vector<formats::xls::Cell>>& rows) {
+    using formats::xls::CellKind;
+    QJsonArray cells;
+    for (size_t r = 0; r < rows.size(); ++r)
+        for (size_t c = 0; c < rows[r].size(); ++c) {
+            const formats::xls::Cell& cell = rows[r][c];
+            if (cell.kind == CellKind::Text)
+                cells.append(QJsonArray{int(r), int(c), QStringLiteral("s"), cell.text});
+            else if (cell.kind == CellKind::Number)
+                cells.append(QJsonArray{int(r), int(c), QStringLiteral("n"), cell.number});
+        }
+    return cells;
+}
+
+QJsonArray valuesOf(const QJsonObject& sheet) {
+    QJsonArray cells;
+    for (const auto& v : sheet[u"cells"].toArray()) {
+        QJsonArray c = v.toArray();
+        c.removeLast();
+        cells.append(c);
+    }
+    return cells;
+}
+
 QString blankTrimmed(const QString& text) {
     qsizetype b = 0, e = text.size();
     while (b < e && text[b] == QLatin1Char(' '))

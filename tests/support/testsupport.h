@@ -2,6 +2,7 @@
 // Shared pieces of the tests: the test main, sample files, scratch folders, quick SQL on a
 // connection, and (for window tests) finding a window's controls by their object names.
 #include "db/connection.h"
+#include "db/formats/xls/xls.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -65,6 +66,11 @@ QList<QStringList> dbfRows(const QString& path);
 QByteArray digest(const QString& path);
 // The sheet names of a workbook dump (excelDump), in order.
 QStringList sheetNames(const QJsonObject& dump);
+// The cells a dump must show for rows written to a sheet, [row, col, "s" or "n", value] (empty,
+// boolean and error cells left out), and a dumped sheet's cells in that form (its style column
+// dropped).
+QJsonArray expectedCells(const std::vector<std::vector<formats::xls::Cell>>& rows);
+QJsonArray valuesOf(const QJsonObject& sheet);
 
 // Blanks (spaces) off both ends, written for the tests on their own so that an expectation never
 // leans on the program's trimming.
