@@ -71,24 +71,30 @@ QFrame* waitPicture(const QString& name, QLabel** text, const QString& labelName
 }
 
 // What a merge reports while it runs: the records done on the notice's bar, the records left of
-// check_Repeat in the counter, and the window kept painted.
+// check_Repeat in the counter, and the window kept painted. The counter changes now and then
+// while the run goes on and shows the last count once it has ended.
 class MergeSink : public app::ProgressSink {
 public:
     MergeSink(QProgressBar* bar, QLineEdit* counter) : bar_(bar), counter_(counter) {}
+    ~MergeSink() override {
+        if (left_ >= 0) counter_->setText(QString::number(left_));
+    }
     bool progress(int done, int total) override {
         if (throttle_.due()) {
             bar_->setRange(0, std::max(total, 1));
             bar_->setValue(done);
+            if (left_ >= 0) counter_->setText(QString::number(left_));
             ui::yieldNow();
         }
         return true;
     }
-    void remaining(int count) override { counter_->setText(QString::number(count)); }
+    void remaining(int count) override { left_ = count; }
 
 private:
     QProgressBar* bar_;
     QLineEdit* counter_;
     app::Throttle throttle_;
+    int left_ = -1; // the last count heard, -1 before any
 };
 
 // A message box about a merge or an export that went wrong.
