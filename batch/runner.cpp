@@ -409,10 +409,10 @@ int Runner::check(const Options& o) {
     // The duplicates as the check found them.
     QString error;
     if (!o.dupCsv.isEmpty()) {
-        db::Recordset dup;
-        if (!dup.open(QStringLiteral("Select * From ClienttableCC"), st.WorkConn))
-            return fail(Failure, dup.errorString());
-        if (!writeCsvFile(dup, o.dupCsv, &error)) return fail(Failure, error);
+        // The check's own recordset holds ClienttableCC's rows as written: no second copy.
+        if (!app::isOpen(st.RsDup))
+            return fail(Failure, QStringLiteral("重复数据表 ClienttableCC 没有打开"));
+        if (!writeCsvFile(*st.RsDup->clone(), o.dupCsv, &error)) return fail(Failure, error);
     }
     if (!o.dupXls.isEmpty())
         if (const int code =
