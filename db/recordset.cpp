@@ -159,6 +159,12 @@ struct RowStore {
         arena.insert(arena.end(), p, p + s.size());
         return c;
     }
+    Cell storeView(QStringView v) {
+        if (v.isNull()) return Cell{};
+        Cell c{uint32_t(arena.size()), int32_t(v.size())};
+        arena.insert(arena.end(), v.utf16(), v.utf16() + v.size());
+        return c;
+    }
     Cell storeRaw(const void* text16, int bytes) {
         Cell c{uint32_t(arena.size()), int32_t(bytes / 2)};
         const char16_t* p = static_cast<const char16_t*>(text16);
@@ -905,40 +911,17 @@ bool Recordset::update() {
         }
     }
     if (view_->adding) {
-        // The new row joins the store (and this view) at the end.
-        if (!batch) {
-            const int slot = s.slotCount();
-            s.rowids.push_back(0);
-            s.pushPending(Clean);
-            for (int c = 0; c < s.columns; ++c)
-                s.cells.push_back(s.store(view_->buffer[size_t(c)]));
-            if (!writeThrough(slot, &view_->buffer, true)) {
-                s.rowids.pop_back();
-                s.popPending();
-                s.cells.resize(s.cells.size() - size_t(s.columns));
-                return false;
-            }
-        } else {
-            s.rowids.push_back(0);
-            s.pushPending(PendingNew);
-            for (int c = 0; c < s.columns; ++c)
-                s.cells.push_back(s.store(view_->buffer[size_t(c)]));
-        }
-        const int slot = s.slotCount() - 1;
-        s.tree.append();
-        if (view_->filtered) view_->rows.push_back(slot);
-        s.reindex(slot, nullptr, true);
+        std::vector<QVariant> buffer = std::move(view_->buffer);
+        std::vector<uint8_t> dirty = std::move(view_->dirty);
         view_->adding = false;
         view_->buffer.clear();
         view_->dirty.clear();
-        const int row = rowOfSlot(slot);
-        if (s.quiet == 0)
-            for (Recordset* r : s.attached)
-                if (r == this || !r->view_->filtered)
-                    emit r->rowsInserted(r->rowOfSlot(slot), r->rowOfSlot(slot));
-        (void)row;
-        setCurrentSlot(slot);
-        return true;
+        if (appendRow(&buffer, {})) return true;
+        // Still adding: the values stay for another try or cancelUpdate().
+        view_->adding = true;
+        view_->buffer = std::move(buffer);
+        view_->dirty = std::move(dirty);
+        return false;
     }
     // Edit of an existing row.
     const int slot = view_->cur;
@@ -976,6 +959,51 @@ bool Recordset::update() {
             const int row = r->rowOfSlot(slot);
             if (row < r->recordCount() && r->slotAt(row) == slot) emit r->rowChanged(row);
         }
+    return true;
+}
+
+bool Recordset::addRecord(std::span<const QStringView> values) {
+    if (!store_) return fail(QStringLiteral("记录集没有打开"));
+    if (lock_ == LockType::ReadOnly || !store_->hasRowids)
+        return fail(QStringLiteral("此记录集是只读的，不能添加记录"));
+    if (values.size() != size_t(store_->columns))
+        return fail(QStringLiteral("新记录有 %1 个值，记录集有 %2 个字段")
+                        .arg(values.size())
+                        .arg(store_->columns));
+    if (!commitEdit()) return false;
+    return appendRow(nullptr, values);
+}
+
+bool Recordset::appendRow(const std::vector<QVariant>* buffer, std::span<const QStringView> views) {
+    RowStore& s = *store_;
+    const bool batch = lock_ == LockType::BatchOptimistic;
+    if (batch && !buffer) {
+        // As update() holds a pending value to its field's size.
+        for (int c = 0; c < s.columns; ++c) {
+            const FieldInfo& f = s.fields[size_t(c)];
+            if (!f.origin.isEmpty() && !fitsField(f, views[size_t(c)]))
+                return fail(tooLongMessage(f, views[size_t(c)].size()));
+        }
+    }
+    const int slot = s.slotCount();
+    s.rowids.push_back(0);
+    s.pushPending(batch ? PendingNew : Clean);
+    for (int c = 0; c < s.columns; ++c)
+        s.cells.push_back(buffer ? s.store((*buffer)[size_t(c)]) : s.storeView(views[size_t(c)]));
+    if (!batch && !writeThrough(slot, buffer, true)) {
+        s.rowids.pop_back();
+        s.popPending();
+        s.cells.resize(s.cells.size() - size_t(s.columns));
+        return false;
+    }
+    s.tree.append();
+    if (view_->filtered) view_->rows.push_back(slot);
+    s.reindex(slot, nullptr, true);
+    if (s.quiet == 0)
+        for (Recordset* r : s.attached)
+            if (r == this || !r->view_->filtered)
+                emit r->rowsInserted(r->rowOfSlot(slot), r->rowOfSlot(slot));
+    setCurrentSlot(slot);
     return true;
 }
 

@@ -26,6 +26,7 @@
 #include <QVariant>
 
 #include <memory>
+#include <span>
 
 namespace db {
 
@@ -99,6 +100,9 @@ public:
     bool setValue(int index, const QVariant& value);
     bool setValue(const QString& name, const QVariant& value);
     bool addNew();
+    // A new row with one value per field in a single step, as addNew, setValue on every field
+    // and update would add it (a null view stays null). For loops that add many rows.
+    bool addRecord(std::span<const QStringView> values);
     bool update();
     void cancelUpdate();
     bool isEditing() const;
@@ -158,6 +162,9 @@ private:
     // The rows are read: the recordset takes them and stands on the first.
     bool finishOpen(std::shared_ptr<RowStore> store);
     bool ensureRow() const;
+    // A new row at the end of the store and this view, its values from the buffer or else the
+    // views; written through at once unless the recordset keeps a batch.
+    bool appendRow(const std::vector<QVariant>* buffer, std::span<const QStringView> views);
     bool commitEdit();
     void notifyReset();
     int slotAt(int row) const;

@@ -75,6 +75,7 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
     dup->suspendNotifications();
     src->setAbsolutePosition(options.start);
     std::vector<QStringView> seed(static_cast<size_t>(count));
+    std::vector<QStringView> record(static_cast<size_t>(dupFields));
     db::Criterion inDup = db::equalsCriterion(dupNames);
     db::Criterion inSource = db::equalsCriterion(names);
     while (!src->isEof() && src->absolutePosition() <= end) {
@@ -100,20 +101,23 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
             if (pair && !recorded) {
                 ++groups;
                 const int members = lookup->recordCount();
+                const QString number = QString::number(groups);
                 lookup->moveFirst();
                 for (int m = 0; m < members && !lookup->isEof(); ++m) {
-                    const int running = dup->recordCount() + 1;
-                    dup->addNew();
-                    dup->setValue(0, m == 0 ? QString::number(groups) : QString());
-                    // Whole values: one longer than its column is refused by the update below
-                    // (and reported), never cut, so the separation always finds its record.
-                    for (int c = 0; c < copyColumns; ++c)
-                        dup->setValue(c + 1, db::trimBlanks(lookup->value(c).toString()));
-                    dup->setValue(dupFields - 1, QString::number(running));
-                    if (!dup->update()) {
-                        if (result.error.isEmpty()) result.error = dup->errorString();
-                        dup->cancelUpdate();
+                    // No on the group's first row, empty on the others; the copied values
+                    // trimmed, a null one as empty text; the columns the source lacks null.
+                    std::fill(record.begin(), record.end(), QStringView());
+                    record[0] = m == 0 ? QStringView(number) : QStringView(u"");
+                    // Whole values: one longer than its column is refused (and reported),
+                    // never cut, so the separation always finds its record.
+                    for (int c = 0; c < copyColumns; ++c) {
+                        const QStringView v = db::trimBlanks(lookup->valueView(c));
+                        record[size_t(c) + 1] = v.isNull() ? QStringView(u"") : v;
                     }
+                    const QString running = QString::number(dup->recordCount() + 1);
+                    record[size_t(dupFields) - 1] = running;
+                    if (!dup->addRecord(record) && result.error.isEmpty())
+                        result.error = dup->errorString();
                     lookup->moveNext();
                 }
                 sink.groups(groups);

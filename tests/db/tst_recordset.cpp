@@ -7,6 +7,7 @@
 
 #include <QRandomGenerator>
 
+#include <array>
 #include <random>
 
 #include <sqlite3.h>
@@ -360,6 +361,16 @@ private slots:
             QVERIFY(rs.update());
             QVERIFY(rs.setValue(1, QString("")));
             QVERIFY(rs.update());
+            // The same two rows added in one step each.
+            const std::array<QStringView, 2> first{QStringView(u""), QStringView()};
+            const std::array<QStringView, 2> second{QStringView(), QStringView(u"")};
+            QVERIFY2(rs.addRecord(first), qPrintable(rs.errorString()));
+            QVERIFY2(rs.addRecord(second), qPrintable(rs.errorString()));
+            QVERIFY(!rs.addRecord(std::array<QStringView, 1>{}));
+            QCOMPARE(rs.recordCount(), 4);
+            QCOMPARE(rs.absolutePosition(), 4);
+            QVERIFY(rs.value(0).isNull());
+            QCOMPARE(rs.value(1), QVariant(QString("")));
             if (lock == LockType::BatchOptimistic)
                 QVERIFY2(rs.updateBatch(), qPrintable(rs.errorString()));
             sqlite3_stmt* st = nullptr;
@@ -373,7 +384,8 @@ private slots:
             while (sqlite3_step(st) == SQLITE_ROW)
                 got << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
             sqlite3_finalize(st);
-            QCOMPARE(got, QStringList({"text:null:0:-1", "null:text:-1:0"}));
+            QCOMPARE(got, QStringList({"text:null:0:-1", "null:text:-1:0", "text:null:0:-1",
+                                       "null:text:-1:0"}));
         }
     }
 
@@ -411,6 +423,24 @@ private slots:
         rs.setValue(0, QString(40, QChar(0x5F20)));
         QVERIFY(rs.update());
         QCOMPARE(rs.value(0).toString().size(), 40);
+        // Rows added in one step: refused whole, written or kept for the batch, found by filters.
+        const QString tooLong(41, QChar(0x674E)), fits(40, QChar(0x674E));
+        for (const LockType lock : {LockType::Pessimistic, LockType::BatchOptimistic}) {
+            Recordset more;
+            QVERIFY(more.open(sql::selectAll("w"), conn, CursorType::Keyset, lock));
+            const int before = more.recordCount();
+            QVERIFY(!more.addRecord(std::array<QStringView, 1>{QStringView(tooLong)}));
+            QVERIFY2(more.errorString().contains("41"), qPrintable(more.errorString()));
+            QCOMPARE(more.recordCount(), before);
+            QVERIFY(more.addRecord(std::array<QStringView, 1>{QStringView(fits)}));
+            QCOMPARE(more.hasPendingChanges(), lock == LockType::BatchOptimistic);
+            QVERIFY(more.setFilter(QStringLiteral("v = '%1'").arg(fits)));
+            QCOMPARE(more.recordCount(), lock == LockType::Pessimistic ? 1 : 2);
+            QVERIFY(more.updateBatch());
+        }
+        Recordset stored;
+        QVERIFY(stored.open(QStringLiteral("Select * From w Where v = '%1'").arg(fits), conn));
+        QCOMPARE(stored.recordCount(), 2);
     }
 
     void selectIntoKeepsSizes() {
