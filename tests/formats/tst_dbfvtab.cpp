@@ -227,6 +227,7 @@ private slots:
     void writesTablesCreatedHere();
     void refusesValuesThatDoNotFit();
     void failedStatementsChangeNothing();
+    void deletionsInATransaction();
     void readOnlyFileRefusesWrites();
     void seesRecordsOtherProgramsAppend();
 
@@ -1089,6 +1090,63 @@ void TestDbfVtab::failedStatementsChangeNothing() {
     QCOMPARE(rows.size(), 16);
     QCOMPARE(rows.last()[0].toString(), QStringLiteral("77"));
     QCOMPARE(quint8(fileBytes(py)[4]), quint8(46));
+}
+
+void TestDbfVtab::deletionsInATransaction() {
+    QTemporaryDir dir;
+    const QString py =
+        copyTable(testsupport::sample(QStringLiteral("dbf/DBFFile/PYACFL.DBF")), dir.path());
+    const QByteArray before = fileBytes(py);
+    const int headerLength = quint8(before[8]) | quint8(before[9]) << 8;
+    const int recordLength = quint8(before[10]) | quint8(before[11]) << 8;
+    auto flagAt = [&](int recno) { return headerLength + (recno - 1) * recordLength; };
+    QList<int> live, dead;
+    for (int r = 1; r <= 45; ++r)
+        (before[flagAt(r)] == '*' ? dead : live) << r;
+    QCOMPARE(live.size(), 15);
+    const int a = live[0], b = live[1], z = live.last();
+    Db db;
+    QString error;
+    QVERIFY(vtab::attachDbfDirectory(db.h, dir.path(), {}, &error));
+    auto count = [&](const QString& where = {}) {
+        return scalar(db.h, QStringLiteral("SELECT COUNT(*) FROM PYACFL ") + where).toInt();
+    };
+
+    // Reads in the transaction see its deletions at once; a savepoint rolled back brings back
+    // only what was deleted after it; a record deleted twice or deleted in the file stays one
+    // deletion.
+    QVERIFY(exec(db.h, QStringLiteral("BEGIN")));
+    QVERIFY(exec(db.h, QStringLiteral("DELETE FROM PYACFL WHERE rowid IN (%1, %2)").arg(z).arg(a),
+                 &error));
+    QCOMPARE(count(), 13);
+    QVERIFY(exec(db.h, QStringLiteral("SAVEPOINT s1")));
+    QVERIFY(exec(db.h, QStringLiteral("DELETE FROM PYACFL WHERE rowid = %1").arg(b), &error));
+    QVERIFY(exec(db.h, QStringLiteral("DELETE FROM PYACFL WHERE rowid = %1").arg(a), &error));
+    QVERIFY(exec(db.h, QStringLiteral("DELETE FROM PYACFL WHERE rowid = %1").arg(dead[0]), &error));
+    QCOMPARE(count(), 12);
+    QCOMPARE(count(QStringLiteral("WHERE rowid IN (%1, %2, %3)").arg(a).arg(b).arg(z)), 0);
+    QVERIFY(exec(db.h, QStringLiteral("ROLLBACK TO s1")));
+    QCOMPARE(count(), 13);
+    QCOMPARE(count(QStringLiteral("WHERE rowid = %1").arg(b)), 1);
+    QVERIFY(exec(db.h, QStringLiteral("COMMIT"), &error));
+    // The file: the two deletion flags and the date of the last change, nothing else.
+    const QByteArray committed = fileBytes(py);
+    QByteArray expected = before;
+    expected[flagAt(a)] = '*';
+    expected[flagAt(z)] = '*';
+    expected.replace(1, 3, committed.mid(1, 3));
+    QCOMPARE(committed, expected);
+
+    // A transaction rolled back leaves the file as it was, every record deleted included.
+    QVERIFY(exec(db.h, QStringLiteral("BEGIN")));
+    QVERIFY(exec(db.h, QStringLiteral("DELETE FROM PYACFL"), &error));
+    QCOMPARE(count(), 0);
+    QVERIFY(exec(db.h, QStringLiteral("ROLLBACK"), &error));
+    QCOMPARE(fileBytes(py), committed);
+    QCOMPARE(count(), 13);
+    // Without a transaction of its own, a statement's deletions are in the file when it ends.
+    QVERIFY(exec(db.h, QStringLiteral("DELETE FROM PYACFL WHERE rowid = %1").arg(b), &error));
+    QCOMPARE(fileBytes(py)[flagAt(b)], '*');
 }
 
 void TestDbfVtab::readOnlyFileRefusesWrites() {

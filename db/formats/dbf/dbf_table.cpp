@@ -210,10 +210,29 @@ struct Table::Private {
         int id;
         size_t undoSize;
         State state;
+        size_t deletionCount;
     };
     bool inTx = false;
     std::vector<Undo> undo;
     std::vector<Mark> marks;
+    // Deletions inside a transaction: marked here, with the flag each record had, and written in
+    // record order when the transaction is flushed (one small write per record instead of reading
+    // and writing the file for each). Reads see them at once.
+    struct Deletion {
+        quint32 recno;
+        char flag;
+    };
+    std::vector<Deletion> deletions; // in the order made: a savepoint cuts it back
+    std::vector<bool> deleted;       // by record number, while deletions are pending
+    bool deletionPending(quint32 recno) const { return recno < deleted.size() && deleted[recno]; }
+    void dropDeletions(size_t keep) {
+        while (deletions.size() > keep) {
+            deleted[deletions.back().recno] = false;
+            deletions.pop_back();
+        }
+        if (deletions.empty()) deleted = {};
+    }
+    bool writeDeletions(QString* error);
 
     const Field* nullField() const { return nullFlags >= 0 ? &fields[size_t(nullFlags)] : nullptr; }
     QString displayPath() const {
@@ -555,6 +574,9 @@ quint32 Table::readRecords(quint32 first, quint32 count, QByteArray* records, QS
     *records = readAt(d->dbf.get(), d->recordOffset(first), qint64(count) * d->recordLength);
     const quint32 got = quint32(records->size() / d->recordLength);
     records->truncate(qsizetype(got) * d->recordLength);
+    if (!d->deletions.empty())
+        for (quint32 k = 0; k < got; ++k)
+            if (d->deletionPending(first + k)) (*records)[qsizetype(k) * d->recordLength] = '*';
     if (got == 0 && error)
         *error = QStringLiteral("无法读取表 %1 的记录 %2").arg(d->displayPath()).arg(first);
     return got;
@@ -906,6 +928,25 @@ bool Table::updateRecord(quint32 recno, const std::vector<std::optional<Value>>&
 bool Table::deleteRecord(quint32 recno, QString* error) {
     QString ignored;
     if (!error) error = &ignored;
+    if (d->dbf && d->inTx && !d->marks.empty()) {
+        if (recno < 1 || recno > d->recordCount) {
+            *error = QStringLiteral("记录 %1 不存在").arg(recno);
+            return false;
+        }
+        if (!d->ensureWritable(error)) return false;
+        if (d->deletionPending(recno)) return true;
+        const QByteArray flag = readAt(d->dbf.get(), d->recordOffset(recno), 1);
+        if (flag.size() != 1) {
+            *error = QStringLiteral("无法读取表 %1 的记录 %2").arg(d->displayPath()).arg(recno);
+            return false;
+        }
+        if (flag[0] == '*') return true;
+        if (d->deleted.size() <= recno) d->deleted.resize(size_t(d->recordCount) + 1);
+        d->deleted[recno] = true;
+        d->deletions.push_back({recno, flag[0]});
+        d->dirty = true;
+        return true;
+    }
     QByteArray old;
     if (!d->dbf || !readRecord(recno, &old, error) || !d->ensureWritable(error)) return false;
     if (isDeleted(old)) return true;
@@ -918,6 +959,7 @@ bool Table::flush(QString* error) {
     QString ignored;
     if (!error) error = &ignored;
     if (!d->dbf || (!d->dirty && !d->memoDirty)) return true;
+    if (!d->writeDeletions(error)) return false;
     if (d->dirty) {
         const QDate today = QDate::currentDate();
         d->header[1] = char(std::clamp(today.year() - 1900, 0, 255));
@@ -945,8 +987,33 @@ bool Table::flush(QString* error) {
 
 // ---- journal -------------------------------------------------------------------------------
 
+bool Table::Private::writeDeletions(QString* error) {
+    if (deletions.empty()) return true;
+    std::vector<Deletion> order = deletions;
+    std::sort(order.begin(), order.end(),
+              [](const Deletion& a, const Deletion& b) { return a.recno < b.recno; });
+    // As writeAt keeps what it overwrites, from the flags read when the records were deleted.
+    const qint64 limit = inTx && !marks.empty() ? marks.back().state.dbfSize : 0;
+    const QByteArray mark(1, '*');
+    for (const Deletion& del : order) {
+        const qint64 at = recordOffset(del.recno);
+        if (at < limit) undo.push_back({false, at, QByteArray(1, del.flag)});
+        if (!writeAtDevice(dbf.get(), at, mark)) {
+            *error = QStringLiteral("写入文件失败：%1（%2）")
+                         .arg(displayPath(), qobject_cast<QFile*>(dbf.get()) ? qt_error_string()
+                                                                             : dbf->errorString());
+            return false;
+        }
+    }
+    // Written: the flags in the file say it now (a rollback puts them back from the undo list).
+    deletions.clear();
+    deleted = {};
+    return true;
+}
+
 bool Table::Private::undoTo(const Mark& mark, QString* error) {
     bool ok = true;
+    dropDeletions(mark.deletionCount);
     while (undo.size() > mark.undoSize) {
         const Undo& u = undo.back();
         QIODevice* dev = u.memo ? memo.get() : dbf.get();
@@ -971,14 +1038,14 @@ bool Table::beginTransaction(QString* error) {
     if (!refresh(error)) return false;
     d->inTx = true;
     d->undo.clear();
-    d->marks = {Private::Mark{-1, 0, d->state()}};
+    d->marks = {Private::Mark{-1, 0, d->state(), 0}};
     return true;
 }
 
 void Table::savepoint(int id) {
     if (!d->dbf) return;
     if (!d->inTx && !beginTransaction(nullptr)) return;
-    d->marks.push_back({id, d->undo.size(), d->state()});
+    d->marks.push_back({id, d->undo.size(), d->state(), d->deletions.size()});
 }
 
 void Table::release(int id) {
@@ -999,6 +1066,7 @@ bool Table::rollbackTo(int id, QString* error) {
 
 bool Table::commit(QString* error) {
     const bool ok = flush(error);
+    d->dropDeletions(0); // not written (the flush failed): the file says what stands
     d->inTx = false;
     d->undo.clear();
     d->marks.clear();
