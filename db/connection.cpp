@@ -44,14 +44,18 @@ bool pragmaValue(sqlite3* db, sqlite3_stmt** stmt, const char* sql, qint64* valu
 
 TableChanges* ConnectionData::changesOf(const QString& table) {
     auto it = tableChanges.find(table.toLower());
-    return it == tableChanges.end() ? nullptr : &it.value();
+    return it == tableChanges.end() ? nullptr : &it->second;
 }
 
 void ConnectionData::noteRowChange(const QString& table, qint64 rowid, const void* by, bool deleted,
                                    int changed) {
     layerChanges += changed;
     if (!journals()) return;
-    TableChanges& t = tableChanges[table.toLower()];
+    if (!lastChanges || table != lastNoted) {
+        lastChanges = &tableChanges[table.toLower()];
+        lastNoted = table;
+    }
+    TableChanges& t = *lastChanges;
     if (t.changes.size() >= maxJournal) {
         t.first = t.end();
         t.changes.clear();

@@ -7,6 +7,7 @@
 #include <QHash>
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace db {
@@ -62,7 +63,12 @@ struct ConnectionData {
 
     // --- The changes this layer's recordsets made, so that a requery can do without reading a
     // table again (Recordset::requery).
-    QHash<QString, TableChanges> tableChanges; // by table name, folded to lower case
+    // By table name, folded to lower case; a node's address stays while the map grows, so the
+    // table noted last is kept as it was spelt with its journal (one look-up per table, not per
+    // row of a long batch).
+    std::unordered_map<QString, TableChanges> tableChanges;
+    QString lastNoted;
+    TableChanges* lastChanges = nullptr;
     qint64 layerChanges = 0; // rows written by recordsets, a part of sqlite3_total_changes64()
     uint64_t epoch = 0;      // moves when written rows may have gone back (a rollback)
     sqlite3_stmt* dataVersionStmt = nullptr;

@@ -871,6 +871,8 @@ bool Recordset::writeThrough(int slot, const std::vector<QVariant>* values, bool
     QString error;
     sqlite3_stmt* st = s.statement(sql, &error);
     if (!st) return fail(error);
+    // The row's own texts stay where they are until the statement has run: no copy of them.
+    const auto lifetime = values ? SQLITE_TRANSIENT : SQLITE_STATIC;
     int i = 1;
     for (int c = 0; c < s.columns; ++c) {
         if (!key[c]) continue;
@@ -878,7 +880,7 @@ bool Recordset::writeThrough(int slot, const std::vector<QVariant>* values, bool
         if (v.isNull())
             sqlite3_bind_null(st, i++);
         else
-            sqlite3_bind_text16(st, i++, v.utf16(), int(v.size() * 2), SQLITE_TRANSIENT);
+            sqlite3_bind_text16(st, i++, v.utf16(), int(v.size() * 2), lifetime);
     }
     if (!isNew) sqlite3_bind_int64(st, i, s.rowids[size_t(slot)]);
     const int rc = sqlite3_step(st);

@@ -178,6 +178,23 @@ app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink) {
         byContent.emplace_back(hashTuple(row), i);
     }
     std::sort(byContent.begin(), byContent.end());
+    // Where each hash's run of duplicate rows begins, by open addressing: one probe, mostly.
+    size_t width = 16;
+    while (width < byContent.size() * 2)
+        width *= 2;
+    std::vector<std::pair<uint64_t, int>> runs(width, {0, -1});
+    for (size_t i = 0; i < byContent.size(); ++i) {
+        if (i > 0 && byContent[i].first == byContent[i - 1].first) continue;
+        size_t at = size_t(byContent[i].first) & (width - 1);
+        while (runs[at].second >= 0)
+            at = (at + 1) & (width - 1);
+        runs[at] = {byContent[i].first, int(i)};
+    }
+    auto runOf = [&](uint64_t h) {
+        for (size_t at = size_t(h) & (width - 1); runs[at].second >= 0; at = (at + 1) & (width - 1))
+            if (runs[at].first == h) return byContent.begin() + runs[at].second;
+        return byContent.end();
+    };
     // A first test on the key field alone: the bits of the duplicate rows' key values (a record
     // whose key has no bit set cannot equal any of them).
     auto keyBit = [](QStringView key) {
@@ -213,7 +230,7 @@ app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink) {
         for (int c = 0; c < columns; ++c)
             values[size_t(c)] = db::trimBlanks(src->valueView(c));
         const uint64_t h = hashTuple(values);
-        auto it = std::lower_bound(byContent.begin(), byContent.end(), std::pair{h, 0});
+        auto it = runOf(h);
         bool remove = false;
         for (; it != byContent.end() && it->first == h && !remove; ++it) {
             bool same = true;
