@@ -20,6 +20,10 @@ class QIODevice;
 
 namespace formats::dbf {
 
+namespace detail {
+class TextDecoder;
+}
+
 // The code page of a table's text (field names, character and memo values).
 struct CodePage {
     int number = 0;        // Windows code page number (936, 1252, 65001...); 0 if named only
@@ -174,6 +178,11 @@ public:
 private:
     struct Private;
     std::unique_ptr<Private> d;
+    // value() and the whole-table read of records first to last with a given decoder (a
+    // decoder keeps state: each thread has its own).
+    Value valueWith(const QByteArray& record, int field, detail::TextDecoder& decoder);
+    bool readTextRange(quint32 first, quint32 last, const std::vector<int>& visible,
+                       detail::TextDecoder& decoder, TextColumns* out, QString* error);
 };
 
 // Creates an empty table (and its memo file when a field needs one). Refuses to overwrite an
