@@ -7,26 +7,51 @@ namespace batch {
 
 namespace {
 
-// Appends a value as a CSV field: quoted when it holds a comma, a quote or a line break.
+// Appends a value as a CSV field in UTF-8: quoted when it holds a comma, a quote or a line
+// break. Encoded straight into the block (no text made per value); an unpaired surrogate becomes
+// '?', as Qt's own encoder writes it.
 void appendField(QByteArray& out, QStringView value) {
-    const qsizetype from = out.size();
-    out += value.toUtf8();
     bool quote = false;
-    for (qsizetype i = from; i < out.size() && !quote; ++i) {
-        const char c = out[i];
-        quote = c == ',' || c == '"' || c == '\n' || c == '\r';
+    for (QChar c : value) {
+        const char16_t u = c.unicode();
+        if (u == ',' || u == '"' || u == '\n' || u == '\r') {
+            quote = true;
+            break;
+        }
     }
-    if (!quote) return;
-    QByteArray q;
-    q.reserve(out.size() - from + 2);
-    q += '"';
-    for (qsizetype i = from; i < out.size(); ++i) {
-        if (out[i] == '"') q += '"';
-        q += out[i];
+    const qsizetype from = out.size();
+    out.resize(from + value.size() * 3 * (quote ? 2 : 1) + 2);
+    char* p = out.data() + from;
+    if (quote) *p++ = '"';
+    const char16_t* s = value.utf16();
+    const char16_t* end = s + value.size();
+    while (s < end) {
+        char32_t u = *s++;
+        if (u < 0x80) {
+            if (quote && u == '"') *p++ = '"';
+            *p++ = char(u);
+            continue;
+        }
+        if (u < 0x800) {
+            *p++ = char(0xC0 | (u >> 6));
+            *p++ = char(0x80 | (u & 0x3F));
+            continue;
+        }
+        if (QChar::isHighSurrogate(u) && s < end && QChar::isLowSurrogate(*s)) {
+            u = QChar::surrogateToUcs4(char16_t(u), *s++);
+            *p++ = char(0xF0 | (u >> 18));
+            *p++ = char(0x80 | ((u >> 12) & 0x3F));
+        } else if (QChar::isSurrogate(u)) {
+            *p++ = '?';
+            continue;
+        } else {
+            *p++ = char(0xE0 | (u >> 12));
+        }
+        *p++ = char(0x80 | ((u >> 6) & 0x3F));
+        *p++ = char(0x80 | (u & 0x3F));
     }
-    q += '"';
-    out.truncate(from);
-    out += q;
+    if (quote) *p++ = '"';
+    out.truncate(p - out.constData());
 }
 
 } // namespace
