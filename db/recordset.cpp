@@ -68,7 +68,7 @@ struct RowStore {
     std::vector<FieldInfo> fields;
     int columns = 0;
     std::vector<char16_t> arena;
-    std::vector<Cell> cells;
+    formats::TextRows cells;
     std::vector<qint64> rowids;
     std::vector<uint8_t> pending;
     int pendingCount = 0;                                 // slots whose pending state is not Clean
@@ -141,13 +141,19 @@ struct RowStore {
         seenChange = t->end();
         return true;
     }
-    const Cell& cell(int slot, int col) const {
-        return cells[size_t(slot) * size_t(columns) + size_t(col)];
+    Cell cell(int slot, int col) const { return cells.cell(size_t(slot), col); }
+    std::vector<Cell> rowCells(int slot) const {
+        std::vector<Cell> row(static_cast<size_t>(columns));
+        for (int c = 0; c < columns; ++c)
+            row[size_t(c)] = cell(slot, c);
+        return row;
     }
-    Cell& cell(int slot, int col) { return cells[size_t(slot) * size_t(columns) + size_t(col)]; }
+    void setRow(int slot, const std::vector<Cell>& row) {
+        cells.replace(size_t(slot), row.data(), arena);
+    }
     const char16_t* chars(const Cell& c) const { return arena.data() + c.offset; }
     QVariant value(int slot, int col) const {
-        const Cell& c = cell(slot, col);
+        const Cell c = cell(slot, col);
         if (c.length < 0) return QVariant();
         return QString(reinterpret_cast<const QChar*>(chars(c)), c.length);
     }
@@ -174,7 +180,7 @@ struct RowStore {
     bool keyOf(const std::vector<int>& cols, int slot, uint64_t* hash) const {
         uint64_t h = 1469598103934665603ull;
         for (int c : cols) {
-            const Cell& cl = cell(slot, c);
+            const Cell cl = cell(slot, c);
             if (cl.length < 0) return false;
             h = hashFolded(chars(cl), cl.length, h);
         }
@@ -212,7 +218,7 @@ struct RowStore {
         return bigramIndexes.back().get();
     }
     bool textOf(int slot, int col, std::u16string* t) const {
-        const Cell& c = cell(slot, col);
+        const Cell c = cell(slot, col);
         if (c.length < 0) return false;
         t->assign(chars(c), size_t(c.length));
         return true;
@@ -245,7 +251,7 @@ struct RowStore {
     }
     bool matches(const Criterion& c, int slot) const {
         for (const CriterionTerm& t : c.terms) {
-            const Cell& cl = cell(slot, t.column);
+            const Cell cl = cell(slot, t.column);
             if (cl.length < 0) return false;
             if (t.op == CriterionTerm::Equal) {
                 if (!equalsFolded(chars(cl), cl.length, t.key.data(), int(t.key.size())))
@@ -374,6 +380,7 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
             store->rowids.assign(rows.values.records.begin(), rows.values.records.end());
             store->arena = std::move(rows.values.text);
             store->cells = std::move(rows.values.cells);
+            rows.values.cells = formats::TextRows();
             return finishOpen(std::move(store));
         }
         if (!why.isEmpty()) return fail(why);
@@ -427,7 +434,9 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
         sqlite3_finalize(count);
     }
     store->rowids.reserve(size_t(expected));
-    store->cells.reserve(size_t(expected) * size_t(store->columns));
+    store->cells = formats::TextRows(store->columns);
+    store->cells.reserve(size_t(expected));
+    std::vector<Cell> row(size_t(store->columns));
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         // After a first sample of rows, make room for the text of all of them.
@@ -436,21 +445,23 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
                 size_t(double(store->arena.size()) / 1024.0 * double(expected) * 1.15));
         store->rowids.push_back(withRowid ? sqlite3_column_int64(stmt, 0) : 0);
         for (int i = first; i < total; ++i) {
+            Cell& cell = row[size_t(i - first)];
             switch (sqlite3_column_type(stmt, i)) {
             case SQLITE_NULL:
             case SQLITE_BLOB:
-                store->cells.push_back(Cell{});
+                cell = Cell{};
                 break;
             case SQLITE_FLOAT:
-                store->cells.push_back(store->store(formatReal(sqlite3_column_double(stmt, i))));
+                cell = store->store(formatReal(sqlite3_column_double(stmt, i)));
                 break;
             default: {
                 const void* p = sqlite3_column_text16(stmt, i);
                 const int bytes = sqlite3_column_bytes16(stmt, i);
-                store->cells.push_back(store->storeRaw(p, bytes));
+                cell = store->storeRaw(p, bytes);
             }
             }
         }
+        store->cells.append(row.data(), store->arena);
     }
     if (rc != SQLITE_DONE) {
         const QString err = conn->sqliteError(jetSql);
@@ -735,7 +746,7 @@ QStringView Recordset::valueView(int index) const {
     if (!store_ || view_->adding || view_->editing || view_->state != RecordsetView::OnRow ||
         index < 0 || index >= store_->columns)
         return {};
-    const Cell& c = store_->cell(view_->cur, index);
+    const Cell c = store_->cell(view_->cur, index);
     if (c.length < 0) return {};
     return QStringView(store_->chars(c), c.length);
 }
@@ -757,7 +768,7 @@ QStringView Recordset::viewAt(int row, int column) const {
     if (!store_ || column < 0 || column >= store_->columns) return {};
     const int slot = slotAt(row);
     if (slot < 0) return {};
-    const Cell& c = store_->cell(slot, column);
+    const Cell c = store_->cell(slot, column);
     if (c.length < 0) return {};
     return QStringView(store_->chars(c), c.length);
 }
@@ -827,7 +838,7 @@ bool Recordset::writeThrough(int slot, const std::vector<QVariant>* values, bool
             held = v.toString();
             return held.isNull() ? QStringView(u"") : QStringView(held);
         }
-        const Cell& cell = s.cell(slot, c);
+        const Cell cell = s.cell(slot, c);
         if (cell.length < 0) return {};
         if (cell.length == 0) return QStringView(u""); // empty, not null
         return QStringView(s.chars(cell), cell.length);
@@ -941,16 +952,15 @@ bool Recordset::update() {
             s.dirtyCols.erase(slot);
         } else if (batch) {
             // Remember the row as it was, for cancelBatch().
-            std::vector<Cell> orig(size_t(s.columns));
-            for (int c = 0; c < s.columns; ++c)
-                orig[size_t(c)] = s.cell(slot, c);
-            s.originals[slot] = std::move(orig);
+            s.originals[slot] = s.rowCells(slot);
             s.setPending(slot, PendingModified);
         }
     }
     s.unindex(slot, &view_->dirty);
+    std::vector<Cell> row = s.rowCells(slot);
     for (int c = 0; c < s.columns; ++c)
-        if (view_->dirty[size_t(c)]) s.cell(slot, c) = s.store(view_->buffer[size_t(c)]);
+        if (view_->dirty[size_t(c)]) row[size_t(c)] = s.store(view_->buffer[size_t(c)]);
+    s.setRow(slot, row);
     const std::vector<uint8_t> changed = view_->dirty;
     view_->editing = false;
     view_->buffer.clear();
@@ -990,12 +1000,14 @@ bool Recordset::appendRow(const std::vector<QVariant>* buffer, std::span<const Q
     const int slot = s.slotCount();
     s.rowids.push_back(0);
     s.pushPending(batch ? PendingNew : Clean);
+    std::vector<Cell> row(size_t(s.columns));
     for (int c = 0; c < s.columns; ++c)
-        s.cells.push_back(buffer ? s.store((*buffer)[size_t(c)]) : s.storeView(views[size_t(c)]));
+        row[size_t(c)] = buffer ? s.store((*buffer)[size_t(c)]) : s.storeView(views[size_t(c)]);
+    s.cells.append(row.data(), s.arena);
     if (!batch && !writeThrough(slot, buffer, true)) {
         s.rowids.pop_back();
         s.popPending();
-        s.cells.resize(s.cells.size() - size_t(s.columns));
+        s.cells.removeLast();
         return false;
     }
     s.tree.append();
@@ -1317,10 +1329,8 @@ bool Recordset::cancelBatch() {
             ++s.deleteGeneration;
             any = true;
         } else if (s.pending[size_t(slot)] == PendingModified) {
-            const std::vector<Cell>& orig = s.originals[slot];
             s.unindex(slot, nullptr);
-            for (int c = 0; c < s.columns; ++c)
-                s.cell(slot, c) = orig[size_t(c)];
+            s.setRow(slot, s.originals[slot]);
             s.reindex(slot, nullptr, false);
             any = true;
         }

@@ -331,11 +331,12 @@ void TestDbfVtab::samplesMatchIndependentReader() {
         QCOMPARE(direct.names, ours.columns);
         const int width = int(direct.names.size());
         QCOMPARE(qsizetype(direct.values.records.size()), all.rows.size());
-        QCOMPARE(qsizetype(direct.values.cells.size()), all.rows.size() * width);
+        QCOMPARE(qsizetype(direct.values.cells.size()), all.rows.size());
+        QCOMPARE(direct.values.cells.columns(), width);
         for (int r = 0; r < all.rows.size(); ++r) {
             QCOMPARE(qint64(direct.values.records[size_t(r)]), all.rows[r][0].toLongLong());
             for (int c = 0; c < width; ++c) {
-                const auto& cell = direct.values.cells[size_t(r) * size_t(width) + size_t(c)];
+                const auto cell = direct.values.cells.cell(size_t(r), c);
                 const QVariant& v = all.rows[r][c + 1];
                 const bool isNull = v.isNull() || v.typeId() == QMetaType::QByteArray;
                 QVERIFY2(

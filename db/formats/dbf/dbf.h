@@ -147,7 +147,7 @@ public:
         std::vector<char16_t> text;
         // Per record and visible field, where its value stands in text (null for a null or
         // binary value).
-        std::vector<TextCell> cells;
+        TextRows cells;
     };
     bool readAllText(TextColumns* out, QString* error);
 

@@ -684,6 +684,8 @@ bool Table::readTextRange(quint32 first, quint32 last, const std::vector<int>& v
     const int length = d->recordLength;
     const quint32 chunk = quint32(std::max(1, (4 << 20) / std::max(1, length)));
     QByteArray records;
+    std::vector<TextCell> rowCells;
+    rowCells.reserve(visible.size());
     while (first <= last) {
         const quint32 got = readRecords(first, std::min(chunk, last - first + 1), &records, error);
         if (got == 0) return false;
@@ -692,6 +694,7 @@ bool Table::readTextRange(quint32 first, quint32 last, const std::vector<int>& v
             if (rec[0] == '*') continue;
             out->records.push_back(first + k);
             const QByteArray raw = QByteArray::fromRawData(rec, length);
+            rowCells.clear();
             for (int index : visible) {
                 const Field& f = d->fields[size_t(index)];
                 const quint32 at = quint32(out->text.size());
@@ -704,18 +707,19 @@ bool Table::readTextRange(quint32 first, quint32 last, const std::vector<int>& v
                     while (end > 0 && p[end - 1] == ' ')
                         --end;
                     decoder.decodeInto(p, end, &out->text);
-                    out->cells.push_back({at, int32_t(out->text.size() - at)});
+                    rowCells.push_back({at, int32_t(out->text.size() - at)});
                     continue;
                 }
                 const Value v = valueWith(raw, index, decoder);
                 if (v.kind != Value::Kind::Text) {
-                    out->cells.push_back({});
+                    rowCells.push_back({});
                     continue;
                 }
                 out->text.insert(out->text.end(), reinterpret_cast<const char16_t*>(v.text.utf16()),
                                  reinterpret_cast<const char16_t*>(v.text.utf16()) + v.text.size());
-                out->cells.push_back({at, int32_t(v.text.size())});
+                rowCells.push_back({at, int32_t(v.text.size())});
             }
+            out->cells.append(rowCells.data(), out->text);
         }
         first += got;
     }
@@ -727,9 +731,9 @@ bool Table::readAllText(TextColumns* out, QString* error) {
     const quint32 total = d->recordCount;
     out->records.clear();
     out->text.clear();
-    out->cells.clear();
+    out->cells = TextRows(int(visible.size()));
     out->records.reserve(total);
-    out->cells.reserve(size_t(total) * visible.size());
+    out->cells.reserve(total);
     // A character takes at least one byte of a record: room for all of them, only what is
     // written becomes memory.
     out->text.reserve(size_t(total) * size_t(d->recordLength));
@@ -749,7 +753,7 @@ bool Table::readAllText(TextColumns* out, QString* error) {
     std::thread second([&] {
         TextDecoder decoder(d->cp.readCodec);
         for (quint32 first = half + 1; first <= total && secondOk; first += partSize) {
-            parts.emplace_back();
+            parts.emplace_back().cells = TextRows(int(visible.size()));
             secondOk = readTextRange(first, std::min(total, first + partSize - 1), visible, decoder,
                                      &parts.back(), &secondError);
         }
@@ -762,9 +766,8 @@ bool Table::readAllText(TextColumns* out, QString* error) {
         const uint32_t base = uint32_t(out->text.size());
         out->records.insert(out->records.end(), part.records.begin(), part.records.end());
         out->text.insert(out->text.end(), part.text.begin(), part.text.end());
-        for (const TextCell& c : part.cells)
-            out->cells.push_back(c.length < 0 ? c : TextCell{c.offset + base, c.length});
-        part = {};
+        out->cells.appendMoved(part.cells, base);
+        part = TextColumns();
     }
     // The parts were made by the other thread, in its own heap: their pages go back now rather
     // than stay with a heap this thread does not allocate from.
