@@ -5,7 +5,17 @@
 #include "db/criteria.h"
 #include "db/sqltext.h"
 
+#include <thread>
+
 namespace check {
+
+namespace {
+
+QString writeFailure(const QString& why) {
+    return QStringLiteral("重复数据写入失败，未分离任何记录：\r\n") + why;
+}
+
+} // namespace
 
 bool backupDuplicates(app::AppState& state, QString* error) {
     state.WorkConn.execute(db::sql::dropTable(QStringLiteral("ClienttableDD")));
@@ -16,8 +26,8 @@ bool backupDuplicates(app::AppState& state, QString* error) {
                              state.WorkConn, error);
 }
 
-app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
-                         app::ProgressSink& sink) {
+app::RunResult exactScan(app::AppState& st, const app::RunOptions& options, app::ProgressSink& sink,
+                         bool writeGroups) {
     app::RunResult result;
     const db::RecordsetPtr src = st.RsSource;
     const db::RecordsetPtr dup = st.RsDup;
@@ -126,7 +136,8 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
         src->moveNext();
     }
     // The groups go to the table in one transaction, a cancelled run's too.
-    if (!dup->updateBatch() && result.error.isEmpty()) result.error = dup->errorString();
+    if (writeGroups && !dup->updateBatch() && result.error.isEmpty())
+        result.error = dup->errorString();
     // The look-ups are done: their indexes over the check table need not stay in memory.
     lookup->releaseIndexes();
     if (src->recordCount() > 0) src->moveLast();
@@ -136,22 +147,41 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options,
     result.groups = groups;
     result.duplicateRows = dup->recordCount();
     result.remaining = src->recordCount();
-    if (!result.error.isEmpty())
-        result.error = QStringLiteral("重复数据写入失败，未分离任何记录：\r\n") + result.error;
+    if (!result.error.isEmpty()) result.error = writeFailure(result.error);
     return result;
 }
 
 app::RunResult runExactCheck(app::AppState& st, const app::RunOptions& options,
                              app::ProgressSink& sink) {
-    app::RunResult r = exactScan(st, options, sink);
+    const bool apart = app::isOpen(st.RsSource) && app::isOpen(st.RsDup) &&
+                       st.RsSource->connection().handle() != st.RsDup->connection().handle() &&
+                       std::thread::hardware_concurrency() > 1;
+    app::RunResult r = exactScan(st, options, sink, !apart);
+    // The groups written on a second thread, through a cursor of their own over the same rows:
+    // the separation only reads them, and ClienttableCC's database is not the check table's.
+    QString writeError;
+    std::thread writer;
+    const db::RecordsetPtr groups = apart ? st.RsDup->clone() : nullptr;
+    if (groups)
+        writer = std::thread([&] {
+            if (!groups->updateBatch()) writeError = groups->errorString();
+        });
+    bool joined = !writer.joinable();
+    auto written = [&] {
+        if (!joined) writer.join();
+        joined = true;
+        return writeError.isEmpty() ? QString() : writeFailure(writeError);
+    };
     if (r.ok() && r.duplicateRows > 0) {
-        const app::RunResult sep = reDelete(st, sink);
+        const app::RunResult sep = reDelete(st, sink, written);
         r.separated = sep.separated;
         r.remaining = sep.remaining;
         r.backupPath = sep.backupPath;
         r.cancelled = sep.cancelled;
         r.error = sep.error;
     }
+    // Written by now in every case; a failure the separation did not see yet is reported.
+    if (const QString why = written(); !why.isEmpty() && r.error.isEmpty()) r.error = why;
     QString error;
     if (!app::backupDuplicates(st, false, &error) && r.error.isEmpty())
         r.error = QStringLiteral("重复数据无法备份到 ClienttableDD：") + error;

@@ -19,12 +19,15 @@ namespace check {
 // The scan over options.start..options.end of RsSource (positions as the main window's boxes
 // give them, already checked), writing the groups into ClienttableCC through RsDup. RsSource is
 // the scan cursor; the look-up recordset RsPostcode becomes a second cursor over the same rows.
-// Cancelled through the sink, the groups found so far stay in ClienttableCC.
+// Cancelled through the sink, the groups found so far stay in ClienttableCC. With writeGroups
+// false the groups stay pending in RsDup for the caller to write (updateBatch).
 app::RunResult exactScan(app::AppState& state, const app::RunOptions& options,
-                         app::ProgressSink& sink);
+                         app::ProgressSink& sink, bool writeGroups = true);
 
 // The whole check without windows (the batch runner, benchmarks): the scan, the separation when
-// groups were found, then the backup into ClienttableDD.
+// groups were found, then the backup into ClienttableDD. When the check table and ClienttableCC
+// live in different databases, the groups are written on a second thread while the separation
+// runs; its deletions are committed only once the groups are written, and undone if they are not.
 app::RunResult runExactCheck(app::AppState& state, const app::RunOptions& options,
                              app::ProgressSink& sink);
 

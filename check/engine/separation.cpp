@@ -140,7 +140,8 @@ bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
     return true;
 }
 
-app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink) {
+app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink,
+                        const std::function<QString()>& beforeCommit) {
     app::RunResult r;
     const db::RecordsetPtr src = state.RsSource;
     const db::RecordsetPtr dup = state.RsDup;
@@ -213,6 +214,13 @@ app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink) {
 
     db::Connection conn = src->connection();
     const bool transaction = !conn.inTransaction() && conn.beginTransaction();
+    // Deletions that cannot be undone wait for the caller's condition.
+    QString refused;
+    if (beforeCommit && !transaction) refused = beforeCommit();
+    if (!refused.isEmpty()) {
+        r.error = refused;
+        return r;
+    }
     src->suspendNotifications();
     src->moveFirst();
     const int total = src->recordCount();
@@ -253,13 +261,16 @@ app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink) {
         }
         if (!src->moveNext()) break;
     }
-    if (r.cancelled || !r.error.isEmpty()) {
+    if (!r.cancelled && r.error.isEmpty() && beforeCommit && transaction) refused = beforeCommit();
+    if (r.cancelled || !r.error.isEmpty() || !refused.isEmpty()) {
         // Nothing of a stopped or failed separation stays: the deletions are undone and the
         // recordset reads the table again.
         if (transaction) conn.rollback();
         src->requery();
         r.separated = 0;
-        if (!r.error.isEmpty())
+        if (!refused.isEmpty())
+            r.error = refused;
+        else if (!r.error.isEmpty())
             r.error = QStringLiteral("分离重复记录失败，没有删除任何记录：\r\n") + r.error;
     } else if (transaction && !conn.commit()) {
         r.error = QStringLiteral("分离重复记录失败，没有删除任何记录：\r\n") + conn.errorString();

@@ -13,6 +13,8 @@
 // cancelled through the sink, or one that fails, deletes nothing.
 #include "app/engine/run.h"
 
+#include <functional>
+
 namespace check {
 
 // The file of the user's that changing a table on conn would change, decided by where that table
@@ -34,6 +36,10 @@ QStringList tableFiles(const QString& file);
 bool backupUserFile(const QString& file, QString* backupPath, QString* error);
 
 // reDelete: fills separated, remaining, backupPath, cancelled and error of the result.
-app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink);
+// beforeCommit, when given, runs once the records to delete are marked and before the deletions
+// are committed; a message from it undoes them all and becomes the result's error (the caller's
+// condition, such as the groups being written meanwhile).
+app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink,
+                        const std::function<QString()>& beforeCommit = {});
 
 } // namespace check
