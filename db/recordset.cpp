@@ -380,7 +380,6 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
             store->rowids.assign(rows.values.records.begin(), rows.values.records.end());
             store->arena = std::move(rows.values.text);
             store->cells = std::move(rows.values.cells);
-            rows.values.cells = formats::TextRows();
             return finishOpen(std::move(store));
         }
         if (!why.isEmpty()) return fail(why);
