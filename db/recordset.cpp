@@ -287,7 +287,8 @@ struct RecordsetView {
     int cur = -1;
     bool filtered = false;
     Criterion criterion;
-    std::vector<int> rows; // filtered: matching slotCount in ascending order
+    std::vector<int> rows;       // filtered: matching slotCount in ascending order
+    std::vector<int> candidates; // the last filter's or find's, kept for its room
     uint64_t seenDeletes = 0;
     bool editing = false;
     bool adding = false;
@@ -1093,19 +1094,18 @@ bool resolve(const RowStore& s, Criterion* c, QString* error) {
 }
 
 // Candidate slotCount for a criterion, ascending, from a chosen index; all == every slot.
-struct Candidates {
-    bool all = false;
-    std::vector<int> list;
-};
-
-Candidates candidatesFor(RowStore& s, const Criterion& c) {
-    Candidates out;
-    std::vector<const CriterionTerm*> eq;
+// The slots that can match the criterion, ascending, into list (its room kept: loops filter
+// once per record); false when every slot can.
+bool candidatesFor(RowStore& s, const Criterion& c, std::vector<int>* list) {
+    list->clear();
+    thread_local std::vector<const CriterionTerm*> eq;
+    thread_local std::vector<int> cols;
+    eq.clear();
+    cols.clear();
     for (const CriterionTerm& t : c.terms)
         if (t.op == CriterionTerm::Equal) eq.push_back(&t);
     if (!eq.empty()) {
         std::sort(eq.begin(), eq.end(), [](auto* a, auto* b) { return a->column < b->column; });
-        std::vector<int> cols;
         uint64_t h = 1469598103934665603ull;
         for (const CriterionTerm* t : eq) {
             cols.push_back(t->column);
@@ -1113,8 +1113,8 @@ Candidates candidatesFor(RowStore& s, const Criterion& c) {
         }
         EqualityIndex* ix = s.equalityIndex(cols);
         for (int slot = ix->head(h); slot >= 0; slot = ix->next(slot))
-            out.list.push_back(slot);
-        return out;
+            list->push_back(slot);
+        return true;
     }
     // Like terms only: the rarest bigram of their literal runs.
     const CriterionTerm* best = nullptr;
@@ -1135,12 +1135,9 @@ Candidates candidatesFor(RowStore& s, const Criterion& c) {
             }
         }
     }
-    if (!best) {
-        out.all = true;
-        return out;
-    }
-    out.list = s.bigramIndex(best->column)->candidates(ba, bb);
-    return out;
+    if (!best) return false;
+    *list = s.bigramIndex(best->column)->candidates(ba, bb);
+    return true;
 }
 
 } // namespace
@@ -1170,17 +1167,18 @@ bool Recordset::setFilter(Criterion& criterion) {
         QString error;
         if (!resolve(s, &criterion, &error)) return fail(error);
         const Criterion& c = criterion;
-        Candidates cand = candidatesFor(s, c);
-        std::vector<int> rows;
-        if (cand.all) {
+        std::vector<int>& cand = view_->candidates;
+        const bool some = candidatesFor(s, c, &cand);
+        std::vector<int>& rows = view_->rows;
+        rows.clear();
+        if (!some) {
             for (int slot = 0; slot < s.slotCount(); ++slot)
                 if (s.tree.live(slot) && s.matches(c, slot)) rows.push_back(slot);
         } else {
-            for (int slot : cand.list)
+            for (int slot : cand)
                 if (s.tree.live(slot) && s.matches(c, slot)) rows.push_back(slot);
         }
         view_->filtered = true;
-        view_->rows = std::move(rows);
         view_->seenDeletes = s.deleteGeneration;
         view_->criterion = criterion;
     }
@@ -1224,9 +1222,10 @@ bool Recordset::find(Criterion& criterion) {
         if (!s.tree.live(slot)) return false;
         return !view_->filtered || std::binary_search(view_->rows.begin(), view_->rows.end(), slot);
     };
-    Candidates cand = candidatesFor(s, c);
+    std::vector<int>& cand = view_->candidates;
+    const bool some = candidatesFor(s, c, &cand);
     int found = -1;
-    if (cand.all) {
+    if (!some) {
         for (int row = rowOfSlot(start), n = recordCount(); row < n; ++row) {
             const int slot = slotAt(row);
             if (s.matches(c, slot)) {
@@ -1235,8 +1234,8 @@ bool Recordset::find(Criterion& criterion) {
             }
         }
     } else {
-        auto it = std::lower_bound(cand.list.begin(), cand.list.end(), start);
-        for (; it != cand.list.end(); ++it)
+        auto it = std::lower_bound(cand.begin(), cand.end(), start);
+        for (; it != cand.end(); ++it)
             if (visible(*it) && s.matches(c, *it)) {
                 found = *it;
                 break;
