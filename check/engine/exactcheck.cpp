@@ -5,6 +5,7 @@
 #include "db/criteria.h"
 #include "db/sqltext.h"
 
+#include <system_error>
 #include <thread>
 
 namespace check {
@@ -162,10 +163,16 @@ app::RunResult runExactCheck(app::AppState& st, const app::RunOptions& options,
     QString writeError;
     std::thread writer;
     const db::RecordsetPtr groups = apart ? st.RsDup->clone() : nullptr;
-    if (groups)
-        writer = std::thread([&] {
-            if (!groups->updateBatch()) writeError = groups->errorString();
-        });
+    auto write = [&] {
+        if (!groups->updateBatch()) writeError = groups->errorString();
+    };
+    if (groups) {
+        try {
+            writer = std::thread(write);
+        } catch (const std::system_error&) {
+            write(); // no thread to be had: written before the separation, as in the windows
+        }
+    }
     bool joined = !writer.joinable();
     auto written = [&] {
         if (!joined) writer.join();

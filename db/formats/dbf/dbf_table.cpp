@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <malloc.h>
+#include <system_error>
 #include <thread>
 
 #include <unistd.h>
@@ -750,14 +751,20 @@ bool Table::readAllText(TextColumns* out, QString* error) {
     std::vector<TextColumns> parts;
     QString secondError;
     bool secondOk = true;
-    std::thread second([&] {
-        TextDecoder decoder(d->cp.readCodec);
-        for (quint32 first = half + 1; first <= total && secondOk; first += partSize) {
-            parts.emplace_back().cells = TextRows(int(visible.size()));
-            secondOk = readTextRange(first, std::min(total, first + partSize - 1), visible, decoder,
-                                     &parts.back(), &secondError);
-        }
-    });
+    std::thread second;
+    try {
+        second = std::thread([&] {
+            TextDecoder decoder(d->cp.readCodec);
+            for (quint32 first = half + 1; first <= total && secondOk; first += partSize) {
+                parts.emplace_back().cells = TextRows(int(visible.size()));
+                secondOk = readTextRange(first, std::min(total, first + partSize - 1), visible,
+                                         decoder, &parts.back(), &secondError);
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had (a process limit): all of it here.
+        return readTextRange(1, total, visible, *d->decoder, out, error);
+    }
     const bool firstOk = readTextRange(1, half, visible, *d->decoder, out, error);
     second.join();
     if (firstOk && !secondOk && error) *error = secondError;
