@@ -1148,6 +1148,43 @@ void TestDbfVtab::deletionsInATransaction() {
     // Without a transaction of its own, a statement's deletions are in the file when it ends.
     QVERIFY(exec(db.h, QStringLiteral("DELETE FROM PYACFL WHERE rowid = %1").arg(b), &error));
     QCOMPARE(fileBytes(py)[flagAt(b)], '*');
+
+    // A longer table: flags next to each other, far apart and over more than a megabyte of
+    // records are written, and no other byte changes.
+    using formats::dbf::FieldSpec;
+    const QString big = dir.filePath(QStringLiteral("big.dbf"));
+    QVERIFY2(formats::dbf::createTable(big, formats::dbf::Flavour::DBase3,
+                                       {{QStringLiteral("TEXT"), 'C', 250}},
+                                       formats::dbf::defaultCodePage(), &error),
+             qPrintable(error));
+    Db db2;
+    QVERIFY(vtab::attachDbfDirectory(db2.h, dir.path(), {}, &error));
+    QVERIFY2(exec(db2.h,
+                  QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                 "FROM n WHERE i < 6000) INSERT INTO big SELECT 'row ' || "
+                                 "i || printf('%.*c', 200, 'x') FROM n"),
+                  &error),
+             qPrintable(error));
+    const QByteArray bigBefore = fileBytes(big);
+    const int bigHeader = quint8(bigBefore[8]) | quint8(bigBefore[9]) << 8;
+    QCOMPARE(quint8(bigBefore[10]) | quint8(bigBefore[11]) << 8, 251);
+    QList<int> gone{6000, 1, 2, 3, 40, 41, 5999};
+    for (int r = 100; r <= 5000; r += 2)
+        gone << r;
+    QVERIFY(exec(db2.h, QStringLiteral("BEGIN")));
+    for (int r : gone)
+        QVERIFY2(exec(db2.h, QStringLiteral("DELETE FROM big WHERE rowid = %1").arg(r), &error),
+                 qPrintable(error));
+    QVERIFY2(exec(db2.h, QStringLiteral("COMMIT"), &error), qPrintable(error));
+    const QByteArray bigAfter = fileBytes(big);
+    QByteArray bigExpected = bigBefore;
+    for (int r : gone)
+        bigExpected[bigHeader + (r - 1) * 251] = '*';
+    bigExpected.replace(1, 3, bigAfter.mid(1, 3));
+    QCOMPARE(bigAfter.size(), bigExpected.size());
+    QVERIFY(bigAfter == bigExpected);
+    QCOMPARE(scalar(db2.h, QStringLiteral("SELECT COUNT(*) FROM big")).toInt(),
+             6000 - int(gone.size()));
 }
 
 void TestDbfVtab::readOnlyFileRefusesWrites() {

@@ -218,19 +218,15 @@ struct Table::Private {
     bool inTx = false;
     std::vector<Undo> undo;
     std::vector<Mark> marks;
-    // Deletions inside a transaction: marked here, with the flag each record had, and written in
-    // record order when the transaction is flushed (one small write per record instead of reading
-    // and writing the file for each). Reads see them at once.
-    struct Deletion {
-        quint32 recno;
-        char flag;
-    };
-    std::vector<Deletion> deletions; // in the order made: a savepoint cuts it back
-    std::vector<bool> deleted;       // by record number, while deletions are pending
+    // Deletions inside a transaction: marked here and written in record order when the
+    // transaction is flushed, the flags of neighbouring records in one read and one write
+    // instead of a read and a write of the file for each record. Reads see them at once.
+    std::vector<quint32> deletions; // record numbers in the order deleted: a savepoint cuts it back
+    std::vector<bool> deleted;      // by record number, while deletions are pending
     bool deletionPending(quint32 recno) const { return recno < deleted.size() && deleted[recno]; }
     void dropDeletions(size_t keep) {
         while (deletions.size() > keep) {
-            deleted[deletions.back().recno] = false;
+            deleted[deletions.back()] = false;
             deletions.pop_back();
         }
         if (deletions.empty()) deleted = {};
@@ -991,16 +987,11 @@ bool Table::deleteRecord(quint32 recno, QString* error) {
             return false;
         }
         if (!d->ensureWritable(error)) return false;
+        // A record deleted in the file already is marked again: the flag written is the same.
         if (d->deletionPending(recno)) return true;
-        const QByteArray flag = readAt(d->dbf.get(), d->recordOffset(recno), 1);
-        if (flag.size() != 1) {
-            *error = QStringLiteral("无法读取表 %1 的记录 %2").arg(d->displayPath()).arg(recno);
-            return false;
-        }
-        if (flag[0] == '*') return true;
         if (d->deleted.size() <= recno) d->deleted.resize(size_t(d->recordCount) + 1);
         d->deleted[recno] = true;
-        d->deletions.push_back({recno, flag[0]});
+        d->deletions.push_back(recno);
         d->dirty = true;
         return true;
     }
@@ -1046,21 +1037,36 @@ bool Table::flush(QString* error) {
 
 bool Table::Private::writeDeletions(QString* error) {
     if (deletions.empty()) return true;
-    std::vector<Deletion> order = deletions;
-    std::sort(order.begin(), order.end(),
-              [](const Deletion& a, const Deletion& b) { return a.recno < b.recno; });
-    // As writeAt keeps what it overwrites, from the flags read when the records were deleted.
+    std::vector<quint32> order = deletions;
+    std::sort(order.begin(), order.end());
+    // As writeAt keeps what it overwrites: the flags as they were.
     const qint64 limit = inTx && !marks.empty() ? marks.back().state.dbfSize : 0;
-    const QByteArray mark(1, '*');
-    for (const Deletion& del : order) {
-        const qint64 at = recordOffset(del.recno);
-        if (at < limit) undo.push_back({false, at, QByteArray(1, del.flag)});
-        if (!writeAtDevice(dbf.get(), at, mark)) {
-            *error = QStringLiteral("写入文件失败：%1（%2）")
-                         .arg(displayPath(), qobject_cast<QFile*>(dbf.get()) ? qt_error_string()
-                                                                             : dbf->errorString());
-            return false;
+    // Records close together are one span, read, marked and written back whole; its other bytes
+    // go back as they were read.
+    constexpr qint64 kGap = 8 << 10, kSpan = 1 << 20;
+    auto failed = [&](const QString& what) {
+        *error = what.arg(displayPath(),
+                          qobject_cast<QFile*>(dbf.get()) ? qt_error_string() : dbf->errorString());
+        return false;
+    };
+    for (size_t i = 0; i < order.size();) {
+        const qint64 from = recordOffset(order[i]);
+        size_t j = i + 1;
+        while (j < order.size() && recordOffset(order[j]) - recordOffset(order[j - 1]) <= kGap &&
+               recordOffset(order[j]) - from < kSpan)
+            ++j;
+        QByteArray span = readAt(dbf.get(), from, recordOffset(order[j - 1]) - from + 1);
+        if (span.size() != recordOffset(order[j - 1]) - from + 1)
+            return failed(QStringLiteral("无法读取文件：%1（%2）"));
+        for (size_t k = i; k < j; ++k) {
+            const qint64 at = recordOffset(order[k]);
+            char& flag = span[at - from];
+            if (at < limit) undo.push_back({false, at, QByteArray(1, flag)});
+            flag = '*';
         }
+        if (!writeAtDevice(dbf.get(), from, span))
+            return failed(QStringLiteral("写入文件失败：%1（%2）"));
+        i = j;
     }
     // Written: the flags in the file say it now (a rollback puts them back from the undo list).
     deletions.clear();
