@@ -449,8 +449,7 @@ int Runner::check(const Options& o) {
 
 int Runner::exportXls(const db::Connection& conn, const QString& table, const QString& path,
                       const QString& sheet) {
-    const db::ExcelExportResult r =
-        control::exportTable(conn, table, control::exportFields(app::appState()), path, sheet);
+    const db::ExcelExportResult r = control::exportTable(app::appState(), conn, table, path, sheet);
     if (!r.ok)
         return fail(Failure, QStringLiteral("无法导出到 %1：%2")
                                  .arg(QDir::toNativeSeparators(path), session_.userView(r.error)));

@@ -239,7 +239,7 @@ void mainFm11::separateAndAsk(bool countsInRunWindow) {
     phase_ = Phase::Separation;
     remaining_ = app::recordCountOf(st.RsSource);
     setRunning(true);
-    const app::RunResult sep = reDelete(st, *this);
+    const app::RunResult sep = reDelete(st, result_.copiedFrom, *this);
     setRunning(false);
     Picture2->hide();
     result_.separated = sep.separated;

@@ -644,7 +644,7 @@ void mainFm4::exportTo(const db::Connection& conn, const QString& table) {
     db::ExcelExportResult r;
     {
         ui::WaitCursor wait;
-        r = exportTable(conn, table, fields, choice->path, sheet);
+        r = exportTable(app::appState(), conn, table, choice->path, sheet);
     }
     if (r.ok)
         ui::inform(exportSuccessText(r), QStringLiteral("导出成功"));

@@ -133,6 +133,7 @@ Criterion equalsCriterion(const QStringList& fields) {
 }
 
 void setEqualsValue(CriterionTerm& term, QStringView value) {
+    value = trimBlanks(value);
     term.key.assign(reinterpret_cast<const char16_t*>(value.utf16()), size_t(value.size()));
     term.value.clear(); // the text is made only when asked for (criterionText)
 }
@@ -174,7 +175,7 @@ bool parseCriterion(const QString& text, Criterion* out, QString* error) {
         }
         if (lx.text(&t.value) != JetLexer::Ok) return bad(QStringLiteral("缺少带引号的值"));
         if (t.op == CriterionTerm::Equal) {
-            t.key = t.value.toStdU16String();
+            t.key = trimBlanks(t.value).toStdU16String();
         } else if (!compileLike(t.value, &t.pattern, error)) {
             out->terms.clear();
             return false;

@@ -1,7 +1,8 @@
 #pragma once
 // Criteria of filters and finds: "<field> = '<value>'" and "<field> Like '<pattern>'" terms
-// joined by " And ", and the one text comparison rule of the program: ASCII letter case folded,
-// every other character (trailing blanks included) compared as it is.
+// joined by " And ", and the one text comparison rule of the program: normalised values (blanks
+// at both ends left out, the stored value's and the criterion's), ASCII letter case folded, every
+// other character compared as it is.
 #include "db/formats/blanks.h"
 
 #include <QString>

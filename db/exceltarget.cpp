@@ -154,7 +154,8 @@ ExcelExportResult failed(const QString& error) {
 
 ExcelExportResult exportToExcel(const Connection& conn, const QString& table,
                                 const QStringList& fields, const QString& path,
-                                const QString& sheet, const ExportProgress& progress) {
+                                const QString& sheet, const ExportProgress& progress,
+                                const QStringList& headings) {
     sqlite3* db = conn.handle();
     if (!db) return failed(QStringLiteral("数据库连接没有打开"));
     if (const QString problem = formats::xls::biff::sheetNameProblem(sheet); !problem.isEmpty())
@@ -171,12 +172,18 @@ ExcelExportResult exportToExcel(const Connection& conn, const QString& table,
     QStringList tableColumns;
     for (int i = 0; i < sqlite3_column_count(columns.s); ++i)
         tableColumns << QString::fromUtf8(sqlite3_column_name(columns.s, i));
-    const QStringList heading = fields.isEmpty() ? tableColumns : fields;
+    const QStringList& wanted = fields.isEmpty() ? tableColumns : fields;
+    if (!headings.isEmpty() && headings.size() != wanted.size())
+        return failed(QStringLiteral("导出的字段与表头的数目不符，无法导出。"));
+    const QStringList heading = headings.isEmpty() ? wanted : headings;
     QStringList selected;
-    for (const QString& f : heading) {
-        const auto it =
-            std::find_if(tableColumns.begin(), tableColumns.end(),
-                         [&](const QString& c) { return c.compare(f, Qt::CaseInsensitive) == 0; });
+    for (const QString& f : wanted) {
+        // The column of that very name, else one that differs in letter case only.
+        auto it = std::find(tableColumns.begin(), tableColumns.end(), f);
+        if (it == tableColumns.end())
+            it = std::find_if(tableColumns.begin(), tableColumns.end(), [&](const QString& c) {
+                return c.compare(f, Qt::CaseInsensitive) == 0;
+            });
         if (it == tableColumns.end())
             return failed(QStringLiteral("表“%1”中没有字段“%2”，无法导出。").arg(table, f));
         selected << sqliteIdent(*it);

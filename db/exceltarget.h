@@ -36,11 +36,14 @@ struct ExcelExportResult {
     int sheetCount() const { return int(sheets.size()); }
 };
 
-// Writes the named fields of a table (all of them for an empty list; names compared without
-// regard to case, the heading shows them as given) to a new sheet of the workbook at path.
+// Writes the named fields of a table (all of them for an empty list) to a new sheet of the
+// workbook at path. A name is the column of that name, else the one that differs from it in
+// letter case only. The heading row shows headings (one per field) or else the names as given.
+// The path is taken as it is: any character a file name may hold.
 ExcelExportResult exportToExcel(const Connection& conn, const QString& table,
                                 const QStringList& fields, const QString& path,
-                                const QString& sheet, const ExportProgress& progress = {});
+                                const QString& sheet, const ExportProgress& progress = {},
+                                const QStringList& headings = {});
 
 // The pieces of an export statement.
 struct ExcelExportStatement {

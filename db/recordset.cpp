@@ -177,12 +177,18 @@ struct RowStore {
         arena.insert(arena.end(), p, p + bytes / 2);
         return c;
     }
+    // A cell's normalised text: blanks at both ends left out. Every comparison of a filter or
+    // a find, and every index key, reads a value so.
+    QStringView normalised(const Cell& c) const {
+        return trimBlanks(QStringView(chars(c), c.length));
+    }
     bool keyOf(const std::vector<int>& cols, int slot, uint64_t* hash) const {
         uint64_t h = 1469598103934665603ull;
         for (int c : cols) {
             const Cell cl = cell(slot, c);
             if (cl.length < 0) return false;
-            h = hashFolded(chars(cl), cl.length, h);
+            const QStringView v = normalised(cl);
+            h = hashFolded(v.utf16(), int(v.size()), h);
         }
         *hash = h;
         return true;
@@ -253,10 +259,11 @@ struct RowStore {
         for (const CriterionTerm& t : c.terms) {
             const Cell cl = cell(slot, t.column);
             if (cl.length < 0) return false;
+            const QStringView v = normalised(cl);
             if (t.op == CriterionTerm::Equal) {
-                if (!equalsFolded(chars(cl), cl.length, t.key.data(), int(t.key.size())))
+                if (!equalsFolded(v.utf16(), int(v.size()), t.key.data(), int(t.key.size())))
                     return false;
-            } else if (!likeMatch(t.pattern, chars(cl), cl.length)) {
+            } else if (!likeMatch(t.pattern, v.utf16(), int(v.size()))) {
                 return false;
             }
         }
@@ -661,10 +668,19 @@ bool Recordset::movePrevious() {
     return true;
 }
 
+static Bookmark bookmarkOfSlot(const RowStore& s, int slot) {
+    const qint64 id = s.rowids[size_t(slot)];
+    return id != 0 ? id : -(qint64(slot) + 1);
+}
+
 Bookmark Recordset::bookmark() const {
     if (!ensureRow() || view_->adding) return 0;
-    const qint64 id = store_->rowids[size_t(view_->cur)];
-    return id != 0 ? id : -(qint64(view_->cur) + 1);
+    return bookmarkOfSlot(*store_, view_->cur);
+}
+
+Bookmark Recordset::bookmarkAt(int row) const {
+    const int slot = slotAt(row);
+    return slot < 0 ? 0 : bookmarkOfSlot(*store_, slot);
 }
 
 bool Recordset::setBookmark(Bookmark mark) {

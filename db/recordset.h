@@ -10,8 +10,9 @@
 //
 // Filters and finds take criteria of the form
 //     <field> = '<value>'   and   <field> Like '<pattern>'
-// joined by " And " (build them with db::sql in sqltext.h). Text compares fold ASCII letter case
-// and keep trailing blanks; a null value matches nothing. Per-field indexes are built on first
+// joined by " And " (build them with db::sql in sqltext.h). Text compares take normalised values
+// (blanks at both ends left out, on both sides) and fold ASCII letter case; a null value matches
+// nothing. Per-field indexes are built on first
 // use and kept up to date, so a filter or a find costs about the number of rows it matches, not
 // a scan of the table.
 //
@@ -76,8 +77,11 @@ public:
     bool moveNext();
     bool movePrevious();
     bool moveLast();
+    // The current row's identity, kept while the row lives (0 when there is no row).
     Bookmark bookmark() const;
     bool setBookmark(Bookmark mark);
+    // The identity of the row at a position (0-based, in the current view); 0 when none.
+    Bookmark bookmarkAt(int row) const;
 
     int fieldCount() const;
     QString fieldName(int index) const;

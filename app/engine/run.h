@@ -53,6 +53,9 @@ struct RunResult {
     bool cancelled = false;
     QString error;      // why the run failed, in Chinese; empty when it did not
     QString backupPath; // the copy of the user's file made before anything was deleted from it
+    // A check: for each row of ClienttableCC, in its order, the record of the check table it is
+    // a copy of. The separation removes these records and no other.
+    std::vector<db::Bookmark> copiedFrom;
     bool ok() const { return error.isEmpty() && !cancelled; }
 };
 

@@ -127,7 +127,9 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options, app:
                     }
                     const QString running = QString::number(dup->recordCount() + 1);
                     record[size_t(dupFields) - 1] = running;
-                    if (!dup->addRecord(record) && result.error.isEmpty())
+                    if (dup->addRecord(record))
+                        result.copiedFrom.push_back(lookup->bookmark());
+                    else if (result.error.isEmpty())
                         result.error = dup->errorString();
                     lookup->moveNext();
                 }
@@ -180,7 +182,7 @@ app::RunResult runExactCheck(app::AppState& st, const app::RunOptions& options,
         return writeError.isEmpty() ? QString() : writeFailure(writeError);
     };
     if (r.ok() && r.duplicateRows > 0) {
-        const app::RunResult sep = reDelete(st, sink, written);
+        const app::RunResult sep = reDelete(st, r.copiedFrom, sink, written);
         r.separated = sep.separated;
         r.remaining = sep.remaining;
         r.backupPath = sep.backupPath;

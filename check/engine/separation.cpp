@@ -8,25 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
-#include <array>
+#include <unordered_map>
 
 namespace check {
 
 namespace {
-
-template <typename List> uint64_t hashTuple(const List& values) {
-    uint64_t h = 1469598103934665603ull;
-    for (const auto& v : values) {
-        for (QChar c : v) {
-            h ^= c.unicode();
-            h *= 1099511628211ull;
-        }
-        h ^= 0x1F; // field separator: (AB, C) and (A, BC) hash apart
-        h *= 1099511628211ull;
-    }
-    return h;
-}
 
 bool samePath(const QString& a, const QString& b) {
     const QString ca = QFileInfo(a).canonicalFilePath();
@@ -140,8 +126,8 @@ bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
     return true;
 }
 
-app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink,
-                        const std::function<QString()>& beforeCommit) {
+app::RunResult reDelete(app::AppState& state, const std::vector<db::Bookmark>& copiedFrom,
+                        app::ProgressSink& sink, const std::function<QString()>& beforeCommit) {
     app::RunResult r;
     const db::RecordsetPtr src = state.RsSource;
     const db::RecordsetPtr dup = state.RsDup;
@@ -156,55 +142,25 @@ app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink,
 
     const int columns = src->fieldCount();
     const int copied = dup->fieldCount() - 2; // No first, running number last
-    const int keySrc = src->fieldIndex(state.CheckFields[0]);
-    if (copied != columns || keySrc < 0) {
+    if (copied != columns) {
         // The duplicate table does not hold whole records of this table (more fields than it has
         // columns for): deleting would lose what it does not hold, so nothing is deleted.
         r.error = QStringLiteral(
             "重复数据表没有保存查重数据库的全部字段，为保证数据不丢失，未分离任何记录。");
         return r;
     }
+    if (copiedFrom.size() != size_t(dupRows)) {
+        r.error = QStringLiteral("重复数据表与本次查重的结果不符（可能已被修改），"
+                                 "为保证数据不丢失，未分离任何记录。");
+        return r;
+    }
 
-    // The duplicate rows by the hash of their trimmed values, read where they stand (nothing
-    // changes the duplicate table while the separation runs).
-    auto dupValue = [&](int row, int column) {
-        return db::trimBlanks(dup->viewAt(row, column + 1));
-    };
-    std::vector<std::pair<uint64_t, int>> byContent;
-    byContent.reserve(size_t(dupRows));
-    std::vector<QStringView> row(static_cast<size_t>(columns));
-    for (int i = 0; i < dupRows; ++i) {
-        for (int c = 0; c < columns; ++c)
-            row[size_t(c)] = dupValue(i, c);
-        byContent.emplace_back(hashTuple(row), i);
-    }
-    std::sort(byContent.begin(), byContent.end());
-    // Where each hash's run of duplicate rows begins, by open addressing: one probe, mostly.
-    size_t width = 16;
-    while (width < byContent.size() * 2)
-        width *= 2;
-    std::vector<std::pair<uint64_t, int>> runs(width, {0, -1});
-    for (size_t i = 0; i < byContent.size(); ++i) {
-        if (i > 0 && byContent[i].first == byContent[i - 1].first) continue;
-        size_t at = size_t(byContent[i].first) & (width - 1);
-        while (runs[at].second >= 0)
-            at = (at + 1) & (width - 1);
-        runs[at] = {byContent[i].first, int(i)};
-    }
-    auto runOf = [&](uint64_t h) {
-        for (size_t at = size_t(h) & (width - 1); runs[at].second >= 0; at = (at + 1) & (width - 1))
-            if (runs[at].first == h) return byContent.begin() + runs[at].second;
-        return byContent.end();
-    };
-    // A first test on the key field alone: the bits of the duplicate rows' key values (a record
-    // whose key has no bit set cannot equal any of them).
-    auto keyBit = [](QStringView key) {
-        const std::array<QStringView, 1> one{key};
-        return size_t(hashTuple(one) >> 44); // 20 bits
-    };
-    std::vector<bool> keyBits(size_t(1) << 20);
+    // The records to remove, each with the first duplicate row copied from it (a record the
+    // fuzzy check put into two groups is removed once).
+    std::unordered_map<db::Bookmark, int> rowOf;
+    rowOf.reserve(copiedFrom.size());
     for (int i = 0; i < dupRows; ++i)
-        keyBits[keyBit(dupValue(i, keySrc))] = true;
+        rowOf.emplace(copiedFrom[size_t(i)], i);
 
     const QString file = userFileOfCheckTable(state);
     if (!file.isEmpty() && !backupUserFile(file, &r.backupPath, &r.error)) {
@@ -225,33 +181,24 @@ app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink,
     src->moveFirst();
     const int total = src->recordCount();
     int seen = 0;
-    std::vector<QStringView> values(static_cast<size_t>(columns));
-    while (!src->isEof()) {
+    size_t found = 0;
+    while (!src->isEof() && found < rowOf.size()) {
         if (!sink.progress(++seen, total)) {
             r.cancelled = true;
             break;
         }
-        if (!keyBits[keyBit(db::trimBlanks(src->valueView(keySrc)))]) {
-            if (!src->moveNext()) break;
-            continue;
-        }
-        for (int c = 0; c < columns; ++c)
-            values[size_t(c)] = db::trimBlanks(src->valueView(c));
-        const uint64_t h = hashTuple(values);
-        auto it = runOf(h);
-        bool remove = false;
-        for (; it != byContent.end() && it->first == h && !remove; ++it) {
-            bool same = true;
-            for (int c = 0; c < columns && same; ++c)
-                same = values[size_t(c)] == dupValue(it->second, c);
-            if (!same) continue;
-            // The look-up compared the stored first field with the trimmed value.
-            const QStringView stored = src->valueView(keySrc);
-            const QStringView want = dupValue(it->second, keySrc);
-            remove = db::equalsFolded(stored.utf16(), int(stored.size()), want.utf16(),
-                                      int(want.size()));
-        }
-        if (remove) {
+        const auto it = rowOf.find(src->bookmark());
+        if (it != rowOf.end()) {
+            ++found;
+            // The record as it was copied: a record changed since is not the one in the group.
+            for (int c = 0; c < columns; ++c)
+                if (db::trimBlanks(src->valueView(c)) !=
+                    db::trimBlanks(dup->viewAt(it->second, c + 1))) {
+                    r.error = QStringLiteral("第 %1 条记录在查重之后被修改过，与重复数据不符。")
+                                  .arg(seen);
+                    break;
+                }
+            if (!r.error.isEmpty()) break;
             if (!src->deleteCurrent()) {
                 r.error = src->errorString();
                 break;
@@ -261,6 +208,9 @@ app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink,
         }
         if (!src->moveNext()) break;
     }
+    if (r.error.isEmpty() && !r.cancelled && found < rowOf.size())
+        r.error =
+            QStringLiteral("有 %1 条重复记录在查重数据库中已经找不到。").arg(rowOf.size() - found);
     if (!r.cancelled && r.error.isEmpty() && beforeCommit && transaction) refused = beforeCommit();
     if (r.cancelled || !r.error.isEmpty() || !refused.isEmpty()) {
         // Nothing of a stopped or failed separation stays: the deletions are undone and the

@@ -1,11 +1,10 @@
 #pragma once
-// The separation step after a check: every record of the check table whose content equals a row
-// of the duplicate table ClienttableCC is deleted from the check table, which keeps the records
-// that have no duplicate.
-//
-// Records are compared column by column (trimmed values, exact), never as one joined text, so
-// (李, AB, C) and (李, A, BC) stay apart. A record is removed only when its first check field, as
-// stored, also equals the duplicate row's value (letter case folded), as the group look-up saw it.
+// The separation step after a check: the records of the check table that the check copied into
+// the duplicate table ClienttableCC are deleted from the check table, which keeps the records
+// that are in no group. A record is removed because it was copied, never because it looks like a
+// copied one: the records left and the records in ClienttableCC are the records the table had.
+// Each record is compared with its copy first (trimmed values, column by column); one changed
+// since the check is not removed and the separation fails as a whole.
 //
 // Before anything is deleted from a file of the user's (a dBase table, or an SQLite database other
 // than the working database) the file and its companions are copied into a folder "查重备份"
@@ -36,10 +35,11 @@ QStringList tableFiles(const QString& file);
 bool backupUserFile(const QString& file, QString* backupPath, QString* error);
 
 // reDelete: fills separated, remaining, backupPath, cancelled and error of the result.
+// copiedFrom is the check's RunResult::copiedFrom (one record per row of ClienttableCC).
 // beforeCommit, when given, runs once the records to delete are marked and before the deletions
 // are committed; a message from it undoes them all and becomes the result's error (the caller's
 // condition, such as the groups being written meanwhile).
-app::RunResult reDelete(app::AppState& state, app::ProgressSink& sink,
-                        const std::function<QString()>& beforeCommit = {});
+app::RunResult reDelete(app::AppState& state, const std::vector<db::Bookmark>& copiedFrom,
+                        app::ProgressSink& sink, const std::function<QString()>& beforeCommit = {});
 
 } // namespace check

@@ -12,27 +12,38 @@ QStringList exportFields(const app::AppState& st) {
     return app::isOpen(st.RsSource) ? st.RsSource->fieldNames() : QStringList();
 }
 
-QString exportStatement(const QStringList& fields, const QString& path, const QString& sheet,
-                        const QString& table) {
-    QStringList names;
-    for (const QString& f : fields)
-        names << db::sql::ident(f);
-    return QStringLiteral("select ") + names.join(QStringLiteral(", ")) +
-           QStringLiteral(" into [Excel 8.0;database=") + path + QStringLiteral("].") +
-           db::sql::ident(sheet) + QStringLiteral(" from ") + db::sql::ident(table);
+ExportColumns exportColumns(const app::AppState& st, const db::Connection& conn,
+                            const QString& table) {
+    ExportColumns c;
+    c.headings = exportFields(st);
+    static const QStringList duplicateLayout = {"ClienttableCC", "ClienttableDD", "tempTable1",
+                                                "tempTable2"};
+    if (!(conn == st.WorkConn) || !duplicateLayout.contains(table, Qt::CaseInsensitive)) {
+        c.columns = c.headings;
+        return c;
+    }
+    // No first, then the check table's fields in its order, under the names the working table
+    // gave them (a source field "No" is "No_1" there), the running number last.
+    const QStringList names = conn.columnNames(table);
+    for (qsizetype k = 0; k < c.headings.size() && k + 1 < names.size() - 1; ++k)
+        c.columns << names[k + 1];
+    if (c.columns.size() != c.headings.size()) c.columns.clear();
+    return c;
 }
 
-db::ExcelExportResult exportTable(const db::Connection& conn, const QString& table,
-                                  const QStringList& fields, const QString& path,
-                                  const QString& sheet) {
-    db::Connection c = conn;
-    if (!c.isOpen()) {
-        db::ExcelExportResult r;
+db::ExcelExportResult exportTable(const app::AppState& st, const db::Connection& conn,
+                                  const QString& table, const QString& path, const QString& sheet) {
+    db::ExcelExportResult r;
+    if (!conn.isOpen()) {
         r.error = QStringLiteral("数据库连接没有打开，无法导出。");
         return r;
     }
-    c.execute(exportStatement(fields, path, sheet, table));
-    return db::lastExcelExport(c);
+    const ExportColumns c = exportColumns(st, conn, table);
+    if (c.columns.isEmpty()) {
+        r.error = QStringLiteral("表“%1”没有查重数据库的全部字段，无法导出。").arg(table);
+        return r;
+    }
+    return db::exportToExcel(conn, table, c.columns, path, sheet, {}, c.headings);
 }
 
 bool workbookSheets(const QString& path, QStringList* sheets, QString* error) {

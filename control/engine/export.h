@@ -1,12 +1,9 @@
 #pragma once
 // The export of a table to a new worksheet of an Excel workbook, as the check-control window and
-// the batch runner do it: the fields of the check table, one statement
-//
-//     select [f1], [f2], ... into [Excel 8.0;database=<workbook>].[<sheet>] from [<table>]
-//
-// run on the connection that holds the table (the database layer writes the sheet, or several
-// when the records do not fit on one), and the checks before it: the sheets the workbook already
-// has, and a sheet name Excel can take.
+// the batch runner do it: the fields of the check table, in its order and under its names, to a
+// new sheet (the database layer writes it, or several when the records do not fit on one), and
+// the checks before it: the sheets the workbook already has, and a sheet name Excel can take.
+// The workbook's path is handed over as it is, never written into a statement and read back.
 #include "app/engine/appstate.h"
 #include "db/exceltarget.h"
 
@@ -18,15 +15,22 @@ namespace control {
 // when the check table is not open.
 QStringList exportFields(const app::AppState& state);
 
-// The export statement (names quoted, so spaces and Chinese names are names).
-QString exportStatement(const QStringList& fields, const QString& path, const QString& sheet,
-                        const QString& table);
+// What an export of a table reads: its columns, and the heading of each (the check table's
+// field names). A table of the duplicate layout of the working database (ClienttableCC,
+// ClienttableDD, tempTable1, tempTable2) is read by position, so the column of a source field
+// the working table had to rename is the one exported; other tables by name. Empty columns when
+// the table does not hold every field.
+struct ExportColumns {
+    QStringList columns;
+    QStringList headings;
+};
+ExportColumns exportColumns(const app::AppState& state, const db::Connection& conn,
+                            const QString& table);
 
-// Runs the export statement for table on conn; the result says what was written (the sheets,
-// the records) or why nothing was. The workbook is left as it was unless ok.
-db::ExcelExportResult exportTable(const db::Connection& conn, const QString& table,
-                                  const QStringList& fields, const QString& path,
-                                  const QString& sheet);
+// Exports table of conn to a new sheet of the workbook at path; the result says what was
+// written (the sheets, the records) or why nothing was. The workbook is left as it was unless ok.
+db::ExcelExportResult exportTable(const app::AppState& state, const db::Connection& conn,
+                                  const QString& table, const QString& path, const QString& sheet);
 
 // The worksheets of the workbook at path as the Excel driver lists them (named ranges are no
 // sheets): empty for a file that does not exist yet. False with a Chinese *error for a file that

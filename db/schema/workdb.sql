@@ -9,7 +9,8 @@
 -- Widths: none. A column holds any text a source field can hold, memo fields of tens of thousands
 -- of characters included: a value is never cut on import or on copy into the duplicate table,
 -- so the separation always finds the record it copied.
--- Text compares fold ASCII letter case and keep trailing blanks (NOCASE), as filters do.
+-- Text compares fold ASCII letter case (NOCASE), as filters do; filters also leave out the blanks
+-- at both ends of a value.
 
 -- Text is kept as UTF-16, the form the program reads it in.
 PRAGMA encoding = 'UTF-16le';

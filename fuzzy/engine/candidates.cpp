@@ -1,5 +1,7 @@
 #include "fuzzy/engine/candidates.h"
 
+#include "db/formats/blanks.h"
+
 #include <algorithm>
 
 namespace fuzzy {
@@ -99,12 +101,13 @@ void CandidateTable::build(db::RecordsetPtr rows, int keyColumn, int postcodeCol
     postings_.clear();
     std::vector<uint64_t> seen;
     for (int r = 0; r < rowCount_; ++r) {
-        const QStringView v = rows_->viewAt(r, keyColumn);
-        if (v.isNull()) {
+        const QStringView stored = rows_->viewAt(r, keyColumn);
+        if (stored.isNull()) {
             keyNull_[size_t(r)] = 1;
             continue;
         }
         keyed_.push_back(r);
+        const QStringView v = formats::trimBlanks(stored);
         const uint32_t offset = uint32_t(keyText_.size());
         for (QChar c : v) {
             const char16_t u = c.unicode();
@@ -148,7 +151,7 @@ void CandidateTable::build(db::RecordsetPtr rows, int keyColumn, int postcodeCol
     for (int r = 0; r < rowCount_; ++r) {
         const QStringView v = rows_->viewAt(r, postcodeColumn);
         if (v.isNull()) continue;
-        foldedPostcode_[size_t(r)] = foldAscii(v);
+        foldedPostcode_[size_t(r)] = foldAscii(formats::trimBlanks(v));
         if (foldedPostcode_[size_t(r)].isNull()) foldedPostcode_[size_t(r)] = QLatin1String("");
         postcodeOrder_.push_back(r);
     }
@@ -210,7 +213,7 @@ bool CandidateSet::inQuery(int row) const {
     if (query_.kind == CandidateQuery::KeyFragment)
         return !table_.keyIsNull(row) && table_.foldedKey(row).contains(query_.folded);
     const QStringView v = table_.value(row, table_.postcodeColumn());
-    return !v.isNull() && foldAscii(v).startsWith(query_.folded);
+    return !v.isNull() && foldAscii(formats::trimBlanks(v)).startsWith(query_.folded);
 }
 
 bool CandidateSet::holdsAll(int row, const std::vector<QStringView>& terms) const {

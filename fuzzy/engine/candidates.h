@@ -1,14 +1,15 @@
 #pragma once
 // The candidate records of the fuzzy check, answered from indexes instead of a query per record.
 //
-// Every candidate query of a run reads the same table (SourceTable through SourceConn), and
+// Every candidate query of a run reads the same table (the check table), and
 // nothing writes to it while the run lasts, so the table is read once, into a CandidateTable,
 // with indexes over its key field:
-//   - its rows in key order ("Order By <key>": nulls first, then the stored value with ASCII
-//     letters folded, compared by code point; equal keys keep table order);
+//   - its rows in key order ("Order By <key>": nulls first, then the normalised value with
+//     ASCII letters folded, compared by code point; equal keys keep table order);
 //   - for every character and every pair of adjacent characters of the folded key values, the
 //     rows that hold it ("<key> Like '%xy%'");
-//   - the rows in postcode order, for "<postcode> Like '<prefix>%'".
+//   - the rows in postcode order, for "<postcode> Like '<prefix>%'" (the postcode's normalised
+//     value: blanks at both ends left out, as every comparison takes it).
 // A character is a Unicode code point throughout; a null value matches no pattern.
 //
 // A CandidateSet is one candidate query's result as a segment slot holds it: the rows of the
@@ -43,13 +44,15 @@ public:
 
     int rowCount() const { return rowCount_; }
     int columnCount() const;
+    // The record a row is (its bookmark in the recordset read).
+    db::Bookmark bookmark(int row) const { return rows_->bookmarkAt(row); }
     // A stored value (a null view for a null value).
     QStringView value(int row, int column) const { return rows_->viewAt(row, column); }
     int keyColumn() const { return keyColumn_; }
     int postcodeColumn() const { return postcodeColumn_; }
     // Position of a row in key order.
     int rank(int row) const { return rank_[size_t(row)]; }
-    // The folded key of a row; empty for a null key (see keyIsNull).
+    // The folded normalised key of a row; empty for a null key (see keyIsNull).
     QStringView foldedKey(int row) const;
     bool keyIsNull(int row) const { return keyNull_[size_t(row)] != 0; }
 

@@ -37,20 +37,6 @@ std::vector<QStringView> codePoints(QStringView text) {
     return out;
 }
 
-// "Select * From <table>" for the name SourceTable holds ([sheet$] comes bracketed already).
-QString selectAllOf(const QString& sourceTable) {
-    if (sourceTable.startsWith(QLatin1Char('[')) && sourceTable.endsWith(QLatin1Char(']')))
-        return QStringLiteral("Select * From ") + sourceTable;
-    return db::sql::selectAll(sourceTable);
-}
-
-QString bareName(const QString& sourceTable) {
-    QString name = sourceTable;
-    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
-        name = name.mid(1, name.size() - 2);
-    return name;
-}
-
 } // namespace
 
 FuzzyCheck::FuzzyCheck(app::AppState& state) : st_(state) {}
@@ -102,29 +88,10 @@ app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::Prog
         postcodeDigits_ = std::clamp(options.postcodeDigits, 1, 6);
     }
 
-    // The candidate queries read SourceTable through SourceConn, whatever the check table is:
-    // read it once. When the check table is that very table, its rows are shared.
-    db::RecordsetPtr rows;
-    if (src->connection() == st_.SourceConn &&
-        src->baseTable().compare(bareName(st_.SourceTable), Qt::CaseInsensitive) == 0) {
-        rows = src->clone();
-    } else {
-        rows = std::make_shared<db::Recordset>();
-        if (!st_.SourceConn.isOpen())
-            return refuse(QStringLiteral("数据表 %1 的数据源没有打开，请重新打开数据库。")
-                              .arg(bareName(st_.SourceTable)));
-        if (!rows->open(selectAllOf(st_.SourceTable), st_.SourceConn))
-            return refuse(QStringLiteral("无法读取数据表 %1：%2")
-                              .arg(bareName(st_.SourceTable), rows->errorString()));
-    }
-    const QString keyName = src->fieldName(keySource_);
-    const int keyCandidate = rows->fieldIndex(keyName);
-    const int postcodeCandidate = postcode ? rows->fieldIndex(src->fieldName(postcodeSource_)) : -1;
-    if (keyCandidate < 0 || (postcode && postcodeCandidate < 0))
-        return refuse(QStringLiteral("数据表 %1 中没有字段“%2”。")
-                          .arg(bareName(st_.SourceTable),
-                               keyCandidate < 0 ? keyName : src->fieldName(postcodeSource_)));
-    table_.build(rows, keyCandidate, postcodeCandidate);
+    // The candidates are the check table's own records, read once: every record of a group is
+    // one the separation can remove (an imported list's file may hold records that the check
+    // table no longer has, separated by an earlier check, or lack the ones merged into it).
+    table_.build(src->clone(), keySource_, postcode ? postcodeSource_ : -1);
 
     // yb_table emptied and opened again; every slot closed.
     QString error;
@@ -182,6 +149,7 @@ app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::Prog
 
     result.groups = counter;
     result.duplicateRows = dup->recordCount();
+    result.copiedFrom = std::move(copiedFrom_);
     result.remaining = src->recordCount();
     if (!result.error.isEmpty())
         result.error = QStringLiteral("重复数据写入失败，未分离任何记录：\r\n") + result.error;
@@ -229,7 +197,9 @@ void FuzzyCheck::segmentTemplate(int segment, const QString& prefix, int& counte
     // A slot never serves another prefix than its own: its candidates are of that prefix.
     if (slot && slotPrefix_[size_t(segment)] != prefix) slot.reset();
     if (slot) {
-        if (segment == 23 || segment == 24) slot->clearFilter();
+        // A new pass starts from the segment's whole candidate set: the filter the last pass
+        // left would otherwise hide records from it (every record, when it showed none).
+        slot->clearFilter();
         do_procedure(slot, counter);
         enrol(segment);
         return;
@@ -283,6 +253,7 @@ void FuzzyCheck::do_procedure(Slot& candidates, int& counter) {
     del_record_tempTable(QStringLiteral("tempTable2"));
     // The candidates into tempTable1: their values trimmed; No and the running number empty.
     for (int row : candidates->rows()) {
+        temp1_.origin.push_back(table_.bookmark(row));
         QStringList r;
         r.reserve(dupColumns_);
         r << QString();
@@ -329,7 +300,9 @@ void FuzzyCheck::firstFind(CandidateSet& candidates, const QString& value, const
 }
 
 void FuzzyCheck::del_record_tempTable(const QString& table) {
-    (table == QLatin1String("tempTable1") ? temp1_ : temp2_).rows.clear();
+    Scratch& scratch = table == QLatin1String("tempTable1") ? temp1_ : temp2_;
+    scratch.rows.clear();
+    scratch.origin.clear();
     scratchUsed_ = true;
 }
 
@@ -356,24 +329,30 @@ void FuzzyCheck::rs2_rs3_Add(int running) {
         values << QString("");
     values << QString::number(running);
     QString error;
-    if (!addDuplicate(values, &error)) fail(error);
+    if (!addDuplicate(values, st_.RsSource->bookmark(), &error)) fail(error);
 }
 
 void FuzzyCheck::rss_rs3_Add(const std::vector<int>& candidates, int& running, const QString&) {
-    // The one candidate that is the seed itself (all its values equal, compared exactly, its
-    // No and running number empty) is left out.
+    // The one candidate that is the seed itself is left out: the seed's own record, or else
+    // the first whose values all equal the seed's (compared exactly, its No and running number
+    // empty).
     auto isSeed = [&](const QStringList& row) {
         if (!trimmed(row.first()).isEmpty() || !trimmed(row.last()).isEmpty()) return false;
         for (int k = 0; k < seedColumns_; ++k)
             if (trimmed(row[k + 1]) != seed_[k]) return false;
         return true;
     };
+    const db::Bookmark seed = st_.RsSource->bookmark();
     int left = -1;
     for (int i : candidates)
-        if (isSeed(temp1_.rows[size_t(i)])) {
+        if (temp1_.origin[size_t(i)] == seed) {
             left = i;
             break;
         }
+    for (int i : candidates) {
+        if (left >= 0) break;
+        if (isSeed(temp1_.rows[size_t(i)])) left = i;
+    }
     for (int i : candidates) {
         if (i == left) continue;
         const QStringList& row = temp1_.rows[size_t(i)];
@@ -383,7 +362,7 @@ void FuzzyCheck::rss_rs3_Add(const std::vector<int>& candidates, int& running, c
             values << trimmed(row[j]);
         values << QString::number(running);
         QString error;
-        if (addDuplicate(values, &error))
+        if (addDuplicate(values, temp1_.origin[size_t(i)], &error))
             ++running;
         else
             fail(error);
@@ -411,8 +390,10 @@ void FuzzyCheck::do_next(int& counter) {
         if (grouped.contains(key)) continue; // grouped already in this pass
         const std::vector<int>& group = byCombination[key];
         if (group.size() <= 1) continue;
-        for (int i : group)
+        for (int i : group) {
             temp2_.rows.push_back(temp1_.rows[size_t(i)]);
+            temp2_.origin.push_back(temp1_.origin[size_t(i)]);
+        }
         grouped.insert(key);
         const QStringList& head = temp1_.rows[size_t(group.front())];
         QStringList values;
@@ -421,7 +402,7 @@ void FuzzyCheck::do_next(int& counter) {
         values[0] = QString::number(counter + 1);
         values[dupColumns_ - 1] = QString::number(dup.recordCount() + 1);
         QString error;
-        if (!addDuplicate(values, &error)) fail(error);
+        if (!addDuplicate(values, temp1_.origin[size_t(group.front())], &error)) fail(error);
         ++counter;
         sink_->groups(counter);
         int running = dup.recordCount() + 1;
@@ -438,7 +419,7 @@ void FuzzyCheck::temp_rsTo_rs3_Add(const std::vector<int>& group, int& running) 
         values[0] = QString("");
         values[dupColumns_ - 1] = QString::number(running);
         QString error;
-        if (addDuplicate(values, &error))
+        if (addDuplicate(values, temp1_.origin[size_t(group[k])], &error))
             ++running;
         else
             fail(error);
@@ -452,12 +433,15 @@ void FuzzyCheck::rss_initialization() {
 
 // ---- helpers -------------------------------------------------------------------------------
 
-bool FuzzyCheck::addDuplicate(const QStringList& values, QString* error) {
+bool FuzzyCheck::addDuplicate(const QStringList& values, db::Bookmark origin, QString* error) {
     db::Recordset& dup = *st_.RsDup;
     dup.addNew();
     for (int i = 0; i < dupColumns_ && i < values.size(); ++i)
         dup.setValue(i, values[i]);
-    if (dup.update()) return true;
+    if (dup.update()) {
+        copiedFrom_.push_back(origin);
+        return true;
+    }
     *error = dup.errorString();
     dup.cancelUpdate();
     return false;
@@ -513,7 +497,7 @@ app::RunResult runFuzzyCheck(app::AppState& state, const app::RunOptions& option
         if (r.ok() && engine.failedRecords() > 0) r.error = engine.firstFailure();
     }
     if (r.ok() && r.duplicateRows > 0) {
-        const app::RunResult sep = check::reDelete(state, sink);
+        const app::RunResult sep = check::reDelete(state, r.copiedFrom, sink);
         r.separated = sep.separated;
         r.remaining = sep.remaining;
         r.backupPath = sep.backupPath;

@@ -55,6 +55,7 @@ private:
     // the running number); a null value is a null QString.
     struct Scratch {
         std::vector<QStringList> rows;
+        std::vector<db::Bookmark> origin; // each row's record of the check table
     };
     using Slot = std::optional<CandidateSet>;
 
@@ -80,7 +81,8 @@ private:
     int segmentOf(const QString& prefix) const;
 
     // ClienttableCC through RsDup.
-    bool addDuplicate(const QStringList& values, QString* error);
+    // A row of ClienttableCC copied from the check table's record origin.
+    bool addDuplicate(const QStringList& values, db::Bookmark origin, QString* error);
     void fail(const QString& why);
     void marks(int first, int second);
     void writeScratchTables();
@@ -102,6 +104,7 @@ private:
     int postcodeDigits_ = 0;
     QHash<QString, int> segmentByPrefix_; // yb_table's rows: prefix to segment
     Scratch temp1_, temp2_;
+    std::vector<db::Bookmark> copiedFrom_; // RunResult::copiedFrom
     bool scratchUsed_ = false;
     int mark1_ = 0, mark2_ = 0;
     int failed_ = 0;

@@ -178,23 +178,26 @@ private slots:
         QCOMPARE(rs.recordCount(), 0);
     }
 
-    void caseFoldedTrailingBlanksKept() {
-        makeTable("k", {"v"}, {{"abc"}, {"ABC"}, {"abc "}, {"Äbc"}, {"äbc"}});
+    void caseFoldedBlanksAroundLeftOut() {
+        makeTable("k", {"v"}, {{"abc"}, {"ABC"}, {"abc "}, {"Äbc"}, {"äbc"}, {" a bc"}});
         Recordset rs;
         QVERIFY(rs.open(sql::selectAll("k"), conn));
         QVERIFY(rs.setFilter(sql::equals("v", "Abc")));
-        QCOMPARE(column(rs, 0), QStringList({"abc", "ABC"}));
+        QCOMPARE(column(rs, 0), QStringList({"abc", "ABC", "abc "}));
+        QVERIFY(rs.setFilter(sql::equals("v", " a BC  ")));
+        QCOMPARE(column(rs, 0), QStringList({" a bc"})); // blanks inside are characters
         QVERIFY(rs.setFilter(sql::equals("v", "äbc")));
         QCOMPARE(rs.recordCount(), 1); // only ASCII letters fold
         QVERIFY(rs.setFilter(sql::like("v", "abc")));
-        QCOMPARE(rs.recordCount(), 2);
-        Recordset s; // one rule in SQL too
+        QCOMPARE(rs.recordCount(), 3);
+        QVERIFY(rs.setFilter(sql::like("v", "a%c")));
+        QCOMPARE(rs.recordCount(), 4);
+        Recordset s; // SQL folds letter case as filters do (statements compare stored values)
         QVERIFY(s.open("Select * From k Where " + sql::equals("v", "Abc"), conn));
         QCOMPARE(s.recordCount(), 2);
-        QVERIFY(s.open("Select * From k Where " + sql::like("v", "abc"), conn));
-        QCOMPARE(s.recordCount(), 2);
         QVERIFY(rs.setFilter(""));
-        QVERIFY(rs.moveFirst());
+        QVERIFY(rs.moveLast());
+        QVERIFY(rs.movePrevious() && rs.movePrevious() && rs.movePrevious());
         QVERIFY(rs.find(sql::equals("v", "abc ")));
         QCOMPARE(rs.absolutePosition(), 3);
     }
@@ -556,9 +559,10 @@ private slots:
             rs.moveFirst();
             while (!rs.isEof()) {
                 ++pos;
-                const QString vx = rs.value(0).toString(), vy = rs.value(1).toString();
+                const QString vx = testsupport::blankTrimmed(rs.value(0).toString());
+                const QString vy = testsupport::blankTrimmed(rs.value(1).toString());
                 if (!rs.value(0).isNull() && !rs.value(1).isNull() &&
-                    vx.compare(x, Qt::CaseInsensitive) == 0 &&
+                    vx.compare(testsupport::blankTrimmed(x), Qt::CaseInsensitive) == 0 &&
                     vy.contains(yPart, Qt::CaseInsensitive))
                     out << pos;
                 rs.moveNext();

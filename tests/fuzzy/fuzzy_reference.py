@@ -2,20 +2,22 @@
 """The fuzzy check's rules read plainly and slowly, as the tests' independent expectation.
 
 Reads one JSON object from the file named as its argument (or standard input):
-  check        rows of the check table (lists of text or null), in table order
-  candidates   rows of the table the candidate queries read, in table order
-  key, keyCandidate            the key field's column in each
-  further                      the further check fields' columns in the check table
-  postcode, postcodeCandidate  the postcode field's column in each, -1 without postcode segments
+  check        rows of the check table (lists of text or null), in table order; the candidate
+               queries read the same rows
+  key          the key field's column
+  further      the further check fields' columns
+  postcode     the postcode field's column, -1 without postcode segments
   digits       leading postcode characters that form a segment
   seedColumns  columns of the check table that the duplicate table holds
   start, end   the records to check (1-based, inclusive)
-Writes the duplicate table's rows, yb_table's rows and the two scratch tables' rows as JSON.
+Writes the duplicate table's rows, yb_table's rows and the two scratch tables' rows as JSON,
+and under "copiedFrom" the check table's row (0-based) each duplicate row was copied from.
 
 Every step is done the long way: a candidate query scans the whole table, a filter scans the
 candidates, a look-up scans the duplicate table. Characters are code points (Python's str);
-"=" and Like fold ASCII letters only and a null matches nothing; trimming is of spaces only;
-a candidate equal to the seed is found by comparing the columns one by one, exactly.
+"=" and Like compare normalised values (spaces trimmed at both ends), fold ASCII letters only,
+and a null matches nothing; the candidate left out as the seed is the seed's own row, else one
+equal to it column by column. A segment's slot is searched afresh by every pass.
 """
 import json
 import sys
@@ -32,15 +34,15 @@ def norm(v):  # joined to empty text, trimmed of blanks
 
 
 def equals(stored, value):
-    return stored is not None and fold(stored) == fold(value)
+    return stored is not None and fold(norm(stored)) == fold(norm(value))
 
 
 def holds(stored, part):  # stored Like '%part%'
-    return stored is not None and fold(part) in fold(stored)
+    return stored is not None and fold(part) in fold(norm(stored))
 
 
 def starts(stored, part):  # stored Like 'part%'
-    return stored is not None and fold(stored).startswith(fold(part))
+    return stored is not None and fold(norm(stored)).startswith(fold(part))
 
 
 class Candidates:
@@ -58,36 +60,39 @@ class Candidates:
 
 class Run:
     def __init__(self, inp):
-        self.src = inp['check']
-        self.T = inp['candidates']
-        self.ks, self.kc = inp['key'], inp['keyCandidate']
+        self.src = self.T = inp['check']
+        self.ks = self.kc = inp['key']
         self.further = [f + 1 for f in inp['further']]
-        self.ps, self.pc = inp['postcode'], inp['postcodeCandidate']
+        self.ps = self.pc = inp['postcode']
         self.digits = inp['digits']
         self.n = inp['seedColumns']
         self.width = self.n + 2
         self.start, self.end = inp['start'], inp['end']
         self.cc, self.yb, self.slots = [], [], {}
+        self.copied = []  # per row of cc: the check table's row it copies
         self.temp1 = self.temp2 = None
+        self.origin = []  # per row of temp1: the check table's row
         self.counter = 0
 
     def query(self, test, column):
         rows = [r for r in range(len(self.T)) if test(self.T[r][column])]
         # Order By key: nulls first, then the folded stored value; equal keys in table order.
         return sorted(rows, key=lambda r: (self.T[r][self.kc] is not None,
-                                           fold(self.T[r][self.kc] or '')))
+                                           fold(norm(self.T[r][self.kc]))))
 
     def run(self):
         pos = self.start
         while pos <= self.end and pos <= len(self.src):
             self.seed = self.src[pos - 1]
+            self.seed_row = pos - 1
             self.shown = self.counter
             if self.ps >= 0:
                 self.postcode_step()
             else:
                 self.fragment_step()
             pos += 1
-        return {'cc': self.cc, 'yb': [[str(s), v] for s, v in self.yb],
+        return {'cc': self.cc, 'copiedFrom': self.copied,
+                'yb': [[str(s), v] for s, v in self.yb],
                 'temp1': self.temp1, 'temp2': self.temp2, 'groups': self.counter}
 
     def fragment_step(self):
@@ -111,8 +116,7 @@ class Run:
             if slot is not None and slot.prefix != prefix:
                 slot = None  # another prefix's candidates: queried afresh
             if slot is not None:
-                if segment in (23, 24):
-                    slot.terms = None
+                slot.terms = None
                 self.do_procedure(slot)
                 self.enrol(segment)
                 return
@@ -145,6 +149,7 @@ class Run:
         if len(view) <= 1:
             return
         self.temp1, self.temp2 = [], []
+        self.origin = list(view)
         for r in view:
             self.temp1.append([None] + [norm(self.T[r][i]) for i in range(self.n)] + [None])
         if not self.further:
@@ -170,11 +175,12 @@ class Run:
             return
         self.cc.append([str(self.shown + 1)] + [norm(self.seed[k]) for k in range(self.n)]
                        + [str(len(self.cc) + 1)])
+        self.copied.append(self.seed_row)
         self.counter += 1
         seed = [norm(self.seed[k]) for k in range(self.n)]
-        left = None
+        left = self.origin.index(self.seed_row) if self.seed_row in self.origin else None
         for i, row in enumerate(self.temp1):
-            if norm(row[0]) == '' and norm(row[-1]) == '' and \
+            if left is None and norm(row[0]) == '' and norm(row[-1]) == '' and \
                     [norm(x) for x in row[1:self.n + 1]] == seed:
                 left = i
                 break
@@ -182,6 +188,7 @@ class Run:
         for i, row in enumerate(self.temp1):
             if i != left:
                 self.cc.append([''] + [norm(x) for x in row[1:self.width - 1]] + [str(running)])
+                self.copied.append(self.origin[i])
                 running += 1
 
     def do_next(self):
@@ -191,18 +198,21 @@ class Run:
             cond = [(f, norm(row[f])) for f in self.further]
             if any(all(equals(t[f], v) for f, v in cond) for t in self.temp2):
                 continue
-            group = [t for t in self.temp1 if all(equals(t[f], v) for f, v in cond)]
+            group = [i for i, t in enumerate(self.temp1)
+                     if all(equals(t[f], v) for f, v in cond)]
             if len(group) > 1:
-                self.temp2.extend(list(g) for g in group)
-                head = [norm(x) for x in group[0]]
+                self.temp2.extend(list(self.temp1[i]) for i in group)
+                head = [norm(x) for x in self.temp1[group[0]]]
                 head[0], head[-1] = str(self.counter + 1), str(len(self.cc) + 1)
                 self.cc.append(head)
+                self.copied.append(self.origin[group[0]])
                 self.counter += 1
                 running = len(self.cc) + 1
-                for g in group[1:]:
-                    rowv = [norm(x) for x in g]
+                for i in group[1:]:
+                    rowv = [norm(x) for x in self.temp1[i]]
                     rowv[0], rowv[-1] = '', str(running)
                     self.cc.append(rowv)
+                    self.copied.append(self.origin[i])
                     running += 1
 
 

@@ -4,7 +4,7 @@
 // group count, on generated Chinese client lists, on hand-made edge cases and on real files.
 #include "app/engine/workdb.h"
 #include "bench/gen/clientgen.h"
-#include "check/engine/separation.h"
+#include "check/engine/exactcheck.h"
 #include "db/sqltext.h"
 #include "fuzzy/engine/fuzzycheck.h"
 #include "import/engine/importrows.h"
@@ -70,27 +70,23 @@ class TestFuzzyCheck : public QObject {
     QTemporaryDir tmp_;
     app::AppState& st = app::appState();
 
-    // The expectation: the reference reading the check table and the table the candidate
-    // queries read, both as the database layer gives them.
-    QJsonObject expected(const app::RunOptions& o) {
-        db::Recordset candidates;
-        const QString table =
-            st.SourceTable.startsWith('[') ? st.SourceTable : db::sql::ident(st.SourceTable);
-        if (!candidates.open("Select * From " + table, st.SourceConn)) return {};
+    // The expectation: the reference reading the check table as the database layer gives it;
+    // *records gets the bookmark of each of its rows.
+    QJsonObject expected(const app::RunOptions& o, std::vector<db::Bookmark>* records) {
         db::Recordset check;
         if (!check.open(st.RsSource->source(), st.RsSource->connection())) return {};
+        records->clear();
+        for (int r = 0; r < check.recordCount(); ++r)
+            records->push_back(check.bookmarkAt(r));
         QJsonObject in;
         in["check"] = rowsOf(check);
-        in["candidates"] = rowsOf(candidates);
         in["key"] = check.fieldIndex(o.fields[0]);
-        in["keyCandidate"] = candidates.fieldIndex(o.fields[0]);
         QJsonArray further;
         for (int k = 1; k < o.fields.size(); ++k)
             further.append(check.fieldIndex(o.fields[k]));
         in["further"] = further;
         const bool postcode = o.postcode == app::PostcodeMode::Field;
         in["postcode"] = postcode ? check.fieldIndex(o.postcodeField) : -1;
-        in["postcodeCandidate"] = postcode ? candidates.fieldIndex(o.postcodeField) : -1;
         in["digits"] = o.postcodeDigits;
         in["seedColumns"] =
             std::min(check.fieldCount(), int(st.WorkConn.columnNames("ClienttableCC").size()) - 2);
@@ -123,7 +119,8 @@ class TestFuzzyCheck : public QObject {
 
     // Runs the engine and compares everything it leaves with the reference.
     void compare(const app::RunOptions& o, int atLeastGroups = 1) {
-        const QJsonObject want = expected(o);
+        std::vector<db::Bookmark> records;
+        const QJsonObject want = expected(o, &records);
         QVERIFY2(!want.isEmpty(), "the reference gave no answer");
         Sink sink;
         fuzzy::FuzzyCheck engine(st);
@@ -141,6 +138,11 @@ class TestFuzzyCheck : public QObject {
                                 .arg(st.RsSource->recordCount())
                                 .arg(o.fields.join(","))));
         QCOMPARE(r.duplicateRows, cc.size());
+        // Each duplicate row knows the record it was copied from.
+        std::vector<db::Bookmark> wantFrom;
+        for (const QJsonValue& v : want["copiedFrom"].toArray())
+            wantFrom.push_back(records[size_t(v.toInt())]);
+        QVERIFY(r.copiedFrom == wantFrom);
         const QList<QStringList> yb = tableRows(st.WorkConn, "yb_table");
         QVERIFY2(yb == listOf(want["yb"]), qPrintable(firstDifference(yb, listOf(want["yb"]))));
         for (const char* t : {"temp1", "temp2"}) {
@@ -154,7 +156,8 @@ class TestFuzzyCheck : public QObject {
         QCOMPARE(tableRows(st.WorkConn, "ClienttableDD"), cc);
     }
 
-    // A generated Chinese client list as a dBase table of the user's, opened as "打开DBF数据".
+    // A generated Chinese client list as a dBase table of the user's, opened as "打开DBF数据"
+    // (written afresh: a check before may have separated records from it).
     void openGenerated(int rows, quint32 seed) {
         gen::Options o;
         o.rows = rows;
@@ -162,10 +165,9 @@ class TestFuzzyCheck : public QObject {
         const QString dir = tmp_.filePath(QStringLiteral("gen%1").arg(seed));
         QDir().mkpath(dir);
         const QString file = dir + "/客户.dbf";
-        if (!QFile::exists(file)) {
-            QString error;
-            QVERIFY2(gen::writeDbf(gen::generate(o), file, &error), qPrintable(error));
-        }
+        QFile::remove(file);
+        QString error;
+        QVERIFY2(gen::writeDbf(gen::generate(o), file, &error), qPrintable(error));
         app::resetAppState();
         QVERIFY(st.WorkConn.open(db::accessConnectionString(testsupport::copyWorkDb(dir))));
         st.AppDir = dir;
@@ -264,6 +266,31 @@ private slots:
         QCOMPARE(testsupport::rowsOf(st.WorkConn, "yb_table"), 200);
     }
 
+    void aBlankLedPostcodeHidesNoSegment_data() {
+        QTest::addColumn<int>("segment");
+        for (int n : {1, 21, 22, 23, 24})
+            QTest::newRow(qPrintable(QStringLiteral("segment %1").arg(n))) << n;
+    }
+    void aBlankLedPostcodeHidesNoSegment() {
+        // A postcode stored with a blank before it is in its segment, and the filter one pass
+        // leaves on a segment's candidates hides none of them from the next pass, whatever the
+        // segment's number.
+        QFETCH(int, segment);
+        QList<QStringList> rows;
+        for (int i = 1; i < segment; ++i)
+            rows << QStringList{QStringLiteral("客户%1").arg(i),
+                                QStringLiteral("%1").arg(200 + i) + "001"};
+        rows << QStringList{"甲公司", " 100001"} << QStringList{"宏远公司", "100002"}
+             << QStringList{"宏远公司", "100003"};
+        QVERIFY(f.loadTable({"名称", "邮编"}, rows));
+        compare(options({"名称"}, "邮编", 3));
+        QCOMPARE(tableRows(st.WorkConn, "ClienttableCC"),
+                 QList<QStringList>(
+                     {{"1", "宏远公司", "100002", "1"}, {"", "宏远公司", "100003", "2"}}));
+        QCOMPARE(tableRows(st.WorkConn, "yb_table").value(segment - 1),
+                 QStringList({QString::number(segment), "100001"}));
+    }
+
     void gbkDbaseSample() {
         const QString dir = tmp_.filePath("gbk");
         QDir().mkpath(dir);
@@ -277,7 +304,7 @@ private slots:
     }
 
     void importedExcelSheet() {
-        // The check table is the imported copy; the candidates are the sheet's own rows.
+        // The check table is the imported copy, and its rows are the candidates.
         const QString file =
             testsupport::copyInto(testsupport::sample("xls/poi/19599-2.xls"), tmp_.path());
         app::resetAppState();
@@ -289,8 +316,8 @@ private slots:
             sources::ImportResult imported = sources::importRows(st, quiet);
             QVERIFY(sources::reopenImported(st, imported));
         };
-        // 汇总: item names indented with blanks in the sheet (its rows are read as they are),
-        // trimmed in the imported copy; none holds every pair of another. The units are
+        // 汇总: item names indented with blanks in the sheet, trimmed in the imported copy;
+        // none holds every pair of another. The units are
         // one-character keys.
         import("汇总");
         compare(options({"F2"}), 0);
@@ -317,29 +344,83 @@ private slots:
         QCOMPARE(st.RsSource->recordCount(), 1200); // nothing separated
     }
 
-    void separationAfterTheFuzzyCheck() {
-        // Every record equal (column by column, trimmed) to a duplicate row goes, and only those.
-        openGenerated(1200, 13);
-        const app::RunOptions o = options({"姓名", "性别"});
-        db::Recordset before;
-        QVERIFY(before.open(st.RsSource->source(), st.RsSource->connection()));
-        Sink sink;
-        const app::RunResult r = fuzzy::runFuzzyCheck(st, o, sink);
-        QVERIFY2(r.ok(), qPrintable(r.error));
-        QSet<QStringList> duplicates;
-        for (const QStringList& row : tableRows(st.WorkConn, "ClienttableCC"))
-            duplicates.insert(row.mid(1, row.size() - 2));
-        int expectedGone = 0;
-        for (int i = 0; i < before.recordCount(); ++i) {
-            QStringList rec;
-            for (int c = 0; c < before.fieldCount(); ++c)
-                rec << testsupport::blankTrimmed(before.viewAt(i, c).toString());
-            if (duplicates.contains(rec) && before.viewAt(i, 0).toString() == rec[0])
-                ++expectedGone;
+    void separationRemovesExactlyTheCopiedRecords_data() {
+        QTest::addColumn<bool>("fuzzy");
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<int>("digits");
+        QTest::newRow("exact, name and address") << false << QStringList{"姓名", "地址"} << 0;
+        QTest::newRow("exact, company") << false << QStringList{"公司"} << 0;
+        QTest::newRow("fuzzy, address") << true << QStringList{"地址"} << 0;
+        QTest::newRow("fuzzy, name and sex") << true << QStringList{"姓名", "性别"} << 0;
+        QTest::newRow("fuzzy, name by postcode") << true << QStringList{"姓名"} << 3;
+    }
+    void separationRemovesExactlyTheCopiedRecords() {
+        // A generated list where some records carry blanks before their address and postcode:
+        // the records left and the records in ClienttableCC are the records the table had.
+        QFETCH(bool, fuzzy);
+        QFETCH(QStringList, fields);
+        QFETCH(int, digits);
+        openGenerated(2000, 21);
+        db::Recordset& src = *st.RsSource;
+        const int address = src.fieldIndex("地址"), postcode = src.fieldIndex("邮编");
+        for (int i = 0; i < src.recordCount(); i += 37) {
+            QVERIFY(src.setAbsolutePosition(i + 1));
+            src.setValue(address, "  " + src.text(address));
+            src.setValue(postcode, " " + src.text(postcode));
+            QVERIFY2(src.update(), qPrintable(src.errorString()));
         }
-        QVERIFY(expectedGone > 0);
-        QCOMPARE(r.separated, expectedGone);
-        QCOMPARE(st.RsSource->recordCount(), 1200 - expectedGone);
+        const auto contentAt = [](const db::Recordset& rs, int row, int from, int columns) {
+            QStringList values;
+            for (int c = from; c < from + columns; ++c)
+                values << testsupport::blankTrimmed(rs.viewAt(row, c).toString());
+            return values;
+        };
+        QHash<db::Bookmark, QStringList> before;
+        const int columns = src.fieldCount();
+        for (int i = 0; i < src.recordCount(); ++i)
+            before.insert(src.bookmarkAt(i), contentAt(src, i, 0, columns));
+
+        app::RunOptions o = options(fields, digits > 0 ? "邮编" : QString(), digits);
+        Sink sink;
+        if (!fuzzy) o.mode = app::CheckMode::Exact;
+        const app::RunResult r =
+            fuzzy ? fuzzy::runFuzzyCheck(st, o, sink) : check::runExactCheck(st, o, sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QVERIFY(r.groups > 0);
+
+        // Every duplicate row is its record as the table had it; the records separated are those
+        // copied, each once; the others are still there, on the file too.
+        db::Recordset dup;
+        QVERIFY(dup.open("Select * From ClienttableCC", st.WorkConn));
+        QCOMPARE(size_t(dup.recordCount()), r.copiedFrom.size());
+        QSet<db::Bookmark> copied;
+        for (int i = 0; i < dup.recordCount(); ++i) {
+            const db::Bookmark from = r.copiedFrom[size_t(i)];
+            QVERIFY(before.contains(from));
+            QCOMPARE(contentAt(dup, i, 1, columns), before[from]);
+            copied.insert(from);
+        }
+        db::Recordset left;
+        QVERIFY(left.open(st.RsSource->source(), st.RsSource->connection()));
+        QCOMPARE(r.separated, copied.size());
+        QCOMPARE(left.recordCount(), before.size() - copied.size());
+        for (int i = 0; i < left.recordCount(); ++i) {
+            QVERIFY(!copied.contains(left.bookmarkAt(i)));
+            QCOMPARE(contentAt(left, i, 0, columns), before[left.bookmarkAt(i)]);
+        }
+        if (!fuzzy) {
+            // The exact check's groups are classes of records: each record is copied once, so the
+            // contents alone add up, whatever the engine says it copied.
+            QMap<QStringList, int> count;
+            for (const QStringList& v : before)
+                ++count[v];
+            for (int i = 0; i < dup.recordCount(); ++i)
+                --count[contentAt(dup, i, 1, columns)];
+            for (int i = 0; i < left.recordCount(); ++i)
+                --count[contentAt(left, i, 0, columns)];
+            for (auto it = count.cbegin(); it != count.cend(); ++it)
+                QVERIFY2(it.value() == 0, qPrintable(it.key().join('|')));
+        }
         QVERIFY(r.backupPath.contains("查重备份"));
     }
 };
