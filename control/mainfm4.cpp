@@ -349,6 +349,14 @@ void mainFm4::Command4_Click() {
     const db::RecordsetPtr& dup = app::appState().RsDup;
     if (app::recordCountOf(dup) < 1) return;
     DataGrid2->commitEditor();
+    if (dup->isEditing() && !dup->update()) {
+        warn(QStringLiteral("修改没有保存：%1").arg(dup->errorString()));
+        return;
+    }
+    if (const QString refusal = pendingEditRefusal(app::appState()); !refusal.isEmpty()) {
+        warn(refusal);
+        return;
+    }
     if (!dup->updateBatch())
         ui::inform(QStringLiteral("修改没有保存：%1").arg(dup->errorString()), ui::defaultTitle(),
                    ui::Icon::Warning);

@@ -6,6 +6,7 @@
 #include "db/connection_p.h"
 #include "db/criteria.h"
 #include "db/exceltarget.h"
+#include "db/formats/characters.h"
 #include "db/jetsql.h"
 #include "db/rowindex.h"
 
@@ -48,13 +49,13 @@ int sizeFromDeclared(const QString& declared, bool* isText) {
 
 // A text value longer than its field's defined size is refused, never cut.
 bool fitsField(const FieldInfo& f, QStringView v) {
-    return !f.isText || v.isNull() || v.size() <= f.size;
+    return !f.isText || v.isNull() || v.size() <= f.size || formats::codePointCount(v) <= f.size;
 }
 
-QString tooLongMessage(const FieldInfo& f, qsizetype length) {
+QString tooLongMessage(const FieldInfo& f, QStringView v) {
     return QStringLiteral("字段“%1”的值长度为 %2，超过了字段的定义长度 %3，未写入")
         .arg(f.name)
-        .arg(length)
+        .arg(formats::codePointCount(v))
         .arg(f.size);
 }
 
@@ -723,6 +724,18 @@ int Recordset::fieldIndex(const QString& name) const {
     return -1;
 }
 
+bool Recordset::checkValue(int index, const QString& value, QString* why) const {
+    if (!store_ || index < 0 || index >= store_->columns) return true;
+    const FieldInfo& f = store_->fields[size_t(index)];
+    if (!fitsField(f, value)) {
+        *why = tooLongMessage(f, value);
+        return false;
+    }
+    const RowStore& s = *store_;
+    if (s.conn->kind != SourceKind::Dbf || s.baseTable.isEmpty() || f.origin.isEmpty()) return true;
+    return vtab::checkDbfValue(s.conn->db, s.baseTable, f.origin, value, why);
+}
+
 int Recordset::definedSize(int index) const {
     if (!store_ || index < 0 || index >= store_->columns) return 0;
     return store_->fields[size_t(index)].size;
@@ -868,7 +881,7 @@ bool Recordset::writeThrough(int slot, const std::vector<QVariant>* values, bool
         if (f.origin.isEmpty()) continue;
         const QStringView v = valueOf(c);
         if (isNew && v.isNull()) continue;
-        if (!fitsField(f, v)) return fail(tooLongMessage(f, v.size()));
+        if (!fitsField(f, v)) return fail(tooLongMessage(f, v));
         key[c] = 1;
         any = true;
     }
@@ -936,7 +949,7 @@ bool Recordset::update() {
             const FieldInfo& f = s.fields[size_t(c)];
             if (!view_->dirty[size_t(c)] || v.isNull() || f.origin.isEmpty()) continue;
             const QString text = v.toString();
-            if (!fitsField(f, text)) return fail(tooLongMessage(f, text.size()));
+            if (!fitsField(f, text)) return fail(tooLongMessage(f, text));
         }
     }
     if (view_->adding) {
@@ -1010,7 +1023,7 @@ bool Recordset::appendRow(const std::vector<QVariant>* buffer, std::span<const Q
         for (int c = 0; c < s.columns; ++c) {
             const FieldInfo& f = s.fields[size_t(c)];
             if (!f.origin.isEmpty() && !fitsField(f, views[size_t(c)]))
-                return fail(tooLongMessage(f, views[size_t(c)].size()));
+                return fail(tooLongMessage(f, views[size_t(c)]));
         }
     }
     const int slot = s.slotCount();
@@ -1296,6 +1309,18 @@ bool Recordset::requery() {
 bool Recordset::hasPendingChanges() const {
     if (!store_) return false;
     return store_->pendingCount > 0;
+}
+
+std::vector<int> Recordset::pendingRows() const {
+    std::vector<int> rows;
+    if (!store_ || store_->pendingCount == 0) return rows;
+    const RowStore& s = *store_;
+    for (int slot = 0; slot < s.slotCount(); ++slot)
+        if (s.pending[size_t(slot)] != Clean && s.tree.live(slot)) {
+            const int row = rowOfSlot(slot);
+            if (slotAt(row) == slot) rows.push_back(row);
+        }
+    return rows;
 }
 
 bool Recordset::updateBatch() {

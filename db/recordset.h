@@ -88,6 +88,10 @@ public:
     QStringList fieldNames() const;
     int fieldIndex(const QString& name) const; // -1 if absent; case is ignored
     int definedSize(int index) const;          // characters (bytes for dBase text)
+    // Whether the field would take the value when written (its defined size; for a dBase table
+    // its bytes in the table's code page, a number's digits). Nothing is written. False with
+    // *why in Chinese.
+    bool checkValue(int index, const QString& value, QString* why) const;
     QString declaredType(int index) const;
 
     // Values of the current row: a QString, or a null QVariant for a null value.
@@ -133,6 +137,8 @@ public:
     bool updateBatch();
     bool cancelBatch();
     bool hasPendingChanges() const;
+    // The positions (0-based, in the current view) of the rows with changes not saved yet.
+    std::vector<int> pendingRows() const;
 
     QString errorString() const { return error_; }
 

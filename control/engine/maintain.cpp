@@ -65,7 +65,7 @@ Jump jumpToNumber(app::AppState& st, const QString& text) {
     jump.typed = db::trimBlanks(text);
     const db::RecordsetPtr& dup = st.RsDup;
     const int number = app::parsePosition(text);
-    if (number < 1 || number > app::recordCountOf(dup)) return jump;
+    if (number < 1) return jump;
     const bool onRecord = dup->absolutePosition() > 0;
     const db::Bookmark mark = onRecord ? dup->bookmark() : 0;
     db::Criterion byNumber = db::equalsCriterion({dup->fieldName(0)});
@@ -78,6 +78,26 @@ Jump jumpToNumber(app::AppState& st, const QString& text) {
     jump.outcome = Jump::NotFound;
     if (onRecord) dup->setBookmark(mark);
     return jump;
+}
+
+QString pendingEditRefusal(const app::AppState& st) {
+    const db::RecordsetPtr& src = st.RsSource;
+    const db::RecordsetPtr& dup = st.RsDup;
+    if (!app::isOpen(src) || !app::isOpen(dup)) return {};
+    const int columns = std::min(src->fieldCount(), dup->fieldCount() - 2);
+    for (const int row : dup->pendingRows())
+        for (int c = 0; c < columns; ++c) {
+            const QStringView v = dup->viewAt(row, c + 1);
+            if (v.isNull()) continue;
+            QString why;
+            // As the merge will write it: blanks trimmed.
+            if (!src->checkValue(c, db::trimBlanks(v).toString(), &why))
+                return QStringLiteral("第 %1 条重复记录的字段“%2”不能保存：%3\r\n"
+                                      "修改没有保存，请改正后再按“保存修改”。")
+                    .arg(row + 1)
+                    .arg(src->fieldName(c), why);
+        }
+    return {};
 }
 
 bool deleteCurrentDuplicate(app::AppState& st, QString* error) {

@@ -27,9 +27,14 @@ struct Jump {
     enum Outcome { BadNumber, NotFound, Found } outcome = BadNumber;
     QString typed; // the text typed, blanks trimmed
 };
-// BadNumber: not a number, below 1 or above the record count; NotFound: no such No, RsDup back
-// on the record it was on.
+// BadNumber: not a number, or below 1; NotFound: no group of that No (a number above the record
+// count is none either), RsDup back on the record it was on.
 Jump jumpToNumber(app::AppState& state, const QString& text);
+
+// "保存修改": why the edits of RsDup cannot be saved, naming the record and the field (a value
+// that field of the check table would not take when the duplicates are merged back: too long,
+// not a number, a character its code page lacks); empty when they can.
+QString pendingEditRefusal(const app::AppState& state);
 
 // "单个删除" after its question: deletes the current RsDup record and goes to the one after it
 // (the last, when it was the last). Edits not saved yet stay pending. False with *error set when

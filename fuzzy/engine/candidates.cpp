@@ -43,25 +43,6 @@ QString foldAscii(QStringView text) {
     return out;
 }
 
-QStringView firstCodePoints(QStringView text, int n) {
-    qsizetype end = 0;
-    int seen = 0;
-    while (end < text.size() && seen < n) {
-        if (text[end].isHighSurrogate() && end + 1 < text.size() && text[end + 1].isLowSurrogate())
-            end += 2;
-        else
-            end += 1;
-        ++seen;
-    }
-    return text.first(end);
-}
-
-int codePointCount(QStringView text) {
-    int n = 0;
-    forEachCodePoint(text, [&](char32_t, qsizetype, int) { ++n; });
-    return n;
-}
-
 int compareCodePoints(QStringView a, QStringView b) {
     const qsizetype n = std::min(a.size(), b.size());
     for (qsizetype i = 0; i < n; ++i) {

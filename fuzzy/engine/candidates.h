@@ -16,6 +16,7 @@
 // query, and the rows that a filter of "<key> Like '%p%'" terms leaves. The rows of a query are
 // never listed unless something walks them; a filter is answered by intersecting the posting
 // lists of its terms, rarest first.
+#include "db/formats/characters.h"
 #include "db/recordset.h"
 
 #include <QString>
@@ -29,10 +30,8 @@ namespace fuzzy {
 
 // ASCII letters folded, every other code unit as it is (the rule of "=" and "Like").
 QString foldAscii(QStringView text);
-// The first n code points of text (fewer when it is shorter).
-QStringView firstCodePoints(QStringView text, int n);
-// The number of code points of text.
-int codePointCount(QStringView text);
+using formats::codePointCount;
+using formats::firstCodePoints;
 // Code point order of two UTF-16 texts (UTF-16 code unit order differs for surrogates).
 int compareCodePoints(QStringView a, QStringView b);
 

@@ -1,6 +1,7 @@
 #include "import/engine/importrows.h"
 
 #include "db/criteria.h"
+#include "db/formats/characters.h"
 #include "db/sqltext.h"
 
 #include <sqlite3.h>
@@ -64,8 +65,7 @@ ImportResult importRows(app::AppState& st, app::ProgressSink& sink) {
             // trimming rule (spaces only; line breaks inside a value are data). A null value
             // is imported as an empty text, as before.
             QStringView text = rows->valueView(i);
-            if (widths[size_t(i)] > 0)
-                text.truncate(std::min<qsizetype>(text.size(), widths[size_t(i)]));
+            if (widths[size_t(i)] > 0) text = formats::firstCodePoints(text, widths[size_t(i)]);
             text = db::trimBlanks(text);
             sqlite3_bind_text16(insert, i + 1, text.isNull() ? u"" : text.utf16(),
                                 int(text.size() * 2), SQLITE_TRANSIENT);

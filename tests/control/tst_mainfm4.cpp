@@ -218,11 +218,15 @@ private slots:
         checked(sourceRows);
         open();
         auto* box = child<QLineEdit>(w_, "Text3");
-        for (const char* bad : {"abc", "0", "8", "-1", "2.0"}) {
+        for (const char* bad : {"abc", "0", "-1", "2.0", ""}) {
             d_->expectMessage("请输入记录号（No号）");
             box->setText(bad);
             click("Command3");
         }
+        // A number, but no group has it: above the record count too.
+        d_->expectMessage("没找到No 999 记录");
+        box->setText("999");
+        click("Command3");
         noProblems();
         QCOMPARE(text("Text1"), QString("7/7"));
         box->setText(" 2 ");
@@ -302,6 +306,27 @@ private slots:
         QVERIFY(!m->setData(m->index(0, 0), QString(33, QChar('9'))));
         noProblems();
         QCOMPARE(m->data(m->index(0, 0)).toString(), QString("1"));
+        QVERIFY(!st.RsDup->hasPendingChanges());
+
+        // The duplicates' columns take any length; the check table's field, which the merge
+        // writes, does not: "保存修改" refuses, naming the record and the field, and keeps the
+        // edit.
+        w_->close();
+        QVERIFY(f.loadTable({"姓名", "电话"}, {{"张三", "12"}, {"张三", "12"}}, 2));
+        QVERIFY(f.prepare({"姓名"}));
+        app::ProgressSink sink;
+        QVERIFY(check::exactScan(st, f.options(), sink).ok());
+        open();
+        m = grid()->model();
+        QVERIFY(m->setData(m->index(1, 2), QString("12345678")));
+        d_->expectMessage("第 2 条重复记录的字段“电话”不能保存：字段“电话”的值长度为 8，超过了字段"
+                          "的定义长度 2，未写入\r\n修改没有保存，请改正后再按“保存修改”。");
+        click("Command4");
+        noProblems();
+        QVERIFY(st.RsDup->hasPendingChanges());
+        QVERIFY(m->setData(m->index(1, 2), QString(" 34 ")));
+        click("Command4");
+        noProblems();
         QVERIFY(!st.RsDup->hasPendingChanges());
     }
 

@@ -1000,6 +1000,14 @@ void TestDbfVtab::refusesValuesThatDoNotFit() {
     const QString tooWide = QString(23, QChar(0x738B));
     QVERIFY(!exec(db.h, U("UPDATE gbk SET 设计编号 = '%1' WHERE rowid = 3").arg(tooWide), &error));
     QVERIFY2(error.contains(U("字段 设计编号 的值超出字段宽度（45 字节）")), qPrintable(error));
+    // The same answer asked beforehand, nothing written: bytes in the table's code page count.
+    QString asked;
+    QVERIFY(!vtab::checkDbfValue(db.h, U("GBK"), U("设计编号"), tooWide, &asked));
+    QVERIFY2(error.contains(asked), qPrintable(asked));
+    QVERIFY(vtab::checkDbfValue(db.h, U("gbk"), U("设计编号"), tooWide.left(22), &asked));
+    QVERIFY(!vtab::checkDbfValue(db.h, U("gbk"), U("设计编号"), U("a•b"), &asked));
+    QVERIFY(!vtab::checkDbfValue(db.h, U("PYACFL"), U("AFWKEN"), U("1000"), &asked));
+    QVERIFY(vtab::checkDbfValue(db.h, U("PYACFL"), U("AFWKEN"), U("999"), &asked));
     QVERIFY(!exec(db.h, U("INSERT INTO gbk(设计编号) VALUES ('%1')").arg(tooWide), &error));
     QVERIFY(!exec(db.h, U("INSERT INTO gbk(设计编号) VALUES ('a•b')"), &error));
     QVERIFY2(error.contains(U("无法表示的字符")), qPrintable(error));

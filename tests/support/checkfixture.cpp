@@ -41,7 +41,7 @@ bool CheckFixture::load(const QStringList& fields, const QList<QStringList>& row
     return st.RsSource->open("Select * From ClienttableELS", st.WorkConn);
 }
 
-bool CheckFixture::loadTable(const QStringList& fields, const QList<QStringList>& rows) {
+bool CheckFixture::loadTable(const QStringList& fields, const QList<QStringList>& rows, int width) {
     app::resetAppState();
     app::AppState& st = app::appState();
     const QString dbPath = copyWorkDb(tmp_.path());
@@ -57,7 +57,7 @@ bool CheckFixture::loadTable(const QStringList& fields, const QList<QStringList>
         if (!make.open(db::accessConnectionString(user))) return false;
         QStringList defs;
         for (const QString& f : fields)
-            defs << db::sql::ident(f) + QStringLiteral(" VARCHAR(200)");
+            defs << db::sql::ident(f) + QStringLiteral(" VARCHAR(%1)").arg(width);
         if (!make.execute("CREATE TABLE src (" + defs.join(", ") + ")")) return false;
         db::Recordset rs;
         if (!rs.open("Select * From src", make) || !make.beginTransaction()) return false;

@@ -15,11 +15,12 @@ namespace testsupport {
 
 class CheckFixture {
 public:
-    // Columns of width characters; a null QString in a row stores a null value.
+    // A null QString in a row stores a null value (the imported table's columns take any
+    // length, whatever width says).
     bool load(const QStringList& fields, const QList<QStringList>& rows, int width = 50);
-    // The same rows as a table of a database of the user's ("打开MDB数据" on an SQLite file):
-    // the check table is that table itself, read through SourceConn.
-    bool loadTable(const QStringList& fields, const QList<QStringList>& rows);
+    // The same rows as a table of a database of the user's ("打开MDB数据" on an SQLite file), its
+    // columns of width characters: the check table is that table itself, read through SourceConn.
+    bool loadTable(const QStringList& fields, const QList<QStringList>& rows, int width = 200);
     // CheckFields, CheckFieldCount, ClienttableCC emptied and RsDup opened on it, CheckMode.
     bool prepare(const QStringList& checkFields, app::CheckMode mode = app::CheckMode::Exact);
     // ClienttableCC as a check leaves it, holding the rows (values of the fields; No and the

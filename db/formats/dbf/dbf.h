@@ -159,6 +159,10 @@ public:
     bool updateRecord(quint32 recno, const std::vector<std::optional<Value>>& values,
                       QString* error);
     bool deleteRecord(quint32 recno, QString* error);
+    // Whether a value would be accepted in field (an index into fields()): its width in the
+    // table's code page, its characters, a number's digits. Nothing is written. False with the
+    // message a write would give.
+    bool checkValue(int field, const Value& value, QString* error) const;
     // Writes the header (record count, date of last update, autoincrement counters), the
     // end-of-file marker and the memo header after changes; other programs see them after it.
     bool flush(QString* error);

@@ -964,6 +964,19 @@ bool Table::appendRecord(const std::vector<std::optional<Value>>& values, quint3
     return true;
 }
 
+bool Table::checkValue(int field, const Value& value, QString* error) const {
+    if (field < 0 || field >= int(d->fields.size())) return true;
+    const Field& f = d->fields[size_t(field)];
+    QString ignored;
+    if (!error) error = &ignored;
+    if (f.isMemo()) {
+        QByteArray data;
+        return value.isNull() || encodeMemo(f, value, d->cp, &data, error);
+    }
+    QByteArray record(d->recordLength, ' ');
+    return encodeField(f, value, d->cp, d->nullField(), &record, error);
+}
+
 bool Table::updateRecord(quint32 recno, const std::vector<std::optional<Value>>& values,
                          QString* error) {
     QString ignored;

@@ -474,4 +474,20 @@ bool readDbfRows(sqlite3* db, const QString& table, DbfRows* out, QString* error
     return true;
 }
 
+bool checkDbfValue(sqlite3* db, const QString& table, const QString& column, const QString& value,
+                   QString* error) {
+    DbfVtab* v = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(registryLock());
+        const auto it = registry().find({db, table.toCaseFolded()});
+        if (it == registry().end()) return true;
+        v = it->second;
+    }
+    for (int i : v->columns)
+        if (v->table->fields()[size_t(i)].name.compare(column, Qt::CaseInsensitive) == 0)
+            return v->table->checkValue(i, value.isNull() ? Value::null() : Value::fromText(value),
+                                        error);
+    return true;
+}
+
 } // namespace vtab

@@ -31,4 +31,9 @@ struct DbfRows {
 };
 bool readDbfRows(sqlite3* db, const QString& table, DbfRows* out, QString* error);
 
+// Whether the named column of a dbf table of the handle would take the value; true for a table
+// or column the handle has no dbf table of. False with the Chinese text a write would give.
+bool checkDbfValue(sqlite3* db, const QString& table, const QString& column, const QString& value,
+                   QString* error);
+
 } // namespace vtab

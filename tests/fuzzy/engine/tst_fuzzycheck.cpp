@@ -266,29 +266,34 @@ private slots:
         QCOMPARE(testsupport::rowsOf(st.WorkConn, "yb_table"), 200);
     }
 
-    void aBlankLedPostcodeHidesNoSegment_data() {
+    void postcodeSegmentsOfAnyText_data() {
         QTest::addColumn<int>("segment");
+        QTest::addColumn<QString>("code"); // the first five characters of the three postcodes
         for (int n : {1, 21, 22, 23, 24})
-            QTest::newRow(qPrintable(QStringLiteral("segment %1").arg(n))) << n;
+            QTest::newRow(qPrintable(QStringLiteral("segment %1").arg(n))) << n << "10000";
+        // Characters beyond the basic plane: six of them fit the segment table's six.
+        QTest::newRow("wide characters")
+            << 2 << QString::fromUcs4(U"\U00020BB7\U00020BB7\U00020BB7\U00020BB7\U00020BB7");
     }
-    void aBlankLedPostcodeHidesNoSegment() {
+    void postcodeSegmentsOfAnyText() {
         // A postcode stored with a blank before it is in its segment, and the filter one pass
         // leaves on a segment's candidates hides none of them from the next pass, whatever the
         // segment's number.
         QFETCH(int, segment);
+        QFETCH(QString, code);
         QList<QStringList> rows;
         for (int i = 1; i < segment; ++i)
             rows << QStringList{QStringLiteral("客户%1").arg(i),
                                 QStringLiteral("%1").arg(200 + i) + "001"};
-        rows << QStringList{"甲公司", " 100001"} << QStringList{"宏远公司", "100002"}
-             << QStringList{"宏远公司", "100003"};
+        rows << QStringList{"甲公司", " " + code + "1"} << QStringList{"宏远公司", code + "2"}
+             << QStringList{"宏远公司", code + "3"};
         QVERIFY(f.loadTable({"名称", "邮编"}, rows));
         compare(options({"名称"}, "邮编", 3));
         QCOMPARE(tableRows(st.WorkConn, "ClienttableCC"),
                  QList<QStringList>(
-                     {{"1", "宏远公司", "100002", "1"}, {"", "宏远公司", "100003", "2"}}));
+                     {{"1", "宏远公司", code + "2", "1"}, {"", "宏远公司", code + "3", "2"}}));
         QCOMPARE(tableRows(st.WorkConn, "yb_table").value(segment - 1),
-                 QStringList({QString::number(segment), "100001"}));
+                 QStringList({QString::number(segment), code + "1"}));
     }
 
     void gbkDbaseSample() {
