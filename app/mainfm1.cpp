@@ -415,8 +415,12 @@ void mainFm1::showNoSource() {
     showWaitPicture(false);
 }
 
-void mainFm1::setRecordCounter(const QString& text) {
-    Text1->setText(text);
+void mainFm1::showCheckTable() {
+    const db::RecordsetPtr& rs = appState().RsSource;
+    if (!isOpen(rs)) return;
+    if (rs->recordCount() > 0 && rs->absolutePosition() < 1) rs->moveFirst();
+    bindGrid(rs);
+    DataGrid1_RowColChange();
 }
 
 QString mainFm1::recordCounter() const {
@@ -579,8 +583,10 @@ void mainFm1::Command29_Click(int index) {
 void mainFm1::DataGrid1_RowColChange() {
     const db::RecordsetPtr& rs = appState().RsSource;
     if (!isOpen(rs)) return;
-    Text1->setText(QString::number(rs->absolutePosition()) + QLatin1Char('/') +
-                   QString::number(rs->recordCount()));
+    Text1->setText(rs->recordCount() < 1
+                       ? QStringLiteral("0")
+                       : QString::number(rs->absolutePosition()) + QLatin1Char('/') +
+                             QString::number(rs->recordCount()));
 }
 
 // ---- start of a check --------------------------------------------------------------------

@@ -44,8 +44,10 @@ public:
     void showSource(const QString& dir, const QString& fileTitle, const QString& baseName);
     // The grid, the boxes and the field list show nothing of a source (it is gone).
     void showNoSource();
+    // RsSource again after a run changed it (a separation, a merge): the grid bound to it, a
+    // current record, and the record counter Text1 as position/count ("0" when it is empty).
+    void showCheckTable();
     // The record counter Text1.
-    void setRecordCounter(const QString& text);
     QString recordCounter() const;
     // The check-field list List1 emptied (the open commands start afresh).
     void clearCheckFields();

@@ -42,8 +42,8 @@ void hideMainWindow() {
     if (app::mainFm1* main = app::mainForm()) main->hide();
 }
 
-void setMainCounter(const QString& text) {
-    if (app::mainFm1* main = app::mainForm()) main->setRecordCounter(text);
+void showCheckTableInMainWindow() {
+    if (app::mainFm1* main = app::mainForm()) main->showCheckTable();
 }
 
 QString positionCounter(const db::RecordsetPtr& rs) {
@@ -254,12 +254,10 @@ void mainFm11::separateAndAsk(bool countsInRunWindow) {
         result_.error = sep.error;
         ui::inform(sep.error, ui::defaultTitle(), ui::Icon::Warning);
     }
-    const QString count = QString::number(app::recordCountOf(st.RsSource));
-    if (countsInRunWindow) {
-        Text5->setText(count);
-        Text7->setText(count);
-    }
-    setMainCounter(count);
+    // What the check table holds now, in both windows.
+    if (countsInRunWindow) Text5->setText(QString::number(app::recordCountOf(st.RsSource)));
+    Text7->setText(positionCounter(st.RsSource));
+    showCheckTableInMainWindow();
 
     if (ui::confirm(QStringLiteral("现在开始数据维护吗？"))) {
         if (!app::windows().showCheckControl()) showMainWindow();
@@ -273,9 +271,8 @@ void mainFm11::separateAndAsk(bool countsInRunWindow) {
 void mainFm11::showCounters(int endPosition) {
     const app::AppState& st = app::appState();
     Text5->setText(QString::number(endPosition));
-    const QString source = positionCounter(st.RsSource);
-    Text7->setText(source);
-    setMainCounter(source);
+    Text7->setText(positionCounter(st.RsSource));
+    showCheckTableInMainWindow();
     Text8->setText(QString::number(result_.groups));
     Text9->setText(positionCounter(st.RsDup));
 }

@@ -674,10 +674,7 @@ void mainFm4::closeEvent(QCloseEvent* event) {
     if (app::mainFm1* main = app::mainForm()) {
         main->show();
         main->setWindowTitle(QStringLiteral("查重主控界面"));
-        if (app::isOpen(st.RsSource)) {
-            main->setRecordCounter(QString::number(st.RsSource->recordCount()));
-            main->bindGrid(st.RsSource);
-        }
+        main->showCheckTable();
     }
     QMainWindow::closeEvent(event);
 }

@@ -227,6 +227,8 @@ app::RunResult reDelete(app::AppState& state, const std::vector<db::Bookmark>& c
         src->requery();
         r.separated = 0;
     }
+    // The check table stands on a record again, its first.
+    if (src->recordCount() > 0) src->moveFirst();
     src->resumeNotifications();
     r.remaining = src->recordCount();
     dup->moveFirst();

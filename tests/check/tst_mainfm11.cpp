@@ -35,13 +35,17 @@ public:
     struct Seen {
         QString text;
         int backup, duplicates, checkTable;
+        QString runCounter; // the run window's count of the check table
     };
     QList<Seen> seen;
     ui::Answer message(const QString& text, const QString&, ui::Icon, ui::Buttons b) override {
         const db::Connection& work = app::appState().WorkConn;
+        QString runCounter;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "mainFm11") runCounter = child<QLineEdit>(w, "Text7")->text();
         seen.append({text, testsupport::rowsOf(work, "ClienttableDD"),
                      testsupport::rowsOf(work, "ClienttableCC"),
-                     testsupport::rowsOf(app::appState().SourceConn, "src")});
+                     testsupport::rowsOf(app::appState().SourceConn, "src"), runCounter});
         return b == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::Cancel;
     }
     std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override { return {}; }
@@ -91,7 +95,7 @@ private slots:
         QCOMPARE(st.RsDup->recordCount(), 2);
         QCOMPARE(tableRows(st.WorkConn, "ClienttableDD").size(), 2); // backed up at the end
         QVERIFY(main_->isVisible());
-        QCOMPARE(main_->recordCounter(), QString("1")); // the count after the separation
+        QCOMPARE(main_->recordCounter(), QString("1/1")); // the table after the separation
         QVERIFY(windows_.calls.isEmpty());
     }
 
@@ -141,12 +145,13 @@ private slots:
         QCOMPARE(witness.seen[0].checkTable, 4); // nothing separated yet
         QCOMPARE(witness.seen[1].text, QString("现在开始数据维护吗？"));
         QCOMPARE(witness.seen[1].checkTable, 1);
+        QCOMPARE(witness.seen[1].runCounter, QString("1/1"));
         QCOMPARE(st.RsSource->recordCount(), 1);
         // The candidates in key order: the seed's twin before the longer name.
         QCOMPARE(tableRows(st.WorkConn, "ClienttableCC"),
                  QList<QStringList>(
                      {{"1", "宏远公司", "1"}, {"", "宏远公司", "2"}, {"", "宏远公司北京", "3"}}));
-        QCOMPARE(main_->recordCounter(), QString("1"));
+        QCOMPARE(main_->recordCounter(), QString("1/1"));
         QVERIFY(main_->isVisible());
     }
 

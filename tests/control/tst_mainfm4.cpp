@@ -355,7 +355,7 @@ private slots:
         QTRY_VERIFY(w_.isNull());
         QVERIFY(main_->isVisible());
         QCOMPARE(main_->windowTitle(), QString("查重主控界面"));
-        QCOMPARE(main_->recordCounter(), QString("8"));
+        QCOMPARE(main_->recordCounter(), QString("8/8"));
         QCOMPARE(child<ui::DataGrid>(main_.get(), "DataGrid1")->recordset(), st.RsSource);
     }
 

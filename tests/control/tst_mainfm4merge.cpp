@@ -166,7 +166,8 @@ private slots:
         QCOMPARE(save->fileOptions.filterIndex, 1);
         QCOMPARE(d_->shown().at(d_->shown().size() - 2).text, QString("请给导出到XLS文件的表名"));
         QVERIFY(main_->isVisible());
-        QCOMPARE(main_->recordCounter(), QString("4"));
+        QCOMPARE(main_->recordCounter(), QString("4/4")); // the merged table, on a record
+        QCOMPARE(st.RsSource->absolutePosition(), 4);
     }
 
     void emptyDuplicatesStillExportTheRestAndClose() {
