@@ -5,10 +5,13 @@
 #include "batch/csv.h"
 #include "batch/session.h"
 #include "check/engine/exactcheck.h"
+#include "check/engine/separation.h"
 #include "control/engine/export.h"
 #include "control/engine/merge.h"
 #include "db/criteria.h"
+#include "db/exceltarget.h"
 #include "db/formats/dbf/dbf.h"
+#include "db/formats/filemode.h"
 #include "fuzzy/engine/fuzzycheck.h"
 #include "tools/engine/batchdelete.h"
 
@@ -161,7 +164,7 @@ private:
     int check(const Options& o);
     int exportXls(const db::Connection& conn, const QString& table, const QString& path,
                   const QString& sheet);
-    int mergeBack(const QStringList& keepBy, const app::RunResult& checked, int* deleted,
+    int mergeBack(const std::vector<int>& keepBy, const app::RunResult& checked, int* deleted,
                   int* merged);
     void tellNotes(); // what the user should know of a run that went on
     void note(const QString& text) {
@@ -279,10 +282,16 @@ int Runner::parse(const QStringList& arguments, Options* o) {
     }
     for (const QString& path : {o->dupCsv, o->restCsv, o->dupXls, o->restXls}) {
         if (path.isEmpty()) continue;
-        const QFileInfo dir(QFileInfo(path).absolutePath());
+        const QFileInfo file(path);
+        const QFileInfo dir(file.absolutePath());
         if (!dir.isDir() || !dir.isWritable())
             return fail(Failure, QStringLiteral("无法写入文件 %1：文件夹不存在或不可写")
                                      .arg(QDir::toNativeSeparators(path)));
+        if (file.exists() && (file.isDir() || !formats::mayWrite(file)))
+            return fail(Failure, QStringLiteral("无法写入文件 %1：%2")
+                                     .arg(QDir::toNativeSeparators(path),
+                                          file.isDir() ? QStringLiteral("这是一个文件夹")
+                                                       : QStringLiteral("文件是只读的")));
     }
     return Success;
 }
@@ -343,10 +352,12 @@ int Runner::check(const Options& o) {
     else if (o.inPlace && session_.kind() == QLatin1String("csv"))
         note(QStringLiteral("文本文件的数据导入工作数据库后查重，原文件不会被修改"));
 
-    // The check fields and the fields that keep a record, spelt as the table spells them.
-    QStringList fields, keepBy;
-    for (const auto& [names, out] :
-         {std::pair{o.fields, &fields}, std::pair{o.mergeBack ? o.keepBy : QString(), &keepBy}}) {
+    // The check fields and the fields that keep a record, spelt as the table spells them (the
+    // latter by their place: field k of the table is column k + 1 of the duplicates).
+    QStringList fields;
+    std::vector<int> keepBy;
+    for (const auto& [names, isKeep] :
+         {std::pair{o.fields, false}, std::pair{o.mergeBack ? o.keepBy : QString(), true}}) {
         if (names.isEmpty()) continue;
         for (const QString& name : names.split(QLatin1Char(','))) {
             const int index = st.RsSource->fieldIndex(name);
@@ -354,7 +365,10 @@ int Runner::check(const Options& o) {
                 return fail(Failure,
                             QStringLiteral("表中没有字段“%1”。表中的字段：%2")
                                 .arg(name, st.RsSource->fieldNames().join(QStringLiteral("、"))));
-            *out << st.RsSource->fieldName(index);
+            if (isKeep)
+                keepBy.push_back(index);
+            else
+                fields << st.RsSource->fieldName(index);
         }
     }
     const int count = st.RsSource->recordCount();
@@ -388,6 +402,12 @@ int Runner::check(const Options& o) {
             return fail(Failure, QStringLiteral("不能在 %1 中建立工作表“%2”：%3（可用 --sheet "
                                                 "指定工作表名称）")
                                      .arg(QDir::toNativeSeparators(path), sheet, refusal));
+        // Read-only, of another kind than its name says, too old a format, a folder that cannot
+        // take the new file: all known now.
+        if (const QString refusal = db::excelExportRefusal(path, sheet, 0); !refusal.isEmpty())
+            return fail(
+                Failure,
+                QStringLiteral("无法导出到 %1：%2").arg(QDir::toNativeSeparators(path), refusal));
     }
     const app::CheckMode mode = o.fuzzy ? app::CheckMode::Fuzzy : app::CheckMode::Exact;
     if (const QString why = app::prepareCheck(st, mode); !why.isEmpty()) return fail(Failure, why);
@@ -405,35 +425,54 @@ int Runner::check(const Options& o) {
     tellNotes();
     if (!result.backupPath.isEmpty())
         note(QStringLiteral("删除前已备份原文件到 ") + QDir::toNativeSeparators(result.backupPath));
+    // From here on a failure finds the user's file changed by the separation: it is put back.
+    const QString userFile =
+        result.backupPath.isEmpty() ? QString() : check::userFileOfCheckTable(st);
+    auto late = [&](int code) {
+        if (code == Success || userFile.isEmpty()) return code;
+        st.RsPostcode.reset();
+        st.RsSource.reset();
+        st.SourceConn = db::Connection();
+        QString why;
+        if (check::restoreUserFile(userFile, result.backupPath, &why))
+            note(QStringLiteral("原文件已恢复为查重前的内容：") +
+                 QDir::toNativeSeparators(userFile));
+        else
+            note(why + QStringLiteral("请用备份 %1 恢复原文件。")
+                           .arg(QDir::toNativeSeparators(result.backupPath)));
+        return code;
+    };
 
     // The duplicates as the check found them.
     QString error;
     if (!o.dupCsv.isEmpty()) {
         // The check's own recordset holds ClienttableCC's rows as written: no second copy.
         if (!app::isOpen(st.RsDup))
-            return fail(Failure, QStringLiteral("重复数据表 ClienttableCC 没有打开"));
-        if (!writeCsvFile(*st.RsDup->clone(), o.dupCsv, &error)) return fail(Failure, error);
+            return late(fail(Failure, QStringLiteral("重复数据表 ClienttableCC 没有打开")));
+        if (!writeCsvFile(*st.RsDup->clone(), o.dupCsv, &error)) return late(fail(Failure, error));
     }
     if (!o.dupXls.isEmpty())
         if (const int code =
                 exportXls(st.WorkConn, QStringLiteral("ClienttableCC"), o.dupXls, sheet);
             code != Success)
-            return code;
+            return late(code);
     int deleted = 0, merged = 0;
-    if (o.mergeBack)
-        if (const int code =
-                mergeBack(keepBy.isEmpty() ? fields : keepBy, result, &deleted, &merged);
-            code != Success)
-            return code;
+    if (o.mergeBack) {
+        if (keepBy.empty())
+            for (const QString& f : fields)
+                keepBy.push_back(st.RsSource->fieldIndex(f));
+        if (const int code = mergeBack(keepBy, result, &deleted, &merged); code != Success)
+            return late(code);
+    }
     // The check table as it is now.
     const int remaining = st.RsSource->recordCount();
     if (!o.restCsv.isEmpty() && !writeCsvFile(*st.RsSource->clone(), o.restCsv, &error))
-        return fail(Failure, error);
+        return late(fail(Failure, error));
     if (!o.restXls.isEmpty())
         if (const int code =
                 exportXls(st.RsSource->connection(), st.RsSource->baseTable(), o.restXls, sheet);
             code != Success)
-            return code;
+            return late(code);
     const QString merging =
         o.mergeBack ? QStringLiteral(" deleted=%1 merged=%2").arg(deleted).arg(merged) : QString();
     print(out_,
@@ -461,20 +500,15 @@ int Runner::exportXls(const db::Connection& conn, const QString& table, const QS
     return Success;
 }
 
-int Runner::mergeBack(const QStringList& keepBy, const app::RunResult& checked, int* deleted,
+int Runner::mergeBack(const std::vector<int>& keepBy, const app::RunResult& checked, int* deleted,
                       int* merged) {
     app::AppState& st = app::appState();
     const QString stopped = QStringLiteral("合并已停止，没有把重复记录合并回去");
-    // The fields that tell the records of a class apart, as the duplicate table spells them (its
-    // first field is No, its last the running number).
+    // The fields that tell the records of a class apart, as the duplicate table names them: the
+    // check table's field k is its column k + 1 (No first, the running number last).
     app::RunOptions keep;
-    for (const QString& name : keepBy) {
-        const int index = st.RsDup->fieldIndex(name);
-        if (index < 1 || index > st.RsDup->fieldCount() - 2)
-            return fail(Failure,
-                        QStringLiteral("重复数据表中没有字段“%1”，无法按它保留记录。").arg(name));
-        keep.fields << st.RsDup->fieldName(index);
-    }
+    for (const int index : keepBy)
+        keep.fields << st.RsDup->fieldName(index + 1);
     BatchSink sink(err_);
     sink.stage(QStringLiteral("批量删除"));
     const app::RunResult removed = tools::batchDelete(st, keep, sink);

@@ -1,6 +1,7 @@
 #include "db/exceltarget.h"
 
 #include "db/connection_p.h"
+#include "db/formats/filemode.h"
 #include "db/formats/xls/biffwrite.h"
 #include "db/formats/xls/xlsappend.h"
 #include "db/formats/xlsxwrite/xlsxsheets.h"
@@ -152,19 +153,83 @@ ExcelExportResult failed(const QString& error) {
 
 } // namespace
 
+namespace {
+
+// The workbook at path opened for a new sheet of records rows (a new one when there is no file),
+// and every check that can be made before a record is read: the file a workbook of the kind its
+// name says, writable, in a folder that can take the new file; every sheet name the rows take
+// free. Empty, or why the export cannot be made.
+QString openTarget(const QString& path, const QString& sheet, qint64 records,
+                   std::unique_ptr<Target>* out) {
+    if (const QString problem = formats::xls::biff::sheetNameProblem(sheet); !problem.isEmpty())
+        return problem;
+    if (path.trimmed().isEmpty()) return QStringLiteral("没有指定要导出到的Excel文件。");
+    const bool xlsx = path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive);
+    std::unique_ptr<Target> target =
+        xlsx ? std::unique_ptr<Target>(new XlsxTarget) : std::unique_ptr<Target>(new XlsTarget);
+    const qint64 perSheet = target->maxRows() - 1; // below the heading row
+    const int sheetsNeeded = int(std::max<qint64>(1, (records + perSheet - 1) / perSheet));
+
+    // The workbook: a new one, or the bytes of the existing one.
+    const QFileInfo info(path);
+    QString error;
+    if (info.exists()) {
+        if (info.isDir())
+            return QStringLiteral("“%1”是一个文件夹，不是Excel文件。").arg(native(path));
+        if (!formats::mayWrite(info))
+            return QStringLiteral("Excel文件“%1”是只读的，不能向其中导出。").arg(native(path));
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return QStringLiteral("无法打开Excel文件“%1”：%2").arg(native(path), f.errorString());
+        const QByteArray bytes = f.readAll();
+        if (f.error() != QFileDevice::NoError)
+            return QStringLiteral("无法读取Excel文件“%1”：%2").arg(native(path), f.errorString());
+        if (!target->openExisting(bytes, path, &error)) return error;
+    } else {
+        if (!info.absoluteDir().exists())
+            return QStringLiteral("文件夹不存在：%1").arg(native(info.absolutePath()));
+        if (!target->openNew(&error)) return error;
+    }
+    // The new file is written beside the old one and renamed over it.
+    if (!QFileInfo(info.absolutePath()).isWritable())
+        return QStringLiteral("文件夹“%1”不可写，不能向其中导出。")
+            .arg(native(info.absolutePath()));
+    const QStringList existing = target->sheetNames();
+    for (int k = 0; k < sheetsNeeded; ++k) {
+        const QString name = sheetName(sheet, k);
+        if (const QString problem = formats::xls::biff::sheetNameProblem(name); !problem.isEmpty())
+            return QStringLiteral("表中有%1条记录，要分%2个工作表导出，续表名称“%3”不能用：%4"
+                                  "请换一个较短的名称。")
+                .arg(records)
+                .arg(sheetsNeeded)
+                .arg(name, problem);
+        if (existing.contains(name, Qt::CaseInsensitive))
+            return k == 0 ? QStringLiteral("重名，请重新命名！Excel文件中已有名为“%1”的工作表"
+                                           "（Excel不区分大小写）。")
+                                .arg(name)
+                          : QStringLiteral("表中有%1条记录，要分%2个工作表导出，但Excel文件"
+                                           "中已有名为“%3”的工作表，请换一个名称。")
+                                .arg(records)
+                                .arg(sheetsNeeded)
+                                .arg(name);
+    }
+    *out = std::move(target);
+    return {};
+}
+
+} // namespace
+
+QString excelExportRefusal(const QString& path, const QString& sheet, qint64 records) {
+    std::unique_ptr<Target> target;
+    return openTarget(path, sheet, records, &target);
+}
+
 ExcelExportResult exportToExcel(const Connection& conn, const QString& table,
                                 const QStringList& fields, const QString& path,
                                 const QString& sheet, const ExportProgress& progress,
                                 const QStringList& headings) {
     sqlite3* db = conn.handle();
     if (!db) return failed(QStringLiteral("数据库连接没有打开"));
-    if (const QString problem = formats::xls::biff::sheetNameProblem(sheet); !problem.isEmpty())
-        return failed(problem);
-    if (path.trimmed().isEmpty()) return failed(QStringLiteral("没有指定要导出到的Excel文件。"));
-    const bool xlsx = path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive);
-    std::unique_ptr<Target> target =
-        xlsx ? std::unique_ptr<Target>(new XlsxTarget) : std::unique_ptr<Target>(new XlsTarget);
-
     // The fields, as the table has them.
     Statement columns;
     if (!columns.prepare(db, QStringLiteral("SELECT * FROM %1 LIMIT 0").arg(sqliteIdent(table))))
@@ -189,70 +254,21 @@ ExcelExportResult exportToExcel(const Connection& conn, const QString& table,
         selected << sqliteIdent(*it);
     }
     if (heading.isEmpty()) return failed(QStringLiteral("表“%1”没有字段，无法导出。").arg(table));
-    if (heading.size() > target->maxColumns())
-        return failed(QStringLiteral("要导出%1个字段，%2最多容纳%3列，无法导出。")
-                          .arg(heading.size())
-                          .arg(target->formatName())
-                          .arg(target->maxColumns()));
 
     Statement count;
     if (!count.prepare(db, QStringLiteral("SELECT COUNT(*) FROM %1").arg(sqliteIdent(table))) ||
         sqlite3_step(count.s) != SQLITE_ROW)
         return failed(QStringLiteral("无法读取表“%1”。").arg(table));
     const qint64 total = sqlite3_column_int64(count.s, 0);
-    const qint64 perSheet = target->maxRows() - 1; // below the heading row
-    const int sheetsNeeded = int(std::max<qint64>(1, (total + perSheet - 1) / perSheet));
-
-    // The workbook: a new one, or the bytes of the existing one, checked before any record is
-    // read.
-    const QFileInfo info(path);
-    if (info.exists()) {
-        if (info.isDir())
-            return failed(QStringLiteral("“%1”是一个文件夹，不是Excel文件。").arg(native(path)));
-        // No write bit at all counts as read-only even where the folder (or root) would let
-        // the file be replaced.
-        if (!info.isWritable() ||
-            !(info.permissions() & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther)))
-            return failed(
-                QStringLiteral("Excel文件“%1”是只读的，不能向其中导出。").arg(native(path)));
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly))
-            return failed(
-                QStringLiteral("无法打开Excel文件“%1”：%2").arg(native(path), f.errorString()));
-        const QByteArray bytes = f.readAll();
-        QString error;
-        if (f.error() != QFileDevice::NoError)
-            return failed(
-                QStringLiteral("无法读取Excel文件“%1”：%2").arg(native(path), f.errorString()));
-        if (!target->openExisting(bytes, path, &error)) return failed(error);
-    } else {
-        if (!info.absoluteDir().exists())
-            return failed(QStringLiteral("文件夹不存在：%1").arg(native(info.absolutePath())));
-        QString error;
-        if (!target->openNew(&error)) return failed(error);
-    }
-    // Every sheet name this export takes, checked before any record is read.
-    const QStringList existing = target->sheetNames();
-    for (int k = 0; k < sheetsNeeded; ++k) {
-        const QString name = sheetName(sheet, k);
-        if (const QString problem = formats::xls::biff::sheetNameProblem(name); !problem.isEmpty())
-            return failed(
-                QStringLiteral("表中有%1条记录，要分%2个工作表导出，续表名称“%3”不能用：%4"
-                               "请换一个较短的名称。")
-                    .arg(total)
-                    .arg(sheetsNeeded)
-                    .arg(name, problem));
-        if (existing.contains(name, Qt::CaseInsensitive))
-            return failed(k == 0
-                              ? QStringLiteral("重名，请重新命名！Excel文件中已有名为“%1”的工作表"
-                                               "（Excel不区分大小写）。")
-                                    .arg(name)
-                              : QStringLiteral("表中有%1条记录，要分%2个工作表导出，但Excel文件"
-                                               "中已有名为“%3”的工作表，请换一个名称。")
-                                    .arg(total)
-                                    .arg(sheetsNeeded)
-                                    .arg(name));
-    }
+    std::unique_ptr<Target> target;
+    if (const QString why = openTarget(path, sheet, total, &target); !why.isEmpty())
+        return failed(why);
+    if (heading.size() > target->maxColumns())
+        return failed(QStringLiteral("要导出%1个字段，%2最多容纳%3列，无法导出。")
+                          .arg(heading.size())
+                          .arg(target->formatName())
+                          .arg(target->maxColumns()));
+    const qint64 perSheet = target->maxRows() - 1;
 
     Statement rows;
     if (!rows.prepare(db, QStringLiteral("SELECT %1 FROM %2")

@@ -45,6 +45,12 @@ ExcelExportResult exportToExcel(const Connection& conn, const QString& table,
                                 const QString& sheet, const ExportProgress& progress = {},
                                 const QStringList& headings = {});
 
+// Why an export of so many records to a new sheet of the workbook at path would be refused,
+// known before anything is read or written: the workbook (not a workbook of the kind its name
+// says, read-only, a folder, an Excel 95 file), its folder (missing, not writable), the sheet
+// names the records take (taken, or names Excel refuses). Empty when it can be made.
+QString excelExportRefusal(const QString& path, const QString& sheet, qint64 records);
+
 // The pieces of an export statement.
 struct ExcelExportStatement {
     QStringList fields; // empty for "*"

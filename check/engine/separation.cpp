@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdio>
 #include <unordered_map>
 
 namespace check {
@@ -123,6 +124,55 @@ bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
         made << to;
     }
     *backupPath = made.first();
+    return true;
+}
+
+bool restoreUserFile(const QString& file, const QString& backupPath, QString* error) {
+    const QFileInfo info(file), backup(backupPath);
+    const QString base = info.completeBaseName();
+    const QString backupBase = backup.completeBaseName();
+    if (!backupBase.startsWith(base + QLatin1Char('_'), Qt::CaseInsensitive)) {
+        *error = QStringLiteral("备份“%1”不是“%2”的备份。")
+                     .arg(QDir::toNativeSeparators(backupPath), QDir::toNativeSeparators(file));
+        return false;
+    }
+    // The stamp that names every file of that backup: <base>_<stamp>.<extension>.
+    const QString tail = backupBase.mid(base.size()); // "_<stamp>"
+    const QDir from = backup.dir();
+    QStringList restored;
+    for (const QString& name : from.entryList(QDir::Files)) {
+        const QFileInfo fi(name);
+        const QString b = fi.completeBaseName();
+        if (!b.endsWith(tail) || b.size() != base.size() + tail.size() ||
+            b.left(base.size()).compare(base, Qt::CaseInsensitive) != 0)
+            continue;
+        // Written beside the file under a temporary name, then renamed over it in one step.
+        const QString copy = from.filePath(name);
+        const QString to =
+            info.dir().filePath(b.left(base.size()) + QLatin1Char('.') + fi.suffix());
+        const QString partial = to + QStringLiteral(".part");
+        auto replace = [&](const QString& with) {
+            return std::rename(QFile::encodeName(with).constData(),
+                               QFile::encodeName(to).constData()) == 0;
+        };
+        QFile::remove(partial);
+        const bool copied = QFile::copy(copy, partial) &&
+                            QFileInfo(partial).size() == QFileInfo(copy).size() && replace(partial);
+        if (!copied) {
+            QFile::remove(partial);
+            // No room for a copy (a full disk): the backup itself goes back in place.
+            if (!replace(copy)) {
+                *error = QStringLiteral("无法用备份“%1”恢复“%2”（文件夹只读或磁盘已满）。")
+                             .arg(QDir::toNativeSeparators(copy), QDir::toNativeSeparators(to));
+                return false;
+            }
+        }
+        restored << to;
+    }
+    if (restored.isEmpty()) {
+        *error = QStringLiteral("找不到备份“%1”。").arg(QDir::toNativeSeparators(backupPath));
+        return false;
+    }
     return true;
 }
 

@@ -34,6 +34,12 @@ QStringList tableFiles(const QString& file);
 // left behind then).
 bool backupUserFile(const QString& file, QString* backupPath, QString* error);
 
+// Puts the backup that backupUserFile made (backupPath, as it returned it) back in place of
+// file and its companions, each file replaced in one step by a copy of its backup (where the
+// disk has no room for a copy, by the backup itself, which then leaves the backup folder).
+// False with a Chinese *error when the backup is not the file's or cannot be put back.
+bool restoreUserFile(const QString& file, const QString& backupPath, QString* error);
+
 // reDelete: fills separated, remaining, backupPath, cancelled and error of the result.
 // copiedFrom is the check's RunResult::copiedFrom (one record per row of ClienttableCC).
 // beforeCommit, when given, runs once the records to delete are marked and before the deletions

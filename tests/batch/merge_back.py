@@ -31,8 +31,9 @@ def trim(value):
 with open(sys.argv[1], newline="", encoding="utf-8") as f:
     records = list(csv.reader(f, strict=True))
 header, rows = records[0], records[1:]
-check = [header.index(name) for name in sys.argv[2].split(",")]
-keep = [header.index(name) for name in sys.argv[3].split(",")]
+folded = [fold(h) for h in header]  # field names are named without regard to letter case
+check = [folded.index(fold(name)) for name in sys.argv[2].split(",")]
+keep = [folded.index(fold(name)) for name in sys.argv[3].split(",")]
 
 groups = {}
 order = []
