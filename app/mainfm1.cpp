@@ -173,8 +173,9 @@ mainFm1::mainFm1(QWidget* parent) : QMainWindow(parent) {
     connect(help_Manual, &QAction::triggered, this, &mainFm1::help_Click);
     for (QAction* open :
          {begin_DBF, Input_DBF, begin_MDB, inputFile_XLS, inputFile_CSV, begin_MDB2}) {
-        connect(open, &QAction::triggered, this,
-                [name = open->objectName()] { windows().openSource(name); });
+        connect(open, &QAction::triggered, this, [name = open->objectName()] {
+            if (!ui::refuseWhileBusy()) windows().openSource(name);
+        });
     }
     connect(exit_System, &QAction::triggered, this, &mainFm1::exit_Click);
 
@@ -605,6 +606,7 @@ QString mainFm1::startCheckConfirmation() {
 }
 
 void mainFm1::Command3_Click() {
+    if (ui::refuseWhileBusy()) return;
     AppState& st = appState();
     if (!isOpen(st.RsSource)) {
         ui::inform(QStringLiteral("请打开数据库！"));
@@ -666,6 +668,7 @@ void mainFm1::Command3_Click() {
 // ---- maintenance, guide, exit ------------------------------------------------------------
 
 void mainFm1::dataMaintain_Click() {
+    if (ui::refuseWhileBusy()) return;
     AppState& st = appState();
     st.RsWork.reset();
 

@@ -147,6 +147,8 @@ void mainFm11::activate() {
     Text8->clear();
     Text9->clear();
     ran_ = true;
+    // The whole run, its questions included: no other command changes a table meanwhile.
+    const app::RunGuard guard(st, QStringLiteral("查重"));
     if (options_.mode == app::CheckMode::Exact) {
         ProgressBar1->hide();
         ProgressBar2->hide();

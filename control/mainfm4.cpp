@@ -329,6 +329,7 @@ void mainFm4::Command3_Click() {
 }
 
 void mainFm4::Command1_Click() {
+    if (ui::refuseWhileBusy()) return;
     app::AppState& st = app::appState();
     if (app::recordCountOf(st.RsDup) < 1) return;
     if (!ui::confirm(QStringLiteral("确实要删除该记录吗？"))) return;
@@ -346,6 +347,7 @@ void mainFm4::Command10_Click() {
 }
 
 void mainFm4::Command4_Click() {
+    if (ui::refuseWhileBusy()) return;
     const db::RecordsetPtr& dup = app::appState().RsDup;
     if (app::recordCountOf(dup) < 1) return;
     DataGrid2->commitEditor();
@@ -363,6 +365,7 @@ void mainFm4::Command4_Click() {
 }
 
 void mainFm4::Command11_Click() {
+    if (ui::refuseWhileBusy()) return;
     const db::RecordsetPtr& dup = app::appState().RsDup;
     if (app::recordCountOf(dup) < 1) return;
     dup->cancelBatch();
@@ -382,7 +385,7 @@ QString mainFm4::mergeNotes(const MergeResult& r) {
 }
 
 void mainFm4::Command12_Click() {
-    if (busy_) return;
+    if (ui::refuseWhileBusy()) return;
     if (!ui::confirm(QStringLiteral("数据是否已全部维护完毕？！"))) return;
     app::AppState& st = app::appState();
     DataGrid2->commitEditor();
@@ -396,12 +399,14 @@ void mainFm4::Command12_Click() {
         warn(refusal);
         return;
     }
-    Picture2->show();
-    ui::yieldNow();
     if (app::recordCountOf(st.RsDup) > 0) {
-        setBusy(true);
         MergeResult r;
         {
+            // Taken before the notice is painted: no other command starts from here on.
+            const app::RunGuard guard(st, QStringLiteral("数据合并"));
+            setBusy(true);
+            Picture2->show();
+            ui::yieldNow();
             ui::WaitCursor wait;
             MergeSink sink(ProgressBar2, Text1);
             r = mergeIntoCheckTable(st, sink);
@@ -522,7 +527,7 @@ bool mainFm4::check_Repeat() {
 }
 
 void mainFm4::Command9_Click() {
-    if (busy_ || Combo1->currentIndex() < 0) return;
+    if (Combo1->currentIndex() < 0 || ui::refuseWhileBusy()) return;
     app::AppState& st = app::appState();
     const auto kind = TargetKind(targetType_);
     if (kind == TargetKind::Access) {
@@ -539,12 +544,13 @@ void mainFm4::Command9_Click() {
         warn(refusal);
         return;
     }
-    Picture1->show();
-    ui::yieldNow();
-    setBusy(true);
     MergeResult r;
     bool repeatsGone = false;
     {
+        const app::RunGuard guard(st, QStringLiteral("数据合并"));
+        Picture1->show();
+        ui::yieldNow();
+        setBusy(true);
         ui::WaitCursor wait;
         repeatsGone = check_Repeat();
         if (repeatsGone) {
@@ -619,6 +625,7 @@ bool mainFm4::chech_TableName(const QStringList& sheets, const QString& name) {
 }
 
 void mainFm4::exportTo(const db::Connection& conn, const QString& table) {
+    if (ui::refuseWhileBusy()) return;
     const QStringList fields = exportFields(app::appState());
     if (fields.isEmpty()) {
         warn(QStringLiteral("查重数据库没有打开，无法确定要导出的字段。请先打开数据库。"));

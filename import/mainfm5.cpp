@@ -68,6 +68,7 @@ void mainFm5::activate() {
     Text1->clear();
     app::AppState& st = app::appState();
     {
+        const app::RunGuard guard(st, QStringLiteral("导入数据"));
         ui::WaitCursor wait;
         result_ = importRows(st, *this);
     }

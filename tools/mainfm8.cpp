@@ -145,7 +145,7 @@ void mainFm8::Command1_Click(int index) {
 }
 
 void mainFm8::Command2_Click() {
-    if (running_ || List2->count() == 0) return;
+    if (running_ || List2->count() == 0 || ui::refuseWhileBusy()) return;
     app::AppState& st = app::appState();
     app::RunOptions options;
     for (int i = 0; i < List2->count(); ++i)
@@ -156,16 +156,19 @@ void mainFm8::Command2_Click() {
     }
     if (!ui::confirm(QStringLiteral("确认要删除这些记录？"))) return;
 
-    Frame2->show();
-    setWindowTitle(QStringLiteral("批量删除"));
-    Label3->setText(QStringLiteral("正在删除记录，请等待..."));
-    setRunning(true);
-    showProgress(0, app::recordCountOf(st.RsDup));
-    ui::yieldNow();
-    const app::RunResult r = [&] {
+    app::RunResult r;
+    {
+        // Taken before the first repaint: no other command starts from here on.
+        const app::RunGuard guard(st, QStringLiteral("批量删除"));
+        Frame2->show();
+        setWindowTitle(QStringLiteral("批量删除"));
+        Label3->setText(QStringLiteral("正在删除记录，请等待..."));
+        setRunning(true);
+        showProgress(0, app::recordCountOf(st.RsDup));
+        ui::yieldNow();
         ui::WaitCursor wait;
-        return batchDelete(st, options, *this);
-    }();
+        r = batchDelete(st, options, *this);
+    }
     setRunning(false);
 
     if (r.cancelled) {

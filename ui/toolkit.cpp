@@ -1,6 +1,7 @@
 #include "ui/toolkit.h"
 
 #include "app/engine/run.h"
+#include "ui/dialogs.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -130,6 +131,13 @@ bool installChineseTranslations(QApplication& app) {
     }
     translator = t;
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    return true;
+}
+
+bool refuseWhileBusy() {
+    const QString refusal = app::busyRefusal(app::appState());
+    if (refusal.isEmpty()) return false;
+    inform(refusal, defaultTitle(), Icon::Warning);
     return true;
 }
 

@@ -44,6 +44,10 @@ bool yieldEvents();
 // Processes pending events now (before a long step, so that a notice is painted).
 void yieldNow();
 
+// The one rule of long runs that change tables (app::RunGuard): true, after saying which run is
+// going on, when one is; the command that asked then does not start.
+bool refuseWhileBusy();
+
 // Runs work once, as soon as window has been shown for the first time and the show has reached
 // the screen: the windows that do their whole work when they appear (the check run, the import)
 // start this way.

@@ -42,6 +42,10 @@ struct AppState {
     qint16 PostcodeDigits = 0; // leading postcode characters that form a segment
     QString PostcodeField;
 
+    // The long run that is changing tables now ("数据合并", "批量删除", ...), empty when none:
+    // while it is set, no command that writes tables starts, in any window (see app::RunGuard).
+    QString RunningWork;
+
     // Settings-store sections for the grid column widths.
     QString SourceGridSection;
     QString WorkGridSection;

@@ -4,6 +4,11 @@ namespace app {
 
 ProgressSink::~ProgressSink() = default;
 
+QString busyRefusal(const AppState& st) {
+    if (st.RunningWork.isEmpty()) return {};
+    return QStringLiteral("正在进行“%1”，请等它结束后再操作。").arg(st.RunningWork);
+}
+
 CheckMode checkModeOf(const AppState& st) {
     return st.CheckMode == 2 ? CheckMode::Fuzzy : CheckMode::Exact;
 }

@@ -94,6 +94,23 @@ private:
     int interval_;
 };
 
+// The one rule of long runs that change tables: a window holds a RunGuard while its run goes on
+// (it yields to the event loop, so other windows stay live), and every command that writes a
+// table asks busyRefusal() before it starts. Guards do not nest: a run is only started when
+// busyRefusal() said none is going on.
+class RunGuard {
+public:
+    RunGuard(AppState& state, const QString& work) : state_(state) { state_.RunningWork = work; }
+    ~RunGuard() { state_.RunningWork.clear(); }
+    RunGuard(const RunGuard&) = delete;
+    RunGuard& operator=(const RunGuard&) = delete;
+
+private:
+    AppState& state_;
+};
+// Empty when no run is changing tables, else the Chinese text that says which one and to wait.
+QString busyRefusal(const AppState& state);
+
 // A position typed into a box ("查重开始位置", "查重终止位置"): decimal digits, half or full
 // width, blanks around them allowed. Returns -1 for anything else (empty text, letters, signs).
 int parsePosition(const QString& text);

@@ -383,6 +383,38 @@ private slots:
         QVERIFY(child<QPushButton>(w_, "Command12")->isEnabled());
     }
 
+    void noOtherWriterWhileAMergeRuns() {
+        // The batch delete window stays open beside the merge: while the merge writes, its
+        // "确认" (and every other command that writes tables) refuses, and nothing of the
+        // duplicates it walks is deleted.
+        checked(sourceRows);
+        app::setSourceKind(st, app::SourceKind::Access); // no export after the merge
+        open();
+        click("Command10");
+        tools::mainFm8* batch = batchWindow();
+        QVERIFY(batch);
+        child<QListWidget>(batch, "List1")->item(0)->setSelected(true);
+        child<QPushButton>(batch, "Command1(0)")->click();
+        const QString refusal = "正在进行“数据合并”，请等它结束后再操作。";
+        d_->expectMessage("数据是否已全部维护完毕？！")
+            .expectMessage(refusal)
+            .expectMessage(refusal)
+            .expectMessage("数据库查重维护结束!");
+        bool triedMeanwhile = false;
+        QTimer::singleShot(0, batch, [&] {
+            triedMeanwhile = true;
+            child<QPushButton>(batch, "Command2")->click();
+            main_->Command3_Click(); // "开始查重" in the main window
+        });
+        const int duplicates = st.RsDup->recordCount();
+        click("Command12");
+        noProblems();
+        QVERIFY(triedMeanwhile);
+        QCOMPARE(st.RsDup->recordCount(), duplicates);
+        QCOMPARE(st.RsSource->recordCount(), sourceRows.size() + duplicates);
+        QVERIFY(st.RunningWork.isEmpty());
+    }
+
     void columnWidthsStoredPerDatabase() {
         checked(sourceRows);
         open();
