@@ -253,8 +253,15 @@ void mainFm11::separateAndAsk(bool countsInRunWindow) {
         return;
     }
     if (!sep.error.isEmpty()) {
+        // The groups are still in the check table: maintaining and merging them back would
+        // write them twice. Back to the main window.
         result_.error = sep.error;
-        ui::inform(sep.error, ui::defaultTitle(), ui::Icon::Warning);
+        ui::inform(sep.error + QStringLiteral("\r\n重复记录仍在查重数据库中，没有分离出去。"),
+                   ui::defaultTitle(), ui::Icon::Warning);
+        showCheckTableInMainWindow();
+        close();
+        showMainWindow();
+        return;
     }
     // What the check table holds now, in both windows.
     if (countsInRunWindow) Text5->setText(QString::number(app::recordCountOf(st.RsSource)));

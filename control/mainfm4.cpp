@@ -384,6 +384,11 @@ QString mainFm4::mergeNotes(const MergeResult& r) {
     return notes;
 }
 
+bool mainFm4::confirmSecondMerge() {
+    return !mergedBefore(app::appState()) ||
+           ui::confirm(QStringLiteral("这些记录已经合并过一次，再次合并会重复写入。仍要合并吗？"));
+}
+
 void mainFm4::Command12_Click() {
     if (ui::refuseWhileBusy()) return;
     if (!ui::confirm(QStringLiteral("数据是否已全部维护完毕？！"))) return;
@@ -395,6 +400,7 @@ void mainFm4::Command12_Click() {
         Frame1->show();
         return;
     }
+    if (!confirmSecondMerge()) return;
     if (const QString refusal = mergeRefusal(st); !refusal.isEmpty()) {
         warn(refusal);
         return;
@@ -489,7 +495,7 @@ void mainFm4::Command5_Click() {
         bool opened = false;
         {
             ui::WaitCursor wait;
-            opened = openAccessTarget(choice->path, &target_, &tables, &error);
+            opened = openAccessTarget(app::appState(), choice->path, &target_, &tables, &error);
         }
         if (!opened) {
             warn(error);
@@ -540,6 +546,7 @@ void mainFm4::Command9_Click() {
     MergeTarget target = target_;
     target.kind = kind;
     DataGrid2->commitEditor();
+    if (!confirmSecondMerge()) return;
     if (const QString refusal = mergeRefusal(st); !refusal.isEmpty()) {
         warn(refusal);
         return;

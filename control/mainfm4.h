@@ -76,6 +76,8 @@ private:
     bool check_Repeat();
     // What the closing box of a merge says beyond its first line.
     static QString mergeNotes(const MergeResult& r);
+    // Before a merge of duplicates merged once already: the user's go-ahead.
+    bool confirmSecondMerge();
 
     bool busy_ = false;   // the batch delete or a merge runs
     int targetType_ = -1; // the index chosen in Combo1

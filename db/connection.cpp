@@ -2,6 +2,7 @@
 
 #include "db/connection_p.h"
 #include "db/exceltarget.h"
+#include "db/formats/filemode.h"
 #include "db/formats/mdb/mdb.h"
 #include "db/jetsql.h"
 #include "db/vtab/csv/csv_vtab.h"
@@ -246,9 +247,10 @@ bool Connection::open(const QString& connectionString, const QString&, const QSt
             return fail(QStringLiteral("无法读取数据库文件（没有权限）：%1").arg(target.path));
         if (startsWith(target.path, "SQLite format 3\0", 0, 16)) {
             const QByteArray p = QFile::encodeName(target.path);
-            if (sqlite3_open_v2(p.constData(), &data->db,
-                                SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
-                                nullptr) != SQLITE_OK)
+            // A file marked read-only is opened so, whoever runs the program.
+            const int mode = formats::mayWrite(info) ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+            if (sqlite3_open_v2(p.constData(), &data->db, mode | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+                SQLITE_OK)
                 return fail(data->sqliteError(target.path));
             data->kind = SourceKind::Sqlite;
             data->readOnly = sqlite3_db_readonly(data->db, "main") == 1;

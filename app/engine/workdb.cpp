@@ -93,13 +93,36 @@ bool runSql(const db::Connection& work, const char* sql, const QString& a = {},
 }
 
 // The owner records live in a small table of their own, made when first needed (a working
-// database of an older build of the program has none).
+// database of an older build of the program has none, or one without the state column).
 bool ensureOwnerTable(const db::Connection& work) {
-    return work.isOpen() && runSql(work, "CREATE TABLE IF NOT EXISTS ClienttableOwner ("
-                                         "[工作表] VARCHAR(32) PRIMARY KEY, [数据表] TEXT)");
+    if (!work.isOpen() || !runSql(work, "CREATE TABLE IF NOT EXISTS ClienttableOwner ("
+                                        "[工作表] VARCHAR(32) PRIMARY KEY, [数据表] TEXT, "
+                                        "[状态] TEXT)"))
+        return false;
+    return work.columnNames(ownerTable).contains(QStringLiteral("状态")) ||
+           runSql(work, "ALTER TABLE ClienttableOwner ADD COLUMN [状态] TEXT");
+}
+
+const char* stateText(DuplicatesState state) {
+    switch (state) {
+    case DuplicatesState::Found:
+        return "已查重";
+    case DuplicatesState::Separated:
+        return "已分离";
+    case DuplicatesState::Merged:
+        return "已合并";
+    }
+    return "";
 }
 
 } // namespace
+
+bool isWorkingTable(const QString& name) {
+    static const QStringList own = {"ClienttableDBF",   "empty_table",   "yb_table",
+                                    "ClienttableOwner", "ClienttableCC", "ClienttableDD",
+                                    "tempTable1",       "tempTable2"};
+    return own.contains(name, Qt::CaseInsensitive);
+}
 
 QString sourceLabel(const AppState& st) {
     QString table = st.SourceTable;
@@ -117,8 +140,38 @@ QString tableOwner(const db::Connection& work, const QString& table) {
 
 void setTableOwner(const db::Connection& work, const QString& table, const QString& label) {
     if (!ensureOwnerTable(work)) return;
-    runSql(work, "INSERT OR REPLACE INTO ClienttableOwner VALUES (?1, ?2)", table, label);
+    runSql(work,
+           "INSERT OR REPLACE INTO ClienttableOwner ([工作表], [数据表], [状态]) "
+           "VALUES (?1, ?2, '已查重')",
+           table, label);
 }
+
+DuplicatesState duplicatesState(const db::Connection& work, const QString& table) {
+    QString state;
+    if (work.hasTable(ownerTable) && work.columnNames(ownerTable).contains(QStringLiteral("状态")))
+        runSql(work, "SELECT [状态] FROM ClienttableOwner WHERE [工作表] = ?1", table, {}, &state);
+    for (const auto s : {DuplicatesState::Found, DuplicatesState::Merged})
+        if (state == QString::fromUtf8(stateText(s))) return s;
+    return DuplicatesState::Separated;
+}
+
+void setDuplicatesState(const db::Connection& work, const QString& table, DuplicatesState state) {
+    if (!ensureOwnerTable(work)) return;
+    runSql(work, "INSERT OR IGNORE INTO ClienttableOwner ([工作表]) VALUES (?1)", table);
+    runSql(work, "UPDATE ClienttableOwner SET [状态] = ?2 WHERE [工作表] = ?1", table,
+           QString::fromUtf8(stateText(state)));
+}
+
+namespace {
+
+// The owner and the state of one working table given to another (a backup, a restore).
+void copyOwner(const db::Connection& work, const QString& from, const QString& to) {
+    const DuplicatesState state = duplicatesState(work, from);
+    setTableOwner(work, to, tableOwner(work, from));
+    setDuplicatesState(work, to, state);
+}
+
+} // namespace
 
 bool backupDuplicates(AppState& st, bool onlyRows, QString* error) {
     const QString cc = QStringLiteral("ClienttableCC"), dd = QStringLiteral("ClienttableDD");
@@ -127,7 +180,7 @@ bool backupDuplicates(AppState& st, bool onlyRows, QString* error) {
     if (!runStatement(st.RsWork, db::sql::selectInto(QStringLiteral("*"), dd, cc), st.WorkConn,
                       error))
         return false;
-    setTableOwner(st.WorkConn, dd, tableOwner(st.WorkConn, cc));
+    copyOwner(st.WorkConn, cc, dd);
     return true;
 }
 
@@ -162,7 +215,7 @@ Restore restoreDuplicates(AppState& st, QString* owner) {
             work.rollback();
     }
     if (!copied) return Restore::Failed;
-    setTableOwner(work, cc, tableOwner(work, dd));
+    copyOwner(work, dd, cc);
     return Restore::Restored;
 }
 

@@ -22,6 +22,11 @@ void setCheckFields(AppState& st, const QStringList& checkFields);
 // (CheckMode then unchanged).
 QString prepareCheck(AppState& st, CheckMode mode);
 
+// The working database's own tables (the template, the placeholder, the segments, the owners,
+// the duplicates, their backup and the scratch tables), names compared without regard to case;
+// the imported rows ClienttableELS are the user's data and not among them.
+bool isWorkingTable(const QString& name);
+
 // --- The duplicates of the last check (ClienttableCC) and their backup (ClienttableDD).
 
 // How a source is named to the user: "“客户.dbf”中的表“客户”".
@@ -30,6 +35,15 @@ QString sourceLabel(const AppState& st);
 // later run of the program knows it too); empty when unknown.
 QString tableOwner(const db::Connection& work, const QString& table);
 void setTableOwner(const db::Connection& work, const QString& table, const QString& label);
+
+// Where the rows of a working table of duplicates stand with the check table they were found in
+// (kept beside the owner, so a later run of the program knows it too): found by a check and
+// still in the check table (a separation that failed or did not run), separated from it, or
+// merged into a table since. Setting the owner starts it at Found; a table of an older build of
+// the program, which always separated, reads as Separated.
+enum class DuplicatesState { Found, Separated, Merged };
+DuplicatesState duplicatesState(const db::Connection& work, const QString& table);
+void setDuplicatesState(const db::Connection& work, const QString& table, DuplicatesState state);
 
 // The backup of the duplicates: "Drop Table ClienttableDD", "Select * Into ClienttableDD From
 // ClienttableCC", and the owner goes with the rows. With onlyRows, a ClienttableCC without rows

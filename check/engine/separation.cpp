@@ -1,7 +1,9 @@
 #include "check/engine/separation.h"
 
+#include "app/engine/workdb.h"
 #include "db/connection.h"
 #include "db/criteria.h"
+#include "db/formats/filemode.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -212,13 +214,18 @@ app::RunResult reDelete(app::AppState& state, const std::vector<db::Bookmark>& c
     for (int i = 0; i < dupRows; ++i)
         rowOf.emplace(copiedFrom[size_t(i)], i);
 
+    db::Connection conn = src->connection();
     const QString file = userFileOfCheckTable(state);
+    if ((!file.isEmpty() && !formats::mayWrite(QFileInfo(file))) || conn.isReadOnly()) {
+        r.error = QStringLiteral("数据文件“%1”是只读的，没有从中删除任何记录。")
+                      .arg(QDir::toNativeSeparators(file.isEmpty() ? conn.path() : file));
+        return r;
+    }
     if (!file.isEmpty() && !backupUserFile(file, &r.backupPath, &r.error)) {
         r.error += QStringLiteral("\r\n为保证数据安全，没有从原数据文件中删除任何记录。");
         return r;
     }
 
-    db::Connection conn = src->connection();
     const bool transaction = !conn.inTransaction() && conn.beginTransaction();
     // Deletions that cannot be undone wait for the caller's condition.
     QString refused;
@@ -276,6 +283,14 @@ app::RunResult reDelete(app::AppState& state, const std::vector<db::Bookmark>& c
         r.error = QStringLiteral("分离重复记录失败，没有删除任何记录：\r\n") + conn.errorString();
         src->requery();
         r.separated = 0;
+    } else {
+        // The duplicates are out of the check table now, and so are those of their backup when
+        // it was taken of the same groups before the separation.
+        const QString cc = QStringLiteral("ClienttableCC"), dd = QStringLiteral("ClienttableDD");
+        app::setDuplicatesState(state.WorkConn, cc, app::DuplicatesState::Separated);
+        if (app::tableOwner(state.WorkConn, dd) == app::tableOwner(state.WorkConn, cc) &&
+            app::duplicatesState(state.WorkConn, dd) == app::DuplicatesState::Found)
+            app::setDuplicatesState(state.WorkConn, dd, app::DuplicatesState::Separated);
     }
     // The check table stands on a record again, its first.
     if (src->recordCount() > 0) src->moveFirst();

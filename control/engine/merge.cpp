@@ -1,6 +1,8 @@
 #include "control/engine/merge.h"
 
+#include "app/engine/workdb.h"
 #include "check/engine/separation.h"
+#include "db/formats/filemode.h"
 #include "db/formats/mdb/mdb.h"
 #include "db/sqltext.h"
 
@@ -50,6 +52,10 @@ MergeResult writeDuplicates(app::AppState& st, const db::RecordsetPtr& dest,
     r.duplicateRows = total;
     if (total == 0) return r;
 
+    if (!userFile.isEmpty() && !formats::mayWrite(QFileInfo(userFile))) {
+        r.error = QStringLiteral("目标文件“%1”是只读的，没有合并任何记录。").arg(native(userFile));
+        return r;
+    }
     if (!userFile.isEmpty() && !check::backupUserFile(userFile, &r.backupPath, &r.error)) {
         r.error += QStringLiteral("\r\n为保证数据安全，没有合并任何记录。");
         return r;
@@ -87,6 +93,9 @@ MergeResult writeDuplicates(app::AppState& st, const db::RecordsetPtr& dest,
         // The table is as it was: the recordset reads it again.
         r.written = 0;
         dest->requery();
+    } else {
+        app::setDuplicatesState(st.WorkConn, QStringLiteral("ClienttableCC"),
+                                app::DuplicatesState::Merged);
     }
     if (dup->recordCount() > 0) dup->moveLast();
     return r;
@@ -122,8 +131,8 @@ bool openDbaseTarget(const app::AppState& st, const QString& path, const QString
     return true;
 }
 
-bool openAccessTarget(const QString& path, MergeTarget* target, QStringList* tables,
-                      QString* error) {
+bool openAccessTarget(const app::AppState& st, const QString& path, MergeTarget* target,
+                      QStringList* tables, QString* error) {
     *target = MergeTarget();
     target->kind = TargetKind::Access;
     target->file = path;
@@ -143,12 +152,22 @@ bool openAccessTarget(const QString& path, MergeTarget* target, QStringList* tab
         *error = readOnlyAccess(path);
         return false;
     }
+    // The working database's own tables are no targets: rows added to the template would be
+    // copied into every table built from it.
+    const bool workDb =
+        QFileInfo(path).canonicalFilePath() == QFileInfo(st.WorkDbPath).canonicalFilePath();
     for (const db::SchemaRow& row : conn.tableSchema())
         if (row.tableType == QLatin1String("TABLE") &&
-            !row.tableName.startsWith(QLatin1String("MSys")))
+            !row.tableName.startsWith(QLatin1String("MSys")) &&
+            !(workDb && app::isWorkingTable(row.tableName)))
             *tables << row.tableName;
     target->conn = conn;
     return true;
+}
+
+bool mergedBefore(const app::AppState& st) {
+    return app::duplicatesState(st.WorkConn, QStringLiteral("ClienttableCC")) ==
+           app::DuplicatesState::Merged;
 }
 
 QString mergeRefusal(const app::AppState& st) {
@@ -229,6 +248,12 @@ MergeResult mergeIntoCheckTable(app::AppState& st, app::ProgressSink& sink, bool
         return r;
     }
     if (dup->recordCount() == 0) return r;
+    if (app::duplicatesState(st.WorkConn, QStringLiteral("ClienttableCC")) ==
+        app::DuplicatesState::Found) {
+        r.error = QStringLiteral("这些重复记录还在查重数据库中（没有分离出去），合并会把它们"
+                                 "再写入一次，没有合并任何记录。");
+        return r;
+    }
     if (dup->fieldCount() - 2 != st.RsSource->fieldCount()) {
         // The check kept fewer fields than the table has: the records would come back cut.
         r.error = QStringLiteral("重复数据表没有保存查重数据库的全部字段，为保证数据不丢失，"

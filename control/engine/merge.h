@@ -40,15 +40,20 @@ QString dbaseTargetTable(const QString& fileTitle);
 bool openDbaseTarget(const app::AppState& state, const QString& path, const QString& fileTitle,
                      MergeTarget* target, QString* error);
 
-// "浏览" for an Access target: the database at path and, in *tables, the tables it offers (views
-// and names starting with "MSys" left out). A real Access (Jet/ACE) file can only be read on this
-// platform: it is refused with "此Access文件只能读取，不能写入：<path>".
-bool openAccessTarget(const QString& path, MergeTarget* target, QStringList* tables,
-                      QString* error);
+// "浏览" for an Access target: the database at path and, in *tables, the tables it offers (views,
+// names starting with "MSys" and, in the working database, its own tables left out). A real Access
+// (Jet/ACE) file can only be read on this platform: it is refused with
+// "此Access文件只能读取，不能写入：<path>".
+bool openAccessTarget(const app::AppState& state, const QString& path, MergeTarget* target,
+                      QStringList* tables, QString* error);
 
 // Why no merge (and no check_Repeat) can run now, in Chinese; empty when it can: the duplicate
 // table is closed, or the grid holds edits that are neither saved nor dropped.
 QString mergeRefusal(const app::AppState& state);
+
+// Whether these duplicates were merged into a table once already (a second merge writes them
+// again: the window asks first).
+bool mergedBefore(const app::AppState& state);
 
 // check_Repeat: of the records of RsDup that are equal in every field but No and the last (values
 // compared one by one, blanks trimmed), the first stays and the others are deleted. One
@@ -64,7 +69,8 @@ struct MergeResult : app::RunResult {
 };
 
 // "数据合并" with the check table open: RsDup (read again first) is written into RsSource.
-// Refused when the duplicate table does not hold whole records of the check table. backUp false
+// Refused when the duplicate table does not hold whole records of the check table, or when its
+// records were never separated from it (they would be there twice). backUp false
 // leaves out the copy into "查重备份" (the batch runner made one of the same file before the
 // separation). The sink hears progress(written, count).
 MergeResult mergeIntoCheckTable(app::AppState& state, app::ProgressSink& sink, bool backUp = true);

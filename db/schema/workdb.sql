@@ -80,8 +80,10 @@ CREATE TABLE yb_table (
 );
 
 -- Which source the rows of ClienttableCC and ClienttableDD were found in, so that the backup is
--- restored only for its own table and otherwise named to the user.
+-- restored only for its own table and otherwise named to the user, and where they stand with
+-- it: 已查重 (still in the check table), 已分离 (separated from it), 已合并 (merged since).
 CREATE TABLE ClienttableOwner (
     [工作表] VARCHAR(32) PRIMARY KEY,
-    [数据表] TEXT
+    [数据表] TEXT,
+    [状态] TEXT
 );

@@ -797,7 +797,7 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("read-only folder") << "dbf"
                                           << "ro"
-                                          << "建立备份文件夹";
+                                          << "是只读的";
         QTest::newRow("disk full during the backup") << "dbf"
                                                      << "tight"
                                                      << "磁盘已满";

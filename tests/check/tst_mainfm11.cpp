@@ -110,6 +110,26 @@ private slots:
         QVERIFY(!main_->isVisible());
     }
 
+    void aSeparationThatFailsOffersNoMaintenance() {
+        // The user's database is marked read-only: nothing is separated, the duplicates are
+        // said to be still in the table, and no maintenance (no merge of them) is offered.
+        QVERIFY(f.loadTable({"name"}, {{"张三"}, {"张三"}, {"李四"}}));
+        QVERIFY(QFile::setPermissions(st.SourcePath, QFile::ReadOwner | QFile::ReadGroup));
+        QVERIFY(f.prepare({"name"}));
+        ui::ScriptedDialogs d;
+        d.expectMessage("查重结束")
+            .expectMessage("数据文件“" + QDir::toNativeSeparators(st.SourcePath) +
+                           "”是只读的，没有从中删除任何记录。\r\n重复记录仍在查重数据库中，"
+                           "没有分离出去。");
+        run();
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(testsupport::rowsOf(st.SourceConn, "src"), 3);
+        QVERIFY(main_->isVisible());
+        QCOMPARE(main_->recordCounter(), QString("3/3"));
+        QVERIFY(windows_.calls.isEmpty());
+        QFile::setPermissions(st.SourcePath, QFile::ReadOwner | QFile::WriteOwner);
+    }
+
     void noDuplicatesEndsWithItsMessage() {
         QVERIFY(f.load({"name"}, {{"张三"}, {"李四"}}));
         QVERIFY(f.prepare({"name"}));

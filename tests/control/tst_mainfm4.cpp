@@ -383,12 +383,16 @@ private slots:
         QVERIFY(child<QPushButton>(w_, "Command12")->isEnabled());
     }
 
-    void noOtherWriterWhileAMergeRuns() {
+    void aMergeRunsAloneAndOnce() {
         // The batch delete window stays open beside the merge: while the merge writes, its
         // "确认" (and every other command that writes tables) refuses, and nothing of the
-        // duplicates it walks is deleted.
-        checked(sourceRows);
-        app::setSourceKind(st, app::SourceKind::Access); // no export after the merge
+        // duplicates it walks is deleted. A second merge of the same duplicates asks first.
+        QVERIFY(f.load({"姓名", "电话", "地址"}, sourceRows));
+        QVERIFY(f.prepare({"姓名"}));
+        app::ProgressSink quiet;
+        QVERIFY(check::runExactCheck(st, f.options(), quiet).ok()); // separated
+        app::setSourceKind(st, app::SourceKind::Access);            // no export after the merge
+        const int rest = st.RsSource->recordCount();
         open();
         click("Command10");
         tools::mainFm8* batch = batchWindow();
@@ -411,8 +415,18 @@ private slots:
         noProblems();
         QVERIFY(triedMeanwhile);
         QCOMPARE(st.RsDup->recordCount(), duplicates);
-        QCOMPARE(st.RsSource->recordCount(), sourceRows.size() + duplicates);
+        QCOMPARE(st.RsSource->recordCount(), rest + duplicates);
         QVERIFY(st.RunningWork.isEmpty());
+        QTRY_VERIFY(w_.isNull());
+
+        open();
+        d_->expectMessage("数据是否已全部维护完毕？！")
+            .expectMessage("这些记录已经合并过一次，再次合并会重复写入。仍要合并吗？",
+                           ui::Answer::Cancel);
+        click("Command12");
+        noProblems();
+        QCOMPARE(st.RsSource->recordCount(), rest + duplicates);
+        QVERIFY(w_);
     }
 
     void columnWidthsStoredPerDatabase() {

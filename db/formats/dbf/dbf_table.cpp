@@ -10,6 +10,7 @@
 #include "db/formats/blanks.h"
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/dbf/dbf_values.h"
+#include "db/formats/filemode.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -786,6 +787,8 @@ bool Table::Private::ensureWritable(QString* error) {
         return false;
     }
     if (writable) return true;
+    // A file marked read-only stays so, whoever runs the program.
+    if (fromFiles && !formats::mayWrite(QFileInfo(path))) refused = true;
     if (!fromFiles || refused) {
         *error = QStringLiteral("文件是只读的，不能写入：%1").arg(displayPath());
         return false;

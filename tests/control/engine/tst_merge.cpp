@@ -131,6 +131,21 @@ private slots:
                                      {"张三", "1", "甲"}}));
         QCOMPARE(st.RsSource->recordCount(), 4);
         QCOMPARE(st.RsDup->absolutePosition(), 2); // on its last record
+        // A second merge of the same duplicates would write them again: the window asks.
+        QVERIFY(control::mergedBefore(st));
+    }
+
+    void duplicatesStillInTheCheckTableAreNotMergedBack() {
+        // Found but not separated (a separation that failed): a merge would write them twice.
+        QVERIFY(f.load({"姓名", "电话"}, {{"张三", "1"}, {"张三", "1"}, {"王五", "3"}}));
+        QVERIFY(f.prepare({"姓名"}));
+        app::ProgressSink quiet;
+        QVERIFY(check::exactScan(st, f.options(), quiet).ok());
+        QVERIFY(st.RsDup->updateBatch());
+        const control::MergeResult r = control::mergeIntoCheckTable(st, quiet);
+        QVERIFY2(r.error.contains("没有分离出去"), qPrintable(r.error));
+        QCOMPARE(testsupport::rowsOf(st.WorkConn, "ClienttableELS"), 3);
+        QVERIFY(!control::mergedBefore(st));
     }
 
     void anEmptyDuplicateTableWritesNothing() {
@@ -228,7 +243,7 @@ private slots:
         // A real Access file can only be read here.
         const QString nwind = testsupport::copyInto(
             testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb")), f.dir());
-        QVERIFY(!control::openAccessTarget(nwind, &target, &tables, &error));
+        QVERIFY(!control::openAccessTarget(st, nwind, &target, &tables, &error));
         QCOMPARE(error, "此Access文件只能读取，不能写入：" + QDir::toNativeSeparators(nwind));
         // Neither a database nor an Access file.
         const QString junk = f.dir() + QStringLiteral("/坏.mdb");
@@ -236,7 +251,7 @@ private slots:
         QVERIFY(j.open(QIODevice::WriteOnly));
         j.write(QByteArray("not a database\n").repeated(100));
         j.close();
-        QVERIFY(!control::openAccessTarget(junk, &target, &tables, &error));
+        QVERIFY(!control::openAccessTarget(st, junk, &target, &tables, &error));
         QVERIFY2(error.startsWith("无法打开目标文件"), qPrintable(error));
 
         // An Access-form SQLite database: its tables on offer, MSys tables and views not.
@@ -251,11 +266,18 @@ private slots:
             QVERIFY(testsupport::exec(c, "CREATE TABLE 两栏 (姓名 VARCHAR(20), 电话 VARCHAR(20))"));
             QVERIFY(testsupport::exec(c, "CREATE VIEW 视图 AS SELECT * FROM 客户"));
         }
-        QVERIFY2(control::openAccessTarget(user, &target, &tables, &error), qPrintable(error));
+        QVERIFY2(control::openAccessTarget(st, user, &target, &tables, &error), qPrintable(error));
         QVERIFY(tables.contains("客户") && tables.contains("两栏"));
         QVERIFY(!tables.contains("MSysObjects") && !tables.contains("视图"));
         for (const QString& t : tables)
             QVERIFY2(!t.startsWith("MSys"), qPrintable(t));
+        // The working database offers none of its own tables (rows added to the template would
+        // go into every table built from it), only the imported rows.
+        control::MergeTarget work;
+        QStringList own;
+        QVERIFY2(control::openAccessTarget(st, st.WorkDbPath, &work, &own, &error),
+                 qPrintable(error));
+        QCOMPARE(own, QStringList{"ClienttableELS"});
         target.table = QStringLiteral("客户");
         const QByteArray before = digest(user);
         app::ProgressSink quiet;
@@ -283,7 +305,7 @@ private slots:
         control::MergeTarget target;
         QStringList tables;
         QString error;
-        QVERIFY(control::openAccessTarget(user, &target, &tables, &error));
+        QVERIFY(control::openAccessTarget(st, user, &target, &tables, &error));
         QVERIFY(testsupport::exec(target.conn, "INSERT INTO 客户 VALUES ('原', '0', '旧')"));
         target.table = QStringLiteral("客户");
         Recorder sink;
