@@ -50,8 +50,8 @@ private slots:
                     {"O'Brien%[", "1'2_", "g"}, // apostrophes and wildcards are values: goes
                     {"O'Brien", "1'2_", "h"},   // stays
                     {"李四", "222", "i"},
-                    {" 王五 ", "3", "j"}, // edited with blanks around: equal to itself and
-                    {"王五", " 3", "k"}});  // to the next, trimmed: goes
+                    {" 王五 ", "3", "j"},  // edited with blanks around: equal to itself and
+                    {"王五", " 3", "k"}}); // to the next, trimmed: goes
         Recorder sink;
         QSignalSpy resets(st.RsDup.get(), &db::Recordset::rowsReset);
         QSignalSpy moves(st.RsDup.get(), &db::Recordset::currentRowChanged);
