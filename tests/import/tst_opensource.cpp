@@ -366,6 +366,23 @@ private slots:
         QCOMPARE(windows_.importResult.failed, 0);
     }
 
+    void stoppedImportKeepsNothing() {
+        // Stopped at its tenth record: the rows copied by then are taken back.
+        QVERIFY(!copySample("dbf/DBFFile/dbase_83.dbt", "s").isEmpty());
+        const QString path = copySample("dbf/DBFFile/dbase_83.dbf", "s");
+        QVERIFY(sources::openDbfForImport(st, path, "dbase_83.dbf").ok);
+        struct Stop : app::ProgressSink {
+            int calls = 0;
+            bool progress(int, int) override { return ++calls < 10; }
+        } stop;
+        const sources::ImportResult r = sources::importRows(st, stop);
+        QVERIFY(r.cancelled);
+        QCOMPARE(r.copied, 0);
+        QCOMPARE(stop.calls, 10);
+        QCOMPARE(rowsOf(st.WorkConn, "ClienttableELS").size(), 0);
+        QCOMPARE(sources::importProblem(r), QStringLiteral("导入已停止，没有导入任何数据。"));
+    }
+
     // A source of 145 fields: the first 49 are carried and the user hears once of the rest.
     void importMoreThan49Fields() {
         QVERIFY(!copySample("dbf/javadbf/dbase_30.fpt", "w").isEmpty());

@@ -27,9 +27,10 @@ namespace {
 struct Recorder : app::ProgressSink {
     QList<QPair<int, int>> calls;
     QList<int> left;
+    int stopAt = -1; // the progress call (1-based) that answers false
     bool progress(int done, int total) override {
         calls << qMakePair(done, total);
-        return true;
+        return calls.size() != stopAt;
     }
     void remaining(int count) override { left << count; }
 };
@@ -146,6 +147,57 @@ private slots:
         QVERIFY2(r.error.contains("没有分离出去"), qPrintable(r.error));
         QCOMPARE(testsupport::rowsOf(st.WorkConn, "ClienttableELS"), 3);
         QVERIFY(!control::mergedBefore(st));
+    }
+
+    void stoppedMidwayChangesNothing_data() {
+        QTest::addColumn<QString>("run");
+        QTest::newRow("check_Repeat") << "repeats";
+        QTest::newRow("merge into the check table") << "check table";
+        QTest::newRow("merge into a dBase table") << "dbase";
+    }
+    void stoppedMidwayChangesNothing() {
+        // Stopped after the second record: what was deleted or written by then is taken back.
+        QFETCH(QString, run);
+        QVERIFY(f.load({"姓名", "电话", "地址"},
+                       {{"张三", "1", "甲"}, {"张三", "1", "甲"}, {"李四", "2", "乙"},
+                        {"李四", "2", "乙"}, {"王五", "3", "丙"}, {"王五", "3", "丙"}}));
+        QVERIFY(f.prepare({"姓名"}));
+        app::ProgressSink quiet;
+        QVERIFY(check::runExactCheck(st, f.options(), quiet).ok());
+        QVERIFY(st.RsDup->requery());
+        const QList<QStringList> duplicatesBefore = storedDuplicates();
+        Recorder stop;
+        stop.stopAt = 2;
+        if (run == QLatin1String("repeats")) {
+            // Two equal records of each group: deletions by the second record.
+            const app::RunResult r = control::removeRepeats(st, stop);
+            QVERIFY(r.cancelled);
+            QCOMPARE(r.deleted, 0);
+            QVERIFY(!stop.left.isEmpty());
+        } else if (run == QLatin1String("check table")) {
+            const control::MergeResult r = control::mergeIntoCheckTable(st, stop);
+            QVERIFY(r.cancelled);
+            QCOMPARE(r.written, 0);
+            QCOMPARE(testsupport::rowsOf(st.WorkConn, "ClienttableELS"), 0);
+            QVERIFY(!control::mergedBefore(st));
+        } else {
+            const QString dir = f.dir() + QStringLiteral("/停止");
+            QDir(dir).removeRecursively();
+            QVERIFY(QDir().mkpath(dir));
+            const QString file = dir + QStringLiteral("/目标.dbf");
+            QVERIFY(testsupport::makeDbf(file, {"姓名", "电话", "地址"}, {{"原", "0", "旧"}}));
+            const QList<QStringList> before = dbfRows(file);
+            control::MergeTarget target;
+            QString error;
+            QVERIFY(control::openDbaseTarget(st, file, QStringLiteral("目标.dbf"), &target,
+                                             &error));
+            const control::MergeResult r = control::mergeIntoTarget(st, target, stop);
+            QVERIFY(r.cancelled);
+            QCOMPARE(r.written, 0);
+            QCOMPARE(dbfRows(file), before);
+        }
+        QCOMPARE(stop.calls.size(), 2);
+        QCOMPARE(storedDuplicates(), duplicatesBefore);
     }
 
     void anEmptyDuplicateTableWritesNothing() {
