@@ -64,7 +64,9 @@ MergeResult writeDuplicates(app::AppState& st, const db::RecordsetPtr& dest,
         r.error = QStringLiteral("数据合并失败，没有写入任何记录：\r\n") + conn.errorString();
         return r;
     }
+    // Nothing watching either recordset hears of each record: once, at the end.
     dest->suspendNotifications();
+    dup->suspendNotifications();
     int position = 0;
     for (dup->moveFirst(); !dup->isEof(); dup->moveNext()) {
         ++position;
@@ -89,6 +91,7 @@ MergeResult writeDuplicates(app::AppState& st, const db::RecordsetPtr& dest,
     const bool undone = endTransaction(conn, r.error, r.cancelled,
                                        QStringLiteral("数据合并失败，没有写入任何记录：\r\n"));
     dest->resumeNotifications();
+    dup->resumeNotifications();
     if (undone) {
         // The table is as it was: the recordset reads it again.
         r.written = 0;
