@@ -1,5 +1,7 @@
 #include "db/formats/csv/csv.h"
 
+#include "db/formats/blanks.h"
+
 #include "db/formats/textcodec.h"
 
 #include <QDir>
@@ -227,9 +229,11 @@ bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error) {
                             [](QStringView f) { return f.isEmpty(); }))
                 return; // a blank line, or a record without any value
             if (!haveHeadings) {
+                // "rec_id, given_name": the blanks after the delimiters are no part of a name.
                 for (QStringView f : fields)
-                    headings.push_back(f.isEmpty() ? std::nullopt
-                                                   : std::optional<QString>(f.toString()));
+                    headings.push_back(
+                        f.isEmpty() ? std::nullopt
+                                    : std::optional<QString>(formats::trimBlanks(f).toString()));
                 haveHeadings = true;
                 width = fields.size();
                 out->longest.assign(width, 0);
