@@ -53,5 +53,8 @@ bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error);
 // with a Chinese error text naming the file.
 bool readFile(const QString& path, const QString& codePage, xls::Table* out, Format* format,
               QString* error);
+// The same for a file's bytes; shownName is the file's name in the error texts.
+bool readBytes(const QByteArray& bytes, const QString& codePage, const QString& shownName,
+               xls::Table* out, Format* format, QString* error);
 
 } // namespace formats::csv
