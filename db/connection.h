@@ -98,7 +98,7 @@ ConnectionTarget parseConnectionString(const QString& connectionString, QString*
 
 // Connection strings as the windows build them.
 QString accessConnectionString(const QString& path);
-// codePage: the code page of tables that declare none (empty: the default, GBK).
+// codePage: the code page of tables that declare none (empty: each such table's guessed one).
 QString dbaseConnectionString(const QString& directory, const QString& codePage = {});
 QString excelConnectionString(const QString& path);
 // codePage: the encoding of the text file ("GBK", "UTF-8", "936", ...; empty: found from the

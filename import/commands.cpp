@@ -3,8 +3,11 @@
 #include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
+#include "import/engine/dbfcodepage.h"
 #include "import/engine/sources.h"
 #include "ui/toolkit.h"
+
+#include <QFileInfo>
 
 namespace sources {
 
@@ -55,6 +58,43 @@ bool show(const OpenResult& r, const QString& panel3) {
     return report(r);
 }
 
+// The code page a dBase table is read in. For a table that declares none (and holds more than
+// ASCII text) the user confirms the guessed one, or the one chosen for the file before, or
+// picks another while seeing the first values read in it; the choice is kept for the file.
+// False when the user cancelled: the source open before stays as it was.
+bool chooseCodePage(const QString& path) {
+    AppState& st = appState();
+    const DbfCodePageInfo info = inspectDbfCodePage(path);
+    if (!info.undeclared) {
+        st.SourceCodePage.clear();
+        return true;
+    }
+    QStringList names = dbfCodePageNames();
+    for (const QString& n : {info.remembered, info.guessed})
+        if (!n.isEmpty() && !names.contains(n)) names << n;
+    ui::ChoiceOptions o;
+    o.title = QStringLiteral("选择代码页");
+    o.prompt =
+        QStringLiteral("数据表“%1”没有注明文字的代码页（编码）。\n程序按表中的文字推测为 %2%3。"
+                       "\n请确认，或选择正确的代码页：")
+            .arg(QFileInfo(path).fileName(), dbfCodePageLabel(info.guessed),
+                 info.remembered.isEmpty() ? QString()
+                                           : QStringLiteral("；上次为这个文件选择的是 %1")
+                                                 .arg(dbfCodePageLabel(info.remembered)));
+    o.previewCaption = QStringLiteral("按所选代码页读出的字段名和前几个值：");
+    for (const QString& n : names) {
+        o.items << dbfCodePageLabel(n);
+        o.previews << previewInCodePage(info.samples, n);
+    }
+    o.current = int(names.indexOf(info.remembered.isEmpty() ? info.guessed : info.remembered));
+    const std::optional<int> chosen = ui::dialogs().choose(o);
+    if (!chosen || *chosen < 0 || *chosen >= names.size()) return false;
+    st.SourceCodePage = names[*chosen];
+    if (!rememberDbfCodePage(path, st.SourceCodePage))
+        tell(QStringLiteral("无法保存为这个文件选择的代码页，下次打开时需要重新选择。"));
+    return true;
+}
+
 // A file connected whose table is chosen next: the grid shows nothing of the previous source.
 void connected(const OpenResult& r) {
     if (app::mainFm1* w = mainForm()) w->showNoSource();
@@ -98,7 +138,7 @@ bool runCommand(const QString& name) {
 void openDbf() {
     clearCheckFields();
     const auto choice = chooseFile(QStringLiteral("dbf"));
-    if (!choice) return;
+    if (!choice || !chooseCodePage(choice->path)) return;
     waitPicture(true);
     show(sources::openDbf(appState(), choice->path, choice->fileTitle), appState().SourceBaseName);
 }
@@ -106,7 +146,7 @@ void openDbf() {
 void importDbf() {
     // Nothing of the source description changes until a file is chosen.
     const auto choice = chooseFile(QStringLiteral("dbf"));
-    if (!choice) return;
+    if (!choice || !chooseCodePage(choice->path)) return;
     waitPicture(true);
     if (show(openDbfForImport(appState(), choice->path, choice->fileTitle),
              appState().SourceBaseName))
@@ -117,6 +157,7 @@ void openMdb() {
     clearCheckFields();
     const auto choice = chooseFile(QStringLiteral("mdb"));
     if (!choice) return;
+    appState().SourceCodePage.clear(); // a dBase table's, not this file's
     ui::WaitCursor wait;
     connected(connectAccess(appState(), choice->path, choice->fileTitle));
 }
@@ -125,6 +166,7 @@ void importExcel() {
     clearCheckFields();
     const auto choice = chooseFile(QStringLiteral("xls"));
     if (!choice) return;
+    appState().SourceCodePage.clear();
     ui::WaitCursor wait;
     connected(connectExcel(appState(), choice->path, choice->fileTitle));
 }
@@ -143,6 +185,7 @@ void importText() {
     clearCheckFields();
     const auto choice = ui::dialogs().openFile(textFileDialog());
     if (!choice) return;
+    appState().SourceCodePage.clear(); // the text file's encoding is found from its bytes
     ui::WaitCursor wait;
     const OpenResult r = connectText(appState(), choice->path, choice->fileTitle);
     if (!r.ok) {
@@ -164,6 +207,7 @@ void importText() {
 }
 
 void openImported() {
+    appState().SourceCodePage.clear();
     ui::WaitCursor wait;
     show(sources::openImported(appState()), QStringLiteral("ClienttableELS"));
 }

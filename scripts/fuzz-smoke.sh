@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, AddressSanitizer, UndefinedBehaviorSanitizer) into
-# build-fuzz/ and runs each one over the sample files of its format (tests/data/<format>), its
-# minimised corpus (fuzz/corpus/<format>) and the inputs that once crashed it
-# (fuzz/regressions/<format>), then on new inputs for the rest of its time. Fails on any crash,
+# build-fuzz/ and runs each one over the sample files of its format (tests/data/<format>, where
+# there is such a folder), its minimised corpus (fuzz/corpus/<format>) and the inputs that once
+# crashed it (fuzz/regressions/<format>), then on new inputs for the rest of its time. Fails on any crash,
 # sanitizer report, leak, timeout or excess of memory. New inputs go to a scratch folder: the
 # repository stays as it is. The Access target runs its inputs once with the reader in its own
 # process too, so a memory fault in the reader shows (the program reads in a child process,
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCHACHONG_FUZZ=ON -DCHACHONG_TESTS=OFF -DCHACHONG_BENCH=OFF >/dev/null
-formats=(dbf xls xlsx mdb)
+formats=(dbf xls xlsx mdb csv)
 cmake --build build-fuzz -j"$(nproc)" --target "${formats[@]/#/fuzz_}"
 
 scratch="$(mktemp -d)"
@@ -40,7 +40,9 @@ run() {
 }
 
 for f in "${formats[@]}"; do
-    inputs=(tests/data/"$f" fuzz/corpus/"$f")
+    inputs=()
+    [ -d tests/data/"$f" ] && inputs+=(tests/data/"$f")
+    inputs+=(fuzz/corpus/"$f")
     [ -d fuzz/regressions/"$f" ] && inputs+=(fuzz/regressions/"$f")
     mkdir -p "$scratch/new-$f"
     if [ "$f" = mdb ]; then

@@ -6,6 +6,10 @@ namespace ui {
 
 DialogService::~DialogService() = default;
 
+std::optional<int> DialogService::choose(const ChoiceOptions& options) {
+    return options.current;
+}
+
 namespace {
 DialogService*& installed() {
     static DialogService* service = nullptr;

@@ -35,6 +35,17 @@ struct FileChoice {
     QString fileTitle; // its name with extension
 };
 
+// A choice of one entry from a list, with lines that show what the selected entry means (the
+// code page of a dBase table, with its values read in each).
+struct ChoiceOptions {
+    QString title;
+    QString prompt;              // above the list
+    QStringList items;           // the entries, in a drop-down list
+    int current = 0;             // the entry selected when the box opens
+    QString previewCaption;      // above the preview
+    QList<QStringList> previews; // per entry, the lines shown while it is selected
+};
+
 // One description/pattern pair of a filter list.
 struct FilterEntry {
     QString description;
@@ -55,6 +66,9 @@ public:
     virtual std::optional<FileChoice> saveFile(const FileDialogOptions& options) = 0;
     virtual std::optional<QString> input(const QString& prompt, const QString& title,
                                          const QString& defaultText) = 0;
+    // The index of the chosen entry; std::nullopt when the user cancelled. A service without
+    // such a box (the screenshot tool, benchmarks) takes the entry proposed, options.current.
+    virtual std::optional<int> choose(const ChoiceOptions& options);
 };
 
 // The service in use. Until something else is installed this is the Qt implementation.

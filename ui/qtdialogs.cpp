@@ -1,10 +1,17 @@
 #include "ui/qtdialogs.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QInputDialog>
+#include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 namespace ui {
 
@@ -116,6 +123,50 @@ std::optional<QString> QtDialogs::input(const QString& prompt, const QString& ti
         QInputDialog::getText(dialogParent(), title, prompt, QLineEdit::Normal, defaultText, &ok);
     if (!ok) return std::nullopt;
     return text;
+}
+
+std::optional<int> QtDialogs::choose(const ChoiceOptions& o) {
+    QDialog d(dialogParent());
+    d.setObjectName(QStringLiteral("ChoiceBox"));
+    d.setWindowTitle(o.title);
+    auto* prompt = new QLabel(o.prompt, &d);
+    prompt->setObjectName(QStringLiteral("Label1"));
+    prompt->setWordWrap(true);
+    prompt->setTextFormat(Qt::PlainText);
+    auto* combo = new QComboBox(&d);
+    combo->setObjectName(QStringLiteral("Combo1"));
+    combo->addItems(o.items);
+    auto* caption = new QLabel(o.previewCaption, &d);
+    caption->setObjectName(QStringLiteral("Label2"));
+    auto* list = new QListWidget(&d);
+    list->setObjectName(QStringLiteral("List1"));
+    auto* ok = new QPushButton(QStringLiteral("确定"), &d);
+    ok->setObjectName(QStringLiteral("Command1"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("取消"), &d);
+    cancel->setObjectName(QStringLiteral("Command2"));
+    QObject::connect(ok, &QPushButton::clicked, &d, &QDialog::accept);
+    QObject::connect(cancel, &QPushButton::clicked, &d, &QDialog::reject);
+    const auto showPreview = [&o, list](int index) {
+        list->clear();
+        list->addItems(o.previews.value(index));
+    };
+    QObject::connect(combo, &QComboBox::currentIndexChanged, list, showPreview);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(&d);
+    layout->addWidget(prompt);
+    layout->addWidget(combo);
+    layout->addWidget(caption);
+    layout->addWidget(list);
+    layout->addLayout(buttons);
+    combo->setCurrentIndex(qBound(0, o.current, int(o.items.size()) - 1));
+    showPreview(combo->currentIndex());
+    d.resize(480, 360);
+    if (d.exec() != QDialog::Accepted || combo->currentIndex() < 0) return std::nullopt;
+    return combo->currentIndex();
 }
 
 } // namespace ui

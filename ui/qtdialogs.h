@@ -1,5 +1,8 @@
 #pragma once
-// The dialog service on Qt's own boxes: QMessageBox, QFileDialog, QInputDialog.
+// The dialog service on Qt's own boxes: QMessageBox, QFileDialog, QInputDialog, and a small
+// choice box of the program's own. The choice box (objectName "ChoiceBox") holds Label1 (the
+// prompt), Combo1 (the entries), Label2 (the preview's caption), List1 (the preview lines of
+// the entry selected), Command1 (确定) and Command2 (取消).
 #include "ui/dialogs.h"
 
 namespace ui {
@@ -11,6 +14,7 @@ public:
     std::optional<FileChoice> saveFile(const FileDialogOptions& options) override;
     std::optional<QString> input(const QString& prompt, const QString& title,
                                  const QString& defaultText) override;
+    std::optional<int> choose(const ChoiceOptions& options) override;
 };
 
 // A filter list in QFileDialog's form ("描述 (*.a *.b)"), one entry per pair. "*.*" becomes

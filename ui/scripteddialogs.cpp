@@ -16,6 +16,8 @@ QString kindName(ScriptedDialogs::Kind kind) {
         return QStringLiteral("save dialog");
     case ScriptedDialogs::Kind::Input:
         return QStringLiteral("input box");
+    case ScriptedDialogs::Kind::Choice:
+        return QStringLiteral("choice box");
     }
     return {};
 }
@@ -32,28 +34,35 @@ ScriptedDialogs::~ScriptedDialogs() {
 
 ScriptedDialogs& ScriptedDialogs::expectMessage(const QString& text, Answer answer,
                                                 const QString& title) {
-    script_.append(Step{Kind::Message, text, false, title, answer, std::nullopt});
+    script_.append(Step{Kind::Message, text, false, title, answer, std::nullopt, std::nullopt});
     return *this;
 }
 
 ScriptedDialogs& ScriptedDialogs::expectMessageContaining(const QString& part, Answer answer,
                                                           const QString& title) {
-    script_.append(Step{Kind::Message, part, true, title, answer, std::nullopt});
+    script_.append(Step{Kind::Message, part, true, title, answer, std::nullopt, std::nullopt});
     return *this;
 }
 
 ScriptedDialogs& ScriptedDialogs::expectOpenFile(const std::optional<QString>& path) {
-    script_.append(Step{Kind::OpenFile, {}, false, {}, Answer::Ok, path});
+    script_.append(Step{Kind::OpenFile, {}, false, {}, Answer::Ok, path, std::nullopt});
     return *this;
 }
 
 ScriptedDialogs& ScriptedDialogs::expectSaveFile(const std::optional<QString>& path) {
-    script_.append(Step{Kind::SaveFile, {}, false, {}, Answer::Ok, path});
+    script_.append(Step{Kind::SaveFile, {}, false, {}, Answer::Ok, path, std::nullopt});
     return *this;
 }
 
 ScriptedDialogs& ScriptedDialogs::expectInput(const std::optional<QString>& text) {
-    script_.append(Step{Kind::Input, {}, false, {}, Answer::Ok, text});
+    script_.append(Step{Kind::Input, {}, false, {}, Answer::Ok, text, std::nullopt});
+    return *this;
+}
+
+ScriptedDialogs& ScriptedDialogs::expectChoice(std::optional<int> index) {
+    Step step{Kind::Choice, {}, false, {}, Answer::Ok, std::nullopt, std::nullopt};
+    step.index = index;
+    script_.append(step);
     return *this;
 }
 
@@ -103,7 +112,7 @@ bool ScriptedDialogs::take(Kind kind, const QString& text, const QString& title,
 
 Answer ScriptedDialogs::message(const QString& text, const QString& title, Icon icon,
                                 Buttons buttons) {
-    shown_.append(Shown{Kind::Message, text, title, icon, buttons, {}, {}});
+    shown_.append(Shown{Kind::Message, text, title, icon, buttons, {}, {}, {}});
     Step step;
     if (take(Kind::Message, text, title, &step)) return step.answer;
     switch (buttons) {
@@ -117,7 +126,8 @@ Answer ScriptedDialogs::message(const QString& text, const QString& title, Icon 
 }
 
 std::optional<FileChoice> ScriptedDialogs::fileReply(Kind kind, const FileDialogOptions& options) {
-    shown_.append(Shown{kind, options.title, options.title, Icon::None, Buttons::Ok, options, {}});
+    shown_.append(
+        Shown{kind, options.title, options.title, Icon::None, Buttons::Ok, options, {}, {}});
     Step step;
     if (!take(kind, options.title, options.title, &step) || !step.reply) return std::nullopt;
     return FileChoice{*step.reply, QFileInfo(*step.reply).fileName()};
@@ -134,10 +144,19 @@ std::optional<FileChoice> ScriptedDialogs::saveFile(const FileDialogOptions& opt
 std::optional<QString> ScriptedDialogs::input(const QString& prompt, const QString& title,
                                               const QString& defaultText) {
     shown_.append(
-        Shown{Kind::Input, prompt, title, Icon::None, Buttons::OkCancel, {}, defaultText});
+        Shown{Kind::Input, prompt, title, Icon::None, Buttons::OkCancel, {}, defaultText, {}});
     Step step;
     if (!take(Kind::Input, prompt, title, &step)) return std::nullopt;
     return step.reply;
+}
+
+std::optional<int> ScriptedDialogs::choose(const ChoiceOptions& options) {
+    Shown shown{Kind::Choice, options.prompt, options.title, Icon::None, Buttons::OkCancel, {},
+                {},           options};
+    shown_.append(shown);
+    Step step;
+    if (!take(Kind::Choice, options.prompt, options.title, &step)) return std::nullopt;
+    return step.index;
 }
 
 } // namespace ui

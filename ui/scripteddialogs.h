@@ -16,7 +16,7 @@ namespace ui {
 
 class ScriptedDialogs : public DialogService {
 public:
-    enum class Kind { Message, OpenFile, SaveFile, Input };
+    enum class Kind { Message, OpenFile, SaveFile, Input, Choice };
 
     struct Shown {
         Kind kind = Kind::Message;
@@ -26,6 +26,7 @@ public:
         Buttons buttons = Buttons::Ok;
         FileDialogOptions fileOptions; // file dialogs only
         QString inputDefault;          // input box only
+        ChoiceOptions choice;          // choice box only
     };
 
     explicit ScriptedDialogs(bool install = true);
@@ -43,6 +44,8 @@ public:
     ScriptedDialogs& expectOpenFile(const std::optional<QString>& path);
     ScriptedDialogs& expectSaveFile(const std::optional<QString>& path);
     ScriptedDialogs& expectInput(const std::optional<QString>& text);
+    // A choice box: the index of the entry chosen, std::nullopt for Cancel.
+    ScriptedDialogs& expectChoice(std::optional<int> index);
 
     const QList<Shown>& shown() const { return shown_; }
     // Texts of the message boxes shown, in order.
@@ -59,6 +62,7 @@ public:
     std::optional<FileChoice> saveFile(const FileDialogOptions& options) override;
     std::optional<QString> input(const QString& prompt, const QString& title,
                                  const QString& defaultText) override;
+    std::optional<int> choose(const ChoiceOptions& options) override;
 
 private:
     struct Step {
@@ -68,6 +72,7 @@ private:
         QString title;
         Answer answer = Answer::Ok;
         std::optional<QString> reply;
+        std::optional<int> index; // choice box
     };
     bool take(Kind kind, const QString& text, const QString& title, Step* step);
     std::optional<FileChoice> fileReply(Kind kind, const FileDialogOptions& options);

@@ -28,7 +28,7 @@ struct AppState {
     QString SourceBaseName;  // the name without its last four characters
     QString SourceDir;       // its directory, without a trailing separator
     QString SourceTable;     // the check table's name
-    QString SourceCodePage;  // code page of dBase tables that declare none; empty: GBK
+    QString SourceCodePage;  // code page of dBase tables that declare none; empty: guessed
     QString ScratchDir;      // a folder of copies made for one run (batch): nothing in it is the
                              // user's, so nothing in it is backed up before a separation
     QString AppDir;          // the program's directory, without a trailing separator

@@ -2,6 +2,7 @@
 
 #include "db/formats/mdb/mdb.h"
 #include "db/sqltext.h"
+#include "import/engine/dbfcodepage.h"
 #include "import/engine/worktables.h"
 
 #include <QDir>
@@ -85,6 +86,12 @@ OpenResult openDbfTable(app::AppState& st, const QString& path, const QString& f
     app::setSourceKind(st, kind);
     if (kind == app::SourceKind::Imported)
         st.SourceFileTitle = QStringLiteral("MorlayBankCC.MDB"); // the rows will live there
+    // A table that declares no code page is read, and later written, in one named code page:
+    // the caller's, else the user's earlier choice for the file, else the guess.
+    if (st.SourceCodePage.isEmpty()) {
+        const DbfCodePageInfo cp = inspectDbfCodePage(path);
+        if (cp.undeclared) st.SourceCodePage = cp.remembered.isEmpty() ? cp.guessed : cp.remembered;
+    }
     if (const QString why =
             connect(st, db::dbaseConnectionString(st.SourceDir, st.SourceCodePage), path);
         !why.isEmpty())

@@ -30,7 +30,10 @@ struct OpenResult {
 };
 
 // "打开DBF数据": the dBase table of the chosen file becomes RsSource; the working tables are
-// rebuilt (no ClienttableELS).
+// rebuilt (no ClienttableELS). A table that declares no code page is read in SourceCodePage;
+// when that is empty, it becomes the code page the user chose for the file before, else the
+// one guessed from its text (dbfcodepage.h), so that what is written back later is written
+// in the code page the table was read in.
 OpenResult openDbf(app::AppState& st, const QString& path, const QString& fileTitle);
 // "导入DBF数据（可导出Excel文件）": the same, for an import into ClienttableELS (SourceType
 // "xls", SourceFileTitle "MorlayBankCC.MDB"); importRows (import.h) then copies the rows.

@@ -7,7 +7,9 @@
 #include "bench/gen/clientgen.h"
 #include "db/criteria.h"
 #include "db/formats/dbf/dbf.h"
+#include "db/formats/textcodec.h"
 #include "db/formats/xls/cfb.h"
+#include "import/engine/dbfcodepage.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -451,13 +453,19 @@ private slots:
                                          << "";
         QTest::newRow("UTF-8 without code page") << "dbf/mapshaper/utf8.dbf"
                                                  << "utf8";
+        // The same table without --encoding: its text tells.
+        QTest::newRow("UTF-8 guessed") << "dbf/mapshaper/utf8.dbf"
+                                       << "utf8 guessed";
     }
     void dumpEqualsIndependentReaders() {
         QFETCH(QString, file);
         QFETCH(QString, codePage);
         const QString source = testsupport::sample(file);
         QStringList args{QStringLiteral("dump"), source};
-        if (!codePage.isEmpty()) args << QStringLiteral("--encoding") << QStringLiteral("UTF-8");
+        const bool guessed = codePage.endsWith(QLatin1String(" guessed"));
+        if (guessed) codePage.chop(8);
+        if (!codePage.isEmpty() && !guessed)
+            args << QStringLiteral("--encoding") << QStringLiteral("UTF-8");
         const Run r = batch(args);
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY(!r.out.contains(QLatin1String("\r\n")) || r.out.contains(QLatin1Char('"')));
@@ -489,6 +497,48 @@ private slots:
                 }
             }
         }
+    }
+
+    // A dBase table that declares no code page: read in the one its text is in, else in the
+    // one the user chose for the file in the window (the run reads a copy of it); --encoding
+    // wins over both.
+    void undeclaredCodePage() {
+        using namespace formats::dbf;
+        const QString dbf = path(QStringLiteral("繁體客戶.dbf"));
+        QString error;
+        QVERIFY2(createTable(dbf, Flavour::DBase3, {{QStringLiteral("NAME"), 'C', 40}},
+                             parseCodePage(QStringLiteral("950")), &error),
+                 qPrintable(error));
+        const QStringList names{QStringLiteral("陳志明"), QStringLiteral("臺北市大安區忠孝東路"),
+                                QStringLiteral("國泰人壽保險股份有限公司")};
+        {
+            Table t;
+            QVERIFY2(t.open(dbf, {}, &error), qPrintable(error));
+            for (const QString& n : names) {
+                quint32 recno = 0;
+                QVERIFY2(t.appendRecord({Value::fromText(n)}, &recno, &error), qPrintable(error));
+            }
+            QVERIFY(t.flush(&error));
+        }
+        QFile f(dbf);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.seek(29));
+        QVERIFY(f.write("\0", 1) == 1); // no language driver
+        f.close();
+        const auto dumped = [&](const QStringList& more) {
+            const Run r = batch(QStringList{QStringLiteral("dump"), dbf} + more);
+            return r.exitCode == 0 ? r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(1)
+                                   : QStringList{r.err};
+        };
+        QCOMPARE(dumped({}), names);
+        // The window's choice for the file: 1252.
+        QVERIFY(sources::rememberDbfCodePage(dbf, QStringLiteral("1252")));
+        QStringList western;
+        QStringEncoder big5("Big5");
+        for (const QString& n : names)
+            western << formats::decode(big5.encode(n), "windows-1252");
+        QCOMPARE(dumped({}), western);
+        QCOMPARE(dumped({QStringLiteral("--encoding"), QStringLiteral("950")}), names);
     }
 
     void dumpAccessTableEqualsMdbExport() {
@@ -977,7 +1027,9 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         QStringEncoder gb("GB18030");
         f.write(
-            gb.encode(QStringLiteral("姓名;电话;备注\n张三;010;\"a;b\"\n李四;020;\n张三;010;c\n")));
+            // Headings with a blank after each delimiter, as many exports write them.
+            gb.encode(
+                QStringLiteral("姓名; 电话; 备注\n张三;010;\"a;b\"\n李四;020;\n张三;010;c\n")));
         f.close();
         r = batch({QStringLiteral("tables"), csv});
         QCOMPARE(r.out, QStringLiteral("名单\n"));

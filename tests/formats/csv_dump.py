@@ -15,9 +15,10 @@ Usage:
 
 Table rules (the program's, written out here): records with no field holding a character are
 left out (csv.reader returns [] for an empty line, so the CR CR LF of some files gives such
-records); the first remaining record gives the field names, an empty one F<n> (1-based) and a
-repeated one numbered as for Excel sheets (xls_dump.field_names); the table is as wide as its
-widest record, extra fields named F<n>; shorter records end in nulls; an empty field is null.
+records); the first remaining record gives the field names without the blanks (U+0020) at their
+ends, an empty one F<n> (1-based) and a repeated one numbered as for Excel sheets
+(xls_dump.field_names); the table is as wide as its widest record, extra fields named F<n>;
+shorter records end in nulls; an empty field is null.
 """
 import csv
 import io
@@ -75,7 +76,7 @@ def read(path, encoding, delimiter):
         return {'fields': ['F1'], 'rows': []}
     width = max(len(r) for r in records)
     head = records[0] + [''] * (width - len(records[0]))
-    fields = field_names([h if h != '' else None for h in head])
+    fields = field_names([h.strip(' ') if h != '' else None for h in head])
     rows = [[(r[c] if c < len(r) and r[c] != '' else None) for c in range(width)]
             for r in records[1:]]
     return {'fields': fields, 'rows': rows}

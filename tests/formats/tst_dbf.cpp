@@ -4,11 +4,14 @@
 // through their raw bytes.
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/dbf/dbf_values.h"
+#include "db/formats/textcodec.h"
 #include "tests/support/testsupport.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QDirIterator>
 #include <QFile>
+#include <QStringEncoder>
 
 using namespace formats::dbf;
 
@@ -99,6 +102,10 @@ Value T(const char* utf8) {
     return Value::fromText(QString::fromUtf8(utf8));
 }
 
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
 } // namespace
 
 class TestDbf : public QObject {
@@ -107,6 +114,9 @@ class TestDbf : public QObject {
 private slots:
     void codePages();
     void fieldNamesTrimBlanksOnly();
+    void guessesUndeclaredCodePage_data();
+    void guessesUndeclaredCodePage();
+    void guessAgreesWithDeclaredSamples();
     void readsValueForms_data();
     void readsValueForms();
     void nullFlagsAndVarchar();
@@ -191,6 +201,100 @@ void TestDbf::fieldNamesTrimBlanksOnly() {
         names << f.name;
     QCOMPARE(names, (QStringList{QString::fromUtf8("姓名\u3000"), QString::fromUtf8("\u3000\u3000"),
                                  "\tA", "FIELD4", "B"}));
+}
+
+// A table that declares no code page (language driver 0, no .cpg file) is read in the one its
+// text is in: client lists written in each code page, their field name included; plain ASCII
+// stays GBK; a code page given by the caller wins.
+void TestDbf::guessesUndeclaredCodePage_data() {
+    QTest::addColumn<int>("codePage");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("values");
+    QTest::newRow("GBK") << 936 << U("姓名")
+                         << QStringList{U("张伟"), U("北京市朝阳区建国路88号"),
+                                        U("上海华联商贸有限公司"), U("李秀英")};
+    QTest::newRow("Big5") << 950 << U("姓名")
+                          << QStringList{U("陳志明"), U("臺北市大安區忠孝東路四段"),
+                                         U("國泰人壽保險股份有限公司"), U("繁體國語")};
+    QTest::newRow("UTF-8") << 65001 << U("地址")
+                           << QStringList{U("王芳"), U("广州市天河区体育西路"), U("國語"),
+                                          U("José")};
+    QTest::newRow("cp850") << 850 << U("NAME")
+                           << QStringList{U("Müller"), U("François Lefèvre"), U("Søren Østergaard"),
+                                          U("Peña, Ávila")};
+    QTest::newRow("cp866") << 866 << U("ФАМИЛИЯ")
+                           << QStringList{U("Иванов Иван"), U("Москва, ул. Тверская, д. 7"),
+                                          U("ООО Ромашка")};
+    QTest::newRow("cp1252") << 1252 << U("NAME")
+                            << QStringList{U("José García"), U("Zürich"), U("Café Crème"),
+                                           U("O'Brien & Söhne")};
+    QTest::newRow("cp1251") << 1251 << U("NAME")
+                            << QStringList{U("Петров Пётр"), U("Санкт-Петербург")};
+    QTest::newRow("ASCII") << 936 << U("NAME") << QStringList{U("Smith"), U("12 Main St.")};
+}
+
+void TestDbf::guessesUndeclaredCodePage() {
+    QFETCH(int, codePage);
+    QFETCH(QString, name);
+    QFETCH(QStringList, values);
+    const QByteArray codec = formats::codecForCodePage(codePage);
+    QStringEncoder encoder(codec.constData(), QStringEncoder::Flag::Stateless);
+    std::vector<QByteArray> records;
+    for (const QString& v : values) {
+        records.push_back(encoder.encode(v));
+        QVERIFY(!encoder.hasError());
+    }
+    const QByteArray bytes = buildDbf(0x03, 0x00, {{encoder.encode(name), 'C', 60}}, records);
+    Table t;
+    QString error;
+    QVERIFY2(t.open(bufferOf(bytes), nullptr, {}, &error), qPrintable(error));
+    QCOMPARE(t.codePage().number, codePage);
+    QCOMPARE(t.fields()[0].name, name);
+    QByteArray record;
+    for (quint32 r = 1; r <= t.recordCount(); ++r) {
+        QVERIFY(t.readRecord(r, &record));
+        QCOMPARE(t.value(record, 0).text, values[int(r - 1)]);
+    }
+    // The caller's code page wins over the guess.
+    OpenOptions latin;
+    latin.fallbackCodePage = parseCodePage(QStringLiteral("1252"));
+    QVERIFY(t.open(bufferOf(bytes), nullptr, latin, &error));
+    QCOMPARE(t.codePage().number, 1252);
+}
+
+// The real tables that declare their code page and hold text above ASCII: the guess over their
+// text finds the code page they declare; those that declare none read as their authors wrote
+// them (GBK, UTF-8).
+void TestDbf::guessAgreesWithDeclaredSamples() {
+    QDirIterator it(testsupport::sample(QStringLiteral("dbf")), {"*.dbf", "*.DBF"}, QDir::Files,
+                    QDirIterator::Subdirectories);
+    int compared = 0;
+    while (it.hasNext()) {
+        const QString path = it.next();
+        Table t;
+        QString error;
+        QVERIFY2(t.open(path, {}, &error), qPrintable(error));
+        const std::vector<QByteArray> samples = t.textSamples();
+        if (samples.empty()) {
+            QCOMPARE(guessCodePage(samples).number, 936); // ASCII: as ever
+            continue;
+        }
+        const QString name =
+            QDir(testsupport::sample(QStringLiteral("dbf"))).relativeFilePath(path);
+        if (t.codePageOrigin() == CodePageOrigin::Guessed) {
+            const int expected = name == QLatin1String("mapshaper/utf8.dbf") ? 65001 : 936;
+            QVERIFY2(t.codePage().number == expected, qPrintable(name));
+        } else {
+            QCOMPARE(int(t.codePageOrigin()), int(CodePageOrigin::LanguageDriver));
+            QVERIFY2(guessCodePage(samples).number == t.codePage().number,
+                     qPrintable(QStringLiteral("%1: guessed %2, declared %3")
+                                    .arg(name)
+                                    .arg(guessCodePage(samples).number)
+                                    .arg(t.codePage().number)));
+        }
+        ++compared;
+    }
+    QVERIFY(compared >= 4);
 }
 
 void TestDbf::readsValueForms_data() {

@@ -386,8 +386,9 @@ private slots:
     }
 
     // Every form a cell value takes: shared strings (plain, rich-text runs, phonetic guides,
-    // escapes, an empty one), inline strings, numbers in their text forms, booleans, errors,
-    // formulas with cached values of each type or none, and a cell with a value but no type.
+    // escapes, an empty one, pretty-printed, white space with and without xml:space), inline
+    // strings (pretty-printed too), numbers in their text forms, booleans, errors, formulas
+    // with cached values of each type or none, and a cell with a value but no type.
     void cellForms() {
         const QByteArray sst =
             "<si><t>姓名</t></si>"
@@ -395,7 +396,16 @@ private slots:
             "<si><t>东京</t><rPh sb=\"0\" eb=\"2\"><t>トウキョウ</t></rPh></si>"
             "<si><t>a_x000D_b_x005F_x0041_c</t></si>"
             "<si><t/></si>"
-            "<si><t>O'Brien &amp; \"Co\" &lt;1&gt;</t></si>";
+            "<si><t>O'Brien &amp; \"Co\" &lt;1&gt;</t></si>"
+            // Pretty-printed items: the blanks between elements are no text.
+            "<si>\n    <t>Your Ref #</t>\n  </si>"
+            "<si>\n  <r>\n    <rPr><b/></rPr>\n    <t>王</t>\n  </r>\n  <r>\n    <t "
+            "xml:space=\"preserve\"> 小明 </t>\n  </r>\n  <rPh sb=\"0\" eb=\"1\">\n    <t>オウ"
+            "</t>\n  </rPh>\n  <phoneticPr fontId=\"1\"/>\n</si>"
+            // Without xml:space="preserve" a <t> loses the white space at its ends, unless
+            // it is nothing else.
+            "<si><t>\n  trimmed&#9;</t></si>"
+            "<si><r><t>hello</t></r><r><t> </t></r><r><t>world</t></r></si>";
         const QByteArray cells =
             "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"inlineStr\"><is><t>值"
             "</t></is></c></row>"
@@ -418,7 +428,14 @@ private slots:
             "<f>1/0</f><v>#DIV/0!</v></c></row>"
             "<row r=\"13\"><c r=\"A13\" s=\"0\"/><c r=\"B13\"><v>007</v></c></row>"
             "<row r=\"14\"><c r=\"A14\" t=\"s\"><v>  1 </v></c><c r=\"B14\" t=\"inlineStr\"><is>"
-            "<t>_x4E2D__xD83D__xDE00_</t></is></c></row>";
+            "<t>_x4E2D__xD83D__xDE00_</t></is></c></row>"
+            "<row r=\"15\">\n  <c r=\"A15\" t=\"s\">\n    <v>6</v>\n  </c>\n  <c r=\"B15\" "
+            "t=\"inlineStr\">\n    <is>\n      <t>Your Ref #</t>\n    </is>\n  </c>\n</row>"
+            "<row r=\"16\"><c r=\"A16\" t=\"s\"><v>7</v></c><c r=\"B16\" t=\"inlineStr\"><is>"
+            "\n<r>\n<t xml:space=\"preserve\"> 甲 </t>\n</r>\n<rPh><t>コウ</t></rPh>\n</is></c>"
+            "</row>"
+            "<row r=\"17\"><c r=\"A17\" t=\"s\"><v>8</v></c><c r=\"B17\" t=\"s\"><v>9</v></c>"
+            "</row>";
         const Result r = firstSheet(book({{"Sheet1", cells}}, sst));
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(r.columns, (QStringList{"姓名", "值"}));
@@ -437,6 +454,9 @@ private slots:
                              {"TRUE", "#DIV/0!"},
                              {null, "7"},
                              {"张 三", QString::fromUtf8("中\xF0\x9F\x98\x80")},
+                             {"Your Ref #", "Your Ref #"},
+                             {"王 小明 ", " 甲 "},
+                             {"trimmed", "hello world"},
                          }));
     }
 

@@ -33,8 +33,11 @@ openpyxl's value by the program's documented rule (the same rules as for .xls, x
   - text: Excel writes characters XML cannot hold as _xHHHH_ and a literal "_x" as _x005F_;
     openpyxl 3.0 leaves these escapes in the text (and for shared strings drops "x005F_"
     without resolving the rest), the program shows the characters Excel shows. The script reads
-    the shared strings with openpyxl's own Text parser and resolves the escapes once, in one
-    pass, for shared and inline strings alike.
+    the shared strings itself (through openpyxl's XML parser) and resolves the escapes once, in
+    one pass, for shared and inline strings alike;
+  - white space: openpyxl keeps the white space at the ends of a <t> element; the program keeps
+    it only where xml:space="preserve" says so (or the element holds nothing else), as Excel
+    shows it. The shared strings are read by that rule (item_text).
 """
 import datetime
 import json
@@ -47,7 +50,6 @@ from xls_dump import date_text, elapsed_text, field_names, number_text  # noqa: 
 
 import openpyxl  # noqa: E402
 import openpyxl.reader.excel  # noqa: E402
-from openpyxl.cell.text import Text  # noqa: E402
 from openpyxl.utils.cell import range_boundaries  # noqa: E402
 from openpyxl.utils.datetime import MAC_EPOCH  # noqa: E402
 from openpyxl.worksheet import _reader  # noqa: E402
@@ -66,12 +68,40 @@ class Resolved(str):
     """A shared string whose escapes are already resolved."""
 
 
+XML_SPACE = '{http://www.w3.org/XML/1998/namespace}space'
+XML_WHITE_SPACE = ' \t\n\r'
+
+
+def item_text(si):
+    """The text of a string item by the program's rule: its <t> elements and those of its runs,
+    each without the white space at its ends unless xml:space="preserve" holds for it or it is
+    white space only."""
+    def preserved(el, inherited):
+        v = el.get(XML_SPACE)
+        return inherited if v is None else v == 'preserve'
+
+    def t_text(el, preserve):
+        text = el.text or ''
+        return text if preserve or not text.strip(XML_WHITE_SPACE) else text.strip(XML_WHITE_SPACE)
+
+    t, r = '{%s}t' % SHEET_MAIN_NS, '{%s}r' % SHEET_MAIN_NS
+    keep = preserved(si, False)
+    parts = []
+    for child in si:
+        if child.tag == t:
+            parts.append(t_text(child, preserved(child, keep)))
+        elif child.tag == r:
+            run = preserved(child, keep)
+            parts.extend(t_text(g, preserved(g, run)) for g in child if g.tag == t)
+    return ''.join(parts)
+
+
 def read_string_table(xml_source):
     strings = []
     tag = '{%s}si' % SHEET_MAIN_NS
     for _, node in iterparse(xml_source):
         if node.tag == tag:
-            text = unescape(Text.from_tree(node).content)
+            text = unescape(item_text(node))
             # Two UTF-16 escapes of a surrogate pair make one character.
             text = text.encode('utf-16', 'surrogatepass').decode('utf-16')
             strings.append(Resolved(text))

@@ -6,8 +6,11 @@
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
 #include "db/criteria.h"
+#include "db/formats/dbf/dbf.h"
+#include "db/formats/textcodec.h"
 #include "db/sqltext.h"
 #include "import/commands.h"
+#include "import/engine/dbfcodepage.h"
 #include "import/engine/sources.h"
 #include "import/engine/worktables.h"
 #include "import/mainfm5.h"
@@ -336,6 +339,99 @@ private slots:
         QCOMPARE(w_->statusPanel(3), QStringLiteral("客户"));
         checkMappedTables(fields);
         QVERIFY(!child<QFrame>(w_.get(), "Picture1")->isVisible());
+    }
+
+    // A Big5 table that declares no code page: both dBase commands ask for the code page with
+    // the guess selected and the values read in each; the choice is what the table is read in
+    // and is offered first the next time; Cancel leaves the open source as it was.
+    void dbfWithoutCodePage() {
+        using namespace formats::dbf;
+        const QString path = dir_->path() + QStringLiteral("/b/客戶.dbf");
+        QDir().mkpath(QFileInfo(path).path());
+        const QStringList names{QStringLiteral("陳志明"), QStringLiteral("臺北市大安區忠孝東路"),
+                                QStringLiteral("國泰人壽保險股份有限公司")};
+        QString error;
+        QVERIFY2(createTable(path, Flavour::DBase3, {{QStringLiteral("NAME"), 'C', 40}},
+                             parseCodePage(QStringLiteral("950")), &error),
+                 qPrintable(error));
+        {
+            Table t;
+            QVERIFY2(t.open(path, {}, &error), qPrintable(error));
+            for (const QString& n : names) {
+                quint32 recno = 0;
+                QVERIFY2(t.appendRecord({Value::fromText(n)}, &recno, &error), qPrintable(error));
+            }
+            QVERIFY(t.flush(&error));
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(29) && f.write("\0", 1) == 1);
+        f.close();
+        const QStringList offered = sources::dbfCodePageNames();
+        const int big5 = int(offered.indexOf("950")), western = int(offered.indexOf("1252"));
+        QVERIFY(big5 >= 0 && western >= 0);
+        QStringList westernNames;
+        QStringEncoder encoder("Big5");
+        for (const QString& n : names)
+            westernNames << formats::decode(encoder.encode(n), "windows-1252");
+        const auto shownValues = [&] {
+            QStringList out;
+            for (int r = 0; app::isOpen(st.RsSource) && r < st.RsSource->recordCount(); ++r)
+                out << st.RsSource->valueAt(r, 0).toString();
+            return out;
+        };
+
+        // The guess offered first; the user takes 1252.
+        ui::ScriptedDialogs d;
+        d.expectOpenFile(path);
+        d.expectChoice(western);
+        child<QAction>(w_.get(), "begin_DBF")->trigger();
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        const ui::ChoiceOptions first = d.shown().at(1).choice;
+        QCOMPARE(first.title, QStringLiteral("选择代码页"));
+        QVERIFY2(first.prompt.contains(QStringLiteral("客戶.dbf")) &&
+                     first.prompt.contains(QStringLiteral("Big5（繁体中文，950）")),
+                 qPrintable(first.prompt));
+        QCOMPARE(first.current, big5);
+        QCOMPARE(first.items.size(), offered.size());
+        QCOMPARE(first.items.at(big5), QStringLiteral("Big5（繁体中文，950）"));
+        QCOMPARE(first.previews.at(big5), names);
+        QCOMPARE(first.previews.at(western), westernNames);
+        QCOMPARE(st.SourceCodePage, QStringLiteral("1252"));
+        QCOMPARE(shownValues(), westernNames);
+        QCOMPARE(sources::rememberedDbfCodePage(path), QStringLiteral("1252"));
+
+        // Opened again: the choice comes first; now Big5.
+        d.clear();
+        d.expectOpenFile(path);
+        d.expectChoice(big5);
+        child<QAction>(w_.get(), "begin_DBF")->trigger();
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(d.shown().at(1).choice.current, western);
+        QVERIFY(d.shown().at(1).choice.prompt.contains(QStringLiteral("上次")));
+        QCOMPARE(shownValues(), names);
+        QCOMPARE(sources::rememberedDbfCodePage(path), QStringLiteral("950"));
+
+        // Cancel in the choice: the open table stays, in its code page.
+        d.clear();
+        d.expectOpenFile(path);
+        d.expectChoice(std::nullopt);
+        child<QAction>(w_.get(), "Input_DBF")->trigger();
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QVERIFY(windows_.import.isNull());
+        QCOMPARE(st.SourceType, QStringLiteral("dbf"));
+        QCOMPARE(st.SourceCodePage, QStringLiteral("950"));
+        QCOMPARE(shownValues(), names);
+
+        // "导入DBF数据" imports the rows in the code page chosen.
+        d.clear();
+        d.expectOpenFile(path);
+        d.expectChoice(big5);
+        d.expectMessage("Ok", ui::Answer::Ok, "导入数据成功");
+        child<QAction>(w_.get(), "Input_DBF")->trigger();
+        waitForImport();
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(rowsOf(st.WorkConn, "ClienttableELS"),
+                 (QList<QStringList>{{names[0]}, {names[1]}, {names[2]}}));
     }
 
     // "导入DBF数据（可导出Excel文件）" on a dBase III table with memo and reserved-word fields.

@@ -6,12 +6,14 @@
 #include "ui/scripteddialogs.h"
 #include "ui/toolkit.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -277,6 +279,38 @@ private slots:
         onNextModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
         QVERIFY(!qt.input(QStringLiteral("请给导出到XLS文件的表名"), QStringLiteral("信息提示"), {})
                      .has_value());
+        onNextModal([](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
+        QVERIFY(!qt.choose({QStringLiteral("选择代码页"), {}, {"a", "b"}, 1, {}, {}}).has_value());
+    }
+
+    // The choice box: the entry proposed is selected, the preview follows the selection, 确定
+    // gives the entry chosen.
+    void qtChoiceBoxShowsPreviewAndReturnsChoice() {
+        QStringList seen;
+        onNextModal([&seen](QWidget* w) {
+            auto* combo = w->findChild<QComboBox*>("Combo1");
+            auto* list = w->findChild<QListWidget*>("List1");
+            if (w->objectName() != "ChoiceBox" || !combo || !list) return;
+            const auto lines = [list] {
+                QStringList out;
+                for (int i = 0; i < list->count(); ++i)
+                    out << list->item(i)->text();
+                return out.join('|');
+            };
+            seen << combo->currentText() + ":" + lines();
+            combo->setCurrentIndex(0);
+            seen << combo->currentText() + ":" + lines();
+            w->findChild<QPushButton*>("Command1")->click();
+        });
+        ui::QtDialogs qt;
+        const ui::ChoiceOptions o{QStringLiteral("选择代码页"),
+                                  QStringLiteral("请选择："),
+                                  {QStringLiteral("GBK"), QStringLiteral("Big5")},
+                                  1,
+                                  QStringLiteral("读出的值："),
+                                  {{QStringLiteral("羉砰")}, {QStringLiteral("繁體"), "x"}}};
+        QCOMPARE(qt.choose(o), std::optional<int>(0));
+        QCOMPARE(seen, (QStringList{"Big5:繁體|x", "GBK:羉砰"}));
     }
 
     void qtInputBoxReturnsText() {

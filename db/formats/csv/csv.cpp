@@ -1,5 +1,7 @@
 #include "db/formats/csv/csv.h"
 
+#include "db/formats/blanks.h"
+
 #include "db/formats/textcodec.h"
 
 #include <QDir>
@@ -227,9 +229,11 @@ bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error) {
                             [](QStringView f) { return f.isEmpty(); }))
                 return; // a blank line, or a record without any value
             if (!haveHeadings) {
+                // "rec_id, given_name": the blanks after the delimiters are no part of a name.
                 for (QStringView f : fields)
-                    headings.push_back(f.isEmpty() ? std::nullopt
-                                                   : std::optional<QString>(f.toString()));
+                    headings.push_back(
+                        f.isEmpty() ? std::nullopt
+                                    : std::optional<QString>(formats::trimBlanks(f).toString()));
                 haveHeadings = true;
                 width = fields.size();
                 out->longest.assign(width, 0);
@@ -268,18 +272,28 @@ bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error) {
 bool readFile(const QString& path, const QString& codePage, xls::Table* out, Format* format,
               QString* error) {
     const QString shown = QDir::toNativeSeparators(path);
+    QFile f(path);
+    if (QFileInfo(path).isDir() || !f.open(QIODevice::ReadOnly)) {
+        if (error) *error = QStringLiteral("找不到文本文件或无法打开：%1").arg(shown);
+        *out = xls::Table();
+        return false;
+    }
+    const QByteArray bytes = f.readAll();
+    if (f.error() != QFileDevice::NoError) {
+        if (error) *error = QStringLiteral("读取文本文件时出错：%1").arg(shown);
+        *out = xls::Table();
+        return false;
+    }
+    return readBytes(bytes, codePage, shown, out, format, error);
+}
+
+bool readBytes(const QByteArray& bytes, const QString& codePage, const QString& shown,
+               xls::Table* out, Format* format, QString* error) {
     const auto fail = [&](const QString& message) {
         if (error) *error = message;
         *out = xls::Table();
         return false;
     };
-    QFile f(path);
-    if (QFileInfo(path).isDir() || !f.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("找不到文本文件或无法打开：%1").arg(shown));
-    const QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        return fail(QStringLiteral("读取文本文件时出错：%1").arg(shown));
-
     Format fmt;
     bool bom = false;
     const QByteArray detected = detectEncoding(bytes, &bom);

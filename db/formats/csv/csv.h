@@ -17,10 +17,11 @@
 // field is empty, hold no data and are left out. A quoted field still open at the end of the
 // file is an error naming its line.
 //
-// Table: the first record gives the field names (an empty one F<n>, a repeated one numbered, as
-// for Excel sheets); a record with more fields than that adds fields named F<n>, a shorter one
-// has NULLs at its end. Values are the text as written (leading zeros and blanks kept); an
-// empty field is NULL.
+// Table: the first record gives the field names, without the blanks (U+0020) at their ends
+// ("rec_id, given_name" names given_name); an empty one is F<n> and a repeated one, also one
+// that equals another once trimmed, is numbered, as for Excel sheets. A record with more fields
+// than that adds fields named F<n>, a shorter one has NULLs at its end. Values are the text as
+// written (leading zeros and blanks kept); an empty field is NULL.
 #include "db/formats/xls/xlstable.h"
 
 #include <QByteArray>
@@ -52,5 +53,8 @@ bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error);
 // with a Chinese error text naming the file.
 bool readFile(const QString& path, const QString& codePage, xls::Table* out, Format* format,
               QString* error);
+// The same for a file's bytes; shownName is the file's name in the error texts.
+bool readBytes(const QByteArray& bytes, const QString& codePage, const QString& shownName,
+               xls::Table* out, Format* format, QString* error);
 
 } // namespace formats::csv

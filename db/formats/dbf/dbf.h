@@ -40,8 +40,26 @@ quint8 languageDriverForCodePage(int number);
 // A code page as users and .cpg files name it: "936", "cp936", "GBK", "UTF-8", "65001",
 // "windows-1252", "ANSI 1251", "8859_1"...; invalid when unknown.
 CodePage parseCodePage(const QString& text);
-// GBK, decoded as GB18030: the code page of tables that declare none.
+// GBK, decoded as GB18030: the code page of tables that declare none and hold no text above
+// ASCII, or give no clear sign of another one.
 CodePage defaultCodePage();
+
+// The code pages a table that declares none is guessed to be in, in the order that decides
+// between two that read its text alike: GBK, Big5, UTF-8, the Windows pages 1252, then the DOS
+// pages 850, 437, 866, then the Windows pages 1251 and 1250.
+std::vector<CodePage> guessCandidates();
+// The code page of raw text (a table's field names and values as stored, see
+// Table::textSamples) by how plausible each candidate's reading of it is (dbf_guess.cpp);
+// GBK for text without a byte above 0x7F. The same samples always give the same answer.
+CodePage guessCodePage(const std::vector<QByteArray>& samples);
+
+// Where a table's code page came from.
+enum class CodePageOrigin {
+    LanguageDriver, // header byte 29
+    CpgFile,        // the .cpg file beside the table
+    Caller,         // OpenOptions::fallbackCodePage
+    Guessed,        // guessCodePage over the table's text
+};
 
 enum class Flavour {
     DBase3,       // 0x03, memo 0x83 with a dBase III .dbt
@@ -93,8 +111,9 @@ struct FieldSpec {
 };
 
 struct OpenOptions {
-    // Code page for tables that declare none (no language-driver byte, no .cpg file).
-    CodePage fallbackCodePage = defaultCodePage();
+    // Code page for tables that declare none (no language-driver byte, no .cpg file); when it
+    // is not valid (the default), the code page is guessed from the table's text.
+    CodePage fallbackCodePage;
     bool readOnly = false; // never write, even where the file allows it
 };
 
@@ -120,6 +139,11 @@ public:
     const std::vector<Field>& fields() const;
     std::vector<int> visibleFields() const; // indexes of every field but _NullFlags
     CodePage codePage() const;
+    CodePageOrigin codePageOrigin() const;
+    // Raw bytes of the table's text that hold a byte above 0x7F: the field names, then the
+    // values of its character fields from the first record on (deleted ones too), trailing
+    // blanks cut, until about maxBytes are taken or some megabytes of records are read.
+    std::vector<QByteArray> textSamples(qsizetype maxBytes = 32768);
     quint8 version() const;
     bool hasMemoFields() const;
     bool hasMemoFile() const;

@@ -190,6 +190,7 @@ struct Table::Private {
     std::vector<int> descriptorOffset; // of each field in the header
     int nullFlags = -1;
     CodePage cp;
+    CodePageOrigin cpOrigin = CodePageOrigin::LanguageDriver;
     std::unique_ptr<TextDecoder> decoder; // made once the code page is known; never moved
 
     bool memoFields = false;
@@ -244,6 +245,7 @@ struct Table::Private {
 
     bool load(QString* error);
     void decodeNames();
+    void chooseUndeclaredCodePage(Table* table);
     bool openMemo(QString* error);
     void readMemoHeader();
     quint32 computeRecordCount(qint64 fileSize) const {
@@ -374,6 +376,16 @@ bool Table::Private::load(QString* error) {
     return true;
 }
 
+// For a table whose header and .cpg file name no code page: the caller's, else the guess.
+void Table::Private::chooseUndeclaredCodePage(Table* table) {
+    if (cp.isValid()) return; // cpOrigin says which declared it
+    cp = options.fallbackCodePage;
+    cpOrigin = CodePageOrigin::Caller;
+    if (cp.isValid()) return;
+    cp = guessCodePage(table->textSamples());
+    cpOrigin = CodePageOrigin::Guessed;
+}
+
 void Table::Private::decodeNames() {
     decoder = std::make_unique<TextDecoder>(cp.readCodec);
     QSet<QString> seen;
@@ -455,7 +467,7 @@ bool Table::open(const QString& path, const OpenOptions& options, QString* error
         d = std::make_unique<Private>();
         return false;
     }
-    // Code page: the language-driver byte, else a .cpg file, else the caller's, else GBK.
+    // Code page: the language-driver byte, else a .cpg file, else the caller's, else the guess.
     d->cp = codePageForLanguageDriver(quint8(d->header[29]));
     if (!d->cp.isValid()) {
         const QString cpg = findCompanionFile(d->path, {QStringLiteral("cpg")});
@@ -465,11 +477,11 @@ bool Table::open(const QString& path, const OpenOptions& options, QString* error
                 QByteArray text = c.read(256);
                 if (text.startsWith("\xEF\xBB\xBF")) text.remove(0, 3);
                 d->cp = parseCodePage(QString::fromLatin1(text));
+                d->cpOrigin = CodePageOrigin::CpgFile;
             }
         }
     }
-    if (!d->cp.isValid()) d->cp = options.fallbackCodePage;
-    if (!d->cp.isValid()) d->cp = defaultCodePage();
+    d->chooseUndeclaredCodePage(this);
     d->decodeNames();
     if (d->memoFields && !d->openMemo(error)) {
         d = std::make_unique<Private>();
@@ -494,8 +506,7 @@ bool Table::open(std::unique_ptr<QIODevice> dbf, std::unique_ptr<QIODevice> memo
         return false;
     }
     d->cp = codePageForLanguageDriver(quint8(d->header[29]));
-    if (!d->cp.isValid()) d->cp = options.fallbackCodePage;
-    if (!d->cp.isValid()) d->cp = defaultCodePage();
+    d->chooseUndeclaredCodePage(this);
     d->decodeNames();
     if (d->memoFields && memo && memo->isOpen() && !memo->isSequential()) {
         d->memo = std::move(memo);
@@ -517,6 +528,53 @@ const std::vector<Field>& Table::fields() const {
 }
 CodePage Table::codePage() const {
     return d->cp;
+}
+CodePageOrigin Table::codePageOrigin() const {
+    return d->cpOrigin;
+}
+
+std::vector<QByteArray> Table::textSamples(qsizetype maxBytes) {
+    std::vector<QByteArray> out;
+    qsizetype taken = 0;
+    const auto take = [&](const char* p, qsizetype n) {
+        while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0'))
+            --n;
+        bool high = false;
+        for (qsizetype i = 0; i < n && !high; ++i)
+            high = quint8(p[i]) >= 0x80;
+        if (!high) return;
+        out.emplace_back(p, n);
+        taken += n;
+    };
+    for (const QByteArray& name : d->rawNames)
+        take(name.constData(), name.size());
+    std::vector<const Field*> text;
+    for (const Field& f : d->fields)
+        if ((f.type == 'C' || f.type == 'V') && !f.isBinary()) text.push_back(&f);
+    if (text.empty() || d->recordLength <= 0) return out;
+    // Some megabytes of records at most: a long table of plain ASCII is not read to its end.
+    constexpr qint64 kMostBytes = qint64(8) << 20;
+    const quint32 chunk = quint32(std::max<qint64>(1, (qint64(256) << 10) / d->recordLength));
+    const quint32 last = quint32(
+        std::min<qint64>(d->recordCount, std::max<qint64>(1, kMostBytes / d->recordLength)));
+    QByteArray records;
+    for (quint32 first = 1; first <= last && taken < maxBytes; first += chunk) {
+        const quint32 got =
+            readRecords(first, std::min(chunk, last - first + 1), &records, nullptr);
+        if (got == 0) break;
+        for (quint32 k = 0; k < got && taken < maxBytes; ++k) {
+            const char* rec = records.constData() + qsizetype(k) * d->recordLength;
+            for (const Field* f : text) {
+                if (f->offset + f->length > d->recordLength) continue;
+                const char* p = rec + f->offset;
+                qsizetype n = 0; // up to the first NUL, as the value reads
+                while (n < f->length && p[n] != '\0')
+                    ++n;
+                take(p, n);
+            }
+        }
+    }
+    return out;
 }
 quint8 Table::version() const {
     return d->version;

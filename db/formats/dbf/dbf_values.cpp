@@ -100,26 +100,39 @@ Value dateTimeValue(const char* p) {
 
 namespace {
 
-// GB18030's two-byte characters (lead 0x81-0xFE, trail 0x40-0xFE but 0x7F) by (lead << 8 |
-// trail), 0 where the pair is no character of the BMP. Read off the codec once: the four-byte
-// forms and anything odd still go through it.
-const char16_t* gb18030DoubleBytes() {
-    static const std::vector<char16_t> table = [] {
-        std::vector<char16_t> t(65536, 0);
-        QStringDecoder codec("GB18030", QStringConverter::Flag::Stateless);
-        for (int lead = 0x81; lead <= 0xFE; ++lead)
-            for (int trail = 0x40; trail <= 0xFE; ++trail) {
-                if (trail == 0x7F) continue;
-                const char pair[2] = {char(lead), char(trail)};
-                const QString c = codec.decode(QByteArrayView(pair, 2));
-                if (!codec.hasError() && c.size() == 1 && c[0] != QChar::ReplacementCharacter)
-                    t[size_t(lead << 8 | trail)] = c[0].unicode();
-                codec.resetState();
-            }
-        return t;
-    }();
-    return table.data();
+// The two-byte characters of a codec (lead 0x81-0xFE, trail 0x40-0xFE but 0x7F) by (lead << 8
+// | trail), 0 where the pair is no character of the BMP; read off the codec once.
+std::vector<char16_t> readDoubleBytes(const char* codec) {
+    std::vector<char16_t> t(65536, 0);
+    QStringDecoder dec(codec, QStringConverter::Flag::Stateless);
+    for (int lead = 0x81; lead <= 0xFE; ++lead)
+        for (int trail = 0x40; trail <= 0xFE; ++trail) {
+            if (trail == 0x7F) continue;
+            const char pair[2] = {char(lead), char(trail)};
+            const QString c = dec.decode(QByteArrayView(pair, 2));
+            if (!dec.hasError() && c.size() == 1 && c[0] != QChar::ReplacementCharacter)
+                t[size_t(lead << 8 | trail)] = c[0].unicode();
+            // A decoder that met an error keeps failing after resetState(): a new one.
+            if (dec.hasError())
+                dec = QStringDecoder(codec, QStringConverter::Flag::Stateless);
+            else
+                dec.resetState();
+        }
+    return t;
 }
+
+} // namespace
+
+const char16_t* doubleByteTable(DoubleByteCodec codec) {
+    if (codec == DoubleByteCodec::Big5) {
+        static const std::vector<char16_t> big5 = readDoubleBytes("Big5");
+        return big5.data();
+    }
+    static const std::vector<char16_t> gb = readDoubleBytes("GB18030");
+    return gb.data();
+}
+
+namespace {
 
 bool isGb18030(const QByteArray& codec) {
     return codec.compare("GB18030", Qt::CaseInsensitive) == 0;
@@ -130,7 +143,7 @@ bool isGb18030(const QByteArray& codec) {
 TextDecoder::TextDecoder(const QByteArray& codec)
     : codec_(codec.isEmpty() ? QByteArray("ISO-8859-1") : codec),
       decoder_(codec_.constData(), QStringConverter::Flag::Stateless),
-      doubleByte_(isGb18030(codec_) ? gb18030DoubleBytes() : nullptr) {}
+      doubleByte_(isGb18030(codec_) ? doubleByteTable(DoubleByteCodec::Gb18030) : nullptr) {}
 
 QString TextDecoder::decode(const char* data, qsizetype size) {
     bool ascii = true;

@@ -10,6 +10,11 @@
 
 namespace formats::dbf::detail {
 
+// The two-byte characters of GB18030 (GBK's) or Big5 by (lead << 8 | trail), 0 where a pair is
+// no character of the BMP (then the four-byte forms and anything odd go through the codec).
+enum class DoubleByteCodec { Gb18030, Big5 };
+const char16_t* doubleByteTable(DoubleByteCodec codec);
+
 // Decodes table text, reusing one decoder (ASCII takes a short cut). Never copied or moved:
 // Qt's ICU converters report errors through a pointer to the converter's own state.
 class TextDecoder {

@@ -570,21 +570,18 @@ public:
     XmlScanner& x() { return x_; }
 
     // The text inside the current element (entered at its start tag), children's text
-    // included except that of elements named skip; the scanner ends after its end tag.
-    void elementText(std::string* out, std::string_view skip = {}) {
-        int depth = 1, skipping = 0;
-        while (depth > 0) {
+    // included; the scanner ends after its end tag.
+    void elementText(std::string* out) {
+        for (int depth = 1; depth > 0;) {
             switch (next()) {
             case XmlScanner::StartElement:
                 ++depth;
-                if (skipping || (!skip.empty() && x_.name() == skip)) ++skipping;
                 break;
             case XmlScanner::EndElement:
                 --depth;
-                if (skipping) --skipping;
                 break;
             case XmlScanner::Text:
-                if (!skipping) out->append(x_.text());
+                out->append(x_.text());
                 break;
             default:
                 failWith(ReadError::Corrupt);
@@ -592,27 +589,42 @@ public:
         }
     }
 
-    // As elementText, as a QString.
-    void elementText(QString* out, std::string_view skip = {}) {
-        int depth = 1, skipping = 0;
-        while (depth > 0) {
+    // Whether xml:space="preserve" holds at the current start tag: its own attribute, else what
+    // holds for its parent (inherited).
+    bool spacePreserved(bool inherited) {
+        bool found = false;
+        const std::string_view v = x_.attribute("space", &found);
+        return found ? v == "preserve" : inherited;
+    }
+
+    // The text of a string item, <si> or <is> (entered at its start tag): its <t> elements and
+    // those of its rich-text runs <r>, joined; the scanner ends after its end tag. Nothing else
+    // is text: neither the blanks and line breaks a pretty-printed part puts between elements
+    // nor the phonetic runs <rPh>. A <t> loses the white space at its ends unless
+    // xml:space="preserve" holds for it; one of white space only keeps it, as the blank between
+    // two runs that a writer did not mark.
+    void stringItem(std::string* out, bool preserve) {
+        preserve = spacePreserved(preserve);
+        bool runPreserve = preserve;
+        for (int depth = 1; depth > 0;) {
             switch (next()) {
-            case XmlScanner::StartElement:
-                ++depth;
-                if (skipping || (!skip.empty() && x_.name() == skip)) {
-                    ++skipping;
-                } else if (std::string_view t; x_.plainElementText(&t)) {
-                    out->append(utf8(t));
-                    --depth;
+            case XmlScanner::StartElement: {
+                const std::string_view n = x_.name();
+                if (n == "t") {
+                    textElement(out, spacePreserved(depth == 1 ? preserve : runPreserve));
+                } else if (depth == 1 && n == "r") {
+                    runPreserve = spacePreserved(preserve);
+                    ++depth;
+                } else {
+                    skipElement(); // <rPr>, <rPh>, <phoneticPr>, anything unknown
                 }
                 break;
+            }
             case XmlScanner::EndElement:
                 --depth;
-                if (skipping) --skipping;
                 break;
             case XmlScanner::Text:
-                if (!skipping) out->append(utf8(x_.text()));
-                break;
+                break; // between elements
             default:
                 failWith(ReadError::Corrupt);
             }
@@ -630,6 +642,27 @@ public:
     }
 
 private:
+    // One <t> (entered at its start tag), appended to out.
+    void textElement(std::string* out, bool preserve) {
+        const size_t from = out->size();
+        if (std::string_view plain; x_.plainElementText(&plain))
+            out->append(plain);
+        else
+            elementText(out);
+        if (preserve) return;
+        const auto isXmlSpace = [](char c) {
+            return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+        };
+        size_t first = from, last = out->size();
+        while (first < last && isXmlSpace((*out)[first]))
+            ++first;
+        if (first == last) return; // white space only: kept
+        while (isXmlSpace((*out)[last - 1]))
+            --last;
+        out->erase(last);
+        out->erase(from, first - from);
+    }
+
     XmlScanner x_;
     PartSource& src_;
 };
@@ -814,14 +847,17 @@ void BookReader::readSharedStrings(Package& pkg, const QString& part) {
     PartSource src(pkg, part, false); // on a thread of its own already
     if (!src.ok()) return;
     Scan s(src);
-    QString text;
+    std::string text;
+    bool preserve = false; // xml:space of the table itself, inherited by its items
     for (;;) {
         const XmlScanner::Token t = s.next();
         if (t == XmlScanner::Done) break;
-        if (t != XmlScanner::StartElement || s.x().name() != "si") continue;
+        if (t != XmlScanner::StartElement) continue;
+        if (s.x().name() == "sst") preserve = s.spacePreserved(false);
+        if (s.x().name() != "si") continue;
         text.clear();
-        s.elementText(&text, "rPh"); // plain text or rich-text runs; no phonetic guides
-        const QString unescaped = unescapeXstring(std::move(text));
+        s.stringItem(&text, preserve);
+        const QString unescaped = unescapeXstring(utf8(text));
         sst_.emplace_back(sstChars_.size(), unescaped.size());
         sstChars_.append(unescaped);
     }
@@ -962,7 +998,7 @@ void BookReader::readSheet(const QString& part, xls::Sheet* sheet) {
                         }
                     } else if (depth == 1 && child == "is") {
                         value.clear();
-                        s.elementText(&value, "rPh");
+                        s.stringItem(&value, false);
                         if (type.empty()) type = "inlineStr";
                         cell = makeCell(type, value, true, style);
                     } else {

@@ -8,7 +8,8 @@
 //   DELETE FROM "name" WHERE rowid = 5;
 //
 // The code page argument may be empty or left out; it names the code page of a table that
-// declares none (no language-driver byte, no .cpg file): "GBK", "UTF-8", "936", "1252"...
+// declares none (no language-driver byte, no .cpg file): "GBK", "UTF-8", "936", "1252"...;
+// without it such a table is read in the code page its text is guessed to be in.
 // Columns are the table's fields (without _NullFlags), with declared types the database layer
 // reads sizes from (VARCHAR(20), NUMERIC(10,2), DATE...); values are text. rowid is the physical
 // record number (1-based); deleted records are not rows. INSERT appends a record, DELETE sets

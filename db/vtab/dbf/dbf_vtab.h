@@ -15,7 +15,8 @@ bool registerDbfModule(sqlite3* db, QString* error);
 // Creates one virtual table in schema "main" for every .dbf file of the directory (extension
 // compared without case), named after the file without its extension, case as on disk.
 // codePage: empty = from the header's language-driver byte, else a .cpg file beside the table,
-// else GBK (decoded as GB18030); otherwise the name of the code page to use for tables that
+// else the one guessed from the table's text (formats::dbf::guessCodePage; GBK, decoded as
+// GB18030, for plain ASCII); otherwise the name of the code page to use for tables that
 // declare none. False with a Chinese error text when the directory cannot be read.
 bool attachDbfDirectory(sqlite3* db, const QString& directory, const QString& codePage,
                         QString* error);
