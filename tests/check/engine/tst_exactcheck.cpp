@@ -7,6 +7,8 @@
 #include "tests/support/checkfixture.h"
 #include "tests/support/testsupport.h"
 
+#include <QCryptographicHash>
+
 using namespace db;
 using testsupport::tableRows;
 
@@ -233,6 +235,40 @@ private slots:
         QCOMPARE(table("ClienttableELS"), before);
         QCOMPARE(st.RsSource->recordCount(), 5);
         QCOMPARE(r.remaining, 5);
+    }
+
+    void backupAndRestoreTakeTheCompanionsInAnyCase() {
+        // A table's memo, index and code-page files, whatever the case of their names, go into
+        // the backup with it and come back from it; other files of the folder do not.
+        const QString dir = f.dir() + "/伴随";
+        QDir(dir).removeRecursively();
+        QVERIFY(QDir().mkpath(dir));
+        const QStringList mine = {"KUNDEN.dbf", "kunden.FPT", "Kunden.CDX", "kunden.cpg"};
+        for (const QString& name : mine + QStringList{"other.fpt", "kunden.txt"}) {
+            QFile file(dir + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(name.toUtf8());
+        }
+        QStringList files = check::tableFiles(dir + "/KUNDEN.dbf");
+        files.sort();
+        QStringList want = mine;
+        want.sort();
+        QCOMPARE(files, want);
+        QString backup, error;
+        QVERIFY2(check::backupUserFile(dir + "/KUNDEN.dbf", &backup, &error), qPrintable(error));
+        QCOMPARE(QDir(dir + "/查重备份").entryList(QDir::Files).size(), 4);
+        for (const QString& name : mine) {
+            QFile file(dir + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("changed");
+        }
+        QVERIFY2(check::restoreUserFile(dir + "/KUNDEN.dbf", backup, &error), qPrintable(error));
+        for (const QString& name : mine)
+            QCOMPARE(testsupport::digest(dir + "/" + name),
+                     QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256));
+        // A backup of another table is refused.
+        QVERIFY(!check::restoreUserFile(dir + "/other.fpt", backup, &error));
+        QVERIFY2(error.contains("不是"), qPrintable(error));
     }
 
     void backupBeforeDeletingFromUsersFile() {

@@ -239,6 +239,7 @@ private slots:
                                                {"北京朝阳", "x"},
                                                {"北京朝阳", "y"},
                                                {"北京朝阳", ""},
+                                               {"北京朝阳", ""},
                                                {"北京朝阳", "X"},
                                                {"市", "z"},
                                                {"市", "z"},
@@ -286,12 +287,14 @@ private slots:
             rows << QStringList{QStringLiteral("客户%1").arg(i),
                                 QStringLiteral("%1").arg(200 + i) + "001"};
         rows << QStringList{"甲公司", " " + code + "1"} << QStringList{"宏远公司", code + "2"}
-             << QStringList{"宏远公司", code + "3"};
+             << QStringList{"宏远公司", code + "3"} << QStringList{"甲公司", code + "9"};
         QVERIFY(f.loadTable({"名称", "邮编"}, rows));
         compare(options({"名称"}, "邮编", 3));
         QCOMPARE(tableRows(st.WorkConn, "ClienttableCC"),
-                 QList<QStringList>(
-                     {{"1", "宏远公司", code + "2", "1"}, {"", "宏远公司", code + "3", "2"}}));
+                 QList<QStringList>({{"1", "甲公司", code + "1", "1"},
+                                     {"", "甲公司", code + "9", "2"},
+                                     {"2", "宏远公司", code + "2", "3"},
+                                     {"", "宏远公司", code + "3", "4"}}));
         QCOMPARE(tableRows(st.WorkConn, "yb_table").value(segment - 1),
                  QStringList({QString::number(segment), code + "1"}));
     }
