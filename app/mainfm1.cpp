@@ -3,6 +3,7 @@
 #include "app/engine/appstate.h"
 #include "app/engine/workdb.h"
 #include "app/windowdirectory.h"
+#include "check/engine/checkjob.h"
 #include "db/sqltext.h"
 #include "tools/gridwidths.h"
 #include "ui/datagrid.h"
@@ -35,16 +36,6 @@ namespace app {
 namespace {
 
 mainFm1* theMainForm = nullptr;
-
-// Trim as the rest of the program does it: blanks at both ends, nothing else.
-QString trimSpaces(const QString& s) {
-    int b = 0, e = int(s.size());
-    while (b < e && s.at(b) == QLatin1Char(' '))
-        ++b;
-    while (e > b && s.at(e - 1) == QLatin1Char(' '))
-        --e;
-    return s.mid(b, e - b);
-}
 
 QLabel* makeLabel(const QString& name, const QString& caption, QWidget* parent) {
     auto* l = new QLabel(caption, parent);
@@ -606,63 +597,38 @@ QString mainFm1::startCheckConfirmation() {
 }
 
 void mainFm1::Command3_Click() {
+    auto refuse = [](const check::Refusal& why) {
+        ui::inform(why.text, ui::defaultTitle(),
+                   why.warning ? ui::Icon::Warning : ui::Icon::Information);
+    };
     if (ui::refuseWhileBusy()) return;
     AppState& st = appState();
-    if (!isOpen(st.RsSource)) {
-        ui::inform(QStringLiteral("请打开数据库！"));
-        return;
-    }
-    if (SourceOpenedFlag == 0) {
+    check::CheckRequest request;
+    if (Option1->isChecked()) request.mode = CheckMode::Exact;
+    if (Option2->isChecked()) request.mode = CheckMode::Fuzzy;
+    for (int k = 0; k < List1->count(); ++k)
+        request.fields << List1->item(k)->text();
+    request.start = Text12->text();
+    request.end = Text13->text();
+    request.postcode = postcodeModeOf(st);
+    request.postcodeField = Text11->text();
+    request.postcodeDigits = st.PostcodeDigits;
+
+    if (isOpen(st.RsSource) && SourceOpenedFlag == 0) {
         ui::inform(QStringLiteral("请重新打开数据库！"));
         return;
     }
-    if (st.RsSource->recordCount() < 1) {
-        ui::inform(QStringLiteral("无数据可查！"));
-        return;
-    }
-    if (List1->count() == 0) {
-        ui::inform(QStringLiteral("请选择查重字段"));
-        return;
-    }
-    if (!Option1->isChecked() && !Option2->isChecked()) {
-        ui::inform(QStringLiteral("请选择查重方式"));
-        return;
-    }
-    // A range that holds no record would end as "no duplicates": say what is wrong instead.
-    int start = 0, end = 0;
-    if (const QString wrong =
-            checkRange(Text12->text(), Text13->text(), st.RsSource->recordCount(), &start, &end);
-        !wrong.isEmpty()) {
-        ui::inform(wrong, ui::defaultTitle(), ui::Icon::Warning);
-        return;
-    }
+    // What is wrong before the question; a range that holds no record would end as "no
+    // duplicates", so it is said too.
+    if (const check::Refusal why = check::CheckJob::refusal(st, request)) return refuse(why);
     if (!ui::confirm(startCheckConfirmation())) return;
 
-    // At most the first five entries of the check-field list take part.
-    QStringList fields;
-    for (int k = 0; k < List1->count(); ++k)
-        fields << trimSpaces(List1->item(k)->text());
-    setCheckFields(st, fields);
-
-    st.PostcodeField.clear();
-    if (postcodeModeOf(st) == PostcodeMode::Field) {
-        if (Text11->text().isEmpty()) {
-            ui::inform(QStringLiteral("请选择邮编字段"));
-            return;
-        }
-        st.PostcodeField = trimSpaces(Text11->text());
-    }
-
     SourceOpenedFlag = 1;
-
-    const bool exact = Option1->isChecked();
-    const QString error = prepareCheck(st, exact ? CheckMode::Exact : CheckMode::Fuzzy);
-    if (!error.isEmpty()) {
-        ui::inform(error, ui::defaultTitle(), ui::Icon::Warning);
-        return;
-    }
-    windows().showCheckRun(exact ? QStringLiteral("完全相同查重") : QStringLiteral("模糊查重"),
-                           runOptionsOf(st, start, end));
+    check::CheckJob job(st);
+    if (const check::Refusal why = job.prepare(request)) return refuse(why);
+    windows().showCheckRun(*request.mode == CheckMode::Exact ? QStringLiteral("完全相同查重")
+                                                             : QStringLiteral("模糊查重"),
+                           job.options());
 }
 
 // ---- maintenance, guide, exit ------------------------------------------------------------

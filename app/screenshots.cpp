@@ -9,7 +9,7 @@
 #include "app/engine/appstate.h"
 #include "app/engine/workdb.h"
 #include "app/mainfm1.h"
-#include "check/engine/exactcheck.h"
+#include "check/engine/checkjob.h"
 #include "check/mainfm11.h"
 #include "control/mainfm4.h"
 #include "db/sqltext.h"
@@ -128,11 +128,12 @@ bool maintenanceShots(app::mainFm1& w, const QString& list, const QString& dir,
     st.SourceFileTitle = info.fileName();
     st.SourceBaseName = info.completeBaseName();
     if (!sources::createTable(st).ok) return false;
-    app::setCheckFields(st, {QStringLiteral("姓名"), QStringLiteral("电话")});
-    if (!app::prepareCheck(st, app::CheckMode::Exact).isEmpty()) return false;
+    check::CheckJob job(st);
+    if (job.prepare({.mode = app::CheckMode::Exact,
+                     .fields = {QStringLiteral("姓名"), QStringLiteral("电话")}}))
+        return false;
     app::ProgressSink quiet;
-    const app::RunResult r =
-        check::runExactCheck(st, app::runOptionsOf(st, 1, st.RsSource->recordCount()), quiet);
+    const app::RunResult r = job.runAll(quiet);
     std::printf("exact check: %d groups, %d duplicate rows\n", r.groups, r.duplicateRows);
     w.showSource(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
     w.hide();
@@ -181,13 +182,13 @@ bool fuzzyRunShots(app::mainFm1& w, const QString& list, const QString& dir, con
     st.RsDup.reset();
     if (!sources::openDbf(st, copy, QFileInfo(copy).fileName()).ok) return false;
     w.showSource(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
-    app::setCheckFields(st, {QStringLiteral("地址")});
-    app::setPostcodeMode(st, app::PostcodeMode::Off);
-    if (!app::prepareCheck(st, app::CheckMode::Fuzzy).isEmpty()) return false;
+    check::CheckJob job(st);
+    if (job.prepare({.mode = app::CheckMode::Fuzzy, .fields = {QStringLiteral("地址")}}))
+        return false;
     AnswerOk answers;
     bool ok = true, during = false, atEnd = false;
-    QPointer<check::mainFm11> run = check::mainFm11::showRun(
-        QStringLiteral("模糊查重"), app::runOptionsOf(st, 1, st.RsSource->recordCount()));
+    QPointer<check::mainFm11> run =
+        check::mainFm11::showRun(QStringLiteral("模糊查重"), job.options());
     answers.onMessage = [&](const QString& text) {
         if (text != QStringLiteral("查重结束") || !run) return;
         atEnd = true;

@@ -4,7 +4,7 @@
 #include "app/engine/workdb.h"
 #include "batch/csv.h"
 #include "batch/session.h"
-#include "check/engine/exactcheck.h"
+#include "check/engine/checkjob.h"
 #include "check/engine/separation.h"
 #include "control/engine/export.h"
 #include "control/engine/merge.h"
@@ -12,7 +12,6 @@
 #include "db/exceltarget.h"
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/filemode.h"
-#include "fuzzy/engine/fuzzycheck.h"
 #include "tools/engine/batchdelete.h"
 
 #include <QDir>
@@ -352,44 +351,30 @@ int Runner::check(const Options& o) {
     else if (o.inPlace && session_.kind() == QLatin1String("csv"))
         note(QStringLiteral("文本文件的数据导入工作数据库后查重，原文件不会被修改"));
 
-    // The check fields and the fields that keep a record, spelt as the table spells them (the
-    // latter by their place: field k of the table is column k + 1 of the duplicates).
-    QStringList fields;
+    check::CheckRequest request;
+    request.mode = o.fuzzy ? app::CheckMode::Fuzzy : app::CheckMode::Exact;
+    if (!o.fields.isEmpty()) request.fields = o.fields.split(QLatin1Char(','));
+    if (!o.start.isEmpty()) request.start = o.start;
+    if (!o.end.isEmpty()) request.end = o.end;
+    if (!o.postcode.isEmpty()) {
+        request.postcode = app::PostcodeMode::Field;
+        request.postcodeField = o.postcode;
+        request.postcodeDigits = o.digits.toInt();
+    }
+    if (const check::Refusal why = check::CheckJob::refusal(st, request))
+        return fail(Failure, why.text);
+    // The fields that keep a record, by their place: field k of the table is column k + 1 of
+    // the duplicates.
     std::vector<int> keepBy;
-    for (const auto& [names, isKeep] :
-         {std::pair{o.fields, false}, std::pair{o.mergeBack ? o.keepBy : QString(), true}}) {
-        if (names.isEmpty()) continue;
-        for (const QString& name : names.split(QLatin1Char(','))) {
+    if (o.mergeBack && !o.keepBy.isEmpty()) {
+        for (const QString& name : o.keepBy.split(QLatin1Char(','))) {
             const int index = st.RsSource->fieldIndex(name);
             if (index < 0)
                 return fail(Failure,
                             QStringLiteral("表中没有字段“%1”。表中的字段：%2")
                                 .arg(name, st.RsSource->fieldNames().join(QStringLiteral("、"))));
-            if (isKeep)
-                keepBy.push_back(index);
-            else
-                fields << st.RsSource->fieldName(index);
+            keepBy.push_back(index);
         }
-    }
-    const int count = st.RsSource->recordCount();
-    if (count < 1) return fail(Failure, QStringLiteral("无数据可查！"));
-    int start = 1, end = count;
-    if (const QString wrong =
-            app::checkRange(o.start.isEmpty() ? QStringLiteral("1") : o.start,
-                            o.end.isEmpty() ? QString::number(count) : o.end, count, &start, &end);
-        !wrong.isEmpty())
-        return fail(Failure, wrong);
-    app::setCheckFields(st, fields);
-    st.PostcodeField.clear();
-    app::setPostcodeMode(st, app::PostcodeMode::Off);
-    st.PostcodeDigits = 0;
-    if (!o.postcode.isEmpty()) {
-        const int index = st.RsSource->fieldIndex(o.postcode);
-        if (index < 0)
-            return fail(Failure, QStringLiteral("表中没有邮编字段“%1”。").arg(o.postcode));
-        st.PostcodeField = st.RsSource->fieldName(index);
-        app::setPostcodeMode(st, app::PostcodeMode::Field);
-        st.PostcodeDigits = qint16(o.digits.toInt());
     }
     // The workbooks asked for can take the sheet: known before anything is changed.
     const QString sheet = o.sheet.isEmpty() ? checkTableName(st) : o.sheet;
@@ -409,20 +394,23 @@ int Runner::check(const Options& o) {
                 Failure,
                 QStringLiteral("无法导出到 %1：%2").arg(QDir::toNativeSeparators(path), refusal));
     }
-    const app::CheckMode mode = o.fuzzy ? app::CheckMode::Fuzzy : app::CheckMode::Exact;
-    if (const QString why = app::prepareCheck(st, mode); !why.isEmpty()) return fail(Failure, why);
+    check::CheckJob job(st);
+    if (const check::Refusal why = job.prepare(request)) return fail(Failure, why.text);
+    const QStringList& fields = job.options().fields;
 
     app::RunResult result;
     {
         BatchSink sink(err_);
-        const app::RunOptions options = app::runOptionsOf(st, start, end);
-        result = o.fuzzy ? fuzzy::runFuzzyCheck(st, options, sink)
-                         : check::runExactCheck(st, options, sink);
+        result = job.runAll(sink);
     }
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
     if (result.cancelled) return fail(Failure, stopped);
     if (!result.error.isEmpty()) return fail(Failure, session_.userView(result.error));
     tellNotes();
+    if (result.failedRecords > 0)
+        note(QStringLiteral("有 %1 条记录在查重时出错，它们的重复记录可能没有全部找出：%2")
+                 .arg(result.failedRecords)
+                 .arg(session_.userView(result.firstFailure)));
     if (!result.backupPath.isEmpty())
         note(QStringLiteral("删除前已备份原文件到 ") + QDir::toNativeSeparators(result.backupPath));
     // From here on a failure finds the user's file changed by the separation: it is put back.

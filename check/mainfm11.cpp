@@ -4,9 +4,6 @@
 #include "app/engine/workdb.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
-#include "check/engine/exactcheck.h"
-#include "check/engine/separation.h"
-#include "fuzzy/engine/fuzzycheck.h"
 #include "tools/gridwidths.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
@@ -55,7 +52,7 @@ QString positionCounter(const db::RecordsetPtr& rs) {
 } // namespace
 
 mainFm11::mainFm11(const QString& caption, const app::RunOptions& options, QWidget* parent)
-    : QWidget(parent), options_(options) {
+    : QWidget(parent), job_(app::appState(), options) {
     setObjectName(QStringLiteral("mainFm11"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(caption.isEmpty() ? QStringLiteral("查重主控界面") : caption);
@@ -149,77 +146,57 @@ void mainFm11::activate() {
     ran_ = true;
     // The whole run, its questions included: no other command changes a table meanwhile.
     const app::RunGuard guard(st, QStringLiteral("查重"));
-    if (options_.mode == app::CheckMode::Exact) {
-        ProgressBar1->hide();
-        ProgressBar2->hide();
-        runExact();
-    } else {
-        runFuzzy();
-    }
+    run();
     ui::restoreDefaultCursor();
 }
 
-void mainFm11::runExact() {
-    app::AppState& st = app::appState();
+void mainFm11::run() {
+    const bool fuzzy = job_.options().mode == app::CheckMode::Fuzzy;
+    ProgressBar1->setVisible(fuzzy);
+    ProgressBar2->setVisible(fuzzy);
     hideMainWindow();
     phase_ = Phase::Scan;
     setRunning(true);
-    result_ = exactScan(st, options_, *this);
+    result_ = job_.scan(*this);
     setRunning(false);
-    showCounters(options_.end);
-    ui::restoreDefaultCursor();
-    if (result_.cancelled)
-        endStopped();
-    else if (!result_.error.isEmpty())
-        endWithMessage(result_.error, true);
-    else if (result_.duplicateRows == 0)
-        endWithMessage(QStringLiteral("查重结束，无重复数据！"), false);
-    else {
-        ui::inform(QStringLiteral("查重结束"));
-        separateAndAsk(true);
-    }
-    // The backup of the duplicates follows the run's end in every case.
-    QString error;
-    if (!app::backupDuplicates(st, false, &error))
-        ui::inform(QStringLiteral("重复数据无法备份到 ClienttableDD：\n%1").arg(error),
-                   ui::defaultTitle(), ui::Icon::Warning);
-}
-
-void mainFm11::runFuzzy() {
-    app::AppState& st = app::appState();
-    ProgressBar1->show();
-    ProgressBar2->show();
-    hideMainWindow();
-    phase_ = Phase::Scan;
-    setRunning(true);
-    int failed = 0;
-    QString firstFailure;
-    {
-        fuzzy::FuzzyCheck engine(st);
-        result_ = engine.wholecheck2(options_, *this);
-        failed = engine.failedRecords();
-        firstFailure = engine.firstFailure();
-    }
-    setRunning(false);
-    // The end of the run: counters, the backup (taken by the run), then the messages.
-    Text5->setText(QString::number(options_.end));
-    Text8->setText(QString::number(result_.groups));
-    Text7->setText(positionCounter(st.RsSource));
-    Text9->setText(positionCounter(st.RsDup));
+    showCounters();
     ui::restoreDefaultCursor();
     ProgressBar1->hide();
     ProgressBar2->hide();
-    if (result_.cancelled) return endStopped();
-    if (!result_.error.isEmpty()) return endWithMessage(result_.error, true);
-    if (failed > 0)
+    if (result_.ok() && result_.failedRecords > 0)
         ui::inform(QStringLiteral("有 %1 条记录在查重时出错，它们的重复记录可能没有全部找出。\n%2")
-                       .arg(failed)
-                       .arg(firstFailure),
+                       .arg(result_.failedRecords)
+                       .arg(result_.firstFailure),
                    ui::defaultTitle(), ui::Icon::Warning);
-    if (result_.duplicateRows == 0)
-        return endWithMessage(QStringLiteral("查重结束，无重复数据！"), false);
-    ui::inform(QStringLiteral("查重结束"));
-    separateAndAsk(false);
+    const bool found = result_.ok() && result_.duplicateRows > 0;
+    if (found) {
+        ui::inform(QStringLiteral("查重结束"));
+        separate(!fuzzy);
+    }
+    // The backup of the duplicates follows the separation, and every other end of a run.
+    if (const QString why = job_.backupDuplicates(); !why.isEmpty())
+        ui::inform(why, ui::defaultTitle(), ui::Icon::Warning);
+
+    if (result_.cancelled) return endStopped();
+    if (!found && !result_.error.isEmpty()) return endWithMessage(result_.error, true);
+    if (!found) return endWithMessage(QStringLiteral("查重结束，无重复数据！"), false);
+    if (!result_.error.isEmpty()) {
+        // The groups are still in the check table: maintaining and merging them back would
+        // write them twice. Back to the main window.
+        ui::inform(result_.error + QStringLiteral("\r\n重复记录仍在查重数据库中，没有分离出去。"),
+                   ui::defaultTitle(), ui::Icon::Warning);
+        showCheckTableInMainWindow();
+        close();
+        showMainWindow();
+        return;
+    }
+    if (ui::confirm(QStringLiteral("现在开始数据维护吗？"))) {
+        if (!app::windows().showCheckControl()) showMainWindow();
+        close();
+    } else {
+        close();
+        showMainWindow();
+    }
 }
 
 void mainFm11::endStopped() {
@@ -234,52 +211,26 @@ void mainFm11::endWithMessage(const QString& text, bool warning) {
     close();
 }
 
-void mainFm11::separateAndAsk(bool countsInRunWindow) {
+void mainFm11::separate(bool countsInRunWindow) {
     app::AppState& st = app::appState();
     Picture2->show();
     ui::yieldNow();
     phase_ = Phase::Separation;
     remaining_ = app::recordCountOf(st.RsSource);
     setRunning(true);
-    const app::RunResult sep = reDelete(st, result_.copiedFrom, *this);
+    result_ = job_.separate(*this);
     setRunning(false);
     Picture2->hide();
-    result_.separated = sep.separated;
-    result_.remaining = sep.remaining;
-    result_.backupPath = sep.backupPath;
-    if (sep.cancelled) {
-        result_.cancelled = true;
-        endStopped();
-        return;
-    }
-    if (!sep.error.isEmpty()) {
-        // The groups are still in the check table: maintaining and merging them back would
-        // write them twice. Back to the main window.
-        result_.error = sep.error;
-        ui::inform(sep.error + QStringLiteral("\r\n重复记录仍在查重数据库中，没有分离出去。"),
-                   ui::defaultTitle(), ui::Icon::Warning);
-        showCheckTableInMainWindow();
-        close();
-        showMainWindow();
-        return;
-    }
+    if (!result_.ok()) return;
     // What the check table holds now, in both windows.
     if (countsInRunWindow) Text5->setText(QString::number(app::recordCountOf(st.RsSource)));
     Text7->setText(positionCounter(st.RsSource));
     showCheckTableInMainWindow();
-
-    if (ui::confirm(QStringLiteral("现在开始数据维护吗？"))) {
-        if (!app::windows().showCheckControl()) showMainWindow();
-        close();
-    } else {
-        close();
-        showMainWindow();
-    }
 }
 
-void mainFm11::showCounters(int endPosition) {
+void mainFm11::showCounters() {
     const app::AppState& st = app::appState();
-    Text5->setText(QString::number(endPosition));
+    Text5->setText(QString::number(job_.options().end));
     Text7->setText(positionCounter(st.RsSource));
     showCheckTableInMainWindow();
     Text8->setText(QString::number(result_.groups));

@@ -4,7 +4,7 @@
 // to it (progress, groups found, records left); it shows what they report a few times a second,
 // owns every message of the run's end and moves the windows. Closing it while a check runs asks
 // whether to stop.
-#include "app/engine/run.h"
+#include "check/engine/checkjob.h"
 
 #include <QWidget>
 
@@ -39,15 +39,14 @@ private:
     enum class Phase { Idle, Scan, Separation };
 
     void activate();
-    void runExact();
-    void runFuzzy();
-    // The ends of a run, with their messages and window moves.
+    // The check's steps with the messages between them, and its ends.
+    void run();
     void endStopped();
     void endWithMessage(const QString& text, bool warning);
-    // The separation, then "现在开始数据维护吗？"; the count after it goes to the main window and,
-    // for the exact check, to the run window's boxes too.
-    void separateAndAsk(bool countsInRunWindow);
-    void showCounters(int endPosition);
+    // The separation; the count after it goes to the main window and, for the exact check, to
+    // the run window's boxes too.
+    void separate(bool countsInRunWindow);
+    void showCounters();
     void setRunning(bool running);
     void refresh();
 
@@ -57,7 +56,7 @@ private:
     void remaining(int count) override;
     void marks(int first, int second) override;
 
-    app::RunOptions options_;
+    CheckJob job_;
     app::RunResult result_;
     app::Throttle throttle_;
     app::Throttle gridThrottle_{500}; // the duplicates' grid catches up twice a second

@@ -5,9 +5,8 @@
 // closing messages and moves the windows, in the order it needs, so the same engine runs in
 // tests, in benchmarks and in chachong-batch.
 //
-//     app::RunOptions options = app::runOptionsOf(state, start, end);
 //     MySink sink;                                    // progress(done, total): false cancels
-//     app::RunResult r = check::exactScan(state, options, sink);
+//     app::RunResult r = check::CheckJob(state, options).runAll(sink);
 //     if (r.cancelled) ... else if (!r.error.isEmpty()) ... else ...
 //
 // Modes and kinds are enums in here; AppState keeps the stored numbers and texts (CheckMode 1/2,
@@ -51,7 +50,11 @@ struct RunResult {
     int remaining = 0;     // records of the check table afterwards
     int deleted = 0;       // rows deleted from ClienttableCC (the batch delete)
     bool cancelled = false;
-    QString error;      // why the run failed, in Chinese; empty when it did not
+    QString error; // why the run failed, in Chinese; empty when it did not
+    // The fuzzy check: records whose grouping pass failed (their duplicates may be missing from
+    // ClienttableCC) and the first such failure, in Chinese.
+    int failedRecords = 0;
+    QString firstFailure;
     QString backupPath; // the copy of the user's file made before anything was deleted from it
     // A check: for each row of ClienttableCC, in its order, the record of the check table it is
     // a copy of. The separation removes these records and no other.

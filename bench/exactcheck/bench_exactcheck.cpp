@@ -7,7 +7,7 @@
 #include "app/engine/workdb.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
-#include "check/engine/exactcheck.h"
+#include "check/engine/checkjob.h"
 #include "db/sqltext.h"
 #include "import/engine/worktables.h"
 
@@ -85,11 +85,10 @@ Run ours(app::AppState& st) {
     t.start();
     st.RsSource = std::make_shared<Recordset>();
     st.RsSource->open("Select * From ClienttableELS", st.WorkConn);
-    app::setCheckFields(st, {fields[checkA], fields[checkB]});
-    app::prepareCheck(st, app::CheckMode::Exact);
+    check::CheckJob job(st);
+    job.prepare({.mode = app::CheckMode::Exact, .fields = {fields[checkA], fields[checkB]}});
     app::ProgressSink sink;
-    const auto r =
-        check::runExactCheck(st, app::runOptionsOf(st, 1, st.RsSource->recordCount()), sink);
+    const auto r = job.runAll(sink);
     return {t.nsecsElapsed() / 1e9, r.groups, r.duplicateRows};
 }
 

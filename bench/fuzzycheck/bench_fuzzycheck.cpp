@@ -9,8 +9,7 @@
 #include "app/engine/workdb.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
-#include "check/engine/exactcheck.h"
-#include "fuzzy/engine/fuzzycheck.h"
+#include "check/engine/checkjob.h"
 #include "import/engine/sources.h"
 
 #include <QCoreApplication>
@@ -50,18 +49,18 @@ bool open(app::AppState& st, const QString& original, const QString& dir) {
 }
 
 Run runCheck(app::AppState& st, app::CheckMode mode, const QString& postcode = {}, int digits = 0) {
-    app::setCheckFields(st, {QStringLiteral("地址")});
-    st.PostcodeField = postcode;
-    app::setPostcodeMode(st,
-                         postcode.isEmpty() ? app::PostcodeMode::Off : app::PostcodeMode::Field);
-    st.PostcodeDigits = qint16(digits);
-    app::prepareCheck(st, mode);
+    check::CheckJob job(st);
+    const check::Refusal refused = job.prepare(
+        {.mode = mode,
+         .fields = {QStringLiteral("地址")},
+         .postcode = postcode.isEmpty() ? app::PostcodeMode::Off : app::PostcodeMode::Field,
+         .postcodeField = postcode,
+         .postcodeDigits = digits});
+    if (refused) std::fprintf(stderr, "%s\n", qPrintable(refused.text));
     app::ProgressSink sink;
     QElapsedTimer t;
     t.start();
-    const app::RunOptions o = app::runOptionsOf(st, 1, st.RsSource->recordCount());
-    const app::RunResult r = mode == app::CheckMode::Fuzzy ? fuzzy::runFuzzyCheck(st, o, sink)
-                                                           : check::runExactCheck(st, o, sink);
+    const app::RunResult r = job.runAll(sink);
     if (!r.ok()) std::fprintf(stderr, "%s\n", qPrintable(r.error));
     return {t.nsecsElapsed() / 1e9, r.groups, r.duplicateRows};
 }

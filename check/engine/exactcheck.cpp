@@ -1,12 +1,8 @@
 #include "check/engine/exactcheck.h"
 
 #include "app/engine/workdb.h"
-#include "check/engine/separation.h"
 #include "db/criteria.h"
 #include "db/sqltext.h"
-
-#include <system_error>
-#include <thread>
 
 namespace check {
 
@@ -18,28 +14,20 @@ QString writeFailure(const QString& why) {
 
 } // namespace
 
-bool backupDuplicates(app::AppState& state, QString* error) {
-    state.WorkConn.execute(db::sql::dropTable(QStringLiteral("ClienttableDD")));
-    return app::runStatement(state.RsWork,
-                             db::sql::selectInto(QStringLiteral("*"),
-                                                 QStringLiteral("ClienttableDD"),
-                                                 QStringLiteral("ClienttableCC")),
-                             state.WorkConn, error);
-}
-
 app::RunResult exactScan(app::AppState& st, const app::RunOptions& options, app::ProgressSink& sink,
                          bool writeGroups) {
     app::RunResult result;
-    const db::RecordsetPtr src = st.RsSource;
-    const db::RecordsetPtr dup = st.RsDup;
-    if (!app::isOpen(src)) {
+    if (!app::isOpen(st.RsSource)) {
         result.error = QStringLiteral("请打开数据库！");
         return result;
     }
+    const db::RecordsetPtr dup = st.RsDup;
     if (!app::isOpen(dup)) {
         result.error = QStringLiteral("重复数据表没有打开，无法查重。");
         return result;
     }
+    // The scan's own cursor: RsSource, which the grids show, stays where it is.
+    const db::RecordsetPtr src = st.RsSource->clone();
     const int count = int(std::min<qsizetype>(options.fields.size(), 5));
     if (count < 1) {
         result.error = QStringLiteral("请选择查重字段");
@@ -82,7 +70,6 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options, app:
     int groups = 0;
     // Nothing watching the two recordsets hears of each move and insertion; they hear once, at
     // the end.
-    src->suspendNotifications();
     dup->suspendNotifications();
     src->setAbsolutePosition(options.start);
     std::vector<QStringView> seed(static_cast<size_t>(count));
@@ -143,58 +130,13 @@ app::RunResult exactScan(app::AppState& st, const app::RunOptions& options, app:
         result.error = dup->errorString();
     // The look-ups are done: their indexes over the check table need not stay in memory.
     lookup->releaseIndexes();
-    if (src->recordCount() > 0) src->moveLast();
     if (dup->recordCount() > 0) dup->moveLast();
     dup->resumeNotifications();
-    src->resumeNotifications();
     result.groups = groups;
     result.duplicateRows = dup->recordCount();
     result.remaining = src->recordCount();
     if (!result.error.isEmpty()) result.error = writeFailure(result.error);
     return result;
-}
-
-app::RunResult runExactCheck(app::AppState& st, const app::RunOptions& options,
-                             app::ProgressSink& sink) {
-    const bool apart = app::isOpen(st.RsSource) && app::isOpen(st.RsDup) &&
-                       st.RsSource->connection().handle() != st.RsDup->connection().handle() &&
-                       std::thread::hardware_concurrency() > 1;
-    app::RunResult r = exactScan(st, options, sink, !apart);
-    // The groups written on a second thread, through a cursor of their own over the same rows:
-    // the separation only reads them, and ClienttableCC's database is not the check table's.
-    QString writeError;
-    std::thread writer;
-    const db::RecordsetPtr groups = apart ? st.RsDup->clone() : nullptr;
-    auto write = [&] {
-        if (!groups->updateBatch()) writeError = groups->errorString();
-    };
-    if (groups) {
-        try {
-            writer = std::thread(write);
-        } catch (const std::system_error&) {
-            write(); // no thread to be had: written before the separation, as in the windows
-        }
-    }
-    bool joined = !writer.joinable();
-    auto written = [&] {
-        if (!joined) writer.join();
-        joined = true;
-        return writeError.isEmpty() ? QString() : writeFailure(writeError);
-    };
-    if (r.ok() && r.duplicateRows > 0) {
-        const app::RunResult sep = reDelete(st, r.copiedFrom, sink, written);
-        r.separated = sep.separated;
-        r.remaining = sep.remaining;
-        r.backupPath = sep.backupPath;
-        r.cancelled = sep.cancelled;
-        r.error = sep.error;
-    }
-    // Written by now in every case; a failure the separation did not see yet is reported.
-    if (const QString why = written(); !why.isEmpty() && r.error.isEmpty()) r.error = why;
-    QString error;
-    if (!app::backupDuplicates(st, false, &error) && r.error.isEmpty())
-        r.error = QStringLiteral("重复数据无法备份到 ClienttableDD：") + error;
-    return r;
 }
 
 } // namespace check

@@ -1,8 +1,7 @@
 #pragma once
 // The exact check: records of the check table that agree on every check field form a group;
 // every group is copied into ClienttableCC (group number on its first row, a running number on
-// every row). The separation (separation.h) then removes the copied records from the check
-// table, and ClienttableDD takes a backup of ClienttableCC.
+// every row).
 //
 // The check keeps its rules and mends their faults:
 //  - a group counts as recorded only when ClienttableCC holds a row equal to the seed on every
@@ -16,19 +15,13 @@
 
 namespace check {
 
-// The scan over options.start..options.end of RsSource (positions as the main window's boxes
-// give them, already checked), writing the groups into ClienttableCC through RsDup. RsSource is
-// the scan cursor; the look-up recordset RsPostcode becomes a second cursor over the same rows.
-// Cancelled through the sink, the groups found so far stay in ClienttableCC. With writeGroups
-// false the groups stay pending in RsDup for the caller to write (updateBatch).
+// The scan over options.start..options.end of the check table (positions as the main window's
+// boxes give them, already checked), writing the groups into ClienttableCC through RsDup. The
+// scan reads the table through a cursor of its own; the look-up recordset RsPostcode becomes a
+// second cursor over the same rows. Cancelled through the sink, the groups found so far stay in
+// ClienttableCC. With writeGroups false the groups stay pending in RsDup for the caller to write
+// (updateBatch). A check runs it through CheckJob (checkjob.h).
 app::RunResult exactScan(app::AppState& state, const app::RunOptions& options,
                          app::ProgressSink& sink, bool writeGroups = true);
-
-// The whole check without windows (the batch runner, benchmarks): the scan, the separation when
-// groups were found, then the backup into ClienttableDD. When the check table and ClienttableCC
-// live in different databases, the groups are written on a second thread while the separation
-// runs; its deletions are committed only once the groups are written, and undone if they are not.
-app::RunResult runExactCheck(app::AppState& state, const app::RunOptions& options,
-                             app::ProgressSink& sink);
 
 } // namespace check

@@ -1,7 +1,6 @@
 #include "fuzzy/engine/fuzzycheck.h"
 
 #include "app/engine/workdb.h"
-#include "check/engine/separation.h"
 #include "db/criteria.h"
 #include "db/sqltext.h"
 
@@ -46,13 +45,15 @@ FuzzyCheck::~FuzzyCheck() = default;
 app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::ProgressSink& sink) {
     app::RunResult result;
     sink_ = &sink;
-    const db::RecordsetPtr src = st_.RsSource;
     const db::RecordsetPtr dup = st_.RsDup;
     auto refuse = [&](const QString& why) {
         result.error = why;
         return result;
     };
-    if (!app::isOpen(src)) return refuse(QStringLiteral("请打开数据库！"));
+    if (!app::isOpen(st_.RsSource)) return refuse(QStringLiteral("请打开数据库！"));
+    // The scan's own cursor: RsSource, which the grids show, stays where it is.
+    src_ = st_.RsSource->clone();
+    const db::RecordsetPtr& src = src_;
     if (src->recordCount() < 1) return refuse(QStringLiteral("无数据可查！"));
     if (!app::isOpen(dup)) return refuse(QStringLiteral("重复数据表没有打开，无法查重。"));
     if (options.fields.isEmpty()) return refuse(QStringLiteral("请选择查重字段"));
@@ -112,7 +113,6 @@ app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::Prog
     // The run's writes to the working database (segments, groups, scratch tables) are one
     // transaction: a segment enrolled costs no write to the disk of its own.
     const bool transaction = !st_.WorkConn.inTransaction() && st_.WorkConn.beginTransaction();
-    src->suspendNotifications();
     dup->suspendNotifications();
     src->setAbsolutePosition(options.start);
     while (!src->isEof() && src->absolutePosition() <= end) {
@@ -137,10 +137,8 @@ app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::Prog
     }
     // The groups go to ClienttableCC in one transaction, a stopped run's too.
     if (!dup->updateBatch()) result.error = dup->errorString();
-    if (src->recordCount() > 0) src->moveLast();
     if (dup->recordCount() > 0) dup->moveLast();
     dup->resumeNotifications();
-    src->resumeNotifications();
     writeScratchTables();
     if (transaction && !st_.WorkConn.commit() && result.error.isEmpty())
         result.error = st_.WorkConn.errorString();
@@ -153,10 +151,8 @@ app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::Prog
     result.remaining = src->recordCount();
     if (!result.error.isEmpty())
         result.error = QStringLiteral("重复数据写入失败，未分离任何记录：\r\n") + result.error;
-    // The backup of the duplicates comes before anything is separated; a ClienttableDD that is
-    // not there is simply made.
-    if (!app::backupDuplicates(st_, false, &error) && result.error.isEmpty())
-        result.error = QStringLiteral("重复数据无法备份到 ClienttableDD，未分离任何记录：") + error;
+    result.failedRecords = failed_;
+    result.firstFailure = firstFailure_;
     return result;
 }
 
@@ -174,7 +170,7 @@ void FuzzyCheck::fragmentStep(int& counter) {
 }
 
 void FuzzyCheck::postcodeStep(int& counter) {
-    const QString value = trimmed(st_.RsSource->valueView(postcodeSource_));
+    const QString value = trimmed(src_->valueView(postcodeSource_));
     const QString prefix = firstCodePoints(value, postcodeDigits_).toString();
     const int segment = prefix.isEmpty() ? 201 : segmentOf(prefix);
     marks(10, mark2_);
@@ -226,7 +222,7 @@ void FuzzyCheck::overflowPath(const QString& prefix, int& counter) {
 void FuzzyCheck::enrol(int segment) {
     db::Recordset& yb = *st_.RsPostcode;
     if (segment <= yb.recordCount() || segment >= 201) return;
-    const QString value = trimmed(st_.RsSource->valueView(postcodeSource_));
+    const QString value = trimmed(src_->valueView(postcodeSource_));
     yb.addNew();
     yb.setValue(0, QString::number(segment));
     yb.setValue(1, firstCodePoints(value, 6).toString());
@@ -242,7 +238,7 @@ void FuzzyCheck::enrol(int segment) {
 // ---- the grouping pass ---------------------------------------------------------------------
 
 void FuzzyCheck::do_procedure(Slot& candidates, int& counter) {
-    const QString f = st_.RsSource->fieldName(keySource_);
+    const QString f = src_->fieldName(keySource_);
     if (checkRepeat(f)) return; // the seed's key value is recorded already
     const QString v = seed_[keySource_];
     if (v.isEmpty()) return;
@@ -329,7 +325,7 @@ void FuzzyCheck::rs2_rs3_Add(int running) {
         values << QString("");
     values << QString::number(running);
     QString error;
-    if (!addDuplicate(values, st_.RsSource->bookmark(), &error)) fail(error);
+    if (!addDuplicate(values, src_->bookmark(), &error)) fail(error);
 }
 
 void FuzzyCheck::rss_rs3_Add(const std::vector<int>& candidates, int& running, const QString&) {
@@ -342,7 +338,7 @@ void FuzzyCheck::rss_rs3_Add(const std::vector<int>& candidates, int& running, c
             if (trimmed(row[k + 1]) != seed_[k]) return false;
         return true;
     };
-    const db::Bookmark seed = st_.RsSource->bookmark();
+    const db::Bookmark seed = src_->bookmark();
     int left = -1;
     for (int i : candidates)
         if (temp1_.origin[size_t(i)] == seed) {
@@ -453,8 +449,7 @@ void FuzzyCheck::fail(const QString& why) {
         ++failed_;
     }
     if (firstFailure_.isEmpty())
-        firstFailure_ =
-            QStringLiteral("第 %1 条记录：%2").arg(st_.RsSource->absolutePosition()).arg(why);
+        firstFailure_ = QStringLiteral("第 %1 条记录：%2").arg(src_->absolutePosition()).arg(why);
 }
 
 void FuzzyCheck::marks(int first, int second) {
@@ -486,25 +481,6 @@ void FuzzyCheck::writeScratchTables() {
         }
         if (own) st_.WorkConn.commit();
     }
-}
-
-app::RunResult runFuzzyCheck(app::AppState& state, const app::RunOptions& options,
-                             app::ProgressSink& sink) {
-    app::RunResult r;
-    {
-        FuzzyCheck engine(state); // its indexes go before the separation starts
-        r = engine.wholecheck2(options, sink);
-        if (r.ok() && engine.failedRecords() > 0) r.error = engine.firstFailure();
-    }
-    if (r.ok() && r.duplicateRows > 0) {
-        const app::RunResult sep = check::reDelete(state, r.copiedFrom, sink);
-        r.separated = sep.separated;
-        r.remaining = sep.remaining;
-        r.backupPath = sep.backupPath;
-        r.cancelled = sep.cancelled;
-        r.error = sep.error;
-    }
-    return r;
 }
 
 } // namespace fuzzy

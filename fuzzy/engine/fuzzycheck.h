@@ -40,15 +40,11 @@ public:
     ~FuzzyCheck();
 
     // The run: yb_table prepared, the record loop over options.start..options.end, the groups
-    // written into ClienttableCC, then the backup of ClienttableCC into ClienttableDD. The
-    // closing messages, the separation and the hand-over to maintenance are the caller's.
-    // Stopped through the sink, the groups found so far stay and the backup is still taken.
+    // written into ClienttableCC. A grouping pass that fails ends for its record and the run goes
+    // on; the result counts such records (failedRecords, firstFailure). The separation, the
+    // backup into ClienttableDD and the closing messages are the caller's (check::CheckJob).
+    // Stopped through the sink, the groups found so far stay.
     app::RunResult wholecheck2(const app::RunOptions& options, app::ProgressSink& sink);
-
-    // Records whose grouping pass failed, and the first failure (a pass that fails ends for its
-    // record and the run goes on).
-    int failedRecords() const { return failed_; }
-    QString firstFailure() const { return firstFailure_; }
 
 private:
     // A scratch table in memory: rows in the layout of ClienttableCC (No, the source's columns,
@@ -88,6 +84,7 @@ private:
     void writeScratchTables();
 
     app::AppState& st_;
+    db::RecordsetPtr src_; // the record loop's cursor over the check table
     app::ProgressSink* sink_ = nullptr;
     CandidateTable table_;
     std::array<Slot, 202> slots_; // 1..201; slot 0 unused
@@ -111,10 +108,5 @@ private:
     bool recordFailed_ = false;
     QString firstFailure_;
 };
-
-// The whole check without windows (the batch runner, benchmarks): wholecheck2, then the
-// separation when ClienttableCC has rows.
-app::RunResult runFuzzyCheck(app::AppState& state, const app::RunOptions& options,
-                             app::ProgressSink& sink);
 
 } // namespace fuzzy

@@ -654,11 +654,11 @@ private slots:
         app::AppState& st = appState();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok)
             .expectMessage(QStringLiteral("请选择邮编字段"));
+        const qint16 fieldsBefore = st.CheckFieldCount;
         child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
-        // The check fields were fixed before the postcode check; the duplicates stay.
-        QCOMPARE(st.CheckFieldCount, qint16(1));
-        QCOMPARE(st.CheckFields[0], QStringLiteral("名称"));
+        // Refused before anything was stored: the check fields and the duplicates stay.
+        QCOMPARE(st.CheckFieldCount, fieldsBefore);
         QCOMPARE(rowsOf(work(), QStringLiteral("ClienttableCC")), 3);
         QVERIFY(recorder_.calls.isEmpty());
     }
@@ -710,20 +710,25 @@ private slots:
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<int>("count");
         QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QString>("refusal");
         QTest::newRow("one") << QStringList{" 名称 "} << 1
-                             << QStringList{"名称", "旧1", "旧2", "旧3", "旧4"};
+                             << QStringList{"名称", "旧1", "旧2", "旧3", "旧4"} << QString();
         QTest::newRow("five") << QStringList{"编号", "名称", "地址", "邮编", " 电话"} << 5
-                              << QStringList{"编号", "名称", "地址", "邮编", "电话"};
+                              << QStringList{"编号", "名称", "地址", "邮编", "电话"} << QString();
         QTest::newRow("six") << QStringList{"编号", "名称", "地址", "邮编", "电话", "联系人"} << 5
-                             << QStringList{"编号", "名称", "地址", "邮编", "电话"};
-        QTest::newRow("seven") << QStringList{"a", "b", "c", "d", "e", "f", "g"} << 5
-                               << QStringList{"a", "b", "c", "d", "e"};
+                             << QStringList{"编号", "名称", "地址", "邮编", "电话"} << QString();
+        // Fields the table does not have: refused after the question, nothing stored.
+        QTest::newRow("unknown")
+            << QStringList{"名称", "a", "b", "c", "d", "e", "f"} << 0
+            << QStringList{"旧0", "旧1", "旧2", "旧3", "旧4"}
+            << QString("表中没有字段“a”。表中的字段：编号、名称、地址、邮编、电话、联系人");
     }
 
     void checkFieldsFiveAndMore() {
         QFETCH(QStringList, entries);
         QFETCH(int, count);
         QFETCH(QStringList, fields);
+        QFETCH(QString, refusal);
         openSource(4);
         makeDuplicateTable(QStringLiteral("ClienttableCC"), 0);
         app::AppState& st = appState();
@@ -732,6 +737,7 @@ private slots:
         child<QListWidget>(w_.get(), "List1")->addItems(entries);
         child<QRadioButton>(w_.get(), "Option1")->setChecked(true);
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
+        if (!refusal.isEmpty()) dialogs_->expectMessage(refusal);
         child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
         QCOMPARE(int(st.CheckFieldCount), count);

@@ -4,19 +4,30 @@
 // compared with groups computed in Python from the table as dumped.
 #include "../support/testsupport.h"
 
+#include "app/engine/appstate.h"
+#include "app/mainfm1.h"
+#include "app/windowdirectory.h"
 #include "bench/gen/clientgen.h"
+#include "check/mainfm11.h"
 #include "db/criteria.h"
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/textcodec.h"
 #include "db/formats/xls/cfb.h"
+#include "import/commands.h"
 #include "import/engine/dbfcodepage.h"
+#include "ui/scripteddialogs.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
 #include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QStringEncoder>
 
 #include <csignal>
@@ -639,6 +650,96 @@ private slots:
         const Run after = batch({QStringLiteral("dump"), dbf});
         QCOMPARE(readCsv(writeText(path(QStringLiteral("after.csv")), after.out)), readCsv(rest));
         QCOMPARE(int(s["remaining"]), readCsv(rest).size() - 1);
+    }
+
+    // The window and the runner run the same check job: on copies of one file they leave the
+    // same file, the same duplicates and their backup (a dBase table lives outside the working
+    // database, so the groups are written beside the separation in both).
+    void windowAndRunnerAgree_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::newRow("exact") << QStringList{"--fields", "姓名,电话"};
+        QTest::newRow("fuzzy") << QStringList{"--fields", "公司", "--fuzzy"};
+        QTest::newRow("fuzzy by postcode")
+            << QStringList{"--fields", "地址", "--fuzzy", "--postcode", "邮编", "--digits", "2"};
+    }
+    void windowAndRunnerAgree() {
+        QFETCH(QStringList, options);
+        const QString tag = QString::fromUtf8(QTest::currentDataTag()).replace(' ', '_');
+        gen::Options g;
+        g.rows = 600;
+        g.seed = 23;
+        const gen::Table t = gen::generate(g);
+        const QString dir = path(tag), byWindow = dir + "/窗口/客户.dbf",
+                      byRunner = dir + "/批处理/客户.dbf", dupCsv = dir + "/dup.csv";
+        QString error;
+        for (const QString& file : {byWindow, byRunner}) {
+            QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+            QVERIFY2(gen::writeDbf(t, file, &error), qPrintable(error));
+        }
+        const Run r =
+            batch(QStringList{"check", byRunner, "--in-place", "--dup-csv", dupCsv} + options);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+
+        // The window: the file opened from the menu, "开始查重", "否" to the maintenance.
+        struct Windows : app::WindowDirectory {
+            bool openSource(const QString& command) override {
+                return sources::runCommand(command);
+            }
+            bool showCheckRun(const QString& caption, const app::RunOptions& o) override {
+                run = check::mainFm11::showRun(caption, o);
+                return true;
+            }
+            QPointer<check::mainFm11> run;
+        } windows;
+        app::resetAppState();
+        app::setWindows(&windows);
+        QTemporaryDir program;
+        QVERIFY(!testsupport::copyWorkDb(program.path()).isEmpty());
+        {
+            app::mainFm1 w;
+            QVERIFY(w.formLoad(program.path()));
+            w.show();
+            ui::ScriptedDialogs d;
+            d.expectOpenFile(byWindow)
+                .expectMessage(app::mainFm1::startCheckConfirmation())
+                .expectMessage("查重结束")
+                .expectMessage("现在开始数据维护吗？", ui::Answer::Cancel);
+            testsupport::child<QAction>(&w, "begin_DBF")->trigger();
+            auto* list = testsupport::child<QListWidget>(&w, "List1");
+            list->addItems(options[1].split(','));
+            const bool fuzzy = options.contains("--fuzzy");
+            testsupport::child<QRadioButton>(&w, fuzzy ? "Option2" : "Option1")->click();
+            if (options.contains("--postcode")) {
+                testsupport::child<QRadioButton>(&w, "Option4")->click(); // 2 digits
+                testsupport::child<QLineEdit>(&w, "Text11")->setText("邮编");
+            }
+            testsupport::child<QPushButton>(&w, "Command3")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(windows.run.isNull(), 60000);
+            QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        }
+        app::setWindows(nullptr);
+        const app::AppState& st = app::appState();
+        const QList<QStringList> cc = testsupport::tableRows(st.WorkConn, "ClienttableCC");
+        QVERIFY(cc.size() > 10);
+        QCOMPARE(testsupport::tableRows(st.WorkConn, "ClienttableDD"), cc);
+        QList<QStringList> runnerCc = readCsv(dupCsv);
+        QVERIFY(!runnerCc.isEmpty());
+        runnerCc.removeFirst(); // the header
+        for (QStringList& row : runnerCc)
+            row.removeLast(); // the running number, which the runner's file leaves out
+        QList<QStringList> windowCc = cc;
+        for (QStringList& row : windowCc) {
+            row.removeLast();
+            for (QString& v : row)
+                if (v.isNull()) v = QStringLiteral("");
+        }
+        QCOMPARE(windowCc, runnerCc);
+        const QList<QStringList> left = testsupport::dbfRows(byWindow);
+        QCOMPARE(left, testsupport::dbfRows(byRunner));
+        QCOMPARE(left.size() + cc.size(), g.rows);
+        const auto s = summary(r.out);
+        QCOMPARE(int(s["separated"]), cc.size());
+        QCOMPARE(int(s["remaining"]), left.size());
     }
 
     // Whether the process has a handler of its own for SIGINT (Linux: its status says so).

@@ -6,6 +6,7 @@
 // Files are read back by python3-dbf, xlrd, openpyxl and LibreOffice.
 #include "app/engine/appstate.h"
 #include "app/mainfm1.h"
+#include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
 #include "control/mainfm4.h"
 #include "db/formats/dbf/dbf.h"
@@ -69,7 +70,7 @@ class TestMainFm4Merge : public QObject {
         st.SourceFileTitle = QStringLiteral("客户.xls");
         QVERIFY(f.prepare({"姓名"}));
         app::ProgressSink sink;
-        const app::RunResult r = check::runExactCheck(st, f.options(), sink);
+        const app::RunResult r = check::CheckJob(st, f.options()).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
     }
     void open() {
@@ -443,7 +444,7 @@ private slots:
         st.SourceFileTitle = QStringLiteral("客户资料.mdb");
         QVERIFY(f.prepare({"姓名"}));
         app::ProgressSink sink;
-        QVERIFY(check::runExactCheck(st, f.options(), sink).ok());
+        QVERIFY(check::CheckJob(st, f.options()).runAll(sink).ok());
         open();
         const QString book = folder("xlsx") + "/不重复.xlsx";
         d_->expectMessage("将不重复数据导出，生成Excel文件？")

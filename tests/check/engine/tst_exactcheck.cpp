@@ -1,6 +1,7 @@
 // The exact check engine without any window: groups, numbering, the separation and its backup,
 // stopping through the sink. The test links no widget library, so the engine cannot ask a
 // question or show a message.
+#include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
 #include "check/engine/separation.h"
 #include "db/sqltext.h"
@@ -41,7 +42,7 @@ class TestExactCheck : public QObject {
     }
     QList<QStringList> table(const QString& name) { return tableRows(st.WorkConn, name); }
     app::RunResult run(app::ProgressSink& sink, int start = 1, int end = -1) {
-        return check::runExactCheck(st, f.options(start, end), sink);
+        return check::CheckJob(st, f.options(start, end)).runAll(sink);
     }
 
 private slots:

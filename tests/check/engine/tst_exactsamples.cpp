@@ -2,6 +2,7 @@
 // Excel sheet imported into the working database. Expected groups come from a plain scan.
 #include "app/engine/appstate.h"
 #include "app/engine/workdb.h"
+#include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
 #include "db/sqltext.h"
 #include "import/engine/importrows.h"
@@ -83,7 +84,7 @@ private slots:
         prepareCheck(fields);
 
         app::ProgressSink sink;
-        const auto r = check::runExactCheck(st, app::runOptionsOf(st, 1, before), sink);
+        const auto r = check::CheckJob(st, app::runOptionsOf(st, 1, before)).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.groups, e.groups);
         QCOMPARE(r.duplicateRows, e.rows);
@@ -123,7 +124,7 @@ private slots:
         QVERIFY2(opened.ok, qPrintable(opened.error));
         prepareCheck({"备注"});
         app::ProgressSink sink;
-        const auto r = check::runExactCheck(st, app::runOptionsOf(st, 1, 4), sink);
+        const auto r = check::CheckJob(st, app::runOptionsOf(st, 1, 4)).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.groups, 1);
         QCOMPARE(r.duplicateRows, 3);
@@ -160,7 +161,7 @@ private slots:
         prepareCheck(fields);
 
         app::ProgressSink sink;
-        const auto r = check::runExactCheck(st, app::runOptionsOf(st, 1, before), sink);
+        const auto r = check::CheckJob(st, app::runOptionsOf(st, 1, before)).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.groups, e.groups);
         QCOMPARE(r.duplicateRows, e.rows);

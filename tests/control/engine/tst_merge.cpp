@@ -6,6 +6,7 @@
 // backed up first. dBase files are read back with python3-dbf.
 #include "app/engine/appstate.h"
 #include "app/engine/workdb.h"
+#include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
 #include "control/engine/merge.h"
 #include "db/formats/dbf/dbf.h"
@@ -117,7 +118,7 @@ private slots:
                                                   {"王五", "3", "丙"}}));
         QVERIFY(f.prepare({"姓名", "电话"}));
         app::ProgressSink quiet;
-        const app::RunResult checked = check::runExactCheck(st, f.options(), quiet);
+        const app::RunResult checked = check::CheckJob(st, f.options()).runAll(quiet);
         QVERIFY2(checked.ok(), qPrintable(checked.error));
         QCOMPARE(checked.separated, 2);
         Recorder sink;
@@ -170,7 +171,7 @@ private slots:
                                                   {"王五", "3", "丙"}}));
         QVERIFY(f.prepare({"姓名"}));
         app::ProgressSink quiet;
-        QVERIFY(check::runExactCheck(st, f.options(), quiet).ok());
+        QVERIFY(check::CheckJob(st, f.options()).runAll(quiet).ok());
         QVERIFY(st.RsDup->requery());
         const QList<QStringList> duplicatesBefore = storedDuplicates();
         Recorder stop;
@@ -228,7 +229,7 @@ private slots:
         QVERIFY(sources::openDbf(st, file, QStringLiteral("客户表.dbf")).ok);
         QVERIFY(f.prepare({"姓名"}));
         app::ProgressSink quiet;
-        const app::RunResult checked = check::runExactCheck(st, f.options(), quiet);
+        const app::RunResult checked = check::CheckJob(st, f.options()).runAll(quiet);
         QVERIFY2(checked.ok(), qPrintable(checked.error));
         QCOMPARE(backups(dir).size(), 1);
         const QByteArray separated = digest(file);

@@ -4,6 +4,7 @@
 // group count, on generated Chinese client lists, on hand-made edge cases and on real files.
 #include "app/engine/workdb.h"
 #include "bench/gen/clientgen.h"
+#include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
 #include "db/sqltext.h"
 #include "fuzzy/engine/fuzzycheck.h"
@@ -123,10 +124,11 @@ class TestFuzzyCheck : public QObject {
         const QJsonObject want = expected(o, &records);
         QVERIFY2(!want.isEmpty(), "the reference gave no answer");
         Sink sink;
-        fuzzy::FuzzyCheck engine(st);
-        const app::RunResult r = engine.wholecheck2(o, sink);
+        check::CheckJob job(st, o);
+        const app::RunResult r = job.scan(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
-        QVERIFY2(engine.failedRecords() == 0, qPrintable(engine.firstFailure()));
+        QCOMPARE(job.backupDuplicates(), QString());
+        QVERIFY2(r.failedRecords == 0, qPrintable(r.firstFailure));
         const QList<QStringList> cc = tableRows(st.WorkConn, "ClienttableCC");
         const QList<QStringList> wantCc = listOf(want["cc"]);
         QVERIFY2(cc == wantCc, qPrintable(firstDifference(cc, wantCc)));
@@ -342,8 +344,7 @@ private slots:
         const app::RunOptions o = options({"地址"});
         Sink sink;
         sink.stopAt = 600;
-        fuzzy::FuzzyCheck engine(st);
-        const app::RunResult r = engine.wholecheck2(o, sink);
+        const app::RunResult r = check::CheckJob(st, o).runAll(sink);
         QVERIFY(r.cancelled);
         QVERIFY(r.groups > 0);
         const QList<QStringList> cc = tableRows(st.WorkConn, "ClienttableCC");
@@ -391,8 +392,7 @@ private slots:
         app::RunOptions o = options(fields, digits > 0 ? "邮编" : QString(), digits);
         Sink sink;
         if (!fuzzy) o.mode = app::CheckMode::Exact;
-        const app::RunResult r =
-            fuzzy ? fuzzy::runFuzzyCheck(st, o, sink) : check::runExactCheck(st, o, sink);
+        const app::RunResult r = check::CheckJob(st, o).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QVERIFY(r.groups > 0);
 

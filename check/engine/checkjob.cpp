@@ -1,0 +1,162 @@
+#include "check/engine/checkjob.h"
+
+#include "app/engine/workdb.h"
+#include "check/engine/exactcheck.h"
+#include "check/engine/separation.h"
+#include "db/criteria.h"
+#include "fuzzy/engine/fuzzycheck.h"
+
+#include <system_error>
+#include <thread>
+
+namespace check {
+
+namespace {
+
+QString writeFailure(const QString& why) {
+    return QStringLiteral("重复数据写入失败，未分离任何记录：\r\n") + why;
+}
+
+// The range the request asks for, checked against a table of count records.
+QString rangeOf(const CheckRequest& r, int count, int* start, int* end) {
+    return app::checkRange(r.start.value_or(QStringLiteral("1")),
+                           r.end.value_or(QString::number(count)), count, start, end);
+}
+
+} // namespace
+
+CheckJob::CheckJob(app::AppState& state) : st_(state) {}
+
+CheckJob::CheckJob(app::AppState& state, const app::RunOptions& options)
+    : st_(state), options_(options) {}
+
+Refusal CheckJob::refusal(const app::AppState& st, const CheckRequest& r) {
+    if (!app::isOpen(st.RsSource)) return {QStringLiteral("请打开数据库！")};
+    const int count = st.RsSource->recordCount();
+    if (count < 1) return {QStringLiteral("无数据可查！")};
+    if (r.fields.isEmpty()) return {QStringLiteral("请选择查重字段")};
+    if (!r.mode) return {QStringLiteral("请选择查重方式")};
+    int start = 0, end = 0;
+    return {rangeOf(r, count, &start, &end), true};
+}
+
+Refusal CheckJob::prepare(const CheckRequest& r) {
+    if (Refusal why = refusal(st_, r)) return why;
+    const db::Recordset& src = *st_.RsSource;
+    int start = 0, end = 0;
+    rangeOf(r, src.recordCount(), &start, &end);
+    auto unknown = [&](const QString& text, const QString& name) {
+        return Refusal{text.arg(name, src.fieldNames().join(QStringLiteral("、"))), true};
+    };
+    // Everything is checked before anything is stored: a refusal changes nothing.
+    QString postcodeField;
+    if (r.postcode == app::PostcodeMode::Field) {
+        const QString typed = db::trimBlanks(r.postcodeField);
+        if (typed.isEmpty()) return {QStringLiteral("请选择邮编字段")};
+        const int index = src.fieldIndex(typed);
+        if (index < 0)
+            return unknown(QStringLiteral("表中没有邮编字段“%1”。表中的字段：%2"), typed);
+        if (r.postcodeDigits < 1 || r.postcodeDigits > 6)
+            return {
+                QStringLiteral("邮编分段位数 %1 不正确：请选择 1 到 6 位。").arg(r.postcodeDigits),
+                true};
+        postcodeField = src.fieldName(index);
+    }
+    // The check fields as the table spells them.
+    QStringList fields;
+    for (const QString& typed : r.fields.mid(0, 5)) {
+        const QString name = db::trimBlanks(typed);
+        const int index = src.fieldIndex(name);
+        if (index < 0) return unknown(QStringLiteral("表中没有字段“%1”。表中的字段：%2"), name);
+        fields << src.fieldName(index);
+    }
+
+    app::setCheckFields(st_, fields);
+    app::setPostcodeMode(st_, r.postcode);
+    st_.PostcodeField = postcodeField;
+    st_.PostcodeDigits = qint16(postcodeField.isEmpty() ? 0 : r.postcodeDigits);
+    if (const QString why = app::prepareCheck(st_, *r.mode); !why.isEmpty()) return {why, true};
+    options_ = app::runOptionsOf(st_, start, end);
+    result_ = {};
+    return {};
+}
+
+app::RunResult CheckJob::scan(app::ProgressSink& sink) {
+    result_ = {};
+    pending_ = false;
+    if (options_.mode == app::CheckMode::Fuzzy) {
+        fuzzy::FuzzyCheck engine(st_); // its indexes go before the separation starts
+        result_ = engine.wholecheck2(options_, sink);
+        return result_;
+    }
+    // The check table and ClienttableCC in different databases: the groups can be written while
+    // the separation works, so they wait in RsDup until then.
+    pending_ = app::isOpen(st_.RsSource) && app::isOpen(st_.RsDup) &&
+               st_.RsSource->connection().handle() != st_.RsDup->connection().handle() &&
+               std::thread::hardware_concurrency() > 1;
+    result_ = exactScan(st_, options_, sink, !pending_);
+    // No separation follows: what was found is written now.
+    if (pending_ && !(result_.ok() && result_.duplicateRows > 0))
+        if (const QString why = writePendingGroups(); !why.isEmpty() && result_.error.isEmpty())
+            result_.error = why;
+    return result_;
+}
+
+QString CheckJob::writePendingGroups() {
+    if (!pending_) return {};
+    pending_ = false;
+    return st_.RsDup->updateBatch() ? QString() : writeFailure(st_.RsDup->errorString());
+}
+
+app::RunResult CheckJob::separate(app::ProgressSink& sink) {
+    if (!result_.ok() || result_.duplicateRows == 0) return result_;
+    // The pending groups written on a second thread, through a cursor of their own over the same
+    // rows: the separation only reads them, and ClienttableCC's database is not the check
+    // table's.
+    QString writeError;
+    std::thread writer;
+    const db::RecordsetPtr groups = pending_ ? st_.RsDup->clone() : nullptr;
+    pending_ = false;
+    auto write = [&] {
+        if (!groups->updateBatch()) writeError = groups->errorString();
+    };
+    if (groups) {
+        try {
+            writer = std::thread(write);
+        } catch (const std::system_error&) {
+            write(); // no thread to be had: written before the separation
+        }
+    }
+    bool joined = !writer.joinable();
+    auto written = [&] {
+        if (!joined) writer.join();
+        joined = true;
+        return writeError.isEmpty() ? QString() : writeFailure(writeError);
+    };
+    const app::RunResult sep = reDelete(st_, result_.copiedFrom, sink, written);
+    result_.separated = sep.separated;
+    result_.remaining = sep.remaining;
+    result_.backupPath = sep.backupPath;
+    result_.cancelled = sep.cancelled;
+    result_.error = sep.error;
+    // Written by now in every case; a failure the separation did not see yet is reported.
+    if (const QString why = written(); !why.isEmpty() && result_.error.isEmpty())
+        result_.error = why;
+    return result_;
+}
+
+QString CheckJob::backupDuplicates() {
+    QString error;
+    if (app::backupDuplicates(st_, false, &error)) return {};
+    return QStringLiteral("重复数据无法备份到 ClienttableDD：") + error;
+}
+
+app::RunResult CheckJob::runAll(app::ProgressSink& sink) {
+    scan(sink);
+    separate(sink);
+    if (const QString why = backupDuplicates(); !why.isEmpty() && result_.error.isEmpty())
+        result_.error = why;
+    return result_;
+}
+
+} // namespace check

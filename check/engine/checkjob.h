@@ -1,0 +1,91 @@
+#pragma once
+// One check, whichever front end starts it: the main window's "开始查重", chachong-batch, the
+// benchmarks and the screenshot tool all go through a CheckJob. The job refuses what cannot run,
+// sets the check up in the shared state, and then runs its steps, each reporting to a progress
+// sink and returning the run's result so far:
+//
+//     check::CheckJob job(state);
+//     if (check::Refusal why = job.prepare(request)) ...  // refused, nothing changed
+//     job.scan(sink);              // the groups into ClienttableCC
+//     job.separate(sink);          // the grouped records out of the check table
+//     job.backupDuplicates();      // ClienttableDD, a copy of ClienttableCC
+//
+// or job.runAll(sink) for all three. A window asks its questions between the steps. The rules
+// every front end keeps, because the job keeps them:
+//  - a fuzzy check whose grouping pass failed for single records is still separated; the result
+//    counts those records (failedRecords, firstFailure) for the front end to warn about;
+//  - ClienttableDD is written after the separation, for both kinds of check, also after a run
+//    that stopped or failed;
+//  - when the check table and ClienttableCC live in different databases, the exact check's
+//    groups are written on a second thread while the separation marks its records, and the
+//    deletions are committed only once the groups are written.
+// The scan reads the check table through cursors of its own: RsSource, which the windows' grids
+// show, does not move.
+#include "app/engine/run.h"
+
+#include <optional>
+
+namespace check {
+
+// What the user asked for, as the main window's controls or the runner's options give it.
+struct CheckRequest {
+    std::optional<app::CheckMode> mode = {}; // none chosen: refused
+    QStringList fields = {};                 // the check-field list; the first five take part
+    // The range boxes as typed; none: the whole table.
+    std::optional<QString> start = {}, end = {};
+    app::PostcodeMode postcode = app::PostcodeMode::Off;
+    QString postcodeField = {}; // the postcode field as shown or typed (postcode mode only)
+    int postcodeDigits = 0;
+};
+
+// Why a request does not run, in Chinese: a step the user has not taken yet ("请选择查重字段"), or
+// something wrong (warning: a range that holds no record, an unknown field, a failure).
+struct Refusal {
+    QString text; // empty: the request runs
+    bool warning = false;
+    explicit operator bool() const { return !text.isEmpty(); }
+};
+
+class CheckJob {
+public:
+    explicit CheckJob(app::AppState& state);
+    // A job over options made elsewhere (the check already prepared in the shared state).
+    CheckJob(app::AppState& state, const app::RunOptions& options);
+
+    // What refuses the request before the user is asked to confirm it: no table open, an empty
+    // table, no check field, no kind of check, a range that holds no record.
+    static Refusal refusal(const app::AppState& state, const CheckRequest& request);
+
+    // Every refusal (the ones above, then a missing or unknown postcode field, an unknown check
+    // field) and, when there is none, the check set up: the check fields and postcode settings
+    // stored, ClienttableCC emptied and opened, the kind of check stored. Nothing is changed
+    // when it refuses. Returns the refusal or the failure; none when ready.
+    Refusal prepare(const CheckRequest& request);
+
+    const app::RunOptions& options() const { return options_; }
+    const app::RunResult& result() const { return result_; }
+
+    // The scan over options().start..end: groups, duplicateRows, copiedFrom, cancelled, error,
+    // and for the fuzzy check failedRecords and firstFailure. Stopped through the sink, the
+    // groups found so far stay in ClienttableCC.
+    app::RunResult scan(app::ProgressSink& sink);
+    // The separation of what the scan copied, when it ended well with duplicates (otherwise the
+    // result as it is): separated, remaining, backupPath, cancelled, error.
+    app::RunResult separate(app::ProgressSink& sink);
+    // ClienttableDD written from ClienttableCC; the failure in Chinese, empty when written.
+    QString backupDuplicates();
+    // The three steps; a failed backup of the duplicates becomes the error of a run that had
+    // none.
+    app::RunResult runAll(app::ProgressSink& sink);
+
+private:
+    // The exact check's groups, when they wait in RsDup for the separation to write them.
+    QString writePendingGroups();
+
+    app::AppState& st_;
+    app::RunOptions options_;
+    app::RunResult result_;
+    bool pending_ = false;
+};
+
+} // namespace check
