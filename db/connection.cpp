@@ -5,6 +5,7 @@
 #include "db/formats/filemode.h"
 #include "db/formats/mdb/mdb.h"
 #include "db/jetsql.h"
+#include "db/mdbcopy.h"
 #include "db/vtab/csv/csv_vtab.h"
 #include "db/vtab/dbf/dbf_vtab.h"
 #include "db/vtab/xls/xls_vtab.h"

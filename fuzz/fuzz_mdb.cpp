@@ -9,6 +9,7 @@
 //   build-fuzz-mdb/fuzz/fuzz_mdb -max_total_time=60 corpus/ tests/data/mdb/*/
 #include "db/formats/mdb/mdb.h"
 #include "db/formats/mdb/mdbreader.h"
+#include "db/mdbcopy.h"
 
 #include <QByteArray>
 #include <QFile>

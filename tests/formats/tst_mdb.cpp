@@ -4,6 +4,7 @@
 #include "db/formats/mdb/mdb.h"
 #include "db/formats/mdb/mdbreader.h"
 #include "db/formats/mdb/mdbvalue.h"
+#include "db/mdbcopy.h"
 #include "tests/support/testsupport.h"
 
 #include <QDirIterator>

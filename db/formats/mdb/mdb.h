@@ -1,12 +1,15 @@
 #pragma once
-// Access (Jet 3/4, ACE) databases read through mdbtools. mdbtools cannot write them, so the
-// program reads a whole file into a private SQLite database and works on that copy.
+// Access (Jet 3/4, ACE) databases read through mdbtools, in a child process of their own. mdbtools
+// cannot write them, so the program reads a whole file into a private SQLite database and works
+// on that copy (db/mdbcopy.h).
 #include <QString>
 #include <QStringList>
 
-struct sqlite3;
-
 namespace mdb {
+
+namespace detail {
+class Sink;
+}
 
 // True when the file starts like a Jet or ACE database.
 bool isAccessFile(const QString& path);
@@ -15,9 +18,10 @@ bool isAccessFile(const QString& path);
 // False with a Chinese error text when the file cannot be read.
 bool listTables(const QString& path, QStringList* tables, QString* error);
 
-// Creates every user table of the file in dest (schema "main") with its columns (text as
-// VARCHAR(n) with the size in characters, memo as TEXT, numbers and dates as their kinds)
-// and copies every row; values arrive as text the way Access showed them.
-bool copyToSqlite(const QString& path, sqlite3* dest, QString* error);
+// Streams every user table of the file into sink: each table with its columns, then its rows,
+// values as text the way Access showed them (mdbreader.h). False with a Chinese error text when
+// the file cannot be read; false with an empty one when the sink stopped the reading (the sink
+// knows why).
+bool readTables(const QString& path, detail::Sink& sink, QString* error);
 
 } // namespace mdb
