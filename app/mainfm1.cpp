@@ -1,11 +1,10 @@
 #include "app/mainfm1.h"
 
-#include "app/engine/appstate.h"
-#include "app/engine/workdb.h"
 #include "app/windowdirectory.h"
 #include "check/engine/checkjob.h"
+#include "core/appstate.h"
+#include "core/workdb.h"
 #include "db/sqltext.h"
-#include "tools/gridwidths.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
 #include "ui/toolkit.h"
@@ -151,7 +150,7 @@ mainFm1::mainFm1(QWidget* parent) : QMainWindow(parent) {
     }
 
     connect(DataGrid1, &ui::DataGrid::rowColChange, this, &mainFm1::DataGrid1_RowColChange);
-    tools::keepColumnWidths(DataGrid1, tools::GridSection::Source);
+    DataGrid1->keepColumnWidths(ui::GridSection::Source);
     for (int i = 0; i < 4; ++i)
         connect(Command1[i], &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
     for (int i = 0; i < 2; ++i)
@@ -333,13 +332,13 @@ QWidget* mainFm1::buildSidePanel() {
 // ---- start-up ----------------------------------------------------------------------------
 
 bool mainFm1::openWorkDatabase(const QString& path) {
-    const QString error = app::openWorkDatabase(appState(), path);
+    const QString error = core::openWorkDatabase(core::appState(), path);
     if (!error.isEmpty()) fail(error);
     return error.isEmpty();
 }
 
 bool mainFm1::formLoad(const QString& programDir) {
-    AppState& st = appState();
+    core::AppState& st = core::appState();
     const QString dir = QDir::cleanPath(QDir(programDir).absolutePath());
 
     // 1. Centred on the screen, at a size that fits it.
@@ -350,7 +349,7 @@ bool mainFm1::formLoad(const QString& programDir) {
     ui::centreOnScreen(this);
 
     // 2.-4. The working database beside the program.
-    st.WorkDbPath = dir + QLatin1Char('/') + workDbFileName();
+    st.WorkDbPath = dir + QLatin1Char('/') + core::workDbFileName();
     if (!openWorkDatabase(st.WorkDbPath)) return false;
     st.AppDir = dir;
 
@@ -381,7 +380,7 @@ bool mainFm1::formLoad(const QString& programDir) {
     Text13->setText(QStringLiteral("0"));
 
     // 11. No postcode field; choosing "取消邮编" runs its handler as a click would.
-    setPostcodeMode(st, PostcodeMode::Off);
+    core::setPostcodeMode(st, core::PostcodeMode::Off);
     Option5->setChecked(true);
     Option5_Click();
     return true;
@@ -394,7 +393,7 @@ void mainFm1::bindGrid(const db::RecordsetPtr& recordset) {
 }
 
 void mainFm1::showSource(const QString& dir, const QString& fileTitle, const QString& baseName) {
-    bindGrid(appState().RsSource);
+    bindGrid(core::appState().RsSource);
     showRecordCounters();
     fillFieldList();
     setStatusPanels(QDir::toNativeSeparators(dir), fileTitle, baseName);
@@ -408,8 +407,8 @@ void mainFm1::showNoSource() {
 }
 
 void mainFm1::showCheckTable() {
-    const db::RecordsetPtr& rs = appState().RsSource;
-    if (!isOpen(rs)) return;
+    const db::RecordsetPtr& rs = core::appState().RsSource;
+    if (!core::isOpen(rs)) return;
     if (rs->recordCount() > 0 && rs->absolutePosition() < 1) rs->moveFirst();
     bindGrid(rs);
     DataGrid1_RowColChange();
@@ -424,8 +423,8 @@ void mainFm1::clearCheckFields() {
 }
 
 void mainFm1::showRecordCounters() {
-    const db::RecordsetPtr& rs = appState().RsSource;
-    if (recordCountOf(rs) < 1) {
+    const db::RecordsetPtr& rs = core::appState().RsSource;
+    if (core::recordCountOf(rs) < 1) {
         Text1->setText(QStringLiteral("0"));
         Text12->setText(QStringLiteral("0"));
         Text13->setText(QStringLiteral("0"));
@@ -441,8 +440,8 @@ void mainFm1::showRecordCounters() {
 void mainFm1::fillFieldList() {
     List2->clear();
     // Only the fields the working tables carry can be check fields.
-    if (isOpen(appState().RsSource))
-        List2->addItems(appState().RsSource->fieldNames().mid(0, maxWorkFields));
+    if (core::isOpen(core::appState().RsSource))
+        List2->addItems(core::appState().RsSource->fieldNames().mid(0, core::maxWorkFields));
 }
 
 void mainFm1::setStatusPanels(const QString& dir, const QString& fileTitle,
@@ -512,7 +511,7 @@ void mainFm1::Command1_Click(int index) {
         moveSelected(List1, List2);
         break;
     case 3:
-        if (isOpen(appState().RsSource)) {
+        if (core::isOpen(core::appState().RsSource)) {
             List1->clear();
             fillFieldList();
         }
@@ -524,23 +523,24 @@ void mainFm1::Command1_Click(int index) {
 
 void mainFm1::List2_Click(QListWidgetItem* item) {
     SourceOpenedFlag = 1;
-    if (postcodeModeOf(appState()) == PostcodeMode::Field && item) Text11->setText(item->text());
+    if (core::postcodeModeOf(core::appState()) == core::PostcodeMode::Field && item)
+        Text11->setText(item->text());
 }
 
 // ---- postcode settings -------------------------------------------------------------------
 
 void mainFm1::emptyPostcodeTable() {
-    AppState& st = appState();
+    core::AppState& st = core::appState();
     QString error;
-    if (!runStatement(st.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")), st.WorkConn,
-                      &error))
+    if (!core::runStatement(st.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")),
+                            st.WorkConn, &error))
         ui::inform(QStringLiteral("清空邮编分段表 yb_table 失败：%1").arg(error),
                    ui::defaultTitle(), ui::Icon::Warning);
 }
 
 void mainFm1::Option4_Click() {
-    AppState& st = appState();
-    setPostcodeMode(st, PostcodeMode::Field);
+    core::AppState& st = core::appState();
+    core::setPostcodeMode(st, core::PostcodeMode::Field);
     Text11->setEnabled(true);
     st.PostcodeDigits = 2;
     Text14->setText(QString::number(st.PostcodeDigits));
@@ -548,8 +548,8 @@ void mainFm1::Option4_Click() {
 }
 
 void mainFm1::Option5_Click() {
-    AppState& st = appState();
-    setPostcodeMode(st, PostcodeMode::Off);
+    core::AppState& st = core::appState();
+    core::setPostcodeMode(st, core::PostcodeMode::Off);
     Text11->clear();
     Text11->setEnabled(false);
     st.PostcodeDigits = 0;
@@ -558,7 +558,7 @@ void mainFm1::Option5_Click() {
 }
 
 void mainFm1::Command29_Click(int index) {
-    AppState& st = appState();
+    core::AppState& st = core::appState();
     emptyPostcodeTable();
     if (index == 0) {
         st.PostcodeDigits = qint16(st.PostcodeDigits + 1);
@@ -573,8 +573,8 @@ void mainFm1::Command29_Click(int index) {
 // ---- grid --------------------------------------------------------------------------------
 
 void mainFm1::DataGrid1_RowColChange() {
-    const db::RecordsetPtr& rs = appState().RsSource;
-    if (!isOpen(rs)) return;
+    const db::RecordsetPtr& rs = core::appState().RsSource;
+    if (!core::isOpen(rs)) return;
     Text1->setText(rs->recordCount() < 1
                        ? QStringLiteral("0")
                        : QString::number(rs->absolutePosition()) + QLatin1Char('/') +
@@ -602,19 +602,19 @@ void mainFm1::Command3_Click() {
                    why.warning ? ui::Icon::Warning : ui::Icon::Information);
     };
     if (ui::refuseWhileBusy()) return;
-    AppState& st = appState();
+    core::AppState& st = core::appState();
     check::CheckRequest request;
-    if (Option1->isChecked()) request.mode = CheckMode::Exact;
-    if (Option2->isChecked()) request.mode = CheckMode::Fuzzy;
+    if (Option1->isChecked()) request.mode = core::CheckMode::Exact;
+    if (Option2->isChecked()) request.mode = core::CheckMode::Fuzzy;
     for (int k = 0; k < List1->count(); ++k)
         request.fields << List1->item(k)->text();
     request.start = Text12->text();
     request.end = Text13->text();
-    request.postcode = postcodeModeOf(st);
+    request.postcode = core::postcodeModeOf(st);
     request.postcodeField = Text11->text();
     request.postcodeDigits = st.PostcodeDigits;
 
-    if (isOpen(st.RsSource) && SourceOpenedFlag == 0) {
+    if (core::isOpen(st.RsSource) && SourceOpenedFlag == 0) {
         ui::inform(QStringLiteral("请重新打开数据库！"));
         return;
     }
@@ -626,8 +626,8 @@ void mainFm1::Command3_Click() {
     SourceOpenedFlag = 1;
     check::CheckJob job(st);
     if (const check::Refusal why = job.prepare(request)) return refuse(why);
-    windows().showCheckRun(*request.mode == CheckMode::Exact ? QStringLiteral("完全相同查重")
-                                                             : QStringLiteral("模糊查重"),
+    windows().showCheckRun(*request.mode == core::CheckMode::Exact ? QStringLiteral("完全相同查重")
+                                                                   : QStringLiteral("模糊查重"),
                            job.options());
 }
 
@@ -635,14 +635,14 @@ void mainFm1::Command3_Click() {
 
 void mainFm1::dataMaintain_Click() {
     if (ui::refuseWhileBusy()) return;
-    AppState& st = appState();
+    core::AppState& st = core::appState();
     st.RsWork.reset();
 
-    if (!isOpen(st.RsDup)) {
+    if (!core::isOpen(st.RsDup)) {
         // The duplicates of the last check come back from their backup, when they belong to the
         // table that is open.
         QString owner;
-        if (restoreDuplicates(st, &owner) == Restore::OtherTable) {
+        if (core::restoreDuplicates(st, &owner) == core::Restore::OtherTable) {
             ui::inform(
                 QStringLiteral("上次查重的重复数据属于另一个数据表：\n%1\n\n它的字段和当前打开的"
                                "数据表不同，不能在这里维护。请先打开那个数据表。")
@@ -655,11 +655,11 @@ void mainFm1::dataMaintain_Click() {
         st.RsDup->open(db::sql::selectAll(QStringLiteral("ClienttableCC")), st.WorkConn,
                        db::CursorType::Keyset, db::LockType::BatchOptimistic);
     }
-    if (recordCountOf(st.RsDup) < 1) {
+    if (core::recordCountOf(st.RsDup) < 1) {
         ui::inform(QStringLiteral("无重复数据！"));
         return;
     }
-    if (!isOpen(st.RsSource) && SourceOpenedFlag == 0) {
+    if (!core::isOpen(st.RsSource) && SourceOpenedFlag == 0) {
         ui::inform(QStringLiteral("请打开原数据文件！"));
         return;
     }

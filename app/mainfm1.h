@@ -3,7 +3,7 @@
 // and the postcode settings, and the start of a check. It lives for the whole run; the other
 // windows reach it through the named methods below (its controls are its own; tests find them
 // by their object names).
-#include "app/engine/run.h"
+#include "core/run.h"
 
 #include <QMainWindow>
 

@@ -1,11 +1,13 @@
 #pragma once
-// How the main window reaches the windows of the other subsystems without depending on them:
-// the program registers a directory that knows them (main.cpp links everything). A window
+// How the main window and the windows of the subsystems reach each other without depending on
+// each other: the program registers a directory that knows them all (program/program.h). A window
 // that is not there (not registered, or not built yet) reports false and the command that
 // wanted it ends where it is.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 #include <QString>
+
+class QWidget;
 
 namespace app {
 
@@ -21,9 +23,14 @@ public:
     virtual bool showImportProgress() { return false; }
     // The check-run window mainFm11 with its caption ("完全相同查重" or "模糊查重"), modeless,
     // running the check the options describe.
-    virtual bool showCheckRun(const QString& caption, const RunOptions& options) { return false; }
+    virtual bool showCheckRun(const QString& caption, const core::RunOptions& options) {
+        return false;
+    }
     // The check-control window mainFm4, modeless.
     virtual bool showCheckControl() { return false; }
+    // The batch delete window mainFm8, modeless; null when there is none. It signals
+    // runningChanged(bool) while its delete runs.
+    virtual QWidget* showBatchDelete() { return nullptr; }
     // The user guide viewer manualFm1, modeless.
     virtual bool showGuide() { return false; }
     // One of the open and import commands, by the name of its menu entry ("begin_DBF",

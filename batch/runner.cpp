@@ -1,13 +1,13 @@
 #include "batch/runner.h"
 
-#include "app/engine/appstate.h"
-#include "app/engine/workdb.h"
 #include "batch/csv.h"
 #include "batch/session.h"
 #include "check/engine/checkjob.h"
 #include "check/engine/separation.h"
 #include "control/engine/export.h"
 #include "control/engine/merge.h"
+#include "core/appstate.h"
+#include "core/workdb.h"
 #include "db/criteria.h"
 #include "db/exceltarget.h"
 #include "db/formats/dbf/dbf.h"
@@ -64,7 +64,7 @@ private:
 };
 
 // What the engines report, shown on a terminal as one line that keeps changing; Ctrl-C stops.
-class BatchSink : public app::ProgressSink {
+class BatchSink : public core::ProgressSink {
 public:
     explicit BatchSink(FILE* err) : err_(err), live_(isatty(fileno(err))), throttle_(200) {}
     ~BatchSink() override {
@@ -102,7 +102,7 @@ private:
     bool separating_ = false;
     int done_ = 0, total_ = 0, groups_ = 0, remaining_ = 0;
     QString stage_;
-    app::Throttle throttle_;
+    core::Throttle throttle_;
 };
 
 struct Options {
@@ -136,7 +136,7 @@ QStringList fieldList(const QString& text, const QString& what, QString* error) 
 
 // The name of the check table as the user knows it: the dBase file's, the Access table's, the
 // Excel sheet's (SourceTable holds "[sheet$]" then).
-QString checkTableName(const app::AppState& st) {
+QString checkTableName(const core::AppState& st) {
     QString name = st.SourceTable;
     if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1String("$]")))
         name = name.mid(1, name.size() - 3);
@@ -163,7 +163,7 @@ private:
     int check(const Options& o);
     int exportXls(const db::Connection& conn, const QString& table, const QString& path,
                   const QString& sheet);
-    int mergeBack(const std::vector<int>& keepBy, const app::RunResult& checked, int* deleted,
+    int mergeBack(const std::vector<int>& keepBy, const core::RunResult& checked, int* deleted,
                   int* merged);
     void tellNotes(); // what the user should know of a run that went on
     void note(const QString& text) {
@@ -315,7 +315,7 @@ void Runner::tellNotes() {
 
 int Runner::tables(const Options& o) {
     if (const int code = open(o, true, false, false); code != Success) return code;
-    const app::AppState& st = app::appState();
+    const core::AppState& st = core::appState();
     const QStringList names = session_.kind() == QLatin1String("dbf")
                                   ? QStringList{st.SourceBaseName}
                                   : session_.offeredTables();
@@ -330,7 +330,7 @@ int Runner::dump(const Options& o) {
     if (!out.open(out_, QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(Failure, QStringLiteral("无法写到标准输出"));
     QString error;
-    if (!writeCsv(*app::appState().RsSource, out, &error)) return fail(Failure, error);
+    if (!writeCsv(*core::appState().RsSource, out, &error)) return fail(Failure, error);
     return Success;
 }
 
@@ -341,7 +341,7 @@ int Runner::check(const Options& o) {
     clock.start();
     if (const int code = open(o, false, true, !o.inPlace); code != Success) return code;
     if (interrupted) return fail(Failure, stopped);
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     tellNotes();
     // In place or not, the program never writes these: say so where the user asked for it.
     if (o.inPlace && st.SourceConn.isWorkingCopy())
@@ -352,12 +352,12 @@ int Runner::check(const Options& o) {
         note(QStringLiteral("文本文件的数据导入工作数据库后查重，原文件不会被修改"));
 
     check::CheckRequest request;
-    request.mode = o.fuzzy ? app::CheckMode::Fuzzy : app::CheckMode::Exact;
+    request.mode = o.fuzzy ? core::CheckMode::Fuzzy : core::CheckMode::Exact;
     if (!o.fields.isEmpty()) request.fields = o.fields.split(QLatin1Char(','));
     if (!o.start.isEmpty()) request.start = o.start;
     if (!o.end.isEmpty()) request.end = o.end;
     if (!o.postcode.isEmpty()) {
-        request.postcode = app::PostcodeMode::Field;
+        request.postcode = core::PostcodeMode::Field;
         request.postcodeField = o.postcode;
         request.postcodeDigits = o.digits.toInt();
     }
@@ -398,7 +398,7 @@ int Runner::check(const Options& o) {
     if (const check::Refusal why = job.prepare(request)) return fail(Failure, why.text);
     const QStringList& fields = job.options().fields;
 
-    app::RunResult result;
+    core::RunResult result;
     {
         BatchSink sink(err_);
         result = job.runAll(sink);
@@ -435,7 +435,7 @@ int Runner::check(const Options& o) {
     QString error;
     if (!o.dupCsv.isEmpty()) {
         // The check's own recordset holds ClienttableCC's rows as written: no second copy.
-        if (!app::isOpen(st.RsDup))
+        if (!core::isOpen(st.RsDup))
             return late(fail(Failure, QStringLiteral("重复数据表 ClienttableCC 没有打开")));
         if (!writeCsvFile(*st.RsDup->clone(), o.dupCsv, &error)) return late(fail(Failure, error));
     }
@@ -476,7 +476,8 @@ int Runner::check(const Options& o) {
 
 int Runner::exportXls(const db::Connection& conn, const QString& table, const QString& path,
                       const QString& sheet) {
-    const db::ExcelExportResult r = control::exportTable(app::appState(), conn, table, path, sheet);
+    const db::ExcelExportResult r =
+        control::exportTable(core::appState(), conn, table, path, sheet);
     if (!r.ok)
         return fail(Failure, QStringLiteral("无法导出到 %1：%2")
                                  .arg(QDir::toNativeSeparators(path), session_.userView(r.error)));
@@ -488,18 +489,18 @@ int Runner::exportXls(const db::Connection& conn, const QString& table, const QS
     return Success;
 }
 
-int Runner::mergeBack(const std::vector<int>& keepBy, const app::RunResult& checked, int* deleted,
+int Runner::mergeBack(const std::vector<int>& keepBy, const core::RunResult& checked, int* deleted,
                       int* merged) {
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     const QString stopped = QStringLiteral("合并已停止，没有把重复记录合并回去");
     // The fields that tell the records of a class apart, as the duplicate table names them: the
     // check table's field k is its column k + 1 (No first, the running number last).
-    app::RunOptions keep;
+    core::RunOptions keep;
     for (const int index : keepBy)
         keep.fields << st.RsDup->fieldName(index + 1);
     BatchSink sink(err_);
     sink.stage(QStringLiteral("批量删除"));
-    const app::RunResult removed = tools::batchDelete(st, keep, sink);
+    const core::RunResult removed = tools::batchDelete(st, keep, sink);
     if (removed.cancelled) return fail(Failure, stopped);
     if (!removed.error.isEmpty()) return fail(Failure, session_.userView(removed.error));
     sink.stage(QStringLiteral("合并"));

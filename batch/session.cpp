@@ -1,8 +1,8 @@
 #include "batch/session.h"
 
-#include "app/engine/appstate.h"
-#include "app/engine/workdb.h"
 #include "check/engine/separation.h"
+#include "core/appstate.h"
+#include "core/workdb.h"
 #include "import/engine/importrows.h"
 #include "import/engine/sources.h"
 
@@ -57,7 +57,7 @@ Session::Session(const QString& programDir) : d(std::make_unique<Private>()) {
 
 Session::~Session() {
     // Connections into the temporary folder close before it goes.
-    app::resetAppState();
+    core::resetAppState();
 }
 
 QString Session::kind() const {
@@ -113,14 +113,14 @@ int Session::open(const OpenRequest& request, QString* reason) {
     if (!d->temp->isValid())
         return fail(Failure, QStringLiteral("无法建立临时文件夹：%1").arg(d->temp->errorString()));
     const QDir temp(d->temp->path());
-    const QString shipped = QDir(d->programDir).filePath(app::workDbFileName());
-    const QString workDb = temp.filePath(app::workDbFileName());
-    app::AppState& st = app::appState();
-    if (!QFileInfo::exists(shipped)) return fail(Failure, app::openWorkDatabase(st, shipped));
+    const QString shipped = QDir(d->programDir).filePath(core::workDbFileName());
+    const QString workDb = temp.filePath(core::workDbFileName());
+    core::AppState& st = core::appState();
+    if (!QFileInfo::exists(shipped)) return fail(Failure, core::openWorkDatabase(st, shipped));
     if (!QFile::copy(shipped, workDb))
         return fail(Failure, QStringLiteral("无法复制工作数据库到临时文件夹 %1").arg(temp.path()));
     QFile::setPermissions(workDb, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (const QString why = app::openWorkDatabase(st, workDb); !why.isEmpty())
+    if (const QString why = core::openWorkDatabase(st, workDb); !why.isEmpty())
         return fail(Failure, why);
     st.WorkConn.setScratch(); // the run's own copy, gone when it ends
     st.AppDir = temp.path();
@@ -172,7 +172,7 @@ int Session::open(const OpenRequest& request, QString* reason) {
     const sources::OpenResult opened = sources::openChosenTable(st, name);
     if (!take(opened)) return fail(Failure, opened.error);
     if (d->kind != QLatin1String("mdb") && request.import) {
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         sources::ImportResult imported = sources::importRows(st, quiet);
         if (!sources::reopenImported(st, imported))
             return fail(Failure, sources::importProblem(imported));

@@ -1,10 +1,9 @@
 #include "check/mainfm11.h"
 
-#include "app/engine/appstate.h"
-#include "app/engine/workdb.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
-#include "tools/gridwidths.h"
+#include "core/appstate.h"
+#include "core/workdb.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
 #include "ui/recordsetmodel.h"
@@ -44,15 +43,15 @@ void showCheckTableInMainWindow() {
 }
 
 QString positionCounter(const db::RecordsetPtr& rs) {
-    const int count = app::recordCountOf(rs);
+    const int count = core::recordCountOf(rs);
     if (count <= 0) return QStringLiteral("0/0");
     return QString::number(rs->absolutePosition()) + QLatin1Char('/') + QString::number(count);
 }
 
 } // namespace
 
-mainFm11::mainFm11(const QString& caption, const app::RunOptions& options, QWidget* parent)
-    : QWidget(parent), job_(app::appState(), options) {
+mainFm11::mainFm11(const QString& caption, const core::RunOptions& options, QWidget* parent)
+    : QWidget(parent), job_(core::appState(), options) {
     setObjectName(QStringLiteral("mainFm11"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(caption.isEmpty() ? QStringLiteral("查重主控界面") : caption);
@@ -66,7 +65,7 @@ mainFm11::mainFm11(const QString& caption, const app::RunOptions& options, QWidg
     auto* leftLabel = new QLabel(QStringLiteral("查重数据库"), Frame5);
     DataGrid4 = new ui::DataGrid(Frame5);
     DataGrid4->setObjectName(QStringLiteral("DataGrid4"));
-    tools::keepColumnWidths(DataGrid4, tools::GridSection::Source);
+    DataGrid4->keepColumnWidths(ui::GridSection::Source);
     left->addWidget(leftLabel);
     left->addWidget(DataGrid4);
     auto* right = new QVBoxLayout;
@@ -116,7 +115,7 @@ mainFm11::mainFm11(const QString& caption, const app::RunOptions& options, QWidg
 
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    const app::AppState& st = app::appState();
+    const core::AppState& st = core::appState();
     for (const QString& text : {st.SourceDir, st.SourceFileTitle, st.SourceBaseName}) {
         auto* label = new QLabel(text, StatusBar1);
         StatusBar1->addWidget(label, 1);
@@ -126,32 +125,32 @@ mainFm11::mainFm11(const QString& caption, const app::RunOptions& options, QWidg
     ui::runWhenShown(this, [this] { activate(); });
 }
 
-mainFm11* mainFm11::showRun(const QString& caption, const app::RunOptions& options) {
+mainFm11* mainFm11::showRun(const QString& caption, const core::RunOptions& options) {
     auto* window = new mainFm11(caption, options);
     window->show();
     return window;
 }
 
 void mainFm11::activate() {
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     ui::beginWait();
     DataGrid4->setRecordset(st.RsSource);
     DataGrid5->setRecordset(st.RsDup);
-    if (app::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0)
+    if (core::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0)
         DataGrid5->setColumnVisible(st.RsDup->fieldCount() - 1, false);
     Text5->clear();
-    Text7->setText(app::isOpen(st.RsSource) ? positionCounter(st.RsSource) : QString());
+    Text7->setText(core::isOpen(st.RsSource) ? positionCounter(st.RsSource) : QString());
     Text8->clear();
     Text9->clear();
     ran_ = true;
     // The whole run, its questions included: no other command changes a table meanwhile.
-    const app::RunGuard guard(st, QStringLiteral("查重"));
+    const core::RunGuard guard(st, QStringLiteral("查重"));
     run();
     ui::restoreDefaultCursor();
 }
 
 void mainFm11::run() {
-    const bool fuzzy = job_.options().mode == app::CheckMode::Fuzzy;
+    const bool fuzzy = job_.options().mode == core::CheckMode::Fuzzy;
     ProgressBar1->setVisible(fuzzy);
     ProgressBar2->setVisible(fuzzy);
     hideMainWindow();
@@ -212,24 +211,24 @@ void mainFm11::endWithMessage(const QString& text, bool warning) {
 }
 
 void mainFm11::separate(bool countsInRunWindow) {
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     Picture2->show();
     ui::yieldNow();
     phase_ = Phase::Separation;
-    remaining_ = app::recordCountOf(st.RsSource);
+    remaining_ = core::recordCountOf(st.RsSource);
     setRunning(true);
     result_ = job_.separate(*this);
     setRunning(false);
     Picture2->hide();
     if (!result_.ok()) return;
     // What the check table holds now, in both windows.
-    if (countsInRunWindow) Text5->setText(QString::number(app::recordCountOf(st.RsSource)));
+    if (countsInRunWindow) Text5->setText(QString::number(core::recordCountOf(st.RsSource)));
     Text7->setText(positionCounter(st.RsSource));
     showCheckTableInMainWindow();
 }
 
 void mainFm11::showCounters() {
-    const app::AppState& st = app::appState();
+    const core::AppState& st = core::appState();
     Text5->setText(QString::number(job_.options().end));
     Text7->setText(positionCounter(st.RsSource));
     showCheckTableInMainWindow();

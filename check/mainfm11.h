@@ -20,17 +20,17 @@ class DataGrid;
 
 namespace check {
 
-class mainFm11 : public QWidget, private app::ProgressSink {
+class mainFm11 : public QWidget, private core::ProgressSink {
     Q_OBJECT
 public:
-    mainFm11(const QString& caption, const app::RunOptions& options, QWidget* parent = nullptr);
+    mainFm11(const QString& caption, const core::RunOptions& options, QWidget* parent = nullptr);
     // Creates the window with its caption and shows it modeless; the check starts once it is on
     // the screen.
-    static mainFm11* showRun(const QString& caption, const app::RunOptions& options);
+    static mainFm11* showRun(const QString& caption, const core::RunOptions& options);
 
     bool isRunning() const { return running_; }
     bool hasRun() const { return ran_; }
-    const app::RunResult& result() const { return result_; }
+    const core::RunResult& result() const { return result_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -50,16 +50,16 @@ private:
     void setRunning(bool running);
     void refresh();
 
-    // app::ProgressSink
+    // core::ProgressSink
     bool progress(int done, int total) override;
     void groups(int count) override;
     void remaining(int count) override;
     void marks(int first, int second) override;
 
     CheckJob job_;
-    app::RunResult result_;
-    app::Throttle throttle_;
-    app::Throttle gridThrottle_{500}; // the duplicates' grid catches up twice a second
+    core::RunResult result_;
+    core::Throttle throttle_;
+    core::Throttle gridThrottle_{500}; // the duplicates' grid catches up twice a second
     Phase phase_ = Phase::Idle;
     bool running_ = false;
     bool ran_ = false;

@@ -1,12 +1,10 @@
 #include "control/mainfm4.h"
 
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
 #include "control/engine/export.h"
 #include "control/engine/maintain.h"
-#include "tools/gridwidths.h"
-#include "tools/mainfm8.h"
+#include "core/appstate.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
 #include "ui/toolkit.h"
@@ -73,7 +71,7 @@ QFrame* waitPicture(const QString& name, QLabel** text, const QString& labelName
 // What a merge reports while it runs: the records done on the notice's bar, the records left of
 // check_Repeat in the counter, and the window kept painted. The counter changes now and then
 // while the run goes on and shows the last count once it has ended.
-class MergeSink : public app::ProgressSink {
+class MergeSink : public core::ProgressSink {
 public:
     MergeSink(QProgressBar* bar, QLineEdit* counter) : bar_(bar), counter_(counter) {}
     ~MergeSink() override {
@@ -93,7 +91,7 @@ public:
 private:
     QProgressBar* bar_;
     QLineEdit* counter_;
-    app::Throttle throttle_;
+    core::Throttle throttle_;
     int left_ = -1; // the last count heard, -1 before any
 };
 
@@ -191,7 +189,7 @@ mainFm4::mainFm4(QWidget* parent) : QMainWindow(parent) {
     connect(Command7, &QPushButton::clicked, this, &mainFm4::Command7_Click);
     connect(Command8, &QPushButton::clicked, this, &QWidget::close);
     connect(DataGrid2, &ui::DataGrid::rowColChange, this, &mainFm4::showCounter);
-    tools::keepColumnWidths(DataGrid2, tools::GridSection::Work);
+    DataGrid2->keepColumnWidths(ui::GridSection::Work);
 
     resize(1100, 680);
     formLoad();
@@ -244,19 +242,19 @@ QWidget* mainFm4::buildMergePanel(QWidget* parent) {
 }
 
 void mainFm4::formLoad() {
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     Combo2->clear();
     Combo2->setEnabled(false);
     Text2->clear();
     Command5->setEnabled(false);
     Command9->setEnabled(false);
 
-    Text1->setText(app::recordCountOf(st.RsDup) > 0 ? positionCounter(st.RsDup)
-                                                    : QStringLiteral("0"));
+    Text1->setText(core::recordCountOf(st.RsDup) > 0 ? positionCounter(st.RsDup)
+                                                     : QStringLiteral("0"));
     Text3->setText(QStringLiteral("0"));
 
     DataGrid2->setRecordset(st.RsDup);
-    if (app::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0) {
+    if (core::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0) {
         DataGrid2->setColumnVisible(st.RsDup->fieldCount() - 1, false);
         // No holds group numbers up to the record count: room for the widest from the start.
         const QString widest(QString::number(st.RsDup->recordCount()).size(), QLatin1Char('9'));
@@ -294,7 +292,7 @@ mainFm4* mainFm4::showControl() {
 }
 
 void mainFm4::showCounter() {
-    Text1->setText(positionCounter(app::appState().RsDup));
+    Text1->setText(positionCounter(core::appState().RsDup));
 }
 
 void mainFm4::setBusy(bool busy) {
@@ -306,8 +304,8 @@ void mainFm4::setBusy(bool busy) {
 }
 
 void mainFm4::Command6_Click(int index) {
-    app::AppState& st = app::appState();
-    if (!app::isOpen(st.RsDup)) return;
+    core::AppState& st = core::appState();
+    if (!core::isOpen(st.RsDup)) return;
     if (st.RsDup->recordCount() < 1) {
         Text1->setText(QStringLiteral("0/0"));
         return;
@@ -318,8 +316,8 @@ void mainFm4::Command6_Click(int index) {
 }
 
 void mainFm4::Command3_Click() {
-    app::AppState& st = app::appState();
-    if (app::recordCountOf(st.RsDup) < 1) return;
+    core::AppState& st = core::appState();
+    if (core::recordCountOf(st.RsDup) < 1) return;
     const Jump jump = jumpToNumber(st, Text3->text());
     if (jump.outcome == Jump::BadNumber)
         ui::inform(QStringLiteral("请输入记录号（No号）"));
@@ -330,8 +328,8 @@ void mainFm4::Command3_Click() {
 
 void mainFm4::Command1_Click() {
     if (ui::refuseWhileBusy()) return;
-    app::AppState& st = app::appState();
-    if (app::recordCountOf(st.RsDup) < 1) return;
+    core::AppState& st = core::appState();
+    if (core::recordCountOf(st.RsDup) < 1) return;
     if (!ui::confirm(QStringLiteral("确实要删除该记录吗？"))) return;
     QString error;
     if (!deleteCurrentDuplicate(st, &error))
@@ -341,21 +339,22 @@ void mainFm4::Command1_Click() {
 }
 
 void mainFm4::Command10_Click() {
-    if (app::recordCountOf(app::appState().RsDup) < 1) return;
-    tools::mainFm8* batch = tools::mainFm8::showBatchDelete();
-    connect(batch, &tools::mainFm8::runningChanged, this, &mainFm4::setBusy, Qt::UniqueConnection);
+    if (core::recordCountOf(core::appState().RsDup) < 1) return;
+    if (QWidget* batch = app::windows().showBatchDelete())
+        connect(batch, SIGNAL(runningChanged(bool)), this, SLOT(setBusy(bool)),
+                Qt::UniqueConnection);
 }
 
 void mainFm4::Command4_Click() {
     if (ui::refuseWhileBusy()) return;
-    const db::RecordsetPtr& dup = app::appState().RsDup;
-    if (app::recordCountOf(dup) < 1) return;
+    const db::RecordsetPtr& dup = core::appState().RsDup;
+    if (core::recordCountOf(dup) < 1) return;
     DataGrid2->commitEditor();
     if (dup->isEditing() && !dup->update()) {
         warn(QStringLiteral("修改没有保存：%1").arg(dup->errorString()));
         return;
     }
-    if (const QString refusal = pendingEditRefusal(app::appState()); !refusal.isEmpty()) {
+    if (const QString refusal = pendingEditRefusal(core::appState()); !refusal.isEmpty()) {
         warn(refusal);
         return;
     }
@@ -366,8 +365,8 @@ void mainFm4::Command4_Click() {
 
 void mainFm4::Command11_Click() {
     if (ui::refuseWhileBusy()) return;
-    const db::RecordsetPtr& dup = app::appState().RsDup;
-    if (app::recordCountOf(dup) < 1) return;
+    const db::RecordsetPtr& dup = core::appState().RsDup;
+    if (core::recordCountOf(dup) < 1) return;
     dup->cancelBatch();
 }
 
@@ -385,16 +384,16 @@ QString mainFm4::mergeNotes(const MergeResult& r) {
 }
 
 bool mainFm4::confirmSecondMerge() {
-    return !mergedBefore(app::appState()) ||
+    return !mergedBefore(core::appState()) ||
            ui::confirm(QStringLiteral("这些记录已经合并过一次，再次合并会重复写入。仍要合并吗？"));
 }
 
 void mainFm4::Command12_Click() {
     if (ui::refuseWhileBusy()) return;
     if (!ui::confirm(QStringLiteral("数据是否已全部维护完毕？！"))) return;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     DataGrid2->commitEditor();
-    if (!app::isOpen(st.RsSource)) {
+    if (!core::isOpen(st.RsSource)) {
         // No check table to go back into: the user picks a target on the panel.
         Picture1->hide();
         Frame1->show();
@@ -405,11 +404,11 @@ void mainFm4::Command12_Click() {
         warn(refusal);
         return;
     }
-    if (app::recordCountOf(st.RsDup) > 0) {
+    if (core::recordCountOf(st.RsDup) > 0) {
         MergeResult r;
         {
             // Taken before the notice is painted: no other command starts from here on.
-            const app::RunGuard guard(st, QStringLiteral("数据合并"));
+            const core::RunGuard guard(st, QStringLiteral("数据合并"));
             setBusy(true);
             Picture2->show();
             ui::yieldNow();
@@ -426,8 +425,8 @@ void mainFm4::Command12_Click() {
         ui::inform(QStringLiteral("数据库查重维护结束!") + mergeNotes(r));
     }
     if (st.SourceTable == QLatin1String("ClienttableELS"))
-        app::setSourceKind(st, app::SourceKind::Imported);
-    if (app::sourceKindOf(st) == app::SourceKind::Imported) {
+        core::setSourceKind(st, core::SourceKind::Imported);
+    if (core::sourceKindOf(st) == core::SourceKind::Imported) {
         ui::inform(QStringLiteral("将不重复数据导出，生成Excel文件！"));
         outputFile_XLS(QStringLiteral("ClienttableELS"));
     }
@@ -465,7 +464,7 @@ void mainFm4::Combo1_Click() {
 
 void mainFm4::Command5_Click() {
     target_ = MergeTarget();
-    app::appState().RsFields.reset();
+    core::appState().RsFields.reset();
     Command9->setEnabled(true);
     const auto kind = TargetKind(targetType_);
     if (kind != TargetKind::Dbase && kind != TargetKind::Access) return;
@@ -495,7 +494,7 @@ void mainFm4::Command5_Click() {
         bool opened = false;
         {
             ui::WaitCursor wait;
-            opened = openAccessTarget(app::appState(), choice->path, &target_, &tables, &error);
+            opened = openAccessTarget(core::appState(), choice->path, &target_, &tables, &error);
         }
         if (!opened) {
             warn(error);
@@ -516,7 +515,7 @@ void mainFm4::Command5_Click() {
     {
         ui::WaitCursor wait;
         opened =
-            openDbaseTarget(app::appState(), choice->path, choice->fileTitle, &target_, &error);
+            openDbaseTarget(core::appState(), choice->path, choice->fileTitle, &target_, &error);
     }
     if (!opened) warn(error);
 }
@@ -527,14 +526,14 @@ void mainFm4::Command7_Click() {
 
 bool mainFm4::check_Repeat() {
     MergeSink sink(ProgressBar1, Text1);
-    const app::RunResult r = removeRepeats(app::appState(), sink);
+    const core::RunResult r = removeRepeats(core::appState(), sink);
     if (!r.ok()) warn(r.error);
     return r.ok();
 }
 
 void mainFm4::Command9_Click() {
     if (Combo1->currentIndex() < 0 || ui::refuseWhileBusy()) return;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     const auto kind = TargetKind(targetType_);
     if (kind == TargetKind::Access) {
         if (Combo2->currentIndex() < 0) {
@@ -554,7 +553,7 @@ void mainFm4::Command9_Click() {
     MergeResult r;
     bool repeatsGone = false;
     {
-        const app::RunGuard guard(st, QStringLiteral("数据合并"));
+        const core::RunGuard guard(st, QStringLiteral("数据合并"));
         Picture1->show();
         ui::yieldNow();
         setBusy(true);
@@ -589,14 +588,14 @@ void mainFm4::Command13_Click() {
 }
 
 void mainFm4::data_Output1_Click() {
-    if (!app::isOpen(app::appState().RsDup)) return;
+    if (!core::isOpen(core::appState().RsDup)) return;
     if (!ui::confirm(QStringLiteral("将重复数据导出，生成Excel文件？"))) return;
     outputFile_XLS(QStringLiteral("ClienttableCC"));
 }
 
 void mainFm4::data_Output2_Click() {
     if (!ui::confirm(QStringLiteral("将不重复数据导出，生成Excel文件？"))) return;
-    const app::AppState& st = app::appState();
+    const core::AppState& st = core::appState();
     switch (restExportOf(st.SourceFileTitle)) {
     case RestExport::NotImported:
         ui::inform(QStringLiteral("没有导入的DBF格式的数据，不能执行此操作！"));
@@ -615,12 +614,12 @@ void mainFm4::data_Output2_Click() {
 }
 
 void mainFm4::outputFile_XLS(const QString& table) {
-    exportTo(app::appState().WorkConn, table);
+    exportTo(core::appState().WorkConn, table);
 }
 
 void mainFm4::outputFile_XLS2(const QString& table) {
-    const app::AppState& st = app::appState();
-    if (!app::isOpen(st.RsSource)) return;
+    const core::AppState& st = core::appState();
+    if (!core::isOpen(st.RsSource)) return;
     exportTo(st.SourceConn, table);
 }
 
@@ -633,7 +632,7 @@ bool mainFm4::chech_TableName(const QStringList& sheets, const QString& name) {
 
 void mainFm4::exportTo(const db::Connection& conn, const QString& table) {
     if (ui::refuseWhileBusy()) return;
-    const QStringList fields = exportFields(app::appState());
+    const QStringList fields = exportFields(core::appState());
     if (fields.isEmpty()) {
         warn(QStringLiteral("查重数据库没有打开，无法确定要导出的字段。请先打开数据库。"));
         return;
@@ -666,7 +665,7 @@ void mainFm4::exportTo(const db::Connection& conn, const QString& table) {
     db::ExcelExportResult r;
     {
         ui::WaitCursor wait;
-        r = exportTable(app::appState(), conn, table, choice->path, sheet);
+        r = exportTable(core::appState(), conn, table, choice->path, sheet);
     }
     if (r.ok)
         ui::inform(exportSuccessText(r), QStringLiteral("导出成功"));
@@ -680,11 +679,11 @@ void mainFm4::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     DataGrid2->commitEditor();
-    if (app::recordCountOf(st.RsDup) > 0 && st.RsDup->isEditing()) st.RsDup->update();
+    if (core::recordCountOf(st.RsDup) > 0 && st.RsDup->isEditing()) st.RsDup->update();
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* batch = qobject_cast<tools::mainFm8*>(w)) batch->close();
+        if (w->objectName() == QLatin1String("mainFm8")) w->close();
     if (app::mainFm1* main = app::mainForm()) {
         main->show();
         main->setWindowTitle(QStringLiteral("查重主控界面"));

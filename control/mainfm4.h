@@ -68,7 +68,11 @@ private:
     QWidget* buildMergePanel(QWidget* parent);
     void buildMenus();
     void showCounter();
+private slots:
+    // The batch delete window runs (true) or has ended (false): hands off RsDup meanwhile.
     void setBusy(bool busy);
+
+private:
     void exportTo(const db::Connection& conn, const QString& table);
     // The sheet name check: shows why name cannot be taken and returns false, or returns true.
     bool chech_TableName(const QStringList& sheets, const QString& name);

@@ -1,6 +1,6 @@
 #include "help/manualfm1.h"
 
-#include "app/engine/appstate.h"
+#include "core/appstate.h"
 #include "ui/dialogs.h"
 #include "ui/toolkit.h"
 
@@ -51,7 +51,7 @@ manualFm1::manualFm1(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 QString manualFm1::guidePath() {
-    return app::appState().AppDir + QStringLiteral("/用户指南.txt");
+    return core::appState().AppDir + QStringLiteral("/用户指南.txt");
 }
 
 QString manualFm1::decode(const QByteArray& bytes) {

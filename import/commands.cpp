@@ -1,8 +1,8 @@
 #include "import/commands.h"
 
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
+#include "core/appstate.h"
 #include "import/engine/dbfcodepage.h"
 #include "import/engine/sources.h"
 #include "ui/toolkit.h"
@@ -13,9 +13,9 @@ namespace sources {
 
 namespace {
 
-using app::AppState;
-using app::appState;
 using app::mainForm;
+using core::AppState;
+using core::appState;
 
 void tell(const QString& text) {
     ui::inform(text, ui::defaultTitle(), ui::Icon::Warning);
@@ -50,7 +50,7 @@ bool show(const OpenResult& r, const QString& panel3) {
     AppState& st = appState();
     if (app::mainFm1* w = mainForm()) {
         w->showWaitPicture(false);
-        if (r.ok && app::isOpen(st.RsSource))
+        if (r.ok && core::isOpen(st.RsSource))
             w->showSource(st.SourceDir, st.SourceFileTitle, panel3);
         else
             w->showNoSource();
@@ -213,7 +213,7 @@ void openImported() {
 }
 
 bool showChosenTable(const QString& name) {
-    const bool excel = app::sourceKindOf(appState()) == app::SourceKind::Imported;
+    const bool excel = core::sourceKindOf(appState()) == core::SourceKind::Imported;
     if (!show(openChosenTable(appState(), name), name)) return false;
     if (excel) app::windows().showImportProgress();
     return true;

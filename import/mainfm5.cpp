@@ -66,9 +66,9 @@ void mainFm5::activate() {
     if (running_) return;
     running_ = true;
     Text1->clear();
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     {
-        const app::RunGuard guard(st, QStringLiteral("导入数据"));
+        const core::RunGuard guard(st, QStringLiteral("导入数据"));
         ui::WaitCursor wait;
         result_ = importRows(st, *this);
     }

@@ -12,7 +12,7 @@ class QProgressBar;
 
 namespace sources {
 
-class mainFm5 : public QWidget, private app::ProgressSink {
+class mainFm5 : public QWidget, private core::ProgressSink {
     Q_OBJECT
 public:
     explicit mainFm5(QWidget* parent = nullptr);
@@ -35,7 +35,7 @@ private:
 
     bool running_ = false;
     ImportResult result_;
-    app::Throttle throttle_;
+    core::Throttle throttle_;
 
     QLabel* Label1 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;

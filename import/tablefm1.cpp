@@ -1,6 +1,6 @@
 #include "import/tablefm1.h"
 
-#include "app/engine/appstate.h"
+#include "core/appstate.h"
 #include "import/commands.h"
 #include "import/engine/sources.h"
 #include "ui/dialogs.h"
@@ -59,7 +59,7 @@ void tableFm1::formLoad() {
     Picture1->hide();
     List1->clear();
     QString error;
-    const QStringList names = chooserTables(app::appState(), &error);
+    const QStringList names = chooserTables(core::appState(), &error);
     List1->addItems(names);
     if (!error.isEmpty())
         ui::inform(QStringLiteral("无法列出文件中的表：\n%1").arg(error), ui::defaultTitle(),

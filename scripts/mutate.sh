@@ -22,6 +22,7 @@ tests_of() {
     case "$file" in
         db/formats/*|db/vtab/*) folder=formats ;;
         db/*) folder=db ;;
+        core/*) folder=app ;;
         *) folder="${file%%/*}" ;;
     esac
     find "tests/$folder" -name 'tst_*.cpp' -printf '%f\n' | sed 's/\.cpp$//' | sort

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds the program and runs every test: the formatting check, the whole suite in the normal
-# build (warnings as errors), the whole suite again in a build with AddressSanitizer and
+# Builds the program and runs every test: the formatting and layering checks, the whole suite in
+# the normal build (warnings as errors), the whole suite again in a build with AddressSanitizer and
 # UndefinedBehaviorSanitizer, then each fuzz target for 30 seconds over its corpus.
 # CHACHONG_QUICK=1 skips the sanitizer and fuzzing passes (for a quick local run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh --test
 scripts/check-format.sh
+scripts/check-layers
 scripts/build.sh
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)")
 [ "${CHACHONG_QUICK:-0}" = "1" ] && exit 0

@@ -1,6 +1,6 @@
 #include "tools/mainfm8.h"
 
-#include "app/engine/appstate.h"
+#include "core/appstate.h"
 #include "tools/engine/batchdelete.h"
 #include "ui/dialogs.h"
 #include "ui/toolkit.h"
@@ -118,8 +118,8 @@ void mainFm8::fillFieldList() {
     // The fields of RsDup but the first (No) and the last (the running number).
     List1->clear();
     List2->clear();
-    const db::RecordsetPtr& dup = app::appState().RsDup;
-    if (!app::isOpen(dup)) return;
+    const db::RecordsetPtr& dup = core::appState().RsDup;
+    if (!core::isOpen(dup)) return;
     for (int i = 1; i <= dup->fieldCount() - 2; ++i)
         List1->addItem(dup->fieldName(i));
 }
@@ -146,8 +146,8 @@ void mainFm8::Command1_Click(int index) {
 
 void mainFm8::Command2_Click() {
     if (running_ || List2->count() == 0 || ui::refuseWhileBusy()) return;
-    app::AppState& st = app::appState();
-    app::RunOptions options;
+    core::AppState& st = core::appState();
+    core::RunOptions options;
     for (int i = 0; i < List2->count(); ++i)
         options.fields << List2->item(i)->text();
     if (const QString refusal = batchDeleteRefusal(st, options.fields); !refusal.isEmpty()) {
@@ -156,15 +156,15 @@ void mainFm8::Command2_Click() {
     }
     if (!ui::confirm(QStringLiteral("确认要删除这些记录？"))) return;
 
-    app::RunResult r;
+    core::RunResult r;
     {
         // Taken before the first repaint: no other command starts from here on.
-        const app::RunGuard guard(st, QStringLiteral("批量删除"));
+        const core::RunGuard guard(st, QStringLiteral("批量删除"));
         Frame2->show();
         setWindowTitle(QStringLiteral("批量删除"));
         Label3->setText(QStringLiteral("正在删除记录，请等待..."));
         setRunning(true);
-        showProgress(0, app::recordCountOf(st.RsDup));
+        showProgress(0, core::recordCountOf(st.RsDup));
         ui::yieldNow();
         ui::WaitCursor wait;
         r = batchDelete(st, options, *this);

@@ -4,7 +4,7 @@
 // progress panel. It closes itself when the delete is done. While the delete runs it says so
 // (runningChanged), so that the window that opened it keeps its hands off RsDup; closing it then
 // asks whether to stop.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 #include <QWidget>
 
@@ -16,7 +16,7 @@ class QPushButton;
 
 namespace tools {
 
-class mainFm8 : public QWidget, private app::ProgressSink {
+class mainFm8 : public QWidget, private core::ProgressSink {
     Q_OBJECT
 public:
     explicit mainFm8(QWidget* parent = nullptr);
@@ -40,10 +40,10 @@ private:
     void showProgress(int position, int count);
     void setRunning(bool running);
 
-    // app::ProgressSink
+    // core::ProgressSink
     bool progress(int done, int total) override;
 
-    app::Throttle throttle_;
+    core::Throttle throttle_;
     bool running_ = false;
     bool stopRequested_ = false;
 

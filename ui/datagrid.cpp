@@ -96,6 +96,13 @@ void DataGrid::setColumnVisible(int column, bool visible) {
     setColumnHidden(column, !visible);
 }
 
+void DataGrid::keepColumnWidths(GridSection section) {
+    connect(this, &DataGrid::columnResized, this, [this, section](int column, int, int width) {
+        const QString heading = model()->headerData(column, Qt::Horizontal).toString();
+        saveColumnWidth(core::appState(), section, heading, width);
+    });
+}
+
 void DataGrid::setColumnWidthQuietly(int column, int width) {
     QScopedValueRollback<bool> guard(quiet_, true);
     setColumnWidth(column, width);

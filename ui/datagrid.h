@@ -4,6 +4,7 @@
 // there when it is in batch mode). Columns can be hidden; column widths and hidden columns
 // survive a requery of the same recordset.
 #include "db/recordset.h"
+#include "ui/gridwidths.h"
 
 #include <QTableView>
 
@@ -25,6 +26,9 @@ public:
     bool isColumnVisible(int column) const { return !isColumnHidden(column); }
     // Sets a width without reporting it through columnResized (stored widths being applied).
     void setColumnWidthQuietly(int column, int width);
+    // Every width the user drags from now on is stored under the database the grid shows
+    // (gridwidths.h) and the column's heading.
+    void keepColumnWidths(GridSection section);
 
     // 0-based row of the grid's current cell, -1 when none.
     int currentRow() const;

@@ -1,6 +1,6 @@
 #include "ui/toolkit.h"
 
-#include "app/engine/run.h"
+#include "core/run.h"
 #include "ui/dialogs.h"
 
 #include <QApplication>
@@ -62,8 +62,8 @@ void centreOnScreen(QWidget* window) {
 }
 
 namespace {
-app::Throttle& yieldThrottle() {
-    static app::Throttle throttle;
+core::Throttle& yieldThrottle() {
+    static core::Throttle throttle;
     return throttle;
 }
 
@@ -135,7 +135,7 @@ bool installChineseTranslations(QApplication& app) {
 }
 
 bool refuseWhileBusy() {
-    const QString refusal = app::busyRefusal(app::appState());
+    const QString refusal = core::busyRefusal(core::appState());
     if (refusal.isEmpty()) return false;
     inform(refusal, defaultTitle(), Icon::Warning);
     return true;

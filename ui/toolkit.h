@@ -38,13 +38,13 @@ QPoint centredTopLeft(const QRect& screen, const QSize& window);
 void centreOnScreen(QWidget* window);
 
 // Lets the window system repaint during a long loop. A loop may call it once per record: it
-// processes pending events at most once every few tens of milliseconds (app::Throttle) and
+// processes pending events at most once every few tens of milliseconds (core::Throttle) and
 // otherwise returns at once. Returns true when it did process events.
 bool yieldEvents();
 // Processes pending events now (before a long step, so that a notice is painted).
 void yieldNow();
 
-// The one rule of long runs that change tables (app::RunGuard): true, after saying which run is
+// The one rule of long runs that change tables (core::RunGuard): true, after saying which run is
 // going on, when one is; the command that asked then does not start.
 bool refuseWhileBusy();
 

@@ -7,9 +7,9 @@
 //    again (the requery) and the bookmark looked for in it, the matches found by a scan, the
 //    repeats deleted.
 //   bench_batchdelete [rows] [literal-rows]        (default 100000 5000)
-#include "app/engine/appstate.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
+#include "core/appstate.h"
 #include "db/sqltext.h"
 #include "tools/engine/batchdelete.h"
 
@@ -68,13 +68,13 @@ Rows duplicateRows(int n, unsigned seed) {
 
 // A fresh working database whose ClienttableCC holds the rows, laid out as the working-table
 // build lays it out (text columns comparing without ASCII case).
-bool load(app::AppState& st, const QString& dir, const Rows& rows) {
+bool load(core::AppState& st, const QString& dir, const Rows& rows) {
     const QString path = dir + "/MorlayBankCC.mdb";
     QFile::remove(path);
     if (!QFile::copy(QStringLiteral(CHACHONG_PROGRAM_DIR) + "/MorlayBankCC.mdb", path))
         return false;
     QFile(path).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    st = app::AppState{};
+    st = core::AppState{};
     st.WorkDbPath = path;
     if (!st.WorkConn.open(db::accessConnectionString(path))) return false;
     QStringList defs{"[No] VARCHAR(32) COLLATE NOCASE"};
@@ -104,7 +104,7 @@ bool load(app::AppState& st, const QString& dir, const Rows& rows) {
     return true;
 }
 
-db::RecordsetPtr openDuplicates(app::AppState& st) {
+db::RecordsetPtr openDuplicates(core::AppState& st) {
     auto rs = std::make_shared<db::Recordset>();
     rs->setCursorLocation(db::CursorLocation::Client);
     rs->open(db::sql::selectAll("ClienttableCC"), st.WorkConn, db::CursorType::Keyset,
@@ -117,21 +117,21 @@ struct Run {
     int remaining = 0;
 };
 
-Run ours(app::AppState& st) {
+Run ours(core::AppState& st) {
     st.RsDup = openDuplicates(st);
-    app::RunOptions o;
+    core::RunOptions o;
     o.fields = QStringList{fields[pickA], fields[pickB]};
-    app::ProgressSink sink;
+    core::ProgressSink sink;
     QElapsedTimer t;
     t.start();
-    const app::RunResult r = tools::batchDelete(st, o, sink);
+    const core::RunResult r = tools::batchDelete(st, o, sink);
     const double seconds = t.nsecsElapsed() / 1e9;
     if (!r.ok()) std::fprintf(stderr, "batch delete failed: %s\n", qPrintable(r.error));
     return {seconds, r.ok() ? r.duplicateRows : -1};
 }
 
 // One reading of the table, as a requery that reads it does.
-double oneReading(app::AppState& st) {
+double oneReading(core::AppState& st) {
     QElapsedTimer t;
     t.start();
     const db::RecordsetPtr rs = openDuplicates(st);
@@ -148,7 +148,7 @@ QString blanksOff(QString s) {
 }
 
 // The walk's steps as written, through SQLite.
-Run literal(app::AppState& st) {
+Run literal(core::AppState& st) {
     sqlite3* h = st.WorkConn.handle();
     QElapsedTimer t;
     t.start();
@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
     const int big = argc > 1 ? std::atoi(argv[1]) : 100000;
     const int small = argc > 2 ? std::atoi(argv[2]) : 5000;
     QTemporaryDir tmp;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     bench::heading();
     int status = 0;
     const QString size = QStringLiteral("%1 duplicate rows, 2 fields, %2 left");
@@ -245,6 +245,6 @@ int main(int argc, char** argv) {
                      o2.remaining);
         status = 2;
     }
-    st = app::AppState{};
+    st = core::AppState{};
     return status;
 }

@@ -3,11 +3,11 @@
 // pandas finding and writing the same groups from the same rows as CSV (1,000,000 rows), and
 // the check's statements run literally through SQLite, one filter per seed (20,000 rows).
 //   bench_exactcheck [rows] [literal-rows]
-#include "app/engine/appstate.h"
-#include "app/engine/workdb.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
 #include "check/engine/checkjob.h"
+#include "core/appstate.h"
+#include "core/workdb.h"
 #include "db/sqltext.h"
 #include "import/engine/worktables.h"
 
@@ -42,12 +42,12 @@ gen::Table generate(int n, unsigned seed) {
 }
 
 // A working database holding the rows as the imported check table ClienttableELS.
-bool load(app::AppState& st, const QString& dir, const gen::Table& table) {
+bool load(core::AppState& st, const QString& dir, const gen::Table& table) {
     const QString db = dir + "/MorlayBankCC.mdb";
     QFile::remove(db);
     QFile::copy(QStringLiteral(CHACHONG_PROGRAM_DIR) + "/MorlayBankCC.mdb", db);
     QFile(db).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    st = app::AppState{};
+    st = core::AppState{};
     st.AppDir = dir;
     st.WorkDbPath = db;
     if (!st.WorkConn.open(accessConnectionString(db))) return false;
@@ -80,21 +80,21 @@ struct Run {
     int groups = 0, rows = 0;
 };
 
-Run ours(app::AppState& st) {
+Run ours(core::AppState& st) {
     QElapsedTimer t;
     t.start();
     st.RsSource = std::make_shared<Recordset>();
     st.RsSource->open("Select * From ClienttableELS", st.WorkConn);
     check::CheckJob job(st);
-    job.prepare({.mode = app::CheckMode::Exact, .fields = {fields[checkA], fields[checkB]}});
-    app::ProgressSink sink;
+    job.prepare({.mode = core::CheckMode::Exact, .fields = {fields[checkA], fields[checkB]}});
+    core::ProgressSink sink;
     const auto r = job.runAll(sink);
     return {t.nsecsElapsed() / 1e9, r.groups, r.duplicateRows};
 }
 
 // The check's statements as written: per seed one filter over the table and one search in the
 // duplicate table, through SQLite without an index.
-Run literal(app::AppState& st) {
+Run literal(core::AppState& st) {
     sqlite3* h = st.WorkConn.handle();
     QElapsedTimer t;
     t.start();
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     const int big = argc > 1 ? std::atoi(argv[1]) : 1000000;
     const int small = argc > 2 ? std::atoi(argv[2]) : 20000;
     QTemporaryDir tmp;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     bench::heading();
     int status = 0;
 

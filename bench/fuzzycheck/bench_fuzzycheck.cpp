@@ -6,10 +6,10 @@
 //  - fragment mode against its queries run literally through SQLite, one candidate query per
 //    record, at the small size.
 //   bench_fuzzycheck [large] [medium] [small]       (default 1000000 100000 10000)
-#include "app/engine/workdb.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
 #include "check/engine/checkjob.h"
+#include "core/workdb.h"
 #include "import/engine/sources.h"
 
 #include <QCoreApplication>
@@ -30,7 +30,7 @@ struct Run {
 };
 
 // A fresh copy of the list and of the working database, the list opened as "打开DBF数据" opens it.
-bool open(app::AppState& st, const QString& original, const QString& dir) {
+bool open(core::AppState& st, const QString& original, const QString& dir) {
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);
     const QString file = dir + QStringLiteral("/客户.dbf");
@@ -40,27 +40,28 @@ bool open(app::AppState& st, const QString& original, const QString& dir) {
         return false;
     for (const QString& f : {file, db})
         QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    st = app::AppState{};
+    st = core::AppState{};
     st.AppDir = dir;
     st.WorkDbPath = db;
     st.ScratchDir = dir; // a copy: no backup before the separation
-    return app::openWorkDatabase(st, db).isEmpty() &&
+    return core::openWorkDatabase(st, db).isEmpty() &&
            sources::openDbf(st, file, QStringLiteral("客户.dbf")).ok;
 }
 
-Run runCheck(app::AppState& st, app::CheckMode mode, const QString& postcode = {}, int digits = 0) {
+Run runCheck(core::AppState& st, core::CheckMode mode, const QString& postcode = {},
+             int digits = 0) {
     check::CheckJob job(st);
     const check::Refusal refused = job.prepare(
         {.mode = mode,
          .fields = {QStringLiteral("地址")},
-         .postcode = postcode.isEmpty() ? app::PostcodeMode::Off : app::PostcodeMode::Field,
+         .postcode = postcode.isEmpty() ? core::PostcodeMode::Off : core::PostcodeMode::Field,
          .postcodeField = postcode,
          .postcodeDigits = digits});
     if (refused) std::fprintf(stderr, "%s\n", qPrintable(refused.text));
-    app::ProgressSink sink;
+    core::ProgressSink sink;
     QElapsedTimer t;
     t.start();
-    const app::RunResult r = job.runAll(sink);
+    const core::RunResult r = job.runAll(sink);
     if (!r.ok()) std::fprintf(stderr, "%s\n", qPrintable(r.error));
     return {t.nsecsElapsed() / 1e9, r.groups, r.duplicateRows};
 }
@@ -158,7 +159,7 @@ int main(int argc, char** argv) {
     const int medium = argc > 2 ? std::atoi(argv[2]) : 100000;
     const int small = argc > 3 ? std::atoi(argv[3]) : 10000;
     QTemporaryDir tmp;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     bench::heading();
     auto fuzzyAgainstExact = [&](int rows, unsigned seed) {
         gen::Options o;
@@ -168,9 +169,9 @@ int main(int argc, char** argv) {
             list(gen::generate(o), tmp.filePath(QStringLiteral("list%1.dbf").arg(rows)));
         Run exact, fuzzy;
         if (!open(st, file, tmp.filePath("a"))) return QString();
-        exact = runCheck(st, app::CheckMode::Exact);
+        exact = runCheck(st, core::CheckMode::Exact);
         if (!open(st, file, tmp.filePath("b"))) return QString();
-        fuzzy = runCheck(st, app::CheckMode::Fuzzy);
+        fuzzy = runCheck(st, core::CheckMode::Fuzzy);
         bench::row(QStringLiteral("fuzzy check, fragment mode (address)"), size(rows, fuzzy),
                    fuzzy.seconds, exact.seconds,
                    QStringLiteral("exact check on the same field (%1 groups)")
@@ -184,10 +185,10 @@ int main(int argc, char** argv) {
 
     // Postcode segments of 1, 3 and 6 digits against fragment mode on the same file.
     if (!open(st, file, tmp.filePath("c"))) return 1;
-    const Run fragment = runCheck(st, app::CheckMode::Fuzzy);
+    const Run fragment = runCheck(st, core::CheckMode::Fuzzy);
     for (int digits : {1, 3, 6}) {
         if (!open(st, file, tmp.filePath("d"))) return 1;
-        const Run segments = runCheck(st, app::CheckMode::Fuzzy, QStringLiteral("邮编"), digits);
+        const Run segments = runCheck(st, core::CheckMode::Fuzzy, QStringLiteral("邮编"), digits);
         bench::row(QStringLiteral("fuzzy check, postcode mode, %1 digit%2 (address)")
                        .arg(digits)
                        .arg(digits > 1 ? "s" : ""),
@@ -204,7 +205,7 @@ int main(int argc, char** argv) {
     gen::writeCsv(few, tmp.filePath("few.csv"), &error);
     const Run lit = literal(tmp.filePath("few.csv"));
     if (!open(st, list(few, tmp.filePath("few.dbf")), tmp.filePath("e"))) return 1;
-    const Run ours = runCheck(st, app::CheckMode::Fuzzy);
+    const Run ours = runCheck(st, core::CheckMode::Fuzzy);
     bench::row(QStringLiteral("fuzzy check, fragment mode (address)"), size(small, ours),
                ours.seconds, lit.seconds,
                QStringLiteral("its candidate queries run literally in SQLite"), "s");

@@ -4,10 +4,10 @@
 // then the import of an Excel 2007 workbook beside the import of the same rows from a CSV file
 // ("导入文本数据（CSV）").
 //   bench_import [rows] [runs] [xlsx-rows]          (default 65000 3 1000000)
-#include "app/engine/appstate.h"
 #include "batch/session.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
+#include "core/appstate.h"
 #include "db/formats/xls/xls.h"
 #include "db/formats/xls/xlstable.h"
 
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
-        imported = app::recordCountOf(app::appState().RsSource);
+        imported = core::recordCountOf(core::appState().RsSource);
         importMs = std::min(importMs, t.nsecsElapsed() / 1e6);
     }
     bench::heading();
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return -1.0;
         }
-        *count = app::recordCountOf(app::appState().RsSource);
+        *count = core::recordCountOf(core::appState().RsSource);
         return t.nsecsElapsed() / 1e9;
     };
     int fromXlsx = 0, fromCsv = 0;

@@ -6,12 +6,12 @@
 //   bench_windowpath [rows] [runs]        (default 1000000 3)
 // Run it on a real display server (bench/run.sh starts it under xvfb-run with the xcb platform):
 // the cost it watches is what the windows do per record.
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
 #include "check/mainfm11.h"
+#include "core/appstate.h"
 #include "import/commands.h"
 #include "ui/dialogs.h"
 
@@ -54,7 +54,7 @@ struct Answers : ui::DialogService {
 struct Windows : app::WindowDirectory {
     QPointer<check::mainFm11> run;
     bool openSource(const QString& command) override { return sources::runCommand(command); }
-    bool showCheckRun(const QString& caption, const app::RunOptions& options) override {
+    bool showCheckRun(const QString& caption, const core::RunOptions& options) override {
         run = check::mainFm11::showRun(caption, options);
         return true;
     }
@@ -70,7 +70,7 @@ QString freshCopy(const QString& file, const QString& dir) {
 
 // The window path once; seconds, or a negative value after printing what went wrong.
 double throughWindows(const QString& programDir, const QString& file, int* remaining) {
-    app::resetAppState();
+    core::resetAppState();
     Answers answers;
     answers.file = file;
     ui::setDialogs(&answers);
@@ -106,11 +106,11 @@ double throughWindows(const QString& programDir, const QString& file, int* remai
         while (windows.run)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         seconds = t.nsecsElapsed() / 1e9;
-        *remaining = app::recordCountOf(app::appState().RsSource);
+        *remaining = core::recordCountOf(core::appState().RsSource);
     }
     app::setWindows(nullptr);
     ui::setDialogs(nullptr);
-    app::resetAppState();
+    core::resetAppState();
     return seconds;
 }
 

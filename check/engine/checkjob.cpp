@@ -1,8 +1,8 @@
 #include "check/engine/checkjob.h"
 
-#include "app/engine/workdb.h"
 #include "check/engine/exactcheck.h"
 #include "check/engine/separation.h"
+#include "core/workdb.h"
 #include "db/criteria.h"
 #include "fuzzy/engine/fuzzycheck.h"
 
@@ -19,19 +19,19 @@ QString writeFailure(const QString& why) {
 
 // The range the request asks for, checked against a table of count records.
 QString rangeOf(const CheckRequest& r, int count, int* start, int* end) {
-    return app::checkRange(r.start.value_or(QStringLiteral("1")),
-                           r.end.value_or(QString::number(count)), count, start, end);
+    return core::checkRange(r.start.value_or(QStringLiteral("1")),
+                            r.end.value_or(QString::number(count)), count, start, end);
 }
 
 } // namespace
 
-CheckJob::CheckJob(app::AppState& state) : st_(state) {}
+CheckJob::CheckJob(core::AppState& state) : st_(state) {}
 
-CheckJob::CheckJob(app::AppState& state, const app::RunOptions& options)
+CheckJob::CheckJob(core::AppState& state, const core::RunOptions& options)
     : st_(state), options_(options) {}
 
-Refusal CheckJob::refusal(const app::AppState& st, const CheckRequest& r) {
-    if (!app::isOpen(st.RsSource)) return {QStringLiteral("请打开数据库！")};
+Refusal CheckJob::refusal(const core::AppState& st, const CheckRequest& r) {
+    if (!core::isOpen(st.RsSource)) return {QStringLiteral("请打开数据库！")};
     const int count = st.RsSource->recordCount();
     if (count < 1) return {QStringLiteral("无数据可查！")};
     if (r.fields.isEmpty()) return {QStringLiteral("请选择查重字段")};
@@ -50,7 +50,7 @@ Refusal CheckJob::prepare(const CheckRequest& r) {
     };
     // Everything is checked before anything is stored: a refusal changes nothing.
     QString postcodeField;
-    if (r.postcode == app::PostcodeMode::Field) {
+    if (r.postcode == core::PostcodeMode::Field) {
         const QString typed = db::trimBlanks(r.postcodeField);
         if (typed.isEmpty()) return {QStringLiteral("请选择邮编字段")};
         const int index = src.fieldIndex(typed);
@@ -71,27 +71,27 @@ Refusal CheckJob::prepare(const CheckRequest& r) {
         fields << src.fieldName(index);
     }
 
-    app::setCheckFields(st_, fields);
-    app::setPostcodeMode(st_, r.postcode);
+    core::setCheckFields(st_, fields);
+    core::setPostcodeMode(st_, r.postcode);
     st_.PostcodeField = postcodeField;
     st_.PostcodeDigits = qint16(postcodeField.isEmpty() ? 0 : r.postcodeDigits);
-    if (const QString why = app::prepareCheck(st_, *r.mode); !why.isEmpty()) return {why, true};
-    options_ = app::runOptionsOf(st_, start, end);
+    if (const QString why = core::prepareCheck(st_, *r.mode); !why.isEmpty()) return {why, true};
+    options_ = core::runOptionsOf(st_, start, end);
     result_ = {};
     return {};
 }
 
-app::RunResult CheckJob::scan(app::ProgressSink& sink) {
+core::RunResult CheckJob::scan(core::ProgressSink& sink) {
     result_ = {};
     pending_ = false;
-    if (options_.mode == app::CheckMode::Fuzzy) {
+    if (options_.mode == core::CheckMode::Fuzzy) {
         fuzzy::FuzzyCheck engine(st_); // its indexes go before the separation starts
         result_ = engine.wholecheck2(options_, sink);
         return result_;
     }
     // The check table and ClienttableCC in different databases: the groups can be written while
     // the separation works, so they wait in RsDup until then.
-    pending_ = app::isOpen(st_.RsSource) && app::isOpen(st_.RsDup) &&
+    pending_ = core::isOpen(st_.RsSource) && core::isOpen(st_.RsDup) &&
                st_.RsSource->connection().handle() != st_.RsDup->connection().handle() &&
                std::thread::hardware_concurrency() > 1;
     result_ = exactScan(st_, options_, sink, !pending_);
@@ -108,7 +108,7 @@ QString CheckJob::writePendingGroups() {
     return st_.RsDup->updateBatch() ? QString() : writeFailure(st_.RsDup->errorString());
 }
 
-app::RunResult CheckJob::separate(app::ProgressSink& sink) {
+core::RunResult CheckJob::separate(core::ProgressSink& sink) {
     if (!result_.ok() || result_.duplicateRows == 0) return result_;
     // The pending groups written on a second thread, through a cursor of their own over the same
     // rows: the separation only reads them, and ClienttableCC's database is not the check
@@ -133,7 +133,7 @@ app::RunResult CheckJob::separate(app::ProgressSink& sink) {
         joined = true;
         return writeError.isEmpty() ? QString() : writeFailure(writeError);
     };
-    const app::RunResult sep = reDelete(st_, result_.copiedFrom, sink, written);
+    const core::RunResult sep = reDelete(st_, result_.copiedFrom, sink, written);
     result_.separated = sep.separated;
     result_.remaining = sep.remaining;
     result_.backupPath = sep.backupPath;
@@ -147,11 +147,11 @@ app::RunResult CheckJob::separate(app::ProgressSink& sink) {
 
 QString CheckJob::backupDuplicates() {
     QString error;
-    if (app::backupDuplicates(st_, false, &error)) return {};
+    if (core::backupDuplicates(st_, false, &error)) return {};
     return QStringLiteral("重复数据无法备份到 ClienttableDD：") + error;
 }
 
-app::RunResult CheckJob::runAll(app::ProgressSink& sink) {
+core::RunResult CheckJob::runAll(core::ProgressSink& sink) {
     scan(sink);
     separate(sink);
     if (const QString why = backupDuplicates(); !why.isEmpty() && result_.error.isEmpty())

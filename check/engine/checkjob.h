@@ -21,7 +21,7 @@
 //    deletions are committed only once the groups are written.
 // The scan reads the check table through cursors of its own: RsSource, which the windows' grids
 // show, does not move.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 #include <optional>
 
@@ -29,11 +29,11 @@ namespace check {
 
 // What the user asked for, as the main window's controls or the runner's options give it.
 struct CheckRequest {
-    std::optional<app::CheckMode> mode = {}; // none chosen: refused
-    QStringList fields = {};                 // the check-field list; the first five take part
+    std::optional<core::CheckMode> mode = {}; // none chosen: refused
+    QStringList fields = {};                  // the check-field list; the first five take part
     // The range boxes as typed; none: the whole table.
     std::optional<QString> start = {}, end = {};
-    app::PostcodeMode postcode = app::PostcodeMode::Off;
+    core::PostcodeMode postcode = core::PostcodeMode::Off;
     QString postcodeField = {}; // the postcode field as shown or typed (postcode mode only)
     int postcodeDigits = 0;
 };
@@ -48,13 +48,13 @@ struct Refusal {
 
 class CheckJob {
 public:
-    explicit CheckJob(app::AppState& state);
+    explicit CheckJob(core::AppState& state);
     // A job over options made elsewhere (the check already prepared in the shared state).
-    CheckJob(app::AppState& state, const app::RunOptions& options);
+    CheckJob(core::AppState& state, const core::RunOptions& options);
 
     // What refuses the request before the user is asked to confirm it: no table open, an empty
     // table, no check field, no kind of check, a range that holds no record.
-    static Refusal refusal(const app::AppState& state, const CheckRequest& request);
+    static Refusal refusal(const core::AppState& state, const CheckRequest& request);
 
     // Every refusal (the ones above, then a missing or unknown postcode field, an unknown check
     // field) and, when there is none, the check set up: the check fields and postcode settings
@@ -62,29 +62,29 @@ public:
     // when it refuses. Returns the refusal or the failure; none when ready.
     Refusal prepare(const CheckRequest& request);
 
-    const app::RunOptions& options() const { return options_; }
-    const app::RunResult& result() const { return result_; }
+    const core::RunOptions& options() const { return options_; }
+    const core::RunResult& result() const { return result_; }
 
     // The scan over options().start..end: groups, duplicateRows, copiedFrom, cancelled, error,
     // and for the fuzzy check failedRecords and firstFailure. Stopped through the sink, the
     // groups found so far stay in ClienttableCC.
-    app::RunResult scan(app::ProgressSink& sink);
+    core::RunResult scan(core::ProgressSink& sink);
     // The separation of what the scan copied, when it ended well with duplicates (otherwise the
     // result as it is): separated, remaining, backupPath, cancelled, error.
-    app::RunResult separate(app::ProgressSink& sink);
+    core::RunResult separate(core::ProgressSink& sink);
     // ClienttableDD written from ClienttableCC; the failure in Chinese, empty when written.
     QString backupDuplicates();
     // The three steps; a failed backup of the duplicates becomes the error of a run that had
     // none.
-    app::RunResult runAll(app::ProgressSink& sink);
+    core::RunResult runAll(core::ProgressSink& sink);
 
 private:
     // The exact check's groups, when they wait in RsDup for the separation to write them.
     QString writePendingGroups();
 
-    app::AppState& st_;
-    app::RunOptions options_;
-    app::RunResult result_;
+    core::AppState& st_;
+    core::RunOptions options_;
+    core::RunResult result_;
     bool pending_ = false;
 };
 

@@ -1,6 +1,6 @@
 #include "check/engine/exactcheck.h"
 
-#include "app/engine/workdb.h"
+#include "core/workdb.h"
 #include "db/criteria.h"
 #include "db/sqltext.h"
 
@@ -14,15 +14,15 @@ QString writeFailure(const QString& why) {
 
 } // namespace
 
-app::RunResult exactScan(app::AppState& st, const app::RunOptions& options, app::ProgressSink& sink,
-                         bool writeGroups) {
-    app::RunResult result;
-    if (!app::isOpen(st.RsSource)) {
+core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
+                          core::ProgressSink& sink, bool writeGroups) {
+    core::RunResult result;
+    if (!core::isOpen(st.RsSource)) {
         result.error = QStringLiteral("请打开数据库！");
         return result;
     }
     const db::RecordsetPtr dup = st.RsDup;
-    if (!app::isOpen(dup)) {
+    if (!core::isOpen(dup)) {
         result.error = QStringLiteral("重复数据表没有打开，无法查重。");
         return result;
     }

@@ -11,7 +11,7 @@
 // Per seed, the engine filters the check table (an index look-up) and, when the seed has a
 // duplicate, asks whether its group is recorded already (an index look-up in ClienttableCC), so a
 // run costs about one look-up per record.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 namespace check {
 
@@ -21,7 +21,7 @@ namespace check {
 // second cursor over the same rows. Cancelled through the sink, the groups found so far stay in
 // ClienttableCC. With writeGroups false the groups stay pending in RsDup for the caller to write
 // (updateBatch). A check runs it through CheckJob (checkjob.h).
-app::RunResult exactScan(app::AppState& state, const app::RunOptions& options,
-                         app::ProgressSink& sink, bool writeGroups = true);
+core::RunResult exactScan(core::AppState& state, const core::RunOptions& options,
+                          core::ProgressSink& sink, bool writeGroups = true);
 
 } // namespace check

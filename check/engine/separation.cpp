@@ -1,6 +1,6 @@
 #include "check/engine/separation.h"
 
-#include "app/engine/workdb.h"
+#include "core/workdb.h"
 #include "db/connection.h"
 #include "db/criteria.h"
 #include "db/formats/filemode.h"
@@ -25,13 +25,13 @@ bool samePath(const QString& a, const QString& b) {
 
 } // namespace
 
-QString userFileOfCheckTable(const app::AppState& state) {
+QString userFileOfCheckTable(const core::AppState& state) {
     const db::RecordsetPtr& src = state.RsSource;
-    if (!app::isOpen(src)) return {};
+    if (!core::isOpen(src)) return {};
     return userFileOfTable(state, src->connection(), src->baseTable());
 }
 
-QString userFileOfTable(const app::AppState& state, const db::Connection& conn,
+QString userFileOfTable(const core::AppState& state, const db::Connection& conn,
                         const QString& table) {
     if (!conn.isOpen()) return {};
     if (!state.ScratchDir.isEmpty() &&
@@ -178,12 +178,12 @@ bool restoreUserFile(const QString& file, const QString& backupPath, QString* er
     return true;
 }
 
-app::RunResult reDelete(app::AppState& state, const std::vector<db::Bookmark>& copiedFrom,
-                        app::ProgressSink& sink, const std::function<QString()>& beforeCommit) {
-    app::RunResult r;
+core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>& copiedFrom,
+                         core::ProgressSink& sink, const std::function<QString()>& beforeCommit) {
+    core::RunResult r;
     const db::RecordsetPtr src = state.RsSource;
     const db::RecordsetPtr dup = state.RsDup;
-    if (!app::isOpen(src) || !app::isOpen(dup)) {
+    if (!core::isOpen(src) || !core::isOpen(dup)) {
         r.error = QStringLiteral("查重数据库或重复数据没有打开，未分离任何记录。");
         return r;
     }
@@ -287,10 +287,10 @@ app::RunResult reDelete(app::AppState& state, const std::vector<db::Bookmark>& c
         // The duplicates are out of the check table now, and so are those of their backup when
         // it was taken of the same groups before the separation.
         const QString cc = QStringLiteral("ClienttableCC"), dd = QStringLiteral("ClienttableDD");
-        app::setDuplicatesState(state.WorkConn, cc, app::DuplicatesState::Separated);
-        if (app::tableOwner(state.WorkConn, dd) == app::tableOwner(state.WorkConn, cc) &&
-            app::duplicatesState(state.WorkConn, dd) == app::DuplicatesState::Found)
-            app::setDuplicatesState(state.WorkConn, dd, app::DuplicatesState::Separated);
+        core::setDuplicatesState(state.WorkConn, cc, core::DuplicatesState::Separated);
+        if (core::tableOwner(state.WorkConn, dd) == core::tableOwner(state.WorkConn, cc) &&
+            core::duplicatesState(state.WorkConn, dd) == core::DuplicatesState::Found)
+            core::setDuplicatesState(state.WorkConn, dd, core::DuplicatesState::Separated);
     }
     // The check table stands on a record again, its first.
     if (src->recordCount() > 0) src->moveFirst();

@@ -10,7 +10,7 @@
 // than the working database) the file and its companions are copied into a folder "查重备份"
 // beside it; if that copy fails, nothing is deleted. The deletions are one transaction: a run
 // cancelled through the sink, or one that fails, deletes nothing.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 #include <functional>
 
@@ -19,10 +19,10 @@ namespace check {
 // The file of the user's that changing a table on conn would change, decided by where that table
 // really lives: empty when none (the working database, an Access file opened as a working copy,
 // an Excel workbook, a copy in the run's ScratchDir).
-QString userFileOfTable(const app::AppState& state, const db::Connection& conn,
+QString userFileOfTable(const core::AppState& state, const db::Connection& conn,
                         const QString& table);
 // The same for the check table (RsSource).
-QString userFileOfCheckTable(const app::AppState& state);
+QString userFileOfCheckTable(const core::AppState& state);
 
 // The names of the files that make up the table stored in file, in its folder: the file itself,
 // and for a dBase table the memo, index and code-page files that share its base name.
@@ -45,7 +45,8 @@ bool restoreUserFile(const QString& file, const QString& backupPath, QString* er
 // beforeCommit, when given, runs once the records to delete are marked and before the deletions
 // are committed; a message from it undoes them all and becomes the result's error (the caller's
 // condition, such as the groups being written meanwhile).
-app::RunResult reDelete(app::AppState& state, const std::vector<db::Bookmark>& copiedFrom,
-                        app::ProgressSink& sink, const std::function<QString()>& beforeCommit = {});
+core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>& copiedFrom,
+                         core::ProgressSink& sink,
+                         const std::function<QString()>& beforeCommit = {});
 
 } // namespace check

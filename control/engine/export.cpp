@@ -8,11 +8,11 @@
 
 namespace control {
 
-QStringList exportFields(const app::AppState& st) {
-    return app::isOpen(st.RsSource) ? st.RsSource->fieldNames() : QStringList();
+QStringList exportFields(const core::AppState& st) {
+    return core::isOpen(st.RsSource) ? st.RsSource->fieldNames() : QStringList();
 }
 
-ExportColumns exportColumns(const app::AppState& st, const db::Connection& conn,
+ExportColumns exportColumns(const core::AppState& st, const db::Connection& conn,
                             const QString& table) {
     ExportColumns c;
     c.headings = exportFields(st);
@@ -31,7 +31,7 @@ ExportColumns exportColumns(const app::AppState& st, const db::Connection& conn,
     return c;
 }
 
-db::ExcelExportResult exportTable(const app::AppState& st, const db::Connection& conn,
+db::ExcelExportResult exportTable(const core::AppState& st, const db::Connection& conn,
                                   const QString& table, const QString& path, const QString& sheet) {
     db::ExcelExportResult r;
     if (!conn.isOpen()) {

@@ -4,7 +4,7 @@
 // new sheet (the database layer writes it, or several when the records do not fit on one), and
 // the checks before it: the sheets the workbook already has, and a sheet name Excel can take.
 // The workbook's path is handed over as it is, never written into a statement and read back.
-#include "app/engine/appstate.h"
+#include "core/appstate.h"
 #include "db/exceltarget.h"
 
 #include <QStringList>
@@ -13,7 +13,7 @@ namespace control {
 
 // The field list of an export: the names of the check table's fields (RsSource), in order. Empty
 // when the check table is not open.
-QStringList exportFields(const app::AppState& state);
+QStringList exportFields(const core::AppState& state);
 
 // What an export of a table reads: its columns, and the heading of each (the check table's
 // field names). A table of the duplicate layout of the working database (ClienttableCC,
@@ -24,12 +24,12 @@ struct ExportColumns {
     QStringList columns;
     QStringList headings;
 };
-ExportColumns exportColumns(const app::AppState& state, const db::Connection& conn,
+ExportColumns exportColumns(const core::AppState& state, const db::Connection& conn,
                             const QString& table);
 
 // Exports table of conn to a new sheet of the workbook at path; the result says what was
 // written (the sheets, the records) or why nothing was. The workbook is left as it was unless ok.
-db::ExcelExportResult exportTable(const app::AppState& state, const db::Connection& conn,
+db::ExcelExportResult exportTable(const core::AppState& state, const db::Connection& conn,
                                   const QString& table, const QString& path, const QString& sheet);
 
 // The worksheets of the workbook at path as the Excel driver lists them (named ranges are no

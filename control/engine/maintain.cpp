@@ -1,19 +1,19 @@
 #include "control/engine/maintain.h"
 
-#include "app/engine/run.h"
+#include "core/run.h"
 #include "db/criteria.h"
 
 namespace control {
 
 QString positionCounter(const db::RecordsetPtr& rs) {
-    const int count = app::recordCountOf(rs);
+    const int count = core::recordCountOf(rs);
     if (count <= 0) return QStringLiteral("0/0");
     return QString::number(rs->absolutePosition()) + QLatin1Char('/') + QString::number(count);
 }
 
-bool moveDuplicate(app::AppState& st, Move move) {
+bool moveDuplicate(core::AppState& st, Move move) {
     const db::RecordsetPtr& dup = st.RsDup;
-    if (app::recordCountOf(dup) < 1) return false;
+    if (core::recordCountOf(dup) < 1) return false;
     switch (move) {
     case Move::First:
         dup->moveFirst();
@@ -33,10 +33,10 @@ bool moveDuplicate(app::AppState& st, Move move) {
     return true;
 }
 
-bool locateInSource(app::AppState& st) {
+bool locateInSource(core::AppState& st) {
     const db::RecordsetPtr& src = st.RsSource;
     const db::RecordsetPtr& dup = st.RsDup;
-    if (!app::isOpen(src) || app::recordCountOf(dup) < 1 || dup->absolutePosition() < 1)
+    if (!core::isOpen(src) || core::recordCountOf(dup) < 1 || dup->absolutePosition() < 1)
         return false;
     if (!src->filter().isEmpty()) src->setFilter(QString());
     const int columns = std::min(src->fieldCount(), dup->fieldCount() - 2);
@@ -60,11 +60,11 @@ bool locateInSource(app::AppState& st) {
     return false;
 }
 
-Jump jumpToNumber(app::AppState& st, const QString& text) {
+Jump jumpToNumber(core::AppState& st, const QString& text) {
     Jump jump;
     jump.typed = db::trimBlanks(text);
     const db::RecordsetPtr& dup = st.RsDup;
-    const int number = app::parsePosition(text);
+    const int number = core::parsePosition(text);
     if (number < 1) return jump;
     const bool onRecord = dup->absolutePosition() > 0;
     const db::Bookmark mark = onRecord ? dup->bookmark() : 0;
@@ -80,10 +80,10 @@ Jump jumpToNumber(app::AppState& st, const QString& text) {
     return jump;
 }
 
-QString pendingEditRefusal(const app::AppState& st) {
+QString pendingEditRefusal(const core::AppState& st) {
     const db::RecordsetPtr& src = st.RsSource;
     const db::RecordsetPtr& dup = st.RsDup;
-    if (!app::isOpen(src) || !app::isOpen(dup)) return {};
+    if (!core::isOpen(src) || !core::isOpen(dup)) return {};
     const int columns = std::min(src->fieldCount(), dup->fieldCount() - 2);
     for (const int row : dup->pendingRows())
         for (int c = 0; c < columns; ++c) {
@@ -100,7 +100,7 @@ QString pendingEditRefusal(const app::AppState& st) {
     return {};
 }
 
-bool deleteCurrentDuplicate(app::AppState& st, QString* error) {
+bool deleteCurrentDuplicate(core::AppState& st, QString* error) {
     const db::RecordsetPtr& dup = st.RsDup;
     if (!dup->deleteCurrent()) {
         *error = dup->errorString();

@@ -1,7 +1,7 @@
 #include "control/engine/merge.h"
 
-#include "app/engine/workdb.h"
 #include "check/engine/separation.h"
+#include "core/workdb.h"
 #include "db/formats/filemode.h"
 #include "db/formats/mdb/mdb.h"
 #include "db/sqltext.h"
@@ -38,8 +38,8 @@ bool endTransaction(db::Connection& conn, QString& error, bool cancelled, const 
 
 // Writes every record of RsDup into dest, in one transaction of dest's connection, after a backup
 // of userFile (when there is one).
-MergeResult writeDuplicates(app::AppState& st, const db::RecordsetPtr& dest,
-                            const QString& userFile, app::ProgressSink& sink) {
+MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
+                            const QString& userFile, core::ProgressSink& sink) {
     MergeResult r;
     const db::RecordsetPtr dup = st.RsDup;
     const int clientFields = dup->fieldCount() - 2; // No first, the running number last
@@ -97,8 +97,8 @@ MergeResult writeDuplicates(app::AppState& st, const db::RecordsetPtr& dest,
         r.written = 0;
         dest->requery();
     } else {
-        app::setDuplicatesState(st.WorkConn, QStringLiteral("ClienttableCC"),
-                                app::DuplicatesState::Merged);
+        core::setDuplicatesState(st.WorkConn, QStringLiteral("ClienttableCC"),
+                                 core::DuplicatesState::Merged);
     }
     if (dup->recordCount() > 0) dup->moveLast();
     return r;
@@ -110,7 +110,7 @@ QString dbaseTargetTable(const QString& fileTitle) {
     return fileTitle.left(std::max<qsizetype>(0, fileTitle.size() - 4));
 }
 
-bool openDbaseTarget(const app::AppState& st, const QString& path, const QString& fileTitle,
+bool openDbaseTarget(const core::AppState& st, const QString& path, const QString& fileTitle,
                      MergeTarget* target, QString* error) {
     *target = MergeTarget();
     target->kind = TargetKind::Dbase;
@@ -134,7 +134,7 @@ bool openDbaseTarget(const app::AppState& st, const QString& path, const QString
     return true;
 }
 
-bool openAccessTarget(const app::AppState& st, const QString& path, MergeTarget* target,
+bool openAccessTarget(const core::AppState& st, const QString& path, MergeTarget* target,
                       QStringList* tables, QString* error) {
     *target = MergeTarget();
     target->kind = TargetKind::Access;
@@ -162,27 +162,27 @@ bool openAccessTarget(const app::AppState& st, const QString& path, MergeTarget*
     for (const db::SchemaRow& row : conn.tableSchema())
         if (row.tableType == QLatin1String("TABLE") &&
             !row.tableName.startsWith(QLatin1String("MSys")) &&
-            !(workDb && app::isWorkingTable(row.tableName)))
+            !(workDb && core::isWorkingTable(row.tableName)))
             *tables << row.tableName;
     target->conn = conn;
     return true;
 }
 
-bool mergedBefore(const app::AppState& st) {
-    return app::duplicatesState(st.WorkConn, QStringLiteral("ClienttableCC")) ==
-           app::DuplicatesState::Merged;
+bool mergedBefore(const core::AppState& st) {
+    return core::duplicatesState(st.WorkConn, QStringLiteral("ClienttableCC")) ==
+           core::DuplicatesState::Merged;
 }
 
-QString mergeRefusal(const app::AppState& st) {
+QString mergeRefusal(const core::AppState& st) {
     const db::RecordsetPtr& dup = st.RsDup;
-    if (!app::isOpen(dup)) return QStringLiteral("重复数据表没有打开，无法合并数据。");
+    if (!core::isOpen(dup)) return QStringLiteral("重复数据表没有打开，无法合并数据。");
     if (dup->isEditing() || dup->hasPendingChanges())
         return QStringLiteral("重复数据有未保存的修改，请先“保存修改”或“取消修改”，再合并数据。");
     return {};
 }
 
-app::RunResult removeRepeats(app::AppState& st, app::ProgressSink& sink) {
-    app::RunResult r;
+core::RunResult removeRepeats(core::AppState& st, core::ProgressSink& sink) {
+    core::RunResult r;
     r.error = mergeRefusal(st);
     if (!r.error.isEmpty()) return r;
     const db::RecordsetPtr dup = st.RsDup;
@@ -237,11 +237,11 @@ app::RunResult removeRepeats(app::AppState& st, app::ProgressSink& sink) {
     return r;
 }
 
-MergeResult mergeIntoCheckTable(app::AppState& st, app::ProgressSink& sink, bool backUp) {
+MergeResult mergeIntoCheckTable(core::AppState& st, core::ProgressSink& sink, bool backUp) {
     MergeResult r;
     r.error = mergeRefusal(st);
     if (!r.error.isEmpty()) return r;
-    if (!app::isOpen(st.RsSource)) {
+    if (!core::isOpen(st.RsSource)) {
         r.error = QStringLiteral("查重数据库没有打开，无法合并数据。");
         return r;
     }
@@ -251,8 +251,8 @@ MergeResult mergeIntoCheckTable(app::AppState& st, app::ProgressSink& sink, bool
         return r;
     }
     if (dup->recordCount() == 0) return r;
-    if (app::duplicatesState(st.WorkConn, QStringLiteral("ClienttableCC")) ==
-        app::DuplicatesState::Found) {
+    if (core::duplicatesState(st.WorkConn, QStringLiteral("ClienttableCC")) ==
+        core::DuplicatesState::Found) {
         r.error = QStringLiteral("这些重复记录还在查重数据库中（没有分离出去），合并会把它们"
                                  "再写入一次，没有合并任何记录。");
         return r;
@@ -267,7 +267,8 @@ MergeResult mergeIntoCheckTable(app::AppState& st, app::ProgressSink& sink, bool
                            sink);
 }
 
-MergeResult mergeIntoTarget(app::AppState& st, const MergeTarget& target, app::ProgressSink& sink) {
+MergeResult mergeIntoTarget(core::AppState& st, const MergeTarget& target,
+                            core::ProgressSink& sink) {
     MergeResult r;
     r.error = mergeRefusal(st);
     if (!r.error.isEmpty()) return r;

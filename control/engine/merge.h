@@ -14,7 +14,7 @@
 // other text) undoes all of them; the error names the record and the field. Before anything is
 // written into a file of the user's (a dBase table, an SQLite database other than the working
 // database) the file is copied into "查重备份" beside it, as before a separation.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 #include <QStringList>
 
@@ -37,32 +37,32 @@ QString dbaseTargetTable(const QString& fileTitle);
 // "浏览" for a dBase target: the folder of the chosen file opened as a dBase source (tables
 // without a code page read as state.SourceCodePage says), its table dbaseTargetTable(title).
 // False with a Chinese *error when the file is not a table that can be opened.
-bool openDbaseTarget(const app::AppState& state, const QString& path, const QString& fileTitle,
+bool openDbaseTarget(const core::AppState& state, const QString& path, const QString& fileTitle,
                      MergeTarget* target, QString* error);
 
 // "浏览" for an Access target: the database at path and, in *tables, the tables it offers (views,
 // names starting with "MSys" and, in the working database, its own tables left out). A real Access
 // (Jet/ACE) file can only be read on this platform: it is refused with
 // "此Access文件只能读取，不能写入：<path>".
-bool openAccessTarget(const app::AppState& state, const QString& path, MergeTarget* target,
+bool openAccessTarget(const core::AppState& state, const QString& path, MergeTarget* target,
                       QStringList* tables, QString* error);
 
 // Why no merge (and no check_Repeat) can run now, in Chinese; empty when it can: the duplicate
 // table is closed, or the grid holds edits that are neither saved nor dropped.
-QString mergeRefusal(const app::AppState& state);
+QString mergeRefusal(const core::AppState& state);
 
 // Whether these duplicates were merged into a table once already (a second merge writes them
 // again: the window asks first).
-bool mergedBefore(const app::AppState& state);
+bool mergedBefore(const core::AppState& state);
 
 // check_Repeat: of the records of RsDup that are equal in every field but No and the last (values
 // compared one by one, blanks trimmed), the first stays and the others are deleted. One
 // transaction: a failure or a stop deletes nothing. The sink hears progress(position, count)
 // and remaining(records left). Fills deleted, duplicateRows, cancelled and error; RsDup ends on
 // its first record.
-app::RunResult removeRepeats(app::AppState& state, app::ProgressSink& sink);
+core::RunResult removeRepeats(core::AppState& state, core::ProgressSink& sink);
 
-struct MergeResult : app::RunResult {
+struct MergeResult : core::RunResult {
     int written = 0;          // records written into the table
     QStringList leftOut;      // fields of the duplicates the table has no field for (not written)
     bool workingCopy = false; // the table is in a private copy of an Access file, not the file
@@ -73,12 +73,13 @@ struct MergeResult : app::RunResult {
 // records were never separated from it (they would be there twice). backUp false
 // leaves out the copy into "查重备份" (the batch runner made one of the same file before the
 // separation). The sink hears progress(written, count).
-MergeResult mergeIntoCheckTable(app::AppState& state, app::ProgressSink& sink, bool backUp = true);
+MergeResult mergeIntoCheckTable(core::AppState& state, core::ProgressSink& sink,
+                                bool backUp = true);
 
 // The writers openFile_DBF, openFile_XLS and openFiles: RsDup is written into the target's table,
 // which on success becomes RsSource (the main window shows it next). A target that is not open
 // (no file chosen, a wrong kind of file) is refused.
-MergeResult mergeIntoTarget(app::AppState& state, const MergeTarget& target,
-                            app::ProgressSink& sink);
+MergeResult mergeIntoTarget(core::AppState& state, const MergeTarget& target,
+                            core::ProgressSink& sink);
 
 } // namespace control

@@ -1,6 +1,6 @@
 #include "fuzzy/engine/fuzzycheck.h"
 
-#include "app/engine/workdb.h"
+#include "core/workdb.h"
 #include "db/criteria.h"
 #include "db/sqltext.h"
 
@@ -38,24 +38,24 @@ std::vector<QStringView> codePoints(QStringView text) {
 
 } // namespace
 
-FuzzyCheck::FuzzyCheck(app::AppState& state) : st_(state) {}
+FuzzyCheck::FuzzyCheck(core::AppState& state) : st_(state) {}
 
 FuzzyCheck::~FuzzyCheck() = default;
 
-app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::ProgressSink& sink) {
-    app::RunResult result;
+core::RunResult FuzzyCheck::wholecheck2(const core::RunOptions& options, core::ProgressSink& sink) {
+    core::RunResult result;
     sink_ = &sink;
     const db::RecordsetPtr dup = st_.RsDup;
     auto refuse = [&](const QString& why) {
         result.error = why;
         return result;
     };
-    if (!app::isOpen(st_.RsSource)) return refuse(QStringLiteral("请打开数据库！"));
+    if (!core::isOpen(st_.RsSource)) return refuse(QStringLiteral("请打开数据库！"));
     // The scan's own cursor: RsSource, which the grids show, stays where it is.
     src_ = st_.RsSource->clone();
     const db::RecordsetPtr& src = src_;
     if (src->recordCount() < 1) return refuse(QStringLiteral("无数据可查！"));
-    if (!app::isOpen(dup)) return refuse(QStringLiteral("重复数据表没有打开，无法查重。"));
+    if (!core::isOpen(dup)) return refuse(QStringLiteral("重复数据表没有打开，无法查重。"));
     if (options.fields.isEmpty()) return refuse(QStringLiteral("请选择查重字段"));
     const int total = src->recordCount();
     if (options.start < 1 || options.end < options.start || options.start > total)
@@ -80,7 +80,7 @@ app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::Prog
             furtherDup_.push_back(s + 1);
     }
     keyDup_ = keySource_ + 1;
-    const bool postcode = options.postcode == app::PostcodeMode::Field;
+    const bool postcode = options.postcode == core::PostcodeMode::Field;
     if (postcode) {
         postcodeSource_ = src->fieldIndex(db::trimBlanks(options.postcodeField));
         if (postcodeSource_ < 0)
@@ -96,8 +96,8 @@ app::RunResult FuzzyCheck::wholecheck2(const app::RunOptions& options, app::Prog
 
     // yb_table emptied and opened again; every slot closed.
     QString error;
-    if (!app::runStatement(st_.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")),
-                           st_.WorkConn, &error))
+    if (!core::runStatement(st_.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")),
+                            st_.WorkConn, &error))
         return refuse(QStringLiteral("无法清空邮编分段表 yb_table：") + error);
     st_.RsPostcode = std::make_shared<db::Recordset>();
     st_.RsPostcode->setCursorLocation(db::CursorLocation::Client);
@@ -463,7 +463,7 @@ void FuzzyCheck::writeScratchTables() {
     for (const auto& [name, scratch] : {std::pair{QStringLiteral("tempTable1"), &temp1_},
                                         std::pair{QStringLiteral("tempTable2"), &temp2_}}) {
         QString error;
-        if (!app::runStatement(st_.RsWork, db::sql::deleteAll(name), st_.WorkConn, &error)) {
+        if (!core::runStatement(st_.RsWork, db::sql::deleteAll(name), st_.WorkConn, &error)) {
             fail(QStringLiteral("%1 无法清空：%2").arg(name, error));
             continue;
         }

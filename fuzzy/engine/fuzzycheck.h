@@ -24,7 +24,7 @@
 // The procedures keep their names and their order of work; the candidate queries are answered
 // from indexes over one snapshot of the source table (candidates.h) and the scratch tables are
 // kept in memory during the run and written to tempTable1 and tempTable2 at its end.
-#include "app/engine/run.h"
+#include "core/run.h"
 #include "fuzzy/engine/candidates.h"
 
 #include <QHash>
@@ -36,7 +36,7 @@ namespace fuzzy {
 
 class FuzzyCheck {
 public:
-    explicit FuzzyCheck(app::AppState& state);
+    explicit FuzzyCheck(core::AppState& state);
     ~FuzzyCheck();
 
     // The run: yb_table prepared, the record loop over options.start..options.end, the groups
@@ -44,7 +44,7 @@ public:
     // on; the result counts such records (failedRecords, firstFailure). The separation, the
     // backup into ClienttableDD and the closing messages are the caller's (check::CheckJob).
     // Stopped through the sink, the groups found so far stay.
-    app::RunResult wholecheck2(const app::RunOptions& options, app::ProgressSink& sink);
+    core::RunResult wholecheck2(const core::RunOptions& options, core::ProgressSink& sink);
 
 private:
     // A scratch table in memory: rows in the layout of ClienttableCC (No, the source's columns,
@@ -83,9 +83,9 @@ private:
     void marks(int first, int second);
     void writeScratchTables();
 
-    app::AppState& st_;
+    core::AppState& st_;
     db::RecordsetPtr src_; // the record loop's cursor over the check table
-    app::ProgressSink* sink_ = nullptr;
+    core::ProgressSink* sink_ = nullptr;
     CandidateTable table_;
     std::array<Slot, 202> slots_; // 1..201; slot 0 unused
     std::array<QString, 202> slotPrefix_;

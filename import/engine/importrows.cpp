@@ -12,10 +12,10 @@ namespace {
 const QString importedTable = QStringLiteral("ClienttableELS");
 }
 
-ImportResult importRows(app::AppState& st, app::ProgressSink& sink) {
+ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
     ImportResult r;
     const db::RecordsetPtr source = st.RsSource; // kept alive for the whole copy
-    if (!app::isOpen(source)) return r;
+    if (!core::isOpen(source)) return r;
     r.sourceOpen = true;
     r.total = source->recordCount();
 
@@ -95,7 +95,7 @@ ImportResult importRows(app::AppState& st, app::ProgressSink& sink) {
     return r;
 }
 
-bool reopenImported(app::AppState& st, ImportResult& result) {
+bool reopenImported(core::AppState& st, ImportResult& result) {
     result.reopened = false;
     if (!result.sourceOpen) return false;
     auto rs = std::make_shared<db::Recordset>();

@@ -1,7 +1,7 @@
 #pragma once
 // The import of an Excel sheet or a dBase table into the working table ClienttableELS, which
 // then becomes the check table.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 namespace sources {
 
@@ -18,11 +18,11 @@ struct ImportResult {
 // The copy: every row of RsSource into ClienttableELS by position, each value cut to the
 // column's width and trimmed of blanks, in one transaction on WorkConn. progress(done, total) is
 // reported per row; false stops the copy and writes nothing.
-ImportResult importRows(app::AppState& st, app::ProgressSink& sink);
+ImportResult importRows(core::AppState& st, core::ProgressSink& sink);
 
 // After the copy: RsSource reopened on ClienttableELS (closed if that fails). Returns true and
 // sets result.reopened only when every row arrived; result.error says why not otherwise.
-bool reopenImported(app::AppState& st, ImportResult& result);
+bool reopenImported(core::AppState& st, ImportResult& result);
 
 // What the user is told at the end of an import that did not fully succeed (empty when it did).
 QString importProblem(const ImportResult& result);

@@ -13,14 +13,14 @@ namespace {
 
 const QString importedTable = QStringLiteral("ClienttableELS");
 
-OpenResult failed(app::AppState& st, const QString& why) {
+OpenResult failed(core::AppState& st, const QString& why) {
     st.RsSource.reset();
     OpenResult r;
     r.error = why;
     return r;
 }
 
-void takePathPieces(app::AppState& st, const QString& path, const QString& fileTitle,
+void takePathPieces(core::AppState& st, const QString& path, const QString& fileTitle,
                     bool withTable) {
     const PathPieces p = pathPieces(path, fileTitle);
     st.SourcePath = p.path;
@@ -31,7 +31,7 @@ void takePathPieces(app::AppState& st, const QString& path, const QString& fileT
 }
 
 // SourceConn := a new connection on the source; an empty text, or why it did not open.
-QString connect(app::AppState& st, const QString& connectionString, const QString& shownName) {
+QString connect(core::AppState& st, const QString& connectionString, const QString& shownName) {
     st.RsSource.reset(); // the old source lets go of its connection
     st.SourceConn = db::Connection();
     db::Connection conn;
@@ -43,7 +43,7 @@ QString connect(app::AppState& st, const QString& connectionString, const QStrin
 }
 
 // RsSource := the rows of sql on SourceConn; an empty text, or why it did not open.
-QString openRsSource(app::AppState& st, const QString& sql, const QString& shownName) {
+QString openRsSource(core::AppState& st, const QString& sql, const QString& shownName) {
     auto rs = std::make_shared<db::Recordset>();
     rs->setCursorLocation(db::CursorLocation::Client);
     if (!rs->open(sql, st.SourceConn, db::CursorType::Keyset, db::LockType::Pessimistic) ||
@@ -59,20 +59,20 @@ QString openRsSource(app::AppState& st, const QString& sql, const QString& shown
 }
 
 // createTable, with what the user should know about it.
-void rebuildWorkTables(app::AppState& st, OpenResult* r) {
+void rebuildWorkTables(core::AppState& st, OpenResult* r) {
     const BuildReport report = createTable(st);
     if (!report.ok)
         r->notes << QStringLiteral("查重工作表无法重建：\n%1").arg(report.error);
     else if (!report.leftOut.isEmpty())
         r->notes << leftOutMessage(report.leftOut,
-                                   app::sourceKindOf(st) == app::SourceKind::Imported);
+                                   core::sourceKindOf(st) == core::SourceKind::Imported);
 }
 
 // A file whose table the chooser picks next: the path pieces, the kind, SourceConn.
-OpenResult connectFile(app::AppState& st, const QString& path, const QString& fileTitle,
-                       app::SourceKind kind, const QString& connectionString) {
+OpenResult connectFile(core::AppState& st, const QString& path, const QString& fileTitle,
+                       core::SourceKind kind, const QString& connectionString) {
     takePathPieces(st, path, fileTitle, false);
-    app::setSourceKind(st, kind);
+    core::setSourceKind(st, kind);
     if (const QString why = connect(st, connectionString, path); !why.isEmpty())
         return failed(st, why);
     OpenResult r;
@@ -80,11 +80,11 @@ OpenResult connectFile(app::AppState& st, const QString& path, const QString& fi
     return r;
 }
 
-OpenResult openDbfTable(app::AppState& st, const QString& path, const QString& fileTitle,
-                        app::SourceKind kind) {
+OpenResult openDbfTable(core::AppState& st, const QString& path, const QString& fileTitle,
+                        core::SourceKind kind) {
     takePathPieces(st, path, fileTitle, true);
-    app::setSourceKind(st, kind);
-    if (kind == app::SourceKind::Imported)
+    core::setSourceKind(st, kind);
+    if (kind == core::SourceKind::Imported)
         st.SourceFileTitle = QStringLiteral("MorlayBankCC.MDB"); // the rows will live there
     // A table that declares no code page is read, and later written, in one named code page:
     // the caller's, else the user's earlier choice for the file, else the guess.
@@ -128,40 +128,40 @@ QString leftOutMessage(const QStringList& leftOut, bool imported) {
         .arg(leftOut.join(QStringLiteral("、")));
 }
 
-OpenResult openDbf(app::AppState& st, const QString& path, const QString& fileTitle) {
-    return openDbfTable(st, path, fileTitle, app::SourceKind::Dbase);
+OpenResult openDbf(core::AppState& st, const QString& path, const QString& fileTitle) {
+    return openDbfTable(st, path, fileTitle, core::SourceKind::Dbase);
 }
 
-OpenResult openDbfForImport(app::AppState& st, const QString& path, const QString& fileTitle) {
-    return openDbfTable(st, path, fileTitle, app::SourceKind::Imported);
+OpenResult openDbfForImport(core::AppState& st, const QString& path, const QString& fileTitle) {
+    return openDbfTable(st, path, fileTitle, core::SourceKind::Imported);
 }
 
-OpenResult connectAccess(app::AppState& st, const QString& path, const QString& fileTitle) {
-    OpenResult r =
-        connectFile(st, path, fileTitle, app::SourceKind::Access, db::accessConnectionString(path));
+OpenResult connectAccess(core::AppState& st, const QString& path, const QString& fileTitle) {
+    OpenResult r = connectFile(st, path, fileTitle, core::SourceKind::Access,
+                               db::accessConnectionString(path));
     if (r.ok && st.SourceConn.isWorkingCopy())
         r.notes << QStringLiteral("此Access文件以副本方式打开，原文件不会被修改");
     return r;
 }
 
-OpenResult connectExcel(app::AppState& st, const QString& path, const QString& fileTitle) {
-    return connectFile(st, path, fileTitle, app::SourceKind::Imported,
+OpenResult connectExcel(core::AppState& st, const QString& path, const QString& fileTitle) {
+    return connectFile(st, path, fileTitle, core::SourceKind::Imported,
                        db::excelConnectionString(path));
 }
 
-OpenResult connectText(app::AppState& st, const QString& path, const QString& fileTitle) {
-    return connectFile(st, path, fileTitle, app::SourceKind::Imported,
+OpenResult connectText(core::AppState& st, const QString& path, const QString& fileTitle) {
+    return connectFile(st, path, fileTitle, core::SourceKind::Imported,
                        db::textConnectionString(path, st.SourceCodePage));
 }
 
-OpenResult openImported(app::AppState& st) {
+OpenResult openImported(core::AppState& st) {
     st.SourceDir = st.AppDir;
     st.SourceFileTitle = QStringLiteral("MorlayBankCC.mdb");
     st.SourcePath = st.AppDir + QLatin1Char('/') + st.SourceFileTitle;
     if (const QString why = connect(st, db::accessConnectionString(st.SourcePath), st.SourcePath);
         !why.isEmpty())
         return failed(st, why);
-    app::setSourceKind(st, app::SourceKind::Access);
+    core::setSourceKind(st, core::SourceKind::Access);
     st.SourceTable = importedTable;
     if (!st.SourceConn.hasTable(importedTable))
         return failed(
@@ -177,9 +177,9 @@ OpenResult openImported(app::AppState& st) {
     return r;
 }
 
-QStringList chooserTables(const app::AppState& st, QString* error) {
+QStringList chooserTables(const core::AppState& st, QString* error) {
     QStringList names;
-    if (app::sourceKindOf(st) == app::SourceKind::Access) {
+    if (core::sourceKindOf(st) == core::SourceKind::Access) {
         if (st.SourceConn.isWorkingCopy() || mdb::isAccessFile(st.SourcePath)) {
             if (!mdb::listTables(st.SourcePath, &names, error)) return {};
         } else {
@@ -209,9 +209,9 @@ QStringList chooserTables(const app::AppState& st, QString* error) {
     return names;
 }
 
-OpenResult openChosenTable(app::AppState& st, const QString& name) {
+OpenResult openChosenTable(core::AppState& st, const QString& name) {
     // A sheet is "<name>$"; the table of a text file has the file's name.
-    const bool excel = app::sourceKindOf(st) == app::SourceKind::Imported &&
+    const bool excel = core::sourceKindOf(st) == core::SourceKind::Imported &&
                        st.SourceConn.kind() == db::SourceKind::Xls;
     st.SourceTable = excel ? QStringLiteral("[") + name + QStringLiteral("$]") : name;
     const QString quoted = db::sql::ident(excel ? name + QLatin1Char('$') : name);

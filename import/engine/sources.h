@@ -5,7 +5,7 @@
 // fills the source description of AppState, connects SourceConn, opens RsSource and rebuilds
 // the working tables; the windows (import/commands.h) add the dialogs and show the result, the
 // batch runner calls these directly.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 #include <QString>
 #include <QStringList>
@@ -34,24 +34,24 @@ struct OpenResult {
 // when that is empty, it becomes the code page the user chose for the file before, else the
 // one guessed from its text (dbfcodepage.h), so that what is written back later is written
 // in the code page the table was read in.
-OpenResult openDbf(app::AppState& st, const QString& path, const QString& fileTitle);
+OpenResult openDbf(core::AppState& st, const QString& path, const QString& fileTitle);
 // "导入DBF数据（可导出Excel文件）": the same, for an import into ClienttableELS (SourceType
 // "xls", SourceFileTitle "MorlayBankCC.MDB"); importRows (import.h) then copies the rows.
-OpenResult openDbfForImport(app::AppState& st, const QString& path, const QString& fileTitle);
+OpenResult openDbfForImport(core::AppState& st, const QString& path, const QString& fileTitle);
 // "打开MDB数据" and "导入Excel数据": SourceConn on the file, RsSource closed until the table
 // chooser's choice (openChosenTable).
-OpenResult connectAccess(app::AppState& st, const QString& path, const QString& fileTitle);
-OpenResult connectExcel(app::AppState& st, const QString& path, const QString& fileTitle);
+OpenResult connectAccess(core::AppState& st, const QString& path, const QString& fileTitle);
+OpenResult connectExcel(core::AppState& st, const QString& path, const QString& fileTitle);
 // "导入文本数据（CSV）": SourceConn on a CSV or text file (its one table is imported like a
 // sheet); the encoding is found from the bytes unless SourceCodePage names one.
-OpenResult connectText(app::AppState& st, const QString& path, const QString& fileTitle);
+OpenResult connectText(core::AppState& st, const QString& path, const QString& fileTitle);
 // The tables or sheets the table chooser offers for the connected source, in the source's order.
-QStringList chooserTables(const app::AppState& st, QString* error);
+QStringList chooserTables(const core::AppState& st, QString* error);
 // The chooser's "确认": the chosen table or sheet becomes RsSource and the working tables are
 // rebuilt; for an Excel sheet importRows then copies the rows.
-OpenResult openChosenTable(app::AppState& st, const QString& name);
+OpenResult openChosenTable(core::AppState& st, const QString& name);
 // "打开导入数据": ClienttableELS of the working database, as the last import left it.
-OpenResult openImported(app::AppState& st);
+OpenResult openImported(core::AppState& st);
 
 // The message that lists the source fields no working table holds (imported: they are not
 // copied either).

@@ -1,6 +1,6 @@
 #include "import/engine/worktables.h"
 
-#include "app/engine/workdb.h"
+#include "core/workdb.h"
 #include "db/sqltext.h"
 
 namespace sources {
@@ -35,21 +35,21 @@ ColumnLists buildColumnLists(const QStringList& t, const QStringList& sourceFiel
     return out;
 }
 
-BuildReport createTable(app::AppState& st) {
+BuildReport createTable(core::AppState& st) {
     BuildReport report;
     auto run = [&](const QString& sql) {
         QString error;
-        if (!app::runStatement(st.RsDup, sql, st.WorkConn, &error) && report.error.isEmpty())
+        if (!core::runStatement(st.RsDup, sql, st.WorkConn, &error) && report.error.isEmpty())
             report.error = error;
     };
     auto runRequired = [&](const QString& sql) {
         QString error;
-        if (!app::runStatement(st.RsDup, sql, st.WorkConn, &error)) {
+        if (!core::runStatement(st.RsDup, sql, st.WorkConn, &error)) {
             report.ok = false;
             if (report.error.isEmpty()) report.error = error;
         }
     };
-    if (!app::isOpen(st.RsSource)) {
+    if (!core::isOpen(st.RsSource)) {
         report.ok = false;
         report.error = QStringLiteral("数据表没有打开");
         return report;
@@ -68,13 +68,13 @@ BuildReport createTable(app::AppState& st) {
     // The last check's duplicates go to their backup; an empty ClienttableCC (a source opened
     // again without a check between) leaves the backup of real groups where it is.
     QString backupError;
-    if (!app::backupDuplicates(st, true, &backupError) && report.error.isEmpty())
+    if (!core::backupDuplicates(st, true, &backupError) && report.error.isEmpty())
         report.error = backupError;
     // Dropping a table that is not there fails harmlessly.
     run(db::sql::dropTable(QStringLiteral("ClienttableCC")));
     runRequired(QStringLiteral("Select ") + lists.mapped +
                 QStringLiteral(" Into ClienttableCC From ClienttableDBF"));
-    if (app::sourceKindOf(st) == app::SourceKind::Imported) {
+    if (core::sourceKindOf(st) == core::SourceKind::Imported) {
         run(db::sql::dropTable(QStringLiteral("ClienttableELS")));
         runRequired(QStringLiteral("Select ") + lists.imported +
                     QStringLiteral(" Into ClienttableELS From ClienttableDBF"));

@@ -3,14 +3,14 @@
 // ClienttableDD (backup of the previous duplicates), tempTable1/2 (scratch) and, for imported
 // sources, ClienttableELS. They take the source's field names and the column types and widths
 // of the template ClienttableDBF.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 #include <QStringList>
 
 namespace sources {
 
 // At most this many source fields reach the working tables.
-constexpr int maxFields = app::maxWorkFields;
+constexpr int maxFields = core::maxWorkFields;
 
 struct ColumnLists {
     // "T0 As No, T1 As S0, ..., Tn": No, the source fields, the running-number column.
@@ -34,6 +34,6 @@ struct BuildReport {
 
 // createTable: backs up ClienttableCC into ClienttableDD and rebuilds ClienttableCC, tempTable1,
 // tempTable2 (and ClienttableELS when SourceType is "xls") for the fields of RsSource.
-BuildReport createTable(app::AppState& state);
+BuildReport createTable(core::AppState& state);
 
 } // namespace sources

@@ -1,9 +1,9 @@
 // The main window driven through the scripted dialog service: start-up state, controls, the
 // field lists, the postcode controls, the record counter, every step of "开始查重", "数据维护",
 // "帮助" and "退出".
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
+#include "core/appstate.h"
 #include "db/sqltext.h"
 #include "tests/support/testsupport.h"
 #include "ui/datagrid.h"
@@ -23,7 +23,7 @@
 
 #include <sqlite3.h>
 
-using app::appState;
+using core::appState;
 using testsupport::child;
 using testsupport::exec;
 using testsupport::rowsOf;
@@ -38,8 +38,8 @@ const QStringList sourceFields = {QStringLiteral("编号"), QStringLiteral("名�
 class Recorder : public app::WindowDirectory {
 public:
     QStringList calls;
-    app::RunOptions options; // of the last check started
-    bool showCheckRun(const QString& caption, const app::RunOptions& o) override {
+    core::RunOptions options; // of the last check started
+    bool showCheckRun(const QString& caption, const core::RunOptions& o) override {
         calls << QStringLiteral("mainFm11:") + caption;
         options = o;
         return true;
@@ -104,7 +104,7 @@ class TestMainFm1 : public QObject {
                         SQLITE_OK);
             sqlite3_close(db);
         }
-        app::AppState& st = appState();
+        core::AppState& st = appState();
         QVERIFY(st.SourceConn.open(db::accessConnectionString(path)));
         st.SourceType = QStringLiteral("mdb");
         st.SourceTable = QStringLiteral("客户");
@@ -146,7 +146,7 @@ class TestMainFm1 : public QObject {
 
 private slots:
     void init() {
-        app::resetAppState();
+        core::resetAppState();
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
         QVERIFY(!testsupport::copyWorkDb(dir_->path()).isEmpty());
@@ -170,7 +170,7 @@ private slots:
         const QString problems = dialogs_ ? dialogs_->problems() : QString();
         w_.reset();
         app::setWindows(nullptr);
-        app::resetAppState();
+        core::resetAppState();
         dialogs_.reset();
         dir_.reset();
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
@@ -179,17 +179,17 @@ private slots:
     // --- start-up
 
     void startupState() {
-        const app::AppState& st = appState();
+        const core::AppState& st = appState();
         QCOMPARE(w_->windowTitle(), QStringLiteral("查重主控界面"));
         QCOMPARE(app::mainForm(), w_.get());
         QCOMPARE(st.AppDir, QDir(dir_->path()).absolutePath());
         QCOMPARE(st.WorkDbPath, st.AppDir + QStringLiteral("/MorlayBankCC.mdb"));
         QVERIFY(st.WorkConn.isOpen());
-        QVERIFY(!app::isOpen(st.RsSource));
+        QVERIFY(!core::isOpen(st.RsSource));
         QVERIFY(st.SourceType.isEmpty() && st.SourcePath.isEmpty());
         // The grid shows the permanent empty table.
         auto shown = child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset();
-        QVERIFY(app::isOpen(shown));
+        QVERIFY(core::isOpen(shown));
         QCOMPARE(shown->fieldNames(), QStringList{QStringLiteral("字段")});
         QCOMPARE(child<ui::DataGrid>(w_.get(), "DataGrid1")->model()->rowCount(), 0);
         QVERIFY(child<QLineEdit>(w_.get(), "Text1")->text().isEmpty());
@@ -325,7 +325,7 @@ private slots:
         QCOMPARE(recorder_.calls, QStringList{QStringLiteral("manualFm1")});
         dialogs_->expectMessage(QStringLiteral("确实要退出该系统吗？"), ui::Answer::Cancel);
         child<QToolBar>(w_.get(), "Toolbar1")->actions().at(2)->trigger();
-        QVERIFY(!app::isOpen(appState().RsSource));
+        QVERIFY(!core::isOpen(appState().RsSource));
     }
 
     // --- the field lists
@@ -397,7 +397,7 @@ private slots:
     // --- postcode controls
 
     void postcodeOptions() {
-        app::AppState& st = appState();
+        core::AppState& st = appState();
         QVERIFY(exec(work(), QStringLiteral("INSERT INTO yb_table VALUES (1, '10')")));
         child<QRadioButton>(w_.get(), "Option4")->click();
         QCOMPARE(st.PostcodeMode, qint16(2));
@@ -632,7 +632,7 @@ private slots:
 
     void cancelChangesNothing() {
         readyToStart();
-        app::AppState& st = appState();
+        core::AppState& st = appState();
         st.CheckFields[0] = QStringLiteral("旧字段");
         st.CheckFieldCount = 3;
         st.CheckMode = 2;
@@ -651,7 +651,7 @@ private slots:
     void postcodeFieldMissingAfterConfirmation() {
         readyToStart();
         child<QRadioButton>(w_.get(), "Option4")->click(); // postcode wanted, none chosen
-        app::AppState& st = appState();
+        core::AppState& st = appState();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok)
             .expectMessage(QStringLiteral("请选择邮编字段"));
         const qint16 fieldsBefore = st.CheckFieldCount;
@@ -665,7 +665,7 @@ private slots:
 
     void startPreparesTheCheck() {
         readyToStart();
-        app::AppState& st = appState();
+        core::AppState& st = appState();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
         child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
@@ -675,7 +675,7 @@ private slots:
         QCOMPARE(st.CheckMode, qint16(1));
         QCOMPARE(w_->sourceOpenedFlag(), qint16(1));
         QCOMPARE(rowsOf(work(), QStringLiteral("ClienttableCC")), 0);
-        QVERIFY(app::isOpen(st.RsDup));
+        QVERIFY(core::isOpen(st.RsDup));
         QCOMPARE(st.RsDup->recordCount(), 0);
         QCOMPARE(st.RsDup->lockType(), db::LockType::BatchOptimistic);
         QCOMPARE(st.RsDup->cursorLocation(), db::CursorLocation::Client);
@@ -696,7 +696,7 @@ private slots:
         child<QRadioButton>(w_.get(), "Option2")->setChecked(true);
         child<QRadioButton>(w_.get(), "Option4")->click();
         child<QLineEdit>(w_.get(), "Text11")->setText(QStringLiteral("  邮编 "));
-        app::AppState& st = appState();
+        core::AppState& st = appState();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
         child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
@@ -731,7 +731,7 @@ private slots:
         QFETCH(QString, refusal);
         openSource(4);
         makeDuplicateTable(QStringLiteral("ClienttableCC"), 0);
-        app::AppState& st = appState();
+        core::AppState& st = appState();
         for (int k = 0; k < 5; ++k)
             st.CheckFields[k] = QStringLiteral("旧%1").arg(k);
         child<QListWidget>(w_.get(), "List1")->addItems(entries);
@@ -766,7 +766,7 @@ private slots:
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
         child<QPushButton>(w_.get(), "Command3")->click();
         expectNothingElse();
-        QVERIFY(app::isOpen(appState().RsDup));
+        QVERIFY(core::isOpen(appState().RsDup));
         QCOMPARE(appState().CheckMode, qint16(1));
     }
 
@@ -793,7 +793,7 @@ private slots:
     void maintenanceRestoresFromBackup() {
         makeDuplicateTable(QStringLiteral("ClienttableCC"), 1);
         makeDuplicateTable(QStringLiteral("ClienttableDD"), 4);
-        app::AppState& st = appState();
+        core::AppState& st = appState();
         // A statement recordset left over from an earlier command is released first.
         st.RsWork = std::make_shared<db::Recordset>();
         QVERIFY(st.RsWork->open(db::sql::selectAll(QStringLiteral("empty_table")), work()));
@@ -802,9 +802,9 @@ private slots:
         child<QAction>(w_.get(), "data_Maintain")->trigger();
         expectNothingElse();
         QVERIFY(old.expired());
-        QVERIFY(!app::isOpen(st.RsWork));
+        QVERIFY(!core::isOpen(st.RsWork));
         QCOMPARE(rowsOf(work(), QStringLiteral("ClienttableCC")), 4);
-        QVERIFY(app::isOpen(st.RsDup));
+        QVERIFY(core::isOpen(st.RsDup));
         QCOMPARE(st.RsDup->recordCount(), 4);
         QCOMPARE(st.RsDup->lockType(), db::LockType::BatchOptimistic);
         QVERIFY(recorder_.calls.isEmpty());
@@ -826,7 +826,7 @@ private slots:
         readyToStart();
         dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
         child<QPushButton>(w_.get(), "Command3")->click();
-        app::AppState& st = appState();
+        core::AppState& st = appState();
         // The check found two duplicates; an older backup must not replace them.
         makeDuplicateTable(QStringLiteral("ClienttableDD"), 5);
         for (int i = 0; i < 2; ++i) {

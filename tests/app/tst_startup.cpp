@@ -1,10 +1,10 @@
 // Start-up of the program: a working database that is missing, not a database, damaged or
 // incomplete gives a clear message naming the file and a non-zero exit status; a program
 // directory with blanks and Chinese characters works; "退出" ends the run with status 0.
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
-#include "app/program.h"
 #include "app/windowdirectory.h"
+#include "core/appstate.h"
+#include "program/program.h"
 #include "tests/support/testsupport.h"
 #include "ui/scripteddialogs.h"
 
@@ -44,15 +44,15 @@ class TestStartup : public QObject {
         QCOMPARE(dialogs.shown().first().icon, ui::Icon::Critical);
         // The program as a whole ends with a non-zero status.
         dialogs.expectMessageContaining(path);
-        QVERIFY(app::runProgram(*qApp, dir, nullptr) != 0);
+        QVERIFY(program::runProgram(*qApp, dir, nullptr) != 0);
         QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
         // Nothing is left half open.
-        QVERIFY(!app::appState().WorkConn.isOpen());
+        QVERIFY(!core::appState().WorkConn.isOpen());
     }
 
 private slots:
-    void init() { app::resetAppState(); }
-    void cleanup() { app::resetAppState(); }
+    void init() { core::resetAppState(); }
+    void cleanup() { core::resetAppState(); }
 
     void missingWorkingDatabase() {
         QTemporaryDir dir;
@@ -119,9 +119,9 @@ private slots:
         ui::ScriptedDialogs dialogs;
         app::mainFm1 w;
         QVERIFY(w.formLoad(dir));
-        QCOMPARE(app::appState().AppDir, dir);
-        QCOMPARE(app::appState().WorkDbPath, dir + QStringLiteral("/MorlayBankCC.mdb"));
-        QVERIFY(app::appState().WorkConn.isOpen());
+        QCOMPARE(core::appState().AppDir, dir);
+        QCOMPARE(core::appState().WorkDbPath, dir + QStringLiteral("/MorlayBankCC.mdb"));
+        QVERIFY(core::appState().WorkConn.isOpen());
         QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
     }
 
@@ -146,7 +146,7 @@ private slots:
                 app::mainForm()->exit_Click();
             });
         });
-        QCOMPARE(app::runProgram(*qApp, dir.path(), nullptr), 0);
+        QCOMPARE(program::runProgram(*qApp, dir.path(), nullptr), 0);
         QVERIFY(stillRunning);
         QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));
     }
@@ -164,7 +164,7 @@ private slots:
             shown = w && w->isVisible();
             if (w) w->exit_Click();
         });
-        QCOMPARE(app::runProgram(*qApp, dir.path(), &none), 0);
+        QCOMPARE(program::runProgram(*qApp, dir.path(), &none), 0);
         QVERIFY(shown);
         QVERIFY(!app::mainForm()); // the main window is gone with the run
         QVERIFY2(dialogs.problems().isEmpty(), qPrintable(dialogs.problems()));

@@ -4,10 +4,10 @@
 //    source backs the file up before it deletes from it;
 //  - the backup of the duplicates survives opening sources without a check between;
 //  - "数据维护" restores the backup only for the table it belongs to.
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
 #include "check/mainfm11.h"
+#include "core/appstate.h"
 #include "import/commands.h"
 #include "tests/support/testsupport.h"
 #include "ui/scripteddialogs.h"
@@ -19,7 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-using app::appState;
+using core::appState;
 using testsupport::child;
 using testsupport::rowsOf;
 
@@ -31,7 +31,7 @@ class Windows : public app::WindowDirectory {
 public:
     QPointer<check::mainFm11> run;
     bool openSource(const QString& command) override { return sources::runCommand(command); }
-    bool showCheckRun(const QString& caption, const app::RunOptions& options) override {
+    bool showCheckRun(const QString& caption, const core::RunOptions& options) override {
         run = check::mainFm11::showRun(caption, options);
         return true;
     }
@@ -72,7 +72,7 @@ class TestUsersData : public QObject {
 
 private slots:
     void init() {
-        app::resetAppState();
+        core::resetAppState();
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(!testsupport::copyWorkDb(dir_->path()).isEmpty());
         QDir().mkpath(dir_->filePath("用户 数据"));
@@ -91,7 +91,7 @@ private slots:
         w_.reset();
         d_.reset();
         app::setWindows(nullptr);
-        app::resetAppState();
+        core::resetAppState();
     }
 
     void cancelledImportLeavesTheOpenTableAndItsBackupRule() {
@@ -126,7 +126,7 @@ private slots:
         QCOMPARE(rowsOf(work, "ClienttableDD"), 2);
         // "数据维护" brings them back (the maintenance window is not part of this test).
         child<QAction>(w_.get(), "data_Maintain")->trigger();
-        QCOMPARE(app::recordCountOf(appState().RsDup), 2);
+        QCOMPARE(core::recordCountOf(appState().RsDup), 2);
         QCOMPARE(rowsOf(work, "ClienttableCC"), 2);
     }
 
@@ -145,7 +145,7 @@ private slots:
         QCOMPARE(work.columnNames("ClienttableCC"), ccColumns);
         QCOMPARE(rowsOf(work, "ClienttableCC"), 0);
         QCOMPARE(rowsOf(work, "ClienttableDD"), 2);
-        QVERIFY(!app::isOpen(appState().RsDup));
+        QVERIFY(!core::isOpen(appState().RsDup));
     }
 };
 

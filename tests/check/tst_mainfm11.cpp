@@ -1,10 +1,10 @@
 // The check-run window: it runs the exact check when shown, shows the end of the run in the
 // order the check has it (messages, separation, the maintenance question, window moves), keeps
 // its grids out of reach while the check runs, and asks before a close stops the check.
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
 #include "check/mainfm11.h"
+#include "core/appstate.h"
 #include "tests/support/checkfixture.h"
 #include "tests/support/testsupport.h"
 #include "ui/datagrid.h"
@@ -39,13 +39,13 @@ public:
     };
     QList<Seen> seen;
     ui::Answer message(const QString& text, const QString&, ui::Icon, ui::Buttons b) override {
-        const db::Connection& work = app::appState().WorkConn;
+        const db::Connection& work = core::appState().WorkConn;
         QString runCounter;
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->objectName() == "mainFm11") runCounter = child<QLineEdit>(w, "Text7")->text();
         seen.append({text, testsupport::rowsOf(work, "ClienttableDD"),
                      testsupport::rowsOf(work, "ClienttableCC"),
-                     testsupport::rowsOf(app::appState().SourceConn, "src"), runCounter});
+                     testsupport::rowsOf(core::appState().SourceConn, "src"), runCounter});
         return b == ui::Buttons::Ok ? ui::Answer::Ok : ui::Answer::Cancel;
     }
     std::optional<ui::FileChoice> openFile(const ui::FileDialogOptions&) override { return {}; }
@@ -60,7 +60,7 @@ public:
 class TestMainFm11 : public QObject {
     Q_OBJECT
     testsupport::CheckFixture f;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     Recorder windows_;
     std::unique_ptr<app::mainFm1> main_;
 
@@ -146,7 +146,7 @@ private slots:
         // question; the two progress bars show while it runs and go at its end.
         QVERIFY(
             f.loadTable({"名称"}, {{"宏远公司"}, {"宏远公司北京"}, {"上海新华"}, {"宏远公司"}}));
-        QVERIFY(f.prepare({"名称"}, app::CheckMode::Fuzzy));
+        QVERIFY(f.prepare({"名称"}, core::CheckMode::Fuzzy));
         Witness witness;
         ui::DialogService* before = ui::setDialogs(&witness);
         bool barsShown = false;

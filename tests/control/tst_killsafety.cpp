@@ -5,11 +5,11 @@
 // ones, never a part; every backup equals the original byte for byte; the working database
 // passes SQLite's check and the program starts on it. A full disk (a small tmpfs, in a mount
 // namespace of its own) stops the merge and the export with a reason, the file as it was.
-#include "app/engine/appstate.h"
-#include "app/engine/workdb.h"
 #include "app/mainfm1.h"
 #include "control/engine/export.h"
 #include "control/engine/merge.h"
+#include "core/appstate.h"
+#include "core/workdb.h"
 #include "db/formats/dbf/dbf.h"
 #include "tests/support/checkfixture.h"
 #include "tests/support/testsupport.h"
@@ -31,8 +31,8 @@ const QString workDbName = QStringLiteral("MorlayBankCC.mdb");
 // ---- the child: one run on the files of a folder, then exit (0 done, 1 failed) ----------------
 
 int child(const QString& op, const QString& dir, const QString& target) {
-    app::AppState& st = app::appState();
-    if (!app::openWorkDatabase(st, dir + QLatin1Char('/') + workDbName).isEmpty()) return 2;
+    core::AppState& st = core::appState();
+    if (!core::openWorkDatabase(st, dir + QLatin1Char('/') + workDbName).isEmpty()) return 2;
     st.AppDir = dir;
     st.WorkDbPath = dir + QLatin1Char('/') + workDbName;
     st.RsDup = std::make_shared<db::Recordset>();
@@ -42,10 +42,10 @@ int child(const QString& op, const QString& dir, const QString& target) {
     // The check table whose fields the duplicates hold: the imported table.
     st.RsSource = std::make_shared<db::Recordset>();
     if (!st.RsSource->open(QStringLiteral("Select * From ClienttableELS"), st.WorkConn)) return 2;
-    app::ProgressSink quiet;
+    core::ProgressSink quiet;
     QString error;
     if (op == QLatin1String("batchdelete")) {
-        app::RunOptions o;
+        core::RunOptions o;
         o.fields = QStringList{QStringLiteral("姓名")};
         error = tools::batchDelete(st, o, quiet).error;
     } else if (op == QLatin1String("merge")) {
@@ -165,14 +165,14 @@ class TestKillSafety : public QObject {
         const int n = tableCount(dir + QLatin1Char('/') + workDbName, "ClienttableCC", &integrity);
         QCOMPARE(integrity, QStringLiteral("ok"));
         QVERIFY2(counts.contains(n), qPrintable(QString::number(n)));
-        app::resetAppState();
+        core::resetAppState();
         ui::ScriptedDialogs quiet; // no message expected
         {
             app::mainFm1 w;
             QVERIFY(w.formLoad(dir));
         }
         QVERIFY2(quiet.problems().isEmpty(), qPrintable(quiet.problems()));
-        app::resetAppState();
+        core::resetAppState();
     }
     // A backup is whole: the original byte for byte.
     static void backupsWhole(const QString& dir, const QByteArray& original) {
@@ -187,7 +187,7 @@ private slots:
     void initTestCase() {
         QVERIFY(f.loadDuplicates({"姓名", "电话", "地址"}, duplicateRows(200000)));
         prepared_ = f.dir();
-        app::resetAppState();
+        core::resetAppState();
     }
 
     void killedBatchDelete() {

@@ -2,11 +2,12 @@
 // walk with the walked record found in the check table, "GO", the single delete, pending edits
 // saved, dropped or committed by closing, the batch delete window, "返回" to the main window, and
 // the stored column widths.
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
 #include "control/mainfm4.h"
+#include "core/appstate.h"
+#include "program/program.h"
 #include "tests/support/checkfixture.h"
 #include "tests/support/testsupport.h"
 #include "tools/mainfm8.h"
@@ -50,9 +51,10 @@ tools::mainFm8* batchWindow() {
 class TestMainFm4 : public QObject {
     Q_OBJECT
     testsupport::CheckFixture f;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     std::unique_ptr<ui::ScriptedDialogs> d_;
     std::unique_ptr<app::mainFm1> main_;
+    program::ProgramWindows windows_;
     QPointer<control::mainFm4> w_;
 
     // The check table of the rows, and the exact check on 姓名 without the separation, so that
@@ -61,8 +63,8 @@ class TestMainFm4 : public QObject {
     void checked(const QList<QStringList>& rows) {
         QVERIFY(f.load({"姓名", "电话", "地址"}, rows));
         QVERIFY(f.prepare({"姓名"}));
-        app::ProgressSink sink;
-        const app::RunResult r = check::exactScan(st, f.options(), sink);
+        core::ProgressSink sink;
+        const core::RunResult r = check::exactScan(st, f.options(), sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
     }
     void open() {
@@ -86,6 +88,7 @@ class TestMainFm4 : public QObject {
 
 private slots:
     void init() {
+        app::setWindows(&windows_); // the batch delete window opens through the program's directory
         d_ = std::make_unique<ui::ScriptedDialogs>();
         main_ = std::make_unique<app::mainFm1>();
         QSettings(QStringLiteral("GridColWidth")).clear();
@@ -95,6 +98,7 @@ private slots:
         if (w_) w_->close();
         QTRY_VERIFY(w_.isNull());
         main_.reset();
+        app::setWindows(nullptr);
         const QString problems = d_->problems();
         d_.reset();
         QVERIFY2(problems.isEmpty(), qPrintable(problems));
@@ -315,7 +319,7 @@ private slots:
         w_->close();
         QVERIFY(f.loadTable({"姓名", "电话"}, {{"张三", "12"}, {"张三", "12"}}, 2));
         QVERIFY(f.prepare({"姓名"}));
-        app::ProgressSink sink;
+        core::ProgressSink sink;
         QVERIFY(check::exactScan(st, f.options(), sink).ok());
         open();
         m = grid()->model();
@@ -390,9 +394,9 @@ private slots:
         // duplicates it walks is deleted. A second merge of the same duplicates asks first.
         QVERIFY(f.load({"姓名", "电话", "地址"}, sourceRows));
         QVERIFY(f.prepare({"姓名"}));
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         QVERIFY(check::CheckJob(st, f.options()).runAll(quiet).ok()); // separated
-        app::setSourceKind(st, app::SourceKind::Access);              // no export after the merge
+        core::setSourceKind(st, core::SourceKind::Access);            // no export after the merge
         const int rest = st.RsSource->recordCount();
         open();
         click("Command10");

@@ -4,11 +4,11 @@
 // that cannot be written leaving the target as it was, and the exports with the sheet-name
 // questions, the success and failure boxes and the choice of "不重复数据导出" by the source file.
 // Files are read back by python3-dbf, xlrd, openpyxl and LibreOffice.
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
 #include "control/mainfm4.h"
+#include "core/appstate.h"
 #include "db/formats/dbf/dbf.h"
 #include "tests/support/checkfixture.h"
 #include "tests/support/testsupport.h"
@@ -58,7 +58,7 @@ QList<QStringList> sheetTexts(const QJsonObject& dump, const QString& name) {
 class TestMainFm4Merge : public QObject {
     Q_OBJECT
     testsupport::CheckFixture f;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     std::unique_ptr<ui::ScriptedDialogs> d_;
     std::unique_ptr<app::mainFm1> main_;
     QPointer<control::mainFm4> w_;
@@ -69,8 +69,8 @@ class TestMainFm4Merge : public QObject {
         QVERIFY(f.load({"姓名", "电话", "地址"}, rows));
         st.SourceFileTitle = QStringLiteral("客户.xls");
         QVERIFY(f.prepare({"姓名"}));
-        app::ProgressSink sink;
-        const app::RunResult r = check::CheckJob(st, f.options()).runAll(sink);
+        core::ProgressSink sink;
+        const core::RunResult r = check::CheckJob(st, f.options()).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
     }
     void open() {
@@ -443,7 +443,7 @@ private slots:
         QVERIFY(f.loadTable({"姓名", "电话"}, {{"张三", "1"}, {"张三", "1"}, {"李四", "001234"}}));
         st.SourceFileTitle = QStringLiteral("客户资料.mdb");
         QVERIFY(f.prepare({"姓名"}));
-        app::ProgressSink sink;
+        core::ProgressSink sink;
         QVERIFY(check::CheckJob(st, f.options()).runAll(sink).ok());
         open();
         const QString book = folder("xlsx") + "/不重复.xlsx";

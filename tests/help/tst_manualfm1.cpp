@@ -1,6 +1,6 @@
 // The user guide viewer and the guide that ships beside the program.
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
+#include "core/appstate.h"
 #include "help/manualfm1.h"
 #include "tests/support/testsupport.h"
 #include "ui/scripteddialogs.h"
@@ -54,18 +54,18 @@ class TestManualFm1 : public QObject {
 
 private slots:
     void init() {
-        app::resetAppState();
+        core::resetAppState();
         base_ = std::make_unique<QTemporaryDir>();
         // A program directory with blanks and Chinese characters.
         programDir_ = base_->filePath(QStringLiteral("客户 查重/程序 目录"));
         QVERIFY(QDir().mkpath(programDir_));
-        app::appState().AppDir = programDir_;
+        core::appState().AppDir = programDir_;
     }
 
     void cleanup() {
         closeViewer();
         QVERIFY(!help::manualFm1::instance());
-        app::resetAppState();
+        core::resetAppState();
         base_.reset();
     }
 
@@ -75,7 +75,7 @@ private slots:
         QVERIFY2(valid, "用户指南.txt is missing or not UTF-8");
         QVERIFY(text.size() > 2000);
         // It explains every command of the main window under the caption the user sees.
-        app::resetAppState();
+        core::resetAppState();
         app::mainFm1 w;
         QStringList captions;
         for (QAction* a : w.menuBar()->actions()) {

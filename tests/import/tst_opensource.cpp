@@ -2,9 +2,9 @@
 // dialog service, on copies of real sample files: path pieces, status bar, field list,
 // counters, the working tables' columns, the table chooser and the import window, and
 // ClienttableELS compared row for row with an independent reader of the same file.
-#include "app/engine/appstate.h"
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
+#include "core/appstate.h"
 #include "db/criteria.h"
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/textcodec.h"
@@ -33,7 +33,7 @@
 #include <functional>
 #include <sqlite3.h>
 
-using app::appState;
+using core::appState;
 using testsupport::child;
 
 namespace {
@@ -133,7 +133,7 @@ class TestOpenSource : public QObject {
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<app::mainFm1> w_;
     Windows windows_;
-    app::AppState& st = appState();
+    core::AppState& st = appState();
 
     QString copySample(const QString& sample, const QString& subdir, const QString& as = {}) {
         const QString target = dir_->path() + QLatin1Char('/') + subdir;
@@ -210,7 +210,7 @@ class TestOpenSource : public QObject {
         QTRY_VERIFY(windows_.import.isNull()); // it closed itself
     }
     void checkImportedSourceShown() {
-        QVERIFY(app::isOpen(st.RsSource));
+        QVERIFY(core::isOpen(st.RsSource));
         QVERIFY(st.RsSource->connection() == st.WorkConn);
         QCOMPARE(st.RsSource->source(), db::sql::selectAll("ClienttableELS"));
         QCOMPARE(child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset(), st.RsSource);
@@ -220,7 +220,7 @@ private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(!testsupport::copyWorkDb(dir_->path()).isEmpty());
-        app::resetAppState();
+        core::resetAppState();
         windows_.beforeImport = nullptr;
         windows_.importFinished = false;
         app::setWindows(&windows_);
@@ -232,7 +232,7 @@ private slots:
         delete windows_.import.data();
         w_.reset();
         app::setWindows(nullptr);
-        app::resetAppState();
+        core::resetAppState();
         dir_.reset();
     }
 
@@ -306,7 +306,7 @@ private slots:
         QCOMPARE(o.defaultExtension, ext);
         QVERIFY(o.mustExist);
         QCOMPARE(st.SourcePath, QStringLiteral("/old/path.dbf"));
-        QVERIFY(!app::isOpen(st.RsSource));
+        QVERIFY(!core::isOpen(st.RsSource));
         QVERIFY(windows_.chooser.isNull());
         QCOMPARE(child<QListWidget>(w_.get(), "List1")->count(), clearsCheckFields ? 0 : 1);
         QCOMPARE(w_->sourceOpenedFlag(), qint16(clearsCheckFields ? 1 : 0));
@@ -328,7 +328,7 @@ private slots:
         QCOMPARE(st.SourceDir, dir);
         QCOMPARE(st.SourceType, QStringLiteral("dbf"));
         QCOMPARE(QDir(st.SourceConn.path()).absolutePath(), QDir(dir).absolutePath());
-        QVERIFY(app::isOpen(st.RsSource));
+        QVERIFY(core::isOpen(st.RsSource));
         QCOMPARE(child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset(), st.RsSource);
         const QStringList fields = {"设计编号", "审核信息", "是否打印"};
         QCOMPARE(st.RsSource->fieldNames(), fields);
@@ -375,7 +375,7 @@ private slots:
             westernNames << formats::decode(encoder.encode(n), "windows-1252");
         const auto shownValues = [&] {
             QStringList out;
-            for (int r = 0; app::isOpen(st.RsSource) && r < st.RsSource->recordCount(); ++r)
+            for (int r = 0; core::isOpen(st.RsSource) && r < st.RsSource->recordCount(); ++r)
                 out << st.RsSource->valueAt(r, 0).toString();
             return out;
         };
@@ -467,7 +467,7 @@ private slots:
         QVERIFY(!copySample("dbf/DBFFile/dbase_83.dbt", "s").isEmpty());
         const QString path = copySample("dbf/DBFFile/dbase_83.dbf", "s");
         QVERIFY(sources::openDbfForImport(st, path, "dbase_83.dbf").ok);
-        struct Stop : app::ProgressSink {
+        struct Stop : core::ProgressSink {
             int calls = 0;
             bool progress(int, int) override { return ++calls < 10; }
         } stop;
@@ -531,14 +531,14 @@ private slots:
         QVERIFY(!windows_.chooser.isNull());
         QVERIFY(child<QPushButton>(c, "Command2")->isEnabled());
         QVERIFY(child<QPushButton>(c, "Command1")->isEnabled());
-        QVERIFY(!app::isOpen(st.RsSource));
+        QVERIFY(!core::isOpen(st.RsSource));
 
         child<QListWidget>(c, "List1")->setCurrentRow(names.indexOf("Customers"));
         child<QPushButton>(c, "Command2")->click();
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
         QTRY_VERIFY(windows_.chooser.isNull());
         QCOMPARE(st.SourceTable, QStringLiteral("Customers"));
-        QVERIFY(app::isOpen(st.RsSource));
+        QVERIFY(core::isOpen(st.RsSource));
         QCOMPARE(child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset(), st.RsSource);
         const QStringList fields = {"CustomerID", "CompanyName", "ContactName", "ContactTitle",
                                     "Address",    "City",        "Region",      "PostalCode",
@@ -576,17 +576,17 @@ private slots:
         // An empty table: counters "0", the field list still filled.
         child<QListWidget>(windows_.chooser, "List1")->setCurrentRow(0);
         child<QPushButton>(windows_.chooser, "Command2")->click();
-        QVERIFY(app::isOpen(st.RsSource));
+        QVERIFY(core::isOpen(st.RsSource));
         checkCounters(0);
         QCOMPARE(fieldList(), QStringList{"a"});
         // Connecting another file lets go of the table shown; "返回" then leaves nothing open
         // rather than the previous file's rows under the new file's name.
         d.expectOpenFile(path);
         child<QAction>(w_.get(), "begin_MDB")->trigger();
-        QVERIFY(!app::isOpen(st.RsSource));
+        QVERIFY(!core::isOpen(st.RsSource));
         child<QPushButton>(windows_.chooser, "Command1")->click();
         QTRY_VERIFY(windows_.chooser.isNull());
-        QVERIFY(!app::isOpen(st.RsSource));
+        QVERIFY(!core::isOpen(st.RsSource));
         QCOMPARE(child<QListWidget>(w_.get(), "List2")->count(), 0);
         QVERIFY(child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset() == nullptr ||
                 child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset()->fieldNames() !=
@@ -751,7 +751,7 @@ private slots:
         QCOMPARE(fieldList(), fields);
         QVERIFY(st.WorkConn.execute("Delete * From ClienttableELS"));
         child<QAction>(w_.get(), "begin_MDB2")->trigger();
-        QVERIFY(app::isOpen(st.RsSource));
+        QVERIFY(core::isOpen(st.RsSource));
         checkCounters(0);
         QCOMPARE(fieldList(), fields);
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
@@ -760,7 +760,7 @@ private slots:
         d.expectMessageContaining("ClienttableELS", ui::Answer::Ok);
         child<QAction>(w_.get(), "begin_MDB2")->trigger();
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
-        QVERIFY(!app::isOpen(st.RsSource));
+        QVERIFY(!core::isOpen(st.RsSource));
         QVERIFY(child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset() != nullptr);
         QCOMPARE(child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset()->fieldCount() == 0 ||
                      child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset()->fieldNames() !=
@@ -835,13 +835,13 @@ private slots:
         ui::ScriptedDialogs d;
         d.expectOpenFile(good);
         child<QAction>(w_.get(), "begin_DBF")->trigger();
-        QVERIFY(app::isOpen(st.RsSource));
+        QVERIFY(core::isOpen(st.RsSource));
         const db::RecordsetPtr old = st.RsSource;
         d.expectOpenFile(bad);
         d.expectMessageContaining("坏", ui::Answer::Ok);
         child<QAction>(w_.get(), "begin_DBF")->trigger();
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
-        QVERIFY(!app::isOpen(st.RsSource));
+        QVERIFY(!core::isOpen(st.RsSource));
         QVERIFY(child<ui::DataGrid>(w_.get(), "DataGrid1")->recordset() != old);
         QCOMPARE(child<QListWidget>(w_.get(), "List2")->count(), 0);
         checkCounters(0);

@@ -1,6 +1,6 @@
 #include "tests/support/checkfixture.h"
 
-#include "app/engine/workdb.h"
+#include "core/workdb.h"
 #include "db/sqltext.h"
 #include "import/engine/worktables.h"
 #include "tests/support/testsupport.h"
@@ -10,8 +10,8 @@
 namespace testsupport {
 
 bool CheckFixture::load(const QStringList& fields, const QList<QStringList>& rows, int width) {
-    app::resetAppState();
-    app::AppState& st = app::appState();
+    core::resetAppState();
+    core::AppState& st = core::appState();
     const QString dbPath = copyWorkDb(tmp_.path());
     st.AppDir = tmp_.path();
     st.WorkDbPath = dbPath;
@@ -42,8 +42,8 @@ bool CheckFixture::load(const QStringList& fields, const QList<QStringList>& row
 }
 
 bool CheckFixture::loadTable(const QStringList& fields, const QList<QStringList>& rows, int width) {
-    app::resetAppState();
-    app::AppState& st = app::appState();
+    core::resetAppState();
+    core::AppState& st = core::appState();
     const QString dbPath = copyWorkDb(tmp_.path());
     st.AppDir = tmp_.path();
     st.WorkDbPath = dbPath;
@@ -78,15 +78,15 @@ bool CheckFixture::loadTable(const QStringList& fields, const QList<QStringList>
     return sources::createTable(st).ok;
 }
 
-bool CheckFixture::prepare(const QStringList& checkFields, app::CheckMode mode) {
-    app::AppState& st = app::appState();
-    app::setCheckFields(st, checkFields);
-    return app::prepareCheck(st, mode).isEmpty();
+bool CheckFixture::prepare(const QStringList& checkFields, core::CheckMode mode) {
+    core::AppState& st = core::appState();
+    core::setCheckFields(st, checkFields);
+    return core::prepareCheck(st, mode).isEmpty();
 }
 
 bool CheckFixture::loadDuplicates(const QStringList& fields, const QList<QStringList>& rows) {
     if (!load(fields, {}) || !prepare({fields.first()})) return false;
-    db::RecordsetPtr dup = app::appState().RsDup;
+    db::RecordsetPtr dup = core::appState().RsDup;
     for (int n = 1; n <= rows.size(); ++n) {
         dup->addNew();
         dup->setValue(0, QString::number(n));
@@ -98,9 +98,9 @@ bool CheckFixture::loadDuplicates(const QStringList& fields, const QList<QString
     return dup->updateBatch();
 }
 
-app::RunOptions CheckFixture::options(int start, int end) const {
-    const app::AppState& st = app::appState();
-    return app::runOptionsOf(st, start, end < 0 ? app::recordCountOf(st.RsSource) : end);
+core::RunOptions CheckFixture::options(int start, int end) const {
+    const core::AppState& st = core::appState();
+    return core::runOptionsOf(st, start, end < 0 ? core::recordCountOf(st.RsSource) : end);
 }
 
 } // namespace testsupport

@@ -6,8 +6,8 @@
 //     testsupport::CheckFixture f;
 //     QVERIFY(f.load({"name", "tel"}, {{"张三", "1"}, {"张三", "1"}}));
 //     QVERIFY(f.prepare({"name"}));
-//     app::RunResult r = check::exactScan(app::appState(), f.options(), sink);
-#include "app/engine/run.h"
+//     core::RunResult r = check::exactScan(core::appState(), f.options(), sink);
+#include "core/run.h"
 
 #include <QTemporaryDir>
 
@@ -22,13 +22,13 @@ public:
     // columns of width characters: the check table is that table itself, read through SourceConn.
     bool loadTable(const QStringList& fields, const QList<QStringList>& rows, int width = 200);
     // CheckFields, CheckFieldCount, ClienttableCC emptied and RsDup opened on it, CheckMode.
-    bool prepare(const QStringList& checkFields, app::CheckMode mode = app::CheckMode::Exact);
+    bool prepare(const QStringList& checkFields, core::CheckMode mode = core::CheckMode::Exact);
     // ClienttableCC as a check leaves it, holding the rows (values of the fields; No and the
     // running number 1, 2, ...: every row a group of its own) over an empty check table of the
     // fields, RsDup open on it.
     bool loadDuplicates(const QStringList& fields, const QList<QStringList>& rows);
     // The options of the prepared check over every record (or start..end).
-    app::RunOptions options(int start = 1, int end = -1) const;
+    core::RunOptions options(int start = 1, int end = -1) const;
     QString dir() const { return tmp_.path(); }
 
 private:

@@ -1,7 +1,7 @@
 // The batch delete window: its controls, the field lists and their four buttons, the question,
 // the progress panel while the delete runs and at its end, "批量删除结束！" and closing; closing
 // during the delete asks whether to stop and then deletes nothing.
-#include "app/engine/appstate.h"
+#include "core/appstate.h"
 #include "tests/support/checkfixture.h"
 #include "tests/support/testsupport.h"
 #include "tools/mainfm8.h"
@@ -50,7 +50,7 @@ struct Watching : ui::ScriptedDialogs {
 class TestMainFm8 : public QObject {
     Q_OBJECT
     testsupport::CheckFixture f;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     Watching dialogs_;
     QPointer<tools::mainFm8> w_;
 

@@ -1,5 +1,5 @@
 // The small toolkit pieces: centring, the hourglass, the throttled yield.
-#include "app/engine/run.h"
+#include "core/run.h"
 #include "tests/support/testsupport.h"
 #include "ui/toolkit.h"
 
@@ -94,12 +94,12 @@ private slots:
         int processed = 0;
         for (int i = 0; i < 1000; ++i)
             if (ui::yieldEvents()) ++processed;
-        if (since.elapsed() < app::Throttle::defaultIntervalMs - 5) {
+        if (since.elapsed() < core::Throttle::defaultIntervalMs - 5) {
             QCOMPARE(processed, 0);
             QCOMPARE(sink.received, 0);
         }
         // ...and the first call after the interval does.
-        QThread::msleep(app::Throttle::defaultIntervalMs + 5);
+        QThread::msleep(core::Throttle::defaultIntervalMs + 5);
         QVERIFY(ui::yieldEvents());
         QCOMPARE(sink.received, 1);
     }
@@ -117,7 +117,7 @@ private slots:
         }
         ui::yieldNow();
         QVERIFY2(processed >= 2, qPrintable(QString::number(processed)));
-        QVERIFY2(processed <= 200 / app::Throttle::defaultIntervalMs + 2,
+        QVERIFY2(processed <= 200 / core::Throttle::defaultIntervalMs + 2,
                  qPrintable(QString::number(processed)));
         QVERIFY(sink.received > processed); // each processing delivered a backlog
     }

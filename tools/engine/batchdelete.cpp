@@ -11,9 +11,9 @@ const QString dupTable = QStringLiteral("ClienttableCC");
 
 } // namespace
 
-QString batchDeleteRefusal(const app::AppState& st, const QStringList& fields) {
+QString batchDeleteRefusal(const core::AppState& st, const QStringList& fields) {
     const db::RecordsetPtr& dup = st.RsDup;
-    if (!app::isOpen(dup)) return QStringLiteral("重复数据表没有打开，无法批量删除。");
+    if (!core::isOpen(dup)) return QStringLiteral("重复数据表没有打开，无法批量删除。");
     if (fields.isEmpty()) return QStringLiteral("请选择字段。");
     for (const QString& f : fields)
         if (dup->fieldIndex(f) < 0)
@@ -23,9 +23,9 @@ QString batchDeleteRefusal(const app::AppState& st, const QStringList& fields) {
     return {};
 }
 
-app::RunResult batchDelete(app::AppState& st, const app::RunOptions& options,
-                           app::ProgressSink& sink) {
-    app::RunResult r;
+core::RunResult batchDelete(core::AppState& st, const core::RunOptions& options,
+                            core::ProgressSink& sink) {
+    core::RunResult r;
     r.error = batchDeleteRefusal(st, options.fields);
     if (!r.error.isEmpty()) return r;
     const db::RecordsetPtr dup = st.RsDup;

@@ -11,19 +11,19 @@
 //  - values with apostrophes, "%" or "[" are compared like any other value;
 //  - the deletions are one transaction: a run that fails or is stopped deletes nothing;
 //  - a record that the deletions of an earlier one removed is passed over, not an error.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 namespace tools {
 
 // Why a batch delete on these fields cannot run (the duplicate table closed, a field it does not
 // have, edits not saved yet), in Chinese; empty when it can.
-QString batchDeleteRefusal(const app::AppState& state, const QStringList& fields);
+QString batchDeleteRefusal(const core::AppState& state, const QStringList& fields);
 
 // options.fields: the picked fields of ClienttableCC, in the order picked; the rest of the options
 // is not used. After every record the sink hears progress(position, count) of RsDup (false stops
 // the run). RsDup ends on its last record. Fills deleted, duplicateRows, cancelled and error.
-app::RunResult batchDelete(app::AppState& state, const app::RunOptions& options,
-                           app::ProgressSink& sink);
+core::RunResult batchDelete(core::AppState& state, const core::RunOptions& options,
+                            core::ProgressSink& sink);
 
 // The share done of the walk: position / count × 100.
 double progressShare(int position, int count);

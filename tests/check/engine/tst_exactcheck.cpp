@@ -16,7 +16,7 @@ using testsupport::tableRows;
 namespace {
 
 // Records what the engine reported; stops the run once progress reaches stopAt.
-struct Sink : app::ProgressSink {
+struct Sink : core::ProgressSink {
     int stopAt = -1; // the progress call (1-based) that answers false
     int calls = 0, lastDone = 0, lastTotal = 0, groupsSeen = 0, remainingSeen = -1;
     bool progress(int done, int total) override {
@@ -34,14 +34,14 @@ struct Sink : app::ProgressSink {
 class TestExactCheck : public QObject {
     Q_OBJECT
     testsupport::CheckFixture f;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
 
     void load(const QStringList& fields, const QList<QStringList>& rows, const QStringList& check) {
         QVERIFY(f.load(fields, rows));
         QVERIFY(f.prepare(check));
     }
     QList<QStringList> table(const QString& name) { return tableRows(st.WorkConn, name); }
-    app::RunResult run(app::ProgressSink& sink, int start = 1, int end = -1) {
+    core::RunResult run(core::ProgressSink& sink, int start = 1, int end = -1) {
         return check::CheckJob(st, f.options(start, end)).runAll(sink);
     }
 

@@ -1,9 +1,9 @@
 // The exact check on real files made by other people: a FoxPro table checked in place, and an
 // Excel sheet imported into the working database. Expected groups come from a plain scan.
-#include "app/engine/appstate.h"
-#include "app/engine/workdb.h"
 #include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
+#include "core/appstate.h"
+#include "core/workdb.h"
 #include "db/sqltext.h"
 #include "import/engine/importrows.h"
 #include "import/engine/sources.h"
@@ -46,18 +46,18 @@ Expected groupsByScan(Recordset& rs, const QStringList& fields) {
 class TestExactSamples : public QObject {
     Q_OBJECT
     QTemporaryDir tmp;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
 
     void startWorkDb() {
-        app::resetAppState();
+        core::resetAppState();
         const QString db = testsupport::copyWorkDb(tmp.path());
         st.AppDir = tmp.path();
         st.WorkDbPath = db;
         QVERIFY(st.WorkConn.open(accessConnectionString(db)));
     }
     void prepareCheck(const QStringList& fields) {
-        app::setCheckFields(st, fields);
-        QVERIFY(app::prepareCheck(st, app::CheckMode::Exact).isEmpty());
+        core::setCheckFields(st, fields);
+        QVERIFY(core::prepareCheck(st, core::CheckMode::Exact).isEmpty());
     }
 
 private slots:
@@ -83,8 +83,8 @@ private slots:
         QVERIFY(e.groups > 2);
         prepareCheck(fields);
 
-        app::ProgressSink sink;
-        const auto r = check::CheckJob(st, app::runOptionsOf(st, 1, before)).runAll(sink);
+        core::ProgressSink sink;
+        const auto r = check::CheckJob(st, core::runOptionsOf(st, 1, before)).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.groups, e.groups);
         QCOMPARE(r.duplicateRows, e.rows);
@@ -123,8 +123,8 @@ private slots:
         const sources::OpenResult opened = sources::openDbf(st, dir + "/客户.dbf", "客户.dbf");
         QVERIFY2(opened.ok, qPrintable(opened.error));
         prepareCheck({"备注"});
-        app::ProgressSink sink;
-        const auto r = check::CheckJob(st, app::runOptionsOf(st, 1, 4)).runAll(sink);
+        core::ProgressSink sink;
+        const auto r = check::CheckJob(st, core::runOptionsOf(st, 1, 4)).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.groups, 1);
         QCOMPARE(r.duplicateRows, 3);
@@ -150,7 +150,7 @@ private slots:
         QVERIFY(st.RsSource->open("Select * From [汇总$]", st.SourceConn));
         QVERIFY(sources::createTable(st).ok);
         // The import: every row into ClienttableELS, fields by position.
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         sources::ImportResult imported = sources::importRows(st, quiet);
         QVERIFY(sources::reopenImported(st, imported));
         const int before = st.RsSource->recordCount();
@@ -160,8 +160,8 @@ private slots:
         QCOMPARE(e.groups, 3); // 次, 元, 个
         prepareCheck(fields);
 
-        app::ProgressSink sink;
-        const auto r = check::CheckJob(st, app::runOptionsOf(st, 1, before)).runAll(sink);
+        core::ProgressSink sink;
+        const auto r = check::CheckJob(st, core::runOptionsOf(st, 1, before)).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.groups, e.groups);
         QCOMPARE(r.duplicateRows, e.rows);

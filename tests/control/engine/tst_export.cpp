@@ -4,8 +4,8 @@
 // the running number stay out, a source field named No is its own column), texts as texts, the
 // user's sheets kept, any file name, a list too long for one sheet continued on "<name>_2".
 // Workbooks are read back with xlrd and openpyxl.
-#include "app/engine/appstate.h"
 #include "control/engine/export.h"
+#include "core/appstate.h"
 #include "tests/support/checkfixture.h"
 #include "tests/support/testsupport.h"
 
@@ -44,7 +44,7 @@ QList<QStringList> cellRows(const QJsonObject& sheet) {
 class TestExport : public QObject {
     Q_OBJECT
     testsupport::CheckFixture f;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
 
 private slots:
     void theNonDuplicatesByTheSourceFile_data() {

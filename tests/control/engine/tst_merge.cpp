@@ -4,11 +4,11 @@
 // database written), and the mends: a value wider than its dBase field writes nothing and names
 // the record and the field, a failed merge leaves the target as it was, the user's file is
 // backed up first. dBase files are read back with python3-dbf.
-#include "app/engine/appstate.h"
-#include "app/engine/workdb.h"
 #include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
 #include "control/engine/merge.h"
+#include "core/appstate.h"
+#include "core/workdb.h"
 #include "db/formats/dbf/dbf.h"
 #include "import/engine/sources.h"
 #include "tests/support/checkfixture.h"
@@ -26,7 +26,7 @@ using testsupport::digest;
 
 namespace {
 
-struct Recorder : app::ProgressSink {
+struct Recorder : core::ProgressSink {
     QList<QPair<int, int>> calls;
     QList<int> left;
     int stopAt = -1; // the progress call (1-based) that answers false
@@ -46,7 +46,7 @@ QStringList backups(const QString& dir) {
 class TestMerge : public QObject {
     Q_OBJECT
     testsupport::CheckFixture f;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
 
     // ClienttableCC (No, 姓名, 电话, 地址, running number 1, 2, ...) holding the rows.
     void duplicates(const QList<QStringList>& rows) {
@@ -80,7 +80,7 @@ private slots:
                     {"zhang", "1", "x"},   // letter case counts: stays
                     {"张三", "1", "甲"}}); // A again, last: goes
         Recorder sink;
-        const app::RunResult r = control::removeRepeats(st, sink);
+        const core::RunResult r = control::removeRepeats(st, sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.deleted, 2);
         QCOMPARE(r.duplicateRows, 6);
@@ -101,7 +101,7 @@ private slots:
         duplicates({{"张三", "1", "甲"}, {"张三", "1", "甲"}});
         QVERIFY(st.RsDup->setValueAt(1, 3, QString("改")));
         Recorder sink;
-        const app::RunResult r = control::removeRepeats(st, sink);
+        const core::RunResult r = control::removeRepeats(st, sink);
         QVERIFY(r.error.contains("保存修改"));
         const control::MergeResult m = control::mergeIntoCheckTable(st, sink);
         QVERIFY(m.error.contains("保存修改"));
@@ -117,8 +117,8 @@ private slots:
                                                   {"张三", "1", "甲"},
                                                   {"王五", "3", "丙"}}));
         QVERIFY(f.prepare({"姓名", "电话"}));
-        app::ProgressSink quiet;
-        const app::RunResult checked = check::CheckJob(st, f.options()).runAll(quiet);
+        core::ProgressSink quiet;
+        const core::RunResult checked = check::CheckJob(st, f.options()).runAll(quiet);
         QVERIFY2(checked.ok(), qPrintable(checked.error));
         QCOMPARE(checked.separated, 2);
         Recorder sink;
@@ -145,7 +145,7 @@ private slots:
         // Found but not separated (a separation that failed): a merge would write them twice.
         QVERIFY(f.load({"姓名", "电话"}, {{"张三", "1"}, {"张三", "1"}, {"王五", "3"}}));
         QVERIFY(f.prepare({"姓名"}));
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         QVERIFY(check::exactScan(st, f.options(), quiet).ok());
         QVERIFY(st.RsDup->updateBatch());
         const control::MergeResult r = control::mergeIntoCheckTable(st, quiet);
@@ -170,7 +170,7 @@ private slots:
                                                   {"王五", "3", "丙"},
                                                   {"王五", "3", "丙"}}));
         QVERIFY(f.prepare({"姓名"}));
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         QVERIFY(check::CheckJob(st, f.options()).runAll(quiet).ok());
         QVERIFY(st.RsDup->requery());
         const QList<QStringList> duplicatesBefore = storedDuplicates();
@@ -178,7 +178,7 @@ private slots:
         stop.stopAt = 2;
         if (run == QLatin1String("repeats")) {
             // Two equal records of each group: deletions by the second record.
-            const app::RunResult r = control::removeRepeats(st, stop);
+            const core::RunResult r = control::removeRepeats(st, stop);
             QVERIFY(r.cancelled);
             QCOMPARE(r.deleted, 0);
             QVERIFY(!stop.left.isEmpty());
@@ -228,8 +228,8 @@ private slots:
                                      {{"张三", "1"}, {"李四", "2"}, {"张三", "1"}, {"王五", "3"}}));
         QVERIFY(sources::openDbf(st, file, QStringLiteral("客户表.dbf")).ok);
         QVERIFY(f.prepare({"姓名"}));
-        app::ProgressSink quiet;
-        const app::RunResult checked = check::CheckJob(st, f.options()).runAll(quiet);
+        core::ProgressSink quiet;
+        const core::RunResult checked = check::CheckJob(st, f.options()).runAll(quiet);
         QVERIFY2(checked.ok(), qPrintable(checked.error));
         QCOMPARE(backups(dir).size(), 1);
         const QByteArray separated = digest(file);
@@ -256,7 +256,7 @@ private slots:
         QVERIFY2(control::openDbaseTarget(st, file, "clients.DBF", &target, &error),
                  qPrintable(error));
         QCOMPARE(target.table, QString("clients"));
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         const control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.written, 2);
@@ -283,7 +283,7 @@ private slots:
         control::MergeTarget target;
         QString error;
         QVERIFY(control::openDbaseTarget(st, file, "narrow.dbf", &target, &error));
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         const control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
         QVERIFY(!r.ok());
         QCOMPARE(r.written, 0);
@@ -292,7 +292,7 @@ private slots:
         QVERIFY2(r.error.contains("NAME"), qPrintable(r.error));
         QCOMPARE(digest(file), before);
         QCOMPARE(dbfRows(file), (QList<QStringList>{{"原", "0", "x"}}));
-        QVERIFY(!app::isOpen(st.RsSource) || st.RsSource->baseTable() != "narrow");
+        QVERIFY(!core::isOpen(st.RsSource) || st.RsSource->baseTable() != "narrow");
     }
 
     void accessTargets() {
@@ -340,7 +340,7 @@ private slots:
         QCOMPARE(own, QStringList{"ClienttableELS"});
         target.table = QStringLiteral("客户");
         const QByteArray before = digest(user);
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(digest(r.backupPath), before);
@@ -381,7 +381,7 @@ private slots:
         duplicates({{"张三", "1", "甲"}});
         control::MergeTarget target;
         target.kind = control::TargetKind::Imported;
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         const control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QVERIFY(r.backupPath.isEmpty());
@@ -392,7 +392,7 @@ private slots:
 
     void noTargetChosenIsNoSuccess() {
         duplicates({{"张三", "1", "甲"}});
-        app::ProgressSink quiet;
+        core::ProgressSink quiet;
         for (control::TargetKind kind : {control::TargetKind::Dbase, control::TargetKind::Access}) {
             control::MergeTarget target;
             target.kind = kind;

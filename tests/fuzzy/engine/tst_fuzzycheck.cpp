@@ -2,10 +2,10 @@
 // (tests/fuzzy/fuzzy_reference.py: every candidate query a scan of the whole table, every filter
 // a scan of the candidates): the duplicate table row by row, yb_table, the scratch tables and the
 // group count, on generated Chinese client lists, on hand-made edge cases and on real files.
-#include "app/engine/workdb.h"
 #include "bench/gen/clientgen.h"
 #include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
+#include "core/workdb.h"
 #include "db/sqltext.h"
 #include "fuzzy/engine/fuzzycheck.h"
 #include "import/engine/importrows.h"
@@ -21,7 +21,7 @@ using testsupport::tableRows;
 
 namespace {
 
-struct Sink : app::ProgressSink {
+struct Sink : core::ProgressSink {
     int stopAt = -1, calls = 0, groupsSeen = 0;
     bool progress(int, int) override { return stopAt < 0 || ++calls < stopAt; }
     void groups(int count) override { groupsSeen = count; }
@@ -69,11 +69,11 @@ class TestFuzzyCheck : public QObject {
     Q_OBJECT
     testsupport::CheckFixture f;
     QTemporaryDir tmp_;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
 
     // The expectation: the reference reading the check table as the database layer gives it;
     // *records gets the bookmark of each of its rows.
-    QJsonObject expected(const app::RunOptions& o, std::vector<db::Bookmark>* records) {
+    QJsonObject expected(const core::RunOptions& o, std::vector<db::Bookmark>* records) {
         db::Recordset check;
         if (!check.open(st.RsSource->source(), st.RsSource->connection())) return {};
         records->clear();
@@ -86,7 +86,7 @@ class TestFuzzyCheck : public QObject {
         for (int k = 1; k < o.fields.size(); ++k)
             further.append(check.fieldIndex(o.fields[k]));
         in["further"] = further;
-        const bool postcode = o.postcode == app::PostcodeMode::Field;
+        const bool postcode = o.postcode == core::PostcodeMode::Field;
         in["postcode"] = postcode ? check.fieldIndex(o.postcodeField) : -1;
         in["digits"] = o.postcodeDigits;
         in["seedColumns"] =
@@ -107,25 +107,25 @@ class TestFuzzyCheck : public QObject {
         return QJsonDocument::fromJson(out).object();
     }
 
-    app::RunOptions options(const QStringList& fields, const QString& postcode = {}, int digits = 0,
-                            int start = 1, int end = -1) {
-        app::setCheckFields(st, fields);
+    core::RunOptions options(const QStringList& fields, const QString& postcode = {},
+                             int digits = 0, int start = 1, int end = -1) {
+        core::setCheckFields(st, fields);
         st.PostcodeField = postcode;
-        app::setPostcodeMode(st, postcode.isEmpty() ? app::PostcodeMode::Off
-                                                    : app::PostcodeMode::Field);
+        core::setPostcodeMode(st, postcode.isEmpty() ? core::PostcodeMode::Off
+                                                     : core::PostcodeMode::Field);
         st.PostcodeDigits = qint16(digits);
-        if (!app::prepareCheck(st, app::CheckMode::Fuzzy).isEmpty()) return {};
-        return app::runOptionsOf(st, start, end < 0 ? st.RsSource->recordCount() : end);
+        if (!core::prepareCheck(st, core::CheckMode::Fuzzy).isEmpty()) return {};
+        return core::runOptionsOf(st, start, end < 0 ? st.RsSource->recordCount() : end);
     }
 
     // Runs the engine and compares everything it leaves with the reference.
-    void compare(const app::RunOptions& o, int atLeastGroups = 1) {
+    void compare(const core::RunOptions& o, int atLeastGroups = 1) {
         std::vector<db::Bookmark> records;
         const QJsonObject want = expected(o, &records);
         QVERIFY2(!want.isEmpty(), "the reference gave no answer");
         Sink sink;
         check::CheckJob job(st, o);
-        const app::RunResult r = job.scan(sink);
+        const core::RunResult r = job.scan(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(job.backupDuplicates(), QString());
         QVERIFY2(r.failedRecords == 0, qPrintable(r.firstFailure));
@@ -170,7 +170,7 @@ class TestFuzzyCheck : public QObject {
         QFile::remove(file);
         QString error;
         QVERIFY2(gen::writeDbf(gen::generate(o), file, &error), qPrintable(error));
-        app::resetAppState();
+        core::resetAppState();
         QVERIFY(st.WorkConn.open(db::accessConnectionString(testsupport::copyWorkDb(dir))));
         st.AppDir = dir;
         const sources::OpenResult r = sources::openDbf(st, file, "客户.dbf");
@@ -305,7 +305,7 @@ private slots:
         const QString dir = tmp_.filePath("gbk");
         QDir().mkpath(dir);
         const QString file = testsupport::copyInto(testsupport::sample("dbf/javadbf/gbk.dbf"), dir);
-        app::resetAppState();
+        core::resetAppState();
         QVERIFY(st.WorkConn.open(db::accessConnectionString(testsupport::copyWorkDb(dir))));
         QVERIFY(sources::openDbf(st, file, "gbk.dbf").ok);
         compare(options({"设计编号"}));
@@ -317,7 +317,7 @@ private slots:
         // The check table is the imported copy, and its rows are the candidates.
         const QString file =
             testsupport::copyInto(testsupport::sample("xls/poi/19599-2.xls"), tmp_.path());
-        app::resetAppState();
+        core::resetAppState();
         QVERIFY(st.WorkConn.open(db::accessConnectionString(testsupport::copyWorkDb(tmp_.path()))));
         auto import = [&](const QString& sheet) {
             QVERIFY(sources::connectExcel(st, file, "19599-2.xls").ok);
@@ -341,10 +341,10 @@ private slots:
 
     void stoppedRunKeepsWhatItFound() {
         openGenerated(1200, 11);
-        const app::RunOptions o = options({"地址"});
+        const core::RunOptions o = options({"地址"});
         Sink sink;
         sink.stopAt = 600;
-        const app::RunResult r = check::CheckJob(st, o).runAll(sink);
+        const core::RunResult r = check::CheckJob(st, o).runAll(sink);
         QVERIFY(r.cancelled);
         QVERIFY(r.groups > 0);
         const QList<QStringList> cc = tableRows(st.WorkConn, "ClienttableCC");
@@ -389,10 +389,10 @@ private slots:
         for (int i = 0; i < src.recordCount(); ++i)
             before.insert(src.bookmarkAt(i), contentAt(src, i, 0, columns));
 
-        app::RunOptions o = options(fields, digits > 0 ? "邮编" : QString(), digits);
+        core::RunOptions o = options(fields, digits > 0 ? "邮编" : QString(), digits);
         Sink sink;
-        if (!fuzzy) o.mode = app::CheckMode::Exact;
-        const app::RunResult r = check::CheckJob(st, o).runAll(sink);
+        if (!fuzzy) o.mode = core::CheckMode::Exact;
+        const core::RunResult r = check::CheckJob(st, o).runAll(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QVERIFY(r.groups > 0);
 

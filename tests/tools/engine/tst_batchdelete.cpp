@@ -2,7 +2,7 @@
 // collapse to the first, records equal in only some stay; values with apostrophes and wildcards
 // are values; the walk reports its position and count after every record; a stopped or refused
 // run deletes nothing.
-#include "app/engine/appstate.h"
+#include "core/appstate.h"
 #include "tests/support/checkfixture.h"
 #include "tests/support/testsupport.h"
 #include "tools/engine/batchdelete.h"
@@ -12,7 +12,7 @@
 namespace {
 
 // Remembers what the walk reported; stops when told to at a given call.
-struct Recorder : app::ProgressSink {
+struct Recorder : core::ProgressSink {
     QList<QPair<int, int>> calls;
     int stopAt = -1;
     bool progress(int done, int total) override {
@@ -26,15 +26,15 @@ struct Recorder : app::ProgressSink {
 class TestBatchDelete : public QObject {
     Q_OBJECT
     testsupport::CheckFixture f;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
 
     // ClienttableCC (No, 姓名, 电话, 地址, running number) holding rows of 姓名, 电话, 地址.
     void duplicates(const QList<QStringList>& rows) {
         QVERIFY(f.loadDuplicates({"姓名", "电话", "地址"}, rows));
     }
     QStringList addresses() { return testsupport::tableColumn(st.WorkConn, "ClienttableCC", 3); }
-    app::RunOptions picked(const QStringList& fields) {
-        app::RunOptions o;
+    core::RunOptions picked(const QStringList& fields) {
+        core::RunOptions o;
         o.fields = fields;
         return o;
     }
@@ -55,7 +55,7 @@ private slots:
         Recorder sink;
         QSignalSpy resets(st.RsDup.get(), &db::Recordset::rowsReset);
         QSignalSpy moves(st.RsDup.get(), &db::Recordset::currentRowChanged);
-        const app::RunResult r = tools::batchDelete(st, picked({"姓名", "电话"}), sink);
+        const core::RunResult r = tools::batchDelete(st, picked({"姓名", "电话"}), sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.deleted, 4);
         // A grid on RsDup hears of the walk when the table is read before it (closed, opened)
@@ -75,7 +75,7 @@ private slots:
         duplicates(
             {{"张三", "1", "a"}, {"李四", "2", "b"}, {"张三", "3", "c"}, {"李四", "4", "d"}});
         Recorder sink;
-        const app::RunResult r = tools::batchDelete(st, picked({"姓名"}), sink);
+        const core::RunResult r = tools::batchDelete(st, picked({"姓名"}), sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(addresses(), QStringList({"a", "b"}));
         // After record 1 the table has 3 rows; record 3 was gone by its turn, record 4 after 2.
@@ -85,7 +85,7 @@ private slots:
     void positionsReportedPerRecord() {
         duplicates({{"甲", "1", "a"}, {"乙", "2", "b"}, {"丙", "3", "c"}});
         Recorder sink;
-        const app::RunResult r = tools::batchDelete(st, picked({"姓名", "电话"}), sink);
+        const core::RunResult r = tools::batchDelete(st, picked({"姓名", "电话"}), sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.deleted, 0);
         QCOMPARE(sink.calls, (QList<QPair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
@@ -105,7 +105,7 @@ private slots:
             {{"张三", "1", "a"}, {"张三", "1", "b"}, {"李四", "2", "c"}, {"李四", "2", "d"}});
         Recorder sink;
         sink.stopAt = 2; // the user stops after the second record
-        const app::RunResult r = tools::batchDelete(st, picked({"姓名", "电话"}), sink);
+        const core::RunResult r = tools::batchDelete(st, picked({"姓名", "电话"}), sink);
         QVERIFY(r.cancelled);
         QCOMPARE(r.deleted, 0);
         QCOMPARE(addresses(), QStringList({"a", "b", "c", "d"}));
@@ -117,7 +117,7 @@ private slots:
         duplicates({{"张三", "1", "a"}, {"张三", "1", "b"}, {"李四", "2", "c"}});
         QVERIFY(testsupport::exec(st.WorkConn, "PRAGMA query_only = 1")); // as on read-only media
         Recorder sink;
-        const app::RunResult r = tools::batchDelete(st, picked({"姓名"}), sink);
+        const core::RunResult r = tools::batchDelete(st, picked({"姓名"}), sink);
         QVERIFY(testsupport::exec(st.WorkConn, "PRAGMA query_only = 0"));
         QVERIFY2(r.error.startsWith("批量删除失败，没有删除任何记录："), qPrintable(r.error));
         QVERIFY2(r.error.contains("只读"), qPrintable(r.error));
@@ -129,7 +129,7 @@ private slots:
     void refusedWhatCannotRun() {
         duplicates({{"张三", "1", "a"}, {"张三", "1", "b"}});
         Recorder sink;
-        app::RunResult r = tools::batchDelete(st, picked({"姓名", "邮编"}), sink);
+        core::RunResult r = tools::batchDelete(st, picked({"姓名", "邮编"}), sink);
         QCOMPARE(r.error, QString("重复数据表中没有字段“邮编”，请重新选择字段。"));
         // Edits of the grid not saved yet: they must be saved or dropped first.
         QVERIFY(st.RsDup->setAbsolutePosition(2));

@@ -1,6 +1,6 @@
-#include "app/engine/run.h"
+#include "core/run.h"
 
-namespace app {
+namespace core {
 
 ProgressSink::~ProgressSink() = default;
 
@@ -107,4 +107,4 @@ QString checkRange(const QString& startText, const QString& endText, int count, 
     return {};
 }
 
-} // namespace app
+} // namespace core

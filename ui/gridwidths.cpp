@@ -1,8 +1,8 @@
-#include "tools/engine/gridwidths.h"
+#include "ui/gridwidths.h"
 
 #include <QSettings>
 
-namespace tools {
+namespace ui {
 
 QString gridWidthsApplication() {
     return QStringLiteral("GridColWidth");
@@ -32,7 +32,7 @@ QString settingsName(const QString& text) {
     return out;
 }
 
-bool saveColumnWidth(app::AppState& st, GridSection grid, const QString& heading, int width) {
+bool saveColumnWidth(core::AppState& st, GridSection grid, const QString& heading, int width) {
     QString& section = grid == GridSection::Source ? st.SourceGridSection : st.WorkGridSection;
     section = grid == GridSection::Source ? st.SourcePath : st.WorkDbPath;
     if (section.isEmpty() || heading.isEmpty()) return false;
@@ -44,4 +44,4 @@ bool saveColumnWidth(app::AppState& st, GridSection grid, const QString& heading
     return settings.status() == QSettings::NoError;
 }
 
-} // namespace tools
+} // namespace ui

@@ -6,12 +6,12 @@
 // the end of a fuzzy check of the list, the check-control window after an exact check of it,
 // and the batch delete window while it deletes.
 // It works on copies of the working database, the guide and the list; nothing of the build changes.
-#include "app/engine/appstate.h"
-#include "app/engine/workdb.h"
 #include "app/mainfm1.h"
 #include "check/engine/checkjob.h"
 #include "check/mainfm11.h"
 #include "control/mainfm4.h"
+#include "core/appstate.h"
+#include "core/workdb.h"
 #include "db/sqltext.h"
 #include "help/manualfm1.h"
 #include "import/engine/sources.h"
@@ -115,7 +115,7 @@ bool maintenanceShots(app::mainFm1& w, const QString& list, const QString& dir,
     const QFileInfo info(list);
     const QString copy = folder + QLatin1Char('/') + info.fileName();
     if (!QFile::copy(list, copy)) return false;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     st.SourceConn = db::Connection();
     if (!st.SourceConn.open(db::dbaseConnectionString(folder))) return false;
     st.RsSource = std::make_shared<db::Recordset>();
@@ -129,11 +129,11 @@ bool maintenanceShots(app::mainFm1& w, const QString& list, const QString& dir,
     st.SourceBaseName = info.completeBaseName();
     if (!sources::createTable(st).ok) return false;
     check::CheckJob job(st);
-    if (job.prepare({.mode = app::CheckMode::Exact,
+    if (job.prepare({.mode = core::CheckMode::Exact,
                      .fields = {QStringLiteral("姓名"), QStringLiteral("电话")}}))
         return false;
-    app::ProgressSink quiet;
-    const app::RunResult r = job.runAll(quiet);
+    core::ProgressSink quiet;
+    const core::RunResult r = job.runAll(quiet);
     std::printf("exact check: %d groups, %d duplicate rows\n", r.groups, r.duplicateRows);
     w.showSource(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
     w.hide();
@@ -178,12 +178,12 @@ bool fuzzyRunShots(app::mainFm1& w, const QString& list, const QString& dir, con
     QDir().mkpath(folder);
     const QString copy = folder + QLatin1Char('/') + QFileInfo(list).fileName();
     if (!QFile::copy(list, copy)) return false;
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     st.RsDup.reset();
     if (!sources::openDbf(st, copy, QFileInfo(copy).fileName()).ok) return false;
     w.showSource(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
     check::CheckJob job(st);
-    if (job.prepare({.mode = app::CheckMode::Fuzzy, .fields = {QStringLiteral("地址")}}))
+    if (job.prepare({.mode = core::CheckMode::Fuzzy, .fields = {QStringLiteral("地址")}}))
         return false;
     AnswerOk answers;
     bool ok = true, during = false, atEnd = false;
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
     bool ok = save(&w, out, QStringLiteral("mainFm1_start.png"));
 
     // A source as the open commands leave it.
-    app::AppState& st = app::appState();
+    core::AppState& st = core::appState();
     const QString source = makeDemoSource(dir);
     st.SourceConn.open(db::accessConnectionString(source));
     st.RsSource = std::make_shared<db::Recordset>();
@@ -283,6 +283,6 @@ int main(int argc, char** argv) {
         ok = maintenanceShots(w, QString::fromLocal8Bit(argv[3]), dir, out) && ok;
     }
     w.hide();
-    app::resetAppState();
+    core::resetAppState();
     return ok ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-#include "app/engine/workdb.h"
+#include "core/workdb.h"
 
 #include "db/sqltext.h"
 
@@ -7,7 +7,7 @@
 
 #include <sqlite3.h>
 
-namespace app {
+namespace core {
 
 QString openWorkDatabase(AppState& st, const QString& path) {
     const QString shown = QDir::toNativeSeparators(path);
@@ -219,4 +219,4 @@ Restore restoreDuplicates(AppState& st, QString* owner) {
     return Restore::Restored;
 }
 
-} // namespace app
+} // namespace core

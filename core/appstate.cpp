@@ -1,6 +1,6 @@
-#include "app/engine/appstate.h"
+#include "core/appstate.h"
 
-namespace app {
+namespace core {
 
 AppState& appState() {
     static AppState state;
@@ -20,4 +20,4 @@ bool runStatement(db::RecordsetPtr& slot, const QString& jetSql, const db::Conne
     return ok;
 }
 
-} // namespace app
+} // namespace core

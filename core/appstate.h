@@ -7,7 +7,7 @@
 
 #include <QString>
 
-namespace app {
+namespace core {
 
 struct AppState {
     // Connections.
@@ -43,7 +43,7 @@ struct AppState {
     QString PostcodeField;
 
     // The long run that is changing tables now ("数据合并", "批量删除", ...), empty when none:
-    // while it is set, no command that writes tables starts, in any window (see app::RunGuard).
+    // while it is set, no command that writes tables starts, in any window (see core::RunGuard).
     QString RunningWork;
 
     // Settings-store sections for the grid column widths.
@@ -77,4 +77,4 @@ inline int recordCountOf(const db::RecordsetPtr& rs) {
 bool runStatement(db::RecordsetPtr& slot, const QString& jetSql, const db::Connection& connection,
                   QString* error = nullptr);
 
-} // namespace app
+} // namespace core

@@ -1,11 +1,11 @@
 #pragma once
 // The working database seen from the shared state, without any window: opening it at start-up
 // and making it ready for a check. The main window and the batch runner both go through here.
-#include "app/engine/run.h"
+#include "core/run.h"
 
 #include <QStringList>
 
-namespace app {
+namespace core {
 
 // Opens path as WorkConn and checks that the program can work in it (a writable SQLite working
 // database holding ClienttableDBF, empty_table and yb_table). Returns an empty text on success,
@@ -58,4 +58,4 @@ enum class Restore { Restored, NoBackup, OtherTable, Failed };
 // the source the backup belongs to.
 Restore restoreDuplicates(AppState& st, QString* owner);
 
-} // namespace app
+} // namespace core

@@ -1,17 +1,17 @@
 // Column widths in the settings store: application "GridColWidth", one section per database path
 // (never split into groups by its separators or "="), one key per column heading, the last width
 // winning; nothing at all while the grid's database is unknown.
-#include "app/engine/appstate.h"
+#include "core/appstate.h"
 #include "tests/support/testsupport.h"
-#include "tools/engine/gridwidths.h"
+#include "ui/gridwidths.h"
 
 #include <QSettings>
 
-using tools::GridSection;
+using ui::GridSection;
 
 class TestGridWidths : public QObject {
     Q_OBJECT
-    app::AppState st;
+    core::AppState st;
 
     // An entry as anyone reads it from the store.
     static QString stored(const QString& group, const QString& key) {
@@ -23,18 +23,18 @@ class TestGridWidths : public QObject {
 private slots:
     void init() {
         QSettings(QStringLiteral("GridColWidth")).clear();
-        st = app::AppState{};
+        st = core::AppState{};
     }
 
     void nothingWrittenWithoutASource() {
-        QVERIFY(!tools::saveColumnWidth(st, GridSection::Source, QStringLiteral("姓名"), 120));
+        QVERIFY(!ui::saveColumnWidth(st, GridSection::Source, QStringLiteral("姓名"), 120));
         QVERIFY(st.SourceGridSection.isEmpty());
         QVERIFY(QSettings(QStringLiteral("GridColWidth")).allKeys().isEmpty());
     }
 
     void sectionIsTheWholePath() {
         st.SourcePath = QStringLiteral("/home/用户/数据=2024/客户.dbf");
-        QVERIFY(tools::saveColumnWidth(st, GridSection::Source, QStringLiteral("姓名"), 150));
+        QVERIFY(ui::saveColumnWidth(st, GridSection::Source, QStringLiteral("姓名"), 150));
         QCOMPARE(st.SourceGridSection, st.SourcePath);
         QSettings s(QStringLiteral("GridColWidth"));
         QCOMPARE(s.childGroups(), QStringList{"%2Fhome%2F用户%2F数据%3D2024%2F客户.dbf"});
@@ -42,17 +42,17 @@ private slots:
 
         // A path as the user's other platform writes it, and a heading with a slash.
         st.SourcePath = QStringLiteral("C:\\客户\\a%b.xls");
-        QVERIFY(tools::saveColumnWidth(st, GridSection::Source, QStringLiteral("电话/传真"), 88));
+        QVERIFY(ui::saveColumnWidth(st, GridSection::Source, QStringLiteral("电话/传真"), 88));
         QCOMPARE(stored("C:%5C客户%5Ca%25b.xls", "电话%2F传真"), QString("88"));
         QCOMPARE(QSettings(QStringLiteral("GridColWidth")).allKeys().size(), 2);
     }
 
     void widthsKeptPerDatabaseLastOneWins() {
         st.SourcePath = QStringLiteral("/data/一.dbf");
-        QVERIFY(tools::saveColumnWidth(st, GridSection::Source, QStringLiteral("地址"), 200));
+        QVERIFY(ui::saveColumnWidth(st, GridSection::Source, QStringLiteral("地址"), 200));
         st.SourcePath = QStringLiteral("/data/二.dbf");
-        QVERIFY(tools::saveColumnWidth(st, GridSection::Source, QStringLiteral("地址"), 90));
-        QVERIFY(tools::saveColumnWidth(st, GridSection::Source, QStringLiteral("地址"), 310));
+        QVERIFY(ui::saveColumnWidth(st, GridSection::Source, QStringLiteral("地址"), 90));
+        QVERIFY(ui::saveColumnWidth(st, GridSection::Source, QStringLiteral("地址"), 310));
         QCOMPARE(stored("%2Fdata%2F一.dbf", "地址"), QString("200"));
         QCOMPARE(stored("%2Fdata%2F二.dbf", "地址"), QString("310"));
         QCOMPARE(QSettings(QStringLiteral("GridColWidth")).allKeys().size(), 2);
@@ -60,10 +60,10 @@ private slots:
 
     void duplicateGridUsesTheWorkingDatabase() {
         st.SourcePath = QStringLiteral("/data/客户.dbf");
-        QVERIFY(!tools::saveColumnWidth(st, GridSection::Work, QStringLiteral("No"), 40));
+        QVERIFY(!ui::saveColumnWidth(st, GridSection::Work, QStringLiteral("No"), 40));
         QVERIFY(QSettings(QStringLiteral("GridColWidth")).allKeys().isEmpty());
         st.WorkDbPath = QStringLiteral("/opt/chachong/MorlayBankCC.mdb");
-        QVERIFY(tools::saveColumnWidth(st, GridSection::Work, QStringLiteral("No"), 40));
+        QVERIFY(ui::saveColumnWidth(st, GridSection::Work, QStringLiteral("No"), 40));
         QCOMPARE(st.WorkGridSection, st.WorkDbPath);
         QVERIFY(st.SourceGridSection.isEmpty());
         QCOMPARE(stored("%2Fopt%2Fchachong%2FMorlayBankCC.mdb", "No"), QString("40"));

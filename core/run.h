@@ -6,17 +6,17 @@
 // tests, in benchmarks and in chachong-batch.
 //
 //     MySink sink;                                    // progress(done, total): false cancels
-//     app::RunResult r = check::CheckJob(state, options).runAll(sink);
+//     core::RunResult r = check::CheckJob(state, options).runAll(sink);
 //     if (r.cancelled) ... else if (!r.error.isEmpty()) ... else ...
 //
 // Modes and kinds are enums in here; AppState keeps the stored numbers and texts (CheckMode 1/2,
 // PostcodeMode 1/2, SourceType "mdb"/"dbf"/"xls"), converted by the functions below only.
-#include "app/engine/appstate.h"
+#include "core/appstate.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
 
-namespace app {
+namespace core {
 
 enum class CheckMode { Exact, Fuzzy };  // CheckMode 1, 2
 enum class PostcodeMode { Off, Field }; // PostcodeMode 1 ("取消邮编"), 2 ("选择邮编")
@@ -124,4 +124,4 @@ int parsePosition(const QString& text);
 QString checkRange(const QString& startText, const QString& endText, int count, int* start,
                    int* end);
 
-} // namespace app
+} // namespace core
