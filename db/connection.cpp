@@ -1,7 +1,6 @@
 #include "db/connection.h"
 
 #include "db/connection_p.h"
-#include "db/exceltarget.h"
 #include "db/formats/filemode.h"
 #include "db/formats/mdb/mdb.h"
 #include "db/jetsql.h"
@@ -405,12 +404,27 @@ static bool selectInto(ConnectionData& d, const JetStatement& st) {
     return d.exec(QStringLiteral("RELEASE select_into"));
 }
 
+namespace {
+IntoFileHandler& intoFileHandler() {
+    static IntoFileHandler handler;
+    return handler;
+}
+} // namespace
+
+void setIntoFileHandler(IntoFileHandler handler) {
+    intoFileHandler() = std::move(handler);
+}
+
 bool Connection::execute(const QString& jetSql) {
     if (notOpen(d)) return false;
-    if (isExcelExportStatement(jetSql)) { // select ... into [Excel 8.0;database=...].sheet
-        const ExcelExportResult r = runExcelExportStatement(*this, jetSql);
-        d->error = r.error;
-        return r.ok;
+    if (isIntoFileStatement(jetSql)) { // select ... into [Excel 8.0;database=...].sheet
+        QString error;
+        const bool ok =
+            intoFileHandler()
+                ? intoFileHandler()(*this, jetSql, &error)
+                : (error = QStringLiteral("写入文件的语句无法执行：%1").arg(jetSql), false);
+        d->error = error;
+        return ok;
     }
     JetStatement st;
     QString error;

@@ -22,6 +22,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -87,6 +88,14 @@ public:
 private:
     std::shared_ptr<ConnectionData> d;
 };
+
+// Statements that write a table into a file of another kind, "select ... into
+// [<kind>;database=<path>].<name> from <table>" (isIntoFileStatement, jetsql.h), are no SQL for
+// the database: execute() and Recordset::open() hand them to the handler registered for them
+// (the Excel export registers itself, exceltarget.h). It returns false with *error on failure.
+using IntoFileHandler =
+    std::function<bool(const Connection& conn, const QString& jetSql, QString* error)>;
+void setIntoFileHandler(IntoFileHandler handler);
 
 // Parsed pieces of a connection string (keys compared without case).
 struct ConnectionTarget {

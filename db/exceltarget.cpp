@@ -344,13 +344,6 @@ ExcelExportResult exportToExcel(const Connection& conn, const QString& table,
     return result;
 }
 
-bool isExcelExportStatement(const QString& jetSql) {
-    static const QRegularExpression re(
-        QStringLiteral("^\\s*select\\b.*\\binto\\s*\\[[^\\]]*;\\s*database\\s*="),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    return re.match(jetSql).hasMatch();
-}
-
 namespace {
 
 // A name as written: [bracketed] (with "]]" for "]"), `quoted` or "quoted", or bare text.
@@ -530,5 +523,18 @@ ExcelExportResult lastExcelExport(const Connection& conn) {
     const auto d = conn.data();
     return d && d->lastExport ? *d->lastExport : ExcelExportResult();
 }
+
+namespace {
+// The connections hand export statements here (the program's export works through
+// exportToExcel; the statement form is the original engine's).
+const bool statementsHandled = [] {
+    setIntoFileHandler([](const Connection& conn, const QString& jetSql, QString* error) {
+        const ExcelExportResult r = runExcelExportStatement(conn, jetSql);
+        *error = r.error;
+        return r.ok;
+    });
+    return true;
+}();
+} // namespace
 
 } // namespace db

@@ -3,7 +3,8 @@
 //
 //     select <field list> into [Excel 8.0;database=<workbook path>].<sheet name> from <table>
 //
-// run on any connection (Connection::execute hands such a statement here). The workbook may be
+// run on any connection (Connection::execute hands such a statement here, through the handler
+// this file registers: the connection does not know the export). The workbook may be
 // new or hold the user's own sheets, which stay as they were; a path ending in ".xlsx" makes an
 // Excel 2007+ workbook, any other an Excel 97-2003 one (.xls). The sheet's first row holds the
 // field names, then one row per record: texts as texts (a phone number or "001234" keeps its
@@ -59,10 +60,6 @@ struct ExcelExportStatement {
     QString table;
 };
 
-// Whether a statement writes into a file of the form "into [<kind>;database=<path>].<name>";
-// kinds other than Excel are refused when it runs.
-bool isExcelExportStatement(const QString& jetSql);
-
 // Reads an export statement. Names may be in [brackets] (a "]" in them doubled); field names
 // without brackets may hold spaces and run to the next comma. A sheet or table name without
 // brackets may hold spaces too: where " from " could split the rest in more than one way, the
@@ -70,7 +67,8 @@ bool isExcelExportStatement(const QString& jetSql);
 bool parseExcelExportStatement(const QString& jetSql, const Connection& conn,
                                ExcelExportStatement* out, QString* error);
 
-// Parses and runs an export statement on conn; remembered as the connection's last export.
+// Parses and runs an export statement on conn; remembered as the connection's last export. Kinds
+// other than Excel are refused.
 ExcelExportResult runExcelExportStatement(const Connection& conn, const QString& jetSql);
 
 // The result of the last export statement run on the connection (or one of its copies):

@@ -1,5 +1,7 @@
 #include "db/jetsql.h"
 
+#include <QRegularExpression>
+
 #include "db/jetlexer.h"
 
 #include <vector>
@@ -187,6 +189,13 @@ bool translateJet(const QString& jetSql, JetStatement* out, QString* error) {
     out->kind = JetStatement::Other;
     out->sql = render(toks, first, toks.size(), error, &ok);
     return ok;
+}
+
+bool isIntoFileStatement(const QString& jetSql) {
+    static const QRegularExpression re(
+        QStringLiteral("^\\s*select\\b.*\\binto\\s*\\[[^\\]]*;\\s*database\\s*="),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    return re.match(jetSql).hasMatch();
 }
 
 } // namespace db

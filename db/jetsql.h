@@ -22,6 +22,10 @@ struct JetStatement {
 
 bool translateJet(const QString& jetSql, JetStatement* out, QString* error);
 
+// Whether a statement writes into a file of the form "select ... into [<kind>;database=<path>]
+// .<name> ...": no SQL to translate (see db::IntoFileHandler).
+bool isIntoFileStatement(const QString& jetSql);
+
 // "name" for SQLite, with doubled quotes.
 using formats::sqliteIdent;
 

@@ -5,7 +5,6 @@
 
 #include "db/connection_p.h"
 #include "db/criteria.h"
-#include "db/exceltarget.h"
 #include "db/formats/characters.h"
 #include "db/jetsql.h"
 #include "db/rowindex.h"
@@ -353,7 +352,7 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
     lock_ = lock;
     auto conn = connection.data();
     if (!conn || !conn->db) return fail(QStringLiteral("数据库连接没有打开"));
-    if (isExcelExportStatement(jetSql)) { // its names and path are no SQL to translate
+    if (isIntoFileStatement(jetSql)) { // its names and path are no SQL to translate
         Connection c = connection;
         return c.execute(jetSql) || fail(c.errorString());
     }

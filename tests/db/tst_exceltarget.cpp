@@ -3,6 +3,7 @@
 // exportToExcel with its progress and cancel. Files are read back by xlrd and openpyxl.
 #include "db/connection.h"
 #include "db/exceltarget.h"
+#include "db/jetsql.h"
 #include "db/recordset.h"
 #include "db/sqltext.h"
 #include "tests/support/testsupport.h"
@@ -402,13 +403,12 @@ private slots:
     }
 
     void recognisesTheStatement() {
-        QVERIFY(isExcelExportStatement("select a into [Excel 8.0;database=x.xls].s from t"));
-        QVERIFY(
-            isExcelExportStatement("  SELECT [a], [b]\ninto\t[ excel 8.0;DATABASE=x].s FROM t"));
-        QVERIFY(!isExcelExportStatement("select a into [Excel Daten] from t"));
-        QVERIFY(!isExcelExportStatement("select a into t2 from t"));
-        QVERIFY(!isExcelExportStatement("select * from [Excel 8.0;database=x]"));
-        QVERIFY(isExcelExportStatement("select * into [Text;database=/tmp].x from t"));
+        QVERIFY(isIntoFileStatement("select a into [Excel 8.0;database=x.xls].s from t"));
+        QVERIFY(isIntoFileStatement("  SELECT [a], [b]\ninto\t[ excel 8.0;DATABASE=x].s FROM t"));
+        QVERIFY(!isIntoFileStatement("select a into [Excel Daten] from t"));
+        QVERIFY(!isIntoFileStatement("select a into t2 from t"));
+        QVERIFY(!isIntoFileStatement("select * from [Excel 8.0;database=x]"));
+        QVERIFY(isIntoFileStatement("select * into [Text;database=/tmp].x from t"));
     }
 };
 
