@@ -8,7 +8,6 @@
 #include "db/vtab/csv/csv_vtab.h"
 #include "db/vtab/dbf/dbf_vtab.h"
 #include "db/vtab/xls/xls_vtab.h"
-#include "db/vtab/xlsx/xlsx_vtab.h"
 
 #include <QDir>
 #include <QFile>
@@ -282,7 +281,7 @@ bool Connection::open(const QString& connectionString, const QString&, const QSt
         if (sqlite3_open_v2(":memory:", &data->db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) != SQLITE_OK)
             return fail(QStringLiteral("无法打开Excel连接"));
-        std::vector<vtab::XlsSchemaRow> rows;
+        std::vector<vtab::SheetSchemaRow> rows;
         QString err;
         const QString suffix = info.suffix().toLower();
         if (suffix == QLatin1String("xlsx") || suffix == QLatin1String("xlsm")) {

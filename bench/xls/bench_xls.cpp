@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
         [&] {
             sqlite3* db = nullptr;
             sqlite3_open(":memory:", &db);
-            std::vector<vtab::XlsSchemaRow> schema;
+            std::vector<vtab::SheetSchemaRow> schema;
             QString e;
             long long values = -1;
             if (vtab::attachXlsWorkbook(db, path, &schema, &e)) {

@@ -7,7 +7,7 @@
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
 #include "db/vtab/csv/csv_vtab.h"
-#include "db/vtab/xlsx/xlsx_vtab.h"
+#include "db/vtab/xls/xls_vtab.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
         [&] {
             sqlite3* db = nullptr;
             sqlite3_open(":memory:", &db);
-            std::vector<vtab::XlsSchemaRow> schema;
+            std::vector<vtab::SheetSchemaRow> schema;
             QString e, skipped;
             Read r;
             if (vtab::attachXlsxWorkbook(db, xlsx, &schema, &skipped, &e))

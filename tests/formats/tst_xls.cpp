@@ -14,7 +14,7 @@
 
 #include <sqlite3.h>
 
-using vtab::XlsSchemaRow;
+using vtab::SheetSchemaRow;
 
 namespace {
 
@@ -79,7 +79,7 @@ QJsonObject xlrdDump(const QString& path) {
     return ok ? QJsonDocument::fromJson(out).object() : QJsonObject();
 }
 
-QStringList tableNames(const std::vector<XlsSchemaRow>& schema, const QString& type) {
+QStringList tableNames(const std::vector<SheetSchemaRow>& schema, const QString& type) {
     QStringList names;
     for (const auto& row : schema)
         if (row.tableType == type) names << row.tableName;
@@ -95,7 +95,7 @@ private:
     QTemporaryDir tmp_;
 
     // Attaches a workbook to a fresh connection; fails the test when it cannot.
-    bool attach(Db& db, const QString& path, std::vector<XlsSchemaRow>* schema) {
+    bool attach(Db& db, const QString& path, std::vector<SheetSchemaRow>* schema) {
         QString error;
         const bool ok = vtab::attachXlsWorkbook(db.h, path, schema, &error);
         if (!ok) qWarning().noquote() << error;
@@ -122,7 +122,7 @@ private slots:
         const QJsonObject dump = xlrdDump(path);
         QVERIFY(!dump.isEmpty());
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, path, &schema));
 
         const QJsonArray sheets = dump[u"sheets"].toArray();
@@ -172,7 +172,7 @@ private slots:
     // Hidden and very hidden sheets are tables too; a chart sheet is not.
     void hiddenSheetsListed() {
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/calamine/any_sheets.xls"), &schema));
         QCOMPARE(tableNames(schema, "SYSTEM TABLE"),
                  (QStringList{"Visible$", "Hidden$", "VeryHidden$"}));
@@ -193,7 +193,7 @@ private slots:
 
     void apostropheSheetIsATable() {
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/xlrd/namesdemo.xls"), &schema));
         QVERIFY(tableNames(schema, "SYSTEM TABLE").contains("Seamus O'Reilly$"));
         const Result r = query(db.h, "SELECT * FROM \"Seamus O'Reilly$\"");
@@ -209,7 +209,7 @@ private slots:
     void namedRangesListedAsTables() {
         const QString path = testsupport::sample("xls/xlrd/namesdemo.xls");
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, path, &schema));
         const QStringList names = tableNames(schema, "TABLE");
         QCOMPARE(names, (QStringList{"Apostrophe", "Expenses", "Sheet1$LocalRange",
@@ -257,7 +257,7 @@ private slots:
     // numbers and booleans.
     void formulaResults() {
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/xlrd/namesdemo.xls"), &schema));
         const Result r =
             query(db.h, "SELECT F1, Feb, Apr FROM \"Sheet3$\" WHERE rowid IN (21, 22, 23)");
@@ -278,7 +278,7 @@ private slots:
         QCOMPARE(book.biffVersion, 5);
         QCOMPARE(book.codePage, 1252);
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, path, &schema));
         QCOMPARE(tableNames(schema, "SYSTEM TABLE"),
                  (QStringList{"Feuil1$", "Feuil2$", "Feuil3$"}));
@@ -291,7 +291,7 @@ private slots:
 
     void dateSystem1904() {
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/calamine/date_1904.xls"), &schema));
         const Result r = query(db.h, "SELECT * FROM \"Sheet1$\"");
         QVERIFY2(r.ok, qPrintable(r.error));
@@ -301,7 +301,7 @@ private slots:
 
     void chineseSheets() {
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/poi/19599-2.xls"), &schema));
         QCOMPARE(tableNames(schema, "SYSTEM TABLE"), (QStringList{"汇总$", "订阅上行列表$"}));
         // Formatted blank cells below the data do not make empty records.
@@ -311,7 +311,7 @@ private slots:
 
     void readOnly() {
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/poi/chinese-provinces.xls"), &schema));
         const Result before = query(db.h, "SELECT * FROM provinces$");
         QCOMPARE(before.rows.size(), 3);
@@ -338,7 +338,7 @@ private slots:
         QString error;
         QVERIFY2(formats::xls::writeWorkbookFile(path, sheets, &error), qPrintable(error));
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, path, &schema));
         const Result info = query(db.h, "SELECT name, type FROM pragma_table_info('客户$')");
         QVERIFY2(info.ok, qPrintable(info.error));
@@ -365,7 +365,7 @@ private slots:
         QVERIFY(!copy.isEmpty());
         QFile::setPermissions(copy, QFileDevice::ReadOwner); // read-only media
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, copy, &schema));
         const Result r = query(db.h, "SELECT * FROM \"provinces$\" WHERE rowid = 1");
         QVERIFY2(r.ok, qPrintable(r.error));
@@ -377,7 +377,7 @@ private slots:
     // with a clear message and leaves the first tables working.
     void twoWorkbooks() {
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, testsupport::sample("xls/poi/chinese-provinces.xls"), &schema));
         QVERIFY(attach(db, testsupport::sample("xls/calamine/issue219.xls"), &schema));
         QCOMPARE(tableNames(schema, "SYSTEM TABLE"), QStringList{"工作表1$"});
@@ -421,7 +421,7 @@ private slots:
         f.write(bytes);
         f.close();
         Db db;
-        std::vector<XlsSchemaRow> schema{{"stale", "TABLE"}};
+        std::vector<SheetSchemaRow> schema{{"stale", "TABLE"}};
         QString error;
         QVERIFY(!vtab::attachXlsWorkbook(db.h, path, &schema, &error));
         QVERIFY2(error.startsWith(message), qPrintable(error));
@@ -451,7 +451,7 @@ private slots:
         QString error;
         QVERIFY2(formats::xls::writeWorkbookFile(path, sheets, &error), qPrintable(error));
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, path, &schema));
         const Result r = query(db.h, "SELECT * FROM \"Sheet (1) 名单$\"");
         QVERIFY2(r.ok, qPrintable(r.error));
@@ -467,7 +467,7 @@ private slots:
     // workbook again when a table is first used.
     void reconnectReadsFileAgain() {
         const QString dbPath = tmp_.filePath("persist.db");
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         {
             Db db;
             sqlite3_close(db.h);
@@ -485,7 +485,7 @@ private slots:
 
     void missingFile() {
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QString error;
         QVERIFY(!vtab::attachXlsWorkbook(db.h, tmp_.filePath("没有.xls"), &schema, &error));
         QVERIFY2(error.startsWith(QStringLiteral("找不到Excel文件或无法打开")), qPrintable(error));

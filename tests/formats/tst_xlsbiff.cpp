@@ -435,7 +435,7 @@ private slots:
 
         sqlite3* db = nullptr;
         sqlite3_open(":memory:", &db);
-        std::vector<vtab::XlsSchemaRow> schema;
+        std::vector<vtab::SheetSchemaRow> schema;
         const bool attached = vtab::attachXlsWorkbook(db, path, &schema, &error);
         sqlite3_close(db);
         QVERIFY2(attached, qPrintable(error));

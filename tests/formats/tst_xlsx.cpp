@@ -6,7 +6,7 @@
 #include "db/formats/xls/cfb.h"
 #include "db/formats/xls/xls.h"
 #include "db/formats/xlsx/xlsx.h"
-#include "db/vtab/xlsx/xlsx_vtab.h"
+#include "db/vtab/xls/xls_vtab.h"
 #include "tests/support/testsupport.h"
 
 #include <QDirIterator>
@@ -18,7 +18,7 @@
 
 #include <array>
 
-using vtab::XlsSchemaRow;
+using vtab::SheetSchemaRow;
 
 namespace {
 
@@ -71,7 +71,7 @@ Result query(sqlite3* db, const QString& sql) {
     return r;
 }
 
-QStringList tableNames(const std::vector<XlsSchemaRow>& schema, const QString& type) {
+QStringList tableNames(const std::vector<SheetSchemaRow>& schema, const QString& type) {
     QStringList names;
     for (const auto& row : schema)
         if (row.tableType == type) names << row.tableName;
@@ -275,7 +275,7 @@ private:
         return path;
     }
 
-    bool attach(Db& db, const QString& path, std::vector<XlsSchemaRow>* schema,
+    bool attach(Db& db, const QString& path, std::vector<SheetSchemaRow>* schema,
                 QString* skipped = nullptr) {
         QString error, ignored;
         const bool ok =
@@ -287,7 +287,7 @@ private:
     // The first sheet of a workbook built from parts, as rows of texts.
     Result firstSheet(const QByteArray& bytes, QStringList* sheets = nullptr) {
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         if (!attach(db, write(bytes), &schema) || schema.empty()) return {};
         if (sheets) *sheets = tableNames(schema, "SYSTEM TABLE");
         return query(db.h, "SELECT * FROM " + ident(schema[0].tableName));
@@ -297,7 +297,7 @@ private:
     QString attachError(const QByteArray& bytes, const QString& name = {}) {
         const QString path = write(bytes, name);
         Db db;
-        std::vector<XlsSchemaRow> schema{{"stale", "TABLE"}};
+        std::vector<SheetSchemaRow> schema{{"stale", "TABLE"}};
         QString error, skipped;
         if (vtab::attachXlsxWorkbook(db.h, path, &schema, &skipped, &error)) return {};
         if (!schema.empty()) return QStringLiteral("schema left filled");
@@ -332,7 +332,7 @@ private slots:
         const QJsonObject dump = openpyxlDump(path);
         QVERIFY(!dump.isEmpty());
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, path, &schema));
 
         formats::xls::Workbook book;
@@ -555,7 +555,7 @@ private slots:
                                          {"空", "", "veryHidden"}},
                                         {}, {}, names));
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, path, &schema));
         QStringList all;
         for (const auto& s : schema)
@@ -588,7 +588,7 @@ private slots:
         const QByteArray cells = "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>a</t></is></c>"
                                  "</row><row r=\"2\"><c r=\"A2\"><v>1</v></c></row>";
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, write(book({{"S", cells}})), &schema));
         for (const QString& sql :
              {QStringLiteral("INSERT INTO \"S$\" VALUES ('x')"),
@@ -609,7 +609,7 @@ private slots:
         QFile f(testsupport::sample("xls/poi/chinese-provinces.xls"));
         QVERIFY(f.open(QIODevice::ReadOnly));
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QVERIFY(attach(db, write(f.readAll(), "provinces.xlsx"), &schema));
         QCOMPARE(tableNames(schema, "SYSTEM TABLE"), QStringList{"provinces$"});
         QCOMPARE(query(db.h, "SELECT count(*) FROM provinces$").rows.value(0).value(0),
@@ -624,7 +624,7 @@ private slots:
         wide += "</row>";
         const QByteArray narrow = "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>";
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QString skipped;
         QVERIFY(attach(db, write(book({{"宽表", wide}, {"窄表", narrow}})), &schema, &skipped));
         QCOMPARE(tableNames(schema, "SYSTEM TABLE"), QStringList{"窄表$"});
@@ -686,7 +686,7 @@ private slots:
                     .startsWith("该文件是Excel二进制工作簿"));
         // A missing file.
         Db db;
-        std::vector<XlsSchemaRow> schema;
+        std::vector<SheetSchemaRow> schema;
         QString error, skipped;
         QVERIFY(
             !vtab::attachXlsxWorkbook(db.h, tmp_.filePath("没有.xlsx"), &schema, &skipped, &error));

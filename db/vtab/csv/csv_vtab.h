@@ -1,5 +1,5 @@
 #pragma once
-// SQLite virtual-table module "csv": a read-only table over a delimited text file.
+// A delimited text file as one read-only SQLite table (module "sheet", sheet_vtab.h).
 #include "db/formats/csv/csv.h"
 
 #include <QString>
