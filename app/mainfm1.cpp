@@ -332,9 +332,9 @@ QWidget* mainFm1::buildSidePanel() {
 // ---- start-up ----------------------------------------------------------------------------
 
 bool mainFm1::openWorkDatabase(const QString& path) {
-    const QString error = core::openWorkDatabase(core::appState(), path);
-    if (!error.isEmpty()) fail(error);
-    return error.isEmpty();
+    const core::Status s = core::openWorkDatabase(core::appState(), path);
+    if (!s.ok()) fail(s.error);
+    return s.ok();
 }
 
 bool mainFm1::formLoad(const QString& programDir) {
@@ -531,10 +531,10 @@ void mainFm1::List2_Click(QListWidgetItem* item) {
 
 void mainFm1::emptyPostcodeTable() {
     core::AppState& st = core::appState();
-    QString error;
-    if (!core::runStatement(st.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")),
-                            st.WorkConn, &error))
-        ui::inform(QStringLiteral("清空邮编分段表 yb_table 失败：%1").arg(error),
+    if (const core::Status s = core::runStatement(
+            st.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")), st.WorkConn);
+        !s.ok())
+        ui::inform(QStringLiteral("清空邮编分段表 yb_table 失败：%1").arg(s.error),
                    ui::defaultTitle(), ui::Icon::Warning);
 }
 
@@ -598,7 +598,7 @@ QString mainFm1::startCheckConfirmation() {
 
 void mainFm1::Command3_Click() {
     auto refuse = [](const check::Refusal& why) {
-        ui::inform(why.text, ui::defaultTitle(),
+        ui::inform(why.error, ui::defaultTitle(),
                    why.warning ? ui::Icon::Warning : ui::Icon::Information);
     };
     if (ui::refuseWhileBusy()) return;
@@ -620,12 +620,13 @@ void mainFm1::Command3_Click() {
     }
     // What is wrong before the question; a range that holds no record would end as "no
     // duplicates", so it is said too.
-    if (const check::Refusal why = check::CheckJob::refusal(st, request)) return refuse(why);
+    if (const check::Refusal why = check::CheckJob::refusal(st, request); !why.ok())
+        return refuse(why);
     if (!ui::confirm(startCheckConfirmation())) return;
 
     SourceOpenedFlag = 1;
     check::CheckJob job(st);
-    if (const check::Refusal why = job.prepare(request)) return refuse(why);
+    if (const check::Refusal why = job.prepare(request); !why.ok()) return refuse(why);
     windows().showCheckRun(*request.mode == core::CheckMode::Exact ? QStringLiteral("完全相同查重")
                                                                    : QStringLiteral("模糊查重"),
                            job.options());

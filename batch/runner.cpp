@@ -361,8 +361,8 @@ int Runner::check(const Options& o) {
         request.postcodeField = o.postcode;
         request.postcodeDigits = o.digits.toInt();
     }
-    if (const check::Refusal why = check::CheckJob::refusal(st, request))
-        return fail(Failure, why.text);
+    if (const check::Refusal why = check::CheckJob::refusal(st, request); !why.ok())
+        return fail(Failure, why.error);
     // The fields that keep a record, by their place: field k of the table is column k + 1 of
     // the duplicates.
     std::vector<int> keepBy;
@@ -381,12 +381,12 @@ int Runner::check(const Options& o) {
     for (const QString& path : {o.dupXls, o.restXls}) {
         if (path.isEmpty()) continue;
         QStringList sheets;
-        QString why;
-        if (!control::workbookSheets(path, &sheets, &why)) return fail(Failure, why);
-        if (const QString refusal = control::sheetNameRefusal(sheets, sheet); !refusal.isEmpty())
+        if (const core::Status s = control::workbookSheets(path, &sheets); !s.ok())
+            return fail(Failure, s.error);
+        if (const core::Status refusal = control::sheetNameRefusal(sheets, sheet); !refusal.ok())
             return fail(Failure, QStringLiteral("不能在 %1 中建立工作表“%2”：%3（可用 --sheet "
                                                 "指定工作表名称）")
-                                     .arg(QDir::toNativeSeparators(path), sheet, refusal));
+                                     .arg(QDir::toNativeSeparators(path), sheet, refusal.error));
         // Read-only, of another kind than its name says, too old a format, a folder that cannot
         // take the new file: all known now.
         if (const QString refusal = db::excelExportRefusal(path, sheet, 0); !refusal.isEmpty())
@@ -395,7 +395,7 @@ int Runner::check(const Options& o) {
                 QStringLiteral("无法导出到 %1：%2").arg(QDir::toNativeSeparators(path), refusal));
     }
     check::CheckJob job(st);
-    if (const check::Refusal why = job.prepare(request)) return fail(Failure, why.text);
+    if (const check::Refusal why = job.prepare(request); !why.ok()) return fail(Failure, why.error);
     const QStringList& fields = job.options().fields;
 
     core::RunResult result;
@@ -421,13 +421,12 @@ int Runner::check(const Options& o) {
         st.RsPostcode.reset();
         st.RsSource.reset();
         st.SourceConn = db::Connection();
-        QString why;
-        if (check::restoreUserFile(userFile, result.backupPath, &why))
+        if (const core::Status s = check::restoreUserFile(userFile, result.backupPath); s.ok())
             note(QStringLiteral("原文件已恢复为查重前的内容：") +
                  QDir::toNativeSeparators(userFile));
         else
-            note(why + QStringLiteral("请用备份 %1 恢复原文件。")
-                           .arg(QDir::toNativeSeparators(result.backupPath)));
+            note(s.error + QStringLiteral("请用备份 %1 恢复原文件。")
+                               .arg(QDir::toNativeSeparators(result.backupPath)));
         return code;
     };
 

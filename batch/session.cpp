@@ -116,12 +116,13 @@ int Session::open(const OpenRequest& request, QString* reason) {
     const QString shipped = QDir(d->programDir).filePath(core::workDbFileName());
     const QString workDb = temp.filePath(core::workDbFileName());
     core::AppState& st = core::appState();
-    if (!QFileInfo::exists(shipped)) return fail(Failure, core::openWorkDatabase(st, shipped));
+    if (!QFileInfo::exists(shipped))
+        return fail(Failure, core::openWorkDatabase(st, shipped).error);
     if (!QFile::copy(shipped, workDb))
         return fail(Failure, QStringLiteral("无法复制工作数据库到临时文件夹 %1").arg(temp.path()));
     QFile::setPermissions(workDb, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (const QString why = core::openWorkDatabase(st, workDb); !why.isEmpty())
-        return fail(Failure, why);
+    if (const core::Status s = core::openWorkDatabase(st, workDb); !s.ok())
+        return fail(Failure, s.error);
     st.WorkConn.setScratch(); // the run's own copy, gone when it ends
     st.AppDir = temp.path();
     st.WorkDbPath = workDb;
@@ -149,7 +150,7 @@ int Session::open(const OpenRequest& request, QString* reason) {
     // The open of the file's kind, as the main window's command runs it.
     auto take = [&](const sources::OpenResult& r) {
         d->notes << r.notes;
-        return r.ok;
+        return r.ok();
     };
     const QString used_ = QDir::fromNativeSeparators(used);
     if (d->kind == QLatin1String("dbf")) {
@@ -161,9 +162,8 @@ int Session::open(const OpenRequest& request, QString* reason) {
         : d->kind == QLatin1String("csv") ? sources::connectText(st, used_, info.fileName())
                                           : sources::connectAccess(st, used_, info.fileName());
     if (!take(connected)) return fail(Failure, connected.error);
-    QString listError;
-    d->offered = sources::chooserTables(st, &listError);
-    if (!listError.isEmpty()) return fail(Failure, listError);
+    if (const core::Status s = sources::chooserTables(st, &d->offered); !s.ok())
+        return fail(Failure, s.error);
     if (request.listOnly) return Success;
     int code = Success;
     QString why;

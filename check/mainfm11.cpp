@@ -173,8 +173,8 @@ void mainFm11::run() {
         separate(!fuzzy);
     }
     // The backup of the duplicates follows the separation, and every other end of a run.
-    if (const QString why = job_.backupDuplicates(); !why.isEmpty())
-        ui::inform(why, ui::defaultTitle(), ui::Icon::Warning);
+    if (const core::Status s = job_.backupDuplicates(); !s.ok())
+        ui::inform(s.error, ui::defaultTitle(), ui::Icon::Warning);
 
     if (result_.cancelled) return endStopped();
     if (!found && !result_.error.isEmpty()) return endWithMessage(result_.error, true);

@@ -331,9 +331,8 @@ void mainFm4::Command1_Click() {
     core::AppState& st = core::appState();
     if (core::recordCountOf(st.RsDup) < 1) return;
     if (!ui::confirm(QStringLiteral("确实要删除该记录吗？"))) return;
-    QString error;
-    if (!deleteCurrentDuplicate(st, &error))
-        ui::inform(QStringLiteral("记录没有删除：%1").arg(error), ui::defaultTitle(),
+    if (const core::Status s = deleteCurrentDuplicate(st); !s.ok())
+        ui::inform(QStringLiteral("记录没有删除：%1").arg(s.error), ui::defaultTitle(),
                    ui::Icon::Warning);
     showCounter();
 }
@@ -354,8 +353,8 @@ void mainFm4::Command4_Click() {
         warn(QStringLiteral("修改没有保存：%1").arg(dup->errorString()));
         return;
     }
-    if (const QString refusal = pendingEditRefusal(core::appState()); !refusal.isEmpty()) {
-        warn(refusal);
+    if (const core::Status refusal = pendingEditRefusal(core::appState()); !refusal.ok()) {
+        warn(refusal.error);
         return;
     }
     if (!dup->updateBatch())
@@ -400,8 +399,8 @@ void mainFm4::Command12_Click() {
         return;
     }
     if (!confirmSecondMerge()) return;
-    if (const QString refusal = mergeRefusal(st); !refusal.isEmpty()) {
-        warn(refusal);
+    if (const core::Status refusal = mergeRefusal(st); !refusal.ok()) {
+        warn(refusal.error);
         return;
     }
     if (core::recordCountOf(st.RsDup) > 0) {
@@ -483,7 +482,6 @@ void mainFm4::Command5_Click() {
         Combo2->setCurrentIndex(0);
     }
     if (choice->path.isEmpty()) return;
-    QString error;
     if (access) {
         if (!choice->path.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
             ui::inform(QStringLiteral("数据库类型不是 .mdb类型 ，\r\n请重新选择 .mdb数据库 ！"),
@@ -491,13 +489,13 @@ void mainFm4::Command5_Click() {
             return;
         }
         QStringList tables;
-        bool opened = false;
+        core::Status opened;
         {
             ui::WaitCursor wait;
-            opened = openAccessTarget(core::appState(), choice->path, &target_, &tables, &error);
+            opened = openAccessTarget(core::appState(), choice->path, &target_, &tables);
         }
-        if (!opened) {
-            warn(error);
+        if (!opened.ok()) {
+            warn(opened.error);
             return;
         }
         Combo2->clear();
@@ -511,13 +509,12 @@ void mainFm4::Command5_Click() {
                    QStringLiteral("提示信息"));
         return;
     }
-    bool opened = false;
+    core::Status opened;
     {
         ui::WaitCursor wait;
-        opened =
-            openDbaseTarget(core::appState(), choice->path, choice->fileTitle, &target_, &error);
+        opened = openDbaseTarget(core::appState(), choice->path, choice->fileTitle, &target_);
     }
-    if (!opened) warn(error);
+    if (!opened.ok()) warn(opened.error);
 }
 
 void mainFm4::Command7_Click() {
@@ -546,8 +543,8 @@ void mainFm4::Command9_Click() {
     target.kind = kind;
     DataGrid2->commitEditor();
     if (!confirmSecondMerge()) return;
-    if (const QString refusal = mergeRefusal(st); !refusal.isEmpty()) {
-        warn(refusal);
+    if (const core::Status refusal = mergeRefusal(st); !refusal.ok()) {
+        warn(refusal.error);
         return;
     }
     MergeResult r;
@@ -624,9 +621,9 @@ void mainFm4::outputFile_XLS2(const QString& table) {
 }
 
 bool mainFm4::chech_TableName(const QStringList& sheets, const QString& name) {
-    const QString refusal = sheetNameRefusal(sheets, name);
-    if (refusal.isEmpty()) return true;
-    ui::inform(refusal);
+    const core::Status refusal = sheetNameRefusal(sheets, name);
+    if (refusal.ok()) return true;
+    ui::inform(refusal.error);
     return false;
 }
 
@@ -647,9 +644,8 @@ void mainFm4::exportTo(const db::Connection& conn, const QString& table) {
     const std::optional<ui::FileChoice> choice = ui::dialogs().saveFile(o);
     if (!choice || choice->path.isEmpty()) return;
     QStringList sheets;
-    QString error;
-    if (!workbookSheets(choice->path, &sheets, &error)) {
-        warn(error);
+    if (const core::Status s = workbookSheets(choice->path, &sheets); !s.ok()) {
+        warn(s.error);
         return;
     }
     QString sheet;

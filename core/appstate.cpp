@@ -11,13 +11,12 @@ void resetAppState() {
     appState() = AppState();
 }
 
-bool runStatement(db::RecordsetPtr& slot, const QString& jetSql, const db::Connection& connection,
-                  QString* error) {
+Status runStatement(db::RecordsetPtr& slot, const QString& jetSql,
+                    const db::Connection& connection) {
     slot = std::make_shared<db::Recordset>();
     slot->setCursorLocation(db::CursorLocation::Server);
-    const bool ok = slot->open(jetSql, connection);
-    if (!ok && error) *error = slot->errorString();
-    return ok;
+    if (slot->open(jetSql, connection)) return {};
+    return failure(slot->errorString());
 }
 
 } // namespace core

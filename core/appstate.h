@@ -2,6 +2,7 @@
 // The values every window shares: the two connections, the shared recordsets, the description
 // of the source that is open and the settings of the check. One instance for the process,
 // reached through appState(); there is no other channel between the windows.
+#include "core/status.h"
 #include "db/connection.h"
 #include "db/recordset.h"
 
@@ -72,9 +73,8 @@ inline int recordCountOf(const db::RecordsetPtr& rs) {
 }
 
 // Runs a statement that returns no rows the way the windows do it: the slot gets a new
-// recordset that runs the statement and stays closed. Returns false with *error set when the
-// statement failed.
-bool runStatement(db::RecordsetPtr& slot, const QString& jetSql, const db::Connection& connection,
-                  QString* error = nullptr);
+// recordset that runs the statement and stays closed.
+Status runStatement(db::RecordsetPtr& slot, const QString& jetSql,
+                    const db::Connection& connection);
 
 } // namespace core

@@ -4,7 +4,7 @@ namespace core {
 
 ProgressSink::~ProgressSink() = default;
 
-QString busyRefusal(const AppState& st) {
+Status busyRefusal(const AppState& st) {
     if (st.RunningWork.isEmpty()) return {};
     return QStringLiteral("正在进行“%1”，请等它结束后再操作。").arg(st.RunningWork);
 }
@@ -87,8 +87,8 @@ int parsePosition(const QString& text) {
     return int(value);
 }
 
-QString checkRange(const QString& startText, const QString& endText, int count, int* start,
-                   int* end) {
+Status checkRange(const QString& startText, const QString& endText, int count, int* start,
+                  int* end) {
     const int s = parsePosition(startText);
     const int e = parsePosition(endText);
     if (s < 1)

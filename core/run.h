@@ -12,6 +12,7 @@
 // Modes and kinds are enums in here; AppState keeps the stored numbers and texts (CheckMode 1/2,
 // PostcodeMode 1/2, SourceType "mdb"/"dbf"/"xls"), converted by the functions below only.
 #include "core/appstate.h"
+#include "core/status.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -43,14 +44,13 @@ struct RunOptions {
 // PostcodeMode, PostcodeField, PostcodeDigits) over the records start..end.
 RunOptions runOptionsOf(const AppState& st, int start, int end);
 
-struct RunResult {
-    int groups = 0;        // duplicate groups found
-    int duplicateRows = 0; // rows of ClienttableCC afterwards
-    int separated = 0;     // records deleted from the check table
-    int remaining = 0;     // records of the check table afterwards
-    int deleted = 0;       // rows deleted from ClienttableCC (the batch delete)
-    bool cancelled = false;
-    QString error; // why the run failed, in Chinese; empty when it did not
+struct RunResult : Status {
+    int groups = 0;         // duplicate groups found
+    int duplicateRows = 0;  // rows of ClienttableCC afterwards
+    int separated = 0;      // records deleted from the check table
+    int remaining = 0;      // records of the check table afterwards
+    int deleted = 0;        // rows deleted from ClienttableCC (the batch delete)
+    bool cancelled = false; // error (Status): why the run failed
     // The fuzzy check: records whose grouping pass failed (their duplicates may be missing from
     // ClienttableCC) and the first such failure, in Chinese.
     int failedRecords = 0;
@@ -59,7 +59,7 @@ struct RunResult {
     // A check: for each row of ClienttableCC, in its order, the record of the check table it is
     // a copy of. The separation removes these records and no other.
     std::vector<db::Bookmark> copiedFrom;
-    bool ok() const { return error.isEmpty() && !cancelled; }
+    bool ok() const { return Status::ok() && !cancelled; }
 };
 
 // Where an engine reports. Every call is made often (once per record): an implementation that
@@ -111,17 +111,17 @@ public:
 private:
     AppState& state_;
 };
-// Empty when no run is changing tables, else the Chinese text that says which one and to wait.
-QString busyRefusal(const AppState& state);
+// Refused while a run is changing tables: the text says which one and to wait.
+Status busyRefusal(const AppState& state);
 
 // A position typed into a box ("查重开始位置", "查重终止位置"): decimal digits, half or full
 // width, blanks around them allowed. Returns -1 for anything else (empty text, letters, signs).
 int parsePosition(const QString& text);
 
 // Checks a range of record positions against a table of count records: both numbers, 1 <= start
-// <= end; an end beyond the table is clipped to count. Returns an empty text and sets *start and
-// *end, or the Chinese message saying what is wrong.
-QString checkRange(const QString& startText, const QString& endText, int count, int* start,
-                   int* end);
+// <= end; an end beyond the table is clipped to count. Sets *start and *end, or says what is
+// wrong.
+Status checkRange(const QString& startText, const QString& endText, int count, int* start,
+                  int* end);
 
 } // namespace core

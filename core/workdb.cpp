@@ -9,7 +9,7 @@
 
 namespace core {
 
-QString openWorkDatabase(AppState& st, const QString& path) {
+Status openWorkDatabase(AppState& st, const QString& path) {
     const QString shown = QDir::toNativeSeparators(path);
     const QFileInfo info(path);
     if (!info.exists())
@@ -53,13 +53,12 @@ void setCheckFields(AppState& st, const QStringList& checkFields) {
         st.CheckFields[k] = checkFields[k];
 }
 
-QString prepareCheck(AppState& st, CheckMode mode) {
+Status prepareCheck(AppState& st, CheckMode mode) {
     const QString dupTable = QStringLiteral("ClienttableCC");
-    QString error;
-    if (!runStatement(st.RsDup, db::sql::deleteAll(dupTable), st.WorkConn, &error))
+    if (const Status s = runStatement(st.RsDup, db::sql::deleteAll(dupTable), st.WorkConn); !s.ok())
         return QStringLiteral("无法清空重复数据表 ClienttableCC，查重没有开始。\n原因：%1\n"
                               "请重新打开数据库后再试。")
-            .arg(error);
+            .arg(s.error);
     st.RsDup = std::make_shared<db::Recordset>();
     st.RsDup->setCursorLocation(db::CursorLocation::Client);
     if (!st.RsDup->open(db::sql::selectAll(dupTable), st.WorkConn, db::CursorType::Keyset,
@@ -173,15 +172,14 @@ void copyOwner(const db::Connection& work, const QString& from, const QString& t
 
 } // namespace
 
-bool backupDuplicates(AppState& st, bool onlyRows, QString* error) {
+Status backupDuplicates(AppState& st, bool onlyRows) {
     const QString cc = QStringLiteral("ClienttableCC"), dd = QStringLiteral("ClienttableDD");
-    if (onlyRows && st.WorkConn.rowCount(cc) <= 0) return true;
+    if (onlyRows && st.WorkConn.rowCount(cc) <= 0) return {};
     st.WorkConn.execute(db::sql::dropTable(dd));
-    if (!runStatement(st.RsWork, db::sql::selectInto(QStringLiteral("*"), dd, cc), st.WorkConn,
-                      error))
-        return false;
-    copyOwner(st.WorkConn, cc, dd);
-    return true;
+    const Status s =
+        runStatement(st.RsWork, db::sql::selectInto(QStringLiteral("*"), dd, cc), st.WorkConn);
+    if (s.ok()) copyOwner(st.WorkConn, cc, dd);
+    return s;
 }
 
 Restore restoreDuplicates(AppState& st, QString* owner) {
@@ -205,9 +203,10 @@ Restore restoreDuplicates(AppState& st, QString* owner) {
     }
     const bool own = !work.inTransaction() && work.beginTransaction();
     const bool dropped =
-        runStatement(st.RsWork, db::sql::dropTable(cc), work) || !work.hasTable(cc);
+        runStatement(st.RsWork, db::sql::dropTable(cc), work).ok() || !work.hasTable(cc);
     const bool copied =
-        dropped && runStatement(st.RsWork, db::sql::selectInto(QStringLiteral("*"), cc, dd), work);
+        dropped &&
+        runStatement(st.RsWork, db::sql::selectInto(QStringLiteral("*"), cc, dd), work).ok();
     if (own) {
         if (copied)
             work.commit();

@@ -8,9 +8,9 @@
 namespace core {
 
 // Opens path as WorkConn and checks that the program can work in it (a writable SQLite working
-// database holding ClienttableDBF, empty_table and yb_table). Returns an empty text on success,
-// otherwise the Chinese message saying why the program cannot start, WorkConn left closed.
-QString openWorkDatabase(AppState& st, const QString& path);
+// database holding ClienttableDBF, empty_table and yb_table). On failure the status says why
+// the program cannot start, WorkConn left closed.
+Status openWorkDatabase(AppState& st, const QString& path);
 
 // The check fields of "开始查重": the first five entries become CheckFields[0..] and
 // CheckFieldCount; the slots after them keep what they held.
@@ -18,9 +18,8 @@ void setCheckFields(AppState& st, const QStringList& checkFields);
 
 // The rest of "开始查重" once its questions are answered: ClienttableCC is emptied, RsDup opens
 // on it in batch mode (the grids' edits stay pending until saved) and mode becomes CheckMode.
-// Returns an empty text on success, otherwise the Chinese message saying why no check starts
-// (CheckMode then unchanged).
-QString prepareCheck(AppState& st, CheckMode mode);
+// On failure the status says why no check starts (CheckMode then unchanged).
+Status prepareCheck(AppState& st, CheckMode mode);
 
 // The working database's own tables (the template, the placeholder, the segments, the owners,
 // the duplicates, their backup and the scratch tables), names compared without regard to case;
@@ -48,8 +47,8 @@ void setDuplicatesState(const db::Connection& work, const QString& table, Duplic
 // The backup of the duplicates: "Drop Table ClienttableDD", "Select * Into ClienttableDD From
 // ClienttableCC", and the owner goes with the rows. With onlyRows, a ClienttableCC without rows
 // replaces nothing: the backup of real groups is kept (opening a source twice in a row must not
-// lose it). False with *error set when the copy failed.
-bool backupDuplicates(AppState& st, bool onlyRows, QString* error);
+// lose it).
+Status backupDuplicates(AppState& st, bool onlyRows);
 
 enum class Restore { Restored, NoBackup, OtherTable, Failed };
 // "数据维护" with no duplicate table open: ClienttableCC comes back from ClienttableDD, in one

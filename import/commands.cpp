@@ -38,10 +38,10 @@ void clearCheckFields() {
 
 // The user told what went wrong, or what should be known although it went well.
 bool report(const OpenResult& r) {
-    if (!r.ok) tell(r.error);
+    if (!r.ok()) tell(r.error);
     for (const QString& note : r.notes)
         tell(note);
-    return r.ok;
+    return r.ok();
 }
 
 // The main window after an open: the source shown (panel 3 of the status bar says which
@@ -50,7 +50,7 @@ bool show(const OpenResult& r, const QString& panel3) {
     AppState& st = appState();
     if (app::mainFm1* w = mainForm()) {
         w->showWaitPicture(false);
-        if (r.ok && core::isOpen(st.RsSource))
+        if (r.ok() && core::isOpen(st.RsSource))
             w->showSource(st.SourceDir, st.SourceFileTitle, panel3);
         else
             w->showNoSource();
@@ -188,19 +188,18 @@ void importText() {
     appState().SourceCodePage.clear(); // the text file's encoding is found from its bytes
     ui::WaitCursor wait;
     const OpenResult r = connectText(appState(), choice->path, choice->fileTitle);
-    if (!r.ok) {
+    if (!r.ok()) {
         show(r, {});
         return;
     }
     report(r);
     // The file holds one table: no chooser, the import follows at once.
-    QString error;
-    const QStringList tables = chooserTables(appState(), &error);
+    QStringList tables;
+    const QString error = chooserTables(appState(), &tables).error;
     if (tables.isEmpty()) {
-        show(OpenResult{false,
-                        error.isEmpty() ? QStringLiteral("文件中没有可以导入的数据") : error,
-                        {}},
-             {});
+        OpenResult none;
+        none.error = error.isEmpty() ? QStringLiteral("文件中没有可以导入的数据") : error;
+        show(none, {});
         return;
     }
     showChosenTable(tables.first());

@@ -58,8 +58,8 @@ void tableFm1::formLoad() {
     ui::centreOnScreen(this);
     Picture1->hide();
     List1->clear();
-    QString error;
-    const QStringList names = chooserTables(core::appState(), &error);
+    QStringList names;
+    const QString error = chooserTables(core::appState(), &names).error;
     List1->addItems(names);
     if (!error.isEmpty())
         ui::inform(QStringLiteral("无法列出文件中的表：\n%1").arg(error), ui::defaultTitle(),

@@ -127,10 +127,11 @@ bool maintenanceShots(app::mainFm1& w, const QString& list, const QString& dir,
     st.SourceDir = folder;
     st.SourceFileTitle = info.fileName();
     st.SourceBaseName = info.completeBaseName();
-    if (!sources::createTable(st).ok) return false;
+    if (!sources::createTable(st).ok()) return false;
     check::CheckJob job(st);
-    if (job.prepare({.mode = core::CheckMode::Exact,
-                     .fields = {QStringLiteral("姓名"), QStringLiteral("电话")}}))
+    if (!job.prepare({.mode = core::CheckMode::Exact,
+                      .fields = {QStringLiteral("姓名"), QStringLiteral("电话")}})
+             .ok())
         return false;
     core::ProgressSink quiet;
     const core::RunResult r = job.runAll(quiet);
@@ -180,10 +181,10 @@ bool fuzzyRunShots(app::mainFm1& w, const QString& list, const QString& dir, con
     if (!QFile::copy(list, copy)) return false;
     core::AppState& st = core::appState();
     st.RsDup.reset();
-    if (!sources::openDbf(st, copy, QFileInfo(copy).fileName()).ok) return false;
+    if (!sources::openDbf(st, copy, QFileInfo(copy).fileName()).ok()) return false;
     w.showSource(st.SourceDir, st.SourceFileTitle, st.SourceBaseName);
     check::CheckJob job(st);
-    if (job.prepare({.mode = core::CheckMode::Fuzzy, .fields = {QStringLiteral("地址")}}))
+    if (!job.prepare({.mode = core::CheckMode::Fuzzy, .fields = {QStringLiteral("地址")}}).ok())
         return false;
     AnswerOk answers;
     bool ok = true, during = false, atEnd = false;

@@ -150,8 +150,8 @@ void mainFm8::Command2_Click() {
     core::RunOptions options;
     for (int i = 0; i < List2->count(); ++i)
         options.fields << List2->item(i)->text();
-    if (const QString refusal = batchDeleteRefusal(st, options.fields); !refusal.isEmpty()) {
-        ui::inform(refusal, ui::defaultTitle(), ui::Icon::Warning);
+    if (const core::Status refusal = batchDeleteRefusal(st, options.fields); !refusal.ok()) {
+        ui::inform(refusal.error, ui::defaultTitle(), ui::Icon::Warning);
         return;
     }
     if (!ui::confirm(QStringLiteral("确认要删除这些记录？"))) return;

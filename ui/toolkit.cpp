@@ -135,9 +135,9 @@ bool installChineseTranslations(QApplication& app) {
 }
 
 bool refuseWhileBusy() {
-    const QString refusal = core::busyRefusal(core::appState());
-    if (refusal.isEmpty()) return false;
-    inform(refusal, defaultTitle(), Icon::Warning);
+    const core::Status refusal = core::busyRefusal(core::appState());
+    if (refusal.ok()) return false;
+    inform(refusal.error, defaultTitle(), Icon::Warning);
     return true;
 }
 

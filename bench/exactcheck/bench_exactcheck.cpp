@@ -58,7 +58,7 @@ bool load(core::AppState& st, const QString& dir, const gen::Table& table) {
     st.RsSource = std::make_shared<Recordset>();
     st.RsSource->open("Select * From src", st.WorkConn);
     st.SourceType = "xls";
-    if (!sources::createTable(st).ok) return false;
+    if (!sources::createTable(st).ok()) return false;
     sqlite3* h = st.WorkConn.handle();
     sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* ins = nullptr;

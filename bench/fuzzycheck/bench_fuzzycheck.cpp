@@ -44,8 +44,8 @@ bool open(core::AppState& st, const QString& original, const QString& dir) {
     st.AppDir = dir;
     st.WorkDbPath = db;
     st.ScratchDir = dir; // a copy: no backup before the separation
-    return core::openWorkDatabase(st, db).isEmpty() &&
-           sources::openDbf(st, file, QStringLiteral("客户.dbf")).ok;
+    return core::openWorkDatabase(st, db).ok() &&
+           sources::openDbf(st, file, QStringLiteral("客户.dbf")).ok();
 }
 
 Run runCheck(core::AppState& st, core::CheckMode mode, const QString& postcode = {},
@@ -57,7 +57,7 @@ Run runCheck(core::AppState& st, core::CheckMode mode, const QString& postcode =
          .postcode = postcode.isEmpty() ? core::PostcodeMode::Off : core::PostcodeMode::Field,
          .postcodeField = postcode,
          .postcodeDigits = digits});
-    if (refused) std::fprintf(stderr, "%s\n", qPrintable(refused.text));
+    if (!refused.ok()) std::fprintf(stderr, "%s\n", qPrintable(refused.error));
     core::ProgressSink sink;
     QElapsedTimer t;
     t.start();

@@ -18,7 +18,7 @@ QString writeFailure(const QString& why) {
 }
 
 // The range the request asks for, checked against a table of count records.
-QString rangeOf(const CheckRequest& r, int count, int* start, int* end) {
+core::Status rangeOf(const CheckRequest& r, int count, int* start, int* end) {
     return core::checkRange(r.start.value_or(QStringLiteral("1")),
                             r.end.value_or(QString::number(count)), count, start, end);
 }
@@ -30,29 +30,38 @@ CheckJob::CheckJob(core::AppState& state) : st_(state) {}
 CheckJob::CheckJob(core::AppState& state, const core::RunOptions& options)
     : st_(state), options_(options) {}
 
+namespace {
+Refusal step(const QString& what) {
+    return {{what}, false};
+}
+Refusal wrong(const QString& what) {
+    return {{what}, true};
+}
+} // namespace
+
 Refusal CheckJob::refusal(const core::AppState& st, const CheckRequest& r) {
-    if (!core::isOpen(st.RsSource)) return {QStringLiteral("请打开数据库！")};
+    if (!core::isOpen(st.RsSource)) return step(QStringLiteral("请打开数据库！"));
     const int count = st.RsSource->recordCount();
-    if (count < 1) return {QStringLiteral("无数据可查！")};
-    if (r.fields.isEmpty()) return {QStringLiteral("请选择查重字段")};
-    if (!r.mode) return {QStringLiteral("请选择查重方式")};
+    if (count < 1) return step(QStringLiteral("无数据可查！"));
+    if (r.fields.isEmpty()) return step(QStringLiteral("请选择查重字段"));
+    if (!r.mode) return step(QStringLiteral("请选择查重方式"));
     int start = 0, end = 0;
-    return {rangeOf(r, count, &start, &end), true};
+    return wrong(rangeOf(r, count, &start, &end).error);
 }
 
 Refusal CheckJob::prepare(const CheckRequest& r) {
-    if (Refusal why = refusal(st_, r)) return why;
+    if (Refusal why = refusal(st_, r); !why.ok()) return why;
     const db::Recordset& src = *st_.RsSource;
     int start = 0, end = 0;
     rangeOf(r, src.recordCount(), &start, &end);
     auto unknown = [&](const QString& text, const QString& name) {
-        return Refusal{text.arg(name, src.fieldNames().join(QStringLiteral("、"))), true};
+        return wrong(text.arg(name, src.fieldNames().join(QStringLiteral("、"))));
     };
     // Everything is checked before anything is stored: a refusal changes nothing.
     QString postcodeField;
     if (r.postcode == core::PostcodeMode::Field) {
         const QString typed = db::trimBlanks(r.postcodeField);
-        if (typed.isEmpty()) return {QStringLiteral("请选择邮编字段")};
+        if (typed.isEmpty()) return step(QStringLiteral("请选择邮编字段"));
         const int index = src.fieldIndex(typed);
         if (index < 0)
             return unknown(QStringLiteral("表中没有邮编字段“%1”。表中的字段：%2"), typed);
@@ -75,7 +84,7 @@ Refusal CheckJob::prepare(const CheckRequest& r) {
     core::setPostcodeMode(st_, r.postcode);
     st_.PostcodeField = postcodeField;
     st_.PostcodeDigits = qint16(postcodeField.isEmpty() ? 0 : r.postcodeDigits);
-    if (const QString why = core::prepareCheck(st_, *r.mode); !why.isEmpty()) return {why, true};
+    if (const core::Status s = core::prepareCheck(st_, *r.mode); !s.ok()) return wrong(s.error);
     options_ = core::runOptionsOf(st_, start, end);
     result_ = {};
     return {};
@@ -145,17 +154,17 @@ core::RunResult CheckJob::separate(core::ProgressSink& sink) {
     return result_;
 }
 
-QString CheckJob::backupDuplicates() {
-    QString error;
-    if (core::backupDuplicates(st_, false, &error)) return {};
-    return QStringLiteral("重复数据无法备份到 ClienttableDD：") + error;
+core::Status CheckJob::backupDuplicates() {
+    const core::Status s = core::backupDuplicates(st_, false);
+    if (s.ok()) return s;
+    return QStringLiteral("重复数据无法备份到 ClienttableDD：") + s.error;
 }
 
 core::RunResult CheckJob::runAll(core::ProgressSink& sink) {
     scan(sink);
     separate(sink);
-    if (const QString why = backupDuplicates(); !why.isEmpty() && result_.error.isEmpty())
-        result_.error = why;
+    if (const core::Status s = backupDuplicates(); !s.ok() && result_.error.isEmpty())
+        result_.error = s.error;
     return result_;
 }
 

@@ -5,7 +5,7 @@
 // sink and returning the run's result so far:
 //
 //     check::CheckJob job(state);
-//     if (check::Refusal why = job.prepare(request)) ...  // refused, nothing changed
+//     if (!job.prepare(request).ok()) ...  // refused, nothing changed
 //     job.scan(sink);              // the groups into ClienttableCC
 //     job.separate(sink);          // the grouped records out of the check table
 //     job.backupDuplicates();      // ClienttableDD, a copy of ClienttableCC
@@ -38,12 +38,11 @@ struct CheckRequest {
     int postcodeDigits = 0;
 };
 
-// Why a request does not run, in Chinese: a step the user has not taken yet ("请选择查重字段"), or
-// something wrong (warning: a range that holds no record, an unknown field, a failure).
-struct Refusal {
-    QString text; // empty: the request runs
+// Why a request does not run (error, empty when it runs): a step the user has not taken yet
+// ("请选择查重字段"), or something wrong (warning: a range that holds no record, an unknown
+// field, a failure).
+struct Refusal : core::Status {
     bool warning = false;
-    explicit operator bool() const { return !text.isEmpty(); }
 };
 
 class CheckJob {
@@ -72,8 +71,8 @@ public:
     // The separation of what the scan copied, when it ended well with duplicates (otherwise the
     // result as it is): separated, remaining, backupPath, cancelled, error.
     core::RunResult separate(core::ProgressSink& sink);
-    // ClienttableDD written from ClienttableCC; the failure in Chinese, empty when written.
-    QString backupDuplicates();
+    // ClienttableDD written from ClienttableCC.
+    core::Status backupDuplicates();
     // The three steps; a failed backup of the duplicates becomes the error of a run that had
     // none.
     core::RunResult runAll(core::ProgressSink& sink);

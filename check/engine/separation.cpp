@@ -74,14 +74,11 @@ QStringList tableFiles(const QString& file) {
     return files;
 }
 
-bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
+core::Status backupUserFile(const QString& file, QString* backupPath) {
     const QFileInfo info(file);
     QDir dir = info.dir();
     const QString folder = QStringLiteral("查重备份");
-    auto refuse = [&](const QString& why) {
-        *error = why;
-        return false;
-    };
+    auto refuse = [](const QString& why) { return core::failure(why); };
     if (!info.isFile())
         return refuse(QStringLiteral("找不到要备份的数据文件“%1”。")
                           .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
@@ -126,17 +123,16 @@ bool backupUserFile(const QString& file, QString* backupPath, QString* error) {
         made << to;
     }
     *backupPath = made.first();
-    return true;
+    return {};
 }
 
-bool restoreUserFile(const QString& file, const QString& backupPath, QString* error) {
+core::Status restoreUserFile(const QString& file, const QString& backupPath) {
     const QFileInfo info(file), backup(backupPath);
     const QString base = info.completeBaseName();
     const QString backupBase = backup.completeBaseName();
     if (!backupBase.startsWith(base + QLatin1Char('_'), Qt::CaseInsensitive)) {
-        *error = QStringLiteral("备份“%1”不是“%2”的备份。")
-                     .arg(QDir::toNativeSeparators(backupPath), QDir::toNativeSeparators(file));
-        return false;
+        return QStringLiteral("备份“%1”不是“%2”的备份。")
+            .arg(QDir::toNativeSeparators(backupPath), QDir::toNativeSeparators(file));
     }
     // The stamp that names every file of that backup: <base>_<stamp>.<extension>.
     const QString tail = backupBase.mid(base.size()); // "_<stamp>"
@@ -163,19 +159,15 @@ bool restoreUserFile(const QString& file, const QString& backupPath, QString* er
         if (!copied) {
             QFile::remove(partial);
             // No room for a copy (a full disk): the backup itself goes back in place.
-            if (!replace(copy)) {
-                *error = QStringLiteral("无法用备份“%1”恢复“%2”（文件夹只读或磁盘已满）。")
-                             .arg(QDir::toNativeSeparators(copy), QDir::toNativeSeparators(to));
-                return false;
-            }
+            if (!replace(copy))
+                return QStringLiteral("无法用备份“%1”恢复“%2”（文件夹只读或磁盘已满）。")
+                    .arg(QDir::toNativeSeparators(copy), QDir::toNativeSeparators(to));
         }
         restored << to;
     }
-    if (restored.isEmpty()) {
-        *error = QStringLiteral("找不到备份“%1”。").arg(QDir::toNativeSeparators(backupPath));
-        return false;
-    }
-    return true;
+    if (restored.isEmpty())
+        return QStringLiteral("找不到备份“%1”。").arg(QDir::toNativeSeparators(backupPath));
+    return {};
 }
 
 core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>& copiedFrom,
@@ -221,8 +213,10 @@ core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>&
                       .arg(QDir::toNativeSeparators(file.isEmpty() ? conn.path() : file));
         return r;
     }
-    if (!file.isEmpty() && !backupUserFile(file, &r.backupPath, &r.error)) {
-        r.error += QStringLiteral("\r\n为保证数据安全，没有从原数据文件中删除任何记录。");
+    if (const core::Status s =
+            file.isEmpty() ? core::Status() : backupUserFile(file, &r.backupPath);
+        !s.ok()) {
+        r.error = s.error + QStringLiteral("\r\n为保证数据安全，没有从原数据文件中删除任何记录。");
         return r;
     }
 

@@ -30,15 +30,14 @@ QStringList tableFiles(const QString& file);
 
 // Copies file and its companions into "<dir>/查重备份/" with a time stamp in their names. Each
 // copy is written under a temporary name and renamed once complete, so a backup that exists is
-// whole. False with a Chinese *error when the folder cannot be made or a copy fails (nothing is
-// left behind then).
-bool backupUserFile(const QString& file, QString* backupPath, QString* error);
+// whole. Fails when the folder cannot be made or a copy fails (nothing is left behind then).
+core::Status backupUserFile(const QString& file, QString* backupPath);
 
 // Puts the backup that backupUserFile made (backupPath, as it returned it) back in place of
 // file and its companions, each file replaced in one step by a copy of its backup (where the
 // disk has no room for a copy, by the backup itself, which then leaves the backup folder).
-// False with a Chinese *error when the backup is not the file's or cannot be put back.
-bool restoreUserFile(const QString& file, const QString& backupPath, QString* error);
+// Fails when the backup is not the file's or cannot be put back.
+core::Status restoreUserFile(const QString& file, const QString& backupPath);
 
 // reDelete: fills separated, remaining, backupPath, cancelled and error of the result.
 // copiedFrom is the check's RunResult::copiedFrom (one record per row of ClienttableCC).

@@ -46,26 +46,24 @@ db::ExcelExportResult exportTable(const core::AppState& st, const db::Connection
     return db::exportToExcel(conn, table, c.columns, path, sheet, {}, c.headings);
 }
 
-bool workbookSheets(const QString& path, QStringList* sheets, QString* error) {
+core::Status workbookSheets(const QString& path, QStringList* sheets) {
     sheets->clear();
     const QFileInfo info(path);
-    if (!info.exists()) return true;
+    if (!info.exists()) return {};
     db::Connection book;
-    if (info.isDir() || !book.open(db::excelConnectionString(path))) {
-        *error = QStringLiteral("无法读取Excel文件“%1”：%2\r\n文件没有改动，请选择别的文件。")
-                     .arg(QDir::toNativeSeparators(path),
-                          info.isDir() ? QStringLiteral("这是一个文件夹。") : book.errorString());
-        return false;
-    }
+    if (info.isDir() || !book.open(db::excelConnectionString(path)))
+        return QStringLiteral("无法读取Excel文件“%1”：%2\r\n文件没有改动，请选择别的文件。")
+            .arg(QDir::toNativeSeparators(path),
+                 info.isDir() ? QStringLiteral("这是一个文件夹。") : book.errorString());
     // Worksheets are listed as "<sheet>$"; rows of the kind TABLE are named ranges.
     for (const db::SchemaRow& row : book.tableSchema()) {
         if (row.tableType == QLatin1String("TABLE")) continue;
         *sheets << row.tableName.chopped(row.tableName.isEmpty() ? 0 : 1);
     }
-    return true;
+    return {};
 }
 
-QString sheetNameRefusal(const QStringList& sheets, const QString& name) {
+core::Status sheetNameRefusal(const QStringList& sheets, const QString& name) {
     if (sheets.contains(name)) return QStringLiteral("重名，请重新命名！");
     if (const QString problem = formats::xls::biff::sheetNameProblem(name); !problem.isEmpty())
         return problem + QStringLiteral("\r\n请重新命名！");

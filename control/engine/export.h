@@ -33,15 +33,15 @@ db::ExcelExportResult exportTable(const core::AppState& state, const db::Connect
                                   const QString& table, const QString& path, const QString& sheet);
 
 // The worksheets of the workbook at path as the Excel driver lists them (named ranges are no
-// sheets): empty for a file that does not exist yet. False with a Chinese *error for a file that
-// exists and cannot be read as a workbook (another kind of file, encrypted, damaged).
-bool workbookSheets(const QString& path, QStringList* sheets, QString* error);
+// sheets): empty for a file that does not exist yet. Fails for a file that exists and cannot be
+// read as a workbook (another kind of file, encrypted, damaged).
+core::Status workbookSheets(const QString& path, QStringList* sheets);
 
-// Why name cannot be the new sheet of a workbook holding sheets, in Chinese; empty when it can.
+// Why name cannot be the new sheet of a workbook holding sheets, none when it can.
 // "重名，请重新命名！" when a sheet has that very name; names Excel refuses (empty, longer than 31
 // characters, [ ] : * ? / \) and names that differ from a sheet's in letter case only (Excel
 // does not tell them apart) are refused with a text that says why.
-QString sheetNameRefusal(const QStringList& sheets, const QString& name);
+core::Status sheetNameRefusal(const QStringList& sheets, const QString& name);
 
 // What "不重复数据导出（生成Excel文件）" exports, by the title of the source file (case as written:
 // only "dbf"/"DBF", "xls"/"XLS", "mdb"/"MDB" count; .xlsx, .csv and .txt in any case count as

@@ -80,7 +80,7 @@ Jump jumpToNumber(core::AppState& st, const QString& text) {
     return jump;
 }
 
-QString pendingEditRefusal(const core::AppState& st) {
+core::Status pendingEditRefusal(const core::AppState& st) {
     const db::RecordsetPtr& src = st.RsSource;
     const db::RecordsetPtr& dup = st.RsDup;
     if (!core::isOpen(src) || !core::isOpen(dup)) return {};
@@ -100,12 +100,9 @@ QString pendingEditRefusal(const core::AppState& st) {
     return {};
 }
 
-bool deleteCurrentDuplicate(core::AppState& st, QString* error) {
+core::Status deleteCurrentDuplicate(core::AppState& st) {
     const db::RecordsetPtr& dup = st.RsDup;
-    if (!dup->deleteCurrent()) {
-        *error = dup->errorString();
-        return false;
-    }
+    if (!dup->deleteCurrent()) return core::failure(dup->errorString());
     dup->moveNext();
     const bool hasNext = !dup->isEof();
     const db::Bookmark next = hasNext ? dup->bookmark() : 0;
@@ -115,7 +112,7 @@ bool deleteCurrentDuplicate(core::AppState& st, QString* error) {
         dup->setBookmark(next);
     else if (dup->recordCount() > 0)
         dup->moveLast();
-    return true;
+    return {};
 }
 
 } // namespace control

@@ -33,12 +33,12 @@ Jump jumpToNumber(core::AppState& state, const QString& text);
 
 // "保存修改": why the edits of RsDup cannot be saved, naming the record and the field (a value
 // that field of the check table would not take when the duplicates are merged back: too long,
-// not a number, a character its code page lacks); empty when they can.
-QString pendingEditRefusal(const core::AppState& state);
+// not a number, a character its code page lacks); none when they can.
+core::Status pendingEditRefusal(const core::AppState& state);
 
 // "单个删除" after its question: deletes the current RsDup record and goes to the one after it
-// (the last, when it was the last). Edits not saved yet stay pending. False with *error set when
-// the record could not be deleted.
-bool deleteCurrentDuplicate(core::AppState& state, QString* error);
+// (the last, when it was the last). Edits not saved yet stay pending. Fails when the record could
+// not be deleted.
+core::Status deleteCurrentDuplicate(core::AppState& state);
 
 } // namespace control

@@ -56,8 +56,10 @@ MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
         r.error = QStringLiteral("目标文件“%1”是只读的，没有合并任何记录。").arg(native(userFile));
         return r;
     }
-    if (!userFile.isEmpty() && !check::backupUserFile(userFile, &r.backupPath, &r.error)) {
-        r.error += QStringLiteral("\r\n为保证数据安全，没有合并任何记录。");
+    if (const core::Status s =
+            userFile.isEmpty() ? core::Status() : check::backupUserFile(userFile, &r.backupPath);
+        !s.ok()) {
+        r.error = s.error + QStringLiteral("\r\n为保证数据安全，没有合并任何记录。");
         return r;
     }
     if (!conn.beginTransaction()) {
@@ -110,51 +112,38 @@ QString dbaseTargetTable(const QString& fileTitle) {
     return fileTitle.left(std::max<qsizetype>(0, fileTitle.size() - 4));
 }
 
-bool openDbaseTarget(const core::AppState& st, const QString& path, const QString& fileTitle,
-                     MergeTarget* target, QString* error) {
+core::Status openDbaseTarget(const core::AppState& st, const QString& path,
+                             const QString& fileTitle, MergeTarget* target) {
     *target = MergeTarget();
     target->kind = TargetKind::Dbase;
     target->file = path;
     target->table = dbaseTargetTable(fileTitle);
     const QString dir = path.left(std::max<qsizetype>(0, path.size() - fileTitle.size() - 1));
     db::Connection conn;
-    if (!conn.open(db::dbaseConnectionString(dir, st.SourceCodePage))) {
-        *error =
-            QStringLiteral("无法打开目标文件“%1”：\r\n%2").arg(native(path), conn.errorString());
-        return false;
-    }
+    if (!conn.open(db::dbaseConnectionString(dir, st.SourceCodePage)))
+        return QStringLiteral("无法打开目标文件“%1”：\r\n%2").arg(native(path), conn.errorString());
     if (target->table.isEmpty() || !conn.hasTable(target->table)) {
         const QString why = conn.skippedTables().isEmpty()
                                 ? QStringLiteral("文件夹中没有这个数据表。")
                                 : conn.skippedTables();
-        *error = QStringLiteral("无法打开目标文件“%1”：\r\n%2").arg(native(path), why);
-        return false;
+        return QStringLiteral("无法打开目标文件“%1”：\r\n%2").arg(native(path), why);
     }
     target->conn = conn;
-    return true;
+    return {};
 }
 
-bool openAccessTarget(const core::AppState& st, const QString& path, MergeTarget* target,
-                      QStringList* tables, QString* error) {
+core::Status openAccessTarget(const core::AppState& st, const QString& path, MergeTarget* target,
+                              QStringList* tables) {
     *target = MergeTarget();
     target->kind = TargetKind::Access;
     target->file = path;
     tables->clear();
     // mdbtools reads such a file; nothing on this platform writes it.
-    if (mdb::isAccessFile(path)) {
-        *error = readOnlyAccess(path);
-        return false;
-    }
+    if (mdb::isAccessFile(path)) return readOnlyAccess(path);
     db::Connection conn;
-    if (!conn.open(db::accessConnectionString(path))) {
-        *error =
-            QStringLiteral("无法打开目标文件“%1”：\r\n%2").arg(native(path), conn.errorString());
-        return false;
-    }
-    if (conn.isWorkingCopy() || conn.isReadOnly()) {
-        *error = readOnlyAccess(path);
-        return false;
-    }
+    if (!conn.open(db::accessConnectionString(path)))
+        return QStringLiteral("无法打开目标文件“%1”：\r\n%2").arg(native(path), conn.errorString());
+    if (conn.isWorkingCopy() || conn.isReadOnly()) return readOnlyAccess(path);
     // The working database's own tables are no targets: rows added to the template would be
     // copied into every table built from it.
     const bool workDb =
@@ -165,7 +154,7 @@ bool openAccessTarget(const core::AppState& st, const QString& path, MergeTarget
             !(workDb && core::isWorkingTable(row.tableName)))
             *tables << row.tableName;
     target->conn = conn;
-    return true;
+    return {};
 }
 
 bool mergedBefore(const core::AppState& st) {
@@ -173,7 +162,7 @@ bool mergedBefore(const core::AppState& st) {
            core::DuplicatesState::Merged;
 }
 
-QString mergeRefusal(const core::AppState& st) {
+core::Status mergeRefusal(const core::AppState& st) {
     const db::RecordsetPtr& dup = st.RsDup;
     if (!core::isOpen(dup)) return QStringLiteral("重复数据表没有打开，无法合并数据。");
     if (dup->isEditing() || dup->hasPendingChanges())
@@ -183,7 +172,7 @@ QString mergeRefusal(const core::AppState& st) {
 
 core::RunResult removeRepeats(core::AppState& st, core::ProgressSink& sink) {
     core::RunResult r;
-    r.error = mergeRefusal(st);
+    r.error = mergeRefusal(st).error;
     if (!r.error.isEmpty()) return r;
     const db::RecordsetPtr dup = st.RsDup;
     const int compared = dup->fieldCount() - 2; // fields 1 .. count - 2
@@ -239,7 +228,7 @@ core::RunResult removeRepeats(core::AppState& st, core::ProgressSink& sink) {
 
 MergeResult mergeIntoCheckTable(core::AppState& st, core::ProgressSink& sink, bool backUp) {
     MergeResult r;
-    r.error = mergeRefusal(st);
+    r.error = mergeRefusal(st).error;
     if (!r.error.isEmpty()) return r;
     if (!core::isOpen(st.RsSource)) {
         r.error = QStringLiteral("查重数据库没有打开，无法合并数据。");
@@ -270,7 +259,7 @@ MergeResult mergeIntoCheckTable(core::AppState& st, core::ProgressSink& sink, bo
 MergeResult mergeIntoTarget(core::AppState& st, const MergeTarget& target,
                             core::ProgressSink& sink) {
     MergeResult r;
-    r.error = mergeRefusal(st);
+    r.error = mergeRefusal(st).error;
     if (!r.error.isEmpty()) return r;
     const bool imported = target.kind == TargetKind::Imported;
     const db::Connection conn = imported ? st.WorkConn : target.conn;

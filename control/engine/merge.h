@@ -36,20 +36,20 @@ QString dbaseTargetTable(const QString& fileTitle);
 
 // "浏览" for a dBase target: the folder of the chosen file opened as a dBase source (tables
 // without a code page read as state.SourceCodePage says), its table dbaseTargetTable(title).
-// False with a Chinese *error when the file is not a table that can be opened.
-bool openDbaseTarget(const core::AppState& state, const QString& path, const QString& fileTitle,
-                     MergeTarget* target, QString* error);
+// Fails when the file is not a table that can be opened.
+core::Status openDbaseTarget(const core::AppState& state, const QString& path,
+                             const QString& fileTitle, MergeTarget* target);
 
 // "浏览" for an Access target: the database at path and, in *tables, the tables it offers (views,
 // names starting with "MSys" and, in the working database, its own tables left out). A real Access
 // (Jet/ACE) file can only be read on this platform: it is refused with
 // "此Access文件只能读取，不能写入：<path>".
-bool openAccessTarget(const core::AppState& state, const QString& path, MergeTarget* target,
-                      QStringList* tables, QString* error);
+core::Status openAccessTarget(const core::AppState& state, const QString& path, MergeTarget* target,
+                              QStringList* tables);
 
-// Why no merge (and no check_Repeat) can run now, in Chinese; empty when it can: the duplicate
+// Why no merge (and no check_Repeat) can run now, none when it can: the duplicate
 // table is closed, or the grid holds edits that are neither saved nor dropped.
-QString mergeRefusal(const core::AppState& state);
+core::Status mergeRefusal(const core::AppState& state);
 
 // Whether these duplicates were merged into a table once already (a second merge writes them
 // again: the window asks first).

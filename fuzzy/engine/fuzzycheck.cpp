@@ -95,10 +95,10 @@ core::RunResult FuzzyCheck::wholecheck2(const core::RunOptions& options, core::P
     table_.build(src->clone(), keySource_, postcode ? postcodeSource_ : -1);
 
     // yb_table emptied and opened again; every slot closed.
-    QString error;
-    if (!core::runStatement(st_.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")),
-                            st_.WorkConn, &error))
-        return refuse(QStringLiteral("无法清空邮编分段表 yb_table：") + error);
+    if (const core::Status s = core::runStatement(
+            st_.RsPostcode, db::sql::deleteAll(QStringLiteral("yb_table")), st_.WorkConn);
+        !s.ok())
+        return refuse(QStringLiteral("无法清空邮编分段表 yb_table：") + s.error);
     st_.RsPostcode = std::make_shared<db::Recordset>();
     st_.RsPostcode->setCursorLocation(db::CursorLocation::Client);
     if (!st_.RsPostcode->open(db::sql::selectAll(QStringLiteral("yb_table")), st_.WorkConn))
@@ -462,9 +462,10 @@ void FuzzyCheck::writeScratchTables() {
     if (!scratchUsed_) return; // no pass emptied them: they keep what they held
     for (const auto& [name, scratch] : {std::pair{QStringLiteral("tempTable1"), &temp1_},
                                         std::pair{QStringLiteral("tempTable2"), &temp2_}}) {
-        QString error;
-        if (!core::runStatement(st_.RsWork, db::sql::deleteAll(name), st_.WorkConn, &error)) {
-            fail(QStringLiteral("%1 无法清空：%2").arg(name, error));
+        if (const core::Status s =
+                core::runStatement(st_.RsWork, db::sql::deleteAll(name), st_.WorkConn);
+            !s.ok()) {
+            fail(QStringLiteral("%1 无法清空：%2").arg(name, s.error));
             continue;
         }
         db::Recordset t;

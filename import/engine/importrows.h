@@ -5,13 +5,13 @@
 
 namespace sources {
 
-struct ImportResult {
+// error: the first failure.
+struct ImportResult : core::Status {
     bool sourceOpen = false; // RsSource was open: there was something to copy
     int total = 0;           // rows of the source
     int copied = 0;          // rows written into ClienttableELS
     int failed = 0;          // rows that could not be written
     bool cancelled = false;  // stopped through the sink: nothing was written
-    QString error;           // the first failure
     bool reopened = false;   // reopenImported: every row arrived and RsSource holds them
 };
 

@@ -16,7 +16,7 @@ const QString importedTable = QStringLiteral("ClienttableELS");
 OpenResult failed(core::AppState& st, const QString& why) {
     st.RsSource.reset();
     OpenResult r;
-    r.error = why;
+    r.error = core::failure(why).error;
     return r;
 }
 
@@ -61,7 +61,7 @@ QString openRsSource(core::AppState& st, const QString& sql, const QString& show
 // createTable, with what the user should know about it.
 void rebuildWorkTables(core::AppState& st, OpenResult* r) {
     const BuildReport report = createTable(st);
-    if (!report.ok)
+    if (!report.ok())
         r->notes << QStringLiteral("查重工作表无法重建：\n%1").arg(report.error);
     else if (!report.leftOut.isEmpty())
         r->notes << leftOutMessage(report.leftOut,
@@ -76,7 +76,6 @@ OpenResult connectFile(core::AppState& st, const QString& path, const QString& f
     if (const QString why = connect(st, connectionString, path); !why.isEmpty())
         return failed(st, why);
     OpenResult r;
-    r.ok = true;
     return r;
 }
 
@@ -102,7 +101,6 @@ OpenResult openDbfTable(core::AppState& st, const QString& path, const QString& 
         !why.isEmpty())
         return failed(st, why);
     OpenResult r;
-    r.ok = true;
     rebuildWorkTables(st, &r);
     return r;
 }
@@ -139,7 +137,7 @@ OpenResult openDbfForImport(core::AppState& st, const QString& path, const QStri
 OpenResult connectAccess(core::AppState& st, const QString& path, const QString& fileTitle) {
     OpenResult r = connectFile(st, path, fileTitle, core::SourceKind::Access,
                                db::accessConnectionString(path));
-    if (r.ok && st.SourceConn.isWorkingCopy())
+    if (r.ok() && st.SourceConn.isWorkingCopy())
         r.notes << QStringLiteral("此Access文件以副本方式打开，原文件不会被修改");
     return r;
 }
@@ -171,17 +169,21 @@ OpenResult openImported(core::AppState& st) {
         !why.isEmpty())
         return failed(st, why);
     OpenResult r;
-    r.ok = true;
     rebuildWorkTables(st, &r);
     if (st.RsSource->recordCount() > 0) st.RsSource->moveFirst();
     return r;
 }
 
-QStringList chooserTables(const core::AppState& st, QString* error) {
-    QStringList names;
+core::Status chooserTables(const core::AppState& st, QStringList* tables) {
+    QStringList& names = *tables;
+    names.clear();
     if (core::sourceKindOf(st) == core::SourceKind::Access) {
         if (st.SourceConn.isWorkingCopy() || mdb::isAccessFile(st.SourcePath)) {
-            if (!mdb::listTables(st.SourcePath, &names, error)) return {};
+            QString error;
+            if (!mdb::listTables(st.SourcePath, &names, &error)) {
+                names.clear();
+                return core::failure(error);
+            }
         } else {
             for (const db::SchemaRow& row : st.SourceConn.tableSchema())
                 if (row.tableType == QLatin1String("TABLE")) names << row.tableName;
@@ -193,12 +195,12 @@ QStringList chooserTables(const core::AppState& st, QString* error) {
                                                            Qt::CaseInsensitive);
                                    }),
                     names.end());
-        return names;
+        return {};
     }
     if (st.SourceConn.kind() == db::SourceKind::Text) {
         for (const db::SchemaRow& row : st.SourceConn.tableSchema())
             names << row.tableName; // the file's one table
-        return names;
+        return {};
     }
     for (const db::SchemaRow& row : st.SourceConn.tableSchema()) {
         if (row.tableType == QLatin1String("TABLE")) continue; // a named range
@@ -206,7 +208,7 @@ QStringList chooserTables(const core::AppState& st, QString* error) {
         if (name.endsWith(QLatin1Char('$'))) name.chop(1);
         names << name;
     }
-    return names;
+    return {};
 }
 
 OpenResult openChosenTable(core::AppState& st, const QString& name) {
@@ -219,7 +221,6 @@ OpenResult openChosenTable(core::AppState& st, const QString& name) {
         !why.isEmpty())
         return failed(st, why);
     OpenResult r;
-    r.ok = true;
     rebuildWorkTables(st, &r);
     return r;
 }

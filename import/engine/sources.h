@@ -23,9 +23,8 @@ struct PathPieces {
 };
 PathPieces pathPieces(const QString& path, const QString& fileTitle);
 
-struct OpenResult {
-    bool ok = false;
-    QString error;     // why the source is not open (RsSource is closed then), in Chinese
+// error: why the source is not open (RsSource is closed then).
+struct OpenResult : core::Status {
     QStringList notes; // what the user should know although it opened (fields left out, ...)
 };
 
@@ -46,7 +45,7 @@ OpenResult connectExcel(core::AppState& st, const QString& path, const QString& 
 // sheet); the encoding is found from the bytes unless SourceCodePage names one.
 OpenResult connectText(core::AppState& st, const QString& path, const QString& fileTitle);
 // The tables or sheets the table chooser offers for the connected source, in the source's order.
-QStringList chooserTables(const core::AppState& st, QString* error);
+core::Status chooserTables(const core::AppState& st, QStringList* tables);
 // The chooser's "确认": the chosen table or sheet becomes RsSource and the working tables are
 // rebuilt; for an Excel sheet importRows then copies the rows.
 OpenResult openChosenTable(core::AppState& st, const QString& name);

@@ -38,19 +38,19 @@ ColumnLists buildColumnLists(const QStringList& t, const QStringList& sourceFiel
 BuildReport createTable(core::AppState& st) {
     BuildReport report;
     auto run = [&](const QString& sql) {
-        QString error;
-        if (!core::runStatement(st.RsDup, sql, st.WorkConn, &error) && report.error.isEmpty())
-            report.error = error;
+        if (const core::Status s = core::runStatement(st.RsDup, sql, st.WorkConn);
+            !s.ok() && report.error.isEmpty())
+            report.error = s.error;
     };
+    // A statement that may fail harmlessly leaves its error only when a required one failed too.
+    bool failed = false;
     auto runRequired = [&](const QString& sql) {
-        QString error;
-        if (!core::runStatement(st.RsDup, sql, st.WorkConn, &error)) {
-            report.ok = false;
-            if (report.error.isEmpty()) report.error = error;
+        if (const core::Status s = core::runStatement(st.RsDup, sql, st.WorkConn); !s.ok()) {
+            failed = true;
+            if (report.error.isEmpty()) report.error = s.error;
         }
     };
     if (!core::isOpen(st.RsSource)) {
-        report.ok = false;
         report.error = QStringLiteral("数据表没有打开");
         return report;
     }
@@ -58,7 +58,6 @@ BuildReport createTable(core::AppState& st) {
     st.RsDup->setCursorLocation(db::CursorLocation::Server);
     if (!st.RsDup->open(QStringLiteral("Select * From ClienttableDBF"), st.WorkConn,
                         db::CursorType::Static, db::LockType::Optimistic)) {
-        report.ok = false;
         report.error = st.RsDup->errorString();
         return report;
     }
@@ -67,9 +66,8 @@ BuildReport createTable(core::AppState& st) {
     report.leftOut = lists.leftOut;
     // The last check's duplicates go to their backup; an empty ClienttableCC (a source opened
     // again without a check between) leaves the backup of real groups where it is.
-    QString backupError;
-    if (!core::backupDuplicates(st, true, &backupError) && report.error.isEmpty())
-        report.error = backupError;
+    if (const core::Status s = core::backupDuplicates(st, true); !s.ok() && report.error.isEmpty())
+        report.error = s.error;
     // Dropping a table that is not there fails harmlessly.
     run(db::sql::dropTable(QStringLiteral("ClienttableCC")));
     runRequired(QStringLiteral("Select ") + lists.mapped +
@@ -86,7 +84,7 @@ BuildReport createTable(core::AppState& st) {
     runRequired(QStringLiteral("Select ") + lists.mapped +
                 QStringLiteral(" Into tempTable2 From ClienttableDBF"));
     st.RsDup.reset();
-    if (report.ok) report.error.clear();
+    if (!failed) report.error.clear();
     return report;
 }
 

@@ -26,10 +26,9 @@ struct ColumnLists {
 
 ColumnLists buildColumnLists(const QStringList& templateColumns, const QStringList& sourceFields);
 
-struct BuildReport {
-    bool ok = true;
+// error: the first statement that failed.
+struct BuildReport : core::Status {
     QStringList leftOut;
-    QString error; // the first statement that failed
 };
 
 // createTable: backs up ClienttableCC into ClienttableDD and rebuilds ClienttableCC, tempTable1,

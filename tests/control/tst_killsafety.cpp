@@ -32,7 +32,7 @@ const QString workDbName = QStringLiteral("MorlayBankCC.mdb");
 
 int child(const QString& op, const QString& dir, const QString& target) {
     core::AppState& st = core::appState();
-    if (!core::openWorkDatabase(st, dir + QLatin1Char('/') + workDbName).isEmpty()) return 2;
+    if (!core::openWorkDatabase(st, dir + QLatin1Char('/') + workDbName).ok()) return 2;
     st.AppDir = dir;
     st.WorkDbPath = dir + QLatin1Char('/') + workDbName;
     st.RsDup = std::make_shared<db::Recordset>();
@@ -50,8 +50,7 @@ int child(const QString& op, const QString& dir, const QString& target) {
         error = tools::batchDelete(st, o, quiet).error;
     } else if (op == QLatin1String("merge")) {
         control::MergeTarget t;
-        if (!control::openDbaseTarget(st, target, QFileInfo(target).fileName(), &t, &error))
-            return 1;
+        if (!control::openDbaseTarget(st, target, QFileInfo(target).fileName(), &t).ok()) return 1;
         error = control::mergeIntoTarget(st, t, quiet).error;
     } else if (op == QLatin1String("export")) {
         error = control::exportTable(st, st.WorkConn, QStringLiteral("ClienttableCC"), target,

@@ -466,7 +466,7 @@ private slots:
         // Stopped at its tenth record: the rows copied by then are taken back.
         QVERIFY(!copySample("dbf/DBFFile/dbase_83.dbt", "s").isEmpty());
         const QString path = copySample("dbf/DBFFile/dbase_83.dbf", "s");
-        QVERIFY(sources::openDbfForImport(st, path, "dbase_83.dbf").ok);
+        QVERIFY(sources::openDbfForImport(st, path, "dbase_83.dbf").ok());
         struct Stop : core::ProgressSink {
             int calls = 0;
             bool progress(int, int) override { return ++calls < 10; }

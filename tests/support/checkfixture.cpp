@@ -24,7 +24,7 @@ bool CheckFixture::load(const QStringList& fields, const QList<QStringList>& row
     if (!st.RsSource->open("Select * From src", st.WorkConn)) return false;
     st.SourceType = QStringLiteral("xls");
     st.SourceTable = QStringLiteral("[src$]");
-    if (!sources::createTable(st).ok) return false;
+    if (!sources::createTable(st).ok()) return false;
     st.RsSource.reset();
     if (!st.WorkConn.execute("Drop Table src")) return false;
     db::Recordset els;
@@ -75,13 +75,13 @@ bool CheckFixture::loadTable(const QStringList& fields, const QList<QStringList>
     if (!st.SourceConn.open(db::accessConnectionString(user))) return false;
     st.RsSource = std::make_shared<db::Recordset>();
     if (!st.RsSource->open("Select * From src", st.SourceConn)) return false;
-    return sources::createTable(st).ok;
+    return sources::createTable(st).ok();
 }
 
 bool CheckFixture::prepare(const QStringList& checkFields, core::CheckMode mode) {
     core::AppState& st = core::appState();
     core::setCheckFields(st, checkFields);
-    return core::prepareCheck(st, mode).isEmpty();
+    return core::prepareCheck(st, mode).ok();
 }
 
 bool CheckFixture::loadDuplicates(const QStringList& fields, const QList<QStringList>& rows) {

@@ -11,7 +11,7 @@ const QString dupTable = QStringLiteral("ClienttableCC");
 
 } // namespace
 
-QString batchDeleteRefusal(const core::AppState& st, const QStringList& fields) {
+core::Status batchDeleteRefusal(const core::AppState& st, const QStringList& fields) {
     const db::RecordsetPtr& dup = st.RsDup;
     if (!core::isOpen(dup)) return QStringLiteral("重复数据表没有打开，无法批量删除。");
     if (fields.isEmpty()) return QStringLiteral("请选择字段。");
@@ -26,7 +26,7 @@ QString batchDeleteRefusal(const core::AppState& st, const QStringList& fields) 
 core::RunResult batchDelete(core::AppState& st, const core::RunOptions& options,
                             core::ProgressSink& sink) {
     core::RunResult r;
-    r.error = batchDeleteRefusal(st, options.fields);
+    r.error = batchDeleteRefusal(st, options.fields).error;
     if (!r.error.isEmpty()) return r;
     const db::RecordsetPtr dup = st.RsDup;
     std::vector<int> columns;

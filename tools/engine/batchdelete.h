@@ -16,8 +16,8 @@
 namespace tools {
 
 // Why a batch delete on these fields cannot run (the duplicate table closed, a field it does not
-// have, edits not saved yet), in Chinese; empty when it can.
-QString batchDeleteRefusal(const core::AppState& state, const QStringList& fields);
+// have, edits not saved yet), none when it can.
+core::Status batchDeleteRefusal(const core::AppState& state, const QStringList& fields);
 
 // options.fields: the picked fields of ClienttableCC, in the order picked; the rest of the options
 // is not used. After every record the sink hears progress(position, count) of RsDup (false stops

@@ -255,21 +255,23 @@ private slots:
         QStringList want = mine;
         want.sort();
         QCOMPARE(files, want);
-        QString backup, error;
-        QVERIFY2(check::backupUserFile(dir + "/KUNDEN.dbf", &backup, &error), qPrintable(error));
+        QString backup;
+        core::Status s = check::backupUserFile(dir + "/KUNDEN.dbf", &backup);
+        QVERIFY2(s.ok(), qPrintable(s.error));
         QCOMPARE(QDir(dir + "/查重备份").entryList(QDir::Files).size(), 4);
         for (const QString& name : mine) {
             QFile file(dir + "/" + name);
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write("changed");
         }
-        QVERIFY2(check::restoreUserFile(dir + "/KUNDEN.dbf", backup, &error), qPrintable(error));
+        s = check::restoreUserFile(dir + "/KUNDEN.dbf", backup);
+        QVERIFY2(s.ok(), qPrintable(s.error));
         for (const QString& name : mine)
             QCOMPARE(testsupport::digest(dir + "/" + name),
                      QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha256));
         // A backup of another table is refused.
-        QVERIFY(!check::restoreUserFile(dir + "/other.fpt", backup, &error));
-        QVERIFY2(error.contains("不是"), qPrintable(error));
+        s = check::restoreUserFile(dir + "/other.fpt", backup);
+        QVERIFY2(s.error.contains("不是"), qPrintable(s.error));
     }
 
     void backupBeforeDeletingFromUsersFile() {

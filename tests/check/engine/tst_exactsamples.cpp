@@ -57,7 +57,7 @@ class TestExactSamples : public QObject {
     }
     void prepareCheck(const QStringList& fields) {
         core::setCheckFields(st, fields);
-        QVERIFY(core::prepareCheck(st, core::CheckMode::Exact).isEmpty());
+        QVERIFY(core::prepareCheck(st, core::CheckMode::Exact).ok());
     }
 
 private slots:
@@ -75,7 +75,7 @@ private slots:
         QVERIFY(st.RsSource->open(sql::selectAll("dbase_31"), st.SourceConn));
         const int before = st.RsSource->recordCount();
         QCOMPARE(before, 77);
-        QVERIFY(sources::createTable(st).ok);
+        QVERIFY(sources::createTable(st).ok());
         const QStringList fields{"categoryid", "discontinu"};
         Recordset scan;
         QVERIFY(scan.open(sql::selectAll("dbase_31"), st.SourceConn));
@@ -121,7 +121,7 @@ private slots:
             dir + "/客户.dbf", {"姓名", "备注"},
             {{"张三", memo}, {"李四", memo}, {"王五", memo}, {"赵六", "短"}}, "CM"));
         const sources::OpenResult opened = sources::openDbf(st, dir + "/客户.dbf", "客户.dbf");
-        QVERIFY2(opened.ok, qPrintable(opened.error));
+        QVERIFY2(opened.ok(), qPrintable(opened.error));
         prepareCheck({"备注"});
         core::ProgressSink sink;
         const auto r = check::CheckJob(st, core::runOptionsOf(st, 1, 4)).runAll(sink);
@@ -148,7 +148,7 @@ private slots:
                  qPrintable(sheet.errorString()));
         st.RsSource = std::make_shared<Recordset>();
         QVERIFY(st.RsSource->open("Select * From [汇总$]", st.SourceConn));
-        QVERIFY(sources::createTable(st).ok);
+        QVERIFY(sources::createTable(st).ok());
         // The import: every row into ClienttableELS, fields by position.
         core::ProgressSink quiet;
         sources::ImportResult imported = sources::importRows(st, quiet);

@@ -75,11 +75,11 @@ private slots:
 
     void sheetNames() {
         const QStringList sheets = {"名单", "Sheet1"};
-        QCOMPARE(control::sheetNameRefusal(sheets, "名单"), QString("重名，请重新命名！"));
-        QVERIFY(control::sheetNameRefusal(sheets, "名单2").isEmpty());
-        QVERIFY(control::sheetNameRefusal(sheets, " 名单").isEmpty());
+        QCOMPARE(control::sheetNameRefusal(sheets, "名单").error, QString("重名，请重新命名！"));
+        QVERIFY(control::sheetNameRefusal(sheets, "名单2").ok());
+        QVERIFY(control::sheetNameRefusal(sheets, " 名单").ok());
         // Excel holds "sheet1" and "Sheet1" for one name.
-        const QString otherCase = control::sheetNameRefusal(sheets, "SHEET1");
+        const QString otherCase = control::sheetNameRefusal(sheets, "SHEET1").error;
         QVERIFY2(otherCase.contains("Sheet1") && otherCase.contains("大小写"),
                  qPrintable(otherCase));
         // Names Excel refuses, each with its reason and the request to name again.
@@ -90,18 +90,18 @@ private slots:
                                                         {"'引号'", "单引号"},
                                                         {"", "不能为空"}};
         for (const auto& [name, why] : refused) {
-            const QString text = control::sheetNameRefusal(sheets, name);
+            const QString text = control::sheetNameRefusal(sheets, name).error;
             QVERIFY2(text.contains(why) && text.endsWith("请重新命名！"), qPrintable(name + text));
         }
-        QVERIFY(control::sheetNameRefusal(sheets, QString(31, QChar(u'客'))).isEmpty());
+        QVERIFY(control::sheetNameRefusal(sheets, QString(31, QChar(u'客'))).ok());
     }
 
     void theSheetsOfAWorkbook() {
         QStringList sheets;
-        QString error;
         // Four sheets and 34 defined names, one sheet named with an apostrophe.
         const QString names = testsupport::sample("xls/xlrd/namesdemo.xls");
-        QVERIFY2(control::workbookSheets(names, &sheets, &error), qPrintable(error));
+        core::Status s = control::workbookSheets(names, &sheets);
+        QVERIFY2(s.ok(), qPrintable(s.error));
         const QJsonObject dump = testsupport::excelDump(names);
         QCOMPARE(sheets, ::sheetNames(dump));
         QVERIFY(sheets.contains("Seamus O'Reilly"));
@@ -110,14 +110,15 @@ private slots:
         for (const QJsonValue& n : dump["names"].toArray())
             hasApostrophe |= n.toArray()[0].toString() == "Apostrophe";
         QVERIFY(hasApostrophe);
-        QVERIFY(control::sheetNameRefusal(sheets, "Apostrophe").isEmpty());
-        QCOMPARE(control::sheetNameRefusal(sheets, "Sheet3"), QString("重名，请重新命名！"));
+        QVERIFY(control::sheetNameRefusal(sheets, "Apostrophe").ok());
+        QCOMPARE(control::sheetNameRefusal(sheets, "Sheet3").error, QString("重名，请重新命名！"));
 
         const QString xlsx = testsupport::sample("xlsx/poi/51626_contact.xlsx");
-        QVERIFY2(control::workbookSheets(xlsx, &sheets, &error), qPrintable(error));
+        s = control::workbookSheets(xlsx, &sheets);
+        QVERIFY2(s.ok(), qPrintable(s.error));
         QCOMPARE(sheets, ::sheetNames(testsupport::excelDump(xlsx)));
 
-        QVERIFY(control::workbookSheets(f.dir() + "/还没有.xls", &sheets, &error));
+        QVERIFY(control::workbookSheets(f.dir() + "/还没有.xls", &sheets).ok());
         QVERIFY(sheets.isEmpty());
         // A file that is no workbook: a reason, and the file as it was.
         const QString junk = f.dir() + "/坏.xls";
@@ -126,9 +127,9 @@ private slots:
         j.write(QByteArray("not a workbook\n").repeated(300));
         j.close();
         const QByteArray before = digest(junk);
-        QVERIFY(!control::workbookSheets(junk, &sheets, &error));
-        QVERIFY2(error.startsWith("无法读取Excel文件") && error.contains("文件没有改动"),
-                 qPrintable(error));
+        s = control::workbookSheets(junk, &sheets);
+        QVERIFY2(s.error.startsWith("无法读取Excel文件") && s.error.contains("文件没有改动"),
+                 qPrintable(s.error));
         QCOMPARE(digest(junk), before);
     }
 

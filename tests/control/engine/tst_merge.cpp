@@ -197,8 +197,7 @@ private slots:
             const QList<QStringList> before = dbfRows(file);
             control::MergeTarget target;
             QString error;
-            QVERIFY(
-                control::openDbaseTarget(st, file, QStringLiteral("目标.dbf"), &target, &error));
+            QVERIFY(control::openDbaseTarget(st, file, QStringLiteral("目标.dbf"), &target).ok());
             const control::MergeResult r = control::mergeIntoTarget(st, target, stop);
             QVERIFY(r.cancelled);
             QCOMPARE(r.written, 0);
@@ -226,7 +225,7 @@ private slots:
         const QString file = dir + QStringLiteral("/客户表.dbf");
         QVERIFY(testsupport::makeDbf(file, {"姓名", "电话"},
                                      {{"张三", "1"}, {"李四", "2"}, {"张三", "1"}, {"王五", "3"}}));
-        QVERIFY(sources::openDbf(st, file, QStringLiteral("客户表.dbf")).ok);
+        QVERIFY(sources::openDbf(st, file, QStringLiteral("客户表.dbf")).ok());
         QVERIFY(f.prepare({"姓名"}));
         core::ProgressSink quiet;
         const core::RunResult checked = check::CheckJob(st, f.options()).runAll(quiet);
@@ -253,8 +252,8 @@ private slots:
         const QByteArray before = digest(file);
         control::MergeTarget target;
         QString error;
-        QVERIFY2(control::openDbaseTarget(st, file, "clients.DBF", &target, &error),
-                 qPrintable(error));
+        error = control::openDbaseTarget(st, file, "clients.DBF", &target).error;
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(target.table, QString("clients"));
         core::ProgressSink quiet;
         const control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
@@ -282,7 +281,7 @@ private slots:
         const QByteArray before = digest(file);
         control::MergeTarget target;
         QString error;
-        QVERIFY(control::openDbaseTarget(st, file, "narrow.dbf", &target, &error));
+        QVERIFY(control::openDbaseTarget(st, file, "narrow.dbf", &target).ok());
         core::ProgressSink quiet;
         const control::MergeResult r = control::mergeIntoTarget(st, target, quiet);
         QVERIFY(!r.ok());
@@ -303,7 +302,8 @@ private slots:
         // A real Access file can only be read here.
         const QString nwind = testsupport::copyInto(
             testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb")), f.dir());
-        QVERIFY(!control::openAccessTarget(st, nwind, &target, &tables, &error));
+        error = control::openAccessTarget(st, nwind, &target, &tables).error;
+        QVERIFY(!error.isEmpty());
         QCOMPARE(error, "此Access文件只能读取，不能写入：" + QDir::toNativeSeparators(nwind));
         // Neither a database nor an Access file.
         const QString junk = f.dir() + QStringLiteral("/坏.mdb");
@@ -311,7 +311,8 @@ private slots:
         QVERIFY(j.open(QIODevice::WriteOnly));
         j.write(QByteArray("not a database\n").repeated(100));
         j.close();
-        QVERIFY(!control::openAccessTarget(st, junk, &target, &tables, &error));
+        error = control::openAccessTarget(st, junk, &target, &tables).error;
+        QVERIFY(!error.isEmpty());
         QVERIFY2(error.startsWith("无法打开目标文件"), qPrintable(error));
 
         // An Access-form SQLite database: its tables on offer, MSys tables and views not.
@@ -326,7 +327,8 @@ private slots:
             QVERIFY(testsupport::exec(c, "CREATE TABLE 两栏 (姓名 VARCHAR(20), 电话 VARCHAR(20))"));
             QVERIFY(testsupport::exec(c, "CREATE VIEW 视图 AS SELECT * FROM 客户"));
         }
-        QVERIFY2(control::openAccessTarget(st, user, &target, &tables, &error), qPrintable(error));
+        error = control::openAccessTarget(st, user, &target, &tables).error;
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY(tables.contains("客户") && tables.contains("两栏"));
         QVERIFY(!tables.contains("MSysObjects") && !tables.contains("视图"));
         for (const QString& t : tables)
@@ -335,8 +337,8 @@ private slots:
         // go into every table built from it), only the imported rows.
         control::MergeTarget work;
         QStringList own;
-        QVERIFY2(control::openAccessTarget(st, st.WorkDbPath, &work, &own, &error),
-                 qPrintable(error));
+        error = control::openAccessTarget(st, st.WorkDbPath, &work, &own).error;
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(own, QStringList{"ClienttableELS"});
         target.table = QStringLiteral("客户");
         const QByteArray before = digest(user);
@@ -365,7 +367,7 @@ private slots:
         control::MergeTarget target;
         QStringList tables;
         QString error;
-        QVERIFY(control::openAccessTarget(st, user, &target, &tables, &error));
+        QVERIFY(control::openAccessTarget(st, user, &target, &tables).ok());
         QVERIFY(testsupport::exec(target.conn, "INSERT INTO 客户 VALUES ('原', '0', '旧')"));
         target.table = QStringLiteral("客户");
         Recorder sink;

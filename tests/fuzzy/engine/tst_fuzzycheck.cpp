@@ -114,7 +114,7 @@ class TestFuzzyCheck : public QObject {
         core::setPostcodeMode(st, postcode.isEmpty() ? core::PostcodeMode::Off
                                                      : core::PostcodeMode::Field);
         st.PostcodeDigits = qint16(digits);
-        if (!core::prepareCheck(st, core::CheckMode::Fuzzy).isEmpty()) return {};
+        if (!core::prepareCheck(st, core::CheckMode::Fuzzy).ok()) return {};
         return core::runOptionsOf(st, start, end < 0 ? st.RsSource->recordCount() : end);
     }
 
@@ -127,7 +127,7 @@ class TestFuzzyCheck : public QObject {
         check::CheckJob job(st, o);
         const core::RunResult r = job.scan(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
-        QCOMPARE(job.backupDuplicates(), QString());
+        QCOMPARE(job.backupDuplicates().error, QString());
         QVERIFY2(r.failedRecords == 0, qPrintable(r.firstFailure));
         const QList<QStringList> cc = tableRows(st.WorkConn, "ClienttableCC");
         const QList<QStringList> wantCc = listOf(want["cc"]);
@@ -174,7 +174,7 @@ class TestFuzzyCheck : public QObject {
         QVERIFY(st.WorkConn.open(db::accessConnectionString(testsupport::copyWorkDb(dir))));
         st.AppDir = dir;
         const sources::OpenResult r = sources::openDbf(st, file, "客户.dbf");
-        QVERIFY2(r.ok, qPrintable(r.error));
+        QVERIFY2(r.ok(), qPrintable(r.error));
     }
 
 private slots:
@@ -307,9 +307,9 @@ private slots:
         const QString file = testsupport::copyInto(testsupport::sample("dbf/javadbf/gbk.dbf"), dir);
         core::resetAppState();
         QVERIFY(st.WorkConn.open(db::accessConnectionString(testsupport::copyWorkDb(dir))));
-        QVERIFY(sources::openDbf(st, file, "gbk.dbf").ok);
+        QVERIFY(sources::openDbf(st, file, "gbk.dbf").ok());
         compare(options({"设计编号"}));
-        QVERIFY(sources::openDbf(st, file, "gbk.dbf").ok);
+        QVERIFY(sources::openDbf(st, file, "gbk.dbf").ok());
         compare(options({"审核信息"}));
     }
 
@@ -320,8 +320,8 @@ private slots:
         core::resetAppState();
         QVERIFY(st.WorkConn.open(db::accessConnectionString(testsupport::copyWorkDb(tmp_.path()))));
         auto import = [&](const QString& sheet) {
-            QVERIFY(sources::connectExcel(st, file, "19599-2.xls").ok);
-            QVERIFY(sources::openChosenTable(st, sheet).ok);
+            QVERIFY(sources::connectExcel(st, file, "19599-2.xls").ok());
+            QVERIFY(sources::openChosenTable(st, sheet).ok());
             Sink quiet;
             sources::ImportResult imported = sources::importRows(st, quiet);
             QVERIFY(sources::reopenImported(st, imported));
