@@ -508,14 +508,18 @@ private slots:
             "<row r=\"5\"><c r=\"A5\" s=\"1\"><v>-1</v></c><c r=\"B5\" t=\"d\" s=\"1\">"
             "<v>2024-02-29T08:30:00</v></c></row>"
             "<row r=\"6\"><c r=\"A6\" s=\"1\"><v>59</v></c><c r=\"B6\" s=\"1\"><v>3000000</v></c>"
-            "</row>";
+            "</row>"
+            // ISO dates on either side of the 29 February 1900 that Excel counts.
+            "<row r=\"7\"><c r=\"A7\" t=\"d\" s=\"1\"><v>1900-03-01</v></c><c r=\"B7\" t=\"d\" "
+            "s=\"1\"><v>1900-02-28</v></c></row>";
         Result r = firstSheet(book({{"Sheet1", cells}}, {}, styles));
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(r.rows, (QList<QVariantList>{{"2021-01-01", "2021-01-01 12:00:00"},
                                               {"255:10:10", "44197"},
                                               {"1900-02-29", "06:00:00"},
                                               {"-1", "2024-02-29 08:30:00"},
-                                              {"1900-02-28", "3000000"}}));
+                                              {"1900-02-28", "3000000"},
+                                              {"1900-03-01", "1900-02-28"}}));
         // 44197 above: a number format with "d" only in quoted text is no date.
 
         // The 1904 date system: serial 0 is 1904-01-01.

@@ -251,8 +251,9 @@ private slots:
 
     void segmentsOverflowAndReuse() {
         // 210 distinct prefixes of three digits, each met twice, the later ones after the first
-        // 200 segments are taken; blank-led and short postcodes; prefixes that differ in letter
-        // case only; records of segments 23 and 24 that come back after their filter was set.
+        // 200 segments are taken; blank-led and short postcodes (a blank-led one found as the
+        // candidate of an earlier record too); prefixes that differ in letter case only; records
+        // of segments 23 and 24 that come back after their filter was set.
         QList<QStringList> rows;
         for (int round = 0; round < 2; ++round)
             for (int i = 0; i < 210; ++i)
@@ -260,6 +261,7 @@ private slots:
                                     QStringLiteral("%1").arg(i, 3, 10, QChar('0')) +
                                         QString::number(round)};
         rows << QStringList{"宏远公司", "  100200"} << QStringList{"宏远公司", "100200"}
+             << QStringList{"宏远商店", "300400"} << QStringList{"宏远商店", " 300401"}
              << QStringList{"宏远公司", "ab1"} << QStringList{"宏远贸易", "AB1x"}
              << QStringList{"宏远贸易", "AB1y"} << QStringList{"宏远贸易", "12"}
              << QStringList{"宏远商行", QString()} << QStringList{"宏远商行", ""}
