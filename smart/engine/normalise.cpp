@@ -1,0 +1,114 @@
+#include "smart/engine/normalise.h"
+
+#include <QDate>
+#include <QRegularExpression>
+
+namespace smart {
+
+namespace {
+
+// Han characters and the CJK symbols and punctuation block: no blank belongs next to them.
+bool isChinese(char32_t c) {
+    if (c >= 0x3000 && c <= 0x303F) return true;
+    return QChar::script(c) == QChar::Script_Han;
+}
+
+bool isBlank(char32_t c) {
+    return c == U' ' || c == U'\t' || c == U'\n' || c == U'\r' || QChar::isSpace(c);
+}
+
+QString digitsOf(QStringView text) {
+    QString out;
+    for (const QChar c : text)
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) out += c;
+    return out;
+}
+
+} // namespace
+
+QString normaliseText(QStringView text) {
+    const QString folded = text.toString().normalized(QString::NormalizationForm_KC);
+    QString out;
+    out.reserve(folded.size());
+    bool pendingBlank = false;
+    char32_t last = 0;
+    for (const char32_t c : folded.toUcs4()) {
+        if (isBlank(c)) {
+            pendingBlank = true;
+            continue;
+        }
+        if (QChar::category(c) == QChar::Other_Control) continue;
+        const char32_t lower = c >= U'A' && c <= U'Z' ? c + 32 : c;
+        if (pendingBlank && !out.isEmpty() && !isChinese(last) && !isChinese(lower))
+            out += QLatin1Char(' ');
+        pendingBlank = false;
+        out += QString::fromUcs4(&lower, 1);
+        last = lower;
+    }
+    return out;
+}
+
+QStringList normalisePhones(QStringView text) {
+    static const QRegularExpression separators(QStringLiteral("[/,;、或\\n]"));
+    static const QRegularExpression extension(QStringLiteral("(转|分机|ext\\.?).*$"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression digit(QStringLiteral("[0-9]"));
+    const QString folded = text.toString().normalized(QString::NormalizationForm_KC);
+    QStringList numbers;
+    for (QString part : folded.split(separators, Qt::SkipEmptyParts)) {
+        part.remove(extension);
+        const qsizetype firstDigit = part.indexOf(digit);
+        const bool plus = firstDigit > 0 && part.left(firstDigit).contains(QLatin1Char('+'));
+        QString digits = digitsOf(part);
+        bool international = false;
+        if (digits.startsWith(QLatin1String("0086"))) {
+            digits.remove(0, 4);
+            international = true;
+        } else if (digits.startsWith(QLatin1String("86")) &&
+                   (plus || (digits.size() == 13 && digits.at(2) == QLatin1Char('1')))) {
+            digits.remove(0, 2);
+            international = true;
+        }
+        const bool mobile = digits.size() == 11 && digits.startsWith(QLatin1Char('1'));
+        // Written from abroad, a landline's area code loses its trunk 0.
+        if (international && !mobile && !digits.startsWith(QLatin1Char('0')) && digits.size() >= 9)
+            digits.prepend(QLatin1Char('0'));
+        if (digits.size() >= 7) numbers << digits;
+    }
+    return numbers;
+}
+
+QString normaliseIdNumber(QStringView text) {
+    QString id;
+    for (const QChar c : text.toString().normalized(QString::NormalizationForm_KC)) {
+        if (c.isDigit() && c.unicode() < 128)
+            id += c;
+        else if (c == QLatin1Char('x') || c == QLatin1Char('X'))
+            id += QLatin1Char('X');
+        else if (!isBlank(c.unicode()) && c != QLatin1Char('-'))
+            return {};
+    }
+    auto validDate = [](QStringView yyyymmdd) {
+        const QDate d = QDate::fromString(yyyymmdd.toString(), QStringLiteral("yyyyMMdd"));
+        return d.isValid();
+    };
+    static const int weights[17] = {7, 9, 10, 5, 8, 4, 2, 1, 6, 3, 7, 9, 10, 5, 8, 4, 2};
+    auto checkCharacter = [](QStringView first17) {
+        int sum = 0;
+        for (int i = 0; i < 17; ++i)
+            sum += (first17[i].unicode() - u'0') * weights[i];
+        return QLatin1Char("10X98765432"[sum % 11]);
+    };
+    if (id.size() == 15) {
+        if (id.contains(QLatin1Char('X'))) return {};
+        QString full = id.left(6) + QStringLiteral("19") + id.mid(6);
+        if (!validDate(QStringView(full).mid(6, 8))) return {};
+        return full + checkCharacter(full);
+    }
+    if (id.size() != 18 || id.left(17).contains(QLatin1Char('X'))) return {};
+    if (!validDate(QStringView(id).mid(6, 8))) return {};
+    if (checkCharacter(QStringView(id).left(17)) != id.at(17)) return {};
+    return id;
+}
+
+} // namespace smart

@@ -1,0 +1,28 @@
+#pragma once
+// The values 智能查重 compares, each in one normal form, so that the spellings a clerk types for
+// the same thing agree: full-width and half-width forms, letter case, blanks, phone number
+// formats, 15- and 18-character ID numbers. Pure functions of the text.
+#include <QString>
+#include <QStringList>
+
+namespace smart {
+
+// Every text: compatibility forms folded (NFKC: full-width ASCII to half-width, U+3000 to a
+// blank), ASCII letters lower-cased, control characters dropped, blanks removed next to a
+// Chinese character and collapsed to one elsewhere, none at either end. "张 三" and "张三" agree,
+// as do "ＡＢＣ　公司" and "abc公司".
+QString normaliseText(QStringView text);
+
+// The phone numbers of a cell (several may share one, split at "/", ",", "，", "、", ";", "；" and
+// "或"), each as digits only: the country code (+86, 0086, 86) removed, a landline's area code
+// kept with its leading 0 ("+86 755 8888 1234" is 075588881234), an extension left out. Parts
+// with fewer than seven digits are no numbers and are left out.
+QStringList normalisePhones(QStringView text);
+
+// A mainland resident ID number in its 18-character form with an upper-case check character X;
+// a 15-character number (issued before 1999) converted, its year read as 19xx. Empty when the
+// text is not a valid number: a wrong length, a birth date that does not exist, a check character
+// that does not match.
+QString normaliseIdNumber(QStringView text);
+
+} // namespace smart

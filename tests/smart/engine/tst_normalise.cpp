@@ -1,0 +1,105 @@
+// The normal forms 智能查重 compares: spellings of one value that clerks type differently agree,
+// different values stay apart.
+#include "smart/engine/normalise.h"
+#include "tests/support/testsupport.h"
+
+class TestNormalise : public QObject {
+    Q_OBJECT
+private slots:
+    void text_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("normal");
+        QTest::newRow("blank inside a name") << "张 三"
+                                             << "张三";
+        QTest::newRow("ideographic space") << "张\u3000三"
+                                           << "张三";
+        QTest::newRow("full-width letters, digits and space") << "ＡＢＣ　贸易１２３号"
+                                                              << "abc贸易123号";
+        QTest::newRow("blanks around and between words") << "  Zhang   San  "
+                                                         << "zhang san";
+        QTest::newRow("blank between Latin and Chinese") << "IBM 中国"
+                                                         << "ibm中国";
+        QTest::newRow("tab and line break") << "北京\t朝阳\n区"
+                                            << "北京朝阳区";
+        QTest::newRow("full-width brackets") << "科技（深圳）有限公司"
+                                             << "科技(深圳)有限公司";
+        QTest::newRow("control character") << QString("张\u0007三") << "张三";
+        QTest::newRow("non-ASCII letters keep their case") << "Ärzte"
+                                                           << "Ärzte";
+        QTest::newRow("nothing but blanks") << " \u3000 "
+                                            << "";
+    }
+    void text() {
+        QFETCH(QString, typed);
+        QFETCH(QString, normal);
+        QCOMPARE(smart::normaliseText(typed), normal);
+    }
+
+    void phones_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("numbers");
+        QTest::newRow("mobile with hyphens") << "138-0013-8000" << QStringList{"13800138000"};
+        QTest::newRow("mobile with +86") << "+86 138 0013 8000" << QStringList{"13800138000"};
+        QTest::newRow("mobile with 0086") << "0086-13800138000" << QStringList{"13800138000"};
+        QTest::newRow("mobile with bare 86") << "8613800138000" << QStringList{"13800138000"};
+        QTest::newRow("full-width digits")
+            << "１３８００１３８０００" << QStringList{"13800138000"};
+        QTest::newRow("landline with area code")
+            << "(0755)8888-1234" << QStringList{"075588881234"};
+        QTest::newRow("landline from abroad") << "+86 755 8888 1234" << QStringList{"075588881234"};
+        QTest::newRow("local number starting with 86") << "86123456" << QStringList{"86123456"};
+        QTest::newRow("two numbers")
+            << "13800138000/0755-88881234" << QStringList{"13800138000", "075588881234"};
+        QTest::newRow("Chinese separators")
+            << "13800138000，13900139000、或010-66668888"
+            << QStringList{"13800138000", "13900139000", "01066668888"};
+        QTest::newRow("extension left out") << "0755-88881234转806" << QStringList{"075588881234"};
+        QTest::newRow("fax is no extension") << "fax 0755-88881234" << QStringList{"075588881234"};
+        QTest::newRow("too short") << "110" << QStringList{};
+        QTest::newRow("empty") << "" << QStringList{};
+    }
+    void phones() {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, numbers);
+        QCOMPARE(smart::normalisePhones(typed), numbers);
+    }
+
+    void idNumbers_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("normal");
+        QTest::newRow("valid, check X") << "11010519491231002X"
+                                        << "11010519491231002X";
+        QTest::newRow("lower-case x") << "11010519491231002x"
+                                      << "11010519491231002X";
+        QTest::newRow("full-width and blanks") << "１１０１０５ 19491231 002ｘ"
+                                               << "11010519491231002X";
+        QTest::newRow("born in 1880") << "440524188001010014"
+                                      << "440524188001010014";
+        QTest::newRow("15 digits") << "110105491231002"
+                                   << "11010519491231002X";
+        QTest::newRow("15 digits, check 0") << "440301900307123"
+                                            << "440301199003071230";
+        QTest::newRow("wrong check character") << "110105194912310021"
+                                               << "";
+        QTest::newRow("no such date") << "110105194902301234"
+                                      << "";
+        QTest::newRow("15 digits, no such date") << "110105490230002"
+                                                 << "";
+        QTest::newRow("X inside") << "1101051949X231002X"
+                                  << "";
+        QTest::newRow("too long") << "11010519491231002X1"
+                                  << "";
+        QTest::newRow("letters") << "身份证11010519491231002X"
+                                 << "";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void idNumbers() {
+        QFETCH(QString, typed);
+        QFETCH(QString, normal);
+        QCOMPARE(smart::normaliseIdNumber(typed), normal);
+    }
+};
+
+CHACHONG_TEST_MAIN(TestNormalise)
+#include "tst_normalise.moc"
