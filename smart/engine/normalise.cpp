@@ -1,7 +1,10 @@
 #include "smart/engine/normalise.h"
 
 #include <QDate>
+#include <QList>
 #include <QRegularExpression>
+
+#include <algorithm>
 
 namespace smart {
 
@@ -46,6 +49,66 @@ QString normaliseText(QStringView text) {
         last = lower;
     }
     return out;
+}
+
+QString normalisePersonName(QStringView text) {
+    QString name = normaliseText(text);
+    for (const QChar dot :
+         {QChar(0x00B7), QChar(0x30FB), QChar(0x2022), QChar(0x2027), QChar(0xFF65)})
+        name.remove(dot);
+    bool latin = false;
+    for (const QChar c : name)
+        latin |= (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
+    if (latin) {
+        QStringList words =
+            name.split(QRegularExpression(QStringLiteral("[ ,.]+")), Qt::SkipEmptyParts);
+        std::sort(words.begin(), words.end());
+        return words.join(QLatin1Char(' '));
+    }
+    name.remove(QLatin1Char(' '));
+    for (const QString& title :
+         {QStringLiteral("先生"), QStringLiteral("女士"), QStringLiteral("小姐")})
+        if (name.size() > title.size() && name.endsWith(title)) {
+            name.chop(title.size());
+            break;
+        }
+    return name;
+}
+
+OrganisationName normaliseOrganisation(QStringView text) {
+    // Longest first: the legal form is the longest that ends the name.
+    static const QStringList forms = {QStringLiteral("集团股份有限公司"),
+                                      QStringLiteral("集团有限责任公司"),
+                                      QStringLiteral("股份有限公司"),
+                                      QStringLiteral("有限责任公司"),
+                                      QStringLiteral("集团有限公司"),
+                                      QStringLiteral("有限公司"),
+                                      QStringLiteral("股份公司"),
+                                      QStringLiteral("集团公司"),
+                                      QStringLiteral("分公司"),
+                                      QStringLiteral("公司"),
+                                      QStringLiteral("集团"),
+                                      QStringLiteral("厂")};
+    static const QRegularExpression bracket(QStringLiteral("\\(([^()]*)\\)"));
+    OrganisationName o;
+    QString name = normaliseText(text);
+    // A place in brackets, wherever it stands.
+    if (const QRegularExpressionMatch m = bracket.match(name); m.hasMatch()) {
+        o.place = m.captured(1).trimmed();
+        name.remove(m.capturedStart(), m.capturedLength());
+    }
+    name.remove(QLatin1Char(' '));
+    // The longest form that ends the name; a name that is nothing but a form stays whole.
+    for (const QString& form : forms) {
+        if (!name.endsWith(form)) continue;
+        if (name.size() > form.size()) {
+            o.legalForm = form;
+            name.chop(form.size());
+        }
+        break;
+    }
+    o.core = name;
+    return o;
 }
 
 QStringList normalisePhones(QStringView text) {

@@ -13,6 +13,22 @@ namespace smart {
 // as do "ＡＢＣ　公司" and "abc公司".
 QString normaliseText(QStringView text);
 
+// A person's name: the text's normal form without blanks and middle dots (· ・ • ‧) and without a
+// trailing title (先生, 女士, 小姐) when a name remains; a Latin name's words in alphabetical
+// order, so "Zhang San" and "SAN zhang" agree.
+QString normalisePersonName(QStringView text);
+
+// An organisation's name taken apart: its legal form at the end (有限责任公司, 股份有限公司,
+// 集团有限公司, 有限公司, 公司, 厂, ...), a place in brackets (科技（深圳）有限公司), and the core
+// that is left, each in the text's normal form. "宏远贸易有限公司" and "宏远贸易有限责任公司" have
+// one core.
+struct OrganisationName {
+    QString core;
+    QString legalForm;
+    QString place;
+};
+OrganisationName normaliseOrganisation(QStringView text);
+
 // The phone numbers of a cell (several may share one, split at "/", ",", "，", "、", ";", "；" and
 // "或"), each as digits only: the country code (+86, 0086, 86) removed, a landline's area code
 // kept with its leading 0 ("+86 755 8888 1234" is 075588881234), an extension left out. Parts

@@ -35,6 +35,87 @@ private slots:
         QCOMPARE(smart::normaliseText(typed), normal);
     }
 
+    void personNames_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("normal");
+        QTest::newRow("blank inside") << "张 伟"
+                                      << "张伟";
+        QTest::newRow("middle dot") << "阿卜杜拉·买买提"
+                                    << "阿卜杜拉买买提";
+        QTest::newRow("katakana middle dot") << "阿卜杜拉・买买提"
+                                             << "阿卜杜拉买买提";
+        QTest::newRow("title") << "王先生"
+                               << "王";
+        QTest::newRow("title after a full name") << "李秀英女士"
+                                                 << "李秀英";
+        QTest::newRow("a title alone stays") << "先生"
+                                             << "先生";
+        QTest::newRow("Latin, either order") << "SAN  Zhang"
+                                             << "san zhang";
+        QTest::newRow("Latin with a comma") << "Zhang, San"
+                                            << "san zhang";
+        QTest::newRow("full-width Latin") << "Ｚｈａｎｇ　Ｓａｎ"
+                                          << "san zhang";
+    }
+    void personNames() {
+        QFETCH(QString, typed);
+        QFETCH(QString, normal);
+        QCOMPARE(smart::normalisePersonName(typed), normal);
+    }
+
+    void organisations_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("core");
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("place");
+        QTest::newRow("有限公司") << "北京宏远贸易有限公司"
+                                  << "北京宏远贸易"
+                                  << "有限公司"
+                                  << "";
+        QTest::newRow("有限责任公司") << "北京宏远贸易有限责任公司"
+                                      << "北京宏远贸易"
+                                      << "有限责任公司"
+                                      << "";
+        QTest::newRow("股份有限公司") << "宏远科技股份有限公司"
+                                      << "宏远科技"
+                                      << "股份有限公司"
+                                      << "";
+        QTest::newRow("集团有限公司") << "宏远集团有限公司"
+                                      << "宏远"
+                                      << "集团有限公司"
+                                      << "";
+        QTest::newRow("bracketed place") << "宏远科技（深圳）有限公司"
+                                         << "宏远科技"
+                                         << "有限公司"
+                                         << "深圳";
+        QTest::newRow("厂") << "红星机械厂"
+                            << "红星机械"
+                            << "厂"
+                            << "";
+        QTest::newRow("no legal form") << "宏远商行"
+                                       << "宏远商行"
+                                       << ""
+                                       << "";
+        QTest::newRow("a form alone stays") << "有限公司"
+                                            << "有限公司"
+                                            << ""
+                                            << "";
+        QTest::newRow("blanks and full width") << "ＡＢＣ 贸易 有限公司"
+                                               << "abc贸易"
+                                               << "有限公司"
+                                               << "";
+    }
+    void organisations() {
+        QFETCH(QString, typed);
+        QFETCH(QString, core);
+        QFETCH(QString, form);
+        QFETCH(QString, place);
+        const smart::OrganisationName o = smart::normaliseOrganisation(typed);
+        QCOMPARE(o.core, core);
+        QCOMPARE(o.legalForm, form);
+        QCOMPARE(o.place, place);
+    }
+
     void phones_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QStringList>("numbers");
