@@ -4,6 +4,8 @@
 #include <QList>
 #include <QRegularExpression>
 
+#include <opencc/opencc.h>
+
 #include <algorithm>
 
 namespace smart {
@@ -27,10 +29,43 @@ QString digitsOf(QStringView text) {
     return out;
 }
 
+// One converter per thread (a converter is not shared between threads); null when OpenCC's
+// data cannot be found, and then texts keep their characters.
+opencc_t converter() {
+    thread_local const opencc_t open = [] {
+        opencc_t c = opencc_open("t2s.json");
+        if (c == reinterpret_cast<opencc_t>(-1)) c = opencc_open("/usr/share/opencc/t2s.json");
+        return c;
+    }();
+    thread_local const struct Closer {
+        ~Closer() {
+            if (open != reinterpret_cast<opencc_t>(-1)) opencc_close(open);
+        }
+    } closer;
+    return open == reinterpret_cast<opencc_t>(-1) ? nullptr : open;
+}
+
+bool allAscii(QStringView text) {
+    for (const QChar c : text)
+        if (c.unicode() >= 0x80) return false;
+    return true;
+}
+
 } // namespace
 
+QString toSimplified(QStringView text) {
+    opencc_t c = allAscii(text) ? nullptr : converter();
+    if (!c) return text.toString();
+    const QByteArray utf8 = text.toUtf8();
+    char* out = opencc_convert_utf8(c, utf8.constData(), size_t(utf8.size()));
+    if (!out) return text.toString();
+    const QString simplified = QString::fromUtf8(out);
+    opencc_convert_utf8_free(out);
+    return simplified;
+}
+
 QString normaliseText(QStringView text) {
-    const QString folded = text.toString().normalized(QString::NormalizationForm_KC);
+    const QString folded = toSimplified(text.toString().normalized(QString::NormalizationForm_KC));
     QString out;
     out.reserve(folded.size());
     bool pendingBlank = false;

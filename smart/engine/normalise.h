@@ -7,10 +7,13 @@
 
 namespace smart {
 
+// Traditional characters as simplified ones (OpenCC's t2s, phrases included: 張三 is 张三).
+QString toSimplified(QStringView text);
+
 // Every text: compatibility forms folded (NFKC: full-width ASCII to half-width, U+3000 to a
-// blank), ASCII letters lower-cased, control characters dropped, blanks removed next to a
-// Chinese character and collapsed to one elsewhere, none at either end. "张 三" and "张三" agree,
-// as do "ＡＢＣ　公司" and "abc公司".
+// blank), traditional characters simplified, ASCII letters lower-cased, control characters dropped,
+// blanks removed next to a Chinese character and collapsed to one elsewhere, none at either end.
+// "张 三" and "张三" agree, as do "ＡＢＣ　公司" and "abc公司".
 QString normaliseText(QStringView text);
 
 // A person's name: the text's normal form without blanks and middle dots (· ・ • ‧) and without a

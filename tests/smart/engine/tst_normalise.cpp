@@ -28,6 +28,14 @@ private slots:
                                                            << "Ärzte";
         QTest::newRow("nothing but blanks") << " \u3000 "
                                             << "";
+        QTest::newRow("traditional name") << "張 三"
+                                          << "张三";
+        QTest::newRow("traditional address") << "廣東省深圳市南山區"
+                                             << "广东省深圳市南山区";
+        QTest::newRow("traditional company") << "臺灣電腦股份有限公司"
+                                             << "台湾电脑股份有限公司";
+        QTest::newRow("simplified stays") << "张三丰"
+                                          << "张三丰";
     }
     void text() {
         QFETCH(QString, typed);
@@ -46,6 +54,8 @@ private slots:
                                              << "阿卜杜拉买买提";
         QTest::newRow("title") << "王先生"
                                << "王";
+        QTest::newRow("traditional, blank and title") << "陳 偉先生"
+                                                      << "陈伟";
         QTest::newRow("title after a full name") << "李秀英女士"
                                                  << "李秀英";
         QTest::newRow("a title alone stays") << "先生"
