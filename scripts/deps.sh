@@ -8,7 +8,8 @@ set -euo pipefail
 
 packages=(cmake make g++ pkg-config ccache qt6-base-dev qt6-translations-l10n qt6-qpa-plugins
           libgl-dev libsqlite3-dev mdbtools-dev libglib2.0-dev fonts-wqy-microhei
-          libxlsxwriter-dev libzip-dev libopencc-dev)
+          libxlsxwriter-dev libzip-dev libopencc-dev
+          libicu-dev)
 if [ "${1:-}" = "--test" ]; then
     packages+=(mdbtools python3 python3-dbf python3-xlrd libfreexl-dev clang-format python3-olefile
                python3-openpyxl libreoffice-calc-nogui clang libclang-rt-14-dev)

@@ -5,6 +5,10 @@
 #include <QRegularExpression>
 
 #include <opencc/opencc.h>
+#include <unicode/translit.h>
+#include <unicode/unistr.h>
+
+#include <memory>
 
 #include <algorithm>
 
@@ -108,6 +112,40 @@ QString normalisePersonName(QStringView text) {
             break;
         }
     return name;
+}
+
+QString pronunciationKey(QStringView name) {
+    const QString normal = normalisePersonName(name);
+    // One transliterator per thread (they keep state while they work).
+    thread_local const std::unique_ptr<icu::Transliterator> toPinyin = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Transliterator> t(icu::Transliterator::createInstance(
+            "Han-Latin; Latin-ASCII; Lower", UTRANS_FORWARD, status));
+        return U_SUCCESS(status) ? std::move(t) : nullptr;
+    }();
+    if (!toPinyin) return normal;
+    QStringList words;
+    QString other; // letters and digits between the Han characters
+    auto flush = [&] {
+        if (!other.isEmpty()) words << other;
+        other.clear();
+    };
+    for (const char32_t c : normal.toUcs4()) {
+        if (QChar::script(c) != QChar::Script_Han) {
+            if (c == U' ')
+                flush();
+            else
+                other += QString::fromUcs4(&c, 1);
+            continue;
+        }
+        flush();
+        const QString one = QString::fromUcs4(&c, 1);
+        icu::UnicodeString u(reinterpret_cast<const UChar*>(one.utf16()), int32_t(one.size()));
+        toPinyin->transliterate(u);
+        words << QString::fromUtf16(reinterpret_cast<const char16_t*>(u.getBuffer()), u.length());
+    }
+    flush();
+    return words.join(QLatin1Char(' '));
 }
 
 OrganisationName normaliseOrganisation(QStringView text) {

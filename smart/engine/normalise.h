@@ -21,6 +21,11 @@ QString normaliseText(QStringView text);
 // order, so "Zhang San" and "SAN zhang" agree.
 QString normalisePersonName(QStringView text);
 
+// How a person's name sounds: its normal form in pinyin without tones (ICU's Han-Latin), one
+// syllable per character, so that the homophone typos of a name agree: 张伟 and 张玮 are both
+// "zhang wei". A Latin name is its normal form.
+QString pronunciationKey(QStringView name);
+
 // An organisation's name taken apart: its legal form at the end (有限责任公司, 股份有限公司,
 // 集团有限公司, 有限公司, 公司, 厂, ...), a place in brackets (科技（深圳）有限公司), and the core
 // that is left, each in the text's normal form. "宏远贸易有限公司" and "宏远贸易有限责任公司" have

@@ -73,6 +73,38 @@ private slots:
         QCOMPARE(smart::normalisePersonName(typed), normal);
     }
 
+    void pronunciation_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<bool>("same");
+        QTest::newRow("张伟 / 张玮") << "张伟"
+                                     << "张玮" << true;
+        QTest::newRow("王芳 / 汪芳") << "王芳"
+                                     << "汪芳" << true;
+        QTest::newRow("刘洋 / 刘阳, traditional") << "劉洋"
+                                                  << "刘阳" << true;
+        QTest::newRow("blank and title") << "李 娜女士"
+                                         << "李娜" << true;
+        QTest::newRow("another name") << "张伟"
+                                      << "张华" << false;
+        QTest::newRow("another surname") << "张伟"
+                                         << "李伟" << false;
+        QTest::newRow("Latin names") << "Zhang Wei"
+                                     << "WEI zhang" << true;
+    }
+    void pronunciation() {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(bool, same);
+        const QString a = smart::pronunciationKey(first), b = smart::pronunciationKey(second);
+        QVERIFY2((a == b) == same, qPrintable(a + " / " + b));
+        QVERIFY(!a.isEmpty());
+    }
+    void pronunciationKeyReadsPinyin() {
+        QCOMPARE(smart::pronunciationKey(u"张伟"), QString("zhang wei"));
+        QCOMPARE(smart::pronunciationKey(u"欧阳娜娜"), QString("ou yang na na"));
+    }
+
     void organisations_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("core");
