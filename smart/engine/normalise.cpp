@@ -90,6 +90,55 @@ QString normaliseText(QStringView text) {
     return out;
 }
 
+QString houseNumbersAsDigits(QStringView address) {
+    static const QString numerals = QStringLiteral("〇零一二两三四五六七八九十百千");
+    static const QString units = QStringLiteral("号號栋棟幢座楼樓层層室单元弄巷");
+    auto digit = [](QChar c) {
+        static const QString values = QStringLiteral("〇零一二两三四五六七八九");
+        static const int value[] = {0, 0, 1, 2, 2, 3, 4, 5, 6, 7, 8, 9};
+        const qsizetype i = values.indexOf(c);
+        return i < 0 ? -1 : value[i];
+    };
+    QString out;
+    qsizetype i = 0;
+    while (i < address.size()) {
+        qsizetype end = i;
+        while (end < address.size() && numerals.contains(address[end]))
+            ++end;
+        if (end == i) {
+            out += address[i++];
+            continue;
+        }
+        const QStringView run = address.mid(i, end - i);
+        if (end >= address.size() || !units.contains(address[end])) {
+            out += run;
+            i = end;
+            continue;
+        }
+        bool positional = false;
+        for (const QChar c : run)
+            positional |= c == u'十' || c == u'百' || c == u'千';
+        if (positional) {
+            int total = 0, current = 0;
+            for (const QChar c : run) {
+                const int scale = c == u'十' ? 10 : c == u'百' ? 100 : c == u'千' ? 1000 : 0;
+                if (scale == 0) {
+                    current = digit(c);
+                    continue;
+                }
+                total += (current == 0 && scale == 10 ? 1 : current) * scale; // 十五 is 15
+                current = 0;
+            }
+            out += QString::number(total + current);
+        } else {
+            for (const QChar c : run)
+                out += QChar(u'0' + digit(c));
+        }
+        i = end;
+    }
+    return out;
+}
+
 QString normalisePersonName(QStringView text) {
     QString name = normaliseText(text);
     for (const QChar dot :

@@ -16,6 +16,10 @@ QString toSimplified(QStringView text);
 // "张 三" and "张三" agree, as do "ＡＢＣ　公司" and "abc公司".
 QString normaliseText(QStringView text);
 
+// Chinese numerals that count a house, building, floor or room read as digits: 八十八号 is 88号,
+// 一百零三号 103号, 二〇三室 203室, 三楼 3楼. Numerals before anything else stay (三里屯).
+QString houseNumbersAsDigits(QStringView address);
+
 // A person's name: the text's normal form without blanks and middle dots (· ・ • ‧) and without a
 // trailing title (先生, 女士, 小姐) when a name remains; a Latin name's words in alphabetical
 // order, so "Zhang San" and "SAN zhang" agree.

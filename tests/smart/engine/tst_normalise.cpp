@@ -43,6 +43,36 @@ private slots:
         QCOMPARE(smart::normaliseText(typed), normal);
     }
 
+    void houseNumbers_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("normal");
+        QTest::newRow("八十八号") << "深南大道八十八号"
+                                  << "深南大道88号";
+        QTest::newRow("一百零三号") << "人民路一百零三号"
+                                    << "人民路103号";
+        QTest::newRow("十号") << "中山路十号"
+                              << "中山路10号";
+        QTest::newRow("十五号") << "中山路十五号"
+                                << "中山路15号";
+        QTest::newRow("two thousand") << "两千零一号"
+                                      << "2001号";
+        QTest::newRow("digit by digit") << "B座二〇三室"
+                                        << "B座203室";
+        QTest::newRow("floor and room") << "三楼五室"
+                                        << "3楼5室";
+        QTest::newRow("a place name stays") << "三里屯路十九号"
+                                            << "三里屯路19号";
+        QTest::newRow("numerals at the end stay") << "第一中学"
+                                                  << "第一中学";
+        QTest::newRow("digits stay") << "88号"
+                                     << "88号";
+    }
+    void houseNumbers() {
+        QFETCH(QString, typed);
+        QFETCH(QString, normal);
+        QCOMPARE(smart::houseNumbersAsDigits(typed), normal);
+    }
+
     void personNames_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("normal");
