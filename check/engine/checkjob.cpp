@@ -23,21 +23,20 @@ core::Status rangeOf(const CheckRequest& r, int count, int* start, int* end) {
                             r.end.value_or(QString::number(count)), count, start, end);
 }
 
-} // namespace
-
-CheckJob::CheckJob(core::AppState& state) : st_(state) {}
-
-CheckJob::CheckJob(core::AppState& state, const core::RunOptions& options)
-    : st_(state), options_(options) {}
-
-namespace {
+// A step the user has not taken yet, and something wrong.
 Refusal step(const QString& what) {
     return {{what}, false};
 }
 Refusal wrong(const QString& what) {
     return {{what}, true};
 }
+
 } // namespace
+
+CheckJob::CheckJob(core::AppState& state) : st_(state) {}
+
+CheckJob::CheckJob(core::AppState& state, const core::RunOptions& options)
+    : st_(state), options_(options) {}
 
 Refusal CheckJob::refusal(const core::AppState& st, const CheckRequest& r) {
     if (!core::isOpen(st.RsSource)) return step(QStringLiteral("请打开数据库！"));
@@ -66,9 +65,8 @@ Refusal CheckJob::prepare(const CheckRequest& r) {
         if (index < 0)
             return unknown(QStringLiteral("表中没有邮编字段“%1”。表中的字段：%2"), typed);
         if (r.postcodeDigits < 1 || r.postcodeDigits > 6)
-            return {
-                QStringLiteral("邮编分段位数 %1 不正确：请选择 1 到 6 位。").arg(r.postcodeDigits),
-                true};
+            return wrong(
+                QStringLiteral("邮编分段位数 %1 不正确：请选择 1 到 6 位。").arg(r.postcodeDigits));
         postcodeField = src.fieldName(index);
     }
     // The check fields as the table spells them.
@@ -106,15 +104,16 @@ core::RunResult CheckJob::scan(core::ProgressSink& sink) {
     result_ = exactScan(st_, options_, sink, !pending_);
     // No separation follows: what was found is written now.
     if (pending_ && !(result_.ok() && result_.duplicateRows > 0))
-        if (const QString why = writePendingGroups(); !why.isEmpty() && result_.error.isEmpty())
-            result_.error = why;
+        if (const core::Status s = writePendingGroups(); !s.ok() && result_.error.isEmpty())
+            result_.error = s.error;
     return result_;
 }
 
-QString CheckJob::writePendingGroups() {
+core::Status CheckJob::writePendingGroups() {
     if (!pending_) return {};
     pending_ = false;
-    return st_.RsDup->updateBatch() ? QString() : writeFailure(st_.RsDup->errorString());
+    if (st_.RsDup->updateBatch()) return {};
+    return writeFailure(st_.RsDup->errorString());
 }
 
 core::RunResult CheckJob::separate(core::ProgressSink& sink) {

@@ -79,7 +79,7 @@ public:
 
 private:
     // The exact check's groups, when they wait in RsDup for the separation to write them.
-    QString writePendingGroups();
+    core::Status writePendingGroups();
 
     core::AppState& st_;
     core::RunOptions options_;
