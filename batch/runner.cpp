@@ -407,10 +407,8 @@ int Runner::check(const Options& o) {
     if (result.cancelled) return fail(Failure, stopped);
     if (!result.error.isEmpty()) return fail(Failure, session_.userView(result.error));
     tellNotes();
-    if (result.failedRecords > 0)
-        note(QStringLiteral("有 %1 条记录在查重时出错，它们的重复记录可能没有全部找出：%2")
-                 .arg(result.failedRecords)
-                 .arg(session_.userView(result.firstFailure)));
+    if (const QString failed = check::failedRecordsNote(result); !failed.isEmpty())
+        note(session_.userView(failed));
     if (!result.backupPath.isEmpty())
         note(QStringLiteral("删除前已备份原文件到 ") + QDir::toNativeSeparators(result.backupPath));
     // From here on a failure finds the user's file changed by the separation: it is put back.

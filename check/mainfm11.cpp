@@ -162,11 +162,8 @@ void mainFm11::run() {
     ui::restoreDefaultCursor();
     ProgressBar1->hide();
     ProgressBar2->hide();
-    if (result_.ok() && result_.failedRecords > 0)
-        ui::inform(QStringLiteral("有 %1 条记录在查重时出错，它们的重复记录可能没有全部找出。\n%2")
-                       .arg(result_.failedRecords)
-                       .arg(result_.firstFailure),
-                   ui::defaultTitle(), ui::Icon::Warning);
+    if (const QString note = failedRecordsNote(result_); result_.ok() && !note.isEmpty())
+        ui::inform(note, ui::defaultTitle(), ui::Icon::Warning);
     const bool found = result_.ok() && result_.duplicateRows > 0;
     if (found) {
         ui::inform(QStringLiteral("查重结束"));

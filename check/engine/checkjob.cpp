@@ -33,6 +33,13 @@ Refusal wrong(const QString& what) {
 
 } // namespace
 
+QString failedRecordsNote(const core::RunResult& r) {
+    if (r.failedRecords <= 0) return {};
+    return QStringLiteral("有 %1 条记录在查重时出错，它们的重复记录可能没有全部找出：%2")
+        .arg(r.failedRecords)
+        .arg(r.firstFailure);
+}
+
 CheckJob::CheckJob(core::AppState& state) : st_(state) {}
 
 CheckJob::CheckJob(core::AppState& state, const core::RunOptions& options)

@@ -45,6 +45,10 @@ struct Refusal : core::Status {
     bool warning = false;
 };
 
+// What the user is told of a fuzzy check whose grouping pass failed for some records; empty when
+// none did.
+QString failedRecordsNote(const core::RunResult& result);
+
 class CheckJob {
 public:
     explicit CheckJob(core::AppState& state);

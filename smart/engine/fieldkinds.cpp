@@ -50,7 +50,8 @@ FieldKind kindOfValues(const QStringList& values) {
     static const QRegularExpression postcode(QStringLiteral("^[0-9]{6}$"));
     int filled = 0, phones = 0, ids = 0, postcodes = 0;
     for (const QString& value : values) {
-        const QString v = normaliseText(value);
+        // The phone and ID readers fold widths themselves; the postcode needs only that.
+        const QString v = value.normalized(QString::NormalizationForm_KC).trimmed();
         if (v.isEmpty()) continue;
         ++filled;
         const QStringList numbers = normalisePhones(v);

@@ -8,13 +8,19 @@ namespace vtab {
 
 namespace {
 
-// The file's one table; argument: the code page chosen (empty: found from the bytes).
-bool loadText(const QString& path, const QString& codePage, std::vector<SheetPart>* parts,
-              QString* error) {
+// The file's one table, and the encoding and delimiter found (format may be null); codePage: the
+// one chosen (empty: found from the bytes).
+bool readText(const QString& path, const QString& codePage, std::vector<SheetPart>* parts,
+              formats::csv::Format* format, QString* error) {
     SheetPart part{textTableName(path), false, {}};
-    if (!formats::csv::readFile(path, codePage, &part.table, nullptr, error)) return false;
+    if (!formats::csv::readFile(path, codePage, &part.table, format, error)) return false;
     parts->push_back(std::move(part));
     return true;
+}
+
+bool loadText(const QString& path, const QString& codePage, std::vector<SheetPart>* parts,
+              QString* error) {
+    return readText(path, codePage, parts, nullptr, error);
 }
 
 } // namespace
@@ -30,10 +36,9 @@ bool attachTextFile(sqlite3* db, const QString& path, const QString& codePage, Q
                                 QStringLiteral("文本文件的表"), loadText};
     const QString absolute = QFileInfo(path).absoluteFilePath();
     const QString name = textTableName(absolute);
-    std::vector<SheetPart> parts(1);
-    parts[0].name = name;
+    std::vector<SheetPart> parts;
     formats::csv::Format found;
-    if (!formats::csv::readFile(absolute, codePage, &parts[0].table, &found, error)) return false;
+    if (!readText(absolute, codePage, &parts, &found, error)) return false;
     if (!attachSheets(db, text, absolute, codePage, std::move(parts), nullptr, nullptr, error))
         return false;
     if (tableName) *tableName = name;
