@@ -1,6 +1,7 @@
 #include "smart/engine/normalise.h"
 
 #include <QDate>
+#include <QHash>
 #include <QList>
 #include <QRegularExpression>
 
@@ -9,6 +10,7 @@
 #include <unicode/unistr.h>
 
 #include <memory>
+#include <vector>
 
 #include <algorithm>
 
@@ -55,11 +57,42 @@ bool allAscii(QStringView text) {
     return true;
 }
 
+// Characters that compatibility folding leaves as they are: ASCII and the unified ideographs.
+bool foldsToItself(QStringView text) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80 && (u < 0x4E00 || u > 0x9FFF)) return false;
+    }
+    return true;
+}
+
+// Whether OpenCC changes a character on its own, asked once per character and thread: a text
+// whose characters all stay goes without a conversion (most texts of a simplified list).
+bool changesAlone(opencc_t c, char16_t ch) {
+    thread_local std::vector<quint8> known(0x10000, 0); // 0 not asked, 1 stays, 2 changes
+    quint8& k = known[ch];
+    if (k == 0) {
+        const QByteArray one = QString(QChar(ch)).toUtf8();
+        char* out = opencc_convert_utf8(c, one.constData(), size_t(one.size()));
+        k = out && one != QByteArray(out) ? 2 : 1;
+        if (out) opencc_convert_utf8_free(out);
+    }
+    return k == 2;
+}
+
 } // namespace
 
 QString toSimplified(QStringView text) {
     opencc_t c = allAscii(text) ? nullptr : converter();
     if (!c) return text.toString();
+    bool stays = true;
+    for (const QChar ch : text)
+        if (ch.unicode() >= 0x80 && !ch.isSurrogate() && changesAlone(c, ch.unicode())) {
+            stays = false;
+            break;
+        }
+    if (stays && std::none_of(text.begin(), text.end(), [](QChar ch) { return ch.isSurrogate(); }))
+        return text.toString();
     const QByteArray utf8 = text.toUtf8();
     char* out = opencc_convert_utf8(c, utf8.constData(), size_t(utf8.size()));
     if (!out) return text.toString();
@@ -69,7 +102,9 @@ QString toSimplified(QStringView text) {
 }
 
 QString normaliseText(QStringView text) {
-    const QString folded = toSimplified(text.toString().normalized(QString::NormalizationForm_KC));
+    const QString folded = toSimplified(
+        foldsToItself(text) ? text.toString()
+                            : text.toString().normalized(QString::NormalizationForm_KC));
     QString out;
     out.reserve(folded.size());
     bool pendingBlank = false;
@@ -92,7 +127,7 @@ QString normaliseText(QStringView text) {
 
 QString houseNumbersAsDigits(QStringView address) {
     static const QString numerals = QStringLiteral("〇零一二两三四五六七八九十百千");
-    static const QString units = QStringLiteral("号號栋棟幢座楼樓层層室单元弄巷");
+    static const QString units = QStringLiteral("号號栋棟幢座楼樓层層室弄巷");
     auto digit = [](QChar c) {
         static const QString values = QStringLiteral("〇零一二两三四五六七八九");
         static const int value[] = {0, 0, 1, 2, 2, 3, 4, 5, 6, 7, 8, 9};
@@ -110,7 +145,8 @@ QString houseNumbersAsDigits(QStringView address) {
             continue;
         }
         const QStringView run = address.mid(i, end - i);
-        if (end >= address.size() || !units.contains(address[end])) {
+        if (end >= address.size() ||
+            !(units.contains(address[end]) || address.mid(end, 2) == u"单元")) {
             out += run;
             i = end;
             continue;
@@ -164,7 +200,10 @@ QString normalisePersonName(QStringView text) {
 }
 
 QString pronunciationKey(QStringView name) {
-    const QString normal = normalisePersonName(name);
+    return pronunciationOfNormalName(normalisePersonName(name));
+}
+
+QString pronunciationOfNormalName(QStringView normal) {
     // One transliterator per thread (they keep state while they work).
     thread_local const std::unique_ptr<icu::Transliterator> toPinyin = [] {
         UErrorCode status = U_ZERO_ERROR;
@@ -172,7 +211,7 @@ QString pronunciationKey(QStringView name) {
             "Han-Latin; Latin-ASCII; Lower", UTRANS_FORWARD, status));
         return U_SUCCESS(status) ? std::move(t) : nullptr;
     }();
-    if (!toPinyin) return normal;
+    if (!toPinyin) return normal.toString();
     QStringList words;
     QString other; // letters and digits between the Han characters
     auto flush = [&] {
@@ -188,10 +227,18 @@ QString pronunciationKey(QStringView name) {
             continue;
         }
         flush();
-        const QString one = QString::fromUcs4(&c, 1);
-        icu::UnicodeString u(reinterpret_cast<const UChar*>(one.utf16()), int32_t(one.size()));
-        toPinyin->transliterate(u);
-        words << QString::fromUtf16(reinterpret_cast<const char16_t*>(u.getBuffer()), u.length());
+        // A character sounds the same in every name: each is transliterated once per thread.
+        thread_local QHash<char32_t, QString> sounds;
+        auto known = sounds.constFind(c);
+        if (known == sounds.cend()) {
+            const QString one = QString::fromUcs4(&c, 1);
+            icu::UnicodeString u(reinterpret_cast<const UChar*>(one.utf16()), int32_t(one.size()));
+            toPinyin->transliterate(u);
+            known = sounds.insert(
+                c,
+                QString::fromUtf16(reinterpret_cast<const char16_t*>(u.getBuffer()), u.length()));
+        }
+        words << known.value();
     }
     flush();
     return words.join(QLatin1Char(' '));
@@ -294,6 +341,26 @@ QString normaliseIdNumber(QStringView text) {
     if (!validDate(QStringView(id).mid(6, 8))) return {};
     if (checkCharacter(QStringView(id).left(17)) != id.at(17)) return {};
     return id;
+}
+
+QString normaliseOther(QStringView text) {
+    const QString normal = normaliseText(text);
+    static const QRegularExpression yearFirst(
+        QStringLiteral("^(\\d{4})[-/.年](\\d{1,2})[-/.月](\\d{1,2})日?$"));
+    static const QRegularExpression dayFirst(
+        QStringLiteral("^(\\d{1,2})[-/.](\\d{1,2})[-/.](\\d{4})$"));
+    static const QRegularExpression compact(QStringLiteral("^(\\d{4})(\\d{2})(\\d{2})$"));
+    int y = 0, m = 0, d = 0;
+    if (const auto a = yearFirst.match(normal); a.hasMatch()) {
+        y = a.captured(1).toInt(), m = a.captured(2).toInt(), d = a.captured(3).toInt();
+    } else if (const auto b = dayFirst.match(normal); b.hasMatch()) {
+        d = b.captured(1).toInt(), m = b.captured(2).toInt(), y = b.captured(3).toInt();
+    } else if (const auto c = compact.match(normal); c.hasMatch()) {
+        y = c.captured(1).toInt(), m = c.captured(2).toInt(), d = c.captured(3).toInt();
+    }
+    const QDate date(y, m, d);
+    if (y >= 1800 && date.isValid()) return date.toString(Qt::ISODate);
+    return normal;
 }
 
 } // namespace smart

@@ -29,6 +29,8 @@ QString normalisePersonName(QStringView text);
 // syllable per character, so that the homophone typos of a name agree: 张伟 and 张玮 are both
 // "zhang wei". A Latin name is its normal form.
 QString pronunciationKey(QStringView name);
+// The same for a name already in normalisePersonName's form.
+QString pronunciationOfNormalName(QStringView normalName);
 
 // An organisation's name taken apart: its legal form at the end (有限责任公司, 股份有限公司,
 // 集团有限公司, 有限公司, 公司, 厂, ...), a place in brackets (科技（深圳）有限公司), and the core
@@ -52,5 +54,9 @@ QStringList normalisePhones(QStringView text);
 // text is not a valid number: a wrong length, a birth date that does not exist, a check character
 // that does not match.
 QString normaliseIdNumber(QStringView text);
+
+// A value of no particular kind: the text's normal form, a date in any of the usual spellings
+// (1984-03-07, 1984/3/7, 07.03.1984, 7/3/1984, 19840307, 1984年3月7日) as yyyy-mm-dd.
+QString normaliseOther(QStringView text);
 
 } // namespace smart
