@@ -28,6 +28,37 @@ QString kindLabel(FieldKind kind) {
     return QStringLiteral("其他");
 }
 
+QString kindCode(FieldKind kind) {
+    switch (kind) {
+    case FieldKind::PersonName:
+        return QStringLiteral("name");
+    case FieldKind::Address:
+        return QStringLiteral("address");
+    case FieldKind::Phone:
+        return QStringLiteral("phone");
+    case FieldKind::IdNumber:
+        return QStringLiteral("id");
+    case FieldKind::Organisation:
+        return QStringLiteral("org");
+    case FieldKind::Postcode:
+        return QStringLiteral("postcode");
+    case FieldKind::Other:
+        break;
+    }
+    return QStringLiteral("other");
+}
+
+bool kindOfCode(const QString& code, FieldKind* kind) {
+    for (const FieldKind k :
+         {FieldKind::PersonName, FieldKind::Address, FieldKind::Phone, FieldKind::IdNumber,
+          FieldKind::Organisation, FieldKind::Postcode, FieldKind::Other})
+        if (code.compare(kindCode(k), Qt::CaseInsensitive) == 0 || code == kindLabel(k)) {
+            *kind = k;
+            return true;
+        }
+    return false;
+}
+
 FieldKind kindOfName(const QString& fieldName) {
     const QString name = normaliseText(fieldName);
     // Tried in this order: "联系电话" is a phone before it is a contact person, "单位地址" an

@@ -12,6 +12,11 @@ enum class FieldKind { PersonName, Address, Phone, IdNumber, Organisation, Postc
 // "其他").
 QString kindLabel(FieldKind kind);
 
+// The kind's code as the runner's --kinds writes it ("name", "address", "phone", "id", "org",
+// "postcode", "other"), and back (a label is taken too); false for an unknown code.
+QString kindCode(FieldKind kind);
+bool kindOfCode(const QString& code, FieldKind* kind);
+
 // The kind a field's name says (姓名, 客户名, 联系人; 地址, 住址, 通讯地址; 电话, 手机, 联系电话,
 // TEL; 身份证号, 证件号码; 单位名称, 公司, 工作单位; 邮编, 邮政编码 ...), Other when it says none.
 FieldKind kindOfName(const QString& fieldName);

@@ -1,0 +1,778 @@
+#include "smart/engine/matcher.h"
+
+#include "smart/engine/normalise.h"
+
+#include <QHash>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <numeric>
+#include <thread>
+
+namespace smart {
+
+QString levelLabel(Level level) {
+    switch (level) {
+    case Level::Strict:
+        return QStringLiteral("严格");
+    case Level::Loose:
+        return QStringLiteral("宽松");
+    case Level::Normal:
+        break;
+    }
+    return QStringLiteral("标准");
+}
+
+QString levelCode(Level level) {
+    switch (level) {
+    case Level::Strict:
+        return QStringLiteral("strict");
+    case Level::Loose:
+        return QStringLiteral("loose");
+    case Level::Normal:
+        break;
+    }
+    return QStringLiteral("normal");
+}
+
+bool levelOfCode(const QString& code, Level* level) {
+    for (const Level l : {Level::Strict, Level::Normal, Level::Loose})
+        if (code == levelCode(l) || code == levelLabel(l)) {
+            *level = l;
+            return true;
+        }
+    return false;
+}
+
+double threshold(Level level) {
+    switch (level) {
+    case Level::Strict:
+        return 8.0;
+    case Level::Loose:
+        return 4.5;
+    case Level::Normal:
+        break;
+    }
+    return 6.0;
+}
+
+namespace {
+
+// The weights of the evidence, in points; the guide explains them in words.
+namespace weight {
+constexpr double nameSame = 4, nameSound = 3, nameNear = 2.5, nameDiffer = -4;
+constexpr double phoneSame = 5, phoneDiffer = -2, mobileDiffer = -3;
+constexpr double idSame = 8, idTextSame = 3;
+constexpr double addressSame = 5, addressNear = 3.5, addressLike = 1.5, addressDiffer = -3;
+constexpr double provinceDiffer = -5, cityDiffer = -4, countyDiffer = -3;
+constexpr double orgSame = 3, orgNear = 1.5, orgDiffer = -2, orgPlaceDiffer = -1;
+constexpr double postcodeSame = 1, postcodeDiffer = -1;
+constexpr double otherSame = 2, otherNear = 0.5, otherDiffer = -1.5;
+} // namespace weight
+
+constexpr double ruledOut = -1000;
+
+// Edit distance over UTF-16 units (the Chinese characters of an address are one unit each).
+int editDistance(QStringView a, QStringView b) {
+    if (a.size() < b.size()) std::swap(a, b);
+    std::vector<int> row(size_t(b.size()) + 1);
+    std::iota(row.begin(), row.end(), 0);
+    for (qsizetype i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = int(i);
+        for (qsizetype j = 1; j <= b.size(); ++j) {
+            const int up = row[size_t(j)];
+            row[size_t(j)] = std::min(
+                {up + 1, row[size_t(j) - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[size_t(b.size())];
+}
+
+// 1 for equal texts, 0 for texts with nothing in common.
+double similarity(QStringView a, QStringView b) {
+    const qsizetype n = std::max(a.size(), b.size());
+    return n == 0 ? 1.0 : 1.0 - double(editDistance(a, b)) / double(n);
+}
+
+double jaroWinkler(QStringView a, QStringView b) {
+    if (a.isEmpty() || b.isEmpty()) return a == b ? 1.0 : 0.0;
+    const qsizetype window = std::max<qsizetype>(0, std::max(a.size(), b.size()) / 2 - 1);
+    std::vector<char> usedA(size_t(a.size()), 0), usedB(size_t(b.size()), 0);
+    int matches = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const qsizetype from = std::max<qsizetype>(0, i - window);
+        const qsizetype to = std::min(b.size() - 1, i + window);
+        for (qsizetype j = from; j <= to; ++j)
+            if (!usedB[size_t(j)] && a[i] == b[j]) {
+                usedA[size_t(i)] = usedB[size_t(j)] = 1;
+                ++matches;
+                break;
+            }
+    }
+    if (matches == 0) return 0.0;
+    int transpositions = 0;
+    qsizetype j = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (!usedA[size_t(i)]) continue;
+        while (!usedB[size_t(j)])
+            ++j;
+        if (a[i] != b[j]) ++transpositions;
+        ++j;
+    }
+    const double m = matches;
+    const double jaro =
+        (m / double(a.size()) + m / double(b.size()) + (m - transpositions / 2.0) / m) / 3.0;
+    int prefix = 0;
+    while (prefix < 4 && prefix < a.size() && prefix < b.size() && a[prefix] == b[prefix])
+        ++prefix;
+    return jaro + prefix * 0.1 * (1.0 - jaro);
+}
+
+bool hasLatin(QStringView s) {
+    return std::any_of(s.begin(), s.end(),
+                       [](QChar c) { return c >= QLatin1Char('a') && c <= QLatin1Char('z'); });
+}
+
+// The given names that stand for others (Bob for Robert), as their full form.
+QString fullGivenName(const QString& word) {
+    static const QHash<QString, QString> names = [] {
+        QHash<QString, QString> h;
+        const char* pairs[][2] = {
+            {"bill", "william"},   {"will", "william"},      {"bob", "robert"},
+            {"rob", "robert"},     {"jim", "james"},         {"jimmy", "james"},
+            {"mike", "michael"},   {"liz", "elizabeth"},     {"beth", "elizabeth"},
+            {"kate", "katherine"}, {"katie", "katherine"},   {"tom", "thomas"},
+            {"dick", "richard"},   {"rick", "richard"},      {"joe", "joseph"},
+            {"dave", "david"},     {"chris", "christopher"}, {"dan", "daniel"},
+            {"danny", "daniel"},   {"sam", "samuel"},        {"ben", "benjamin"},
+            {"alex", "alexander"}, {"tony", "anthony"},      {"nick", "nicholas"},
+            {"sue", "susan"},      {"jenny", "jennifer"},    {"jen", "jennifer"},
+            {"peggy", "margaret"}, {"meg", "margaret"},      {"maggie", "margaret"},
+            {"andy", "andrew"},    {"steve", "steven"},      {"matt", "matthew"},
+            {"greg", "gregory"},   {"ed", "edward"},         {"ted", "edward"},
+            {"fred", "frederick"}, {"frank", "francis"},     {"charlie", "charles"},
+            {"chuck", "charles"},  {"hank", "henry"},        {"harry", "henry"},
+            {"jack", "john"},      {"johnny", "john"},       {"larry", "lawrence"},
+            {"pat", "patrick"},    {"patty", "patricia"},    {"becky", "rebecca"},
+            {"vicky", "victoria"}, {"tim", "timothy"},       {"jeff", "jeffrey"},
+            {"ken", "kenneth"},    {"ron", "ronald"},        {"don", "donald"},
+            {"hans", "johannes"},  {"sepp", "josef"},        {"fritz", "friedrich"},
+            {"lisa", "elisabeth"}, {"gabi", "gabriele"},     {"uli", "ulrich"}};
+        for (const auto& p : pairs)
+            h.insert(QString::fromLatin1(p[0]), QString::fromLatin1(p[1]));
+        return h;
+    }();
+    return names.value(word, word);
+}
+
+// Two Latin names, their words in alphabetical order already: alike when each word of the one
+// is a word of the other spelt nearly alike, or its initial, or a short form of it.
+bool latinNamesAlike(const QString& a, const QString& b) {
+    QStringList x = a.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList y = b.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (x.isEmpty() || y.isEmpty() || x.size() != y.size()) return false;
+    for (QString& w : x)
+        w = fullGivenName(w);
+    for (QString& w : y)
+        w = fullGivenName(w);
+    // Every word of x paired with a word of y, trying the closest first.
+    std::vector<char> used(size_t(y.size()), 0);
+    for (const QString& w : x) {
+        int best = -1;
+        double bestScore = 0;
+        for (qsizetype j = 0; j < y.size(); ++j) {
+            if (used[size_t(j)]) continue;
+            const QString& v = y[j];
+            double s = jaroWinkler(w, v);
+            if ((w.size() == 1 || v.size() == 1) && w.at(0) == v.at(0)) s = std::max(s, 0.95);
+            if (s > bestScore) bestScore = s, best = int(j);
+        }
+        if (best < 0 || bestScore < 0.88) return false;
+        used[size_t(best)] = 1;
+    }
+    return true;
+}
+
+// The words of Latin addresses that are written short, as their short form.
+QString latinAddressWords(const QString& text) {
+    static const QHash<QString, QString> words = {
+        {QStringLiteral("street"), QStringLiteral("st")},
+        {QStringLiteral("str"), QStringLiteral("st")},
+        {QStringLiteral("road"), QStringLiteral("rd")},
+        {QStringLiteral("avenue"), QStringLiteral("ave")},
+        {QStringLiteral("av"), QStringLiteral("ave")},
+        {QStringLiteral("drive"), QStringLiteral("dr")},
+        {QStringLiteral("lane"), QStringLiteral("ln")},
+        {QStringLiteral("boulevard"), QStringLiteral("blvd")},
+        {QStringLiteral("place"), QStringLiteral("pl")},
+        {QStringLiteral("court"), QStringLiteral("ct")},
+        {QStringLiteral("square"), QStringLiteral("sq")},
+        {QStringLiteral("north"), QStringLiteral("n")},
+        {QStringLiteral("south"), QStringLiteral("s")},
+        {QStringLiteral("east"), QStringLiteral("e")},
+        {QStringLiteral("west"), QStringLiteral("w")},
+        {QStringLiteral("apartment"), QStringLiteral("apt")},
+        {QStringLiteral("strasse"), QStringLiteral("str")},
+        {QStringLiteral("straße"), QStringLiteral("str")}};
+    static const QRegularExpression split(QStringLiteral("[ ,.#]+"));
+    QStringList out;
+    for (const QString& w : text.split(split, Qt::SkipEmptyParts))
+        out << words.value(w, w);
+    return out.join(QLatin1Char(' '));
+}
+
+bool isMobile(QStringView number) {
+    return number.size() == 11 && number[0] == QLatin1Char('1');
+}
+
+// How one field of two records compares: points, and the word for an agreement (empty for
+// none).
+struct Outcome {
+    double points = 0;
+    const char* agreement = nullptr;
+    bool namesDiffer = false; // two person names that are neither equal nor alike
+    bool idsDiffer = false;   // two valid ID numbers that differ
+    bool idsAgree = false;
+};
+
+enum KeyType : quint8 {
+    PhoneKey,
+    IdKey,
+    NameInCity,
+    NameInCounty,
+    NameAlone,
+    AddressKey,
+    RoadKey,
+    OrgKey,
+    TextKey
+};
+
+struct Entry {
+    quint64 hash;
+    quint32 record;
+    quint8 field;
+    quint8 type;
+};
+
+} // namespace
+
+struct Matcher::Data {
+    MatchSettings settings;
+    const Regions& regions;
+    int records = 0;
+    // Per check field: the raw values until run() reads them, then their normal forms.
+    std::vector<std::vector<QString>> raw;
+    std::vector<std::vector<QString>> main, second;
+    std::vector<std::vector<std::array<qint32, 3>>> places; // addresses: province, city, county
+    bool normalised = false;
+
+    Data(MatchSettings s, const Regions& r) : settings(std::move(s)), regions(r) {}
+
+    int fields() const { return int(settings.kinds.size()); }
+    FieldKind kind(int f) const { return settings.kinds[size_t(f)]; }
+
+    void normaliseRange(int from, int to);
+    bool normaliseAll(const std::function<bool(int, int)>& progress, int threads);
+    Outcome compareField(int f, int a, int b) const;
+    double score(int a, int b, QString* basis) const;
+    void keys(int r, std::vector<Entry>* out) const;
+    QString keyLabel(const Entry& e) const;
+    QString countyName(int f, int r) const {
+        const qint32 c = places[size_t(f)][size_t(r)][2];
+        return c < 0 ? QString() : regions.divisions()[size_t(c)].county;
+    }
+    static QString digitsOf(const QString& v) {
+        QString digits;
+        for (const QChar c : v.normalized(QString::NormalizationForm_KC))
+            if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) digits += c;
+        return digits;
+    }
+    // The record's postcode, when a check field holds one: it places an address.
+    QString postcodeOf(int r) const {
+        for (int f = 0; f < fields(); ++f)
+            if (kind(f) == FieldKind::Postcode) return digitsOf(raw[size_t(f)][size_t(r)]);
+        return {};
+    }
+};
+
+void Matcher::Data::normaliseRange(int from, int to) {
+    for (int r = from; r < to; ++r) {
+        const QString postcode = postcodeOf(r);
+        for (int f = 0; f < fields(); ++f) {
+            const QString& v = raw[size_t(f)][size_t(r)];
+            QString& a = main[size_t(f)][size_t(r)];
+            if (v.isEmpty()) continue;
+            switch (kind(f)) {
+            case FieldKind::PersonName:
+                a = normalisePersonName(v);
+                second[size_t(f)][size_t(r)] = pronunciationOfNormalName(a);
+                break;
+            case FieldKind::Address: {
+                const Address parsed = regions.parse(v, postcode);
+                places[size_t(f)][size_t(r)] = {parsed.province, parsed.city, parsed.county};
+                a = hasLatin(parsed.remainder) ? latinAddressWords(parsed.remainder)
+                                               : parsed.remainder;
+                break;
+            }
+            case FieldKind::Phone: {
+                QStringList numbers = normalisePhones(v);
+                numbers.sort();
+                numbers.removeDuplicates();
+                a = numbers.join(QLatin1Char(','));
+                break;
+            }
+            case FieldKind::IdNumber:
+                a = normaliseIdNumber(v);
+                if (a.isEmpty()) second[size_t(f)][size_t(r)] = normaliseText(v);
+                break;
+            case FieldKind::Organisation: {
+                const OrganisationName o = normaliseOrganisation(v);
+                a = o.core;
+                second[size_t(f)][size_t(r)] = o.place;
+                break;
+            }
+            case FieldKind::Postcode: {
+                const QString digits = digitsOf(v);
+                a = digits.isEmpty() ? normaliseText(v) : digits;
+                break;
+            }
+            case FieldKind::Other:
+                a = normaliseOther(v);
+                break;
+            }
+        }
+    }
+}
+
+bool Matcher::Data::normaliseAll(const std::function<bool(int, int)>& progress, int threads) {
+    if (normalised) return true;
+    main.assign(size_t(fields()), std::vector<QString>(size_t(records)));
+    second.assign(size_t(fields()), {});
+    places.assign(size_t(fields()), {});
+    for (int f = 0; f < fields(); ++f) {
+        if (kind(f) == FieldKind::PersonName || kind(f) == FieldKind::IdNumber ||
+            kind(f) == FieldKind::Organisation)
+            second[size_t(f)].resize(size_t(records));
+        if (kind(f) == FieldKind::Address) places[size_t(f)].assign(size_t(records), {-1, -1, -1});
+    }
+    // In rounds, each split between the threads: the progress is told between rounds.
+    constexpr int round = 16384;
+    for (int from = 0; from < records; from += round) {
+        const int to = std::min(records, from + round);
+        const int share = (to - from + threads - 1) / threads;
+        std::vector<std::thread> workers;
+        for (int t = 1; t < threads; ++t) {
+            const int a = from + t * share, b = std::min(to, a + share);
+            if (a < b) workers.emplace_back([this, a, b] { normaliseRange(a, b); });
+        }
+        normaliseRange(from, std::min(to, from + share));
+        for (std::thread& w : workers)
+            w.join();
+        if (progress && !progress(to, records)) return false;
+    }
+    normalised = true;
+    // The values are read: what they were is not needed any more.
+    for (auto& column : raw)
+        std::vector<QString>().swap(column);
+    return true;
+}
+
+Outcome Matcher::Data::compareField(int f, int a, int b) const {
+    const QString& x = main[size_t(f)][size_t(a)];
+    const QString& y = main[size_t(f)][size_t(b)];
+    Outcome o;
+    switch (kind(f)) {
+    case FieldKind::PersonName: {
+        if (x.isEmpty() || y.isEmpty()) return o;
+        if (x == y) return {weight::nameSame, "相同"};
+        if (hasLatin(x) || hasLatin(y)) {
+            if (latinNamesAlike(x, y)) return {weight::nameNear, "相近"};
+        } else if (second[size_t(f)][size_t(a)] == second[size_t(f)][size_t(b)]) {
+            return {weight::nameSound, "同音"};
+        }
+        o.points = weight::nameDiffer;
+        o.namesDiffer = true;
+        return o;
+    }
+    case FieldKind::Phone: {
+        if (x.isEmpty() || y.isEmpty()) return o;
+        const QStringList p = x.split(QLatin1Char(',')), q = y.split(QLatin1Char(','));
+        bool mobiles = false, mobilesY = false;
+        for (const QString& n : p) {
+            if (q.contains(n)) return {weight::phoneSame, "相同"};
+            mobiles |= isMobile(n);
+        }
+        for (const QString& n : q)
+            mobilesY |= isMobile(n);
+        return {mobiles && mobilesY ? weight::mobileDiffer : weight::phoneDiffer};
+    }
+    case FieldKind::IdNumber: {
+        if (!x.isEmpty() && !y.isEmpty()) {
+            if (x == y) {
+                o = {weight::idSame, "相同"};
+                o.idsAgree = true;
+                return o;
+            }
+            o.idsDiffer = true;
+            return o;
+        }
+        const QString& s = second[size_t(f)][size_t(a)];
+        const QString& t = second[size_t(f)][size_t(b)];
+        if (!s.isEmpty() && s == t) return {weight::idTextSame, "相同"};
+        return o;
+    }
+    case FieldKind::Address: {
+        const auto& p = places[size_t(f)][size_t(a)];
+        const auto& q = places[size_t(f)][size_t(b)];
+        if (p[0] >= 0 && q[0] >= 0 && p[0] != q[0]) return {weight::provinceDiffer};
+        if (p[1] >= 0 && q[1] >= 0 && p[1] != q[1]) return {weight::cityDiffer};
+        if (p[2] >= 0 && q[2] >= 0 && countyName(f, a) != countyName(f, b))
+            return {weight::countyDiffer};
+        if (x.isEmpty() || y.isEmpty()) return o;
+        if (x == y) return {weight::addressSame, "相同"};
+        // One address goes further than the other (a building or room added).
+        const QString& shorter = x.size() < y.size() ? x : y;
+        if (shorter.size() >= 5 && (x.size() < y.size() ? y : x).startsWith(shorter))
+            return {weight::addressNear, "相近"};
+        const double s = similarity(x, y);
+        if (s >= 0.85) return {weight::addressNear, "相近"};
+        if (s >= 0.7) return {weight::addressLike, "相近"};
+        return {weight::addressDiffer};
+    }
+    case FieldKind::Organisation: {
+        if (x.isEmpty() || y.isEmpty()) return o;
+        const QString& s = second[size_t(f)][size_t(a)];
+        const QString& t = second[size_t(f)][size_t(b)];
+        const double place = !s.isEmpty() && !t.isEmpty() && s != t ? weight::orgPlaceDiffer : 0;
+        if (x == y) return {weight::orgSame + place, "相同"};
+        if (similarity(x, y) >= 0.8) return {weight::orgNear + place, "相近"};
+        return {weight::orgDiffer + place};
+    }
+    case FieldKind::Postcode:
+        if (x.isEmpty() || y.isEmpty()) return o;
+        return x == y ? Outcome{weight::postcodeSame, "相同"} : Outcome{weight::postcodeDiffer};
+    case FieldKind::Other:
+        if (x.isEmpty() || y.isEmpty()) return o;
+        if (x == y) return {weight::otherSame, "相同"};
+        if (x.size() >= 5 && similarity(x, y) >= 0.9) return {weight::otherNear, "相近"};
+        return {weight::otherDiffer};
+    }
+    return o;
+}
+
+double Matcher::Data::score(int a, int b, QString* basis) const {
+    double total = 0;
+    bool namesDiffer = false, idsDiffer = false, idsAgree = false;
+    QStringList agreed;
+    for (int f = 0; f < fields(); ++f) {
+        const Outcome o = compareField(f, a, b);
+        total += o.points;
+        namesDiffer |= o.namesDiffer;
+        idsDiffer |= o.idsDiffer;
+        idsAgree |= o.idsAgree;
+        if (basis && o.agreement)
+            agreed << settings.labels.value(f) + QString::fromUtf8(o.agreement);
+    }
+    if (basis) *basis = agreed.join(QStringLiteral("；"));
+    // Two valid ID numbers that differ are two people; so are two different names, unless
+    // their ID numbers agree.
+    if (idsDiffer || (namesDiffer && !idsAgree)) return ruledOut;
+    return total;
+}
+
+void Matcher::Data::keys(int r, std::vector<Entry>* out) const {
+    auto add = [&](KeyType type, int f, const QString& text) {
+        if (text.isEmpty()) return;
+        const quint64 h = qHash(text, size_t(type) * 0x9E3779B97F4A7C15ULL + size_t(f));
+        out->push_back({h, quint32(r), quint8(f), quint8(type)});
+    };
+    int addressField = -1;
+    for (int f = 0; f < fields(); ++f)
+        if (kind(f) == FieldKind::Address) {
+            addressField = f;
+            break;
+        }
+    bool any = false;
+    for (int f = 0; f < fields(); ++f) {
+        const QString& v = main[size_t(f)][size_t(r)];
+        if (v.isEmpty()) continue;
+        switch (kind(f)) {
+        case FieldKind::Phone:
+            for (const QString& n : v.split(QLatin1Char(',')))
+                add(PhoneKey, f, n);
+            any = true;
+            break;
+        case FieldKind::IdNumber:
+            add(IdKey, f, v);
+            any = true;
+            break;
+        case FieldKind::PersonName: {
+            if (hasLatin(v)) {
+                // Each word's start with the other words' initials: a typo in one word, a
+                // short form of the given name still meet.
+                QStringList words = v.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                for (QString& w : words)
+                    w = fullGivenName(w);
+                for (qsizetype i = 0; i < words.size(); ++i) {
+                    QString key = words[i].left(4) + u'|';
+                    for (qsizetype j = 0; j < words.size(); ++j)
+                        if (j != i) key += words[j].left(1);
+                    add(NameAlone, f, key);
+                }
+                any = true;
+                break;
+            }
+            const QString& sound = second[size_t(f)][size_t(r)];
+            if (addressField < 0) {
+                add(NameAlone, f, sound);
+            } else {
+                const auto& p = places[size_t(addressField)][size_t(r)];
+                if (p[1] >= 0) add(NameInCity, f, QString::number(p[1]) + u'|' + sound);
+                if (p[2] >= 0) add(NameInCounty, f, countyName(addressField, r) + u'|' + sound);
+                if (p[1] < 0 && p[2] < 0) {
+                    // Where no place is known, the name and the start of the address.
+                    const QString& rest = main[size_t(addressField)][size_t(r)];
+                    add(NameInCity, f, QStringLiteral("?|") + sound + u'|' + rest.left(4));
+                }
+            }
+            any = true;
+            break;
+        }
+        case FieldKind::Address: {
+            const auto& p = places[size_t(f)][size_t(r)];
+            const QString where = p[2] >= 0   ? countyName(f, r)
+                                  : p[1] >= 0 ? QString::number(p[1])
+                                              : QString();
+            add(AddressKey, f, where + u'|' + v);
+            // The road and house number: a typo further on (room, building) still meets.
+            if (hasLatin(v)) {
+                add(RoadKey, f, where + u'|' + v.section(QLatin1Char(' '), 0, 1));
+            } else {
+                static const QRegularExpression number(QStringLiteral("\\d+\\D?"));
+                if (const QRegularExpressionMatch m = number.match(v); m.hasMatch())
+                    add(RoadKey, f, where + u'|' + v.left(m.capturedEnd()));
+            }
+            any = true;
+            break;
+        }
+        case FieldKind::Organisation:
+            add(OrgKey, f, v);
+            any = true;
+            break;
+        case FieldKind::Postcode:
+        case FieldKind::Other:
+            break;
+        }
+    }
+    // Fields of no kind that blocks: their values as they are.
+    if (!any)
+        for (int f = 0; f < fields(); ++f)
+            if (kind(f) == FieldKind::Other) add(TextKey, f, main[size_t(f)][size_t(r)]);
+}
+
+QString Matcher::Data::keyLabel(const Entry& e) const {
+    const QString& v = main[e.field][e.record];
+    return settings.labels.value(e.field) + QLatin1Char(' ') + v;
+}
+
+Matcher::Matcher(MatchSettings settings, const Regions& regions)
+    : d_(new Data(std::move(settings), regions)) {
+    d_->raw.resize(size_t(d_->fields()));
+    for (int f = 0; f < d_->fields(); ++f)
+        if (d_->settings.labels.size() <= f) d_->settings.labels << kindLabel(d_->kind(f));
+}
+
+Matcher::~Matcher() {
+    delete d_;
+}
+
+void Matcher::reserve(int records) {
+    for (auto& column : d_->raw)
+        column.reserve(size_t(records));
+}
+
+void Matcher::add(const std::vector<QStringView>& values) {
+    Q_ASSERT(!d_->normalised); // every record comes before the run
+    for (int f = 0; f < d_->fields(); ++f)
+        d_->raw[size_t(f)].push_back(size_t(f) < values.size() ? values[size_t(f)].toString()
+                                                               : QString());
+    ++d_->records;
+    d_->normalised = false;
+}
+
+int Matcher::size() const {
+    return d_->records;
+}
+
+Reason Matcher::compare(int a, int b) const {
+    d_->normaliseAll({}, 1);
+    Reason r;
+    r.partner = b;
+    r.score = d_->score(a, b, &r.basis);
+    return r;
+}
+
+MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
+    MatchResult result;
+    Data& d = *d_;
+    const int threads = d.settings.threads > 0
+                            ? d.settings.threads
+                            : std::max(1, int(std::thread::hardware_concurrency()));
+    // The progress runs over the records three times: normal forms, candidates, scores.
+    const int n = d.records;
+    auto told = [&](int done) { return !progress || progress(done, 3 * std::max(n, 1)); };
+    if (!d.normaliseAll([&](int done, int) { return told(done); }, threads)) {
+        result.cancelled = true;
+        return result;
+    }
+
+    // Blocks: the records that share a key.
+    std::vector<Entry> entries;
+    entries.reserve(size_t(n) * 4);
+    for (int r = 0; r < n; ++r)
+        d.keys(r, &entries);
+    std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
+        return x.hash != y.hash ? x.hash < y.hash : x.record < y.record;
+    });
+    std::vector<quint64> pairs;
+    std::vector<std::pair<quint32, CappedBlock>> capped;
+    for (size_t i = 0; i < entries.size();) {
+        size_t j = i;
+        while (j < entries.size() && entries[j].hash == entries[i].hash)
+            ++j;
+        const size_t size = j - i;
+        if (size > size_t(d.settings.blockCap)) {
+            capped.push_back({entries[i].record, {d.keyLabel(entries[i]), int(size)}});
+        } else {
+            for (size_t a = i; a < j; ++a)
+                for (size_t b = a + 1; b < j; ++b)
+                    if (entries[a].record != entries[b].record)
+                        pairs.push_back(quint64(entries[a].record) << 32 | entries[b].record);
+        }
+        i = j;
+    }
+    std::vector<Entry>().swap(entries);
+    std::sort(pairs.begin(), pairs.end());
+    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    result.candidatePairs = qint64(pairs.size());
+    std::sort(capped.begin(), capped.end(),
+              [](const auto& x, const auto& y) { return x.first < y.first; });
+    for (auto& [first, block] : capped)
+        result.capped.push_back(std::move(block));
+    if (!told(2 * n)) {
+        result.cancelled = true;
+        return result;
+    }
+
+    // Scores, in rounds split between the threads; each keeps its matches in pair order.
+    struct Match {
+        int a, b;
+        double score;
+    };
+    const double needed = threshold(d.settings.level);
+    std::vector<Match> matches;
+    constexpr size_t round = 1 << 16;
+    for (size_t from = 0; from < pairs.size(); from += round) {
+        const size_t to = std::min(pairs.size(), from + round);
+        const size_t share = (to - from + size_t(threads) - 1) / size_t(threads);
+        std::vector<std::vector<Match>> found(static_cast<size_t>(threads));
+        auto work = [&](int t) {
+            const size_t a = from + size_t(t) * share, b = std::min(to, a + share);
+            for (size_t i = a; i < b; ++i) {
+                const int x = int(pairs[i] >> 32), y = int(pairs[i] & 0xFFFFFFFFu);
+                const double s = d.score(x, y, nullptr);
+                if (s >= needed) found[size_t(t)].push_back({x, y, s});
+            }
+        };
+        std::vector<std::thread> workers;
+        for (int t = 1; t < threads; ++t)
+            workers.emplace_back(work, t);
+        work(0);
+        for (std::thread& w : workers)
+            w.join();
+        for (const auto& part : found)
+            matches.insert(matches.end(), part.begin(), part.end());
+        if (!told(2 * n + int(qint64(n) * qint64(to) / qint64(pairs.size())))) {
+            result.cancelled = true;
+            return result;
+        }
+    }
+    std::vector<quint64>().swap(pairs);
+
+    // Groups: the strongest matches first; a strong one joins two groups, a weaker one only
+    // when every record of the one matches every record of the other.
+    std::sort(matches.begin(), matches.end(), [](const Match& x, const Match& y) {
+        if (x.score != y.score) return x.score > y.score;
+        return x.a != y.a ? x.a < y.a : x.b < y.b;
+    });
+    std::vector<int> root(static_cast<size_t>(n));
+    std::iota(root.begin(), root.end(), 0);
+    QHash<int, std::vector<int>> members; // of each root with more than one record
+    auto find = [&](int x) {
+        while (root[size_t(x)] != x)
+            x = root[size_t(x)] = root[size_t(root[size_t(x)])];
+        return x;
+    };
+    auto membersOf = [&](int r) { return members.contains(r) ? members[r] : std::vector<int>{r}; };
+    constexpr size_t guardPairs = 64;
+    std::vector<Match> kept;
+    for (const Match& m : matches) {
+        const int ra = find(m.a), rb = find(m.b);
+        if (ra == rb) {
+            kept.push_back(m);
+            continue;
+        }
+        std::vector<int> x = membersOf(ra), y = membersOf(rb);
+        if (m.score < needed + strongMargin) {
+            if (x.size() * y.size() > guardPairs) continue;
+            bool all = true;
+            for (const int p : x) {
+                for (const int q : y)
+                    if (d.score(std::min(p, q), std::max(p, q), nullptr) < needed) {
+                        all = false;
+                        break;
+                    }
+                if (!all) break;
+            }
+            if (!all) continue;
+        }
+        const int into = std::min(ra, rb), from = std::max(ra, rb);
+        root[size_t(from)] = into;
+        x.insert(x.end(), y.begin(), y.end());
+        members.remove(from);
+        members[into] = std::move(x);
+        kept.push_back(m);
+    }
+
+    // The groups in the order of their first records, each record with its best match.
+    std::vector<std::vector<int>> groups;
+    for (auto it = members.begin(); it != members.end(); ++it) {
+        std::vector<int> g = it.value();
+        std::sort(g.begin(), g.end());
+        groups.push_back(std::move(g));
+    }
+    std::sort(groups.begin(), groups.end(),
+              [](const auto& x, const auto& y) { return x.front() < y.front(); });
+    std::vector<Reason> best(static_cast<size_t>(n));
+    for (const Match& m : kept) // strongest first: the first seen is the best
+        for (const auto& [self, other] : {std::pair{m.a, m.b}, std::pair{m.b, m.a}})
+            if (best[size_t(self)].partner < 0 && find(self) == find(other))
+                best[size_t(self)] = {other, m.score, {}};
+    for (const auto& g : groups) {
+        std::vector<Reason> why;
+        for (const int r : g) {
+            Reason reason = best[size_t(r)];
+            d.score(std::min(r, reason.partner), std::max(r, reason.partner), &reason.basis);
+            why.push_back(std::move(reason));
+        }
+        result.reasons.push_back(std::move(why));
+    }
+    result.groups = std::move(groups);
+    return result;
+}
+
+} // namespace smart
