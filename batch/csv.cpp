@@ -56,23 +56,25 @@ void appendField(QByteArray& out, QStringView value) {
 
 } // namespace
 
-bool writeCsv(const db::Recordset& rs, QIODevice& out, QString* error) {
+namespace {
+
+bool writeTable(const QStringList& header, int rows,
+                const std::function<QStringView(int, int)>& cell, QIODevice& out, QString* error) {
     // Rows gathered into large blocks: one write per block, not per row.
     constexpr qsizetype block = 1 << 20;
     QByteArray buffer;
     buffer.reserve(block + 4096);
-    const int columns = rs.fieldCount();
+    const int columns = int(header.size());
     for (int c = 0; c < columns; ++c) {
         if (c > 0) buffer += ',';
-        appendField(buffer, rs.fieldName(c));
+        appendField(buffer, header[c]);
     }
     buffer += '\n';
     bool ok = true;
-    const int rows = rs.recordCount();
     for (int r = 0; ok && r < rows; ++r) {
         for (int c = 0; c < columns; ++c) {
             if (c > 0) buffer += ',';
-            appendField(buffer, rs.viewAt(r, c)); // a null value is an empty field
+            appendField(buffer, cell(r, c)); // a null value is an empty field
         }
         buffer += '\n';
         if (buffer.size() >= block || r + 1 == rows) {
@@ -85,7 +87,8 @@ bool writeCsv(const db::Recordset& rs, QIODevice& out, QString* error) {
     return ok;
 }
 
-bool writeCsvFile(const db::Recordset& rs, const QString& path, QString* error) {
+bool writeFile(const QString& path, const std::function<bool(QIODevice&, QString*)>& write,
+               QString* error) {
     // Written beside the target and renamed at the end: an interrupted run never leaves half a
     // file under the name asked for.
     QSaveFile file(path);
@@ -95,13 +98,35 @@ bool writeCsvFile(const db::Recordset& rs, const QString& path, QString* error) 
         return false;
     }
     QString why;
-    if (!writeCsv(rs, file, &why) || !file.commit()) {
+    if (!write(file, &why) || !file.commit()) {
         file.cancelWriting();
         *error = QStringLiteral("无法写入文件 %1：%2")
                      .arg(QDir::toNativeSeparators(path), why.isEmpty() ? file.errorString() : why);
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool writeCsv(const db::Recordset& rs, QIODevice& out, QString* error) {
+    return writeTable(
+        rs.fieldNames(), rs.recordCount(), [&](int r, int c) { return rs.viewAt(r, c); }, out,
+        error);
+}
+
+bool writeCsvFile(const db::Recordset& rs, const QString& path, QString* error) {
+    return writeFile(
+        path, [&](QIODevice& out, QString* why) { return writeCsv(rs, out, why); }, error);
+}
+
+bool writeCsvFile(const QStringList& header, int rows,
+                  const std::function<QStringView(int, int)>& cell, const QString& path,
+                  QString* error) {
+    return writeFile(
+        path,
+        [&](QIODevice& out, QString* why) { return writeTable(header, rows, cell, out, why); },
+        error);
 }
 
 } // namespace batch

@@ -5,6 +5,9 @@
 
 #include <QByteArray>
 #include <QIODevice>
+#include <QStringList>
+
+#include <functional>
 
 namespace batch {
 
@@ -13,5 +16,11 @@ bool writeCsv(const db::Recordset& rs, QIODevice& out, QString* error);
 
 // The same into a file, replaced if it exists.
 bool writeCsvFile(const db::Recordset& rs, const QString& path, QString* error);
+
+// Any table of rows x columns into a file, replaced if it exists: the header's names, then
+// cell(row, column) for every row.
+bool writeCsvFile(const QStringList& header, int rows,
+                  const std::function<QStringView(int, int)>& cell, const QString& path,
+                  QString* error);
 
 } // namespace batch

@@ -4,6 +4,7 @@
 #include "batch/session.h"
 #include "check/engine/checkjob.h"
 #include "check/engine/separation.h"
+#include "check/engine/smartscan.h"
 #include "control/engine/export.h"
 #include "control/engine/merge.h"
 #include "core/appstate.h"
@@ -110,8 +111,10 @@ struct Options {
     QStringList positional;
     QString table, fields, start, end, dupCsv, restCsv, encoding, postcode, digits;
     QString dupXls, restXls, sheet, keepBy;
+    QString kinds, level, reasonsCsv; // 智能查重
     bool inPlace = false;
     bool fuzzy = false;
+    bool smart = false;
     bool mergeBack = false;
 };
 
@@ -165,6 +168,7 @@ private:
                   const QString& sheet);
     int mergeBack(const std::vector<int>& keepBy, const core::RunResult& checked, int* deleted,
                   int* merged);
+    bool writeReasons(const QStringList& fields, const QString& path, QString* error);
     void tellNotes(); // what the user should know of a run that went on
     void note(const QString& text) {
         print(err_, program + QStringLiteral(": 提示：") + oneLine(text) + QLatin1Char('\n'));
@@ -183,13 +187,22 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         return fail(Usage, QStringLiteral("未知的命令“%1”").arg(o->command));
     const bool isCheck = o->command == QLatin1String("check");
     const QList<std::pair<QString, QString*>> valued = {
-        {QStringLiteral("--table"), &o->table},       {QStringLiteral("--fields"), &o->fields},
-        {QStringLiteral("--start"), &o->start},       {QStringLiteral("--end"), &o->end},
-        {QStringLiteral("--dup-csv"), &o->dupCsv},    {QStringLiteral("--rest-csv"), &o->restCsv},
-        {QStringLiteral("--encoding"), &o->encoding}, {QStringLiteral("--postcode"), &o->postcode},
-        {QStringLiteral("--digits"), &o->digits},     {QStringLiteral("--dup-xls"), &o->dupXls},
-        {QStringLiteral("--rest-xls"), &o->restXls},  {QStringLiteral("--sheet"), &o->sheet},
-        {QStringLiteral("--keep-by"), &o->keepBy}};
+        {QStringLiteral("--table"), &o->table},
+        {QStringLiteral("--fields"), &o->fields},
+        {QStringLiteral("--start"), &o->start},
+        {QStringLiteral("--end"), &o->end},
+        {QStringLiteral("--dup-csv"), &o->dupCsv},
+        {QStringLiteral("--rest-csv"), &o->restCsv},
+        {QStringLiteral("--encoding"), &o->encoding},
+        {QStringLiteral("--postcode"), &o->postcode},
+        {QStringLiteral("--digits"), &o->digits},
+        {QStringLiteral("--dup-xls"), &o->dupXls},
+        {QStringLiteral("--rest-xls"), &o->restXls},
+        {QStringLiteral("--sheet"), &o->sheet},
+        {QStringLiteral("--keep-by"), &o->keepBy},
+        {QStringLiteral("--kinds"), &o->kinds},
+        {QStringLiteral("--level"), &o->level},
+        {QStringLiteral("--reasons-csv"), &o->reasonsCsv}};
     bool optionsEnd = false; // after "--" every word is a file or table name
     for (int i = 1; i < arguments.size(); ++i) {
         QString a = arguments[i];
@@ -210,6 +223,10 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         }
         if (a == QLatin1String("--fuzzy") && isCheck && !hasValue) {
             o->fuzzy = true;
+            continue;
+        }
+        if (a == QLatin1String("--smart") && isCheck && !hasValue) {
+            o->smart = true;
             continue;
         }
         if (a == QLatin1String("--in-place") && isCheck && !hasValue) {
@@ -273,13 +290,42 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         return fail(Usage, QStringLiteral("--postcode 和 --digits 须一起使用"));
     if (!o->postcode.isEmpty() && !o->fuzzy)
         return fail(Usage, QStringLiteral("--postcode 和 --digits 只用于模糊查重（--fuzzy）"));
+    if (o->smart && o->fuzzy) return fail(Usage, QStringLiteral("--smart 和 --fuzzy 不能同时使用"));
+    for (const auto& [name, value] : {std::pair{QStringLiteral("--kinds"), o->kinds},
+                                      std::pair{QStringLiteral("--level"), o->level},
+                                      std::pair{QStringLiteral("--reasons-csv"), o->reasonsCsv}})
+        if (!value.isEmpty() && !o->smart)
+            return fail(Usage, QStringLiteral("%1 只用于智能查重（--smart）").arg(name));
+    if (!o->kinds.isEmpty()) {
+        // "字段=类型,...": each named field a check field, once.
+        QStringList kinds(fields.size());
+        for (const QString& pair : o->kinds.split(QLatin1Char(','))) {
+            const qsizetype eq = pair.indexOf(QLatin1Char('='));
+            const QString field = db::trimBlanks(pair.left(eq));
+            const QString kind = eq < 0 ? QString() : db::trimBlanks(pair.mid(eq + 1));
+            if (field.isEmpty() || kind.isEmpty())
+                return fail(Usage, QStringLiteral("--kinds 须写成 字段=类型：“%1”").arg(pair));
+            qsizetype at = -1;
+            for (qsizetype k = 0; k < fields.size(); ++k)
+                if (fields[k].compare(field, Qt::CaseInsensitive) == 0) at = k;
+            if (at < 0)
+                return fail(Usage, QStringLiteral("--kinds 中的“%1”不是查重字段").arg(field));
+            kinds[at] = kind;
+        }
+        o->kinds = kinds.join(QLatin1Char(','));
+    }
+    if (const QString why = check::smartSettingsRefusal(
+            o->kinds.isEmpty() ? QStringList() : o->kinds.split(QLatin1Char(',')), o->level,
+            int(fields.size()));
+        !why.isEmpty())
+        return fail(Usage, why);
     if (!o->digits.isEmpty()) {
         bool ok = false;
         const int n = o->digits.toInt(&ok);
         if (!ok || n < 1 || n > 6)
             return fail(Usage, QStringLiteral("--digits 须为 1 到 6：“%1”").arg(o->digits));
     }
-    for (const QString& path : {o->dupCsv, o->restCsv, o->dupXls, o->restXls}) {
+    for (const QString& path : {o->dupCsv, o->restCsv, o->dupXls, o->restXls, o->reasonsCsv}) {
         if (path.isEmpty()) continue;
         const QFileInfo file(path);
         const QFileInfo dir(file.absolutePath());
@@ -352,7 +398,11 @@ int Runner::check(const Options& o) {
         note(QStringLiteral("文本文件的数据导入工作数据库后查重，原文件不会被修改"));
 
     check::CheckRequest request;
-    request.mode = o.fuzzy ? core::CheckMode::Fuzzy : core::CheckMode::Exact;
+    request.mode = o.smart   ? core::CheckMode::Smart
+                   : o.fuzzy ? core::CheckMode::Fuzzy
+                             : core::CheckMode::Exact;
+    if (!o.kinds.isEmpty()) request.kinds = o.kinds.split(QLatin1Char(','));
+    request.level = o.level;
     if (!o.fields.isEmpty()) request.fields = o.fields.split(QLatin1Char(','));
     if (!o.start.isEmpty()) request.start = o.start;
     if (!o.end.isEmpty()) request.end = o.end;
@@ -409,6 +459,8 @@ int Runner::check(const Options& o) {
     tellNotes();
     if (const QString failed = check::failedRecordsNote(result); !failed.isEmpty())
         note(session_.userView(failed));
+    for (const QString& text : result.notes)
+        note(text);
     if (!result.backupPath.isEmpty())
         note(QStringLiteral("删除前已备份原文件到 ") + QDir::toNativeSeparators(result.backupPath));
     // From here on a failure finds the user's file changed by the separation: it is put back.
@@ -441,6 +493,8 @@ int Runner::check(const Options& o) {
                 exportXls(st.WorkConn, QStringLiteral("ClienttableCC"), o.dupXls, sheet);
             code != Success)
             return late(code);
+    if (!o.reasonsCsv.isEmpty() && !writeReasons(fields, o.reasonsCsv, &error))
+        return late(fail(Failure, error));
     int deleted = 0, merged = 0;
     if (o.mergeBack) {
         if (keepBy.empty())
@@ -484,6 +538,35 @@ int Runner::exportXls(const db::Connection& conn, const QString& table, const QS
                  .arg(r.sheetCount())
                  .arg(QDir::toNativeSeparators(path), r.sheets.join(QStringLiteral("、"))));
     return Success;
+}
+
+// Why each row of the duplicates is in its group: group, running number, the check fields, the
+// row it matched best, the score and the fields that agreed.
+bool Runner::writeReasons(const QStringList& fields, const QString& path, QString* error) {
+    const core::AppState& st = core::appState();
+    const db::RecordsetPtr dup = st.RsDup->clone();
+    const QHash<int, core::GroupReason> reasons = core::readReasons(st.WorkConn);
+    std::vector<int> columns;
+    for (const QString& f : fields)
+        columns.push_back(st.RsSource->fieldIndex(f) + 1); // field k is column k + 1
+    const QStringList header =
+        QStringList{QStringLiteral("组号"), QStringLiteral("流水号")} + fields +
+        QStringList{QStringLiteral("相似记录"), QStringLiteral("得分"), QStringLiteral("依据")};
+    const int last = dup->fieldCount() - 1;
+    // The cells made as texts first: a view must outlive its call.
+    std::vector<QStringList> rows;
+    for (int r = 0; r < dup->recordCount(); ++r) {
+        const int running = dup->viewAt(r, last).toInt();
+        const core::GroupReason why = reasons.value(running);
+        QStringList row{QString::number(why.group), QString::number(running)};
+        for (const int c : columns)
+            row << dup->viewAt(r, c).toString();
+        row << QString::number(why.partner) << QString::number(why.score, 'f', 1) << why.basis;
+        rows.push_back(std::move(row));
+    }
+    return writeCsvFile(
+        header, int(rows.size()), [&](int r, int c) { return QStringView(rows[size_t(r)][c]); },
+        path, error);
 }
 
 int Runner::mergeBack(const std::vector<int>& keepBy, const core::RunResult& checked, int* deleted,
@@ -535,12 +618,17 @@ QString usage() {
         "  chachong-batch dump FILE [TABLE]\n"
         "  chachong-batch check FILE [--table NAME] --fields F1[,F2,...] [--start N] [--end N]\n"
         "                 [--fuzzy [--postcode FIELD --digits N]]\n"
+        "                 [--smart [--kinds F1=KIND,...] [--level strict|normal|loose]\n"
+        "                          [--reasons-csv PATH]]\n"
         "                 [--dup-csv PATH] [--rest-csv PATH] [--dup-xls PATH] [--rest-xls PATH]\n"
         "                 [--sheet NAME] [--merge-back [--keep-by F1,F2,...]]\n"
         "                 [--in-place] [--encoding NAME]\n"
         "FILE：.dbf、.xls、.xlsx、.csv、.txt、.mdb 或 .accdb 文件。check "
         "默认做完全相同查重，--fuzzy 做模糊查重\n"
-        "（--postcode 和 --digits 按邮编前 N 位分段，N 为 1 到 6）。check "
+        "（--postcode 和 --digits 按邮编前 N 位分段，N 为 1 到 6），--smart 做智能查重：\n"
+        "按字段类型（KIND：name 姓名、address 地址、phone 电话、id 身份证号、org 单位名称、\n"
+        "postcode 邮编、other 其他；未给出的由字段名和内容推断）比较，--level 默认为 normal\n"
+        "（标准），--reasons-csv 写出每条重复记录的分组依据。check "
         "默认在文件和工作数据库的\n"
         "临时副本上查重，--in-place 直接处理文件本身（删除前自动备份到“查重备份”文件夹）。\n"
         "--dup-xls、--rest-xls 把重复数据、分离后的数据表写入 Excel 文件的新工作表（名称为\n"

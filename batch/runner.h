@@ -6,6 +6,8 @@
 //   chachong-batch dump FILE [TABLE]
 //   chachong-batch check FILE [--table NAME] --fields F1[,F2,...] [--start N] [--end N]
 //                  [--fuzzy [--postcode FIELD --digits N]]
+//                  [--smart [--kinds F1=KIND,...] [--level strict|normal|loose]
+//                           [--reasons-csv PATH]]
 //                  [--dup-csv PATH] [--rest-csv PATH] [--dup-xls PATH] [--rest-xls PATH]
 //                  [--sheet NAME] [--merge-back [--keep-by F1,F2,...]]
 //                  [--in-place] [--encoding NAME]

@@ -38,7 +38,7 @@ struct AppState {
     // The settings of the check.
     QString CheckFields[5];
     qint16 CheckFieldCount = 0;
-    qint16 CheckMode = 0;      // 1 exact check, 2 fuzzy check
+    qint16 CheckMode = 0;      // 1 exact check, 2 fuzzy check, 3 智能查重
     qint16 PostcodeMode = 1;   // 1 no postcode field, 2 a postcode field is chosen
     qint16 PostcodeDigits = 0; // leading postcode characters that form a segment
     QString PostcodeField;

@@ -10,11 +10,13 @@ Status busyRefusal(const AppState& st) {
 }
 
 CheckMode checkModeOf(const AppState& st) {
-    return st.CheckMode == 2 ? CheckMode::Fuzzy : CheckMode::Exact;
+    return st.CheckMode == 2   ? CheckMode::Fuzzy
+           : st.CheckMode == 3 ? CheckMode::Smart
+                               : CheckMode::Exact;
 }
 
 void setCheckMode(AppState& st, CheckMode mode) {
-    st.CheckMode = mode == CheckMode::Fuzzy ? 2 : 1;
+    st.CheckMode = mode == CheckMode::Fuzzy ? 2 : mode == CheckMode::Smart ? 3 : 1;
 }
 
 PostcodeMode postcodeModeOf(const AppState& st) {

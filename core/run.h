@@ -9,7 +9,7 @@
 //     core::RunResult r = check::CheckJob(state, options).runAll(sink);
 //     if (r.cancelled) ... else if (!r.error.isEmpty()) ... else ...
 //
-// Modes and kinds are enums in here; AppState keeps the stored numbers and texts (CheckMode 1/2,
+// Modes and kinds are enums in here; AppState keeps the stored numbers and texts (CheckMode 1/2/3,
 // PostcodeMode 1/2, SourceType "mdb"/"dbf"/"xls"), converted by the functions below only.
 #include "core/appstate.h"
 #include "core/status.h"
@@ -19,8 +19,8 @@
 
 namespace core {
 
-enum class CheckMode { Exact, Fuzzy };  // CheckMode 1, 2
-enum class PostcodeMode { Off, Field }; // PostcodeMode 1 ("取消邮编"), 2 ("选择邮编")
+enum class CheckMode { Exact, Fuzzy, Smart }; // CheckMode 1, 2, 3 (智能查重)
+enum class PostcodeMode { Off, Field };       // PostcodeMode 1 ("取消邮编"), 2 ("选择邮编")
 enum class SourceKind { None, Access, Dbase, Imported }; // SourceType "", "mdb", "dbf", "xls"
 
 CheckMode checkModeOf(const AppState& st);
@@ -38,6 +38,10 @@ struct RunOptions {
     PostcodeMode postcode = PostcodeMode::Off;
     QString postcodeField;
     int postcodeDigits = 0; // leading postcode characters that form a segment, 1..6
+    // 智能查重: each check field's kind ("name", "address", "phone", "id", "org", "postcode",
+    // "other"), in the fields' order, and the level ("strict", "normal", "loose").
+    QStringList kinds;
+    QString level;
 };
 
 // The options of the check that AppState describes (CheckFields, CheckFieldCount, CheckMode,
@@ -55,6 +59,9 @@ struct RunResult : Status {
     // ClienttableCC) and the first such failure, in Chinese.
     int failedRecords = 0;
     QString firstFailure;
+    // What else the user should know of a run that went on (智能查重: values too common to
+    // compare every record that holds them).
+    QStringList notes;
     QString backupPath; // the copy of the user's file made before anything was deleted from it
     // A check: for each row of ClienttableCC, in its order, the record of the check table it is
     // a copy of. The separation removes these records and no other.

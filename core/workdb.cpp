@@ -65,6 +65,8 @@ Status prepareCheck(AppState& st, CheckMode mode) {
                         db::LockType::BatchOptimistic))
         return QStringLiteral("无法打开重复数据表 ClienttableCC，查重没有开始。\n原因：%1")
             .arg(st.RsDup->errorString());
+    if (st.WorkConn.hasTable(QStringLiteral("ClienttableWhy")))
+        runStatement(st.RsWork, QStringLiteral("Delete * From ClienttableWhy"), st.WorkConn);
     setCheckMode(st, mode);
     // The groups this check finds belong to the table that is open.
     setTableOwner(st.WorkConn, dupTable, sourceLabel(st));
@@ -119,7 +121,7 @@ const char* stateText(DuplicatesState state) {
 bool isWorkingTable(const QString& name) {
     static const QStringList own = {"ClienttableDBF",   "empty_table",   "yb_table",
                                     "ClienttableOwner", "ClienttableCC", "ClienttableDD",
-                                    "tempTable1",       "tempTable2"};
+                                    "tempTable1",       "tempTable2",    "ClienttableWhy"};
     return own.contains(name, Qt::CaseInsensitive);
 }
 
@@ -216,6 +218,59 @@ Restore restoreDuplicates(AppState& st, QString* owner) {
     if (!copied) return Restore::Failed;
     copyOwner(work, dd, cc);
     return Restore::Restored;
+}
+
+Status writeReasons(const db::Connection& work, const std::vector<GroupReason>& reasons) {
+    sqlite3* h = work.handle();
+    auto failed = [&] {
+        return Status(QStringLiteral("无法保存查重依据：") + QString::fromUtf8(sqlite3_errmsg(h)));
+    };
+    if (!runSql(work, "CREATE TABLE IF NOT EXISTS ClienttableWhy ([流水号] INTEGER PRIMARY KEY, "
+                      "[组号] INTEGER, [相似记录] INTEGER, [得分] REAL, [依据] TEXT)") ||
+        !runSql(work, "SAVEPOINT reasons"))
+        return failed();
+    sqlite3_stmt* stmt = nullptr;
+    bool ok = runSql(work, "DELETE FROM ClienttableWhy") &&
+              sqlite3_prepare_v2(h, "INSERT INTO ClienttableWhy VALUES (?1, ?2, ?3, ?4, ?5)", -1,
+                                 &stmt, nullptr) == SQLITE_OK;
+    for (size_t i = 0; ok && i < reasons.size(); ++i) {
+        const GroupReason& r = reasons[i];
+        sqlite3_bind_int(stmt, 1, r.running);
+        sqlite3_bind_int(stmt, 2, r.group);
+        sqlite3_bind_int(stmt, 3, r.partner);
+        sqlite3_bind_double(stmt, 4, r.score);
+        sqlite3_bind_text16(stmt, 5, r.basis.utf16(), int(r.basis.size() * 2), SQLITE_TRANSIENT);
+        ok = sqlite3_step(stmt) == SQLITE_DONE;
+        sqlite3_reset(stmt);
+    }
+    sqlite3_finalize(stmt);
+    const Status result = ok ? Status() : failed();
+    runSql(work, ok ? "RELEASE reasons" : "ROLLBACK TO reasons");
+    if (!ok) runSql(work, "RELEASE reasons");
+    return result;
+}
+
+QHash<int, GroupReason> readReasons(const db::Connection& work) {
+    QHash<int, GroupReason> reasons;
+    if (!work.isOpen() || !work.hasTable(QStringLiteral("ClienttableWhy"))) return reasons;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(
+            work.handle(),
+            "SELECT [流水号], [组号], [相似记录], [得分], [依据] FROM ClienttableWhy", -1, &stmt,
+            nullptr) != SQLITE_OK)
+        return reasons;
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+        GroupReason r;
+        r.running = sqlite3_column_int(stmt, 0);
+        r.group = sqlite3_column_int(stmt, 1);
+        r.partner = sqlite3_column_int(stmt, 2);
+        r.score = sqlite3_column_double(stmt, 3);
+        r.basis = QString::fromUtf16(static_cast<const char16_t*>(sqlite3_column_text16(stmt, 4)),
+                                     sqlite3_column_bytes16(stmt, 4) / 2);
+        reasons.insert(r.running, r);
+    }
+    sqlite3_finalize(stmt);
+    return reasons;
 }
 
 } // namespace core

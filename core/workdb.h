@@ -3,6 +3,7 @@
 // and making it ready for a check. The main window and the batch runner both go through here.
 #include "core/run.h"
 
+#include <QHash>
 #include <QStringList>
 
 namespace core {
@@ -49,6 +50,20 @@ void setDuplicatesState(const db::Connection& work, const QString& table, Duplic
 // replaces nothing: the backup of real groups is kept (opening a source twice in a row must not
 // lose it).
 Status backupDuplicates(AppState& st, bool onlyRows);
+
+// --- Why the rows of ClienttableCC are in their groups (智能查重), kept beside them in the
+// working database (ClienttableWhy), so the check-control window shows it later too. Emptied
+// when any check starts.
+struct GroupReason {
+    int running = 0; // the row's running number in ClienttableCC (its last column)
+    int group = 0;
+    int partner = 0; // the running number of the row it matched best
+    double score = 0;
+    QString basis; // the fields that agreed and how: "姓名同音；地址相同"
+};
+Status writeReasons(const db::Connection& work, const std::vector<GroupReason>& reasons);
+// The reasons kept, by running number; none after another kind of check.
+QHash<int, GroupReason> readReasons(const db::Connection& work);
 
 enum class Restore { Restored, NoBackup, OtherTable, Failed };
 // "数据维护" with no duplicate table open: ClienttableCC comes back from ClienttableDD, in one

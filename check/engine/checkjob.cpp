@@ -2,6 +2,7 @@
 
 #include "check/engine/exactcheck.h"
 #include "check/engine/separation.h"
+#include "check/engine/smartscan.h"
 #include "core/workdb.h"
 #include "db/criteria.h"
 #include "fuzzy/engine/fuzzycheck.h"
@@ -84,6 +85,19 @@ Refusal CheckJob::prepare(const CheckRequest& r) {
         if (index < 0) return unknown(QStringLiteral("表中没有字段“%1”。表中的字段：%2"), name);
         fields << src.fieldName(index);
     }
+    QStringList kinds;
+    if (*r.mode == core::CheckMode::Smart) {
+        if (const QString why = smartSettingsRefusal(r.kinds, r.level, int(fields.size()));
+            !why.isEmpty())
+            return wrong(why);
+        // Kinds not given are inferred, as the window shows them.
+        kinds = r.kinds;
+        const QStringList inferred = inferredKinds(st_, fields);
+        while (kinds.size() < fields.size())
+            kinds << QString();
+        for (qsizetype k = 0; k < kinds.size(); ++k)
+            if (kinds[k].isEmpty()) kinds[k] = inferred.value(k);
+    }
 
     core::setCheckFields(st_, fields);
     core::setPostcodeMode(st_, r.postcode);
@@ -91,6 +105,10 @@ Refusal CheckJob::prepare(const CheckRequest& r) {
     st_.PostcodeDigits = qint16(postcodeField.isEmpty() ? 0 : r.postcodeDigits);
     if (const core::Status s = core::prepareCheck(st_, *r.mode); !s.ok()) return wrong(s.error);
     options_ = core::runOptionsOf(st_, start, end);
+    if (*r.mode == core::CheckMode::Smart) {
+        options_.kinds = kinds;
+        options_.level = r.level.isEmpty() ? QStringLiteral("normal") : r.level;
+    }
     result_ = {};
     return {};
 }
@@ -98,6 +116,10 @@ Refusal CheckJob::prepare(const CheckRequest& r) {
 core::RunResult CheckJob::scan(core::ProgressSink& sink) {
     result_ = {};
     pending_ = false;
+    if (options_.mode == core::CheckMode::Smart) {
+        result_ = smartScan(st_, options_, sink);
+        return result_;
+    }
     if (options_.mode == core::CheckMode::Fuzzy) {
         fuzzy::FuzzyCheck engine(st_); // its indexes go before the separation starts
         result_ = engine.wholecheck2(options_, sink);

@@ -19,6 +19,8 @@
 //  - when the check table and ClienttableCC live in different databases, the exact check's
 //    groups are written on a second thread while the separation marks its records, and the
 //    deletions are committed only once the groups are written.
+// 智能查重 is the third mode (smartscan.h): its groups take the same road, and why each row is in
+// its group is kept beside them.
 // The scan reads the check table through cursors of its own: RsSource, which the windows' grids
 // show, does not move.
 #include "core/run.h"
@@ -36,6 +38,10 @@ struct CheckRequest {
     core::PostcodeMode postcode = core::PostcodeMode::Off;
     QString postcodeField = {}; // the postcode field as shown or typed (postcode mode only)
     int postcodeDigits = 0;
+    // 智能查重: the kind code of each check field ("name", "address", ...; missing or empty ones
+    // inferred) and the level ("strict", "normal", "loose"; empty: normal).
+    QStringList kinds = {};
+    QString level = {};
 };
 
 // Why a request does not run (error, empty when it runs): a step the user has not taken yet
