@@ -2,22 +2,28 @@
 
 #include "app/windowdirectory.h"
 #include "check/engine/checkjob.h"
+#include "check/engine/smartscan.h"
 #include "core/appstate.h"
 #include "core/workdb.h"
 #include "db/sqltext.h"
+#include "smart/engine/fieldkinds.h"
+#include "smart/engine/matcher.h"
 #include "ui/datagrid.h"
 #include "ui/dialogs.h"
+#include "ui/gridwidths.h"
 #include "ui/toolkit.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -25,8 +31,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTableWidget>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -257,12 +265,19 @@ QWidget* mainFm1::buildSidePanel() {
     Option1->setObjectName(QStringLiteral("Option1"));
     Option2 = new QRadioButton(QStringLiteral("模糊查重"), Frame1);
     Option2->setObjectName(QStringLiteral("Option2"));
+    Option3 = new QRadioButton(QStringLiteral("智能查重"), Frame1);
+    Option3->setObjectName(QStringLiteral("Option3"));
+    Option3->setToolTip(QStringLiteral("按字段类型比较：繁简、全半角、省市区写法、电话格式、"
+                                       "公司类型、同音字都不影响查重"));
     checkKind_ = new QButtonGroup(this);
     checkKind_->addButton(Option1);
     checkKind_->addButton(Option2);
+    checkKind_->addButton(Option3);
+    connect(checkKind_, &QButtonGroup::buttonToggled, this, [this] { showCheckKindPanels(); });
     auto* kinds = new QHBoxLayout;
     kinds->addWidget(Option1);
     kinds->addWidget(Option2);
+    kinds->addWidget(Option3);
     kinds->addStretch();
     f1->addWidget(Label8);
     f1->addLayout(kinds);
@@ -270,6 +285,7 @@ QWidget* mainFm1::buildSidePanel() {
 
     // The postcode settings of the fuzzy check.
     auto* postcode = new QFrame(panel);
+    postcodePanel_ = postcode;
     postcode->setObjectName(QStringLiteral("postcodePanel"));
     postcode->setFrameShape(QFrame::StyledPanel);
     auto* pg = new QGridLayout(postcode);
@@ -306,6 +322,40 @@ QWidget* mainFm1::buildSidePanel() {
     pg->addWidget(Command29[1], 3, 2);
     pg->addWidget(Text14, 3, 3);
     v->addWidget(postcode);
+
+    // 智能查重's settings, in the postcode settings' place (those belong to the fuzzy check).
+    smartPanel_ = new QFrame(panel);
+    smartPanel_->setObjectName(QStringLiteral("smartPanel"));
+    smartPanel_->setFrameShape(QFrame::StyledPanel);
+    auto* sg = new QGridLayout(smartPanel_);
+    smartKinds_ = new QTableWidget(0, 2, smartPanel_);
+    smartKinds_->setObjectName(QStringLiteral("smartKinds"));
+    smartKinds_->setHorizontalHeaderLabels(
+        {QStringLiteral("查重字段"), QStringLiteral("字段类型")});
+    smartKinds_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    smartKinds_->verticalHeader()->setVisible(false);
+    smartKinds_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    smartKinds_->setSelectionMode(QAbstractItemView::NoSelection);
+    smartKinds_->setToolTip(QStringLiteral("字段类型由字段名和内容推断，可以更改；"
+                                           "更改会按数据表记住"));
+    smartKinds_->setMinimumHeight(120);
+    smartLevel_ = new QComboBox(smartPanel_);
+    smartLevel_->setObjectName(QStringLiteral("smartLevel"));
+    for (const smart::Level l : {smart::Level::Strict, smart::Level::Normal, smart::Level::Loose})
+        smartLevel_->addItem(smart::levelLabel(l), smart::levelCode(l));
+    smartLevel_->setCurrentIndex(1);
+    smartLevel_->setToolTip(QStringLiteral("严格：只把证据很充分的记录归为重复；宽松：证据少一些"
+                                           "也归为重复"));
+    sg->addWidget(makeLabel(QStringLiteral("smartKindsLabel"),
+                            QStringLiteral("智能查重：各查重字段的类型"), smartPanel_),
+                  0, 0, 1, 2);
+    sg->addWidget(smartKinds_, 1, 0, 1, 2);
+    sg->addWidget(
+        makeLabel(QStringLiteral("smartLevelLabel"), QStringLiteral("查重级别"), smartPanel_), 2,
+        0);
+    sg->addWidget(smartLevel_, 2, 1);
+    smartPanel_->hide();
+    v->addWidget(smartPanel_);
 
     // The range of records to check.
     auto* range = new QGridLayout;
@@ -420,6 +470,72 @@ QString mainFm1::recordCounter() const {
 
 void mainFm1::clearCheckFields() {
     List1->clear();
+    refreshSmartKinds();
+}
+
+// ---- 智能查重's settings -------------------------------------------------------------------
+
+namespace {
+
+// The kinds chosen for a source are kept per user, in a section named after the file and table.
+QString kindsApplication() {
+    return QStringLiteral("SmartFieldKinds");
+}
+QString kindsSection(const core::AppState& st) {
+    return ui::settingsName(st.SourcePath + QLatin1Char('|') + st.SourceTable);
+}
+
+} // namespace
+
+void mainFm1::showCheckKindPanels() {
+    const bool smart = Option3->isChecked();
+    smartPanel_->setVisible(smart);
+    postcodePanel_->setVisible(!smart);
+    if (smart) refreshSmartKinds();
+}
+
+void mainFm1::refreshSmartKinds() {
+    if (!smartPanel_->isVisible() && !Option3->isChecked()) return;
+    const core::AppState& st = core::appState();
+    QStringList fields;
+    for (int k = 0; k < List1->count() && k < 5; ++k)
+        fields << List1->item(k)->text();
+    const QStringList inferred = check::inferredKinds(st, fields);
+    QSettings saved(kindsApplication());
+    saved.beginGroup(kindsSection(st));
+    smartKinds_->setRowCount(int(fields.size()));
+    for (int k = 0; k < fields.size(); ++k) {
+        smartKinds_->setItem(k, 0, new QTableWidgetItem(fields[k]));
+        auto* kind = new QComboBox(smartKinds_);
+        kind->setObjectName(QStringLiteral("smartKind(%1)").arg(k));
+        for (const smart::FieldKind f :
+             {smart::FieldKind::PersonName, smart::FieldKind::Address, smart::FieldKind::Phone,
+              smart::FieldKind::IdNumber, smart::FieldKind::Organisation,
+              smart::FieldKind::Postcode, smart::FieldKind::Other})
+            kind->addItem(smart::kindLabel(f), smart::kindCode(f));
+        const QString code = saved.value(ui::settingsName(fields[k]), inferred.value(k)).toString();
+        kind->setCurrentIndex(std::max(0, kind->findData(code)));
+        connect(kind, &QComboBox::currentIndexChanged, this, [kind, field = fields[k]] {
+            const core::AppState& st = core::appState();
+            if (st.SourcePath.isEmpty()) return;
+            QSettings settings(kindsApplication());
+            settings.beginGroup(kindsSection(st));
+            settings.setValue(ui::settingsName(field), kind->currentData().toString());
+        });
+        smartKinds_->setCellWidget(k, 1, kind);
+    }
+}
+
+QStringList mainFm1::smartKinds() const {
+    QStringList codes;
+    for (int k = 0; k < smartKinds_->rowCount(); ++k)
+        if (const auto* kind = qobject_cast<QComboBox*>(smartKinds_->cellWidget(k, 1)))
+            codes << kind->currentData().toString();
+    return codes;
+}
+
+QString mainFm1::smartLevel() const {
+    return smartLevel_->currentData().toString();
 }
 
 void mainFm1::showRecordCounters() {
@@ -519,6 +635,7 @@ void mainFm1::Command1_Click(int index) {
     default:
         break;
     }
+    refreshSmartKinds();
 }
 
 void mainFm1::List2_Click(QListWidgetItem* item) {
@@ -606,6 +723,11 @@ void mainFm1::Command3_Click() {
     check::CheckRequest request;
     if (Option1->isChecked()) request.mode = core::CheckMode::Exact;
     if (Option2->isChecked()) request.mode = core::CheckMode::Fuzzy;
+    if (Option3->isChecked()) {
+        request.mode = core::CheckMode::Smart;
+        request.kinds = smartKinds();
+        request.level = smartLevel();
+    }
     for (int k = 0; k < List1->count(); ++k)
         request.fields << List1->item(k)->text();
     request.start = Text12->text();
@@ -628,7 +750,8 @@ void mainFm1::Command3_Click() {
     check::CheckJob job(st);
     if (const check::Refusal why = job.prepare(request); !why.ok()) return refuse(why);
     windows().showCheckRun(*request.mode == core::CheckMode::Exact ? QStringLiteral("完全相同查重")
-                                                                   : QStringLiteral("模糊查重"),
+                           : *request.mode == core::CheckMode::Fuzzy ? QStringLiteral("模糊查重")
+                                                                     : QStringLiteral("智能查重"),
                            job.options());
 }
 

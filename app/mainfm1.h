@@ -9,6 +9,7 @@
 
 class QAction;
 class QButtonGroup;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -16,6 +17,7 @@ class QListWidget;
 class QListWidgetItem;
 class QPushButton;
 class QRadioButton;
+class QTableWidget;
 class QToolBar;
 
 namespace ui {
@@ -75,6 +77,13 @@ public:
     void help_Click();
     void exit_Click();
 
+    // 智能查重's settings as the window shows them: the kind code of each check field and the
+    // level code. The kinds follow List1 (a kind chosen before for this source and field comes
+    // back, the others are inferred from the field's name and values).
+    QStringList smartKinds() const;
+    QString smartLevel() const;
+    void refreshSmartKinds();
+
     // The confirmation text of "开始查重".
     static QString startCheckConfirmation();
 
@@ -92,6 +101,7 @@ private:
     bool openWorkDatabase(const QString& path);
     void emptyPostcodeTable();
     void placeWaitPicture();
+    void showCheckKindPanels();
 
     qint16 SourceOpenedFlag = 0;
     db::RecordsetPtr emptyTable_; // the grid's source before any source is open
@@ -115,6 +125,11 @@ private:
     QLabel* Label8 = nullptr;
     QRadioButton* Option1 = nullptr;
     QRadioButton* Option2 = nullptr;
+    QRadioButton* Option3 = nullptr; // 智能查重
+    QFrame* postcodePanel_ = nullptr;
+    QFrame* smartPanel_ = nullptr;
+    QTableWidget* smartKinds_ = nullptr;
+    QComboBox* smartLevel_ = nullptr;
     QLabel* Label6 = nullptr;
     QLabel* Label7 = nullptr;
     QRadioButton* Option4 = nullptr;

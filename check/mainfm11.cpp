@@ -151,7 +151,9 @@ void mainFm11::activate() {
 
 void mainFm11::run() {
     const bool fuzzy = job_.options().mode == core::CheckMode::Fuzzy;
-    ProgressBar1->setVisible(fuzzy);
+    const bool smart = job_.options().mode == core::CheckMode::Smart;
+    // The fuzzy check's two stage marks; 智能查重's share of its work done.
+    ProgressBar1->setVisible(fuzzy || smart);
     ProgressBar2->setVisible(fuzzy);
     hideMainWindow();
     phase_ = Phase::Scan;
@@ -164,6 +166,8 @@ void mainFm11::run() {
     ProgressBar2->hide();
     if (const QString note = failedRecordsNote(result_); result_.ok() && !note.isEmpty())
         ui::inform(note, ui::defaultTitle(), ui::Icon::Warning);
+    for (const QString& note : result_.notes)
+        if (result_.ok()) ui::inform(note);
     const bool found = result_.ok() && result_.duplicateRows > 0;
     if (found) {
         ui::inform(QStringLiteral("查重结束"));

@@ -111,7 +111,20 @@ mainFm4::mainFm4(QWidget* parent) : QMainWindow(parent) {
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     DataGrid2 = named(new ui::DataGrid(central), QStringLiteral("DataGrid2"));
-    layout->addWidget(DataGrid2, 1);
+    // Beside the grid, after 智能查重: why the current row is in its group.
+    reasonPanel_ =
+        named(new QGroupBox(QStringLiteral("查重依据"), central), QStringLiteral("reasonPanel"));
+    reasonText_ = named(new QLabel(reasonPanel_), QStringLiteral("reasonText"));
+    reasonText_->setWordWrap(true);
+    reasonText_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    reasonText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* reasonLayout = new QVBoxLayout(reasonPanel_);
+    reasonLayout->addWidget(reasonText_, 1);
+    reasonPanel_->setFixedWidth(230);
+    auto* top = new QHBoxLayout;
+    top->addWidget(DataGrid2, 1);
+    top->addWidget(reasonPanel_);
+    layout->addLayout(top, 1);
 
     // The walk, the counter and the jump to a record number.
     auto* walk = new QHBoxLayout;
@@ -189,6 +202,7 @@ mainFm4::mainFm4(QWidget* parent) : QMainWindow(parent) {
     connect(Command7, &QPushButton::clicked, this, &mainFm4::Command7_Click);
     connect(Command8, &QPushButton::clicked, this, &QWidget::close);
     connect(DataGrid2, &ui::DataGrid::rowColChange, this, &mainFm4::showCounter);
+    connect(DataGrid2, &ui::DataGrid::rowColChange, this, &mainFm4::showReason);
     DataGrid2->keepColumnWidths(ui::GridSection::Work);
 
     resize(1100, 680);
@@ -276,7 +290,38 @@ void mainFm4::formLoad() {
     const QString panels[3] = {st.SourceDir, st.SourceFileTitle, st.SourceBaseName};
     for (int i = 0; i < 3; ++i)
         StatusPanels[i]->setText(panels[i]);
+    reasons_ = core::readReasons(st.WorkConn);
+    reasonPanel_->setVisible(!reasons_.isEmpty());
+    showReason();
     ui::centreOnScreen(this);
+}
+
+void mainFm4::showReason() {
+    const db::RecordsetPtr& rs = core::appState().RsDup;
+    if (reasons_.isEmpty() || !core::isOpen(rs) || rs->isEof() || rs->isBof()) {
+        reasonText_->clear();
+        return;
+    }
+    const int last = rs->fieldCount() - 1;
+    const auto it = reasons_.constFind(rs->valueView(last).toInt());
+    if (it == reasons_.cend()) {
+        reasonText_->setText(QStringLiteral("这条记录不是智能查重找出的。"));
+        return;
+    }
+    // The row it matched best, by its place in the grid: groups are together, so it is near.
+    const int here = rs->absolutePosition();
+    int partner = 0;
+    for (int d = 1; d <= 200 && partner == 0; ++d)
+        for (const int row : {here - 1 - d, here - 1 + d})
+            if (row >= 0 && row < rs->recordCount() && rs->viewAt(row, last).toInt() == it->partner)
+                partner = row + 1;
+    QStringList basis = it->basis.split(QStringLiteral("；"), Qt::SkipEmptyParts);
+    reasonText_->setText(QStringLiteral("第 %1 组\n%2\n得分 %3\n\n相同或相近的字段：\n%4")
+                             .arg(it->group)
+                             .arg(partner > 0 ? QStringLiteral("与第 %1 条记录最相似").arg(partner)
+                                              : QStringLiteral("与同组的另一条记录最相似"))
+                             .arg(it->score, 0, 'f', 1)
+                             .arg(basis.isEmpty() ? QStringLiteral("（无）") : basis.join(u'\n')));
 }
 
 mainFm4* mainFm4::showControl() {

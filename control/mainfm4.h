@@ -9,6 +9,7 @@
 // duplicates or the non-duplicates to a new sheet of an Excel workbook (control/engine/export.h).
 // Closing the window ("返回") shows the main window again with the check table in its grid.
 #include "control/engine/merge.h"
+#include "core/workdb.h"
 
 #include <QMainWindow>
 
@@ -68,6 +69,8 @@ private:
     QWidget* buildMergePanel(QWidget* parent);
     void buildMenus();
     void showCounter();
+    // 智能查重: why the current row is in its group, beside the grid.
+    void showReason();
 private slots:
     // The batch delete window runs (true) or has ended (false): hands off RsDup meanwhile.
     void setBusy(bool busy);
@@ -83,9 +86,10 @@ private:
     // Before a merge of duplicates merged once already: the user's go-ahead.
     bool confirmSecondMerge();
 
-    bool busy_ = false;   // the batch delete or a merge runs
-    int targetType_ = -1; // the index chosen in Combo1
-    MergeTarget target_;  // the target chosen with "浏览"
+    bool busy_ = false;                     // the batch delete or a merge runs
+    int targetType_ = -1;                   // the index chosen in Combo1
+    MergeTarget target_;                    // the target chosen with "浏览"
+    QHash<int, core::GroupReason> reasons_; // 智能查重's, by running number; empty otherwise
 
     ui::DataGrid* DataGrid2 = nullptr;
     QLineEdit* Text1 = nullptr;
@@ -118,6 +122,8 @@ private:
     QProgressBar* ProgressBar1 = nullptr;
     QLabel* StatusPanels[3] = {};
     QLabel* StatusNote = nullptr;
+    QGroupBox* reasonPanel_ = nullptr;
+    QLabel* reasonText_ = nullptr;
 
     QAction* data_joint = nullptr;
     QMenu* data_Output = nullptr;

@@ -103,11 +103,17 @@ core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
     smart::Matcher matcher(settings);
     matcher.reserve(records);
     std::vector<QStringView> values(static_cast<size_t>(count));
-    // Reading is the first quarter of the progress, matching the rest.
-    const int steps = 4 * records;
+    // The progress as record positions, as the other checks report it: reading the records is
+    // the first quarter of the way, matching them the rest; the first mark is the share done.
+    const qint64 steps = 4 * qint64(records);
+    auto report = [&](qint64 step) {
+        sink.marks(int(100 * step / std::max<qint64>(steps, 1)), -1);
+        return sink.progress(options.start - 1 + int(step * records / std::max<qint64>(steps, 1)),
+                             end);
+    };
     src->setAbsolutePosition(options.start);
     for (int i = 0; i < records && !src->isEof(); ++i) {
-        if (!sink.progress(i, steps)) {
+        if (!report(i)) {
             result.cancelled = true;
             return result;
         }
@@ -117,7 +123,7 @@ core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
         src->moveNext();
     }
     const smart::MatchResult found = matcher.run([&](int done, int all) {
-        return sink.progress(records + int(qint64(done) * 3 * records / std::max(all, 1)), steps);
+        return report(records + qint64(done) * 3 * records / std::max(all, 1));
     });
     if (found.cancelled) {
         result.cancelled = true;

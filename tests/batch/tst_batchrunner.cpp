@@ -7,6 +7,7 @@
 #include "app/mainfm1.h"
 #include "bench/gen/clientgen.h"
 #include "core/appstate.h"
+#include "core/workdb.h"
 #include "db/criteria.h"
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/textcodec.h"
@@ -16,6 +17,7 @@
 #include "ui/scripteddialogs.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -270,6 +272,20 @@ private slots:
             << QStringList{"check", f, "--fields", "a", "--sheet", "名单"};
         QTest::newRow("one workbook for both") << QStringList{
             "check", f, "--fields", "a", "--dup-xls", "x.xls", "--rest-xls", "./x.xls"};
+        QTest::newRow("smart and fuzzy")
+            << QStringList{"check", f, "--fields", "a", "--smart", "--fuzzy"};
+        QTest::newRow("kinds without smart")
+            << QStringList{"check", f, "--fields", "a", "--kinds", "a=name"};
+        QTest::newRow("reasons without smart")
+            << QStringList{"check", f, "--fields", "a", "--reasons-csv", "why.csv"};
+        QTest::newRow("unknown kind")
+            << QStringList{"check", f, "--fields", "a", "--smart", "--kinds", "a=colour"};
+        QTest::newRow("kind of no check field")
+            << QStringList{"check", f, "--fields", "a", "--smart", "--kinds", "b=name"};
+        QTest::newRow("kind without its field")
+            << QStringList{"check", f, "--fields", "a", "--smart", "--kinds", "=name"};
+        QTest::newRow("unknown level")
+            << QStringList{"check", f, "--fields", "a", "--smart", "--level", "medium"};
     }
     void usageErrors() {
         QFETCH(QStringList, args);
@@ -659,6 +675,7 @@ private slots:
         QTest::newRow("fuzzy") << QStringList{"--fields", "公司", "--fuzzy"};
         QTest::newRow("fuzzy by postcode")
             << QStringList{"--fields", "地址", "--fuzzy", "--postcode", "邮编", "--digits", "2"};
+        QTest::newRow("smart") << QStringList{"--fields", "姓名,地址,电话", "--smart"};
     }
     void windowAndRunnerAgree() {
         QFETCH(QStringList, options);
@@ -674,8 +691,11 @@ private slots:
             QVERIFY(QDir().mkpath(QFileInfo(file).path()));
             QVERIFY2(gen::writeDbf(t, file, &error), qPrintable(error));
         }
+        const bool smart = options.contains("--smart");
+        const QString reasonsCsv = dir + "/why.csv";
         const Run r =
-            batch(QStringList{"check", byRunner, "--in-place", "--dup-csv", dupCsv} + options);
+            batch(QStringList{"check", byRunner, "--in-place", "--dup-csv", dupCsv} + options +
+                  (smart ? QStringList{"--reasons-csv", reasonsCsv} : QStringList{}));
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
 
         // The window: the file opened from the menu, "开始查重", "否" to the maintenance.
@@ -697,7 +717,19 @@ private slots:
             auto* list = testsupport::child<QListWidget>(&w, "List1");
             list->addItems(options[1].split(','));
             const bool fuzzy = options.contains("--fuzzy");
-            testsupport::child<QRadioButton>(&w, fuzzy ? "Option2" : "Option1")->click();
+            testsupport::child<QRadioButton>(&w, smart   ? "Option3"
+                                                 : fuzzy ? "Option2"
+                                                         : "Option1")
+                ->click();
+            if (smart) {
+                // The kinds as inferred from the fields' names, shown before the run.
+                QStringList shown;
+                for (int k = 0; k < 3; ++k)
+                    shown << testsupport::child<QComboBox>(&w,
+                                                           QStringLiteral("smartKind(%1)").arg(k))
+                                 ->currentText();
+                QCOMPARE(shown, (QStringList{"姓名", "地址", "电话"}));
+            }
             if (options.contains("--postcode")) {
                 testsupport::child<QRadioButton>(&w, "Option4")->click(); // 2 digits
                 testsupport::child<QLineEdit>(&w, "Text11")->setText("邮编");
@@ -735,6 +767,25 @@ private slots:
         const auto s = summary(r.out);
         QCOMPARE(int(s["separated"]), cc.size());
         QCOMPARE(int(s["remaining"]), left.size());
+        if (!smart) return;
+        // Why grouped: one row per duplicate, each matched best with a row of its own group at
+        // the level's score or more, the same as the window kept.
+        QList<QStringList> why = readCsv(reasonsCsv);
+        QCOMPARE(why.takeFirst(), (QStringList{"组号", "流水号", "姓名", "地址", "电话", "相似记录",
+                                               "得分", "依据"}));
+        QCOMPARE(why.size(), cc.size());
+        const QHash<int, core::GroupReason> kept = core::readReasons(st.WorkConn);
+        QCOMPARE(kept.size(), cc.size());
+        QHash<int, int> groupOf;
+        for (const QStringList& row : why)
+            groupOf[row[1].toInt()] = row[0].toInt();
+        for (const QStringList& row : why) {
+            QVERIFY2(groupOf.value(row[5].toInt()) == row[0].toInt(), qPrintable(row.join(',')));
+            QVERIFY2(row[6].toDouble() >= 6.0 && !row[7].isEmpty(), qPrintable(row.join(',')));
+            const core::GroupReason k = kept.value(row[1].toInt());
+            QCOMPARE(QString::number(k.group), row[0]);
+            QCOMPARE(k.basis, row[7]);
+        }
     }
 
     // Whether the process has a handler of its own for SIGINT (Linux: its status says so).
