@@ -112,7 +112,11 @@ void Regions::add(Level level, const QString& fullName, int row) {
     const QString brief = normaliseText(shortForm(fullName));
     for (const auto& [text, full] : {std::pair{name, true}, std::pair{brief, false}}) {
         if (!full && text == name) continue;
-        std::vector<Name>& named = names_[level][text];
+        std::vector<Named>& bucket = names_[level][qHash(QStringView(text))];
+        auto same = std::find_if(bucket.begin(), bucket.end(),
+                                 [&](const Named& n) { return n.text == text; });
+        if (same == bucket.end()) same = bucket.insert(bucket.end(), Named{text, {}});
+        std::vector<Name>& named = same->rows;
         if (std::none_of(named.begin(), named.end(), [&](const Name& n) { return n.row == row; }))
             named.push_back({row, full});
         longest_[level] = std::max(longest_[level], int(text.size()));
@@ -123,8 +127,11 @@ std::vector<std::pair<int, std::vector<Regions::Name>>>
 Regions::match(Level level, QStringView text, qsizetype from) const {
     std::vector<std::pair<int, std::vector<Name>>> found;
     for (qsizetype n = std::min<qsizetype>(longest_[level], text.size() - from); n >= 2; --n) {
-        const auto it = names_[level].constFind(text.mid(from, n).toString());
-        if (it != names_[level].cend()) found.push_back({int(n), it.value()});
+        const QStringView part = text.mid(from, n);
+        const auto it = names_[level].constFind(qHash(part));
+        if (it == names_[level].cend()) continue;
+        for (const Named& named : it.value())
+            if (named.text == part) found.push_back({int(n), named.rows});
     }
     return found;
 }

@@ -58,8 +58,13 @@ private:
     std::vector<std::pair<int, std::vector<Name>>> match(Level level, QStringView text,
                                                          qsizetype from) const;
 
+    // The names of a level by the hash of their text (looked up without making a string).
+    struct Named {
+        QString text;
+        std::vector<Name> rows;
+    };
     std::vector<Division> rows_;
-    QHash<QString, std::vector<Name>> names_[3];
+    QHash<size_t, std::vector<Named>> names_[3];
     int longest_[3] = {0, 0, 0};
     QHash<QString, int> provinceRow_, cityRow_; // full name (city: province + city) -> row
 };
