@@ -1,5 +1,6 @@
 // Generated customer lists and their files.
 #include "bench/gen/clientgen.h"
+#include "bench/gen/genbase.h"
 #include "bench/gen/regions.h"
 
 #include "db/formats/bytes.h"
@@ -13,197 +14,27 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
-#include <QHash>
 #include <QSaveFile>
-#include <QSet>
 #include <QStringEncoder>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <random>
 
 namespace gen {
 
 namespace {
 
+using base::addressParts;
+using base::appendNumber;
+using base::idCheck;
+using base::kHkMoTw;
+using base::makePlaces;
+using base::Place;
+using base::Random;
+using base::Words;
+
 enum Column { Name, Sex, Company, Province, City, County, Address, Zip, Phone, IdNumber };
-
-// std::mt19937 is the same everywhere; the standard distributions are not, so ranges are cut
-// here: rejection keeps every value in [0, n) equally likely.
-class Random {
-public:
-    explicit Random(quint32 seed) : engine_(seed) {}
-    quint32 below(quint32 n) {
-        constexpr quint64 span = quint64(1) << 32;
-        const quint64 limit = span - span % n;
-        quint64 x;
-        do
-            x = quint64(engine_() & 0xFFFFFFFFu);
-        while (x >= limit);
-        return quint32(x % n);
-    }
-    int below(qsizetype n) { return int(below(quint32(n))); }
-    int below(int n) { return int(below(quint32(n))); }
-    bool percent(int p) { return below(100) < p; }
-    QChar pick(const QString& pool) { return pool.at(below(pool.size())); }
-    const QString& pick(const QStringList& pool) { return pool.at(below(pool.size())); }
-    void digits(QString* s, int count) {
-        for (int i = 0; i < count; ++i)
-            s->append(QChar(u'0' + below(10)));
-    }
-
-private:
-    std::mt19937 engine_;
-};
-
-// The word lists. Near copies replace characters only with characters that are neither blanks
-// nor the suffixes 省 市 区 县, so every kind of change stays recognisable.
-struct Words {
-    // About a hundred frequent surnames, most frequent first; then some compound ones.
-    QString surnames = QStringLiteral(
-        "王李张刘陈杨黄赵吴周徐孙马朱胡郭何高林罗郑梁谢宋唐许韩冯邓曹彭曾肖田董袁潘于蒋蔡余杜叶程"
-        "苏魏吕丁任沈姚卢姜崔钟谭陆汪范金石廖贾夏韦付方白邹孟熊秦邱江尹薛闫段雷侯龙史陶黎贺顾毛郝"
-        "龚邵万钱严覃武戴莫孔向汤");
-    QStringList compound = {"欧阳", "司马", "诸葛", "上官", "东方",
-                            "皇甫", "慕容", "令狐", "司徒", "夏侯"};
-    QString male = QStringLiteral("伟强磊军洋勇杰涛明超刚平辉建国文斌鹏飞波宇浩凯健俊帆帅旭宁龙林"
-                                  "鑫博昊然泽睿轩子豪峰亮成志海东兵伦翔毅"); // given names
-    QString female = QStringLiteral("芳娜秀英敏静丽艳娟霞兰玲桂华玉萍红燕婷慧莉颖倩洁丹蕾薇晨欣佳雪"
-                                    "梅琳晶怡涵诗雨嘉悦彤琪雅璐瑶");
-    QString trade = QStringLiteral("华泰恒信达兴隆盛鑫源宏伟海天博远金瑞丰安康腾飞创新中辰宇泽盈嘉"
-                                   "正祥和顺通宝润德永昌汇联"); // trade names of companies
-    QStringList industry = {
-        "科技",     "贸易",     "实业",     "建设工程", "电子",       "机械",     "食品",
-        "物流",     "商贸",     "医药",     "化工",     "纺织",       "服饰",     "投资",
-        "咨询",     "网络科技", "信息技术", "文化传媒", "房地产开发", "餐饮管理", "汽车销售",
-        "环保科技", "新能源",   "建材",     "印刷",     "家具",       "农业开发", "教育科技"};
-    QStringList road = {"人民", "解放", "中山", "建设", "和平", "胜利", "文化", "新华", "光明",
-                        "长江", "黄河", "东风", "朝阳", "幸福", "友谊", "青年", "学府", "工业",
-                        "迎宾", "滨江", "建国", "民主", "团结", "花园", "体育", "公园", "长安",
-                        "望江", "金桥", "育才", "振兴", "北京", "南京", "延安", "天山", "泰山"};
-    QStringList roadKind = {"路", "路", "路", "街", "大道", "大街", "巷"};
-    QStringList direction = {"东", "西", "南", "北", "中"};
-    // Replacements inside an address: common characters of street and place names.
-    QString addressPool =
-        QStringLiteral("东西南北中新华光明安康平和兴盛长江河山湖海城乡镇村路街道");
-    QStringList mobile = {"130", "131", "132", "133", "134", "135", "136", "137", "138", "139",
-                          "147", "150", "151", "152", "153", "155", "156", "157", "158", "159",
-                          "166", "173", "175", "176", "177", "178", "180", "181", "182", "183",
-                          "184", "185", "186", "187", "188", "189", "191", "198", "199"};
-};
-
-// What every row of one county shares, worked out once.
-struct Place {
-    QString province, city, county, zip;
-    QStringList addressParts; // the names the address starts with, none repeated
-    QString addressPrefix;
-    QString companyPlace; // the city as a company name starts with it
-    QString idArea;       // six digits for ID numbers
-    QString areaCode;     // telephone area code; empty: mobile numbers only
-};
-
-const QString kHkMoTw = QStringLiteral("港澳台"); // the file's province of Hong Kong, Macao, Taiwan
-
-// Municipalities repeat themselves as city (and the city as county for its centre): an address
-// names each place once. The grouping 港澳台 is no place name.
-QStringList addressParts(const QString& province, const QString& city, const QString& county) {
-    QStringList parts;
-    if (province != kHkMoTw) parts << province;
-    if (city != province && city != kHkMoTw) parts << city;
-    if (county != city) parts << county;
-    return parts;
-}
-
-QString chopSuffix(QString name, std::initializer_list<const char16_t*> suffixes) {
-    for (const char16_t* s : suffixes) {
-        const QStringView v(s);
-        if (name.size() > v.size() + 1 && name.endsWith(v)) {
-            name.chop(v.size());
-            break;
-        }
-    }
-    return name;
-}
-
-// Province codes of ID numbers and the area codes of the provincial capitals.
-struct ProvinceCodes {
-    const char* prefix; // first characters of the province name
-    const char* id;
-    const char* area;
-};
-constexpr ProvinceCodes kProvinceCodes[] = {
-    {"北京", "11", "010"},  {"天津", "12", "022"},  {"河北", "13", "0311"}, {"山西", "14", "0351"},
-    {"内蒙", "15", "0471"}, {"辽宁", "21", "024"},  {"吉林", "22", "0431"}, {"黑龙", "23", "0451"},
-    {"上海", "31", "021"},  {"江苏", "32", "025"},  {"浙江", "33", "0571"}, {"安徽", "34", "0551"},
-    {"福建", "35", "0591"}, {"江西", "36", "0791"}, {"山东", "37", "0531"}, {"河南", "41", "0371"},
-    {"湖北", "42", "027"},  {"湖南", "43", "0731"}, {"广东", "44", "020"},  {"广西", "45", "0771"},
-    {"海南", "46", "0898"}, {"重庆", "50", "023"},  {"四川", "51", "028"},  {"贵州", "52", "0851"},
-    {"云南", "53", "0871"}, {"西藏", "54", "0891"}, {"陕西", "61", "029"},  {"甘肃", "62", "0931"},
-    {"青海", "63", "0971"}, {"宁夏", "64", "0951"}, {"新疆", "65", "0991"},
-};
-
-std::vector<Place> makePlaces(const std::vector<Region>& regions) {
-    // The reference file lists every city once more as its own county (咸阳市, 咸阳市): that
-    // row stands for the city as a whole, and clients live in its districts and counties.
-    QSet<QString> withCounties;
-    for (const Region& r : regions)
-        if (r.county != r.city) withCounties.insert(r.province + u'/' + r.city);
-    std::vector<Place> places;
-    places.reserve(regions.size());
-    // ID area codes: province code, then the city's and the county's number within it.
-    QHash<QString, int> cityNumber, countyNumber, citiesIn, countiesIn;
-    for (const Region& r : regions) {
-        if (r.county == r.city && withCounties.contains(r.province + u'/' + r.city)) continue;
-        Place p{r.province, r.city, r.county, r.zip, {}, {}, {}, {}, {}};
-        p.addressParts = addressParts(r.province, r.city, r.county);
-        p.addressPrefix = p.addressParts.join(QString());
-        const bool hkMoTw = r.province == kHkMoTw;
-        p.companyPlace = chopSuffix(hkMoTw ? r.county : r.city, {u"地区", u"盟", u"市", u"县"});
-
-        QString id = hkMoTw ? (r.county.startsWith(u"香港")   ? QStringLiteral("81")
-                               : r.county.startsWith(u"澳门") ? QStringLiteral("82")
-                                                              : QStringLiteral("71"))
-                            : QStringLiteral("99");
-        for (const ProvinceCodes& c : kProvinceCodes) {
-            if (r.province.startsWith(QString::fromUtf8(c.prefix))) {
-                id = QString::fromLatin1(c.id);
-                p.areaCode = QString::fromLatin1(c.area);
-            }
-        }
-        const QString cityKey = r.province + u'/' + r.city;
-        if (!cityNumber.contains(cityKey)) cityNumber.insert(cityKey, ++citiesIn[r.province]);
-        const QString countyKey = cityKey + u'/' + r.county;
-        if (!countyNumber.contains(countyKey))
-            countyNumber.insert(countyKey, ++countiesIn[cityKey]);
-        p.idArea = id + QStringLiteral("%1%2")
-                            .arg(std::min(cityNumber[cityKey], 99), 2, 10, QLatin1Char('0'))
-                            .arg(std::min(countyNumber[countyKey], 99), 2, 10, QLatin1Char('0'));
-        places.push_back(std::move(p));
-    }
-    return places;
-}
-
-// Appends a positive number's digits without a temporary string.
-void appendNumber(QString* s, int n) {
-    char16_t digits[10];
-    int k = 0;
-    do {
-        digits[k++] = char16_t(u'0' + n % 10);
-        n /= 10;
-    } while (n > 0);
-    while (k > 0)
-        s->append(QChar(digits[--k]));
-}
-
-// ISO 7064 MOD 11-2 check character of the 17 digits of an ID number.
-QChar idCheck(QStringView digits17) {
-    static const int weight[17] = {7, 9, 10, 5, 8, 4, 2, 1, 6, 3, 7, 9, 10, 5, 8, 4, 2};
-    int sum = 0;
-    for (int i = 0; i < 17; ++i)
-        sum += (digits17[i].unicode() - u'0') * weight[i];
-    return QChar(u"10X98765432"[sum % 11]);
-}
 
 class Generator {
 public:
