@@ -18,7 +18,7 @@ if [ -z "$build" ]; then
     cmake -S . -B "$build" -G "Unix Makefiles" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCHACHONG_BENCH=ON >/dev/null
     cmake --build "$build" -j"$(nproc)" --target chachong-batch bench_filter bench_exactcheck \
-        bench_import bench_wholejob bench_windowpath bench_fuzzycheck bench_batchdelete >&2
+        bench_import bench_wholejob bench_windowpath bench_fuzzycheck bench_batchdelete bench_smart >&2
     cmake --build "$build" -j"$(nproc)" --target bench_xls >&2 2>/dev/null || true
     cmake --build "$build" -j"$(nproc)" --target bench_xlsx >&2 2>/dev/null || true
 fi
@@ -26,10 +26,11 @@ fi
 if [ $tiny -eq 1 ]; then
     filter=(2000 20000); xls=(300 1); xlsx=(300 1); import=(300 1 300); exact=(3000 400)
     wholejob=(3000); windowpath=(2000 1); fuzzycheck=(3000 1500 500); batchdelete=(3000 400)
+    smart=(300 3000)
 else
     filter=(10000 100000 1000000); xls=(65000 5); xlsx=(1000000 3); import=(65000 3 1000000)
     exact=(1000000 20000); wholejob=(100000 1000000); windowpath=(1000000 3); batchdelete=(100000 5000)
-    fuzzycheck=(1000000 100000 10000)
+    fuzzycheck=(1000000 100000 10000); smart=(4000 1000000)
 fi
 
 version() { "$@" 2>/dev/null | head -1 || true; }
@@ -60,6 +61,7 @@ run bench_exactcheck "${exact[@]}"
 run bench_wholejob "${wholejob[@]}"
 run bench_fuzzycheck "${fuzzycheck[@]}"
 run bench_batchdelete "${batchdelete[@]}"
+run bench_smart "${smart[@]}"
 # The windows on a real display server, as a user sees them (the tiny run stays off-screen).
 if [ $tiny -eq 0 ] && command -v xvfb-run >/dev/null; then
     QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1600x1000x24" \

@@ -6,6 +6,7 @@
 // Beside it, the check's peak memory against the size of the table's text (the CSV dump) and
 // against pandas's own peak.
 //   bench_wholejob [rows ...]     (default 100000 1000000); CHACHONG_BENCH_REPEATS (default 3)
+#include "bench/common/process.h"
 #include "bench/common/suite.h"
 
 #include <QCoreApplication>
@@ -14,64 +15,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <optional>
 
 namespace {
-
-struct Process {
-    double seconds = 0;
-    double peakMB = 0;
-    QByteArray out;
-};
-
-// Runs a program to its end with its output into a file; wall time and peak resident size.
-std::optional<Process> runProcess(const QByteArray& program, const QList<QByteArray>& args,
-                                  const QString& outFile) {
-    std::vector<char*> argv{const_cast<char*>(program.constData())};
-    for (const QByteArray& a : args)
-        argv.push_back(const_cast<char*>(a.constData()));
-    argv.push_back(nullptr);
-    const QByteArray outName = QFile::encodeName(outFile);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outName.constData(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    const int spawned =
-        posix_spawn(&pid, program.constData(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return std::nullopt;
-    int status = 0;
-    struct rusage usage {};
-    if (wait4(pid, &status, 0, &usage) != pid) return std::nullopt;
-    Process p;
-    p.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "%s failed (status %d)\n", program.constData(), status);
-        return std::nullopt;
-    }
-    p.peakMB = double(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-    QFile f(outFile);
-    if (f.open(QIODevice::ReadOnly)) p.out = f.readAll();
-    return p;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 QString pandasVersion() {
     QProcess ver;
@@ -105,7 +52,7 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
     const QByteArray runner = QByteArray(CHACHONG_PROGRAM_DIR) + "/chachong-batch";
     const QByteArray fields = QStringLiteral("姓名,地址").toUtf8();
     const QString dump = tmp.filePath(QStringLiteral("clients.csv"));
-    if (!runProcess(runner, {"dump", QFile::encodeName(dbf)}, dump)) return false;
+    if (!bench::runProcess(runner, {"dump", QFile::encodeName(dbf)}, dump)) return false;
     const QString ourGroups = tmp.filePath(QStringLiteral("ours.csv"));
     const QString theirGroups = tmp.filePath(QStringLiteral("pandas.csv"));
     const QString summary = tmp.filePath(QStringLiteral("summary.txt"));
@@ -113,14 +60,14 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
     std::vector<double> ours, theirs, ourPeaks, theirPeaks;
     long long groups = -1, pandasGroups = -1;
     for (int i = 0; i < repeats; ++i) {
-        const auto a = runProcess(runner,
-                                  {"check", QFile::encodeName(dbf), "--fields", fields, "--dup-csv",
-                                   QFile::encodeName(ourGroups)},
-                                  summary);
-        const auto b = runProcess("/usr/bin/python3",
-                                  {CHACHONG_PANDAS_SCRIPT, QFile::encodeName(dump),
-                                   QFile::encodeName(theirGroups), fields},
-                                  summary + QStringLiteral(".py"));
+        const auto a = bench::runProcess(runner,
+                                         {"check", QFile::encodeName(dbf), "--fields", fields,
+                                          "--dup-csv", QFile::encodeName(ourGroups)},
+                                         summary);
+        const auto b = bench::runProcess("/usr/bin/python3",
+                                         {CHACHONG_PANDAS_SCRIPT, QFile::encodeName(dump),
+                                          QFile::encodeName(theirGroups), fields},
+                                         summary + QStringLiteral(".py"));
         if (!a || !b) return false;
         ours.push_back(a->seconds);
         theirs.push_back(b->seconds);
@@ -143,13 +90,13 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
                              .arg(fieldCount)
                              .arg(bench::count(groups));
     bench::row(QStringLiteral("whole job: chachong-batch check (.dbf → groups CSV, separation)"),
-               size, median(ours), median(theirs),
+               size, bench::median(ours), bench::median(theirs),
                QStringLiteral("pandas %1 process (CSV dump → groups → CSV)").arg(pandas), "s");
     const double text = double(QFileInfo(dump).size()) / 1048576.0;
-    bench::row(QStringLiteral("peak memory of that check"), size, median(ourPeaks), text,
+    bench::row(QStringLiteral("peak memory of that check"), size, bench::median(ourPeaks), text,
                QStringLiteral("the table's text (UTF-8 CSV)"), "MB");
-    bench::row(QStringLiteral("peak memory of that check"), size, median(ourPeaks),
-               median(theirPeaks), QStringLiteral("pandas's peak"), "MB");
+    bench::row(QStringLiteral("peak memory of that check"), size, bench::median(ourPeaks),
+               bench::median(theirPeaks), QStringLiteral("pandas's peak"), "MB");
     return true;
 }
 

@@ -63,13 +63,15 @@ namespace {
 // The weights of the evidence, in points; the guide explains them in words.
 namespace weight {
 constexpr double nameSame = 4, nameSound = 3, nameNear = 2.5, nameDiffer = -4;
-constexpr double phoneSame = 5, phoneDiffer = -2, mobileDiffer = -3;
+constexpr double mobileSame = 6, landlineSame = 4, phoneDiffer = -1, mobileDiffer = -1.5;
 constexpr double idSame = 8, idTextSame = 3;
-constexpr double addressSame = 5, addressNear = 3.5, addressLike = 1.5, addressDiffer = -3;
-constexpr double provinceDiffer = -5, cityDiffer = -4, countyDiffer = -3;
+constexpr double addressSame = 5, addressNear = 3.5, addressLike = 1.5, addressDiffer = -2;
+constexpr double provinceDiffer = -4, cityDiffer = -3, countyDiffer = -2;
 constexpr double orgSame = 3, orgNear = 1.5, orgDiffer = -2, orgPlaceDiffer = -1;
 constexpr double postcodeSame = 1, postcodeDiffer = -1;
 constexpr double otherSame = 2, otherNear = 0.5, otherDiffer = -1.5;
+constexpr double dateSame = 5, dateNear = 1, dateDiffer = -3;
+constexpr double placelessAddressDiffer = -1; // neither address names a known place
 } // namespace weight
 
 constexpr double ruledOut = -1000;
@@ -142,26 +144,40 @@ QString fullGivenName(const QString& word) {
     static const QHash<QString, QString> names = [] {
         QHash<QString, QString> h;
         const char* pairs[][2] = {
-            {"bill", "william"},   {"will", "william"},      {"bob", "robert"},
-            {"rob", "robert"},     {"jim", "james"},         {"jimmy", "james"},
-            {"mike", "michael"},   {"liz", "elizabeth"},     {"beth", "elizabeth"},
-            {"kate", "katherine"}, {"katie", "katherine"},   {"tom", "thomas"},
-            {"dick", "richard"},   {"rick", "richard"},      {"joe", "joseph"},
-            {"dave", "david"},     {"chris", "christopher"}, {"dan", "daniel"},
-            {"danny", "daniel"},   {"sam", "samuel"},        {"ben", "benjamin"},
-            {"alex", "alexander"}, {"tony", "anthony"},      {"nick", "nicholas"},
-            {"sue", "susan"},      {"jenny", "jennifer"},    {"jen", "jennifer"},
-            {"peggy", "margaret"}, {"meg", "margaret"},      {"maggie", "margaret"},
-            {"andy", "andrew"},    {"steve", "steven"},      {"matt", "matthew"},
-            {"greg", "gregory"},   {"ed", "edward"},         {"ted", "edward"},
-            {"fred", "frederick"}, {"frank", "francis"},     {"charlie", "charles"},
-            {"chuck", "charles"},  {"hank", "henry"},        {"harry", "henry"},
-            {"jack", "john"},      {"johnny", "john"},       {"larry", "lawrence"},
-            {"pat", "patrick"},    {"patty", "patricia"},    {"becky", "rebecca"},
-            {"vicky", "victoria"}, {"tim", "timothy"},       {"jeff", "jeffrey"},
-            {"ken", "kenneth"},    {"ron", "ronald"},        {"don", "donald"},
-            {"hans", "johannes"},  {"sepp", "josef"},        {"fritz", "friedrich"},
-            {"lisa", "elisabeth"}, {"gabi", "gabriele"},     {"uli", "ulrich"}};
+            {"bill", "william"},    {"will", "william"},      {"bob", "robert"},
+            {"rob", "robert"},      {"jim", "james"},         {"jimmy", "james"},
+            {"mike", "michael"},    {"liz", "elizabeth"},     {"beth", "elizabeth"},
+            {"kate", "katherine"},  {"katie", "katherine"},   {"tom", "thomas"},
+            {"dick", "richard"},    {"rick", "richard"},      {"joe", "joseph"},
+            {"dave", "david"},      {"chris", "christopher"}, {"dan", "daniel"},
+            {"danny", "daniel"},    {"sam", "samuel"},        {"ben", "benjamin"},
+            {"alex", "alexander"},  {"tony", "anthony"},      {"nick", "nicholas"},
+            {"sue", "susan"},       {"jenny", "jennifer"},    {"jen", "jennifer"},
+            {"peggy", "margaret"},  {"meg", "margaret"},      {"maggie", "margaret"},
+            {"andy", "andrew"},     {"steve", "steven"},      {"matt", "matthew"},
+            {"greg", "gregory"},    {"ed", "edward"},         {"ted", "edward"},
+            {"fred", "frederick"},  {"frank", "francis"},     {"charlie", "charles"},
+            {"chuck", "charles"},   {"hank", "henry"},        {"harry", "henry"},
+            {"jack", "john"},       {"johnny", "john"},       {"larry", "lawrence"},
+            {"pat", "patrick"},     {"patty", "patricia"},    {"becky", "rebecca"},
+            {"vicky", "victoria"},  {"tim", "timothy"},       {"jeff", "jeffrey"},
+            {"jamie", "james"},     {"mick", "michael"},      {"billy", "william"},
+            {"bobby", "robert"},    {"tommy", "thomas"},      {"jon", "jonathan"},
+            {"pete", "peter"},      {"ray", "raymond"},       {"drew", "andrew"},
+            {"josh", "joshua"},     {"kenny", "kenneth"},     {"eddie", "edward"},
+            {"molly", "mary"},      {"polly", "mary"},        {"trish", "patricia"},
+            {"betty", "elizabeth"}, {"barb", "barbara"},      {"jess", "jessica"},
+            {"dot", "dorothy"},     {"dottie", "dorothy"},    {"sandy", "sandra"},
+            {"kim", "kimberly"},    {"em", "emily"},          {"shelly", "michelle"},
+            {"mandy", "amanda"},    {"mel", "melissa"},       {"debbie", "deborah"},
+            {"deb", "deborah"},     {"steph", "stephanie"},   {"cindy", "cynthia"},
+            {"kathy", "katherine"}, {"cathy", "catherine"},   {"wolf", "wolfgang"},
+            {"andi", "andreas"},    {"phil", "philippe"},     {"lou", "louis"},
+            {"nico", "nicolas"},    {"abby", "abigail"},      {"nate", "nathan"},
+            {"zach", "zachary"},    {"ken", "kenneth"},       {"ron", "ronald"},
+            {"don", "donald"},      {"hans", "johannes"},     {"sepp", "josef"},
+            {"fritz", "friedrich"}, {"lisa", "elisabeth"},    {"gabi", "gabriele"},
+            {"uli", "ulrich"}};
         for (const auto& p : pairs)
             h.insert(QString::fromLatin1(p[0]), QString::fromLatin1(p[1]));
         return h;
@@ -171,30 +187,48 @@ QString fullGivenName(const QString& word) {
 
 // Two Latin names, their words in alphabetical order already: alike when each word of the one
 // is a word of the other spelt nearly alike, or its initial, or a short form of it.
+// How alike two words of Latin names are (1 the same): an initial, a word cut short (Alex, Lis),
+// a letter dropped, doubled or swapped, a short form of a given name (Bob for Robert).
+double latinWordsAlike(const QString& w, const QString& v) {
+    if (w == v) return 1.0;
+    double s = jaroWinkler(w, v);
+    const QString& shorter = w.size() < v.size() ? w : v;
+    const QString& longer = w.size() < v.size() ? v : w;
+    if ((shorter.size() == 1 || (shorter.size() >= 3 && longer.startsWith(shorter))) &&
+        shorter.at(0) == longer.at(0))
+        s = std::max(s, 0.95);
+    const int typos = longer.size() >= 8 ? 2 : longer.size() >= 4 ? 1 : 0;
+    if (typos > 0 && editDistance(w, v) <= typos) s = std::max(s, 0.9);
+    const QString fw = fullGivenName(w), fv = fullGivenName(v);
+    if ((fw != w || fv != v) && fw == fv) s = std::max(s, 0.95);
+    return s;
+}
+
+// Two Latin names, their words in alphabetical order already: alike when their words pair off,
+// each alike (latinWordsAlike), the closest pairs taken first.
 bool latinNamesAlike(const QString& a, const QString& b) {
-    QStringList x = a.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    QStringList y = b.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    if (x.isEmpty() || y.isEmpty() || x.size() != y.size()) return false;
-    for (QString& w : x)
-        w = fullGivenName(w);
-    for (QString& w : y)
-        w = fullGivenName(w);
-    // Every word of x paired with a word of y, trying the closest first.
-    std::vector<char> used(size_t(y.size()), 0);
-    for (const QString& w : x) {
-        int best = -1;
-        double bestScore = 0;
-        for (qsizetype j = 0; j < y.size(); ++j) {
-            if (used[size_t(j)]) continue;
-            const QString& v = y[j];
-            double s = jaroWinkler(w, v);
-            if ((w.size() == 1 || v.size() == 1) && w.at(0) == v.at(0)) s = std::max(s, 0.95);
-            if (s > bestScore) bestScore = s, best = int(j);
-        }
-        if (best < 0 || bestScore < 0.88) return false;
-        used[size_t(best)] = 1;
+    const QStringList x = a.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList y = b.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (x.isEmpty() || y.isEmpty() || x.size() != y.size() || x.size() > 6) return false;
+    struct Pair {
+        double score;
+        qsizetype i, j;
+    };
+    std::vector<Pair> pairs;
+    for (qsizetype i = 0; i < x.size(); ++i)
+        for (qsizetype j = 0; j < y.size(); ++j)
+            pairs.push_back({latinWordsAlike(x[i], y[j]), i, j});
+    std::stable_sort(pairs.begin(), pairs.end(),
+                     [](const Pair& p, const Pair& q) { return p.score > q.score; });
+    std::vector<char> usedX(size_t(x.size()), 0), usedY(size_t(y.size()), 0);
+    qsizetype paired = 0;
+    for (const Pair& p : pairs) {
+        if (usedX[size_t(p.i)] || usedY[size_t(p.j)]) continue;
+        if (p.score < 0.88) return false;
+        usedX[size_t(p.i)] = usedY[size_t(p.j)] = 1;
+        ++paired;
     }
-    return true;
+    return paired == x.size();
 }
 
 // The words of Latin addresses that are written short, as their short form.
@@ -223,6 +257,12 @@ QString latinAddressWords(const QString& text) {
     for (const QString& w : text.split(split, Qt::SkipEmptyParts))
         out << words.value(w, w);
     return out.join(QLatin1Char(' '));
+}
+
+// A value normaliseOther read as a date: yyyy-mm-dd.
+bool isDate(QStringView v) {
+    return v.size() == 10 && v[4] == QLatin1Char('-') && v[7] == QLatin1Char('-') &&
+           v[0].isDigit() && v[9].isDigit();
 }
 
 bool isMobile(QStringView number) {
@@ -402,8 +442,11 @@ Outcome Matcher::Data::compareField(int f, int a, int b) const {
         if (x.isEmpty() || y.isEmpty()) return o;
         const QStringList p = x.split(QLatin1Char(',')), q = y.split(QLatin1Char(','));
         bool mobiles = false, mobilesY = false;
+        // A mobile is one person's; a landline a household's or a company's.
+        for (const QString& n : p)
+            if (isMobile(n) && q.contains(n)) return {weight::mobileSame, "相同"};
         for (const QString& n : p) {
-            if (q.contains(n)) return {weight::phoneSame, "相同"};
+            if (q.contains(n)) return {weight::landlineSame, "相同"};
             mobiles |= isMobile(n);
         }
         for (const QString& n : q)
@@ -440,7 +483,15 @@ Outcome Matcher::Data::compareField(int f, int a, int b) const {
             return {weight::addressNear, "相近"};
         const double s = similarity(x, y);
         if (s >= 0.85) return {weight::addressNear, "相近"};
+        // One character typed wrong, the numbers kept; or a road written with characters that
+        // sound alike (振兴街, 震兴街).
+        if (x.size() == y.size() && !hasLatin(x) &&
+            ((editDistance(x, y) == 1 && digitsOf(x) == digitsOf(y) && !digitsOf(x).isEmpty()) ||
+             pronunciationOfNormalName(x) == pronunciationOfNormalName(y)))
+            return {weight::addressNear, "相近"};
         if (s >= 0.7) return {weight::addressLike, "相近"};
+        if (p[0] < 0 && p[1] < 0 && p[2] < 0 && q[0] < 0 && q[1] < 0 && q[2] < 0)
+            return {weight::placelessAddressDiffer};
         return {weight::addressDiffer};
     }
     case FieldKind::Organisation: {
@@ -457,6 +508,12 @@ Outcome Matcher::Data::compareField(int f, int a, int b) const {
         return x == y ? Outcome{weight::postcodeSame, "相同"} : Outcome{weight::postcodeDiffer};
     case FieldKind::Other:
         if (x.isEmpty() || y.isEmpty()) return o;
+        // Dates (a date of birth) tell people apart better than other values.
+        if (isDate(x) && isDate(y)) {
+            if (x == y) return {weight::dateSame, "相同"};
+            return editDistance(x, y) == 1 ? Outcome{weight::dateNear, "相近"}
+                                           : Outcome{weight::dateDiffer};
+        }
         if (x == y) return {weight::otherSame, "相同"};
         if (x.size() >= 5 && similarity(x, y) >= 0.9) return {weight::otherNear, "相近"};
         return {weight::otherDiffer};
@@ -719,6 +776,8 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
     };
     auto membersOf = [&](int r) { return members.contains(r) ? members[r] : std::vector<int>{r}; };
     constexpr size_t guardPairs = 64;
+    // Groups held together by a weaker match somewhere (a record alone is not).
+    std::vector<char> weak(static_cast<size_t>(n), 0);
     std::vector<Match> kept;
     for (const Match& m : matches) {
         const int ra = find(m.a), rb = find(m.b);
@@ -727,12 +786,16 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
             continue;
         }
         std::vector<int> x = membersOf(ra), y = membersOf(rb);
-        if (m.score < needed + strongMargin) {
+        const bool strong = m.score >= needed + strongMargin;
+        if (!strong) {
+            // Two groups of strong matches only: joined unless a pair across them has evidence
+            // against it. Otherwise every pair across them must be a match itself.
             if (x.size() * y.size() > guardPairs) continue;
+            const double floor = weak[size_t(ra)] || weak[size_t(rb)] ? needed : 0.0;
             bool all = true;
             for (const int p : x) {
                 for (const int q : y)
-                    if (d.score(std::min(p, q), std::max(p, q), nullptr) < needed) {
+                    if (d.score(std::min(p, q), std::max(p, q), nullptr) < floor) {
                         all = false;
                         break;
                     }
@@ -741,6 +804,7 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
             if (!all) continue;
         }
         const int into = std::min(ra, rb), from = std::max(ra, rb);
+        weak[size_t(into)] = !strong || weak[size_t(ra)] || weak[size_t(rb)];
         root[size_t(from)] = into;
         x.insert(x.end(), y.begin(), y.end());
         members.remove(from);

@@ -286,8 +286,28 @@ QStringList normalisePhones(QStringView text) {
                                               QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression digit(QStringLiteral("[0-9]"));
     const QString folded = text.toString().normalized(QString::NormalizationForm_KC);
+    // Numbers written one after the other with a blank between them: a new number starts with a
+    // 0, a 1, "(" or "+" once the words before it hold ten digits or more.
+    QStringList parts;
+    for (const QString& cell : folded.split(separators, Qt::SkipEmptyParts)) {
+        const QStringList words = cell.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (digitsOf(cell).size() <= 13 || words.size() < 2) {
+            parts << cell;
+            continue;
+        }
+        QString current;
+        for (const QString& w : words) {
+            static const QString starts = QStringLiteral("01(+");
+            if (digitsOf(current).size() >= 10 && starts.contains(w.front())) {
+                parts << current;
+                current.clear();
+            }
+            current += (current.isEmpty() ? QString() : QStringLiteral(" ")) + w;
+        }
+        parts << current;
+    }
     QStringList numbers;
-    for (QString part : folded.split(separators, Qt::SkipEmptyParts)) {
+    for (QString part : parts) {
         part.remove(extension);
         const qsizetype firstDigit = part.indexOf(digit);
         const bool plus = firstDigit > 0 && part.left(firstDigit).contains(QLatin1Char('+'));

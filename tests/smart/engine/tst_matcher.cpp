@@ -64,6 +64,12 @@ private slots:
         QTest::newRow("homophone typo")
             << 0 << QStringList{"张伟", "北京市朝阳区建国路88号"}
             << QStringList{"张玮", "北京朝阳区建国路88号"} << true << "姓名同音；地址相同";
+        QTest::newRow("road typed with a homophone")
+            << 0 << QStringList{"苏帅", "安徽省宿州市萧县振兴街63号"}
+            << QStringList{"苏帅", "安徽省宿州市萧县震兴街63号"} << true << "姓名相同；地址相近";
+        QTest::newRow("one house number apart")
+            << 0 << QStringList{"苏帅", "安徽省宿州市萧县振兴街63号"}
+            << QStringList{"苏帅", "安徽省宿州市萧县振兴街68号"} << false << "";
         QTest::newRow("room added") << 0 << QStringList{"王芳", "上海市黄浦区南京东路100号"}
                                     << QStringList{"王芳", "上海市黄浦区南京东路100号301室"} << true
                                     << "姓名相同；地址相近";
@@ -111,6 +117,12 @@ private slots:
         QTest::newRow("Latin name order and short form")
             << 0 << QStringList{"Smith, Robert", "12 Main Street"}
             << QStringList{"Bob Smith", "12 main st."} << true << "姓名相近；地址相同";
+        QTest::newRow("Latin initial, either order")
+            << 0 << QStringList{"M. Miller", "248 Green Street"}
+            << QStringList{"Monika Miller", "248 Green St"} << true << "姓名相近；地址相同";
+        QTest::newRow("Latin family at one address")
+            << 0 << QStringList{"John Miller", "248 Green Street"}
+            << QStringList{"Mary Miller", "248 Green Street"} << false << "";
     }
     void pairs() {
         QFETCH(int, kinds);

@@ -66,6 +66,10 @@ private slots:
                                                   << "第一中学";
         QTest::newRow("digits stay") << "88号"
                                      << "88号";
+        QTest::newRow("a district named with a numeral") << "三元区人民路一号"
+                                                         << "三元区人民路1号";
+        QTest::newRow("unit") << "三单元五室"
+                              << "3单元5室";
     }
     void houseNumbers() {
         QFETCH(QString, typed);
@@ -206,6 +210,8 @@ private slots:
         QTest::newRow("Chinese separators")
             << "13800138000，13900139000、或010-66668888"
             << QStringList{"13800138000", "13900139000", "01066668888"};
+        QTest::newRow("two numbers with a blank between")
+            << "15574085492 029-65004636" << QStringList{"15574085492", "02965004636"};
         QTest::newRow("extension left out") << "0755-88881234转806" << QStringList{"075588881234"};
         QTest::newRow("fax is no extension") << "fax 0755-88881234" << QStringList{"075588881234"};
         QTest::newRow("too short") << "110" << QStringList{};
@@ -251,6 +257,23 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, normal);
         QCOMPARE(smart::normaliseIdNumber(typed), normal);
+    }
+
+    void others_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("normal");
+        for (const char* date : {"1984-03-07", "1984/3/7", "07.03.1984", "7/3/1984", "19840307",
+                                 "1984年3月7日", "１９８４－０３－０７"})
+            QTest::newRow(date) << QString::fromUtf8(date) << "1984-03-07";
+        QTest::newRow("no such date") << "1984-02-30"
+                                      << "1984-02-30";
+        QTest::newRow("text") << "ＡＢＣ 公司"
+                              << "abc公司";
+    }
+    void others() {
+        QFETCH(QString, typed);
+        QFETCH(QString, normal);
+        QCOMPARE(smart::normaliseOther(typed), normal);
     }
 };
 
