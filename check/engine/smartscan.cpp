@@ -103,9 +103,10 @@ core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
     smart::Matcher matcher(settings);
     matcher.reserve(records);
     std::vector<QStringView> values(static_cast<size_t>(count));
-    // The progress as record positions, as the other checks report it: reading the records is
-    // the first quarter of the way, matching them the rest; the first mark is the share done.
-    const qint64 steps = 4 * qint64(records);
+    // The progress as record positions, as the other checks report it: reading the records (and
+    // bringing them to their normal forms) is the first half of the way, matching them the
+    // second; the first mark is the share done.
+    const qint64 steps = 2 * qint64(records);
     auto report = [&](qint64 step) {
         sink.marks(int(100 * step / std::max<qint64>(steps, 1)), -1);
         return sink.progress(options.start - 1 + int(step * records / std::max<qint64>(steps, 1)),
@@ -123,7 +124,7 @@ core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
         src->moveNext();
     }
     const smart::MatchResult found = matcher.run([&](int done, int all) {
-        return report(records + qint64(done) * 3 * records / std::max(all, 1));
+        return report(records + qint64(done) * records / std::max(all, 1));
     });
     if (found.cancelled) {
         result.cancelled = true;

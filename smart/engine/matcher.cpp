@@ -291,69 +291,115 @@ enum KeyType : quint8 {
     TextKey
 };
 
+// A record's blocking key: twelve bytes, a million records hold several each.
 struct Entry {
-    quint64 hash;
+    quint32 low, high;
     quint32 record;
-    quint8 field;
-    quint8 type;
+    quint64 hash() const { return quint64(high) << 32 | low; }
 };
 
 } // namespace
 
+// The normal forms of one check field, one record after the other in one text: a few bytes a
+// value instead of a string of its own.
+class Column {
+public:
+    void append(QStringView v) {
+        text_ += v;
+        ends_.push_back(quint32(text_.size()));
+    }
+    QStringView at(int r) const {
+        const quint32 from = r > 0 ? ends_[size_t(r) - 1] : 0;
+        return QStringView(text_).mid(from, ends_[size_t(r)] - from);
+    }
+
+private:
+    QString text_;
+    std::vector<quint32> ends_;
+};
+
+using Place = std::array<qint32, 3>; // an address's province, city, county (-1: unknown)
+
 struct Matcher::Data {
     MatchSettings settings;
     const Regions& regions;
+    int threads = 1;
     int records = 0;
-    // Per check field: the raw values until run() reads them, then their normal forms.
-    std::vector<std::vector<QString>> raw;
-    std::vector<std::vector<QString>> main, second;
-    std::vector<std::vector<std::array<qint32, 3>>> places; // addresses: province, city, county
-    bool normalised = false;
+    // The values of the records not read yet; they are read in batches, split between the
+    // threads, as they come.
+    std::vector<std::vector<QString>> pending;
+    static constexpr size_t batch = 8192;
+    // Per check field, per record: the normal form, a second form that is only compared for
+    // equality and so kept as its hash (a name's sound, an organisation's place, an ID number's
+    // text when it is no valid number; 0 for none), the place.
+    std::vector<Column> main;
+    std::vector<std::vector<quint64>> second;
+    std::vector<std::vector<Place>> places;
 
-    Data(MatchSettings s, const Regions& r) : settings(std::move(s)), regions(r) {}
+    Data(MatchSettings s, const Regions& r) : settings(std::move(s)), regions(r) {
+        threads = settings.threads > 0 ? settings.threads
+                                       : std::max(1, int(std::thread::hardware_concurrency()));
+        pending.resize(size_t(fields()));
+        main.resize(size_t(fields()));
+        second.resize(size_t(fields()));
+        places.resize(size_t(fields()));
+    }
 
     int fields() const { return int(settings.kinds.size()); }
     FieldKind kind(int f) const { return settings.kinds[size_t(f)]; }
 
-    void normaliseRange(int from, int to);
-    bool normaliseAll(const std::function<bool(int, int)>& progress, int threads);
+    // The normal forms of pending records from..to (indexes into pending).
+    struct Read {
+        std::vector<std::vector<QString>> main, second;
+        std::vector<std::vector<Place>> places;
+    };
+    void normaliseRange(size_t from, size_t to, Read* out) const;
+    void flush(); // the pending records read
     Outcome compareField(int f, int a, int b) const;
     double score(int a, int b, QString* basis) const;
-    void keys(int r, std::vector<Entry>* out) const;
+    // The record's blocking keys, each with the field it comes from.
+    void keys(int r, std::vector<Entry>* out, std::vector<int>* fieldOf = nullptr) const;
     QString keyLabel(const Entry& e) const;
-    QString countyName(int f, int r) const {
+    QStringView countyName(int f, int r) const {
         const qint32 c = places[size_t(f)][size_t(r)][2];
-        return c < 0 ? QString() : regions.divisions()[size_t(c)].county;
+        return c < 0 ? QStringView() : QStringView(regions.divisions()[size_t(c)].county);
     }
-    static QString digitsOf(const QString& v) {
+    static QString digitsOf(QStringView v) {
         QString digits;
-        for (const QChar c : v.normalized(QString::NormalizationForm_KC))
+        for (const QChar c : v.toString().normalized(QString::NormalizationForm_KC))
             if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) digits += c;
         return digits;
     }
-    // The record's postcode, when a check field holds one: it places an address.
-    QString postcodeOf(int r) const {
-        for (int f = 0; f < fields(); ++f)
-            if (kind(f) == FieldKind::Postcode) return digitsOf(raw[size_t(f)][size_t(r)]);
-        return {};
-    }
 };
 
-void Matcher::Data::normaliseRange(int from, int to) {
-    for (int r = from; r < to; ++r) {
-        const QString postcode = postcodeOf(r);
+void Matcher::Data::normaliseRange(size_t from, size_t to, Read* out) const {
+    out->main.assign(size_t(fields()), {});
+    out->second.assign(size_t(fields()), {});
+    out->places.assign(size_t(fields()), {});
+    for (int f = 0; f < fields(); ++f) {
+        out->main[size_t(f)].resize(to - from);
+        out->second[size_t(f)].resize(to - from);
+        if (kind(f) == FieldKind::Address) out->places[size_t(f)].assign(to - from, {-1, -1, -1});
+    }
+    for (size_t r = from; r < to; ++r) {
+        const size_t o = r - from;
+        // The record's postcode, when a check field holds one: it places an address.
+        QString postcode;
+        for (int f = 0; f < fields() && postcode.isEmpty(); ++f)
+            if (kind(f) == FieldKind::Postcode) postcode = digitsOf(pending[size_t(f)][r]);
         for (int f = 0; f < fields(); ++f) {
-            const QString& v = raw[size_t(f)][size_t(r)];
-            QString& a = main[size_t(f)][size_t(r)];
+            const QString& v = pending[size_t(f)][r];
+            QString& a = out->main[size_t(f)][o];
+            QString& b = out->second[size_t(f)][o];
             if (v.isEmpty()) continue;
             switch (kind(f)) {
             case FieldKind::PersonName:
                 a = normalisePersonName(v);
-                second[size_t(f)][size_t(r)] = pronunciationOfNormalName(a);
+                b = pronunciationOfNormalName(a);
                 break;
             case FieldKind::Address: {
                 const Address parsed = regions.parse(v, postcode);
-                places[size_t(f)][size_t(r)] = {parsed.province, parsed.city, parsed.county};
+                out->places[size_t(f)][o] = {parsed.province, parsed.city, parsed.county};
                 a = hasLatin(parsed.remainder) ? latinAddressWords(parsed.remainder)
                                                : parsed.remainder;
                 break;
@@ -367,12 +413,12 @@ void Matcher::Data::normaliseRange(int from, int to) {
             }
             case FieldKind::IdNumber:
                 a = normaliseIdNumber(v);
-                if (a.isEmpty()) second[size_t(f)][size_t(r)] = normaliseText(v);
+                if (a.isEmpty()) b = normaliseText(v);
                 break;
             case FieldKind::Organisation: {
-                const OrganisationName o = normaliseOrganisation(v);
-                a = o.core;
-                second[size_t(f)][size_t(r)] = o.place;
+                const OrganisationName org = normaliseOrganisation(v);
+                a = org.core;
+                b = org.place;
                 break;
             }
             case FieldKind::Postcode: {
@@ -388,49 +434,46 @@ void Matcher::Data::normaliseRange(int from, int to) {
     }
 }
 
-bool Matcher::Data::normaliseAll(const std::function<bool(int, int)>& progress, int threads) {
-    if (normalised) return true;
-    main.assign(size_t(fields()), std::vector<QString>(size_t(records)));
-    second.assign(size_t(fields()), {});
-    places.assign(size_t(fields()), {});
-    for (int f = 0; f < fields(); ++f) {
-        if (kind(f) == FieldKind::PersonName || kind(f) == FieldKind::IdNumber ||
-            kind(f) == FieldKind::Organisation)
-            second[size_t(f)].resize(size_t(records));
-        if (kind(f) == FieldKind::Address) places[size_t(f)].assign(size_t(records), {-1, -1, -1});
+void Matcher::Data::flush() {
+    const size_t rows = pending.empty() ? 0 : pending[0].size();
+    if (rows == 0) return;
+    const size_t share = (rows + size_t(threads) - 1) / size_t(threads);
+    std::vector<Read> parts(static_cast<size_t>(threads));
+    std::vector<std::thread> workers;
+    for (int t = 1; t < threads; ++t) {
+        const size_t a = size_t(t) * share, b = std::min(rows, a + share);
+        if (a < b)
+            workers.emplace_back(
+                [this, a, b, &parts, t] { normaliseRange(a, b, &parts[size_t(t)]); });
     }
-    // In rounds, each split between the threads: the progress is told between rounds.
-    constexpr int round = 16384;
-    for (int from = 0; from < records; from += round) {
-        const int to = std::min(records, from + round);
-        const int share = (to - from + threads - 1) / threads;
-        std::vector<std::thread> workers;
-        for (int t = 1; t < threads; ++t) {
-            const int a = from + t * share, b = std::min(to, a + share);
-            if (a < b) workers.emplace_back([this, a, b] { normaliseRange(a, b); });
+    normaliseRange(0, std::min(rows, share), &parts[0]);
+    for (std::thread& w : workers)
+        w.join();
+    // In the records' order, whichever thread read them.
+    for (const Read& part : parts)
+        for (int f = 0; f < fields() && !part.main.empty(); ++f) {
+            for (size_t k = 0; k < part.main[size_t(f)].size(); ++k) {
+                main[size_t(f)].append(part.main[size_t(f)][k]);
+                const QString& b = part.second[size_t(f)][k];
+                second[size_t(f)].push_back(b.isEmpty() ? 0 : quint64(qHash(b, 0x5EED)) | 1);
+            }
+            places[size_t(f)].insert(places[size_t(f)].end(), part.places[size_t(f)].begin(),
+                                     part.places[size_t(f)].end());
         }
-        normaliseRange(from, std::min(to, from + share));
-        for (std::thread& w : workers)
-            w.join();
-        if (progress && !progress(to, records)) return false;
-    }
-    normalised = true;
-    // The values are read: what they were is not needed any more.
-    for (auto& column : raw)
-        std::vector<QString>().swap(column);
-    return true;
+    for (auto& column : pending)
+        column.clear();
 }
 
 Outcome Matcher::Data::compareField(int f, int a, int b) const {
-    const QString& x = main[size_t(f)][size_t(a)];
-    const QString& y = main[size_t(f)][size_t(b)];
+    const QStringView x = main[size_t(f)].at(a);
+    const QStringView y = main[size_t(f)].at(b);
     Outcome o;
     switch (kind(f)) {
     case FieldKind::PersonName: {
         if (x.isEmpty() || y.isEmpty()) return o;
         if (x == y) return {weight::nameSame, "相同"};
         if (hasLatin(x) || hasLatin(y)) {
-            if (latinNamesAlike(x, y)) return {weight::nameNear, "相近"};
+            if (latinNamesAlike(x.toString(), y.toString())) return {weight::nameNear, "相近"};
         } else if (second[size_t(f)][size_t(a)] == second[size_t(f)][size_t(b)]) {
             return {weight::nameSound, "同音"};
         }
@@ -440,16 +483,16 @@ Outcome Matcher::Data::compareField(int f, int a, int b) const {
     }
     case FieldKind::Phone: {
         if (x.isEmpty() || y.isEmpty()) return o;
-        const QStringList p = x.split(QLatin1Char(',')), q = y.split(QLatin1Char(','));
+        const QList<QStringView> p = x.split(u','), q = y.split(u',');
         bool mobiles = false, mobilesY = false;
         // A mobile is one person's; a landline a household's or a company's.
-        for (const QString& n : p)
+        for (const QStringView n : p)
             if (isMobile(n) && q.contains(n)) return {weight::mobileSame, "相同"};
-        for (const QString& n : p) {
+        for (const QStringView n : p) {
             if (q.contains(n)) return {weight::landlineSame, "相同"};
             mobiles |= isMobile(n);
         }
-        for (const QString& n : q)
+        for (const QStringView n : q)
             mobilesY |= isMobile(n);
         return {mobiles && mobilesY ? weight::mobileDiffer : weight::phoneDiffer};
     }
@@ -463,9 +506,8 @@ Outcome Matcher::Data::compareField(int f, int a, int b) const {
             o.idsDiffer = true;
             return o;
         }
-        const QString& s = second[size_t(f)][size_t(a)];
-        const QString& t = second[size_t(f)][size_t(b)];
-        if (!s.isEmpty() && s == t) return {weight::idTextSame, "相同"};
+        const quint64 s = second[size_t(f)][size_t(a)], t = second[size_t(f)][size_t(b)];
+        if (s != 0 && s == t) return {weight::idTextSame, "相同"};
         return o;
     }
     case FieldKind::Address: {
@@ -478,7 +520,7 @@ Outcome Matcher::Data::compareField(int f, int a, int b) const {
         if (x.isEmpty() || y.isEmpty()) return o;
         if (x == y) return {weight::addressSame, "相同"};
         // One address goes further than the other (a building or room added).
-        const QString& shorter = x.size() < y.size() ? x : y;
+        const QStringView shorter = x.size() < y.size() ? x : y;
         if (shorter.size() >= 5 && (x.size() < y.size() ? y : x).startsWith(shorter))
             return {weight::addressNear, "相近"};
         const double s = similarity(x, y);
@@ -496,9 +538,8 @@ Outcome Matcher::Data::compareField(int f, int a, int b) const {
     }
     case FieldKind::Organisation: {
         if (x.isEmpty() || y.isEmpty()) return o;
-        const QString& s = second[size_t(f)][size_t(a)];
-        const QString& t = second[size_t(f)][size_t(b)];
-        const double place = !s.isEmpty() && !t.isEmpty() && s != t ? weight::orgPlaceDiffer : 0;
+        const quint64 s = second[size_t(f)][size_t(a)], t = second[size_t(f)][size_t(b)];
+        const double place = s != 0 && t != 0 && s != t ? weight::orgPlaceDiffer : 0;
         if (x == y) return {weight::orgSame + place, "相同"};
         if (similarity(x, y) >= 0.8) return {weight::orgNear + place, "相近"};
         return {weight::orgDiffer + place};
@@ -541,12 +582,22 @@ double Matcher::Data::score(int a, int b, QString* basis) const {
     return total;
 }
 
-void Matcher::Data::keys(int r, std::vector<Entry>* out) const {
-    auto add = [&](KeyType type, int f, const QString& text) {
-        if (text.isEmpty()) return;
-        const quint64 h = qHash(text, size_t(type) * 0x9E3779B97F4A7C15ULL + size_t(f));
-        out->push_back({h, quint32(r), quint8(f), quint8(type)});
+void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* fieldOf) const {
+    // A key is the hash of its parts, the kind of key and the field first: no string is made.
+    // extra: a number of the key (a place, a sound's hash), 0 for none.
+    auto add = [&](KeyType type, int f, std::initializer_list<QStringView> parts,
+                   quint64 extra = 0) {
+        size_t h = size_t(type) * 0x9E3779B97F4A7C15ULL + size_t(f) * 0x10001 + size_t(extra);
+        bool any = extra != 0;
+        for (const QStringView part : parts) {
+            h = qHash(part, h) ^ (h >> 17);
+            any |= !part.isEmpty();
+        }
+        if (!any) return;
+        out->push_back({quint32(h), quint32(quint64(h) >> 32), quint32(r)});
+        if (fieldOf) fieldOf->push_back(f);
     };
+    auto place = [](qint32 p) { return quint64(p + 1) * 0xC2B2AE3D27D4EB4FULL; };
     int addressField = -1;
     for (int f = 0; f < fields(); ++f)
         if (kind(f) == FieldKind::Address) {
@@ -555,69 +606,70 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out) const {
         }
     bool any = false;
     for (int f = 0; f < fields(); ++f) {
-        const QString& v = main[size_t(f)][size_t(r)];
+        const QStringView v = main[size_t(f)].at(r);
         if (v.isEmpty()) continue;
         switch (kind(f)) {
         case FieldKind::Phone:
-            for (const QString& n : v.split(QLatin1Char(',')))
-                add(PhoneKey, f, n);
+            for (const QStringView n : v.split(u','))
+                add(PhoneKey, f, {n});
             any = true;
             break;
         case FieldKind::IdNumber:
-            add(IdKey, f, v);
+            add(IdKey, f, {v});
             any = true;
             break;
         case FieldKind::PersonName: {
             if (hasLatin(v)) {
                 // Each word's start with the other words' initials: a typo in one word, a
                 // short form of the given name still meet.
-                QStringList words = v.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                QStringList words = v.toString().split(QLatin1Char(' '), Qt::SkipEmptyParts);
                 for (QString& w : words)
                     w = fullGivenName(w);
                 for (qsizetype i = 0; i < words.size(); ++i) {
-                    QString key = words[i].left(4) + u'|';
+                    QString initials;
                     for (qsizetype j = 0; j < words.size(); ++j)
-                        if (j != i) key += words[j].left(1);
-                    add(NameAlone, f, key);
+                        if (j != i) initials += words[j].front();
+                    add(NameAlone, f, {QStringView(words[i]).left(4), initials});
                 }
                 any = true;
                 break;
             }
-            const QString& sound = second[size_t(f)][size_t(r)];
+            const quint64 sound = second[size_t(f)][size_t(r)];
             if (addressField < 0) {
-                add(NameAlone, f, sound);
+                add(NameAlone, f, {}, sound);
             } else {
-                const auto& p = places[size_t(addressField)][size_t(r)];
-                if (p[1] >= 0) add(NameInCity, f, QString::number(p[1]) + u'|' + sound);
-                if (p[2] >= 0) add(NameInCounty, f, countyName(addressField, r) + u'|' + sound);
-                if (p[1] < 0 && p[2] < 0) {
-                    // Where no place is known, the name and the start of the address.
-                    const QString& rest = main[size_t(addressField)][size_t(r)];
-                    add(NameInCity, f, QStringLiteral("?|") + sound + u'|' + rest.left(4));
-                }
+                const Place& p = places[size_t(addressField)][size_t(r)];
+                if (p[1] >= 0) add(NameInCity, f, {}, sound ^ place(p[1]));
+                if (p[2] >= 0) add(NameInCounty, f, {countyName(addressField, r)}, sound);
+                if (p[1] < 0 && p[2] < 0) // no place known: the name and the address's start
+                    add(NameInCity, f, {main[size_t(addressField)].at(r).left(4)}, sound);
             }
             any = true;
             break;
         }
         case FieldKind::Address: {
-            const auto& p = places[size_t(f)][size_t(r)];
-            const QString where = p[2] >= 0   ? countyName(f, r)
-                                  : p[1] >= 0 ? QString::number(p[1])
-                                              : QString();
-            add(AddressKey, f, where + u'|' + v);
+            const Place& p = places[size_t(f)][size_t(r)];
+            const QStringView where = p[2] >= 0 ? countyName(f, r) : QStringView();
+            const qint32 city = p[2] >= 0 ? -1 : p[1];
+            add(AddressKey, f, {where, v}, place(city));
             // The road and house number: a typo further on (room, building) still meets.
+            qsizetype end = 0;
             if (hasLatin(v)) {
-                add(RoadKey, f, where + u'|' + v.section(QLatin1Char(' '), 0, 1));
+                const qsizetype blank = v.indexOf(u' ');
+                end = blank < 0 ? -1 : v.indexOf(u' ', blank + 1);
             } else {
-                static const QRegularExpression number(QStringLiteral("\\d+\\D?"));
-                if (const QRegularExpressionMatch m = number.match(v); m.hasMatch())
-                    add(RoadKey, f, where + u'|' + v.left(m.capturedEnd()));
+                while (end < v.size() && !v[end].isDigit())
+                    ++end;
+                while (end < v.size() && v[end].isDigit())
+                    ++end;
+                end = end < v.size() ? end + 1 : (end > 0 && v.back().isDigit() ? end : -1);
             }
+            if (end > 0) add(RoadKey, f, {where, v.left(end)}, place(city));
             any = true;
             break;
         }
         case FieldKind::Organisation:
-            add(OrgKey, f, v);
+            add(OrgKey, f, {v});
             any = true;
             break;
         case FieldKind::Postcode:
@@ -628,17 +680,23 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out) const {
     // Fields of no kind that blocks: their values as they are.
     if (!any)
         for (int f = 0; f < fields(); ++f)
-            if (kind(f) == FieldKind::Other) add(TextKey, f, main[size_t(f)][size_t(r)]);
+            if (kind(f) == FieldKind::Other) add(TextKey, f, {main[size_t(f)].at(r)});
 }
 
 QString Matcher::Data::keyLabel(const Entry& e) const {
-    const QString& v = main[e.field][e.record];
-    return settings.labels.value(e.field) + QLatin1Char(' ') + v;
+    // The field the key comes from: the record's keys made again.
+    std::vector<Entry> own;
+    std::vector<int> fieldOf;
+    keys(int(e.record), &own, &fieldOf);
+    int f = 0;
+    for (size_t k = 0; k < own.size(); ++k)
+        if (own[k].hash() == e.hash()) f = fieldOf[k];
+    return settings.labels.value(f) + QLatin1Char(' ') +
+           main[size_t(f)].at(int(e.record)).toString();
 }
 
 Matcher::Matcher(MatchSettings settings, const Regions& regions)
     : d_(new Data(std::move(settings), regions)) {
-    d_->raw.resize(size_t(d_->fields()));
     for (int f = 0; f < d_->fields(); ++f)
         if (d_->settings.labels.size() <= f) d_->settings.labels << kindLabel(d_->kind(f));
 }
@@ -648,17 +706,16 @@ Matcher::~Matcher() {
 }
 
 void Matcher::reserve(int records) {
-    for (auto& column : d_->raw)
-        column.reserve(size_t(records));
+    for (auto& places : d_->places)
+        places.reserve(size_t(records));
 }
 
 void Matcher::add(const std::vector<QStringView>& values) {
-    Q_ASSERT(!d_->normalised); // every record comes before the run
     for (int f = 0; f < d_->fields(); ++f)
-        d_->raw[size_t(f)].push_back(size_t(f) < values.size() ? values[size_t(f)].toString()
-                                                               : QString());
+        d_->pending[size_t(f)].push_back(size_t(f) < values.size() ? values[size_t(f)].toString()
+                                                                   : QString());
     ++d_->records;
-    d_->normalised = false;
+    if (d_->pending[0].size() >= Data::batch) d_->flush();
 }
 
 int Matcher::size() const {
@@ -666,7 +723,7 @@ int Matcher::size() const {
 }
 
 Reason Matcher::compare(int a, int b) const {
-    d_->normaliseAll({}, 1);
+    d_->flush();
     Reason r;
     r.partner = b;
     r.score = d_->score(a, b, &r.basis);
@@ -676,16 +733,11 @@ Reason Matcher::compare(int a, int b) const {
 MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
     MatchResult result;
     Data& d = *d_;
-    const int threads = d.settings.threads > 0
-                            ? d.settings.threads
-                            : std::max(1, int(std::thread::hardware_concurrency()));
-    // The progress runs over the records three times: normal forms, candidates, scores.
+    const int threads = d.threads;
+    d.flush();
+    // The progress runs over the records twice: candidates, scores.
     const int n = d.records;
-    auto told = [&](int done) { return !progress || progress(done, 3 * std::max(n, 1)); };
-    if (!d.normaliseAll([&](int done, int) { return told(done); }, threads)) {
-        result.cancelled = true;
-        return result;
-    }
+    auto told = [&](int done) { return !progress || progress(done, 2 * std::max(n, 1)); };
 
     // Blocks: the records that share a key.
     std::vector<Entry> entries;
@@ -693,13 +745,13 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
     for (int r = 0; r < n; ++r)
         d.keys(r, &entries);
     std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
-        return x.hash != y.hash ? x.hash < y.hash : x.record < y.record;
+        return x.hash() != y.hash() ? x.hash() < y.hash() : x.record < y.record;
     });
     std::vector<quint64> pairs;
     std::vector<std::pair<quint32, CappedBlock>> capped;
     for (size_t i = 0; i < entries.size();) {
         size_t j = i;
-        while (j < entries.size() && entries[j].hash == entries[i].hash)
+        while (j < entries.size() && entries[j].hash() == entries[i].hash())
             ++j;
         const size_t size = j - i;
         if (size > size_t(d.settings.blockCap)) {
@@ -720,7 +772,7 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
               [](const auto& x, const auto& y) { return x.first < y.first; });
     for (auto& [first, block] : capped)
         result.capped.push_back(std::move(block));
-    if (!told(2 * n)) {
+    if (!told(n)) {
         result.cancelled = true;
         return result;
     }
@@ -753,7 +805,7 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
             w.join();
         for (const auto& part : found)
             matches.insert(matches.end(), part.begin(), part.end());
-        if (!told(2 * n + int(qint64(n) * qint64(to) / qint64(pairs.size())))) {
+        if (!told(n + int(qint64(n) * qint64(to) / qint64(pairs.size())))) {
             result.cancelled = true;
             return result;
         }

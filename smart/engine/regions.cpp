@@ -119,14 +119,20 @@ void Regions::add(Level level, const QString& fullName, int row) {
         std::vector<Name>& named = same->rows;
         if (std::none_of(named.begin(), named.end(), [&](const Name& n) { return n.row == row; }))
             named.push_back({row, full});
-        longest_[level] = std::max(longest_[level], int(text.size()));
+        if (text.size() >= 2) {
+            int& longest = starts_[level][quint32(text[0].unicode()) << 16 | text[1].unicode()];
+            longest = std::max(longest, int(text.size()));
+        }
     }
 }
 
 std::vector<std::pair<int, std::vector<Regions::Name>>>
 Regions::match(Level level, QStringView text, qsizetype from) const {
     std::vector<std::pair<int, std::vector<Name>>> found;
-    for (qsizetype n = std::min<qsizetype>(longest_[level], text.size() - from); n >= 2; --n) {
+    if (text.size() - from < 2) return found;
+    const int longest =
+        starts_[level].value(quint32(text[from].unicode()) << 16 | text[from + 1].unicode(), 0);
+    for (qsizetype n = std::min<qsizetype>(longest, text.size() - from); n >= 2; --n) {
         const QStringView part = text.mid(from, n);
         const auto it = names_[level].constFind(qHash(part));
         if (it == names_[level].cend()) continue;

@@ -65,7 +65,9 @@ private:
     };
     std::vector<Division> rows_;
     QHash<size_t, std::vector<Named>> names_[3];
-    int longest_[3] = {0, 0, 0};
+    // The first two characters of a level's names, with the longest name they start: most
+    // places of an address start no name, and are passed over at once.
+    QHash<quint32, int> starts_[3];
     QHash<QString, int> provinceRow_, cityRow_; // full name (city: province + city) -> row
 };
 
