@@ -308,6 +308,14 @@ public:
         text_ += v;
         ends_.push_back(quint32(text_.size()));
     }
+    // Room for records values in all, at the length of the values so far (a text grown by
+    // doubling would hold up to twice what it needs).
+    void expect(size_t records) {
+        if (ends_.empty() || records <= ends_.size()) return;
+        ends_.reserve(records);
+        text_.reserve(
+            qsizetype(double(text_.size()) / double(ends_.size()) * double(records) * 1.05));
+    }
     QStringView at(int r) const {
         const quint32 from = r > 0 ? ends_[size_t(r) - 1] : 0;
         return QStringView(text_).mid(from, ends_[size_t(r)] - from);
@@ -325,6 +333,7 @@ struct Matcher::Data {
     const Regions& regions;
     int threads = 1;
     int records = 0;
+    size_t expected = 0; // records the caller said would come
     // The values of the records not read yet; they are read in batches, split between the
     // threads, as they come.
     std::vector<std::vector<QString>> pending;
@@ -462,6 +471,9 @@ void Matcher::Data::flush() {
         }
     for (auto& column : pending)
         column.clear();
+    if (size_t(records) == batch)
+        for (Column& column : main)
+            column.expect(expected);
 }
 
 Outcome Matcher::Data::compareField(int f, int a, int b) const {
@@ -706,8 +718,11 @@ Matcher::~Matcher() {
 }
 
 void Matcher::reserve(int records) {
-    for (auto& places : d_->places)
-        places.reserve(size_t(records));
+    d_->expected = size_t(std::max(records, 0));
+    for (int f = 0; f < d_->fields(); ++f) {
+        d_->second[size_t(f)].reserve(d_->expected);
+        if (d_->kind(f) == FieldKind::Address) d_->places[size_t(f)].reserve(d_->expected);
+    }
 }
 
 void Matcher::add(const std::vector<QStringView>& values) {
