@@ -11,6 +11,7 @@
 #include "ui/scripteddialogs.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -704,6 +705,32 @@ private slots:
         QCOMPARE(st.PostcodeField, QStringLiteral("邮编"));
         QCOMPARE(st.PostcodeDigits, qint16(2));
         QCOMPARE(recorder_.calls, QStringList{QStringLiteral("mainFm11:模糊查重")});
+    }
+
+    // 智能查重: the kinds as inferred, shown for the check fields in their order; one changed
+    // by the user is kept for this source and comes back when the fields are chosen again.
+    void smartKindsShownChangedRemembered() {
+        readyToStart(); // 名称
+        core::AppState& st = appState();
+        st.SourcePath = dir_->filePath(QStringLiteral("客户.mdb"));
+        select(child<QListWidget>(w_.get(), "List2"), {2, 4}); // 邮编, 联系人 after 名称 left
+        w_->Command1_Click(0);
+        child<QRadioButton>(w_.get(), "Option3")->click();
+        QVERIFY(!child<QWidget>(w_.get(), "smartPanel")->isHidden());
+        QVERIFY(child<QWidget>(w_.get(), "postcodePanel")->isHidden());
+        QCOMPARE(w_->smartKinds(), (QStringList{"other", "postcode", "name"}));
+        QCOMPARE(w_->smartLevel(), QStringLiteral("normal"));
+        auto* kind = child<QComboBox>(w_.get(), "smartKind(0)");
+        kind->setCurrentIndex(kind->findData(QStringLiteral("org")));
+        w_->Command1_Click(3); // every field back, then chosen again
+        select(child<QListWidget>(w_.get(), "List2"), {1, 3, 5});
+        w_->Command1_Click(0);
+        QCOMPARE(w_->smartKinds(), (QStringList{"org", "postcode", "name"}));
+        dialogs_->expectMessage(app::mainFm1::startCheckConfirmation(), ui::Answer::Ok);
+        child<QPushButton>(w_.get(), "Command3")->click();
+        expectNothingElse();
+        QCOMPARE(st.CheckMode, qint16(3));
+        QCOMPARE(recorder_.calls, QStringList{QStringLiteral("mainFm11:智能查重")});
     }
 
     void checkFieldsFiveAndMore_data() {
