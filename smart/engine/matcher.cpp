@@ -280,6 +280,8 @@ struct Outcome {
 };
 
 enum KeyType : quint8 {
+    NameAndRoad,
+    RemainderKey,
     PhoneKey,
     IdKey,
     NameInCity,
@@ -653,8 +655,9 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* field
                 const Place& p = places[size_t(addressField)][size_t(r)];
                 if (p[1] >= 0) add(NameInCity, f, {}, sound ^ place(p[1]));
                 if (p[2] >= 0) add(NameInCounty, f, {countyName(addressField, r)}, sound);
-                if (p[1] < 0 && p[2] < 0) // no place known: the name and the address's start
-                    add(NameInCity, f, {main[size_t(addressField)].at(r).left(4)}, sound);
+                // The name and the start of the rest of the address, whatever place is known
+                // (a district the table does not know, a city left out on one side).
+                add(NameAndRoad, f, {main[size_t(addressField)].at(r).left(4)}, sound);
             }
             any = true;
             break;
@@ -664,6 +667,7 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* field
             const QStringView where = p[2] >= 0 ? countyName(f, r) : QStringView();
             const qint32 city = p[2] >= 0 ? -1 : p[1];
             add(AddressKey, f, {where, v}, place(city));
+            if (p[1] >= 0 || p[2] >= 0) add(RemainderKey, f, {v}); // the same, wherever it is
             // The road and house number: a typo further on (room, building) still meets.
             qsizetype end = 0;
             if (hasLatin(v)) {

@@ -70,6 +70,9 @@ private slots:
         QTest::newRow("one house number apart")
             << 0 << QStringList{"苏帅", "安徽省宿州市萧县振兴街63号"}
             << QStringList{"苏帅", "安徽省宿州市萧县振兴街68号"} << false << "";
+        QTest::newRow("a district the table does not know, its city left out")
+            << 0 << QStringList{"黄晓明", "深圳市坪山区深汕路1号"}
+            << QStringList{"黄晓明", "坪山区深汕路1号"} << true << "姓名相同；地址相同";
         QTest::newRow("room added") << 0 << QStringList{"王芳", "上海市黄浦区南京东路100号"}
                                     << QStringList{"王芳", "上海市黄浦区南京东路100号301室"} << true
                                     << "姓名相同；地址相近";
