@@ -6,6 +6,7 @@
 //  - fragment mode against its queries run literally through SQLite, one candidate query per
 //    record, at the small size.
 //   bench_fuzzycheck [large] [medium] [small]       (default 1000000 100000 10000)
+#include "bench/common/listcopy.h"
 #include "bench/common/suite.h"
 #include "bench/gen/clientgen.h"
 #include "check/engine/checkjob.h"
@@ -28,25 +29,6 @@ struct Run {
     double seconds = 0;
     int groups = 0, rows = 0;
 };
-
-// A fresh copy of the list and of the working database, the list opened as "打开DBF数据" opens it.
-bool open(core::AppState& st, const QString& original, const QString& dir) {
-    QDir(dir).removeRecursively();
-    QDir().mkpath(dir);
-    const QString file = dir + QStringLiteral("/客户.dbf");
-    const QString db = dir + QStringLiteral("/MorlayBankCC.mdb");
-    if (!QFile::copy(original, file) ||
-        !QFile::copy(QStringLiteral(CHACHONG_PROGRAM_DIR "/MorlayBankCC.mdb"), db))
-        return false;
-    for (const QString& f : {file, db})
-        QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    st = core::AppState{};
-    st.AppDir = dir;
-    st.WorkDbPath = db;
-    st.ScratchDir = dir; // a copy: no backup before the separation
-    return core::openWorkDatabase(st, db).ok() &&
-           sources::openDbf(st, file, QStringLiteral("客户.dbf")).ok();
-}
 
 Run runCheck(core::AppState& st, core::CheckMode mode, const QString& postcode = {},
              int digits = 0) {
@@ -168,9 +150,9 @@ int main(int argc, char** argv) {
         const QString file =
             list(gen::generate(o), tmp.filePath(QStringLiteral("list%1.dbf").arg(rows)));
         Run exact, fuzzy;
-        if (!open(st, file, tmp.filePath("a"))) return QString();
+        if (!bench::openCopy(st, file, tmp.filePath("a"))) return QString();
         exact = runCheck(st, core::CheckMode::Exact);
-        if (!open(st, file, tmp.filePath("b"))) return QString();
+        if (!bench::openCopy(st, file, tmp.filePath("b"))) return QString();
         fuzzy = runCheck(st, core::CheckMode::Fuzzy);
         bench::row(QStringLiteral("fuzzy check, fragment mode (address)"), size(rows, fuzzy),
                    fuzzy.seconds, exact.seconds,
@@ -184,10 +166,10 @@ int main(int argc, char** argv) {
     if (file.isEmpty()) return 1;
 
     // Postcode segments of 1, 3 and 6 digits against fragment mode on the same file.
-    if (!open(st, file, tmp.filePath("c"))) return 1;
+    if (!bench::openCopy(st, file, tmp.filePath("c"))) return 1;
     const Run fragment = runCheck(st, core::CheckMode::Fuzzy);
     for (int digits : {1, 3, 6}) {
-        if (!open(st, file, tmp.filePath("d"))) return 1;
+        if (!bench::openCopy(st, file, tmp.filePath("d"))) return 1;
         const Run segments = runCheck(st, core::CheckMode::Fuzzy, QStringLiteral("邮编"), digits);
         bench::row(QStringLiteral("fuzzy check, postcode mode, %1 digit%2 (address)")
                        .arg(digits)
@@ -204,7 +186,7 @@ int main(int argc, char** argv) {
     QString error;
     gen::writeCsv(few, tmp.filePath("few.csv"), &error);
     const Run lit = literal(tmp.filePath("few.csv"));
-    if (!open(st, list(few, tmp.filePath("few.dbf")), tmp.filePath("e"))) return 1;
+    if (!bench::openCopy(st, list(few, tmp.filePath("few.dbf")), tmp.filePath("e"))) return 1;
     const Run ours = runCheck(st, core::CheckMode::Fuzzy);
     bench::row(QStringLiteral("fuzzy check, fragment mode (address)"), size(small, ours),
                ours.seconds, lit.seconds,

@@ -6,6 +6,7 @@
 // peak memory, the memory also against the table's text).
 //   bench_smart [customers] [large rows]      (default 4000 1000000; 0: that part skipped)
 // CHACHONG_BENCH_DETAIL=1 writes the recall of 智能查重 per kind of re-entry to standard error.
+#include "bench/common/listcopy.h"
 #include "bench/common/process.h"
 #include "bench/common/suite.h"
 #include "bench/gen/labelled.h"
@@ -34,30 +35,11 @@ struct Setup {
     QString level;
 };
 
-// A fresh copy of the list and of the working database, the list opened as "打开DBF数据" opens it.
-bool open(core::AppState& st, const QString& original, const QString& dir) {
-    QDir(dir).removeRecursively();
-    QDir().mkpath(dir);
-    const QString file = dir + QStringLiteral("/客户.dbf");
-    const QString db = dir + QStringLiteral("/MorlayBankCC.mdb");
-    if (!QFile::copy(original, file) ||
-        !QFile::copy(QStringLiteral(CHACHONG_PROGRAM_DIR "/MorlayBankCC.mdb"), db))
-        return false;
-    for (const QString& f : {file, db})
-        QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    st = core::AppState{};
-    st.AppDir = dir;
-    st.WorkDbPath = db;
-    st.ScratchDir = dir; // a copy: no backup before the separation
-    return core::openWorkDatabase(st, db).ok() &&
-           sources::openDbf(st, file, QStringLiteral("客户.dbf")).ok();
-}
-
 // The group of every row of the list after a check (-1: in no group).
 std::optional<std::vector<int>> groupsOf(const Setup& s, const QString& dbf, const QString& dir,
                                          int rows) {
     core::AppState& st = core::appState();
-    if (!open(st, dbf, dir)) return std::nullopt;
+    if (!bench::openCopy(st, dbf, dir)) return std::nullopt;
     QHash<db::Bookmark, int> rowOf;
     for (int r = 0; r < st.RsSource->recordCount(); ++r)
         rowOf.insert(st.RsSource->bookmarkAt(r), r);

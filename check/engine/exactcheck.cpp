@@ -14,6 +14,24 @@ QString writeFailure(const QString& why) {
 
 } // namespace
 
+void copyIntoDuplicates(db::Recordset& dup, const db::Recordset& src, QStringView number,
+                        std::vector<QStringView>& record, core::RunResult& result) {
+    const int dupFields = int(record.size());
+    const int copyColumns = std::min(src.fieldCount(), dupFields - 2);
+    std::fill(record.begin(), record.end(), QStringView());
+    record[0] = number;
+    for (int c = 0; c < copyColumns; ++c) {
+        const QStringView v = db::trimBlanks(src.valueView(c));
+        record[size_t(c) + 1] = v.isNull() ? QStringView(u"") : v;
+    }
+    const QString running = QString::number(dup.recordCount() + 1);
+    record[size_t(dupFields) - 1] = running;
+    if (dup.addRecord(record))
+        result.copiedFrom.push_back(src.bookmark());
+    else if (result.error.isEmpty())
+        result.error = dup.errorString();
+}
+
 core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
                           core::ProgressSink& sink, bool writeGroups) {
     core::RunResult result;
@@ -60,7 +78,6 @@ core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
         dupNames << dup->fieldName(s + 1);
         srcCols.push_back(s);
     }
-    const int copyColumns = std::min(src->fieldCount(), dupFields - 2);
 
     // The look-up recordset: a second cursor over the check table's rows.
     st.RsPostcode = src->clone();
@@ -102,22 +119,8 @@ core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
                 const QString number = QString::number(groups);
                 lookup->moveFirst();
                 for (int m = 0; m < members && !lookup->isEof(); ++m) {
-                    // No on the group's first row, empty on the others; the copied values
-                    // trimmed, a null one as empty text; the columns the source lacks null.
-                    std::fill(record.begin(), record.end(), QStringView());
-                    record[0] = m == 0 ? QStringView(number) : QStringView(u"");
-                    // Whole values: one longer than its column is refused (and reported),
-                    // never cut, so the separation always finds its record.
-                    for (int c = 0; c < copyColumns; ++c) {
-                        const QStringView v = db::trimBlanks(lookup->valueView(c));
-                        record[size_t(c) + 1] = v.isNull() ? QStringView(u"") : v;
-                    }
-                    const QString running = QString::number(dup->recordCount() + 1);
-                    record[size_t(dupFields) - 1] = running;
-                    if (dup->addRecord(record))
-                        result.copiedFrom.push_back(lookup->bookmark());
-                    else if (result.error.isEmpty())
-                        result.error = dup->errorString();
+                    copyIntoDuplicates(*dup, *lookup, m == 0 ? QStringView(number) : u"", record,
+                                       result);
                     lookup->moveNext();
                 }
                 sink.groups(groups);

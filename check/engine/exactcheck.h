@@ -24,4 +24,13 @@ namespace check {
 core::RunResult exactScan(core::AppState& state, const core::RunOptions& options,
                           core::ProgressSink& sink, bool writeGroups = true);
 
+// The record under src's cursor added to ClienttableCC through dup as every check copies a
+// group's records: number (the group number) in No on the group's first row, empty on the
+// others; the values trimmed, a null one as empty text, whole (one longer than its column is
+// refused and reported, never cut, so the separation always finds its record); the columns the
+// source lacks null; the running number last. record is scratch space of dup's width. The copy
+// is noted in result.copiedFrom, a refusal in result.error (the first one).
+void copyIntoDuplicates(db::Recordset& dup, const db::Recordset& src, QStringView number,
+                        std::vector<QStringView>& record, core::RunResult& result);
+
 } // namespace check

@@ -1,5 +1,6 @@
 #include "check/engine/smartscan.h"
 
+#include "check/engine/exactcheck.h"
 #include "core/workdb.h"
 #include "db/criteria.h"
 #include "smart/engine/matcher.h"
@@ -134,7 +135,6 @@ core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
     // The groups into ClienttableCC, as the exact check writes them.
     dup->suspendNotifications();
     std::vector<QStringView> record(static_cast<size_t>(dupFields));
-    const int copyColumns = std::min(src->fieldCount(), dupFields - 2);
     std::vector<core::GroupReason> reasons;
     std::vector<int> runningOf(static_cast<size_t>(records), 0);
     for (size_t g = 0; g < found.groups.size(); ++g) {
@@ -142,21 +142,10 @@ core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
         for (size_t m = 0; m < found.groups[g].size(); ++m) {
             const int index = found.groups[g][m];
             src->setAbsolutePosition(options.start + index);
-            std::fill(record.begin(), record.end(), QStringView());
-            record[0] = m == 0 ? QStringView(number) : QStringView(u"");
-            for (int c = 0; c < copyColumns; ++c) {
-                const QStringView v = db::trimBlanks(src->valueView(c));
-                record[size_t(c) + 1] = v.isNull() ? QStringView(u"") : v;
-            }
             const int running = dup->recordCount() + 1;
-            const QString runningText = QString::number(running);
-            record[size_t(dupFields) - 1] = runningText;
-            if (dup->addRecord(record)) {
-                result.copiedFrom.push_back(src->bookmark());
-                runningOf[size_t(index)] = running;
-            } else if (result.error.isEmpty()) {
-                result.error = dup->errorString();
-            }
+            const size_t copied = result.copiedFrom.size();
+            copyIntoDuplicates(*dup, *src, m == 0 ? QStringView(number) : u"", record, result);
+            if (result.copiedFrom.size() > copied) runningOf[size_t(index)] = running;
         }
         sink.groups(int(g) + 1);
     }
