@@ -281,7 +281,6 @@ struct Outcome {
 
 enum KeyType : quint8 {
     NameAndRoad,
-    RemainderKey,
     PhoneKey,
     IdKey,
     NameInCity,
@@ -667,7 +666,6 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* field
             const QStringView where = p[2] >= 0 ? countyName(f, r) : QStringView();
             const qint32 city = p[2] >= 0 ? -1 : p[1];
             add(AddressKey, f, {where, v}, place(city));
-            if (p[1] >= 0 || p[2] >= 0) add(RemainderKey, f, {v}); // the same, wherever it is
             // The road and house number: a typo further on (room, building) still meets.
             qsizetype end = 0;
             if (hasLatin(v)) {

@@ -109,7 +109,13 @@ QString normaliseText(QStringView text) {
     out.reserve(folded.size());
     bool pendingBlank = false;
     char32_t last = 0;
-    for (const char32_t c : folded.toUcs4()) {
+    const char16_t* p = reinterpret_cast<const char16_t*>(folded.utf16());
+    const char16_t* const end = p + folded.size();
+    while (p < end) {
+        // One code point; an unpaired surrogate is taken as it is.
+        char32_t c = *p++;
+        if (QChar::isHighSurrogate(c) && p < end && QChar::isLowSurrogate(*p))
+            c = QChar::surrogateToUcs4(char16_t(c), *p++);
         if (isBlank(c)) {
             pendingBlank = true;
             continue;
@@ -119,7 +125,12 @@ QString normaliseText(QStringView text) {
         if (pendingBlank && !out.isEmpty() && !isChinese(last) && !isChinese(lower))
             out += QLatin1Char(' ');
         pendingBlank = false;
-        out += QString::fromUcs4(&lower, 1);
+        if (QChar::requiresSurrogates(lower)) {
+            out += QChar(QChar::highSurrogate(lower));
+            out += QChar(QChar::lowSurrogate(lower));
+        } else {
+            out += QChar(char16_t(lower));
+        }
         last = lower;
     }
     return out;
@@ -212,36 +223,46 @@ QString pronunciationOfNormalName(QStringView normal) {
         return U_SUCCESS(status) ? std::move(t) : nullptr;
     }();
     if (!toPinyin) return normal.toString();
-    QStringList words;
-    QString other; // letters and digits between the Han characters
-    auto flush = [&] {
-        if (!other.isEmpty()) words << other;
-        other.clear();
+    // The words one after the other, a blank between: the letters and digits between the Han
+    // characters as one word, each Han character's syllable as one.
+    QString out;
+    out.reserve(normal.size() * 6);
+    bool inWord = false; // the last word is letters and digits, still open
+    auto separate = [&] {
+        if (!out.isEmpty()) out += QLatin1Char(' ');
     };
-    for (const char32_t c : normal.toUcs4()) {
+    const char16_t* p = normal.utf16();
+    const char16_t* const end = p + normal.size();
+    while (p < end) {
+        const char16_t* const start = p;
+        char32_t c = *p++;
+        if (QChar::isHighSurrogate(c) && p < end && QChar::isLowSurrogate(*p))
+            c = QChar::surrogateToUcs4(char16_t(c), *p++);
         if (QChar::script(c) != QChar::Script_Han) {
-            if (c == U' ')
-                flush();
-            else
-                other += QString::fromUcs4(&c, 1);
+            if (c == U' ') {
+                inWord = false;
+            } else {
+                if (!inWord) separate();
+                inWord = true;
+                out.append(reinterpret_cast<const QChar*>(start), p - start);
+            }
             continue;
         }
-        flush();
+        inWord = false;
         // A character sounds the same in every name: each is transliterated once per thread.
         thread_local QHash<char32_t, QString> sounds;
         auto known = sounds.constFind(c);
         if (known == sounds.cend()) {
-            const QString one = QString::fromUcs4(&c, 1);
-            icu::UnicodeString u(reinterpret_cast<const UChar*>(one.utf16()), int32_t(one.size()));
+            icu::UnicodeString u(reinterpret_cast<const UChar*>(start), int32_t(p - start));
             toPinyin->transliterate(u);
             known = sounds.insert(
                 c,
                 QString::fromUtf16(reinterpret_cast<const char16_t*>(u.getBuffer()), u.length()));
         }
-        words << known.value();
+        separate();
+        out += known.value();
     }
-    flush();
-    return words.join(QLatin1Char(' '));
+    return out;
 }
 
 OrganisationName normaliseOrganisation(QStringView text) {
