@@ -652,7 +652,8 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* field
                 add(NameAlone, f, {}, sound);
             } else {
                 const Place& p = places[size_t(addressField)][size_t(r)];
-                if (p[1] >= 0) add(NameInCity, f, {}, sound ^ place(p[1]));
+                // Within the city where the county is not known (within the county else).
+                if (p[1] >= 0 && p[2] < 0) add(NameInCity, f, {}, sound ^ place(p[1]));
                 if (p[2] >= 0) add(NameInCounty, f, {countyName(addressField, r)}, sound);
                 // The name and the start of the rest of the address, whatever place is known
                 // (a district the table does not know, a city left out on one side).
@@ -761,9 +762,9 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
     entries.reserve(size_t(n) * 4);
     for (int r = 0; r < n; ++r)
         d.keys(r, &entries);
-    std::sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
-        return x.hash() != y.hash() ? x.hash() < y.hash() : x.record < y.record;
-    });
+    // By key only: the pairs are put in order afterwards.
+    std::sort(entries.begin(), entries.end(),
+              [](const Entry& x, const Entry& y) { return x.hash() < y.hash(); });
     std::vector<quint64> pairs;
     std::vector<std::pair<quint32, CappedBlock>> capped;
     for (size_t i = 0; i < entries.size();) {
@@ -772,12 +773,16 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
             ++j;
         const size_t size = j - i;
         if (size > size_t(d.settings.blockCap)) {
-            capped.push_back({entries[i].record, {d.keyLabel(entries[i]), int(size)}});
+            const Entry& first = *std::min_element(
+                entries.begin() + qsizetype(i), entries.begin() + qsizetype(j),
+                [](const Entry& x, const Entry& y) { return x.record < y.record; });
+            capped.push_back({first.record, {d.keyLabel(first), int(size)}});
         } else {
             for (size_t a = i; a < j; ++a)
-                for (size_t b = a + 1; b < j; ++b)
-                    if (entries[a].record != entries[b].record)
-                        pairs.push_back(quint64(entries[a].record) << 32 | entries[b].record);
+                for (size_t b = a + 1; b < j; ++b) {
+                    const quint32 x = entries[a].record, y = entries[b].record;
+                    if (x != y) pairs.push_back(quint64(std::min(x, y)) << 32 | std::max(x, y));
+                }
         }
         i = j;
     }
