@@ -736,18 +736,6 @@ void Matcher::add(const std::vector<QStringView>& values) {
     if (d_->pending[0].size() >= Data::batch) d_->flush();
 }
 
-int Matcher::size() const {
-    return d_->records;
-}
-
-Reason Matcher::compare(int a, int b) const {
-    d_->flush();
-    Reason r;
-    r.partner = b;
-    r.score = d_->score(a, b, &r.basis);
-    return r;
-}
-
 MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
     MatchResult result;
     Data& d = *d_;
@@ -789,7 +777,6 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
     std::vector<Entry>().swap(entries);
     std::sort(pairs.begin(), pairs.end());
     pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
-    result.candidatePairs = qint64(pairs.size());
     std::sort(capped.begin(), capped.end(),
               [](const auto& x, const auto& y) { return x.first < y.first; });
     for (auto& [first, block] : capped)

@@ -62,7 +62,6 @@ struct MatchResult {
     std::vector<std::vector<int>> groups;
     std::vector<std::vector<Reason>> reasons; // per group, per member
     std::vector<CappedBlock> capped;          // in the order of their first records
-    qint64 candidatePairs = 0;
     bool cancelled = false;
 };
 
@@ -76,13 +75,9 @@ public:
     // The records, one value per check field (null or empty: no value).
     void reserve(int records);
     void add(const std::vector<QStringView>& values);
-    int size() const;
 
     // progress(done, total) is called now and then; false cancels (result.cancelled).
     MatchResult run(const std::function<bool(int, int)>& progress = {});
-
-    // The score of two records added before and why (tests, the guide's example).
-    Reason compare(int a, int b) const;
 
 private:
     struct Data;

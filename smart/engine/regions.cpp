@@ -255,12 +255,4 @@ Address Regions::parse(QStringView address, QStringView postcode) const {
     return a;
 }
 
-QString Regions::label(const Address& a) const {
-    QString s;
-    if (a.province >= 0) s += rows_[size_t(a.province)].province;
-    if (a.city >= 0 && rows_[size_t(a.city)].city != s) s += rows_[size_t(a.city)].city;
-    if (a.county >= 0) s += rows_[size_t(a.county)].county;
-    return s;
-}
-
 } // namespace smart

@@ -43,9 +43,6 @@ public:
     // or more is left.
     static QString shortForm(const QString& name);
 
-    // "广东省深圳市南山区" for a parsed address (what is recognised), empty when nothing is.
-    QString label(const Address& a) const;
-
 private:
     enum Level { ProvinceLevel, CityLevel, CountyLevel };
     struct Name {
