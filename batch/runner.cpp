@@ -67,7 +67,10 @@ private:
 // What the engines report, shown on a terminal as one line that keeps changing; Ctrl-C stops.
 class BatchSink : public core::ProgressSink {
 public:
-    explicit BatchSink(FILE* err) : err_(err), live_(isatty(fileno(err))), throttle_(200) {}
+    BatchSink(FILE* err, bool quiet)
+        : err_(err), live_(!quiet && isatty(fileno(err))), throttle_(200) {
+        clock_.start();
+    }
     ~BatchSink() override {
         if (shown_) print(err_, QStringLiteral("\r\033[K"));
     }
@@ -83,18 +86,26 @@ public:
         remaining_ = count;
     }
     // The work after the check ("批量删除", "合并"): its records done of total from now on.
-    void stage(const QString& name) { stage_ = name; }
+    void stage(const QString& name) {
+        stage_ = name;
+        clock_.start();
+    }
 
 private:
+    // "查重：第 120000/1000000 条（12%，每秒 95000 条），356 组重复": the step, the share done and
+    // the speed.
     void show() {
         shown_ = true;
+        const qint64 ms = std::max<qint64>(clock_.elapsed(), 1);
+        const QString pace = QStringLiteral("（%1%，每秒 %2 条）")
+                                 .arg(total_ > 0 ? int(100 * qint64(done_) / total_) : 0)
+                                 .arg(qint64(done_) * 1000 / ms);
         const QString text =
-            !stage_.isEmpty() ? QStringLiteral("%1：第 %2/%3 条").arg(stage_).arg(done_).arg(total_)
+            !stage_.isEmpty()
+                ? QStringLiteral("%1：第 %2/%3 条").arg(stage_).arg(done_).arg(total_) + pace
             : separating_ ? QStringLiteral("正在分离重复记录：剩余 %1 条").arg(remaining_)
-                          : QStringLiteral("查重：第 %1/%2 条，%3 组重复")
-                                .arg(done_)
-                                .arg(total_)
-                                .arg(groups_);
+                          : QStringLiteral("查重：第 %1/%2 条").arg(done_).arg(total_) + pace +
+                                QStringLiteral("，%1 组重复").arg(groups_);
         print(err_, QStringLiteral("\r\033[K") + text);
     }
     FILE* err_;
@@ -104,6 +115,7 @@ private:
     int done_ = 0, total_ = 0, groups_ = 0, remaining_ = 0;
     QString stage_;
     core::Throttle throttle_;
+    QElapsedTimer clock_; // since the step began
 };
 
 struct Options {
@@ -115,6 +127,7 @@ struct Options {
     bool inPlace = false;
     bool fuzzy = false;
     bool smart = false;
+    bool quiet = false; // no progress line
     bool mergeBack = false;
 };
 
@@ -166,8 +179,8 @@ private:
     int check(const Options& o);
     int exportXls(const db::Connection& conn, const QString& table, const QString& path,
                   const QString& sheet);
-    int mergeBack(const std::vector<int>& keepBy, const core::RunResult& checked, int* deleted,
-                  int* merged);
+    int mergeBack(const std::vector<int>& keepBy, const core::RunResult& checked, bool quiet,
+                  int* deleted, int* merged);
     bool writeReasons(const QStringList& fields, const QString& path, QString* error);
     void tellNotes(); // what the user should know of a run that went on
     void note(const QString& text) {
@@ -223,6 +236,10 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         }
         if (a == QLatin1String("--fuzzy") && isCheck && !hasValue) {
             o->fuzzy = true;
+            continue;
+        }
+        if (a == QLatin1String("--quiet") && isCheck && !hasValue) {
+            o->quiet = true;
             continue;
         }
         if (a == QLatin1String("--smart") && isCheck && !hasValue) {
@@ -330,10 +347,10 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         const QFileInfo file(path);
         const QFileInfo dir(file.absolutePath());
         if (!dir.isDir() || !dir.isWritable())
-            return fail(Failure, QStringLiteral("无法写入文件 %1：文件夹不存在或不可写")
+            return fail(Refused, QStringLiteral("无法写入文件 %1：文件夹不存在或不可写")
                                      .arg(QDir::toNativeSeparators(path)));
         if (file.exists() && (file.isDir() || !formats::mayWrite(file)))
-            return fail(Failure, QStringLiteral("无法写入文件 %1：%2")
+            return fail(Refused, QStringLiteral("无法写入文件 %1：%2")
                                      .arg(QDir::toNativeSeparators(path),
                                           file.isDir() ? QStringLiteral("这是一个文件夹")
                                                        : QStringLiteral("文件是只读的")));
@@ -386,7 +403,7 @@ int Runner::check(const Options& o) {
     QElapsedTimer clock;
     clock.start();
     if (const int code = open(o, false, true, !o.inPlace); code != Success) return code;
-    if (interrupted) return fail(Failure, stopped);
+    if (interrupted) return fail(Interrupted, stopped);
     core::AppState& st = core::appState();
     tellNotes();
     // In place or not, the program never writes these: say so where the user asked for it.
@@ -412,7 +429,7 @@ int Runner::check(const Options& o) {
         request.postcodeDigits = o.digits.toInt();
     }
     if (const check::Refusal why = check::CheckJob::refusal(st, request); !why.ok())
-        return fail(Failure, why.error);
+        return fail(Refused, why.error);
     // The fields that keep a record, by their place: field k of the table is column k + 1 of
     // the duplicates.
     std::vector<int> keepBy;
@@ -420,7 +437,7 @@ int Runner::check(const Options& o) {
         for (const QString& name : o.keepBy.split(QLatin1Char(','))) {
             const int index = st.RsSource->fieldIndex(name);
             if (index < 0)
-                return fail(Failure,
+                return fail(Refused,
                             QStringLiteral("表中没有字段“%1”。表中的字段：%2")
                                 .arg(name, st.RsSource->fieldNames().join(QStringLiteral("、"))));
             keepBy.push_back(index);
@@ -434,27 +451,27 @@ int Runner::check(const Options& o) {
         if (const core::Status s = control::workbookSheets(path, &sheets); !s.ok())
             return fail(Failure, s.error);
         if (const core::Status refusal = control::sheetNameRefusal(sheets, sheet); !refusal.ok())
-            return fail(Failure, QStringLiteral("不能在 %1 中建立工作表“%2”：%3（可用 --sheet "
+            return fail(Refused, QStringLiteral("不能在 %1 中建立工作表“%2”：%3（可用 --sheet "
                                                 "指定工作表名称）")
                                      .arg(QDir::toNativeSeparators(path), sheet, refusal.error));
         // Read-only, of another kind than its name says, too old a format, a folder that cannot
         // take the new file: all known now.
         if (const QString refusal = db::excelExportRefusal(path, sheet, 0); !refusal.isEmpty())
             return fail(
-                Failure,
+                Refused,
                 QStringLiteral("无法导出到 %1：%2").arg(QDir::toNativeSeparators(path), refusal));
     }
     check::CheckJob job(st);
-    if (const check::Refusal why = job.prepare(request); !why.ok()) return fail(Failure, why.error);
+    if (const check::Refusal why = job.prepare(request); !why.ok()) return fail(Refused, why.error);
     const QStringList& fields = job.options().fields;
 
     core::RunResult result;
     {
-        BatchSink sink(err_);
+        BatchSink sink(err_, o.quiet);
         result = job.runAll(sink);
     }
     const double seconds = double(clock.nsecsElapsed()) / 1e9;
-    if (result.cancelled) return fail(Failure, stopped);
+    if (result.cancelled) return fail(Interrupted, stopped);
     if (!result.error.isEmpty()) return fail(Failure, session_.userView(result.error));
     tellNotes();
     if (const QString failed = check::failedRecordsNote(result); !failed.isEmpty())
@@ -500,7 +517,7 @@ int Runner::check(const Options& o) {
         if (keepBy.empty())
             for (const QString& f : fields)
                 keepBy.push_back(st.RsSource->fieldIndex(f));
-        if (const int code = mergeBack(keepBy, result, &deleted, &merged); code != Success)
+        if (const int code = mergeBack(keepBy, result, o.quiet, &deleted, &merged); code != Success)
             return late(code);
     }
     // The check table as it is now.
@@ -569,8 +586,8 @@ bool Runner::writeReasons(const QStringList& fields, const QString& path, QStrin
         path, error);
 }
 
-int Runner::mergeBack(const std::vector<int>& keepBy, const core::RunResult& checked, int* deleted,
-                      int* merged) {
+int Runner::mergeBack(const std::vector<int>& keepBy, const core::RunResult& checked, bool quiet,
+                      int* deleted, int* merged) {
     core::AppState& st = core::appState();
     const QString stopped = QStringLiteral("合并已停止，没有把重复记录合并回去");
     // The fields that tell the records of a class apart, as the duplicate table names them: the
@@ -578,16 +595,16 @@ int Runner::mergeBack(const std::vector<int>& keepBy, const core::RunResult& che
     core::RunOptions keep;
     for (const int index : keepBy)
         keep.fields << st.RsDup->fieldName(index + 1);
-    BatchSink sink(err_);
+    BatchSink sink(err_, quiet);
     sink.stage(QStringLiteral("批量删除"));
     const core::RunResult removed = tools::batchDelete(st, keep, sink);
-    if (removed.cancelled) return fail(Failure, stopped);
+    if (removed.cancelled) return fail(Interrupted, stopped);
     if (!removed.error.isEmpty()) return fail(Failure, session_.userView(removed.error));
     sink.stage(QStringLiteral("合并"));
     // The separation made a copy of the same file a moment ago.
     const control::MergeResult r =
         control::mergeIntoCheckTable(st, sink, checked.backupPath.isEmpty());
-    if (r.cancelled) return fail(Failure, stopped);
+    if (r.cancelled) return fail(Interrupted, stopped);
     if (!r.error.isEmpty()) return fail(Failure, session_.userView(r.error));
     if (!r.backupPath.isEmpty())
         note(QStringLiteral("合并前已备份原文件到 ") + QDir::toNativeSeparators(r.backupPath));
@@ -600,6 +617,11 @@ int Runner::run(const QStringList& arguments) {
     if (arguments.size() == 1 &&
         (arguments[0] == QLatin1String("--help") || arguments[0] == QLatin1String("-h"))) {
         print(out_, usage());
+        return Success;
+    }
+    if (arguments.size() == 1 && arguments[0] == QLatin1String("--version")) {
+        print(out_,
+              program + QStringLiteral(" ") + QStringLiteral(CHACHONG_VERSION) + QLatin1Char('\n'));
         return Success;
     }
     Options o;
@@ -622,7 +644,8 @@ QString usage() {
         "                          [--reasons-csv PATH]]\n"
         "                 [--dup-csv PATH] [--rest-csv PATH] [--dup-xls PATH] [--rest-xls PATH]\n"
         "                 [--sheet NAME] [--merge-back [--keep-by F1,F2,...]]\n"
-        "                 [--in-place] [--encoding NAME]\n"
+        "                 [--in-place] [--encoding NAME] [--quiet]\n"
+        "  chachong-batch --help | --version\n"
         "FILE：.dbf、.xls、.xlsx、.csv、.txt、.mdb 或 .accdb 文件。check "
         "默认做完全相同查重，--fuzzy 做模糊查重\n"
         "（--postcode 和 --digits 按邮编前 N 位分段，N 为 1 到 6），--smart 做智能查重：\n"
@@ -633,7 +656,11 @@ QString usage() {
         "临时副本上查重，--in-place 直接处理文件本身（删除前自动备份到“查重备份”文件夹）。\n"
         "--dup-xls、--rest-xls 把重复数据、分离后的数据表写入 Excel 文件的新工作表（名称为\n"
         "--sheet，默认为表名；.xlsx 结尾时写 Excel 2007 格式）。--merge-back 在分离后按\n"
-        "--keep-by 字段（默认为查重字段）每类只保留一条重复记录，并把它们合并回数据表。\n");
+        "--keep-by 字段（默认为查重字段）每类只保留一条重复记录，并把它们合并回数据表。\n"
+        "check 在终端上运行时，标准错误上有一行进度（--quiet 不显示）。\n"
+        "退出码：0 成功；1 失败（文件无法读写或查重出错，已改动的原文件会恢复）；2 命令行有误；\n"
+        "3 拒绝执行（文件能读，但不能按要求查重，例如没有记录、没有这个字段、范围内没有记录、\n"
+        "输出文件不能写入，什么都没有改动）；130 按 Ctrl-C 中断（什么都没有改动）。\n");
 }
 
 int run(const QStringList& arguments, const QString& programDir, FILE* out, FILE* err) {

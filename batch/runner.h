@@ -10,7 +10,8 @@
 //                           [--reasons-csv PATH]]
 //                  [--dup-csv PATH] [--rest-csv PATH] [--dup-xls PATH] [--rest-xls PATH]
 //                  [--sheet NAME] [--merge-back [--keep-by F1,F2,...]]
-//                  [--in-place] [--encoding NAME]
+//                  [--in-place] [--encoding NAME] [--quiet]
+//   chachong-batch --help | --version
 //
 // The runner drives the same shared state and engines as the windows: a file is opened as the
 // menu command of its kind opens it, the table chooser is answered by the table named (or the

@@ -12,7 +12,16 @@
 namespace batch {
 
 // The exit statuses of the runner, which a session's open() returns too.
-enum Exit { Success = 0, Failure = 1, Usage = 2 };
+// The runner's exit codes (the usage text, the manual page and the README list them):
+//  Success      the command did what was asked;
+//  Failure      a file could not be read, opened or written, or the run failed (what it had
+//               changed of the user's file is put back, and said so);
+//  Usage        the command line is wrong (the usage text follows the reason);
+//  Refused      the file was read but the check cannot run on it as asked (no records, a field,
+//               range or sheet it does not have, an output that cannot take the result):
+//               nothing was changed;
+//  Interrupted  stopped by Ctrl-C (SIGINT): nothing was changed.
+enum Exit { Success = 0, Failure = 1, Usage = 2, Refused = 3, Interrupted = 130 };
 
 struct OpenRequest {
     QString file;

@@ -31,7 +31,9 @@
 #include <QStringEncoder>
 
 #include <csignal>
+#include <pty.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using testsupport::digest;
@@ -301,7 +303,57 @@ private slots:
         const Run r = batch({QStringLiteral("--help")});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.contains(QStringLiteral("chachong-batch dump FILE [TABLE]")));
+        QVERIFY(r.out.contains(QStringLiteral("退出码：0 成功；1 失败")));
         QVERIFY(r.err.isEmpty());
+        const Run v = batch({QStringLiteral("--version")});
+        QCOMPARE(v.exitCode, 0);
+        QCOMPARE(v.out, QStringLiteral("chachong-batch " CHACHONG_TEST_VERSION "\n"));
+    }
+
+    // A progress line on standard error while a check works, only where a person watches it: on
+    // a terminal (a pseudo-terminal here), not in a pipe, and not with --quiet.
+    void progressLineOnATerminalOnly() {
+        const QString dbf = path(QStringLiteral("progress.dbf"));
+        QVERIFY(makeDbf(
+            dbf, {QStringLiteral("姓名")},
+            {{QStringLiteral("张三")}, {QStringLiteral("张三")}, {QStringLiteral("李四")}}));
+        const QStringList args = {QStringLiteral("check"), dbf, QStringLiteral("--fields"),
+                                  QStringLiteral("姓名")};
+        auto onTerminal = [&](const QStringList& extra) {
+            int master = -1;
+            const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+            if (pid == 0) {
+                std::vector<QByteArray> words{QFile::encodeName(runner())};
+                for (const QString& a : args + extra)
+                    words.push_back(a.toUtf8());
+                std::vector<char*> argv;
+                for (QByteArray& w : words)
+                    argv.push_back(w.data());
+                argv.push_back(nullptr);
+                execv(argv[0], argv.data());
+                _exit(127);
+            }
+            QByteArray seen;
+            char buffer[4096];
+            for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+                seen.append(buffer, n);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            close(master);
+            return std::pair{WEXITSTATUS(status), QString::fromUtf8(seen)};
+        };
+        const auto [code, shown] = onTerminal({});
+        QCOMPARE(code, 0);
+        QVERIFY2(shown.contains(QStringLiteral("查重：第 ")) &&
+                     shown.contains(QStringLiteral("%，每秒 ")),
+                 qPrintable(shown));
+        QVERIFY(shown.contains(QStringLiteral("groups=1")));
+        const auto [quietCode, quiet] = onTerminal({QStringLiteral("--quiet")});
+        QCOMPARE(quietCode, 0);
+        QVERIFY2(!quiet.contains(QStringLiteral("查重：第 ")), qPrintable(quiet));
+        const Run piped = batch(args);
+        QCOMPARE(piped.exitCode, 0);
+        QVERIFY2(piped.err.isEmpty(), qPrintable(piped.err));
     }
 
     // Every failure: status 1, one line on standard error, nothing on standard output, the
@@ -309,6 +361,7 @@ private slots:
     void failures_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<int>("code"); // 1 the file could not be read, 3 the check was refused
         QDir(tmp_.path()).mkpath(QStringLiteral("failures/folder.dbf"));
         const QString dir = path(QStringLiteral("failures"));
         auto file = [&](const QString& name, const QByteArray& bytes) {
@@ -333,38 +386,39 @@ private slots:
         makeDbf(small, {QStringLiteral("姓名"), QStringLiteral("电话")},
                 {{QStringLiteral("张三"), QStringLiteral("1")}});
 
-        QTest::newRow("missing file") << QStringList{"dump", dir + "/无此文件.dbf"} << "文件不存在";
-        QTest::newRow("a folder") << QStringList{"tables", dir + "/folder.dbf"} << "不是文件";
-        QTest::newRow("unknown format") << QStringList{"tables", text} << "不认识的文件格式";
-        QTest::newRow("corrupt dbf") << QStringList{"dump", corruptDbf} << "不是 dBase";
+        QTest::newRow("missing file")
+            << QStringList{"dump", dir + "/无此文件.dbf"} << "文件不存在" << 1;
+        QTest::newRow("a folder") << QStringList{"tables", dir + "/folder.dbf"} << "不是文件" << 1;
+        QTest::newRow("unknown format") << QStringList{"tables", text} << "不认识的文件格式" << 1;
+        QTest::newRow("corrupt dbf") << QStringList{"dump", corruptDbf} << "不是 dBase" << 1;
         QTest::newRow("corrupt dbf, check")
-            << QStringList{"check", corruptDbf, "--fields", "a"} << "不是 dBase";
-        QTest::newRow("corrupt xls") << QStringList{"tables", corruptXls} << "不是Excel";
-        QTest::newRow("corrupt mdb") << QStringList{"dump", corruptMdb} << "不是Access";
-        QTest::newRow("encrypted workbook") << QStringList{"tables", encrypted} << "加密";
+            << QStringList{"check", corruptDbf, "--fields", "a"} << "不是 dBase" << 1;
+        QTest::newRow("corrupt xls") << QStringList{"tables", corruptXls} << "不是Excel" << 1;
+        QTest::newRow("corrupt mdb") << QStringList{"dump", corruptMdb} << "不是Access" << 1;
+        QTest::newRow("encrypted workbook") << QStringList{"tables", encrypted} << "加密" << 1;
         QTest::newRow("unknown field")
-            << QStringList{"check", small, "--fields", "姓名,手机"} << "没有字段“手机”";
+            << QStringList{"check", small, "--fields", "姓名,手机"} << "没有字段“手机”" << 3;
         QTest::newRow("empty table")
-            << QStringList{"check", empty, "--fields", "姓名"} << "无数据可查";
+            << QStringList{"check", empty, "--fields", "姓名"} << "无数据可查" << 3;
         QTest::newRow("csv into a missing folder")
             << QStringList{"check", small, "--fields", "姓名", "--dup-csv", dir + "/无/d.csv"}
-            << "无法写入";
+            << "无法写入" << 3;
         QTest::newRow("workbook into a missing folder")
             << QStringList{"check", small, "--fields", "姓名", "--rest-xls", dir + "/无/r.xls"}
-            << "无法写入";
+            << "无法写入" << 3;
         QTest::newRow("a workbook that is none")
             << QStringList{"check", small, "--fields", "姓名", "--dup-xls", corruptXls}
-            << "无法读取Excel文件";
+            << "无法读取Excel文件" << 1;
         const QString book = testsupport::copyInto(
             testsupport::sample(QStringLiteral("xls/xlrd/namesdemo.xls")), dir);
         QTest::newRow("a sheet of that name")
             << QStringList{"check",     small, "--fields", "姓名",  "--in-place",
                            "--dup-xls", book,  "--sheet",  "Sheet3"}
-            << "重名";
+            << "重名" << 3;
         QTest::newRow("a sheet name Excel refuses")
             << QStringList{"check",      small, "--fields", "姓名", "--in-place",
                            "--rest-xls", book,  "--sheet",  "a:b"}
-            << "不允许的字符";
+            << "不允许的字符" << 3;
         // Known before the run: refused before a duplicate is separated from the file.
         const QString pair = dir + QStringLiteral("/重复.dbf");
         makeDbf(pair, {QStringLiteral("姓名")},
@@ -385,27 +439,29 @@ private slots:
               std::tuple{"read-only csv", "--rest-csv", readOnlyCsv, "只读"}})
             QTest::newRow(name) << QStringList{"check",      pair,   "--fields", "姓名",
                                                "--in-place", option, target}
-                                << why;
+                                << why << 3;
         QTest::newRow("keep-by field missing")
             << QStringList{"check",      small,          "--fields",  "姓名",
                            "--in-place", "--merge-back", "--keep-by", "手机"}
-            << "没有字段“手机”";
+            << "没有字段“手机”" << 3;
         const QString nwind = testsupport::sample(QStringLiteral("mdb/mdbtestdata/nwind.mdb"));
-        QTest::newRow("unknown table") << QStringList{"dump", nwind, "Kunden"} << "没有表“Kunden”";
+        QTest::newRow("unknown table")
+            << QStringList{"dump", nwind, "Kunden"} << "没有表“Kunden”" << 1;
         QTest::newRow("unknown sheet")
             << QStringList{"check",    testsupport::sample(QStringLiteral("xls/poi/19599-2.xls")),
                            "--table",  "Sheet1",
                            "--fields", "F2"}
-            << "没有表“Sheet1”";
+            << "没有表“Sheet1”" << 1;
     }
     void failures() {
         QFETCH(QStringList, args);
         QFETCH(QString, reason);
+        QFETCH(int, code);
         const QString file = args[1];
         const QByteArray before = digest(file);
         const Run r = batch(args);
         QVERIFY(!r.crashed);
-        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.exitCode, code);
         QVERIFY2(r.out.isEmpty(), qPrintable(r.out));
         QVERIFY2(r.err.contains(reason), qPrintable(r.err));
         QVERIFY2(r.err.startsWith(QStringLiteral("chachong-batch: ")), qPrintable(r.err));
@@ -832,7 +888,7 @@ private slots:
             const QString err = QString::fromUtf8(p.readAllStandardError());
             QCOMPARE(p.exitStatus(), QProcess::NormalExit);
             if (p.exitCode() == 0) continue; // finished before the signal: nothing to see
-            QCOMPARE(p.exitCode(), 1);
+            QCOMPARE(p.exitCode(), 130);
             QVERIFY2(err.contains(QStringLiteral("查重已停止，未分离任何记录")), qPrintable(err));
             QCOMPARE(err.count(QLatin1Char('\n')), 1);
             QVERIFY(p.readAllStandardOutput().isEmpty());
