@@ -32,33 +32,31 @@ void copyIntoDuplicates(db::Recordset& dup, const db::Recordset& src, QStringVie
         result.error = dup.errorString();
 }
 
+QString scanRefusal(const core::AppState& st, const core::RunOptions& options) {
+    if (!core::isOpen(st.RsSource)) return QStringLiteral("请打开数据库！");
+    if (!core::isOpen(st.RsDup)) return QStringLiteral("重复数据表没有打开，无法查重。");
+    if (options.fields.isEmpty()) return QStringLiteral("请选择查重字段");
+    const int total = st.RsSource->recordCount();
+    if (options.start < 1 || options.end < options.start || options.start > total)
+        return QStringLiteral("查重范围不正确：开始位置 %1，终止位置 %2，共 %3 条记录。")
+            .arg(options.start)
+            .arg(options.end)
+            .arg(total);
+    return {};
+}
+
 core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
                           core::ProgressSink& sink, bool writeGroups) {
     core::RunResult result;
-    if (!core::isOpen(st.RsSource)) {
-        result.error = QStringLiteral("请打开数据库！");
+    if (const QString why = scanRefusal(st, options); !why.isEmpty()) {
+        result.error = why;
         return result;
     }
     const db::RecordsetPtr dup = st.RsDup;
-    if (!core::isOpen(dup)) {
-        result.error = QStringLiteral("重复数据表没有打开，无法查重。");
-        return result;
-    }
     // The scan's own cursor: RsSource, which the grids show, stays where it is.
     const db::RecordsetPtr src = st.RsSource->clone();
     const int count = int(std::min<qsizetype>(options.fields.size(), 5));
-    if (count < 1) {
-        result.error = QStringLiteral("请选择查重字段");
-        return result;
-    }
     const int total = src->recordCount();
-    if (options.start < 1 || options.end < options.start || options.start > total) {
-        result.error = QStringLiteral("查重范围不正确：开始位置 %1，终止位置 %2，共 %3 条记录。")
-                           .arg(options.start)
-                           .arg(options.end)
-                           .arg(total);
-        return result;
-    }
 
     // ClienttableCC: No, the source's columns (as many as it holds), the running number. Its
     // column k + 1 holds field k of the check table, whatever name it carries there.

@@ -24,6 +24,10 @@ namespace check {
 core::RunResult exactScan(core::AppState& state, const core::RunOptions& options,
                           core::ProgressSink& sink, bool writeGroups = true);
 
+// What stops a scan before it starts (empty when it can run): no check table or duplicate table
+// open, no check field, a range outside the table.
+QString scanRefusal(const core::AppState& state, const core::RunOptions& options);
+
 // The record under src's cursor added to ClienttableCC through dup as every check copies a
 // group's records: number (the group number) in No on the group's first row, empty on the
 // others; the values trimmed, a null one as empty text, whole (one longer than its column is

@@ -56,27 +56,14 @@ QString smartSettingsRefusal(const QStringList& kinds, const QString& level, int
 core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
                           core::ProgressSink& sink) {
     core::RunResult result;
-    if (!core::isOpen(st.RsSource)) {
-        result.error = QStringLiteral("请打开数据库！");
+    if (const QString why = scanRefusal(st, options); !why.isEmpty()) {
+        result.error = why;
         return result;
     }
     const db::RecordsetPtr dup = st.RsDup;
-    if (!core::isOpen(dup)) {
-        result.error = QStringLiteral("重复数据表没有打开，无法查重。");
-        return result;
-    }
-    const db::RecordsetPtr src = st.RsSource->clone();
+    const db::RecordsetPtr src = st.RsSource->clone(); // a cursor of the scan's own
     const int total = src->recordCount();
     const int count = int(std::min<qsizetype>(options.fields.size(), 5));
-    if (count < 1 || options.start < 1 || options.end < options.start || options.start > total) {
-        result.error = count < 1 ? QStringLiteral("请选择查重字段")
-                                 : QStringLiteral("查重范围不正确：开始位置 %1，终止位置 %2，共 "
-                                                  "%3 条记录。")
-                                       .arg(options.start)
-                                       .arg(options.end)
-                                       .arg(total);
-        return result;
-    }
     const int dupFields = dup->fieldCount();
     smart::MatchSettings settings;
     std::vector<int> columns;
