@@ -136,8 +136,11 @@ void mainFm11::activate() {
     ui::beginWait();
     DataGrid4->setRecordset(st.RsSource);
     DataGrid5->setRecordset(st.RsDup);
-    if (core::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0)
+    if (core::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0) {
         DataGrid5->setColumnVisible(st.RsDup->fieldCount() - 1, false);
+        // Group numbers grow during the run up to the records checked: room for them now.
+        DataGrid5->fitColumnToNumbers(0, core::recordCountOf(st.RsSource));
+    }
     Text5->clear();
     Text7->setText(core::isOpen(st.RsSource) ? positionCounter(st.RsSource) : QString());
     Text8->clear();

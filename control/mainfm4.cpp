@@ -271,9 +271,7 @@ void mainFm4::formLoad() {
     if (core::isOpen(st.RsDup) && st.RsDup->fieldCount() > 0) {
         DataGrid2->setColumnVisible(st.RsDup->fieldCount() - 1, false);
         // No holds group numbers up to the record count: room for the widest from the start.
-        const QString widest(QString::number(st.RsDup->recordCount()).size(), QLatin1Char('9'));
-        const int width = DataGrid2->fontMetrics().horizontalAdvance(widest) + 16;
-        if (DataGrid2->columnWidth(0) < width) DataGrid2->setColumnWidthQuietly(0, width);
+        DataGrid2->fitColumnToNumbers(0, st.RsDup->recordCount());
     }
 
     Frame1->hide();

@@ -6,6 +6,8 @@
 #include <QHeaderView>
 #include <QScopedValueRollback>
 
+#include <algorithm>
+
 namespace ui {
 
 namespace {
@@ -106,6 +108,12 @@ void DataGrid::keepColumnWidths(GridSection section) {
 void DataGrid::setColumnWidthQuietly(int column, int width) {
     QScopedValueRollback<bool> guard(quiet_, true);
     setColumnWidth(column, width);
+}
+
+void DataGrid::fitColumnToNumbers(int column, int largest) {
+    const QString widest(QString::number(std::max(largest, 9)).size(), QLatin1Char('9'));
+    const int width = fontMetrics().horizontalAdvance(widest) + 16;
+    if (columnWidth(column) < width) setColumnWidthQuietly(column, width);
 }
 
 int DataGrid::currentRow() const {

@@ -26,6 +26,9 @@ public:
     bool isColumnVisible(int column) const { return !isColumnHidden(column); }
     // Sets a width without reporting it through columnResized (stored widths being applied).
     void setColumnWidthQuietly(int column, int width);
+    // A column of numbers (the group numbers) made wide enough, quietly, for every number up to
+    // largest; a wider column stays.
+    void fitColumnToNumbers(int column, int largest);
     // Every width the user drags from now on is stored under the database the grid shows
     // (gridwidths.h) and the column's heading.
     void keepColumnWidths(GridSection section);
