@@ -72,6 +72,7 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent), model_(new RecordsetMo
 
 void DataGrid::setRecordset(const db::RecordsetPtr& recordset) {
     // Widths of columns of the same names stay; a new data source shows all its columns.
+    narrowest_.clear();
     model_->setRecordset(recordset);
     QScopedValueRollback<bool> guard(quiet_, true);
     for (int c = 0; c < model_->columnCount(); ++c)
@@ -90,6 +91,9 @@ void DataGrid::fitColumns() {
     resizeColumnsToContents();
     for (int c = 0; c < columns; ++c)
         if (columnWidth(c) > maxFittedWidth) setColumnWidth(c, maxFittedWidth);
+    for (auto it = narrowest_.cbegin(); it != narrowest_.cend(); ++it)
+        if (it.key() < columns && columnWidth(it.key()) < it.value())
+            setColumnWidth(it.key(), it.value());
 }
 
 void DataGrid::setColumnVisible(int column, bool visible) {
@@ -113,6 +117,7 @@ void DataGrid::setColumnWidthQuietly(int column, int width) {
 void DataGrid::fitColumnToNumbers(int column, int largest) {
     const QString widest(QString::number(std::max(largest, 9)).size(), QLatin1Char('9'));
     const int width = fontMetrics().horizontalAdvance(widest) + 16;
+    narrowest_[column] = width;
     if (columnWidth(column) < width) setColumnWidthQuietly(column, width);
 }
 

@@ -6,6 +6,7 @@
 #include "db/recordset.h"
 #include "ui/gridwidths.h"
 
+#include <QHash>
 #include <QTableView>
 
 namespace ui {
@@ -27,7 +28,8 @@ public:
     // Sets a width without reporting it through columnResized (stored widths being applied).
     void setColumnWidthQuietly(int column, int width);
     // A column of numbers (the group numbers) made wide enough, quietly, for every number up to
-    // largest; a wider column stays.
+    // largest, and kept so when the columns are fitted to rows that come later; a wider column
+    // stays.
     void fitColumnToNumbers(int column, int largest);
     // Every width the user drags from now on is stored under the database the grid shows
     // (gridwidths.h) and the column's heading.
@@ -60,6 +62,7 @@ private:
     bool quiet_ = false;     // widths changed by the grid itself
     bool following_ = false; // current cell moved to follow the recordset
     QList<int> keptWidths_;
+    QHash<int, int> narrowest_; // columns' widths fitColumnToNumbers asked for
     bool fittedToRows_ = false; // the widths come from rows, not from the headings alone
     QList<bool> keptHidden_;
     QStringList keptFields_;
