@@ -4,56 +4,46 @@
 
 #include <QRegularExpression>
 
+#include <iterator>
 #include <utility>
 
 namespace smart {
 
+namespace {
+
+// Each kind with its label and its code, in the order the window offers them.
+struct KindNames {
+    FieldKind kind;
+    const char16_t* label;
+    const char16_t* code;
+};
+constexpr KindNames kinds[] = {
+    {FieldKind::PersonName, u"姓名", u"name"},      {FieldKind::Address, u"地址", u"address"},
+    {FieldKind::Phone, u"电话", u"phone"},          {FieldKind::IdNumber, u"身份证号", u"id"},
+    {FieldKind::Organisation, u"单位名称", u"org"}, {FieldKind::Postcode, u"邮编", u"postcode"},
+    {FieldKind::Other, u"其他", u"other"}};
+
+const KindNames& namesOf(FieldKind kind) {
+    for (const KindNames& k : kinds)
+        if (k.kind == kind) return k;
+    return kinds[std::size(kinds) - 1];
+}
+
+} // namespace
+
 QString kindLabel(FieldKind kind) {
-    switch (kind) {
-    case FieldKind::PersonName:
-        return QStringLiteral("姓名");
-    case FieldKind::Address:
-        return QStringLiteral("地址");
-    case FieldKind::Phone:
-        return QStringLiteral("电话");
-    case FieldKind::IdNumber:
-        return QStringLiteral("身份证号");
-    case FieldKind::Organisation:
-        return QStringLiteral("单位名称");
-    case FieldKind::Postcode:
-        return QStringLiteral("邮编");
-    case FieldKind::Other:
-        break;
-    }
-    return QStringLiteral("其他");
+    return QString::fromUtf16(namesOf(kind).label);
 }
 
 QString kindCode(FieldKind kind) {
-    switch (kind) {
-    case FieldKind::PersonName:
-        return QStringLiteral("name");
-    case FieldKind::Address:
-        return QStringLiteral("address");
-    case FieldKind::Phone:
-        return QStringLiteral("phone");
-    case FieldKind::IdNumber:
-        return QStringLiteral("id");
-    case FieldKind::Organisation:
-        return QStringLiteral("org");
-    case FieldKind::Postcode:
-        return QStringLiteral("postcode");
-    case FieldKind::Other:
-        break;
-    }
-    return QStringLiteral("other");
+    return QString::fromUtf16(namesOf(kind).code);
 }
 
 bool kindOfCode(const QString& code, FieldKind* kind) {
-    for (const FieldKind k :
-         {FieldKind::PersonName, FieldKind::Address, FieldKind::Phone, FieldKind::IdNumber,
-          FieldKind::Organisation, FieldKind::Postcode, FieldKind::Other})
-        if (code.compare(kindCode(k), Qt::CaseInsensitive) == 0 || code == kindLabel(k)) {
-            *kind = k;
+    for (const KindNames& k : kinds)
+        if (code.compare(QStringView(k.code), Qt::CaseInsensitive) == 0 ||
+            code == QStringView(k.label)) {
+            *kind = k.kind;
             return true;
         }
     return false;

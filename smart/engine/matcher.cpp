@@ -13,49 +13,46 @@
 
 namespace smart {
 
+namespace {
+
+// Each level with its label, its code and the score a pair needs.
+struct LevelNames {
+    Level level;
+    const char16_t* label;
+    const char16_t* code;
+    double threshold;
+};
+constexpr LevelNames levels[] = {{Level::Strict, u"严格", u"strict", 8.0},
+                                 {Level::Normal, u"标准", u"normal", 6.0},
+                                 {Level::Loose, u"宽松", u"loose", 4.5}};
+
+const LevelNames& namesOf(Level level) {
+    for (const LevelNames& l : levels)
+        if (l.level == level) return l;
+    return levels[1];
+}
+
+} // namespace
+
 QString levelLabel(Level level) {
-    switch (level) {
-    case Level::Strict:
-        return QStringLiteral("严格");
-    case Level::Loose:
-        return QStringLiteral("宽松");
-    case Level::Normal:
-        break;
-    }
-    return QStringLiteral("标准");
+    return QString::fromUtf16(namesOf(level).label);
 }
 
 QString levelCode(Level level) {
-    switch (level) {
-    case Level::Strict:
-        return QStringLiteral("strict");
-    case Level::Loose:
-        return QStringLiteral("loose");
-    case Level::Normal:
-        break;
-    }
-    return QStringLiteral("normal");
+    return QString::fromUtf16(namesOf(level).code);
 }
 
 bool levelOfCode(const QString& code, Level* level) {
-    for (const Level l : {Level::Strict, Level::Normal, Level::Loose})
-        if (code == levelCode(l) || code == levelLabel(l)) {
-            *level = l;
+    for (const LevelNames& l : levels)
+        if (code == QStringView(l.code) || code == QStringView(l.label)) {
+            *level = l.level;
             return true;
         }
     return false;
 }
 
 double threshold(Level level) {
-    switch (level) {
-    case Level::Strict:
-        return 8.0;
-    case Level::Loose:
-        return 4.5;
-    case Level::Normal:
-        break;
-    }
-    return 6.0;
+    return namesOf(level).threshold;
 }
 
 namespace {
