@@ -5,6 +5,7 @@
 #include "check/engine/smartscan.h"
 #include "core/appstate.h"
 #include "core/workdb.h"
+#include "core/workplace.h"
 #include "db/sqltext.h"
 #include "smart/engine/fieldkinds.h"
 #include "smart/engine/matcher.h"
@@ -32,6 +33,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
@@ -381,15 +383,8 @@ QWidget* mainFm1::buildSidePanel() {
 
 // ---- start-up ----------------------------------------------------------------------------
 
-bool mainFm1::openWorkDatabase(const QString& path) {
-    const core::Status s = core::openWorkDatabase(core::appState(), path);
-    if (!s.ok()) fail(s.error);
-    return s.ok();
-}
-
-bool mainFm1::formLoad(const QString& programDir) {
+bool mainFm1::formLoad(const QString& programDir, const QString& userDataDir) {
     core::AppState& st = core::appState();
-    const QString dir = QDir::cleanPath(QDir(programDir).absolutePath());
 
     // 1. Centred on the screen, at a size that fits it.
     if (QScreen* screen = this->screen()) {
@@ -398,10 +393,24 @@ bool mainFm1::formLoad(const QString& programDir) {
     }
     ui::centreOnScreen(this);
 
-    // 2.-4. The working database beside the program.
-    st.WorkDbPath = dir + QLatin1Char('/') + core::workDbFileName();
-    if (!openWorkDatabase(st.WorkDbPath)) return false;
-    st.AppDir = dir;
+    // 2.-4. The working database beside the program, or this user's own copy of it.
+    const core::WorkDbPlace place = core::placeWorkDatabase(
+        programDir, userDataDir.isEmpty()
+                        ? QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+                        : userDataDir);
+    if (!place.error.isEmpty()) {
+        fail(place.error);
+        return false;
+    }
+    st.WorkDbPath = place.path;
+    if (const core::Status s = core::openWorkDatabase(st, st.WorkDbPath); !s.ok()) {
+        fail(place.ownCopy
+                 ? s.error + QStringLiteral("\n\n这是本用户的工作数据库；把它删除后重新启动，"
+                                            "程序会重新建立它。")
+                 : s.error);
+        return false;
+    }
+    st.AppDir = place.shipped;
 
     // 5. The grid shows the permanent empty table until a source is open.
     emptyTable_ = std::make_shared<db::Recordset>();

@@ -32,11 +32,12 @@ public:
     explicit mainFm1(QWidget* parent = nullptr);
     ~mainFm1() override;
 
-    // Start-up: centres the window, opens the working database of programDir, binds the grid to
-    // empty_table and sets every control to its first state. When the working database is
-    // missing, damaged or cannot be written, it tells the user so (naming the file) and
-    // returns false; the program cannot run then.
-    bool formLoad(const QString& programDir);
+    // Start-up: centres the window, opens the working database (the one beside the program in
+    // programDir, or the user's own copy in userDataDir, see core::placeWorkDatabase; empty:
+    // the user's data folder), binds the grid to empty_table and sets every control to its
+    // first state. When the working database is missing, damaged or cannot be written, it
+    // tells the user so (naming the file) and returns false; the program cannot run then.
+    bool formLoad(const QString& programDir, const QString& userDataDir = QString());
 
     // --- What the open and import commands (and the windows that return here) call.
     // The grid's data source.
@@ -98,7 +99,6 @@ protected:
 private:
     void buildMenus();
     QWidget* buildSidePanel();
-    bool openWorkDatabase(const QString& path);
     void emptyPostcodeTable();
     void placeWaitPicture();
     void showCheckKindPanels();

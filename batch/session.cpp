@@ -3,6 +3,7 @@
 #include "check/engine/separation.h"
 #include "core/appstate.h"
 #include "core/workdb.h"
+#include "core/workplace.h"
 #include "import/engine/importrows.h"
 #include "import/engine/sources.h"
 
@@ -113,7 +114,8 @@ int Session::open(const OpenRequest& request, QString* reason) {
     if (!d->temp->isValid())
         return fail(Failure, QStringLiteral("无法建立临时文件夹：%1").arg(d->temp->errorString()));
     const QDir temp(d->temp->path());
-    const QString shipped = QDir(d->programDir).filePath(core::workDbFileName());
+    const QString shippedDir = core::shippedDir(d->programDir);
+    const QString shipped = QDir(shippedDir).filePath(core::workDbFileName());
     const QString workDb = temp.filePath(core::workDbFileName());
     core::AppState& st = core::appState();
     if (!QFileInfo::exists(shipped))
@@ -124,7 +126,7 @@ int Session::open(const OpenRequest& request, QString* reason) {
     if (const core::Status s = core::openWorkDatabase(st, workDb); !s.ok())
         return fail(Failure, s.error);
     st.WorkConn.setScratch(); // the run's own copy, gone when it ends
-    st.AppDir = temp.path();
+    st.AppDir = shippedDir;
     st.WorkDbPath = workDb;
     st.SourceCodePage = request.encoding;
 

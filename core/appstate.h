@@ -32,8 +32,10 @@ struct AppState {
     QString SourceCodePage;  // code page of dBase tables that declare none; empty: guessed
     QString ScratchDir;      // a folder of copies made for one run (batch): nothing in it is the
                              // user's, so nothing in it is backed up before a separation
-    QString AppDir;          // the program's directory, without a trailing separator
-    QString WorkDbPath;      // AppDir + "/MorlayBankCC.mdb"
+    QString AppDir;          // the folder of the program's shipped files (the guide), without a
+                             // trailing separator: the program's own, or .../share/chachong
+    QString WorkDbPath;      // the working database: AppDir + "/MorlayBankCC.mdb", or the
+                             // user's own copy (core::placeWorkDatabase)
 
     // The settings of the check.
     QString CheckFields[5];

@@ -7,7 +7,10 @@
 #include "import/engine/sources.h"
 #include "ui/toolkit.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+#include <utility>
 
 namespace sources {
 
@@ -21,8 +24,16 @@ void tell(const QString& text) {
     ui::inform(text, ui::defaultTitle(), ui::Icon::Warning);
 }
 
+// A file named on the command line (a file manager's "打开方式") stands in for the answer of the
+// open dialog, once.
+std::optional<ui::FileChoice> given;
+
+std::optional<ui::FileChoice> chooseFile(const ui::FileDialogOptions& dialog) {
+    if (given) return std::exchange(given, std::nullopt);
+    return ui::dialogs().openFile(dialog);
+}
 std::optional<ui::FileChoice> chooseFile(const QString& extension) {
-    return ui::dialogs().openFile(sourceFileDialog(extension));
+    return chooseFile(sourceFileDialog(extension));
 }
 
 void waitPicture(bool visible) {
@@ -183,7 +194,7 @@ ui::FileDialogOptions textFileDialog() {
 
 void importText() {
     clearCheckFields();
-    const auto choice = ui::dialogs().openFile(textFileDialog());
+    const auto choice = chooseFile(textFileDialog());
     if (!choice) return;
     appState().SourceCodePage.clear(); // the text file's encoding is found from its bytes
     ui::WaitCursor wait;
@@ -209,6 +220,33 @@ void openImported() {
     appState().SourceCodePage.clear();
     ui::WaitCursor wait;
     show(sources::openImported(appState()), QStringLiteral("ClienttableELS"));
+}
+
+bool openGivenFile(const QString& path) {
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().toLower();
+    QString command;
+    if (suffix == QLatin1String("dbf"))
+        command = QStringLiteral("begin_DBF");
+    else if (suffix == QLatin1String("mdb") || suffix == QLatin1String("accdb"))
+        command = QStringLiteral("begin_MDB");
+    else if (suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx"))
+        command = QStringLiteral("inputFile_XLS");
+    else if (suffix == QLatin1String("csv") || suffix == QLatin1String("txt"))
+        command = QStringLiteral("inputFile_CSV");
+    if (command.isEmpty() || !info.isFile()) {
+        tell(
+            command.isEmpty()
+                ? QStringLiteral("不认识的文件格式：\n%1\n\n本程序能打开 .dbf、.mdb、.accdb、.xls、"
+                                 ".xlsx、.csv 和 .txt 文件。")
+                      .arg(QDir::toNativeSeparators(path))
+                : QStringLiteral("找不到文件：\n%1").arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    given = ui::FileChoice{info.absoluteFilePath(), info.fileName()};
+    runCommand(command);
+    given.reset();
+    return true;
 }
 
 bool showChosenTable(const QString& name) {

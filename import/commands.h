@@ -24,6 +24,11 @@ void importExcel();  // inputFile_XLS
 void importText();   // inputFile_CSV
 void openImported(); // begin_MDB2
 
+// A file given to the program (its command line, a file manager's "打开方式"): the command of its
+// kind runs as if the file had been chosen in its dialog. False (after telling the user) for a
+// file that is missing or of no kind the program opens.
+bool openGivenFile(const QString& path);
+
 // The table chooser's "确认": opens the chosen table or sheet and shows it in the main window;
 // for an Excel sheet the import window then takes over. False (after telling the user) when the
 // table could not be opened.

@@ -6,6 +6,12 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    // Names the user's data folder (~/.local/share/chachong), where an installed program keeps
+    // each user's working database.
+    QCoreApplication::setApplicationName(QStringLiteral("chachong"));
     program::ProgramWindows windows;
-    return program::runProgram(application, QCoreApplication::applicationDirPath(), &windows);
+    // chachong [FILE]: a file given is opened at start, as "打开方式" of a file manager asks.
+    const QStringList arguments = QCoreApplication::arguments();
+    return program::runProgram(application, QCoreApplication::applicationDirPath(), &windows,
+                               arguments.size() > 1 ? arguments.at(1) : QString());
 }

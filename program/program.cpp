@@ -11,6 +11,7 @@
 #include "ui/toolkit.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QWidget>
 
 namespace program {
@@ -48,7 +49,7 @@ bool ProgramWindows::openSource(const QString& command) {
 }
 
 int runProgram(QApplication& application, const QString& programDir,
-               app::WindowDirectory* directory) {
+               app::WindowDirectory* directory, const QString& file) {
     ui::installChineseTranslations(application);
     // The main window is hidden while a check runs or the check-control window is up; closing
     // such a window must not end the program. It ends through "退出" only.
@@ -65,6 +66,8 @@ int runProgram(QApplication& application, const QString& programDir,
                 QCoreApplication::exit(0);
             });
             window.show();
+            if (!file.isEmpty())
+                QTimer::singleShot(0, &window, [file] { sources::openGivenFile(file); });
             status = application.exec();
         }
     }

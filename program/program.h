@@ -21,8 +21,9 @@ public:
 };
 
 // Returns the process exit status: 0 after "退出", non-zero when the working database of
-// programDir cannot be used (the user has been told why).
+// programDir cannot be used (the user has been told why). A file given (the command line, a
+// file manager's "打开方式") is opened once the main window is up.
 int runProgram(QApplication& application, const QString& programDir,
-               app::WindowDirectory* directory);
+               app::WindowDirectory* directory, const QString& file = QString());
 
 } // namespace program

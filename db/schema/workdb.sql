@@ -14,6 +14,10 @@
 
 -- Text is kept as UTF-16, the form the program reads it in.
 PRAGMA encoding = 'UTF-16le';
+-- The schema's version. An installed program gives every user an own copy of this database;
+-- when a newer program ships a higher number, the copy is rebuilt from the new database with the
+-- user's tables carried over. Raise it whenever a table here changes.
+PRAGMA user_version = 1;
 
 CREATE TABLE ClienttableDBF (
     [查重No] VARCHAR(32) COLLATE NOCASE,

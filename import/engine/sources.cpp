@@ -6,6 +6,7 @@
 #include "import/engine/worktables.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace sources {
 
@@ -153,9 +154,11 @@ OpenResult connectText(core::AppState& st, const QString& path, const QString& f
 }
 
 OpenResult openImported(core::AppState& st) {
-    st.SourceDir = st.AppDir;
-    st.SourceFileTitle = QStringLiteral("MorlayBankCC.mdb");
-    st.SourcePath = st.AppDir + QLatin1Char('/') + st.SourceFileTitle;
+    // The imported rows are kept in the working database.
+    const QFileInfo work(st.WorkDbPath);
+    st.SourceDir = work.absolutePath();
+    st.SourceFileTitle = work.fileName();
+    st.SourcePath = st.WorkDbPath;
     if (const QString why = connect(st, db::accessConnectionString(st.SourcePath), st.SourcePath);
         !why.isEmpty())
         return failed(st, why);

@@ -312,6 +312,50 @@ private slots:
         QCOMPARE(w_->sourceOpenedFlag(), qint16(clearsCheckFields ? 1 : 0));
     }
 
+    // A file given to the program (a file manager's "打开方式") opens with the command of its
+    // kind, no file dialog asked; one of no known kind, or missing, is refused in words.
+    void givenFile_data() {
+        QTest::addColumn<QString>("sample");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("dBase table") << "dbf/javadbf/gbk.dbf"
+                                     << "客户.DBF"
+                                     << "";
+        QTest::newRow("Excel workbook")
+            << "reference/chinese-names-corpus/Chinese_Family_Name（1k）.xlsx"
+            << "名单.xlsx"
+            << "";
+        QTest::newRow("unknown kind") << "dbf/javadbf/gbk.dbf"
+                                      << "客户.pdf"
+                                      << "不认识的文件格式";
+        QTest::newRow("missing") << ""
+                                 << "不在了.dbf"
+                                 << "找不到文件";
+    }
+    void givenFile() {
+        QFETCH(QString, sample);
+        QFETCH(QString, name);
+        QFETCH(QString, refusal);
+        const QString path =
+            sample.isEmpty() ? dir_->filePath(name) : copySample(sample, "客户数据", name);
+        ui::ScriptedDialogs d;
+        if (!refusal.isEmpty()) d.expectMessageContaining(refusal);
+        QCOMPARE(sources::openGivenFile(path), refusal.isEmpty());
+        QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
+        QCOMPARE(d.shown().size(), refusal.isEmpty() ? 0 : 1);
+        if (!refusal.isEmpty()) {
+            QVERIFY(!core::isOpen(st.RsSource));
+            return;
+        }
+        QCOMPARE(st.SourcePath, path);
+        if (name.endsWith(".DBF")) {
+            QCOMPARE(st.SourceType, QStringLiteral("dbf"));
+            QVERIFY(core::isOpen(st.RsSource));
+        } else {
+            QVERIFY(!windows_.chooser.isNull()); // the sheet is chosen next, as after the dialog
+        }
+    }
+
     // "打开DBF数据" on a GBK FoxPro table renamed 客户.dbf in a folder 客户数据.
     void openDbfGbk() {
         const QString path = copySample("dbf/javadbf/gbk.dbf", "客户数据", "客户.dbf");

@@ -230,6 +230,8 @@ QString blankTrimmed(const QString& text) {
 void setUpEnvironment() {
     static QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    static QTemporaryDir data; // the users' own working databases
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
