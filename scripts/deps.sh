@@ -4,6 +4,7 @@
 #   scripts/deps.sh --test   also what the tests need (independent readers, display-less Qt,
 #                            clang with its sanitizer and libFuzzer runtimes for the fuzz run)
 #   scripts/deps.sh --bench  also what the benchmarks compare against (pandas, FreeXL)
+#   scripts/deps.sh --package  also what building and checking the Debian package needs
 set -euo pipefail
 
 packages=(cmake make g++ pkg-config ccache qt6-base-dev qt6-translations-l10n qt6-qpa-plugins
@@ -13,6 +14,9 @@ packages=(cmake make g++ pkg-config ccache qt6-base-dev qt6-translations-l10n qt
 if [ "${1:-}" = "--test" ]; then
     packages+=(mdbtools python3 python3-dbf python3-xlrd libfreexl-dev clang-format python3-olefile
                python3-openpyxl libreoffice-calc-nogui clang libclang-rt-14-dev)
+fi
+if [ "${1:-}" = "--package" ]; then
+    packages+=(dpkg-dev file librsvg2-bin lintian desktop-file-utils)
 fi
 if [ "${1:-}" = "--bench" ]; then
     packages+=(mdbtools python3 python3-pandas libfreexl-dev xvfb xauth)
