@@ -16,7 +16,7 @@ if [ "${1:-}" = "--test" ]; then
                python3-openpyxl libreoffice-calc-nogui clang libclang-rt-14-dev)
 fi
 if [ "${1:-}" = "--package" ]; then
-    packages+=(dpkg-dev file librsvg2-bin lintian desktop-file-utils)
+    packages+=(dpkg-dev file librsvg2-bin lintian desktop-file-utils procps)
 fi
 if [ "${1:-}" = "--bench" ]; then
     packages+=(mdbtools python3 python3-pandas libfreexl-dev xvfb xauth)
