@@ -20,6 +20,7 @@ rm -f dist/chachong_*.deb
 (cd "$dir" && cpack -G DEB -B "$PWD/cpack" >/dev/null)
 mv "$dir"/cpack/chachong_*.deb dist/
 deb=$(ls dist/chachong_*.deb)
+desktop-file-validate packaging/chachong.desktop
 # Errors fail the build; the warnings are shown.
 lintian --fail-on error --tag-display-limit 0 "$deb"
 echo "$deb"
