@@ -5,6 +5,8 @@
 #include "db/criteria.h"
 #include "smart/engine/matcher.h"
 
+#include <memory>
+
 namespace check {
 
 namespace {
@@ -88,8 +90,9 @@ core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
     // The records' check fields, in the order of the range.
     const int end = std::min(options.end, total);
     const int records = end - options.start + 1;
-    smart::Matcher matcher(settings);
-    matcher.reserve(records);
+    // The normal forms are let go once the groups are found, before the groups are written.
+    auto matcher = std::make_unique<smart::Matcher>(settings);
+    matcher->reserve(records);
     std::vector<QStringView> values(static_cast<size_t>(count));
     // The progress as record positions, as the other checks report it: reading the records (and
     // bringing them to their normal forms) is the first half of the way, matching them the
@@ -108,12 +111,13 @@ core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
         }
         for (int k = 0; k < count; ++k)
             values[size_t(k)] = db::trimBlanks(src->valueView(columns[size_t(k)]));
-        matcher.add(values);
+        matcher->add(values);
         src->moveNext();
     }
-    const smart::MatchResult found = matcher.run([&](int done, int all) {
+    const smart::MatchResult found = matcher->run([&](int done, int all) {
         return report(records + qint64(done) * records / std::max(all, 1));
     });
+    matcher.reset();
     if (found.cancelled) {
         result.cancelled = true;
         return result;

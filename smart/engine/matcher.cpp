@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <atomic>
@@ -67,7 +68,7 @@ constexpr double provinceDiffer = -4, cityDiffer = -3, countyDiffer = -2;
 constexpr double orgSame = 3, orgNear = 1.5, orgDiffer = -2, orgPlaceDiffer = -1;
 constexpr double postcodeSame = 1, postcodeDiffer = -1;
 constexpr double otherSame = 2, otherNear = 0.5, otherDiffer = -1.5;
-constexpr double dateSame = 5, dateNear = 1, dateDiffer = -3;
+constexpr double dateSame = 6, dateNear = 1, dateDiffer = -3;
 constexpr double placelessAddressDiffer = -1; // neither address names a known place
 } // namespace weight
 
@@ -354,6 +355,11 @@ struct Matcher::Data {
 
     int fields() const { return int(settings.kinds.size()); }
     FieldKind kind(int f) const { return settings.kinds[size_t(f)]; }
+    // The kinds with a second form; the others keep none (8 bytes a record each saved).
+    bool hasSecond(int f) const {
+        return kind(f) == FieldKind::PersonName || kind(f) == FieldKind::IdNumber ||
+               kind(f) == FieldKind::Organisation;
+    }
 
     // The normal forms of pending records from..to (indexes into pending).
     struct Read {
@@ -367,6 +373,8 @@ struct Matcher::Data {
     // The record's blocking keys, each with the field it comes from.
     void keys(int r, std::vector<Entry>* out, std::vector<int>* fieldOf = nullptr) const;
     QString keyLabel(const Entry& e) const;
+    // The keys of every record whose hash falls in part (of parts), in a vector of their size.
+    std::vector<Entry> keysOfPart(int part, int parts) const;
     QStringView countyName(int f, int r) const {
         const qint32 c = places[size_t(f)][size_t(r)][2];
         return c < 0 ? QStringView() : QStringView(regions.divisions()[size_t(c)].county);
@@ -462,7 +470,8 @@ void Matcher::Data::flush() {
             for (size_t k = 0; k < part.main[size_t(f)].size(); ++k) {
                 main[size_t(f)].append(part.main[size_t(f)][k]);
                 const QString& b = part.second[size_t(f)][k];
-                second[size_t(f)].push_back(b.isEmpty() ? 0 : quint64(qHash(b, 0x5EED)) | 1);
+                if (hasSecond(f))
+                    second[size_t(f)].push_back(b.isEmpty() ? 0 : quint64(qHash(b, 0x5EED)) | 1);
             }
             places[size_t(f)].insert(places[size_t(f)].end(), part.places[size_t(f)].begin(),
                                      part.places[size_t(f)].end());
@@ -695,6 +704,35 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* field
             if (kind(f) == FieldKind::Other) add(TextKey, f, {main[size_t(f)].at(r)});
 }
 
+std::vector<Entry> Matcher::Data::keysOfPart(int part, int parts) const {
+    // Gathered in chunks first: a vector grown by doubling would hold up to three times the
+    // keys at its last step.
+    constexpr size_t chunk = size_t(1) << 18;
+    std::vector<std::vector<Entry>> chunks;
+    std::vector<Entry> own;
+    size_t total = 0;
+    for (int r = 0; r < records; ++r) {
+        own.clear();
+        keys(r, &own);
+        for (const Entry& e : own) {
+            if (parts > 1 && int(e.high % quint32(parts)) != part) continue;
+            if (chunks.empty() || chunks.back().size() == chunk) {
+                chunks.emplace_back();
+                chunks.back().reserve(chunk);
+            }
+            chunks.back().push_back(e);
+            ++total;
+        }
+    }
+    std::vector<Entry> entries;
+    entries.reserve(total);
+    for (std::vector<Entry>& c : chunks) {
+        entries.insert(entries.end(), c.begin(), c.end());
+        std::vector<Entry>().swap(c);
+    }
+    return entries;
+}
+
 QString Matcher::Data::keyLabel(const Entry& e) const {
     // The field the key comes from: the record's keys made again.
     std::vector<Entry> own;
@@ -720,7 +758,7 @@ Matcher::~Matcher() {
 void Matcher::reserve(int records) {
     d_->expected = size_t(std::max(records, 0));
     for (int f = 0; f < d_->fields(); ++f) {
-        d_->second[size_t(f)].reserve(d_->expected);
+        if (d_->hasSecond(f)) d_->second[size_t(f)].reserve(d_->expected);
         if (d_->kind(f) == FieldKind::Address) d_->places[size_t(f)].reserve(d_->expected);
     }
 }
@@ -742,36 +780,37 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
     const int n = d.records;
     auto told = [&](int done) { return !progress || progress(done, 2 * std::max(n, 1)); };
 
-    // Blocks: the records that share a key.
-    std::vector<Entry> entries;
-    entries.reserve(size_t(n) * 4);
-    for (int r = 0; r < n; ++r)
-        d.keys(r, &entries);
-    // By key only: the pairs are put in order afterwards.
-    std::sort(entries.begin(), entries.end(),
-              [](const Entry& x, const Entry& y) { return x.hash() < y.hash(); });
+    // Blocks: the records that share a key. A million records hold several million keys; they
+    // are sorted in parts of the hash, a part at a time, so that only a part is held at once
+    // (each part makes the keys again, which costs little beside the scoring).
     std::vector<quint64> pairs;
     std::vector<std::pair<quint32, CappedBlock>> capped;
-    for (size_t i = 0; i < entries.size();) {
-        size_t j = i;
-        while (j < entries.size() && entries[j].hash() == entries[i].hash())
-            ++j;
-        const size_t size = j - i;
-        if (size > size_t(d.settings.blockCap)) {
-            const Entry& first = *std::min_element(
-                entries.begin() + qsizetype(i), entries.begin() + qsizetype(j),
-                [](const Entry& x, const Entry& y) { return x.record < y.record; });
-            capped.push_back({first.record, {d.keyLabel(first), int(size)}});
-        } else {
-            for (size_t a = i; a < j; ++a)
-                for (size_t b = a + 1; b < j; ++b) {
-                    const quint32 x = entries[a].record, y = entries[b].record;
-                    if (x != y) pairs.push_back(quint64(std::min(x, y)) << 32 | std::max(x, y));
-                }
+    const int parts = std::clamp(n / std::max(d.settings.recordsPerKeyPart, 1), 1, 64);
+    for (int part = 0; part < parts; ++part) {
+        std::vector<Entry> entries = d.keysOfPart(part, parts);
+        // By key only: the pairs are put in order afterwards.
+        std::sort(entries.begin(), entries.end(),
+                  [](const Entry& x, const Entry& y) { return x.hash() < y.hash(); });
+        for (size_t i = 0; i < entries.size();) {
+            size_t j = i;
+            while (j < entries.size() && entries[j].hash() == entries[i].hash())
+                ++j;
+            const size_t size = j - i;
+            if (size > size_t(d.settings.blockCap)) {
+                const Entry& first = *std::min_element(
+                    entries.begin() + qsizetype(i), entries.begin() + qsizetype(j),
+                    [](const Entry& x, const Entry& y) { return x.record < y.record; });
+                capped.push_back({first.record, {d.keyLabel(first), int(size)}});
+            } else {
+                for (size_t a = i; a < j; ++a)
+                    for (size_t b = a + 1; b < j; ++b) {
+                        const quint32 x = entries[a].record, y = entries[b].record;
+                        if (x != y) pairs.push_back(quint64(std::min(x, y)) << 32 | std::max(x, y));
+                    }
+            }
+            i = j;
         }
-        i = j;
     }
-    std::vector<Entry>().swap(entries);
     std::sort(pairs.begin(), pairs.end());
     pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
     std::sort(capped.begin(), capped.end(),
@@ -879,16 +918,21 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
     }
     std::sort(groups.begin(), groups.end(),
               [](const auto& x, const auto& y) { return x.front() < y.front(); });
-    std::vector<Reason> best(static_cast<size_t>(n));
-    for (const Match& m : kept) // strongest first: the first seen is the best
-        for (const auto& [self, other] : {std::pair{m.a, m.b}, std::pair{m.b, m.a}})
-            if (best[size_t(self)].partner < 0 && find(self) == find(other))
-                best[size_t(self)] = {other, m.score, {}};
+    // Each record's best match, as its place in kept (4 bytes a record, not a Reason each).
+    std::vector<int> best(static_cast<size_t>(n), -1);
+    for (size_t k = 0; k < kept.size(); ++k) // strongest first: the first seen is the best
+        for (const auto& [self, other] :
+             {std::pair{kept[k].a, kept[k].b}, std::pair{kept[k].b, kept[k].a}})
+            if (best[size_t(self)] < 0 && find(self) == find(other)) best[size_t(self)] = int(k);
+    // The few texts of the agreed fields, each held once however many records share it.
+    QSet<QString> bases;
     for (const auto& g : groups) {
         std::vector<Reason> why;
         for (const int r : g) {
-            Reason reason = best[size_t(r)];
+            const Match& m = kept[size_t(best[size_t(r)])];
+            Reason reason{m.a == r ? m.b : m.a, m.score, {}};
             d.score(std::min(r, reason.partner), std::max(r, reason.partner), &reason.basis);
+            reason.basis = *bases.insert(reason.basis);
             why.push_back(std::move(reason));
         }
         result.reasons.push_back(std::move(why));

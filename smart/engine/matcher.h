@@ -41,6 +41,9 @@ struct MatchSettings {
     Level level = Level::Normal;
     int blockCap = 200; // a block of more records than this is not expanded
     int threads = 0;    // 0: as many as the machine has
+    // The blocking keys of about this many records are sorted at a time, to bound the memory
+    // of a large list; the groups do not depend on it.
+    int recordsPerKeyPart = 250000;
 };
 
 // Why a record is in its group: its best match in the group, the score, the fields that

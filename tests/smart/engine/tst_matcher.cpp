@@ -20,13 +20,14 @@ QString groupsOf(const smart::MatchResult& r) {
 }
 
 smart::MatchResult match(const std::vector<FieldKind>& kinds, const QList<QStringList>& rows,
-                         smart::Level level = smart::Level::Normal, int cap = 200,
-                         int threads = 1) {
+                         smart::Level level = smart::Level::Normal, int cap = 200, int threads = 1,
+                         int recordsPerKeyPart = 250000) {
     smart::MatchSettings s;
     s.kinds = kinds;
     s.level = level;
     s.blockCap = cap;
     s.threads = threads;
+    s.recordsPerKeyPart = recordsPerKeyPart;
     smart::Matcher m(s);
     for (const QStringList& row : rows) {
         std::vector<QStringView> values;
@@ -188,10 +189,25 @@ private slots:
         for (int i = 0; i < 300; ++i)
             rows << QStringList{names[i % names.size()],
                                 QStringLiteral("广东省深圳市南山区科技园路%1号").arg(i % 37)};
-        const smart::MatchResult one = match(nameAddress, rows, smart::Level::Normal, 200, 1);
-        const smart::MatchResult two = match(nameAddress, rows, smart::Level::Normal, 200, 2);
+        // One thread and the keys sorted at once; two threads and the keys in seven parts. A
+        // block cap that some names' blocks exceed.
+        const smart::MatchResult one = match(nameAddress, rows, smart::Level::Normal, 40, 1);
+        const smart::MatchResult two = match(nameAddress, rows, smart::Level::Normal, 40, 2, 40);
         QVERIFY(!one.groups.empty());
+        QVERIFY(!one.capped.empty());
         QCOMPARE(groupsOf(one), groupsOf(two));
+        // Each record with one key: every block counts.
+        QList<QStringList> phones;
+        for (int i = 0; i < 300; ++i)
+            phones << QStringList{QStringLiteral("1380013%1").arg(i % 60, 4, 10, QLatin1Char('0'))};
+        const std::vector<FieldKind> phone = {FieldKind::Phone};
+        QCOMPARE(groupsOf(match(phone, phones, smart::Level::Loose, 200, 2, 40)),
+                 groupsOf(match(phone, phones, smart::Level::Loose)));
+        QCOMPARE(one.capped.size(), two.capped.size());
+        for (size_t c = 0; c < one.capped.size(); ++c) {
+            QCOMPARE(one.capped[c].key, two.capped[c].key);
+            QCOMPARE(one.capped[c].records, two.capped[c].records);
+        }
         QSet<int> seen;
         for (size_t g = 0; g < one.groups.size(); ++g)
             for (size_t m = 0; m < one.groups[g].size(); ++m) {
