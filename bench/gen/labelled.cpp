@@ -184,6 +184,28 @@ struct Entries {
     std::vector<char> first; // a customer's first entry
 };
 
+// Each customer's first entry as render(i) writes it, then the further entries of its plan as
+// further(i, firstRow, &row) makes them (returning the change).
+template <class Render, class Further>
+Entries entriesOf(const Plan& plan, Render render, Further further) {
+    Entries e;
+    for (int i = 0; i < int(plan.entries.size()); ++i) {
+        const QStringList first = render(i);
+        e.rows.push_back(first);
+        e.entity.push_back(i);
+        e.change.push_back(QString());
+        e.first.push_back(1);
+        for (int k = 1; k < plan.entries[size_t(i)]; ++k) {
+            QStringList row;
+            e.change.push_back(further(i, first, &row));
+            e.rows.push_back(std::move(row));
+            e.entity.push_back(i);
+            e.first.push_back(0);
+        }
+    }
+    return e;
+}
+
 // Shuffles the rows and moves apart two entries of one customer that the shuffle left side by
 // side, where another place allows it.
 LabelledTable assemble(const QStringList& fields, Entries e, const Plan& plan,
@@ -1110,22 +1132,15 @@ LabelledTable ChineseList::make() {
             break;
         }
     }
-    Entries e;
-    for (int i = 0; i < n; ++i) {
-        int headLength = 0;
-        const QStringList first = render(clients[size_t(i)], Style(), &headLength);
-        e.rows.push_back(first);
-        e.entity.push_back(i);
-        e.change.push_back(QString());
-        e.first.push_back(1);
-        for (int k = 1; k < plan.entries[size_t(i)]; ++k) {
-            QStringList row;
-            e.change.push_back(further(clients[size_t(i)], first, &row));
-            e.rows.push_back(std::move(row));
-            e.entity.push_back(i);
-            e.first.push_back(0);
-        }
-    }
+    Entries e = entriesOf(
+        plan,
+        [&](int i) {
+            int headLength = 0;
+            return render(clients[size_t(i)], Style(), &headLength);
+        },
+        [&](int i, const QStringList& first, QStringList* row) {
+            return further(clients[size_t(i)], first, row);
+        });
     Random order(options_.seed ^ 0x9E3779B9u);
     return assemble({"姓名", "电话", "地址", "身份证号", "单位名称", "邮编"}, std::move(e), plan,
                     kChineseLookalikes, order);
@@ -1614,21 +1629,11 @@ LabelledTable LatinList::make() {
                 c.birth = birth();
         }
     }
-    Entries e;
-    for (int i = 0; i < n; ++i) {
-        const QStringList first = render(clients[size_t(i)], LatinStyle());
-        e.rows.push_back(first);
-        e.entity.push_back(i);
-        e.change.push_back(QString());
-        e.first.push_back(1);
-        for (int k = 1; k < plan.entries[size_t(i)]; ++k) {
-            QStringList row;
-            e.change.push_back(further(clients[size_t(i)], first, &row));
-            e.rows.push_back(std::move(row));
-            e.entity.push_back(i);
-            e.first.push_back(0);
-        }
-    }
+    Entries e = entriesOf(
+        plan, [&](int i) { return render(clients[size_t(i)], LatinStyle()); },
+        [&](int i, const QStringList& first, QStringList* row) {
+            return further(clients[size_t(i)], first, row);
+        });
     Random order(options_.seed ^ 0x9E3779B9u);
     return assemble({"name", "address", "city", "birth_date"}, std::move(e), plan, kLatinLookalikes,
                     order);
