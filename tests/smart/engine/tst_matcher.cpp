@@ -124,6 +124,12 @@ private slots:
         QTest::newRow("Latin initial, either order")
             << 0 << QStringList{"M. Miller", "248 Green Street"}
             << QStringList{"Monika Miller", "248 Green St"} << true << "姓名相近；地址相同";
+        QTest::newRow("Latin short form of a spelling variant")
+            << 0 << QStringList{"Stephen Allen", "28 River Lane"}
+            << QStringList{"Allen, Steve", "28 River Ln"} << true << "姓名相近；地址相同";
+        QTest::newRow("Latin spellings of one name")
+            << 0 << QStringList{"Catherine Wilson", "21 Maple Avenue"}
+            << QStringList{"Kate Wilson", "21 Maple Avenue"} << true << "姓名相近；地址相同";
         QTest::newRow("Latin family at one address")
             << 0 << QStringList{"John Miller", "248 Green Street"}
             << QStringList{"Mary Miller", "248 Green Street"} << false << "";
