@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -368,6 +371,66 @@ private:
     std::vector<quint32> ends_;
 };
 
+// Threads kept for a matcher's life: what a thread keeps of its own (a converter, a
+// transliterator, the sounds it has looked up) is made once, not once per batch.
+class Workers {
+public:
+    explicit Workers(int threads) {
+        for (int t = 1; t < threads; ++t)
+            threads_.emplace_back([this, t] { serve(t); });
+    }
+    ~Workers() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_)
+            t.join();
+    }
+    Workers(const Workers&) = delete;
+    Workers& operator=(const Workers&) = delete;
+    // work(t) for every thread t, 0 on the calling one; returns when all are done.
+    void run(const std::function<void(int)>& work) {
+        {
+            std::lock_guard lock(mutex_);
+            work_ = &work;
+            busy_ = int(threads_.size());
+            ++round_;
+        }
+        wake_.notify_all();
+        work(0);
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [this] { return busy_ == 0; });
+        work_ = nullptr;
+    }
+
+private:
+    void serve(int t) {
+        quint64 seen = 0;
+        for (;;) {
+            const std::function<void(int)>* work = nullptr;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return stopping_ || round_ != seen; });
+                if (stopping_) return;
+                seen = round_;
+                work = work_;
+            }
+            (*work)(t);
+            std::lock_guard lock(mutex_);
+            if (--busy_ == 0) done_.notify_one();
+        }
+    }
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_, done_;
+    const std::function<void(int)>* work_ = nullptr;
+    quint64 round_ = 0;
+    int busy_ = 0;
+    bool stopping_ = false;
+};
+
 using Place = std::array<qint32, 3>; // an address's province, city, county (-1: unknown)
 
 struct Matcher::Data {
@@ -386,10 +449,12 @@ struct Matcher::Data {
     std::vector<Column> main;
     std::vector<std::vector<quint64>> second;
     std::vector<std::vector<Place>> places;
+    std::unique_ptr<Workers> workers;
 
     Data(MatchSettings s, const Regions& r) : settings(std::move(s)), regions(r) {
         threads = settings.threads > 0 ? settings.threads
                                        : std::max(1, int(std::thread::hardware_concurrency()));
+        workers = std::make_unique<Workers>(threads);
         pending.resize(size_t(fields()));
         main.resize(size_t(fields()));
         second.resize(size_t(fields()));
@@ -497,16 +562,10 @@ void Matcher::Data::flush() {
     if (rows == 0) return;
     const size_t share = (rows + size_t(threads) - 1) / size_t(threads);
     std::vector<Read> parts(static_cast<size_t>(threads));
-    std::vector<std::thread> workers;
-    for (int t = 1; t < threads; ++t) {
+    workers->run([&](int t) {
         const size_t a = size_t(t) * share, b = std::min(rows, a + share);
-        if (a < b)
-            workers.emplace_back(
-                [this, a, b, &parts, t] { normaliseRange(a, b, &parts[size_t(t)]); });
-    }
-    normaliseRange(0, std::min(rows, share), &parts[0]);
-    for (std::thread& w : workers)
-        w.join();
+        if (a < b) normaliseRange(a, b, &parts[size_t(t)]);
+    });
     // In the records' order, whichever thread read them.
     for (const Read& part : parts)
         for (int f = 0; f < fields() && !part.main.empty(); ++f) {
@@ -748,31 +807,39 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* field
 }
 
 std::vector<Entry> Matcher::Data::keysOfPart(int part, int parts) const {
-    // Gathered in chunks first: a vector grown by doubling would hold up to three times the
-    // keys at its last step.
-    constexpr size_t chunk = size_t(1) << 18;
-    std::vector<std::vector<Entry>> chunks;
-    std::vector<Entry> own;
-    size_t total = 0;
-    for (int r = 0; r < records; ++r) {
-        own.clear();
-        keys(r, &own);
-        for (const Entry& e : own) {
-            if (parts > 1 && int(e.high % quint32(parts)) != part) continue;
-            if (chunks.empty() || chunks.back().size() == chunk) {
-                chunks.emplace_back();
-                chunks.back().reserve(chunk);
+    // Each thread makes the keys of its share of the records, in chunks: a vector grown by
+    // doubling would hold up to three times the keys at its last step. The order of the keys
+    // does not matter (they are sorted by hash, the pairs afterwards).
+    constexpr size_t chunk = size_t(1) << 16;
+    std::vector<std::vector<std::vector<Entry>>> chunksOf(static_cast<size_t>(threads));
+    const int share = (records + threads - 1) / threads;
+    workers->run([&](int t) {
+        std::vector<std::vector<Entry>>& chunks = chunksOf[size_t(t)];
+        std::vector<Entry> own;
+        for (int r = t * share; r < std::min(records, (t + 1) * share); ++r) {
+            own.clear();
+            keys(r, &own);
+            for (const Entry& e : own) {
+                if (parts > 1 && int(e.high % quint32(parts)) != part) continue;
+                if (chunks.empty() || chunks.back().size() == chunk) {
+                    chunks.emplace_back();
+                    chunks.back().reserve(chunk);
+                }
+                chunks.back().push_back(e);
             }
-            chunks.back().push_back(e);
-            ++total;
         }
-    }
+    });
+    size_t total = 0;
+    for (const auto& chunks : chunksOf)
+        for (const auto& c : chunks)
+            total += c.size();
     std::vector<Entry> entries;
     entries.reserve(total);
-    for (std::vector<Entry>& c : chunks) {
-        entries.insert(entries.end(), c.begin(), c.end());
-        std::vector<Entry>().swap(c);
-    }
+    for (auto& chunks : chunksOf)
+        for (std::vector<Entry>& c : chunks) {
+            entries.insert(entries.end(), c.begin(), c.end());
+            std::vector<Entry>().swap(c);
+        }
     return entries;
 }
 
@@ -885,12 +952,7 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
                 if (s >= needed) found[size_t(t)].push_back({x, y, s});
             }
         };
-        std::vector<std::thread> workers;
-        for (int t = 1; t < threads; ++t)
-            workers.emplace_back(work, t);
-        work(0);
-        for (std::thread& w : workers)
-            w.join();
+        d.workers->run(work);
         for (const auto& part : found)
             matches.insert(matches.end(), part.begin(), part.end());
         if (!told(n + int(qint64(n) * qint64(to) / qint64(pairs.size())))) {

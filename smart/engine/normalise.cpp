@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QRegularExpression>
+#include <QVarLengthArray>
 
 #include <opencc/opencc.h>
 #include <unicode/translit.h>
@@ -302,36 +303,67 @@ OrganisationName normaliseOrganisation(QStringView text) {
 }
 
 QStringList normalisePhones(QStringView text) {
-    static const QRegularExpression separators(QStringLiteral("[/,;、或\\n]"));
-    static const QRegularExpression extension(QStringLiteral("(转|分机|ext\\.?).*$"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression digit(QStringLiteral("[0-9]"));
-    const QString folded = text.toString().normalized(QString::NormalizationForm_KC);
+    // Written without regular expressions: a phone field is read for every record.
+    const QString folded = allAscii(text)
+                               ? text.toString()
+                               : text.toString().normalized(QString::NormalizationForm_KC);
+    auto separator = [](QChar c) {
+        return c == u'/' || c == u',' || c == u';' || c == u'、' || c == u'或' || c == u'\n';
+    };
+    // What follows an extension's word (转, 分机, ext) is no part of the number.
+    auto withoutExtension = [](QStringView part) {
+        qsizetype cut = part.size();
+        for (const QStringView word :
+             {QStringView(u"转"), QStringView(u"分机"), QStringView(u"ext")})
+            if (const qsizetype at = part.indexOf(word, 0, Qt::CaseInsensitive); at >= 0)
+                cut = std::min(cut, at);
+        return part.left(cut);
+    };
+    auto digitCount = [](QStringView v) {
+        return std::count_if(v.begin(), v.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    };
     // Numbers written one after the other with a blank between them: a new number starts with a
     // 0, a 1, "(" or "+" once the words before it hold ten digits or more.
-    QStringList parts;
-    for (const QString& cell : folded.split(separators, Qt::SkipEmptyParts)) {
-        const QStringList words = cell.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (digitsOf(cell).size() <= 13 || words.size() < 2) {
+    QVarLengthArray<QStringView, 4> parts;
+    const QStringView all(folded);
+    for (qsizetype i = 0; i < all.size();) {
+        qsizetype end = i;
+        while (end < all.size() && !separator(all[end]))
+            ++end;
+        const QStringView cell = all.mid(i, end - i);
+        i = end + 1;
+        if (cell.isEmpty()) continue;
+        const QList<QStringView> words = cell.split(u' ', Qt::SkipEmptyParts);
+        if (digitCount(cell) <= 13 || words.size() < 2) {
             parts << cell;
             continue;
         }
-        QString current;
-        for (const QString& w : words) {
-            static const QString starts = QStringLiteral("01(+");
-            if (digitsOf(current).size() >= 10 && starts.contains(w.front())) {
-                parts << current;
-                current.clear();
+        // The words of one number, as the span of the cell from its first word to its last.
+        const QChar* from = nullptr;
+        const QChar* to = nullptr;
+        qsizetype digits = 0;
+        for (const QStringView w : words) {
+            const QChar first = w.front();
+            if (digits >= 10 &&
+                (first == u'0' || first == u'1' || first == u'(' || first == u'+')) {
+                parts << QStringView(from, to);
+                from = nullptr;
+                digits = 0;
             }
-            current += (current.isEmpty() ? QString() : QStringLiteral(" ")) + w;
+            if (!from) from = w.data();
+            to = w.data() + w.size();
+            digits += digitCount(w);
         }
-        parts << current;
+        if (from) parts << QStringView(from, to);
     }
     QStringList numbers;
-    for (QString part : parts) {
-        part.remove(extension);
-        const qsizetype firstDigit = part.indexOf(digit);
-        const bool plus = firstDigit > 0 && part.left(firstDigit).contains(QLatin1Char('+'));
+    for (const QStringView whole : parts) {
+        const QStringView part = withoutExtension(whole);
+        qsizetype firstDigit = 0;
+        while (firstDigit < part.size() && !(part[firstDigit] >= u'0' && part[firstDigit] <= u'9'))
+            ++firstDigit;
+        const bool plus = firstDigit < part.size() && firstDigit > 0 &&
+                          part.left(firstDigit).contains(QLatin1Char('+'));
         QString digits = digitsOf(part);
         bool international = false;
         if (digits.startsWith(QLatin1String("0086"))) {

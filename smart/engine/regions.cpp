@@ -98,6 +98,11 @@ Regions::Regions(const QString& csvText) {
         const QString city = d.province + QLatin1Char('|') + d.city;
         if (d.county.isEmpty() || !cityRow_.contains(city)) cityRow_.insert(city, r);
     }
+    for (const Division& d : rows_) {
+        provinceOf_.push_back(provinceRow_.value(d.province, -1));
+        cityOf_.push_back(cityRow_.value(d.province + QLatin1Char('|') + d.city, -1));
+        onlyCityOf_.push_back(cityRow_.value(d.province + QLatin1Char('|') + d.province, -1));
+    }
     for (int r = 0; r < int(rows_.size()); ++r) {
         const Division& d = rows_[size_t(r)];
         if (provinceRow_.value(d.province) == r) add(ProvinceLevel, d.province, r);
@@ -126,9 +131,8 @@ void Regions::add(Level level, const QString& fullName, int row) {
     }
 }
 
-std::vector<std::pair<int, std::vector<Regions::Name>>>
-Regions::match(Level level, QStringView text, qsizetype from) const {
-    std::vector<std::pair<int, std::vector<Name>>> found;
+Regions::Matches Regions::match(Level level, QStringView text, qsizetype from) const {
+    Matches found;
     if (text.size() - from < 2) return found;
     const int longest =
         starts_[level].value(quint32(text[from].unicode()) << 16 | text[from + 1].unicode(), 0);
@@ -137,7 +141,7 @@ Regions::match(Level level, QStringView text, qsizetype from) const {
         const auto it = names_[level].constFind(qHash(part));
         if (it == names_[level].cend()) continue;
         for (const Named& named : it.value())
-            if (named.text == part) found.push_back({int(n), named.rows});
+            if (named.text == part) found.push_back({int(n), &named.rows});
     }
     return found;
 }
@@ -162,11 +166,9 @@ Address Regions::parse(QStringView address, QStringView postcode) const {
         if (p.end > best.end || (p.end == best.end && p.full > best.full)) best = p;
     };
     auto sameProvince = [&](int a, int b) {
-        return rows_[size_t(a)].province == rows_[size_t(b)].province;
+        return provinceOf_[size_t(a)] == provinceOf_[size_t(b)];
     };
-    auto sameCity = [&](int a, int b) {
-        return sameProvince(a, b) && rows_[size_t(a)].city == rows_[size_t(b)].city;
-    };
+    auto sameCity = [&](int a, int b) { return cityOf_[size_t(a)] == cityOf_[size_t(b)]; };
 
     // Each level either named where the last one ended or left out; the reading that names the
     // longest start wins, then the one with more full names.
@@ -175,16 +177,16 @@ Address Regions::parse(QStringView address, QStringView postcode) const {
         Name name;
         bool needsCounty; // a short form before a road's word: only with a county after it
     };
-    std::vector<Option> pOptions = {{0, {-1, false}, false}};
+    QVarLengthArray<Option, 8> pOptions = {{0, {-1, false}, false}};
     for (const auto& [length, names] : match(ProvinceLevel, t, 0))
-        for (const Name& n : names)
+        for (const Name& n : *names)
             if (n.full || !startsRoad(t, length)) pOptions.push_back({length, n, false});
     for (const Option& p : pOptions) {
         // A city's short form before a road's word stands only when a county follows
         // (石家庄桥东区, not 南京路).
-        std::vector<Option> cOptions = {{0, {-1, false}, false}};
+        QVarLengthArray<Option, 8> cOptions = {{0, {-1, false}, false}};
         for (const auto& [length, names] : match(CityLevel, t, p.length))
-            for (const Name& n : names) {
+            for (const Name& n : *names) {
                 if (p.name.row >= 0 && !sameProvince(n.row, p.name.row)) continue;
                 cOptions.push_back({length, n, !n.full && startsRoad(t, p.length + length)});
             }
@@ -193,8 +195,8 @@ Address Regions::parse(QStringView address, QStringView postcode) const {
             Parse base{p.name.row, c.name.row, -1, at, int(p.name.full) + int(c.name.full), false};
             if (base.end > 0 && !c.needsCounty) consider(base);
             for (const auto& [length, names] : match(CountyLevel, t, at)) {
-                std::vector<int> kRows;
-                for (const Name& n : names) {
+                QVarLengthArray<int, 8> kRows;
+                for (const Name& n : *names) {
                     if (c.name.row >= 0 ? !sameCity(n.row, c.name.row)
                                         : p.name.row >= 0 && !sameProvince(n.row, p.name.row))
                         continue;
@@ -241,15 +243,12 @@ Address Regions::parse(QStringView address, QStringView postcode) const {
     if (!best.ambiguous) {
         const int known = best.county >= 0 ? best.county : best.city;
         if (known >= 0) {
-            const Division& d = rows_[size_t(known)];
-            a.city = cityRow_.value(d.province + QLatin1Char('|') + d.city, -1);
-            a.province = provinceRow_.value(d.province, -1);
+            a.city = cityOf_[size_t(known)];
+            a.province = provinceOf_[size_t(known)];
         } else if (best.province >= 0) {
             a.province = best.province;
             // A municipality has one city: it is implied.
-            const Division& d = rows_[size_t(best.province)];
-            const int only = cityRow_.value(d.province + QLatin1Char('|') + d.province, -1);
-            if (only >= 0) a.city = only;
+            if (const int only = onlyCityOf_[size_t(best.province)]; only >= 0) a.city = only;
         }
     }
     return a;

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <vector>
 
@@ -51,9 +52,9 @@ private:
     };
     void add(Level level, const QString& name, int row);
     // The names of this level that text[from...] starts with, longest first: each name's
-    // length and rows.
-    std::vector<std::pair<int, std::vector<Name>>> match(Level level, QStringView text,
-                                                         qsizetype from) const;
+    // length and rows (a few at most: kept without a heap block).
+    using Matches = QVarLengthArray<std::pair<int, const std::vector<Name>*>, 8>;
+    Matches match(Level level, QStringView text, qsizetype from) const;
 
     // The names of a level by the hash of their text (looked up without making a string).
     struct Named {
@@ -66,6 +67,9 @@ private:
     // places of an address start no name, and are passed over at once.
     QHash<quint32, int> starts_[3];
     QHash<QString, int> provinceRow_, cityRow_; // full name (city: province + city) -> row
+    // Per row: the row of its province, of its city, and of the only city of its province when
+    // the province is a municipality (-1 else); an address is placed without making a string.
+    std::vector<int> provinceOf_, cityOf_, onlyCityOf_;
 };
 
 } // namespace smart

@@ -213,6 +213,10 @@ private slots:
         QTest::newRow("two numbers with a blank between")
             << "15574085492 029-65004636" << QStringList{"15574085492", "02965004636"};
         QTest::newRow("extension left out") << "0755-88881234转806" << QStringList{"075588881234"};
+        QTest::newRow("extensions in other words") << "0755-88881234分机806；021-66668888 EXT. 12"
+                                                   << QStringList{"075588881234", "02166668888"};
+        QTest::newRow("two numbers from abroad with blanks")
+            << "+86 138 0013 8000 +86 755 8888 1234" << QStringList{"13800138000", "075588881234"};
         QTest::newRow("fax is no extension") << "fax 0755-88881234" << QStringList{"075588881234"};
         QTest::newRow("too short") << "110" << QStringList{};
         QTest::newRow("empty") << "" << QStringList{};
