@@ -7,6 +7,10 @@
 
 #include <memory>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace check {
 
 namespace {
@@ -118,6 +122,11 @@ core::RunResult smartScan(core::AppState& st, const core::RunOptions& options,
         return report(records + qint64(done) * records / std::max(all, 1));
     });
     matcher.reset();
+#ifdef __GLIBC__
+    // The normal forms lie between blocks that stay: their pages go back to the system, or the
+    // groups and the separation would come on top of them.
+    malloc_trim(0);
+#endif
     if (found.cancelled) {
         result.cancelled = true;
         return result;

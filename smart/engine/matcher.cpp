@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <atomic>
@@ -309,7 +310,7 @@ bool isDate(QStringView v) {
            v[0].isDigit() && v[9].isDigit();
 }
 
-bool isMobile(QStringView number) {
+bool isMobile(QLatin1StringView number) {
     return number.size() == 11 && number[0] == QLatin1Char('1');
 }
 
@@ -346,30 +347,58 @@ struct Entry {
 } // namespace
 
 // The normal forms of one check field, one record after the other in one text: a few bytes a
-// value instead of a string of its own.
+// value instead of a string of its own. A narrow column (phone and ID numbers: digits, X and
+// commas) keeps one byte a character.
 class Column {
 public:
+    void setNarrow(bool narrow) { narrow_ = narrow; }
+    bool narrow() const { return narrow_; }
     void append(QStringView v) {
-        text_ += v;
-        ends_.push_back(quint32(text_.size()));
+        if (narrow_)
+            bytes_ += v.toLatin1();
+        else
+            text_ += v;
+        ends_.push_back(quint32(narrow_ ? bytes_.size() : text_.size()));
     }
     // Room for records values in all, at the length of the values so far (a text grown by
     // doubling would hold up to twice what it needs).
     void expect(size_t records) {
         if (ends_.empty() || records <= ends_.size()) return;
         ends_.reserve(records);
-        text_.reserve(
-            qsizetype(double(text_.size()) / double(ends_.size()) * double(records) * 1.05));
+        const double factor = double(records) / double(ends_.size()) * 1.05;
+        if (narrow_)
+            bytes_.reserve(qsizetype(double(bytes_.size()) * factor));
+        else
+            text_.reserve(qsizetype(double(text_.size()) * factor));
     }
-    QStringView at(int r) const {
-        const quint32 from = r > 0 ? ends_[size_t(r) - 1] : 0;
-        return QStringView(text_).mid(from, ends_[size_t(r)] - from);
+    bool isEmpty(int r) const { return ends_[size_t(r)] == from(r); }
+    QStringView at(int r) const { // a column that is not narrow
+        return QStringView(text_).mid(from(r), ends_[size_t(r)] - from(r));
     }
+    QLatin1StringView latin1At(int r) const { // a narrow column
+        return QLatin1StringView(bytes_).mid(from(r), ends_[size_t(r)] - from(r));
+    }
+    QString text(int r) const { return narrow_ ? QString(latin1At(r)) : at(r).toString(); }
 
 private:
+    quint32 from(int r) const { return r > 0 ? ends_[size_t(r) - 1] : 0; }
+    bool narrow_ = false;
     QString text_;
+    QByteArray bytes_;
     std::vector<quint32> ends_;
 };
+
+// The numbers of a phone field's normal form ("13800138000,075588881234").
+QVarLengthArray<QLatin1StringView, 4> numbersOf(QLatin1StringView v) {
+    QVarLengthArray<QLatin1StringView, 4> numbers;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i <= v.size(); ++i)
+        if (i == v.size() || v[i] == QLatin1Char(',')) {
+            if (i > from) numbers.push_back(v.mid(from, i - from));
+            from = i + 1;
+        }
+    return numbers;
+}
 
 // Threads kept for a matcher's life: what a thread keeps of its own (a converter, a
 // transliterator, the sounds it has looked up) is made once, not once per batch.
@@ -457,6 +486,9 @@ struct Matcher::Data {
         workers = std::make_unique<Workers>(threads);
         pending.resize(size_t(fields()));
         main.resize(size_t(fields()));
+        for (int f = 0; f < fields(); ++f)
+            main[size_t(f)].setNarrow(kind(f) == FieldKind::Phone ||
+                                      kind(f) == FieldKind::IdNumber);
         second.resize(size_t(fields()));
         places.resize(size_t(fields()));
     }
@@ -482,7 +514,10 @@ struct Matcher::Data {
     void keys(int r, std::vector<Entry>* out, std::vector<int>* fieldOf = nullptr) const;
     QString keyLabel(const Entry& e) const;
     // The keys of every record whose hash falls in part (of parts), in a vector of their size.
-    std::vector<Entry> keysOfPart(int part, int parts) const;
+    std::vector<Entry> keysOfPart(int part, int parts,
+                                  const std::vector<std::vector<size_t>>& counts) const;
+    // How many keys each thread's share of the records has in each part: [thread][part].
+    std::vector<std::vector<size_t>> countKeys(int parts) const;
     QStringView countyName(int f, int r) const {
         const qint32 c = places[size_t(f)][size_t(r)][2];
         return c < 0 ? QStringView() : QStringView(regions.divisions()[size_t(c)].county);
@@ -586,38 +621,28 @@ void Matcher::Data::flush() {
 }
 
 Outcome Matcher::Data::compareField(int f, int a, int b) const {
-    const QStringView x = main[size_t(f)].at(a);
-    const QStringView y = main[size_t(f)].at(b);
     Outcome o;
-    switch (kind(f)) {
-    case FieldKind::PersonName: {
-        if (x.isEmpty() || y.isEmpty()) return o;
-        if (x == y) return {weight::nameSame, "相同"};
-        if (hasLatin(x) || hasLatin(y)) {
-            if (latinNamesAlike(x.toString(), y.toString())) return {weight::nameNear, "相近"};
-        } else if (second[size_t(f)][size_t(a)] == second[size_t(f)][size_t(b)]) {
-            return {weight::nameSound, "同音"};
+    if (main[size_t(f)].narrow()) {
+        const QLatin1StringView x = main[size_t(f)].latin1At(a), y = main[size_t(f)].latin1At(b);
+        if (kind(f) == FieldKind::Phone) {
+            if (x.isEmpty() || y.isEmpty()) return o;
+            const auto p = numbersOf(x), q = numbersOf(y);
+            auto inQ = [&](QLatin1StringView n) {
+                return std::find(q.begin(), q.end(), n) != q.end();
+            };
+            bool mobiles = false, mobilesY = false;
+            // A mobile is one person's; a landline a household's or a company's.
+            for (const QLatin1StringView n : p)
+                if (isMobile(n) && inQ(n)) return {weight::mobileSame, "相同"};
+            for (const QLatin1StringView n : p) {
+                if (inQ(n)) return {weight::landlineSame, "相同"};
+                mobiles |= isMobile(n);
+            }
+            for (const QLatin1StringView n : q)
+                mobilesY |= isMobile(n);
+            return {mobiles && mobilesY ? weight::mobileDiffer : weight::phoneDiffer};
         }
-        o.points = weight::nameDiffer;
-        o.namesDiffer = true;
-        return o;
-    }
-    case FieldKind::Phone: {
-        if (x.isEmpty() || y.isEmpty()) return o;
-        const QList<QStringView> p = x.split(u','), q = y.split(u',');
-        bool mobiles = false, mobilesY = false;
-        // A mobile is one person's; a landline a household's or a company's.
-        for (const QStringView n : p)
-            if (isMobile(n) && q.contains(n)) return {weight::mobileSame, "相同"};
-        for (const QStringView n : p) {
-            if (q.contains(n)) return {weight::landlineSame, "相同"};
-            mobiles |= isMobile(n);
-        }
-        for (const QStringView n : q)
-            mobilesY |= isMobile(n);
-        return {mobiles && mobilesY ? weight::mobileDiffer : weight::phoneDiffer};
-    }
-    case FieldKind::IdNumber: {
+        // An ID number.
         if (!x.isEmpty() && !y.isEmpty()) {
             if (x == y) {
                 o = {weight::idSame, "相同"};
@@ -631,6 +656,24 @@ Outcome Matcher::Data::compareField(int f, int a, int b) const {
         if (s != 0 && s == t) return {weight::idTextSame, "相同"};
         return o;
     }
+    const QStringView x = main[size_t(f)].at(a);
+    const QStringView y = main[size_t(f)].at(b);
+    switch (kind(f)) {
+    case FieldKind::PersonName: {
+        if (x.isEmpty() || y.isEmpty()) return o;
+        if (x == y) return {weight::nameSame, "相同"};
+        if (hasLatin(x) || hasLatin(y)) {
+            if (latinNamesAlike(x.toString(), y.toString())) return {weight::nameNear, "相近"};
+        } else if (second[size_t(f)][size_t(a)] == second[size_t(f)][size_t(b)]) {
+            return {weight::nameSound, "同音"};
+        }
+        o.points = weight::nameDiffer;
+        o.namesDiffer = true;
+        return o;
+    }
+    case FieldKind::Phone:
+    case FieldKind::IdNumber: // narrow, above
+        return o;
     case FieldKind::Address: {
         const auto& p = places[size_t(f)][size_t(a)];
         const auto& q = places[size_t(f)][size_t(b)];
@@ -706,17 +749,26 @@ double Matcher::Data::score(int a, int b, QString* basis) const {
 void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* fieldOf) const {
     // A key is the hash of its parts, the kind of key and the field first: no string is made.
     // extra: a number of the key (a place, a sound's hash), 0 for none.
+    auto push = [&](int f, size_t h) {
+        out->push_back({quint32(h), quint32(quint64(h) >> 32), quint32(r)});
+        if (fieldOf) fieldOf->push_back(f);
+    };
+    auto start = [](KeyType type, int f, quint64 extra) {
+        return size_t(type) * 0x9E3779B97F4A7C15ULL + size_t(f) * 0x10001 + size_t(extra);
+    };
     auto add = [&](KeyType type, int f, std::initializer_list<QStringView> parts,
                    quint64 extra = 0) {
-        size_t h = size_t(type) * 0x9E3779B97F4A7C15ULL + size_t(f) * 0x10001 + size_t(extra);
+        size_t h = start(type, f, extra);
         bool any = extra != 0;
         for (const QStringView part : parts) {
             h = qHash(part, h) ^ (h >> 17);
             any |= !part.isEmpty();
         }
-        if (!any) return;
-        out->push_back({quint32(h), quint32(quint64(h) >> 32), quint32(r)});
-        if (fieldOf) fieldOf->push_back(f);
+        if (any) push(f, h);
+    };
+    auto addNumber = [&](KeyType type, int f, QLatin1StringView number) {
+        const size_t h = start(type, f, 0);
+        push(f, qHash(number, h) ^ (h >> 17));
     };
     auto place = [](qint32 p) { return quint64(p + 1) * 0xC2B2AE3D27D4EB4FULL; };
     int addressField = -1;
@@ -727,16 +779,16 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* field
         }
     bool any = false;
     for (int f = 0; f < fields(); ++f) {
-        const QStringView v = main[size_t(f)].at(r);
-        if (v.isEmpty()) continue;
+        if (main[size_t(f)].isEmpty(r)) continue;
+        const QStringView v = main[size_t(f)].narrow() ? QStringView() : main[size_t(f)].at(r);
         switch (kind(f)) {
         case FieldKind::Phone:
-            for (const QStringView n : v.split(u','))
-                add(PhoneKey, f, {n});
+            for (const QLatin1StringView n : numbersOf(main[size_t(f)].latin1At(r)))
+                addNumber(PhoneKey, f, n);
             any = true;
             break;
         case FieldKind::IdNumber:
-            add(IdKey, f, {v});
+            addNumber(IdKey, f, main[size_t(f)].latin1At(r));
             any = true;
             break;
         case FieldKind::PersonName: {
@@ -806,40 +858,41 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* field
             if (kind(f) == FieldKind::Other) add(TextKey, f, {main[size_t(f)].at(r)});
 }
 
-std::vector<Entry> Matcher::Data::keysOfPart(int part, int parts) const {
-    // Each thread makes the keys of its share of the records, in chunks: a vector grown by
-    // doubling would hold up to three times the keys at its last step. The order of the keys
-    // does not matter (they are sorted by hash, the pairs afterwards).
-    constexpr size_t chunk = size_t(1) << 16;
-    std::vector<std::vector<std::vector<Entry>>> chunksOf(static_cast<size_t>(threads));
+std::vector<std::vector<size_t>> Matcher::Data::countKeys(int parts) const {
+    std::vector<std::vector<size_t>> counts(static_cast<size_t>(threads),
+                                            std::vector<size_t>(size_t(parts), 0));
     const int share = (records + threads - 1) / threads;
     workers->run([&](int t) {
-        std::vector<std::vector<Entry>>& chunks = chunksOf[size_t(t)];
         std::vector<Entry> own;
         for (int r = t * share; r < std::min(records, (t + 1) * share); ++r) {
             own.clear();
             keys(r, &own);
-            for (const Entry& e : own) {
-                if (parts > 1 && int(e.high % quint32(parts)) != part) continue;
-                if (chunks.empty() || chunks.back().size() == chunk) {
-                    chunks.emplace_back();
-                    chunks.back().reserve(chunk);
-                }
-                chunks.back().push_back(e);
-            }
+            for (const Entry& e : own)
+                ++counts[size_t(t)][e.high % quint32(parts)];
         }
     });
-    size_t total = 0;
-    for (const auto& chunks : chunksOf)
-        for (const auto& c : chunks)
-            total += c.size();
-    std::vector<Entry> entries;
-    entries.reserve(total);
-    for (auto& chunks : chunksOf)
-        for (std::vector<Entry>& c : chunks) {
-            entries.insert(entries.end(), c.begin(), c.end());
-            std::vector<Entry>().swap(c);
+    return counts;
+}
+
+std::vector<Entry> Matcher::Data::keysOfPart(int part, int parts,
+                                             const std::vector<std::vector<size_t>>& counts) const {
+    // Each thread makes the keys of its share of the records into its own stretch of the
+    // vector, which has their number counted before: no vector grown by doubling, no copy.
+    std::vector<size_t> at(static_cast<size_t>(threads) + 1, 0);
+    for (int t = 0; t < threads; ++t)
+        at[size_t(t) + 1] = at[size_t(t)] + counts[size_t(t)][size_t(part)];
+    std::vector<Entry> entries(at.back());
+    const int share = (records + threads - 1) / threads;
+    workers->run([&](int t) {
+        std::vector<Entry> own;
+        size_t next = at[size_t(t)];
+        for (int r = t * share; r < std::min(records, (t + 1) * share); ++r) {
+            own.clear();
+            keys(r, &own);
+            for (const Entry& e : own)
+                if (int(e.high % quint32(parts)) == part) entries[next++] = e;
         }
+    });
     return entries;
 }
 
@@ -851,8 +904,7 @@ QString Matcher::Data::keyLabel(const Entry& e) const {
     int f = 0;
     for (size_t k = 0; k < own.size(); ++k)
         if (own[k].hash() == e.hash()) f = fieldOf[k];
-    return settings.labels.value(f) + QLatin1Char(' ') +
-           main[size_t(f)].at(int(e.record)).toString();
+    return settings.labels.value(f) + QLatin1Char(' ') + main[size_t(f)].text(int(e.record));
 }
 
 Matcher::Matcher(MatchSettings settings, const Regions& regions)
@@ -896,8 +948,9 @@ MatchResult Matcher::run(const std::function<bool(int, int)>& progress) {
     std::vector<quint64> pairs;
     std::vector<std::pair<quint32, CappedBlock>> capped;
     const int parts = std::clamp(n / std::max(d.settings.recordsPerKeyPart, 1), 1, 64);
+    const std::vector<std::vector<size_t>> counts = d.countKeys(parts);
     for (int part = 0; part < parts; ++part) {
-        std::vector<Entry> entries = d.keysOfPart(part, parts);
+        std::vector<Entry> entries = d.keysOfPart(part, parts, counts);
         // By key only: the pairs are put in order afterwards.
         std::sort(entries.begin(), entries.end(),
                   [](const Entry& x, const Entry& y) { return x.hash() < y.hash(); });
