@@ -2,6 +2,7 @@
 
 #include "batch/csv.h"
 #include "batch/session.h"
+#include "check/engine/backups.h"
 #include "check/engine/checkjob.h"
 #include "check/engine/separation.h"
 #include "check/engine/smartscan.h"
@@ -176,6 +177,8 @@ private:
     int open(const Options& o, bool listOnly, bool import, bool privateCopy);
     int tables(const Options& o);
     int dump(const Options& o);
+    int backups(const Options& o);
+    int restore(const Options& o);
     int check(const Options& o);
     int exportXls(const db::Connection& conn, const QString& table, const QString& path,
                   const QString& sheet);
@@ -195,8 +198,10 @@ private:
 int Runner::parse(const QStringList& arguments, Options* o) {
     if (arguments.isEmpty()) return fail(Usage, QStringLiteral("缺少命令"));
     o->command = arguments.first();
-    if (o->command != QLatin1String("tables") && o->command != QLatin1String("dump") &&
-        o->command != QLatin1String("check"))
+    const QStringList commands = {QStringLiteral("tables"), QStringLiteral("dump"),
+                                  QStringLiteral("check"), QStringLiteral("backups"),
+                                  QStringLiteral("restore")};
+    if (!commands.contains(o->command))
         return fail(Usage, QStringLiteral("未知的命令“%1”").arg(o->command));
     const bool isCheck = o->command == QLatin1String("check");
     const QList<std::pair<QString, QString*>> valued = {
@@ -267,8 +272,11 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         }
         *target = value;
     }
-    const int maxPositional = o->command == QLatin1String("dump") ? 2 : 1;
+    const bool two = o->command == QLatin1String("dump") || o->command == QLatin1String("restore");
+    const int maxPositional = two ? 2 : 1;
     if (o->positional.isEmpty()) return fail(Usage, QStringLiteral("缺少文件名"));
+    if (o->command == QLatin1String("restore") && o->positional.size() < 2)
+        return fail(Usage, QStringLiteral("缺少要恢复的备份文件名"));
     if (o->positional.size() > maxPositional)
         return fail(Usage, QStringLiteral("多余的参数“%1”").arg(o->positional.last()));
     if (!o->encoding.isEmpty() && !formats::dbf::parseCodePage(o->encoding).isValid())
@@ -394,6 +402,39 @@ int Runner::dump(const Options& o) {
         return fail(Failure, QStringLiteral("无法写到标准输出"));
     QString error;
     if (!writeCsv(*core::appState().RsSource, out, &error)) return fail(Failure, error);
+    return Success;
+}
+
+int Runner::backups(const Options& o) {
+    const QString file = o.positional.first();
+    if (!QFileInfo(file).isFile())
+        return fail(Failure,
+                    QStringLiteral("找不到数据文件 %1").arg(QDir::toNativeSeparators(file)));
+    const std::vector<check::Backup> found = check::backupsOf(file);
+    if (found.empty()) {
+        note(QStringLiteral("%1 没有备份（它旁边的“查重备份”文件夹中没有它的备份）")
+                 .arg(QDir::toNativeSeparators(file)));
+        return Success;
+    }
+    // One line a backup, the newest first: time, records, bytes, the backup's path.
+    print(out_, QStringLiteral("时间\t记录数\t字节\t备份文件\n"));
+    for (const check::Backup& b : found)
+        print(out_, b.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('\t') +
+                        (b.records < 0 ? QStringLiteral("-") : QString::number(b.records)) +
+                        QLatin1Char('\t') + QString::number(b.bytes) + QLatin1Char('\t') +
+                        QDir::toNativeSeparators(b.path) + QLatin1Char('\n'));
+    return Success;
+}
+
+int Runner::restore(const Options& o) {
+    QString undo;
+    bool refused = false;
+    const core::Status s =
+        check::restoreBackup(o.positional.at(0), o.positional.at(1), &undo, &refused);
+    if (!s.ok()) return fail(refused ? Refused : Failure, s.error);
+    note(QStringLiteral("已用备份 %1 恢复 %2；恢复前的文件已备份到 %3")
+             .arg(QDir::toNativeSeparators(o.positional.at(1)),
+                  QDir::toNativeSeparators(o.positional.at(0)), QDir::toNativeSeparators(undo)));
     return Success;
 }
 
@@ -628,6 +669,8 @@ int Runner::run(const QStringList& arguments) {
     if (const int code = parse(arguments, &o); code != Success) return code;
     if (o.command == QLatin1String("tables")) return tables(o);
     if (o.command == QLatin1String("dump")) return dump(o);
+    if (o.command == QLatin1String("backups")) return backups(o);
+    if (o.command == QLatin1String("restore")) return restore(o);
     return check(o);
 }
 
@@ -645,6 +688,8 @@ QString usage() {
         "                 [--dup-csv PATH] [--rest-csv PATH] [--dup-xls PATH] [--rest-xls PATH]\n"
         "                 [--sheet NAME] [--merge-back [--keep-by F1,F2,...]]\n"
         "                 [--in-place] [--encoding NAME] [--quiet]\n"
+        "  chachong-batch backups FILE\n"
+        "  chachong-batch restore FILE BACKUP\n"
         "  chachong-batch --help | --version\n"
         "FILE：.dbf、.xls、.xlsx、.csv、.txt、.mdb 或 .accdb 文件。check "
         "默认做完全相同查重，--fuzzy 做模糊查重\n"
@@ -657,7 +702,9 @@ QString usage() {
         "--dup-xls、--rest-xls 把重复数据、分离后的数据表写入 Excel 文件的新工作表（名称为\n"
         "--sheet，默认为表名；.xlsx 结尾时写 Excel 2007 格式）。--merge-back 在分离后按\n"
         "--keep-by 字段（默认为查重字段）每类只保留一条重复记录，并把它们合并回数据表。\n"
-        "check 在终端上运行时，标准错误上有一行进度（--quiet 不显示）。\n"
+        "check 在终端上运行时，标准错误上有一行进度（--quiet 不显示）。backups 列出 FILE 在\n"
+        "“查重备份”文件夹中的备份（最新的在前）；restore 先备份 FILE 的现状，再用 BACKUP 恢复它\n"
+        "（BACKUP 不是 FILE 的备份或字段不同时拒绝执行）。\n"
         "退出码：0 成功；1 失败（文件无法读写或查重出错，已改动的原文件会恢复）；2 命令行有误；\n"
         "3 拒绝执行（文件能读，但不能按要求查重，例如没有记录、没有这个字段、范围内没有记录、\n"
         "输出文件不能写入，什么都没有改动）；130 按 Ctrl-C 中断（什么都没有改动）。\n");

@@ -74,10 +74,14 @@ QStringList tableFiles(const QString& file) {
     return files;
 }
 
+QString backupFolderOf(const QString& file) {
+    return QFileInfo(file).dir().filePath(QStringLiteral("查重备份"));
+}
+
 core::Status backupUserFile(const QString& file, QString* backupPath) {
     const QFileInfo info(file);
     QDir dir = info.dir();
-    const QString folder = QStringLiteral("查重备份");
+    const QString folder = QFileInfo(backupFolderOf(file)).fileName();
     auto refuse = [](const QString& why) { return core::failure(why); };
     if (!info.isFile())
         return refuse(QStringLiteral("找不到要备份的数据文件“%1”。")

@@ -241,6 +241,8 @@ private slots:
         QTest::newRow("tables without file") << QStringList{"tables"};
         QTest::newRow("tables, two files") << QStringList{"tables", f, "b.dbf"};
         QTest::newRow("dump, three words") << QStringList{"dump", f, "T", "U"};
+        QTest::newRow("restore without backup") << QStringList{"restore", f};
+        QTest::newRow("backups, two files") << QStringList{"backups", f, "b.dbf"};
         QTest::newRow("check without fields") << QStringList{"check", f};
         QTest::newRow("empty field name") << QStringList{"check", f, "--fields", "a,,b"};
         QTest::newRow("field twice") << QStringList{"check", f, "--fields", "姓名,电话,姓名"};
@@ -720,6 +722,47 @@ private slots:
         const Run after = batch({QStringLiteral("dump"), dbf});
         QCOMPARE(readCsv(writeText(path(QStringLiteral("after.csv")), after.out)), readCsv(rest));
         QCOMPARE(int(s["remaining"]), readCsv(rest).size() - 1);
+
+        // Listed, put back byte for byte, and the restore undone with the backup it made.
+        auto listed = [&] {
+            const Run l = batch({QStringLiteral("backups"), dbf});
+            QStringList lines = l.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            if (l.exitCode != 0 || lines.isEmpty()) return QList<QStringList>{};
+            lines.removeFirst(); // the heading
+            QList<QStringList> rows;
+            for (const QString& line : lines)
+                rows << line.split(QLatin1Char('\t'));
+            return rows;
+        };
+        const QByteArray separated = digest(dbf);
+        QList<QStringList> rows = listed();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0][1].toInt(), int(s["remaining"] + s["separated"]));
+        const QString first = rows[0][3];
+        Run r2 = batch({QStringLiteral("restore"), dbf, first});
+        QVERIFY2(r2.exitCode == 0, qPrintable(r2.err));
+        QCOMPARE(digest(dbf), before);
+        rows = listed();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[1][3], first); // the newest first: the backup the restore made
+        QCOMPARE(rows[0][1].toInt(), int(s["remaining"]));
+        r2 = batch({QStringLiteral("restore"), dbf, rows[0][3]});
+        QVERIFY2(r2.exitCode == 0, qPrintable(r2.err));
+        QCOMPARE(digest(dbf), separated);
+
+        // Refused, the file left as it is: another table's backup under this file's name, and a
+        // file that is no backup at all.
+        const QString foreign = dir + QStringLiteral("/查重备份/") +
+                                QFileInfo(dbf).completeBaseName() +
+                                QStringLiteral("_20200101_000000.dbf");
+        QVERIFY(makeDbf(foreign, {QStringLiteral("NAME")}, {{QStringLiteral("x")}}));
+        for (const QString& wrong : {foreign, dbf}) {
+            r2 = batch({QStringLiteral("restore"), dbf, wrong});
+            QCOMPARE(r2.exitCode, 3);
+            QVERIFY2(r2.err.contains(QStringLiteral("不是")), qPrintable(r2.err));
+            QCOMPARE(digest(dbf), separated);
+        }
+        QCOMPARE(listed().size(), 4); // the foreign one is listed by its name, but not put back
     }
 
     // The window and the runner run the same check job: on copies of one file they leave the

@@ -1,6 +1,7 @@
 // The exact check engine without any window: groups, numbering, the separation and its backup,
 // stopping through the sink. The test links no widget library, so the engine cannot ask a
 // question or show a message.
+#include "check/engine/backups.h"
 #include "check/engine/checkjob.h"
 #include "check/engine/exactcheck.h"
 #include "check/engine/separation.h"
@@ -317,6 +318,36 @@ private slots:
         QVERIFY(backup.open(accessConnectionString(r.backupPath)));
         QCOMPARE(testsupport::rowsOf(backup, "客户"), 3); // taken before the deletion
         QCOMPARE(testsupport::rowsOf(st.SourceConn, "客户"), 1);
+        backup.close();
+        st.RsSource.reset();
+        st.SourceConn.close();
+
+        // Put back, and undone with the backup the restore made; a database whose table of
+        // that name has other columns is no backup of this one.
+        const QByteArray separated = testsupport::digest(userDb);
+        const QString foreign = userDir + "/查重备份/客户_20200101_000000.mdb";
+        {
+            Connection other;
+            QVERIFY(QFile::copy(st.WorkDbPath, foreign));
+            QVERIFY(other.open(accessConnectionString(foreign)));
+            QVERIFY(other.execute("CREATE TABLE 客户 (k VARCHAR(10), 电话 VARCHAR(20))"));
+        }
+        const std::vector<check::Backup> listed = check::backupsOf(userDb);
+        QCOMPARE(int(listed.size()), 2);
+        QCOMPARE(listed[0].path, QFileInfo(r.backupPath).absoluteFilePath()); // newest first
+        QCOMPARE(listed[0].bytes, QFileInfo(r.backupPath).size());
+        QString undo;
+        bool refused = false;
+        core::Status s = check::restoreBackup(userDb, foreign, &undo, &refused);
+        QVERIFY2(s.error.contains("字段不同"), qPrintable(s.error));
+        QVERIFY(refused);
+        QCOMPARE(testsupport::digest(userDb), separated);
+        s = check::restoreBackup(userDb, r.backupPath, &undo, &refused);
+        QVERIFY2(s.ok(), qPrintable(s.error));
+        QCOMPARE(testsupport::digest(userDb), testsupport::digest(r.backupPath));
+        s = check::restoreBackup(userDb, undo, &undo, &refused);
+        QVERIFY2(s.ok(), qPrintable(s.error));
+        QCOMPARE(testsupport::digest(userDb), separated);
     }
 };
 
