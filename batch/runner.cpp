@@ -521,6 +521,8 @@ int Runner::check(const Options& o) {
         note(text);
     if (!result.backupPath.isEmpty())
         note(QStringLiteral("删除前已备份原文件到 ") + QDir::toNativeSeparators(result.backupPath));
+    if (!result.changeLogPath.isEmpty())
+        note(QStringLiteral("删除的记录见 ") + QDir::toNativeSeparators(result.changeLogPath));
     // From here on a failure finds the user's file changed by the separation: it is put back.
     const QString userFile =
         result.backupPath.isEmpty() ? QString() : check::userFileOfCheckTable(st);
@@ -529,10 +531,12 @@ int Runner::check(const Options& o) {
         st.RsPostcode.reset();
         st.RsSource.reset();
         st.SourceConn = db::Connection();
-        if (const core::Status s = check::restoreUserFile(userFile, result.backupPath); s.ok())
+        if (const core::Status s = check::restoreUserFile(userFile, result.backupPath); s.ok()) {
+            // Nothing was removed in the end: no log says otherwise.
+            if (!result.changeLogPath.isEmpty()) QFile::remove(result.changeLogPath);
             note(QStringLiteral("原文件已恢复为查重前的内容：") +
                  QDir::toNativeSeparators(userFile));
-        else
+        } else
             note(s.error + QStringLiteral("请用备份 %1 恢复原文件。")
                                .arg(QDir::toNativeSeparators(result.backupPath)));
         return code;
@@ -649,6 +653,10 @@ int Runner::mergeBack(const std::vector<int>& keepBy, const core::RunResult& che
     if (!r.error.isEmpty()) return fail(Failure, session_.userView(r.error));
     if (!r.backupPath.isEmpty())
         note(QStringLiteral("合并前已备份原文件到 ") + QDir::toNativeSeparators(r.backupPath));
+    if (!r.changeLogPath.isEmpty())
+        note(QStringLiteral("合并写入的记录见 ") + QDir::toNativeSeparators(r.changeLogPath));
+    for (const QString& text : r.notes)
+        note(text);
     *deleted = removed.deleted;
     *merged = r.written;
     return Success;

@@ -62,7 +62,8 @@ struct RunResult : Status {
     // What else the user should know of a run that went on (智能查重: values too common to
     // compare every record that holds them).
     QStringList notes;
-    QString backupPath; // the copy of the user's file made before anything was deleted from it
+    QString backupPath;    // the copy of the user's file made before anything was deleted from it
+    QString changeLogPath; // beside it: the records removed (core::ChangeLog)
     // A check: for each row of ClienttableCC, in its order, the record of the check table it is
     // a copy of. The separation removes these records and no other.
     std::vector<db::Bookmark> copiedFrom;

@@ -1,6 +1,7 @@
 #include "check/engine/backups.h"
 
 #include "check/engine/separation.h"
+#include "core/changelog.h"
 #include "db/connection.h"
 #include "db/formats/dbf/dbf.h"
 
@@ -93,7 +94,7 @@ bool sameTables(const QStringList& file, const QStringList& backup, bool dbf) {
 std::vector<Backup> backupsOf(const QString& file) {
     std::vector<Backup> found;
     const QFileInfo info(file);
-    const QDir folder(backupFolderOf(file));
+    const QDir folder(core::backupFolderOf(file));
     if (!folder.exists()) return found;
     const QFileInfoList entries = folder.entryInfoList(QDir::Files);
     for (const QFileInfo& e : entries) {
@@ -124,7 +125,7 @@ core::Status restoreBackup(const QString& file, const QString& backup, QString* 
     if (!b.isFile()) return QStringLiteral("找不到备份文件“%1”。").arg(shown);
     if (!info.isFile()) return QStringLiteral("找不到数据文件“%1”。").arg(target);
     if (QFileInfo(b.absolutePath()).canonicalFilePath() !=
-            QFileInfo(backupFolderOf(file)).canonicalFilePath() ||
+            QFileInfo(core::backupFolderOf(file)).canonicalFilePath() ||
         !stampOf(b.completeBaseName(), info.completeBaseName()).isValid() ||
         b.suffix().compare(info.suffix(), Qt::CaseInsensitive) != 0)
         return QStringLiteral("“%1”不是“%2”的备份，没有恢复。").arg(shown, target);

@@ -174,6 +174,8 @@ core::RunResult CheckJob::separate(core::ProgressSink& sink) {
     result_.separated = sep.separated;
     result_.remaining = sep.remaining;
     result_.backupPath = sep.backupPath;
+    result_.changeLogPath = sep.changeLogPath;
+    result_.notes += sep.notes;
     result_.cancelled = sep.cancelled;
     result_.error = sep.error;
     // Written by now in every case; a failure the separation did not see yet is reported.

@@ -1,5 +1,6 @@
 #include "check/engine/separation.h"
 
+#include "core/changelog.h"
 #include "core/workdb.h"
 #include "db/connection.h"
 #include "db/criteria.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <optional>
 #include <unordered_map>
 
 namespace check {
@@ -74,14 +76,10 @@ QStringList tableFiles(const QString& file) {
     return files;
 }
 
-QString backupFolderOf(const QString& file) {
-    return QFileInfo(file).dir().filePath(QStringLiteral("查重备份"));
-}
-
 core::Status backupUserFile(const QString& file, QString* backupPath) {
     const QFileInfo info(file);
     QDir dir = info.dir();
-    const QString folder = QFileInfo(backupFolderOf(file)).fileName();
+    const QString folder = QFileInfo(core::backupFolderOf(file)).fileName();
     auto refuse = [](const QString& why) { return core::failure(why); };
     if (!info.isFile())
         return refuse(QStringLiteral("找不到要备份的数据文件“%1”。")
@@ -232,6 +230,18 @@ core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>&
         r.error = refused;
         return r;
     }
+    // The records removed, with their check fields, beside the backup.
+    std::optional<core::ChangeLog> log;
+    std::vector<int> logged;
+    if (!r.backupPath.isEmpty()) {
+        QStringList names;
+        for (int k = 0; k < state.CheckFieldCount && k < 5; ++k)
+            if (const int c = src->fieldIndex(db::trimBlanks(state.CheckFields[k])); c >= 0) {
+                names << src->fieldName(c);
+                logged.push_back(c);
+            }
+        log.emplace(QStringLiteral("分离"), file, src->baseTable(), names, r.backupPath);
+    }
     src->suspendNotifications();
     src->moveFirst();
     const int total = src->recordCount();
@@ -254,6 +264,12 @@ core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>&
                     break;
                 }
             if (!r.error.isEmpty()) break;
+            if (log) {
+                QStringList values;
+                for (const int c : logged)
+                    values << db::trimBlanks(src->valueView(c)).toString();
+                log->add(QStringLiteral("删除"), seen, values);
+            }
             if (!src->deleteCurrent()) {
                 r.error = src->errorString();
                 break;
@@ -289,6 +305,7 @@ core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>&
         if (core::tableOwner(state.WorkConn, dd) == core::tableOwner(state.WorkConn, cc) &&
             core::duplicatesState(state.WorkConn, dd) == core::DuplicatesState::Found)
             core::setDuplicatesState(state.WorkConn, dd, core::DuplicatesState::Separated);
+        if (QString why; log && !log->keep(&r.changeLogPath, &why)) r.notes << why;
     }
     // The check table stands on a record again, its first.
     if (src->recordCount() > 0) src->moveFirst();

@@ -28,9 +28,6 @@ QString userFileOfCheckTable(const core::AppState& state);
 // and for a dBase table the memo, index and code-page files that share its base name.
 QStringList tableFiles(const QString& file);
 
-// The folder beside a user's file that holds its backups: "<dir>/查重备份".
-QString backupFolderOf(const QString& file);
-
 // Copies file and its companions into "<dir>/查重备份/" with a time stamp in their names. Each
 // copy is written under a temporary name and renamed once complete, so a backup that exists is
 // whole. Fails when the folder cannot be made or a copy fails (nothing is left behind then).

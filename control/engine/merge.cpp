@@ -1,13 +1,17 @@
 #include "control/engine/merge.h"
 
 #include "check/engine/separation.h"
+#include "core/changelog.h"
 #include "core/workdb.h"
+#include "db/criteria.h"
 #include "db/formats/filemode.h"
 #include "db/formats/mdb/mdb.h"
 #include "db/sqltext.h"
 
 #include <QDir>
 #include <QSet>
+
+#include <optional>
 
 namespace control {
 
@@ -37,9 +41,9 @@ bool endTransaction(db::Connection& conn, QString& error, bool cancelled, const 
 }
 
 // Writes every record of RsDup into dest, in one transaction of dest's connection, after a backup
-// of userFile (when there is one).
+// of userFile (when there is one, and backUp).
 MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
-                            const QString& userFile, core::ProgressSink& sink) {
+                            const QString& userFile, core::ProgressSink& sink, bool backUp = true) {
     MergeResult r;
     const db::RecordsetPtr dup = st.RsDup;
     const int clientFields = dup->fieldCount() - 2; // No first, the running number last
@@ -56,8 +60,9 @@ MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
         r.error = QStringLiteral("目标文件“%1”是只读的，没有合并任何记录。").arg(native(userFile));
         return r;
     }
-    if (const core::Status s =
-            userFile.isEmpty() ? core::Status() : check::backupUserFile(userFile, &r.backupPath);
+    if (const core::Status s = userFile.isEmpty() || !backUp
+                                   ? core::Status()
+                                   : check::backupUserFile(userFile, &r.backupPath);
         !s.ok()) {
         r.error = s.error + QStringLiteral("\r\n为保证数据安全，没有合并任何记录。");
         return r;
@@ -65,6 +70,19 @@ MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
     if (!conn.beginTransaction()) {
         r.error = QStringLiteral("数据合并失败，没有写入任何记录：\r\n") + conn.errorString();
         return r;
+    }
+    // The records written, with their check fields, beside the backup (a user's file only).
+    std::optional<core::ChangeLog> log;
+    std::vector<int> logged;
+    if (!userFile.isEmpty()) {
+        QStringList names;
+        for (int k = 0; k < st.CheckFieldCount && k < 5; ++k)
+            if (const int c = dest->fieldIndex(db::trimBlanks(st.CheckFields[k]));
+                c >= 0 && c < fields) {
+                names << dest->fieldName(c);
+                logged.push_back(c);
+            }
+        log.emplace(QStringLiteral("合并"), userFile, dest->baseTable(), names, r.backupPath);
     }
     // Nothing watching either recordset hears of each record: once, at the end.
     dest->suspendNotifications();
@@ -85,6 +103,12 @@ MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
             break;
         }
         ++r.written;
+        if (log) {
+            QStringList values;
+            for (const int c : logged)
+                values << db::trimBlanks(dup->text(c + 1));
+            log->add(QStringLiteral("写入"), dest->recordCount(), values);
+        }
         if (!sink.progress(r.written, total)) {
             r.cancelled = true;
             break;
@@ -101,6 +125,7 @@ MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
     } else {
         core::setDuplicatesState(st.WorkConn, QStringLiteral("ClienttableCC"),
                                  core::DuplicatesState::Merged);
+        if (QString why; log && !log->keep(&r.changeLogPath, &why)) r.notes << why;
     }
     if (dup->recordCount() > 0) dup->moveLast();
     return r;
@@ -252,8 +277,7 @@ MergeResult mergeIntoCheckTable(core::AppState& st, core::ProgressSink& sink, bo
                                  "没有合并任何记录。");
         return r;
     }
-    return writeDuplicates(st, st.RsSource, backUp ? check::userFileOfCheckTable(st) : QString(),
-                           sink);
+    return writeDuplicates(st, st.RsSource, check::userFileOfCheckTable(st), sink, backUp);
 }
 
 MergeResult mergeIntoTarget(core::AppState& st, const MergeTarget& target,

@@ -229,7 +229,7 @@ private slots:
         QCOMPARE(
             dbfRows(file),
             (QList<QStringList>{{"原有", "0", "旧"}, {"张三", "1", "甲"}, {"张三", "1", "乙"}}));
-        const QStringList backups = QDir(dir + "/查重备份").entryList(QDir::Files);
+        const QStringList backups = QDir(dir + "/查重备份").entryList({"*.DBF"}, QDir::Files);
         QCOMPARE(backups.size(), 1);
         QCOMPARE(digest(dir + "/查重备份/" + backups.first()), before);
         QCOMPARE(child<ui::DataGrid>(main_.get(), "DataGrid1")->recordset(), st.RsSource);

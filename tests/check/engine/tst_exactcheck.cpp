@@ -307,10 +307,38 @@ private slots:
             QVERIFY(QFile::remove(userDir + "/查重备份"));
             QVERIFY(f.prepare({"k"}));
         }
+        // Stopped during the separation: a backup was made, but no log of what was undone.
+        {
+            Sink stop;
+            stop.stopAt = 5; // the scan asks three times, the separation then
+            const auto r = run(stop);
+            QVERIFY(r.cancelled);
+            QVERIFY(!r.backupPath.isEmpty());
+            QCOMPARE(testsupport::rowsOf(st.SourceConn, "客户"), 3);
+            QCOMPARE(QDir(userDir + "/查重备份").entryList({"*.csv", "*.part"}, QDir::Files),
+                     QStringList());
+            QVERIFY(QFile::remove(r.backupPath));
+            QVERIFY(f.prepare({"k"}));
+        }
         Sink sink;
         const auto r = run(sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(r.separated, 2);
+        // The log beside the backup names the records removed, in a file Excel reads as UTF-8.
+        QCOMPARE(QFileInfo(r.changeLogPath).completeBaseName(),
+                 QFileInfo(r.backupPath).completeBaseName() + "_分离");
+        QFile log(r.changeLogPath);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QByteArray text = log.readAll();
+        QVERIFY(text.startsWith("\xEF\xBB\xBF"));
+        QStringList lines = QString::fromUtf8(text.mid(3)).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], "时间,文件,表,步骤,操作,记录号,k");
+        for (int i = 1; i <= 2; ++i) {
+            const QStringList cells = lines[i].split(',');
+            QCOMPARE(cells.mid(1), (QStringList{QDir::toNativeSeparators(userDb), "客户", "分离",
+                                                "删除", QString::number(i), "a"}));
+        }
         QVERIFY(r.backupPath.contains("查重备份"));
         QVERIFY(QFile::exists(r.backupPath));
         QVERIFY(!QFile::exists(r.backupPath + ".part"));

@@ -96,7 +96,7 @@ private slots:
         QVERIFY(left.open(sql::selectAll("dbase_31"), again));
         QCOMPARE(left.recordCount(), before - e.rows);
         QVERIFY(r.backupPath.startsWith(dir + "/查重备份/dbase_31_"));
-        const QStringList backups = QDir(dir + "/查重备份").entryList(QDir::Files);
+        const QStringList backups = QDir(dir + "/查重备份").entryList({"*.dbf"}, QDir::Files);
         QCOMPARE(backups.size(), 1);
         Connection backup;
         QVERIFY(backup.open(dbaseConnectionString(dir + "/查重备份")));

@@ -37,8 +37,27 @@ struct Recorder : core::ProgressSink {
     void remaining(int count) override { left << count; }
 };
 
+// The backups in a folder's 查重备份, and the logs of the changes beside them.
 QStringList backups(const QString& dir) {
-    return QDir(dir + QStringLiteral("/查重备份")).entryList(QDir::Files);
+    QStringList files = QDir(dir + QStringLiteral("/查重备份")).entryList(QDir::Files);
+    files.removeIf([](const QString& f) { return f.endsWith(QLatin1String(".csv")); });
+    return files;
+}
+// A log's lines, split at commas (the tests' values hold none), its byte-order mark checked.
+QList<QStringList> logLines(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const QByteArray text = f.readAll();
+    if (!text.startsWith("\xEF\xBB\xBF")) return {};
+    QList<QStringList> lines;
+    for (const QString& line :
+         QString::fromUtf8(text.mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
+        lines << line.split(QLatin1Char(','));
+    return lines;
+}
+QStringList logs(const QString& dir) {
+    return QDir(dir + QStringLiteral("/查重备份"))
+        .entryList({QStringLiteral("*.csv")}, QDir::Files);
 }
 
 } // namespace
@@ -239,6 +258,15 @@ private slots:
         QCOMPARE(digest(r.backupPath), separated);
         QCOMPARE(dbfRows(file),
                  (QList<QStringList>{{"李四", "2"}, {"王五", "3"}, {"张三", "1"}, {"张三", "1"}}));
+        // Beside each backup the log of its step: the records removed, then those written back.
+        QCOMPARE(logs(dir).size(), 2);
+        QCOMPARE(QFileInfo(r.changeLogPath).completeBaseName(),
+                 QFileInfo(r.backupPath).completeBaseName() + QStringLiteral("_合并"));
+        const QList<QStringList> written = logLines(r.changeLogPath);
+        QCOMPARE(written.size(), 3);
+        QCOMPARE(written[0].mid(4), (QStringList{"操作", "记录号", "姓名"}));
+        QCOMPARE(written[1].mid(3), (QStringList{"合并", "写入", "3", "张三"}));
+        QCOMPARE(written[2].mid(3), (QStringList{"合并", "写入", "4", "张三"}));
     }
 
     void aDbaseTargetNamedByItsFile() {
