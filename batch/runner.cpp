@@ -645,6 +645,10 @@ int Runner::mergeBack(const std::vector<int>& keepBy, const core::RunResult& che
     const core::RunResult removed = tools::batchDelete(st, keep, sink);
     if (removed.cancelled) return fail(Interrupted, stopped);
     if (!removed.error.isEmpty()) return fail(Failure, session_.userView(removed.error));
+    if (!removed.changeLogPath.isEmpty())
+        note(QStringLiteral("批量删除的记录见 ") + QDir::toNativeSeparators(removed.changeLogPath));
+    for (const QString& text : removed.notes)
+        note(text);
     sink.stage(QStringLiteral("合并"));
     // The separation made a copy of the same file a moment ago.
     const control::MergeResult r =

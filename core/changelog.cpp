@@ -37,11 +37,9 @@ ChangeLog::ChangeLog(const QString& step, const QString& file, const QString& ta
       table_(table) {
     const QDateTime now = QDateTime::currentDateTime();
     time_ = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const QString name =
-        backup.isEmpty()
-            ? QFileInfo(file).completeBaseName() + QLatin1Char('_') +
-                  now.toString(QStringLiteral("yyyyMMdd_HHmmss"))
-            : QFileInfo(backup).completeBaseName();
+    const QString name = backup.isEmpty() ? QFileInfo(file).completeBaseName() + QLatin1Char('_') +
+                                                now.toString(QStringLiteral("yyyyMMdd_HHmmss"))
+                                          : QFileInfo(backup).completeBaseName();
     const QDir folder(backup.isEmpty() ? backupFolderOf(file) : QFileInfo(backup).absolutePath());
     if (!folder.exists() && !QDir().mkpath(folder.absolutePath())) {
         failed_ = true;
@@ -57,9 +55,9 @@ ChangeLog::ChangeLog(const QString& step, const QString& file, const QString& ta
         failed_ = true;
         return;
     }
-    QStringList heading = {QStringLiteral("时间"), QStringLiteral("文件"), QStringLiteral("表"),
-                           QStringLiteral("步骤"), QStringLiteral("操作"),
-                           QStringLiteral("记录号")};
+    QStringList heading = {QStringLiteral("时间"), QStringLiteral("文件"),
+                           QStringLiteral("表"),   QStringLiteral("步骤"),
+                           QStringLiteral("操作"), QStringLiteral("记录号")};
     heading += fields;
     failed_ = out_.write("\xEF\xBB\xBF") != 3 || out_.write(csvLine(heading)) < 0;
 }

@@ -1462,14 +1462,14 @@ private slots:
         }
         QCOMPARE(trimmed(cells), QList<QStringList>{header} + final);
         // One backup, made before the separation: the merge went into the same file after it.
-        // Beside it the logs of the two steps.
+        // Beside it the logs of the three steps.
         const QDir folder(dir + QStringLiteral("/查重备份"));
         QCOMPARE(folder.entryList({QStringLiteral("*.dbf")}, QDir::Files).size(), 1);
-        QStringList logs = folder.entryList({QStringLiteral("*.csv")}, QDir::Files);
-        QCOMPARE(logs.size(), 2);
-        QVERIFY2(logs.filter(QStringLiteral("_分离")).size() == 1 &&
-                     logs.filter(QStringLiteral("_合并")).size() == 1,
-                 qPrintable(logs.join(u' ')));
+        const QStringList logs = folder.entryList({QStringLiteral("*.csv")}, QDir::Files);
+        QCOMPARE(logs.size(), 3);
+        for (const QString& step :
+             {QStringLiteral("_分离"), QStringLiteral("_批量删除"), QStringLiteral("_合并")})
+            QVERIFY2(logs.filter(step).size() == 1, qPrintable(logs.join(u' ')));
     }
 
     // --dup-xls and --rest-xls: a new sheet of a workbook of the user's, and a new .xlsx.

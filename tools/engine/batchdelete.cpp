@@ -1,7 +1,12 @@
 #include "tools/engine/batchdelete.h"
 
+#include "core/changelog.h"
 #include "db/criteria.h"
 #include "db/sqltext.h"
+
+#include <QFileInfo>
+
+#include <optional>
 
 namespace tools {
 
@@ -57,6 +62,17 @@ core::RunResult batchDelete(core::AppState& st, const core::RunOptions& options,
     for (dup->moveFirst(); !dup->isEof(); dup->moveNext())
         walk.push_back(dup->bookmark());
 
+    // The rows removed (their running numbers and check fields), kept in the backup folder beside
+    // the file the list came from: they are no longer merged back. Begun at the first one.
+    std::optional<core::ChangeLog> log;
+    const bool logging = !st.SourcePath.isEmpty() && QFileInfo(st.SourcePath).isFile();
+    QStringList names;
+    std::vector<int> logged;
+    for (int k = 0; k < st.CheckFieldCount && k < 5; ++k)
+        if (const int c = lookup->fieldIndex(db::trimBlanks(st.CheckFields[k])); c >= 0) {
+            names << lookup->fieldName(c);
+            logged.push_back(c);
+        }
     db::Connection conn = st.WorkConn;
     const bool transaction = !conn.inTransaction() && conn.beginTransaction();
     db::Criterion match = db::equalsCriterion(options.fields);
@@ -71,6 +87,16 @@ core::RunResult batchDelete(core::AppState& st, const core::RunOptions& options,
         if (lookup->recordCount() > 1) {
             lookup->moveFirst();
             for (lookup->moveNext(); !lookup->isEof(); lookup->moveNext()) {
+                if (logging) {
+                    if (!log)
+                        log.emplace(QStringLiteral("批量删除"), st.SourcePath, dupTable, names);
+                    QStringList values;
+                    for (const int c : logged)
+                        values << db::trimBlanks(lookup->valueView(c)).toString();
+                    log->add(QStringLiteral("删除"),
+                             lookup->valueView(lookup->fieldCount() - 1).toString().toLongLong(),
+                             values);
+                }
                 if (!lookup->deleteCurrent()) {
                     r.error = lookup->errorString();
                     break;
@@ -106,6 +132,8 @@ core::RunResult batchDelete(core::AppState& st, const core::RunOptions& options,
         r.error = QStringLiteral("批量删除失败，没有删除任何记录：\r\n") + conn.errorString();
         undone = true;
         r.deleted = 0;
+    } else if (QString why; log && r.deleted > 0 && !log->keep(&r.changeLogPath, &why)) {
+        r.notes << why;
     }
     dup->resumeNotifications();
     if (undone) {

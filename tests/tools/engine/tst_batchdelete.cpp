@@ -33,6 +33,16 @@ class TestBatchDelete : public QObject {
         QVERIFY(f.loadDuplicates({"姓名", "电话", "地址"}, rows));
     }
     QStringList addresses() { return testsupport::tableColumn(st.WorkConn, "ClienttableCC", 3); }
+    // The list came from a file of the user's: the batch delete keeps its log beside it.
+    QString fromUsersFile() {
+        const QString file = f.dir() + "/客户.dbf";
+        QFile(file).open(QIODevice::WriteOnly);
+        QDir(f.dir() + "/查重备份").removeRecursively();
+        st.SourcePath = file;
+        st.CheckFields[0] = "姓名";
+        st.CheckFieldCount = 1;
+        return f.dir() + "/查重备份";
+    }
     core::RunOptions picked(const QStringList& fields) {
         core::RunOptions o;
         o.fields = fields;
@@ -74,10 +84,21 @@ private slots:
     void oneFieldKeepsTheFirstOfEachValue() {
         duplicates(
             {{"张三", "1", "a"}, {"李四", "2", "b"}, {"张三", "3", "c"}, {"李四", "4", "d"}});
+        const QString folder = fromUsersFile();
         Recorder sink;
         const core::RunResult r = tools::batchDelete(st, picked({"姓名"}), sink);
         QVERIFY2(r.ok(), qPrintable(r.error));
         QCOMPARE(addresses(), QStringList({"a", "b"}));
+        // The rows removed by their running numbers, with the check field.
+        QVERIFY2(r.changeLogPath.startsWith(folder + "/客户_"), qPrintable(r.changeLogPath));
+        QVERIFY(r.changeLogPath.endsWith("_批量删除.csv"));
+        QFile log(r.changeLogPath);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QStringList lines =
+            QString::fromUtf8(log.readAll().mid(3)).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[1].endsWith(",ClienttableCC,批量删除,删除,3,张三"));
+        QVERIFY(lines[2].endsWith(",ClienttableCC,批量删除,删除,4,李四"));
         // After record 1 the table has 3 rows; record 3 was gone by its turn, record 4 after 2.
         QCOMPARE(sink.calls, (QList<QPair<int, int>>{{1, 3}, {2, 2}}));
     }
@@ -103,11 +124,14 @@ private slots:
     void stoppedRunDeletesNothing() {
         duplicates(
             {{"张三", "1", "a"}, {"张三", "1", "b"}, {"李四", "2", "c"}, {"李四", "2", "d"}});
+        const QString folder = fromUsersFile();
         Recorder sink;
         sink.stopAt = 2; // the user stops after the second record
         const core::RunResult r = tools::batchDelete(st, picked({"姓名", "电话"}), sink);
         QVERIFY(r.cancelled);
         QCOMPARE(r.deleted, 0);
+        QVERIFY(r.changeLogPath.isEmpty()); // no log of what was undone
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
         QCOMPARE(addresses(), QStringList({"a", "b", "c", "d"}));
         QCOMPARE(st.RsDup->recordCount(), 4);
         QCOMPARE(st.RsPostcode->recordCount(), 4);
