@@ -1,5 +1,7 @@
 #include "core/changelog.h"
 
+#include "db/formats/blanks.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -29,6 +31,24 @@ QByteArray csvLine(const QStringList& cells) {
 
 QString backupFolderOf(const QString& file) {
     return QFileInfo(file).dir().filePath(QStringLiteral("查重备份"));
+}
+
+std::vector<int> checkFieldColumns(const AppState& st, const db::Recordset& rs,
+                                   QStringList* names) {
+    std::vector<int> columns;
+    for (int k = 0; k < st.CheckFieldCount && k < 5; ++k)
+        if (const int c = rs.fieldIndex(formats::trimBlanks(st.CheckFields[k])); c >= 0) {
+            *names << rs.fieldName(c);
+            columns.push_back(c);
+        }
+    return columns;
+}
+
+QStringList valuesAt(const db::Recordset& rs, const std::vector<int>& columns) {
+    QStringList values;
+    for (const int c : columns)
+        values << formats::trimBlanks(rs.valueView(c)).toString();
+    return values;
 }
 
 ChangeLog::ChangeLog(const QString& step, const QString& file, const QString& table,

@@ -4,14 +4,23 @@
 // record removed or added: the time, the file and the table, the step, what was done, the
 // record's number and its check-field values. It is written as the step goes, under a temporary
 // name, and gets its own name only when the step is kept: a step undone leaves no log.
+#include "core/appstate.h"
+
 #include <QFile>
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 namespace core {
 
 // The folder beside a user's file that holds its backups and logs: "<dir>/查重备份".
 QString backupFolderOf(const QString& file);
+
+// The check fields of st that rs has: their column numbers, and their names in rs.
+std::vector<int> checkFieldColumns(const AppState& st, const db::Recordset& rs, QStringList* names);
+// Those columns' values in rs's current record, blanks trimmed.
+QStringList valuesAt(const db::Recordset& rs, const std::vector<int>& columns);
 
 class ChangeLog {
 public:

@@ -232,16 +232,10 @@ core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>&
     }
     // The records removed, with their check fields, beside the backup.
     std::optional<core::ChangeLog> log;
-    std::vector<int> logged;
-    if (!r.backupPath.isEmpty()) {
-        QStringList names;
-        for (int k = 0; k < state.CheckFieldCount && k < 5; ++k)
-            if (const int c = src->fieldIndex(db::trimBlanks(state.CheckFields[k])); c >= 0) {
-                names << src->fieldName(c);
-                logged.push_back(c);
-            }
+    QStringList names;
+    const std::vector<int> logged = core::checkFieldColumns(state, *src, &names);
+    if (!r.backupPath.isEmpty())
         log.emplace(QStringLiteral("分离"), file, src->baseTable(), names, r.backupPath);
-    }
     src->suspendNotifications();
     src->moveFirst();
     const int total = src->recordCount();
@@ -264,12 +258,7 @@ core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>&
                     break;
                 }
             if (!r.error.isEmpty()) break;
-            if (log) {
-                QStringList values;
-                for (const int c : logged)
-                    values << db::trimBlanks(src->valueView(c)).toString();
-                log->add(QStringLiteral("删除"), seen, values);
-            }
+            if (log) log->add(QStringLiteral("删除"), seen, core::valuesAt(*src, logged));
             if (!src->deleteCurrent()) {
                 r.error = src->errorString();
                 break;

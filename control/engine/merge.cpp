@@ -3,7 +3,6 @@
 #include "check/engine/separation.h"
 #include "core/changelog.h"
 #include "core/workdb.h"
-#include "db/criteria.h"
 #include "db/formats/filemode.h"
 #include "db/formats/mdb/mdb.h"
 #include "db/sqltext.h"
@@ -72,18 +71,12 @@ MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
         return r;
     }
     // The records written, with their check fields, beside the backup (a user's file only).
+    // (The values are read from the duplicates, whose columns are the table's.)
     std::optional<core::ChangeLog> log;
-    std::vector<int> logged;
-    if (!userFile.isEmpty()) {
-        QStringList names;
-        for (int k = 0; k < st.CheckFieldCount && k < 5; ++k)
-            if (const int c = dest->fieldIndex(db::trimBlanks(st.CheckFields[k]));
-                c >= 0 && c < fields) {
-                names << dest->fieldName(c);
-                logged.push_back(c);
-            }
+    QStringList names;
+    const std::vector<int> logged = core::checkFieldColumns(st, *dup, &names);
+    if (!userFile.isEmpty())
         log.emplace(QStringLiteral("合并"), userFile, dest->baseTable(), names, r.backupPath);
-    }
     // Nothing watching either recordset hears of each record: once, at the end.
     dest->suspendNotifications();
     dup->suspendNotifications();
@@ -103,12 +96,8 @@ MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
             break;
         }
         ++r.written;
-        if (log) {
-            QStringList values;
-            for (const int c : logged)
-                values << db::trimBlanks(dup->text(c + 1));
-            log->add(QStringLiteral("写入"), dest->recordCount(), values);
-        }
+        if (log)
+            log->add(QStringLiteral("写入"), dest->recordCount(), core::valuesAt(*dup, logged));
         if (!sink.progress(r.written, total)) {
             r.cancelled = true;
             break;

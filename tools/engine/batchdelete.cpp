@@ -67,12 +67,7 @@ core::RunResult batchDelete(core::AppState& st, const core::RunOptions& options,
     std::optional<core::ChangeLog> log;
     const bool logging = !st.SourcePath.isEmpty() && QFileInfo(st.SourcePath).isFile();
     QStringList names;
-    std::vector<int> logged;
-    for (int k = 0; k < st.CheckFieldCount && k < 5; ++k)
-        if (const int c = lookup->fieldIndex(db::trimBlanks(st.CheckFields[k])); c >= 0) {
-            names << lookup->fieldName(c);
-            logged.push_back(c);
-        }
+    const std::vector<int> logged = core::checkFieldColumns(st, *lookup, &names);
     db::Connection conn = st.WorkConn;
     const bool transaction = !conn.inTransaction() && conn.beginTransaction();
     db::Criterion match = db::equalsCriterion(options.fields);
@@ -90,12 +85,9 @@ core::RunResult batchDelete(core::AppState& st, const core::RunOptions& options,
                 if (logging) {
                     if (!log)
                         log.emplace(QStringLiteral("批量删除"), st.SourcePath, dupTable, names);
-                    QStringList values;
-                    for (const int c : logged)
-                        values << db::trimBlanks(lookup->valueView(c)).toString();
                     log->add(QStringLiteral("删除"),
                              lookup->valueView(lookup->fieldCount() - 1).toString().toLongLong(),
-                             values);
+                             core::valuesAt(*lookup, logged));
                 }
                 if (!lookup->deleteCurrent()) {
                     r.error = lookup->errorString();
