@@ -55,7 +55,8 @@ std::optional<QStringList> shapeOf(const QString& path, int* records, QString* e
                 const quint32 read = table.readRecords(first, 4096, &block, error);
                 if (read == 0) return std::nullopt;
                 for (quint32 k = 0; k < read; ++k)
-                    live += block.at(qsizetype(k) * length) != '*';
+                    live += !formats::dbf::Table::isDeleted(
+                        QByteArray::fromRawData(block.constData() + qsizetype(k) * length, length));
                 first += read;
             }
             *records = live;

@@ -516,6 +516,8 @@ struct Matcher::Data {
     // The keys of every record whose hash falls in part (of parts), in a vector of their size.
     std::vector<Entry> keysOfPart(int part, int parts,
                                   const std::vector<std::vector<size_t>>& counts) const;
+    // each(thread, key) for every key of every record, each thread over its share of them.
+    void eachKey(const std::function<void(int, const Entry&)>& each) const;
     // How many keys each thread's share of the records has in each part: [thread][part].
     std::vector<std::vector<size_t>> countKeys(int parts) const;
     QStringView countyName(int f, int r) const {
@@ -858,9 +860,7 @@ void Matcher::Data::keys(int r, std::vector<Entry>* out, std::vector<int>* field
             if (kind(f) == FieldKind::Other) add(TextKey, f, {main[size_t(f)].at(r)});
 }
 
-std::vector<std::vector<size_t>> Matcher::Data::countKeys(int parts) const {
-    std::vector<std::vector<size_t>> counts(static_cast<size_t>(threads),
-                                            std::vector<size_t>(size_t(parts), 0));
+void Matcher::Data::eachKey(const std::function<void(int, const Entry&)>& each) const {
     const int share = (records + threads - 1) / threads;
     workers->run([&](int t) {
         std::vector<Entry> own;
@@ -868,9 +868,15 @@ std::vector<std::vector<size_t>> Matcher::Data::countKeys(int parts) const {
             own.clear();
             keys(r, &own);
             for (const Entry& e : own)
-                ++counts[size_t(t)][e.high % quint32(parts)];
+                each(t, e);
         }
     });
+}
+
+std::vector<std::vector<size_t>> Matcher::Data::countKeys(int parts) const {
+    std::vector<std::vector<size_t>> counts(static_cast<size_t>(threads),
+                                            std::vector<size_t>(size_t(parts), 0));
+    eachKey([&](int t, const Entry& e) { ++counts[size_t(t)][e.high % quint32(parts)]; });
     return counts;
 }
 
@@ -878,20 +884,12 @@ std::vector<Entry> Matcher::Data::keysOfPart(int part, int parts,
                                              const std::vector<std::vector<size_t>>& counts) const {
     // Each thread makes the keys of its share of the records into its own stretch of the
     // vector, which has their number counted before: no vector grown by doubling, no copy.
-    std::vector<size_t> at(static_cast<size_t>(threads) + 1, 0);
-    for (int t = 0; t < threads; ++t)
-        at[size_t(t) + 1] = at[size_t(t)] + counts[size_t(t)][size_t(part)];
-    std::vector<Entry> entries(at.back());
-    const int share = (records + threads - 1) / threads;
-    workers->run([&](int t) {
-        std::vector<Entry> own;
-        size_t next = at[size_t(t)];
-        for (int r = t * share; r < std::min(records, (t + 1) * share); ++r) {
-            own.clear();
-            keys(r, &own);
-            for (const Entry& e : own)
-                if (int(e.high % quint32(parts)) == part) entries[next++] = e;
-        }
+    std::vector<size_t> next(static_cast<size_t>(threads), 0);
+    for (int t = 1; t < threads; ++t)
+        next[size_t(t)] = next[size_t(t) - 1] + counts[size_t(t) - 1][size_t(part)];
+    std::vector<Entry> entries(next.back() + counts.back()[size_t(part)]);
+    eachKey([&](int t, const Entry& e) {
+        if (int(e.high % quint32(parts)) == part) entries[next[size_t(t)]++] = e;
     });
     return entries;
 }
