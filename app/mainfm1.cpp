@@ -171,6 +171,12 @@ mainFm1::mainFm1(QWidget* parent) : QMainWindow(parent) {
     connect(Command3, &QPushButton::clicked, this, &mainFm1::Command3_Click);
     connect(data_Maintain, &QAction::triggered, this, &mainFm1::dataMaintain_Click);
     connect(help_Manual, &QAction::triggered, this, &mainFm1::help_Click);
+    connect(data_Report, &QAction::triggered, this, [] {
+        if (!windows().showReport()) ui::inform(QStringLiteral("还没有查重报告：请先查重"));
+    });
+    connect(data_Restore, &QAction::triggered, this, [] {
+        if (!ui::refuseWhileBusy()) windows().showRestore();
+    });
     for (QAction* open :
          {begin_DBF, Input_DBF, begin_MDB, inputFile_XLS, inputFile_CSV, begin_MDB2}) {
         connect(open, &QAction::triggered, this, [name = open->objectName()] {
@@ -200,6 +206,8 @@ void mainFm1::buildMenus() {
     begin_MDB = action(QStringLiteral("begin_MDB"), QStringLiteral("打开MDB数据"));
     begin_MDB2 = action(QStringLiteral("begin_MDB2"), QStringLiteral("打开导入数据"));
     data_Maintain = action(QStringLiteral("data_Maintain"), QStringLiteral("数据维护"));
+    data_Report = action(QStringLiteral("data_Report"), QStringLiteral("查重报告"));
+    data_Restore = action(QStringLiteral("data_Restore"), QStringLiteral("恢复备份"));
     help_Manual = action(QStringLiteral("help_Manual"), QStringLiteral("帮助"));
     exit_System = action(QStringLiteral("exit_System"), QStringLiteral("退出"));
 
@@ -218,6 +226,10 @@ void mainFm1::buildMenus() {
     mdb->addAction(begin_MDB);
     mdb->addAction(begin_MDB2);
     bar->addAction(data_Maintain);
+    QMenu* results = bar->addMenu(QStringLiteral("查重结果"));
+    results->setObjectName(QStringLiteral("menu_Result"));
+    results->addAction(data_Report);
+    results->addAction(data_Restore);
     bar->addAction(help_Manual);
     bar->addAction(exit_System);
 }

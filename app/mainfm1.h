@@ -152,6 +152,8 @@ private:
     QAction* begin_MDB = nullptr;     // 打开MDB数据
     QAction* begin_MDB2 = nullptr;    // 打开导入数据
     QAction* data_Maintain = nullptr; // 数据维护
+    QAction* data_Report = nullptr;   // 查重报告
+    QAction* data_Restore = nullptr;  // 恢复备份
     QAction* help_Manual = nullptr;   // 帮助
     QAction* exit_System = nullptr;   // 退出
 };

@@ -33,6 +33,12 @@ public:
     virtual QWidget* showBatchDelete() { return nullptr; }
     // The user guide viewer manualFm1, modeless.
     virtual bool showGuide() { return false; }
+    // The report of the last check (reportFm), modeless; false when none is kept.
+    virtual bool showReport() { return false; }
+    // The backups of the check table's file, to put one back (restoreFm), modal.
+    virtual bool showRestore() { return false; }
+    // A file opened as its menu command opens it (a file given on the command line).
+    virtual bool openFile(const QString& path) { return false; }
     // One of the open and import commands, by the name of its menu entry ("begin_DBF",
     // "Input_DBF", "begin_MDB", "inputFile_XLS", "inputFile_CSV", "begin_MDB2").
     virtual bool openSource(const QString& command) { return false; }

@@ -4,6 +4,7 @@
 #include "batch/session.h"
 #include "check/engine/backups.h"
 #include "check/engine/checkjob.h"
+#include "check/engine/report.h"
 #include "check/engine/separation.h"
 #include "check/engine/smartscan.h"
 #include "control/engine/export.h"
@@ -19,6 +20,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryFile>
 
 #include <atomic>
 #include <csignal>
@@ -125,6 +128,7 @@ struct Options {
     QString table, fields, start, end, dupCsv, restCsv, encoding, postcode, digits;
     QString dupXls, restXls, sheet, keepBy;
     QString kinds, level, reasonsCsv; // 智能查重
+    QString report;                   // 查重报告: .html or .pdf
     bool inPlace = false;
     bool fuzzy = false;
     bool smart = false;
@@ -163,7 +167,7 @@ QString checkTableName(const core::AppState& st) {
 class Runner {
 public:
     Runner(const QString& programDir, FILE* out, FILE* err)
-        : session_(programDir), out_(out), err_(err) {}
+        : session_(programDir), programDir_(programDir), out_(out), err_(err) {}
 
     int run(const QStringList& arguments);
 
@@ -185,15 +189,28 @@ private:
     int mergeBack(const std::vector<int>& keepBy, const core::RunResult& checked, bool quiet,
                   int* deleted, int* merged);
     bool writeReasons(const QStringList& fields, const QString& path, QString* error);
+    // The report of the check just run, with file as its source, as HTML or (drawn by the
+    // program beside the runner) as PDF.
+    bool writeReport(const QString& file, const QString& path, QString* error);
     void tellNotes(); // what the user should know of a run that went on
     void note(const QString& text) {
         print(err_, program + QStringLiteral(": 提示：") + oneLine(text) + QLatin1Char('\n'));
     }
 
     Session session_;
+    QString programDir_;
     FILE* out_;
     FILE* err_;
 };
+
+// The windowed program, which draws the PDF of a report: the runner itself links no painting.
+QString reportPainter(const QString& programDir) {
+    return QDir(programDir).filePath(QStringLiteral("chachong"));
+}
+
+bool isPdf(const QString& path) {
+    return QFileInfo(path).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+}
 
 int Runner::parse(const QStringList& arguments, Options* o) {
     if (arguments.isEmpty()) return fail(Usage, QStringLiteral("缺少命令"));
@@ -220,7 +237,8 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         {QStringLiteral("--keep-by"), &o->keepBy},
         {QStringLiteral("--kinds"), &o->kinds},
         {QStringLiteral("--level"), &o->level},
-        {QStringLiteral("--reasons-csv"), &o->reasonsCsv}};
+        {QStringLiteral("--reasons-csv"), &o->reasonsCsv},
+        {QStringLiteral("--report"), &o->report}};
     bool optionsEnd = false; // after "--" every word is a file or table name
     for (int i = 1; i < arguments.size(); ++i) {
         QString a = arguments[i];
@@ -350,7 +368,18 @@ int Runner::parse(const QStringList& arguments, Options* o) {
         if (!ok || n < 1 || n > 6)
             return fail(Usage, QStringLiteral("--digits 须为 1 到 6：“%1”").arg(o->digits));
     }
-    for (const QString& path : {o->dupCsv, o->restCsv, o->dupXls, o->restXls, o->reasonsCsv}) {
+    if (!o->report.isEmpty()) {
+        const QString suffix = QFileInfo(o->report).suffix().toLower();
+        if (suffix != QLatin1String("html") && suffix != QLatin1String("htm") && !isPdf(o->report))
+            return fail(Usage,
+                        QStringLiteral("--report 须以 .html 或 .pdf 结尾：“%1”").arg(o->report));
+        if (isPdf(o->report) && !QFileInfo(reportPainter(programDir_)).isExecutable())
+            return fail(Refused,
+                        QStringLiteral("PDF报告由查重程序 %1 绘制，但找不到它（可改用 .html）")
+                            .arg(QDir::toNativeSeparators(reportPainter(programDir_))));
+    }
+    for (const QString& path :
+         {o->dupCsv, o->restCsv, o->dupXls, o->restXls, o->reasonsCsv, o->report}) {
         if (path.isEmpty()) continue;
         const QFileInfo file(path);
         const QFileInfo dir(file.absolutePath());
@@ -416,13 +445,15 @@ int Runner::backups(const Options& o) {
                  .arg(QDir::toNativeSeparators(file)));
         return Success;
     }
-    // One line a backup, the newest first: time, records, bytes, the backup's path.
-    print(out_, QStringLiteral("时间\t记录数\t字节\t备份文件\n"));
+    // One line a backup, the newest first: time, records, bytes, the backup's path, the step
+    // that made it.
+    print(out_, QStringLiteral("时间\t记录数\t字节\t备份文件\t步骤\n"));
     for (const check::Backup& b : found)
         print(out_, b.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('\t') +
                         (b.records < 0 ? QStringLiteral("-") : QString::number(b.records)) +
                         QLatin1Char('\t') + QString::number(b.bytes) + QLatin1Char('\t') +
-                        QDir::toNativeSeparators(b.path) + QLatin1Char('\n'));
+                        QDir::toNativeSeparators(b.path) + QLatin1Char('\t') +
+                        (b.step.isEmpty() ? QStringLiteral("-") : b.step) + QLatin1Char('\n'));
     return Success;
 }
 
@@ -574,6 +605,10 @@ int Runner::check(const Options& o) {
                 exportXls(st.RsSource->connection(), st.RsSource->baseTable(), o.restXls, sheet);
             code != Success)
             return late(code);
+    // The report last: it lists the logs of the batch delete and the merge too. The steps stand
+    // when it cannot be written.
+    if (!o.report.isEmpty() && !writeReport(o.positional.at(0), o.report, &error))
+        return fail(Failure, error);
     const QString merging =
         o.mergeBack ? QStringLiteral(" deleted=%1 merged=%2").arg(deleted).arg(merged) : QString();
     print(out_,
@@ -600,6 +635,41 @@ int Runner::exportXls(const db::Connection& conn, const QString& table, const QS
                  .arg(r.sheetCount())
                  .arg(QDir::toNativeSeparators(path), r.sheets.join(QStringLiteral("、"))));
     return Success;
+}
+
+bool Runner::writeReport(const QString& file, const QString& path, QString* error) {
+    std::optional<check::CheckReport> report = check::lastReport(core::appState().WorkConn);
+    if (!report) {
+        *error =
+            QStringLiteral("查重报告没有保存，无法写入 %1").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    // The file the user named, not the runner's private copy of it.
+    report->source = QFileInfo(file).absoluteFilePath();
+    if (!isPdf(path)) {
+        const core::Status s = check::writeReportHtml(*report, path);
+        *error = s.error;
+        return s.ok();
+    }
+    QTemporaryFile json(QDir::temp().filePath(QStringLiteral("chachong-report-XXXXXX.json")));
+    if (!json.open() || json.write(check::reportToJson(*report)) < 0 || !json.flush()) {
+        *error = QStringLiteral("无法写入查重报告：临时文件不能建立");
+        return false;
+    }
+    QProcess painter;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    painter.setProcessEnvironment(env);
+    painter.start(reportPainter(programDir_), {QStringLiteral("--report-pdf"), json.fileName(),
+                                               QFileInfo(path).absoluteFilePath()});
+    const bool ended = painter.waitForFinished(120000);
+    if (ended && painter.exitStatus() == QProcess::NormalExit && painter.exitCode() == 0)
+        return true;
+    const QString why = QString::fromUtf8(painter.readAllStandardError()).trimmed();
+    *error = QStringLiteral("无法写入查重报告 %1%2")
+                 .arg(QDir::toNativeSeparators(path),
+                      why.isEmpty() ? QString() : QStringLiteral("：") + why);
+    return false;
 }
 
 // Why each row of the duplicates is in its group: group, running number, the check fields, the
@@ -645,6 +715,7 @@ int Runner::mergeBack(const std::vector<int>& keepBy, const core::RunResult& che
     const core::RunResult removed = tools::batchDelete(st, keep, sink);
     if (removed.cancelled) return fail(Interrupted, stopped);
     if (!removed.error.isEmpty()) return fail(Failure, session_.userView(removed.error));
+    check::addLogToLastReport(st.WorkConn, removed.changeLogPath);
     if (!removed.changeLogPath.isEmpty())
         note(QStringLiteral("批量删除的记录见 ") + QDir::toNativeSeparators(removed.changeLogPath));
     for (const QString& text : removed.notes)
@@ -700,6 +771,7 @@ QString usage() {
         "                 [--dup-csv PATH] [--rest-csv PATH] [--dup-xls PATH] [--rest-xls PATH]\n"
         "                 [--sheet NAME] [--merge-back [--keep-by F1,F2,...]]\n"
         "                 [--in-place] [--encoding NAME] [--quiet]\n"
+        "                 [--report PATH.html|PATH.pdf]\n"
         "  chachong-batch backups FILE\n"
         "  chachong-batch restore FILE BACKUP\n"
         "  chachong-batch --help | --version\n"
@@ -714,6 +786,8 @@ QString usage() {
         "--dup-xls、--rest-xls 把重复数据、分离后的数据表写入 Excel 文件的新工作表（名称为\n"
         "--sheet，默认为表名；.xlsx 结尾时写 Excel 2007 格式）。--merge-back 在分离后按\n"
         "--keep-by 字段（默认为查重字段）每类只保留一条重复记录，并把它们合并回数据表。\n"
+        "--report 把查重报告（各项数字、重复组大小、各省市的重复记录）写成网页（.html）或\n"
+        "PDF（.pdf，由同一文件夹中的 chachong 绘制）。\n"
         "check 在终端上运行时，标准错误上有一行进度（--quiet 不显示）。backups 列出 FILE 在\n"
         "“查重备份”文件夹中的备份（最新的在前）；restore 先备份 FILE 的现状，再用 BACKUP 恢复它\n"
         "（BACKUP 不是 FILE 的备份或字段不同时拒绝执行）。\n"

@@ -11,6 +11,7 @@
 //                  [--dup-csv PATH] [--rest-csv PATH] [--dup-xls PATH] [--rest-xls PATH]
 //                  [--sheet NAME] [--merge-back [--keep-by F1,F2,...]]
 //                  [--in-place] [--encoding NAME] [--quiet]
+//                  [--report PATH.html|PATH.pdf]
 //   chachong-batch --help | --version
 //
 // The runner drives the same shared state and engines as the windows: a file is opened as the

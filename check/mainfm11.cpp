@@ -179,6 +179,8 @@ void mainFm11::run() {
     // The backup of the duplicates follows the separation, and every other end of a run.
     if (const core::Status s = job_.backupDuplicates(); !s.ok())
         ui::inform(s.error, ui::defaultTitle(), ui::Icon::Warning);
+    if (const core::Status s = job_.keepReport(); !s.ok())
+        ui::inform(s.error, ui::defaultTitle(), ui::Icon::Warning);
 
     if (result_.cancelled) return endStopped();
     if (!found && !result_.error.isEmpty()) return endWithMessage(result_.error, true);
@@ -193,6 +195,8 @@ void mainFm11::run() {
         showMainWindow();
         return;
     }
+    // What was found, beside the question of what to do with it.
+    app::windows().showReport();
     if (ui::confirm(QStringLiteral("现在开始数据维护吗？"))) {
         if (!app::windows().showCheckControl()) showMainWindow();
         close();

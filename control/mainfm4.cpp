@@ -222,6 +222,12 @@ void mainFm4::buildMenus() {
     data_Output->setObjectName(QStringLiteral("data_Output"));
     data_Output->addAction(data_Output1);
     data_Output->addAction(data_Output2);
+    data_Report = new QAction(QStringLiteral("查重报告"), this);
+    data_Report->setObjectName(QStringLiteral("data_Report"));
+    menuBar()->addAction(data_Report);
+    connect(data_Report, &QAction::triggered, this, [] {
+        if (!app::windows().showReport()) ui::inform(QStringLiteral("还没有查重报告：请先查重"));
+    });
     connect(data_joint, &QAction::triggered, this, &mainFm4::Command12_Click);
     connect(data_Output1, &QAction::triggered, this, &mainFm4::data_Output1_Click);
     connect(data_Output2, &QAction::triggered, this, &mainFm4::data_Output2_Click);

@@ -129,6 +129,7 @@ private:
     QMenu* data_Output = nullptr;
     QAction* data_Output1 = nullptr;
     QAction* data_Output2 = nullptr;
+    QAction* data_Report = nullptr; // 查重报告
 };
 
 } // namespace control

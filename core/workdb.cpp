@@ -65,8 +65,10 @@ Status prepareCheck(AppState& st, CheckMode mode) {
                         db::LockType::BatchOptimistic))
         return QStringLiteral("无法打开重复数据表 ClienttableCC，查重没有开始。\n原因：%1")
             .arg(st.RsDup->errorString());
-    if (st.WorkConn.hasTable(QStringLiteral("ClienttableWhy")))
-        runStatement(st.RsWork, QStringLiteral("Delete * From ClienttableWhy"), st.WorkConn);
+    for (const QString& kept :
+         {QStringLiteral("ClienttableWhy"), QStringLiteral("ClienttableReport")})
+        if (st.WorkConn.hasTable(kept))
+            runStatement(st.RsWork, QStringLiteral("Delete * From ") + kept, st.WorkConn);
     setCheckMode(st, mode);
     // The groups this check finds belong to the table that is open.
     setTableOwner(st.WorkConn, dupTable, sourceLabel(st));
@@ -248,6 +250,26 @@ Status writeReasons(const db::Connection& work, const std::vector<GroupReason>& 
     runSql(work, ok ? "RELEASE reasons" : "ROLLBACK TO reasons");
     if (!ok) runSql(work, "RELEASE reasons");
     return result;
+}
+
+Status keepReportText(const db::Connection& work, const QString& text) {
+    if (work.isOpen() &&
+        runSql(work, "CREATE TABLE IF NOT EXISTS ClienttableReport ([报告] TEXT)") &&
+        runSql(work, "SAVEPOINT report")) {
+        const bool ok = runSql(work, "DELETE FROM ClienttableReport") &&
+                        runSql(work, "INSERT INTO ClienttableReport VALUES (?1)", text);
+        if (!ok) runSql(work, "ROLLBACK TO report");
+        runSql(work, "RELEASE report");
+        if (ok) return {};
+    }
+    return QStringLiteral("无法保存查重报告：") + QString::fromUtf8(sqlite3_errmsg(work.handle()));
+}
+
+QString reportText(const db::Connection& work) {
+    QString text;
+    if (work.isOpen() && work.hasTable(QStringLiteral("ClienttableReport")))
+        runSql(work, "SELECT [报告] FROM ClienttableReport", {}, {}, &text);
+    return text;
 }
 
 QHash<int, GroupReason> readReasons(const db::Connection& work) {

@@ -65,6 +65,12 @@ Status writeReasons(const db::Connection& work, const std::vector<GroupReason>& 
 // The reasons kept, by running number; none after another kind of check.
 QHash<int, GroupReason> readReasons(const db::Connection& work);
 
+// --- The report of the last check (check/engine/report.h), kept as its text in the working
+// database (ClienttableReport) until the next check starts, so the check-control window shows it
+// later too.
+Status keepReportText(const db::Connection& work, const QString& text);
+QString reportText(const db::Connection& work); // empty: none kept
+
 enum class Restore { Restored, NoBackup, OtherTable, Failed };
 // "数据维护" with no duplicate table open: ClienttableCC comes back from ClienttableDD, in one
 // transaction, but only when the backup has the columns of the table that is open now (the

@@ -2,6 +2,8 @@
 
 #include "app/mainfm1.h"
 #include "check/mainfm11.h"
+#include "check/reportfm.h"
+#include "check/restorefm.h"
 #include "control/mainfm4.h"
 #include "help/manualfm1.h"
 #include "import/commands.h"
@@ -42,6 +44,19 @@ QWidget* ProgramWindows::showBatchDelete() {
 
 bool ProgramWindows::showGuide() {
     return help::manualFm1::showGuide();
+}
+
+bool ProgramWindows::showReport() {
+    return check::reportFm::showLastReport();
+}
+
+bool ProgramWindows::showRestore() {
+    check::restoreFm::showRestore();
+    return true;
+}
+
+bool ProgramWindows::openFile(const QString& path) {
+    return sources::openGivenFile(path);
 }
 
 bool ProgramWindows::openSource(const QString& command) {

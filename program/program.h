@@ -17,6 +17,9 @@ public:
     bool showCheckControl() override;
     QWidget* showBatchDelete() override;
     bool showGuide() override;
+    bool showReport() override;
+    bool showRestore() override;
+    bool openFile(const QString& path) override;
     bool openSource(const QString& command) override;
 };
 

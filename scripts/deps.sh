@@ -12,7 +12,7 @@ packages=(cmake make g++ pkg-config ccache qt6-base-dev qt6-translations-l10n qt
           libxlsxwriter-dev libzip-dev libopencc-dev
           libicu-dev)
 if [ "${1:-}" = "--test" ]; then
-    packages+=(mdbtools python3 python3-dbf python3-xlrd libfreexl-dev clang-format python3-olefile
+    packages+=(mdbtools python3 python3-dbf python3-xlrd libfreexl-dev clang-format python3-olefile poppler-utils
                python3-openpyxl libreoffice-calc-nogui clang libclang-rt-14-dev)
 fi
 if [ "${1:-}" = "--package" ]; then

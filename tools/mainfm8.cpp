@@ -1,5 +1,6 @@
 #include "tools/mainfm8.h"
 
+#include "check/engine/report.h"
 #include "core/appstate.h"
 #include "tools/engine/batchdelete.h"
 #include "ui/dialogs.h"
@@ -168,6 +169,7 @@ void mainFm8::Command2_Click() {
         ui::yieldNow();
         ui::WaitCursor wait;
         r = batchDelete(st, options, *this);
+        check::addLogToLastReport(st.WorkConn, r.changeLogPath);
     }
     setRunning(false);
 

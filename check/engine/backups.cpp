@@ -105,8 +105,16 @@ std::vector<Backup> backupsOf(const QString& file) {
         if (!b.time.isValid()) continue;
         b.path = e.absoluteFilePath();
         // Its companions: the files of the same name but for the extension.
-        for (const QFileInfo& c : entries)
+        // The log of the step that made it (core::ChangeLog) is named after it.
+        const QString logPrefix = e.completeBaseName() + QLatin1Char('_');
+        for (const QFileInfo& c : entries) {
             if (c.completeBaseName() == e.completeBaseName()) b.bytes += c.size();
+            // (Not the log of a second backup of the same second, "<stamp>_2_分离".)
+            const QString step = c.completeBaseName().mid(logPrefix.size());
+            if (c.suffix() == QLatin1String("csv") && c.completeBaseName().startsWith(logPrefix) &&
+                !step.contains(QLatin1Char('_')))
+                b.step = step;
+        }
         QString error;
         if (isDbf(b.path)) shapeOf(b.path, &b.records, &error);
         found.push_back(b);

@@ -16,6 +16,7 @@ struct Backup {
     QDateTime time;   // when it was made, read from that stamp
     qint64 bytes = 0; // the backup's files together
     int records = -1; // a dBase table's records (deleted ones not counted); -1 for other files
+    QString step; // the step that made it ("分离", "合并"), from the log beside it; empty: none
 };
 
 // The backups of file (a .dbf table, or an SQLite database such as an Access-form .mdb), the

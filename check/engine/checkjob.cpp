@@ -113,9 +113,28 @@ Refusal CheckJob::prepare(const CheckRequest& r) {
     return {};
 }
 
+namespace {
+
+// Adds the time from its making to its end to a sum.
+class StepClock {
+public:
+    explicit StepClock(qint64* sum) : sum_(sum) { clock_.start(); }
+    ~StepClock() { *sum_ += clock_.elapsed(); }
+    StepClock(const StepClock&) = delete;
+    StepClock& operator=(const StepClock&) = delete;
+
+private:
+    qint64* sum_;
+    QElapsedTimer clock_;
+};
+
+} // namespace
+
 core::RunResult CheckJob::scan(core::ProgressSink& sink) {
     result_ = {};
     pending_ = false;
+    elapsedMs_ = 0;
+    const StepClock clock(&elapsedMs_);
     if (options_.mode == core::CheckMode::Smart) {
         result_ = smartScan(st_, options_, sink);
         return result_;
@@ -147,6 +166,7 @@ core::Status CheckJob::writePendingGroups() {
 
 core::RunResult CheckJob::separate(core::ProgressSink& sink) {
     if (!result_.ok() || result_.duplicateRows == 0) return result_;
+    const StepClock clock(&elapsedMs_);
     // The pending groups written on a second thread, through a cursor of their own over the same
     // rows: the separation only reads them, and ClienttableCC's database is not the check
     // table's.
@@ -185,6 +205,7 @@ core::RunResult CheckJob::separate(core::ProgressSink& sink) {
 }
 
 core::Status CheckJob::backupDuplicates() {
+    const StepClock clock(&elapsedMs_);
     const core::Status s = core::backupDuplicates(st_, false);
     if (s.ok()) return s;
     return QStringLiteral("重复数据无法备份到 ClienttableDD：") + s.error;
@@ -195,7 +216,12 @@ core::RunResult CheckJob::runAll(core::ProgressSink& sink) {
     separate(sink);
     if (const core::Status s = backupDuplicates(); !s.ok() && result_.error.isEmpty())
         result_.error = s.error;
+    if (const core::Status s = keepReport(); !s.ok()) result_.notes << s.error;
     return result_;
+}
+
+core::Status CheckJob::keepReport() {
+    return check::keepReport(st_.WorkConn, reportOf(st_, options_, result_, elapsedMs_));
 }
 
 } // namespace check

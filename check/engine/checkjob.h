@@ -9,8 +9,9 @@
 //     job.scan(sink);              // the groups into ClienttableCC
 //     job.separate(sink);          // the grouped records out of the check table
 //     job.backupDuplicates();      // ClienttableDD, a copy of ClienttableCC
+//     job.keepReport();            // the run's report (report.h) in the working database
 //
-// or job.runAll(sink) for all three. A window asks its questions between the steps. The rules
+// or job.runAll(sink) for all four. A window asks its questions between the steps. The rules
 // every front end keeps, because the job keeps them:
 //  - a fuzzy check whose grouping pass failed for single records is still separated; the result
 //    counts those records (failedRecords, firstFailure) for the front end to warn about;
@@ -23,6 +24,7 @@
 // its group is kept beside them.
 // The scan reads the check table through cursors of its own: RsSource, which the windows' grids
 // show, does not move.
+#include "check/engine/report.h"
 #include "core/run.h"
 
 #include <optional>
@@ -83,8 +85,11 @@ public:
     core::RunResult separate(core::ProgressSink& sink);
     // ClienttableDD written from ClienttableCC.
     core::Status backupDuplicates();
-    // The three steps; a failed backup of the duplicates becomes the error of a run that had
-    // none.
+    // The report of the run so far (the time of its steps, not of the questions between them),
+    // kept in the working database for the check-control window and the runner's --report.
+    core::Status keepReport();
+    // The four steps; a failed backup of the duplicates becomes the error of a run that had
+    // none, a report not kept a note.
     core::RunResult runAll(core::ProgressSink& sink);
 
 private:
@@ -95,6 +100,7 @@ private:
     core::RunOptions options_;
     core::RunResult result_;
     bool pending_ = false;
+    qint64 elapsedMs_ = 0; // in the steps so far
 };
 
 } // namespace check

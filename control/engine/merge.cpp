@@ -1,5 +1,6 @@
 #include "control/engine/merge.h"
 
+#include "check/engine/report.h"
 #include "check/engine/separation.h"
 #include "core/changelog.h"
 #include "core/workdb.h"
@@ -115,6 +116,7 @@ MergeResult writeDuplicates(core::AppState& st, const db::RecordsetPtr& dest,
         core::setDuplicatesState(st.WorkConn, QStringLiteral("ClienttableCC"),
                                  core::DuplicatesState::Merged);
         if (QString why; log && !log->keep(&r.changeLogPath, &why)) r.notes << why;
+        check::addLogToLastReport(st.WorkConn, r.changeLogPath);
     }
     if (dup->recordCount() > 0) dup->moveLast();
     return r;

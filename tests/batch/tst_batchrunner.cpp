@@ -28,6 +28,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStringEncoder>
 
 #include <csignal>
@@ -739,6 +740,7 @@ private slots:
         QList<QStringList> rows = listed();
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows[0][1].toInt(), int(s["remaining"] + s["separated"]));
+        QCOMPARE(rows[0][4], QString("分离")); // named by the log beside it
         const QString first = rows[0][3];
         Run r2 = batch({QStringLiteral("restore"), dbf, first});
         QVERIFY2(r2.exitCode == 0, qPrintable(r2.err));
@@ -746,6 +748,7 @@ private slots:
         rows = listed();
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows[1][3], first); // the newest first: the backup the restore made
+        QCOMPARE(rows[0][4], QString("-"));
         QCOMPARE(rows[0][1].toInt(), int(s["remaining"]));
         r2 = batch({QStringLiteral("restore"), dbf, rows[0][3]});
         QVERIFY2(r2.exitCode == 0, qPrintable(r2.err));
@@ -764,6 +767,109 @@ private slots:
             QCOMPARE(digest(dbf), separated);
         }
         QCOMPARE(listed().size(), 4); // the foreign one is listed by its name, but not put back
+    }
+
+    // The report of a check, as HTML and as PDF, against the check's own duplicates (--dup-csv)
+    // and a list whose places are known: the places read from the address where it is a check
+    // field, otherwise from the postcode; for 智能查重 the evidence too.
+    void reportOfACheck_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("placesFrom");
+        QTest::addColumn<int>("logs"); // of the separation, the batch delete and the merge
+        QTest::newRow("address, html") << QStringList{"--fields", "姓名,地址"} << "r1.html"
+                                       << "地址字段“地址”" << 0;
+        QTest::newRow("postcode, pdf") << QStringList{"--fields", "姓名,电话"} << "r2.pdf"
+                                       << "邮编字段“邮编”" << 0;
+        QTest::newRow("smart, html")
+            << QStringList{"--fields", "姓名,电话,地址", "--smart"} << "r3.html"
+            << "地址字段“地址”" << 0;
+        QTest::newRow("in place, merged back, pdf")
+            << QStringList{"--fields", "姓名,地址", "--in-place", "--merge-back"} << "r4.pdf"
+            << "地址字段“地址”" << 3;
+    }
+    void reportOfACheck() {
+        QFETCH(QStringList, options);
+        QFETCH(QString, report);
+        QFETCH(QString, placesFrom);
+        QFETCH(int, logs);
+        const QString dbf = path(QFileInfo(report).completeBaseName() + QStringLiteral(".dbf"));
+        // 3 in Beijing, 2 and 2 in Shenzhen and Hangzhou (written without its province),
+        // singles in Shanghai and Guangzhou.
+        const QList<QStringList> rows = {
+            {"张三", "广东省深圳市南山区科技园路1号", "13800000001", "518057"},
+            {"李四", "北京市海淀区中关村大街5号", "13900000002", "100080"},
+            {"王五", "杭州市西湖区文三路8号", "13700000003", "310012"},
+            {"赵六", "上海市徐汇区漕溪北路9号", "13600000004", "200030"},
+            {"张三", "广东省深圳市南山区科技园路1号", "13800000001", "518057"},
+            {"李四", "北京市海淀区中关村大街5号", "13900000002", "100080"},
+            {"孙七", "广东省广州市天河区体育西路2号", "13500000005", "510620"},
+            {"王五", "杭州市西湖区文三路8号", "13700000003", "310012"},
+            {"李四", "北京市海淀区中关村大街5号", "13900000002", "100080"},
+        };
+        QVERIFY(makeDbf(dbf, {"姓名", "地址", "电话", "邮编"}, rows));
+        const QString out = path(report), dup = path(QStringLiteral("report-dup.csv"));
+        const Run r = batch(QStringList{"check", dbf, "--report", out, "--dup-csv", dup} + options);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        const auto s = summary(r.out);
+
+        // The group sizes of the duplicates as written: the group number on a group's first row.
+        QMap<int, int> sizes;
+        int members = 0;
+        const QList<QStringList> written = readCsv(dup);
+        for (int i = 1; i <= written.size(); ++i) {
+            if (i == written.size() || !written[i][0].isEmpty()) {
+                if (members > 0) ++sizes[members];
+                members = 0;
+            }
+            ++members;
+        }
+        QCOMPARE(sizes, (QMap<int, int>{{2, 2}, {3, 1}}));
+
+        // The report's text: HTML with its tags taken out, or what pdftotext reads of the PDF.
+        QString text;
+        if (report.endsWith(QLatin1String(".pdf"))) {
+            QProcess p;
+            p.start(QStringLiteral("pdftotext"), {out, QStringLiteral("-")});
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitCode(), 0);
+            text = QString::fromUtf8(p.readAllStandardOutput());
+        } else {
+            QFile f(out);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QString html = QString::fromUtf8(f.readAll());
+            // Self-contained: nothing fetched from elsewhere.
+            for (const char* outside : {"http:", "https:", "src=", "href=", "url(", "@import"})
+                QVERIFY2(!html.contains(QLatin1String(outside)), outside);
+            QVERIFY(html.contains(QLatin1String("<svg")));
+            text = QString(html).replace(QRegularExpression(QStringLiteral("<[^>]*>")),
+                                         QStringLiteral(" "));
+        }
+        // Compared without blanks: pdftotext spaces words as the glyphs stand.
+        const QRegularExpression blanks(QStringLiteral("\\s+"));
+        text = text.replace(QStringLiteral("&quot;"), QStringLiteral("\"")).remove(blanks);
+        auto has = [&](QString words) {
+            words.remove(blanks);
+            if (!text.contains(words)) qWarning("not in the report: %s", qPrintable(words));
+            return text.contains(words);
+        };
+        QVERIFY(has(QStringLiteral("查重记录数 9")));
+        QVERIFY(has(QStringLiteral("重复组数 %1").arg(s["groups"])));
+        QCOMPARE(int(s["groups"]), 3);
+        QVERIFY(has(QStringLiteral("重复记录数 7")));
+        QVERIFY(has(QStringLiteral("分离记录数 %1").arg(s["separated"])));
+        QVERIFY(has(QStringLiteral("剩余记录数 %1").arg(9 - s["separated"])));
+        QCOMPARE(text.count(QStringLiteral("变更记录")), logs);
+        QCOMPARE(text.contains(QStringLiteral("分离前的备份")), logs > 0);
+        QVERIFY(has(QStringLiteral("2 条 2 组 3 条 1 组 4 条 0 组")));
+        QVERIFY(has(QStringLiteral("各省份的重复记录（据%1）").arg(placesFrom)));
+        QVERIFY(has(QStringLiteral("北京市 3 条 广东省 2 条 浙江省 2 条")));
+        QVERIFY(has(QStringLiteral("广东省各城市的重复记录 深圳市 2 条")));
+        QVERIFY(!text.contains(QStringLiteral("上海市")));
+        if (options.contains(QStringLiteral("--smart")))
+            QVERIFY(has(QStringLiteral("电话相同 3 组")));
+        else
+            QVERIFY(!text.contains(QStringLiteral("分组依据")));
     }
 
     // The window and the runner run the same check job: on copies of one file they leave the

@@ -3,6 +3,7 @@
 // its grids out of reach while the check runs, and asks before a close stops the check.
 #include "app/mainfm1.h"
 #include "app/windowdirectory.h"
+#include "check/engine/report.h"
 #include "check/mainfm11.h"
 #include "core/appstate.h"
 #include "tests/support/checkfixture.h"
@@ -23,8 +24,14 @@ namespace {
 class Recorder : public app::WindowDirectory {
 public:
     QStringList calls;
+    std::optional<check::CheckReport> shown; // the report kept when its window was asked for
     bool showCheckControl() override {
         calls << QStringLiteral("mainFm4");
+        return true;
+    }
+    bool showReport() override {
+        calls << QStringLiteral("report");
+        shown = check::lastReport(core::appState().WorkConn);
         return true;
     }
 };
@@ -76,6 +83,7 @@ private slots:
     void init() {
         app::setWindows(&windows_);
         windows_.calls.clear();
+        windows_.shown.reset();
         main_ = std::make_unique<app::mainFm1>();
         main_->show();
     }
@@ -96,7 +104,16 @@ private slots:
         QCOMPARE(tableRows(st.WorkConn, "ClienttableDD").size(), 2); // backed up at the end
         QVERIFY(main_->isVisible());
         QCOMPARE(main_->recordCounter(), QString("1/1")); // the table after the separation
-        QVERIFY(windows_.calls.isEmpty());
+        // The report of the run, kept before its window opens.
+        QCOMPARE(windows_.calls, QStringList{"report"});
+        QVERIFY(windows_.shown);
+        QCOMPARE(windows_.shown->checked, 3);
+        QCOMPARE(windows_.shown->groups, 1);
+        QCOMPARE(windows_.shown->duplicates, 2);
+        QCOMPARE(windows_.shown->separated, 2);
+        QCOMPARE(windows_.shown->remaining, 1);
+        QCOMPARE(windows_.shown->groupSizes.at(0).value, 1);
+        QCOMPARE(windows_.shown->mode, QString("完全相同查重"));
     }
 
     void maintenanceKeepsTheMainWindowHidden() {
@@ -106,7 +123,7 @@ private slots:
         d.expectMessage("查重结束").expectMessage("现在开始数据维护吗？", ui::Answer::Ok);
         run();
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
-        QCOMPARE(windows_.calls, QStringList{"mainFm4"});
+        QCOMPARE(windows_.calls, (QStringList{"report", "mainFm4"}));
         QVERIFY(!main_->isVisible());
     }
 
@@ -139,6 +156,12 @@ private slots:
         QVERIFY2(d.problems().isEmpty(), qPrintable(d.problems()));
         QVERIFY(main_->isVisible());
         QCOMPARE(st.RsSource->recordCount(), 2);
+        // Kept, though no window shows it.
+        QVERIFY(windows_.calls.isEmpty());
+        const std::optional<check::CheckReport> kept = check::lastReport(st.WorkConn);
+        QVERIFY(kept);
+        QCOMPARE(kept->groups, 0);
+        QCOMPARE(kept->remaining, 2);
     }
 
     void fuzzyCheckEndsInItsOrder() {
