@@ -298,8 +298,8 @@ private slots:
         QStringList top;
         for (QAction* a : w_->menuBar()->actions())
             top << a->text();
-        QCOMPARE(top, (QStringList{"Excel数据", "DBF数据", "MDB数据", "数据维护", "查重结果", "帮助",
-                                   "退出"}));
+        QCOMPARE(top, (QStringList{"Excel数据", "DBF数据", "MDB数据", "数据维护", "查重结果",
+                                   "帮助", "退出"}));
         QCOMPARE(w_->menuBar()->actions().at(4)->menu()->actions().size(), 2);
         QCOMPARE(w_->menuBar()->actions().at(4)->menu()->actions().at(0)->objectName(),
                  QStringLiteral("data_Report"));
