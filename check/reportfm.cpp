@@ -38,15 +38,12 @@ class Canvas : public QWidget {
 public:
     Canvas(const ReportDrawing& drawing, QWidget* parent) : QWidget(parent), drawing_(drawing) {
         setFixedSize(int(ReportDrawing::width), int(drawing.height()) + 1);
-        setAutoFillBackground(true);
-        QPalette p = palette();
-        p.setColor(QPalette::Window, Qt::white);
-        setPalette(p);
     }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
+        painter.fillRect(rect(), Qt::white); // a page, whatever the scroll area's colours
         painter.setRenderHint(QPainter::Antialiasing);
         drawing_.paint(painter);
     }
