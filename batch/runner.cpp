@@ -629,6 +629,9 @@ int Runner::exportXls(const db::Connection& conn, const QString& table, const QS
     if (!r.ok)
         return fail(Failure, QStringLiteral("无法导出到 %1：%2")
                                  .arg(QDir::toNativeSeparators(path), session_.userView(r.error)));
+    if (!r.backupPath.isEmpty())
+        note(QStringLiteral("导出前的 %1 已备份到 %2")
+                 .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(r.backupPath)));
     if (r.sheetCount() > 1)
         note(QStringLiteral("%1 条记录超过一个工作表的容量，已分 %2 个工作表写入 %3：%4")
                  .arg(r.rows)

@@ -28,7 +28,8 @@ QString sizeText(qint64 bytes) {
 
 } // namespace
 
-restoreFm::restoreFm(const QString& file, QWidget* parent) : QDialog(parent), file_(file) {
+restoreFm::restoreFm(const QString& file, bool imported, QWidget* parent)
+    : QDialog(parent), file_(file), imported_(imported) {
     setObjectName(QStringLiteral("restoreFm"));
     setWindowTitle(QStringLiteral("恢复备份"));
     auto* layout = new QVBoxLayout(this);
@@ -96,7 +97,10 @@ void restoreFm::restoreChosen() {
     const QString backup = list_->item(row, 4)->data(Qt::UserRole).toString();
     if (!ui::confirm(
             QStringLiteral("用 %1 的备份恢复 %2 吗？\r\n现在的文件会先备份，恢复后可以再恢复回来。")
-                .arg(list_->item(row, 0)->text(), QDir::toNativeSeparators(file_))))
+                .arg(list_->item(row, 0)->text(), QDir::toNativeSeparators(file_)) +
+            (imported_ ? QStringLiteral(
+                             "\r\n恢复后会重新导入这个工作簿，工作数据库中导入的数据将被替换。")
+                       : QString())))
         return;
     // The file is closed while it is put back, and opened again after.
     core::AppState& st = core::appState();
@@ -122,7 +126,12 @@ void restoreFm::showRestore() {
         ui::inform(QStringLiteral("请先打开要恢复的数据表"));
         return;
     }
-    const QString file = userFileOfCheckTable(st);
+    QString file = userFileOfCheckTable(st);
+    // An imported workbook is never changed by a check, but an export may have added a sheet
+    // to it: its backups are those.
+    const bool imported = file.isEmpty();
+    if (imported && isWorkbook(st.SourcePath) && !backupsOf(st.SourcePath).empty())
+        file = st.SourcePath;
     if (file.isEmpty()) {
         ui::inform(
             QStringLiteral("导入的数据保存在工作数据库中，查重时不改动原文件，没有备份可恢复"));
@@ -133,7 +142,7 @@ void restoreFm::showRestore() {
                        .arg(QDir::toNativeSeparators(file)));
         return;
     }
-    restoreFm dialog(file);
+    restoreFm dialog(file, imported);
     dialog.exec();
 }
 

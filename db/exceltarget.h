@@ -34,6 +34,7 @@ struct ExcelExportResult {
     QString error;      // in Chinese, for the window; empty on success
     QStringList sheets; // the sheets written, in order: the name given, then "<name>_2", ...
     qint64 rows = 0;    // records written (heading rows not counted)
+    QString backupPath; // the workbook as it was, when the caller backed it up before writing
     int sheetCount() const { return int(sheets.size()); }
 };
 

@@ -32,7 +32,8 @@ bool isDbf(const QString& path) {
 }
 
 // What a file's tables are: for a dBase table its fields (name, type, width, decimals), for an
-// SQLite database each table with its columns. Nothing, with *error, when it cannot be read.
+// SQLite database each table with its columns, for a workbook each sheet with its heading row.
+// Nothing, with *error, when it cannot be read.
 std::optional<QStringList> shapeOf(const QString& path, int* records, QString* error) {
     QStringList shape;
     if (isDbf(path)) {
@@ -63,20 +64,22 @@ std::optional<QStringList> shapeOf(const QString& path, int* records, QString* e
         }
         return shape;
     }
+    const bool workbook = isWorkbook(path);
     db::Connection conn;
-    if (!conn.open(db::accessConnectionString(path))) {
+    if (!conn.open(workbook ? db::excelConnectionString(path) : db::accessConnectionString(path))) {
         *error = conn.errorString();
         return std::nullopt;
     }
+    // (A workbook's sheets are its system tables "<sheet>$"; its tables are named ranges.)
     for (const db::SchemaRow& row : conn.tableSchema())
-        if (row.tableType == QLatin1String("TABLE"))
+        if ((row.tableType == QLatin1String("TABLE")) != workbook)
             shape << row.tableName + QLatin1Char('(') +
                          conn.columnNames(row.tableName).join(QLatin1Char(',')) + QLatin1Char(')');
     return shape;
 }
 
 // Whether the tables of a backup are those of the file: a dBase table with the same fields;
-// databases that share a table and hold no shared table of other columns.
+// databases (or workbooks) that share a table (a sheet) and hold no shared one of other columns.
 bool sameTables(const QStringList& file, const QStringList& backup, bool dbf) {
     if (dbf) return file == backup;
     auto nameOf = [](const QString& t) { return t.left(t.indexOf(QLatin1Char('('))); };
@@ -91,6 +94,12 @@ bool sameTables(const QStringList& file, const QStringList& backup, bool dbf) {
 }
 
 } // namespace
+
+bool isWorkbook(const QString& path) {
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("xls") || suffix == QLatin1String("xlsx") ||
+           suffix == QLatin1String("xlsm");
+}
 
 std::vector<Backup> backupsOf(const QString& file) {
     std::vector<Backup> found;

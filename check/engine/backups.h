@@ -1,7 +1,7 @@
 #pragma once
-// The backups that the separation and the merge leave in the folder "查重备份" beside a user's
-// file (separation.h makes them): listed, and put back. Putting one back first backs up the file
-// as it is, so that a restore can itself be undone.
+// The backups that the separation, the merge and the export leave in the folder "查重备份" beside
+// a user's file (separation.h makes them): listed, and put back. Putting one back first backs up
+// the file as it is, so that a restore can itself be undone.
 #include "core/status.h"
 
 #include <QDateTime>
@@ -19,8 +19,11 @@ struct Backup {
     QString step; // the step that made it ("分离", "合并"), from the log beside it; empty: none
 };
 
-// The backups of file (a .dbf table, or an SQLite database such as an Access-form .mdb), the
-// newest first; none when it has no backup folder.
+// Whether path names an Excel workbook (.xls, .xlsx, .xlsm).
+bool isWorkbook(const QString& path);
+
+// The backups of file (a .dbf table, an SQLite database such as an Access-form .mdb, or a
+// workbook an export wrote to), the newest first; none when it has no backup folder.
 std::vector<Backup> backupsOf(const QString& file);
 
 // Puts backup (the path of one of file's backups) back in place of file and its companions,

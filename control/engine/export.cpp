@@ -1,9 +1,12 @@
 #include "control/engine/export.h"
 
+#include "check/engine/separation.h"
+#include "core/changelog.h"
 #include "db/formats/xls/biffwrite.h"
 #include "db/sqltext.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace control {
@@ -43,7 +46,21 @@ db::ExcelExportResult exportTable(const core::AppState& st, const db::Connection
         r.error = QStringLiteral("表“%1”没有查重数据库的全部字段，无法导出。").arg(table);
         return r;
     }
-    return db::exportToExcel(conn, table, c.columns, path, sheet, {}, c.headings);
+    // A workbook that exists is backed up first, beside it in the backup folder, so that the
+    // sheet added to it can be taken back (a restore); an export that writes nothing keeps none.
+    QString backup;
+    if (QFileInfo(path).isFile()) {
+        if (const core::Status s = check::backupUserFile(path, &backup); !s.ok()) {
+            r.error = s.error + QStringLiteral("\r\n为保证数据安全，没有导出。");
+            return r;
+        }
+    }
+    r = db::exportToExcel(conn, table, c.columns, path, sheet, {}, c.headings);
+    if (r.ok)
+        r.backupPath = backup;
+    else if (!backup.isEmpty() && QFile::remove(backup))
+        QDir().rmdir(core::backupFolderOf(path)); // (only when nothing else is in it)
+    return r;
 }
 
 core::Status workbookSheets(const QString& path, QStringList* sheets) {

@@ -29,6 +29,8 @@ ExportColumns exportColumns(const core::AppState& state, const db::Connection& c
 
 // Exports table of conn to a new sheet of the workbook at path; the result says what was
 // written (the sheets, the records) or why nothing was. The workbook is left as it was unless ok.
+// A workbook that exists is backed up first (result.backupPath), the way a separation backs up
+// its table: check::backupsOf lists it and check::restoreBackup puts it back.
 db::ExcelExportResult exportTable(const core::AppState& state, const db::Connection& conn,
                                   const QString& table, const QString& path, const QString& sheet);
 

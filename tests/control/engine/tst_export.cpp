@@ -2,8 +2,10 @@
 // file's title, the sheets a workbook offers to the name check (named ranges are none), the names
 // refused and asked again, and the export of the duplicates: the check table's fields only (No and
 // the running number stay out, a source field named No is its own column), texts as texts, the
-// user's sheets kept, any file name, a list too long for one sheet continued on "<name>_2".
+// user's sheets kept (and the workbook backed up first, so that it can be restored), any file
+// name, a list too long for one sheet continued on "<name>_2".
 // Workbooks are read back with xlrd and openpyxl.
+#include "check/engine/backups.h"
 #include "control/engine/export.h"
 #include "core/appstate.h"
 #include "tests/support/checkfixture.h"
@@ -142,6 +144,7 @@ private slots:
              {"xls/poi/chinese-provinces.xls", "xlsx/poi/51626_contact.xlsx"}) {
             const QString book = testsupport::copyInto(testsupport::sample(sample), f.dir());
             const QJsonObject before = testsupport::excelDump(book);
+            const QByteArray original = digest(book);
             const db::ExcelExportResult r =
                 control::exportTable(st, st.WorkConn, "ClienttableCC", book, "重复 客户");
             QVERIFY2(r.ok, qPrintable(r.error));
@@ -156,13 +159,34 @@ private slots:
                      (QList<QStringList>{{"s:姓名", "s:电话", "s:客户 编码"},
                                          {"s:张三", "s:13800138000", "s:001234"},
                                          {"s:O'Brien", "s:0574-1", "s:0"}}));
-            // The same name again: refused by the export itself, the workbook untouched.
+            // The same name again: refused by the export itself, the workbook untouched, and
+            // no backup left of it.
             const QByteArray done = digest(book);
             const db::ExcelExportResult again =
                 control::exportTable(st, st.WorkConn, "ClienttableCC", book, "重复 客户");
             QVERIFY(!again.ok);
             QVERIFY2(again.error.contains("重名"), qPrintable(again.error));
             QCOMPARE(digest(book), done);
+            QVERIFY(again.backupPath.isEmpty());
+
+            // The workbook as it was before the export is its one backup, and comes back byte
+            // for byte; a workbook of other sheets is refused as its backup.
+            const std::vector<check::Backup> backups = check::backupsOf(book);
+            QCOMPARE(int(backups.size()), 1);
+            QCOMPARE(backups[0].path, QFileInfo(r.backupPath).absoluteFilePath());
+            QCOMPARE(digest(r.backupPath), original);
+            const QFileInfo info(book);
+            const QString foreign = info.path() + "/查重备份/" + info.completeBaseName() +
+                                    "_20200101_000000." + info.suffix();
+            QVERIFY(control::exportTable(st, st.WorkConn, "ClienttableCC", foreign, "别的").ok);
+            QString undo;
+            bool refused = false;
+            core::Status s = check::restoreBackup(book, foreign, &undo, &refused);
+            QVERIFY2(refused && s.error.contains("字段不同"), qPrintable(s.error));
+            QCOMPARE(digest(book), done);
+            s = check::restoreBackup(book, r.backupPath, &undo, &refused);
+            QVERIFY2(s.ok(), qPrintable(s.error));
+            QCOMPARE(digest(book), original);
         }
     }
 
