@@ -178,6 +178,9 @@ int Session::open(const OpenRequest& request, QString* reason) {
         sources::ImportResult imported = sources::importRows(st, quiet);
         if (!sources::reopenImported(st, imported))
             return fail(Failure, sources::importProblem(imported));
+        // The run reads the working database from here on; the file's own connection (a
+        // workbook or a text file read whole into memory) is let go of.
+        st.SourceConn = db::Connection();
     }
     return Success;
 }

@@ -98,6 +98,8 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
 bool reopenImported(core::AppState& st, ImportResult& result) {
     result.reopened = false;
     if (!result.sourceOpen) return false;
+    // The source's rows go first: a list of a million rows is not held twice.
+    st.RsSource.reset();
     auto rs = std::make_shared<db::Recordset>();
     rs->setCursorLocation(db::CursorLocation::Client);
     const bool opened = rs->open(db::sql::selectAll(importedTable), st.WorkConn);

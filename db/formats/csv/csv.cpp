@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <deque>
+#include <new>
 #include <optional>
 
 namespace formats::csv {
@@ -215,8 +216,19 @@ QByteArray encodingForCodePage(const QString& codePage) {
     return formats::isKnownCodec(name) ? name : QByteArray();
 }
 
-bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error) {
+bool parse(const QString& text, QChar delimiter, xls::Table* out, QString* error) {
     *out = xls::Table();
+    // The values point into the text where they are written out in it (not quoted with doubled
+    // quotes): one copy of the text, kept by the table, rather than one string per value.
+    out->text = text;
+    const char16_t* const textBegin = reinterpret_cast<const char16_t*>(text.constData());
+    const char16_t* const textEnd = textBegin + text.size();
+    auto valueOf = [&](QStringView f) {
+        const char16_t* at = reinterpret_cast<const char16_t*>(f.data());
+        return at >= textBegin && at + f.size() <= textEnd
+                   ? QString::fromRawData(f.data(), f.size())
+                   : f.toString();
+    };
     std::vector<std::optional<QString>> headings;
     bool haveHeadings = false;
     size_t width = 0;
@@ -237,6 +249,17 @@ bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error) {
                 haveHeadings = true;
                 width = fields.size();
                 out->longest.assign(width, 0);
+                // Room for a value in every field of every line (memory not written to costs
+                // nothing): the values are not moved again and again as they grow.
+                // (No more than a value for every four characters, and a reservation that the
+                // system refuses is none: the vector grows as it would have.)
+                const size_t lines = size_t(std::count(text.begin(), text.end(), QChar(u'\n')));
+                try {
+                    out->values.reserve(
+                        std::min(width * (lines + 1), size_t(text.size()) / 4 + 16));
+                    out->rowStart.reserve(lines + 2);
+                } catch (const std::bad_alloc&) {
+                }
                 return;
             }
             if (fields.size() > width) {
@@ -246,7 +269,7 @@ bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error) {
             for (size_t c = 0; c < fields.size(); ++c) {
                 if (fields[c].isEmpty()) continue;
                 out->longest[c] = std::max(out->longest[c], fields[c].size());
-                out->values.push_back({uint16_t(c), fields[c].toString()});
+                out->values.push_back({uint16_t(c), valueOf(fields[c])});
             }
             out->rowStart.push_back(out->values.size());
         },

@@ -47,7 +47,7 @@ QByteArray encodingForCodePage(const QString& codePage);
 
 // Splits decoded text into the table; false with a Chinese error text (without the file name)
 // for a quoted field left open.
-bool parse(QStringView text, QChar delimiter, xls::Table* out, QString* error);
+bool parse(const QString& text, QChar delimiter, xls::Table* out, QString* error);
 
 // Reads a file: decodes it (codePage empty: detected), finds the delimiter and parses it. False
 // with a Chinese error text naming the file.

@@ -20,6 +20,7 @@ struct Table {
     std::vector<qsizetype> longest; // per field, the length of its longest value
     std::vector<size_t> rowStart;   // values of record r: [rowStart[r], rowStart[r + 1])
     std::vector<Value> values;      // the non-empty values, record by record, by column
+    QString text; // a text the values may refer into (QString::fromRawData): kept as long as they
 
     qsizetype rowCount() const { return rowStart.empty() ? 0 : qsizetype(rowStart.size()) - 1; }
     // The value of a field in a record; null for an empty cell.
