@@ -1,8 +1,9 @@
-// The whole job as a user waits for it: chachong-batch check on a GBK .dbf client list (open,
-// read, check on 姓名+地址, the groups written as CSV, the separation on a private copy), one
-// process from start to exit, against a pandas script finding and writing the same groups from
-// the CSV dump of the same file (python3 started, pandas imported, CSV read, groups written).
-// Both run alternately (A B A B ...), the medians are compared; both must find the same groups.
+// The whole job as a user waits for it: chachong-batch check on a client list (open, read,
+// check on 姓名+地址, the groups written as CSV, the separation on a private copy), one process
+// from start to exit, against a pandas script finding and writing the same groups from the CSV
+// dump of the same rows (python3 started, pandas imported, CSV read, groups written). The list is
+// checked as a GBK .dbf, as an .xlsx workbook and as a UTF-8 CSV file (the import included).
+// They run alternately (A B A B ...), the medians are compared; all must find the same groups.
 // Beside it, the check's peak memory against the size of the table's text (the CSV dump) and
 // against pandas's own peak.
 //   bench_wholejob [rows ...]     (default 100000 1000000); CHACHONG_BENCH_REPEATS (default 3)
@@ -43,7 +44,7 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
     gen.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bench_gen"),
               {QStringLiteral("--rows"), QString::number(rows), QStringLiteral("--exact"),
                QStringLiteral("0.10"), QStringLiteral("--near"), QStringLiteral("0.05"),
-               QStringLiteral("--formats"), QStringLiteral("dbf"), QStringLiteral("--out"),
+               QStringLiteral("--formats"), QStringLiteral("dbf,xlsx,csv"), QStringLiteral("--out"),
                tmp.filePath(QStringLiteral("clients"))});
     if (!gen.waitForFinished(-1) || gen.exitCode() != 0) {
         std::fprintf(stderr, "bench_gen failed: %s\n", gen.readAllStandardError().constData());
@@ -57,45 +58,61 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
     const QString theirGroups = tmp.filePath(QStringLiteral("pandas.csv"));
     const QString summary = tmp.filePath(QStringLiteral("summary.txt"));
 
-    std::vector<double> ours, theirs, ourPeaks, theirPeaks;
-    long long groups = -1, pandasGroups = -1;
+    // The runner's input of each kind: the generated files, the CSV under a name of its own (the
+    // dump is the baseline's input).
+    const QStringList kinds = {QStringLiteral("dbf"), QStringLiteral("xlsx"),
+                               QStringLiteral("csv")};
+    const int n = int(kinds.size());
+    std::vector<std::vector<double>> ours(kinds.size()), ourPeaks(kinds.size());
+    std::vector<double> theirs, theirPeaks;
+    std::vector<long long> groups(kinds.size(), -1);
+    long long pandasGroups = -1;
     for (int i = 0; i < repeats; ++i) {
-        const auto a = bench::runProcess(runner,
-                                         {"check", QFile::encodeName(dbf), "--fields", fields,
-                                          "--dup-csv", QFile::encodeName(ourGroups)},
-                                         summary);
+        for (int k = 0; k < n; ++k) {
+            const QString input = tmp.filePath(QStringLiteral("clients.") + kinds[k]);
+            const auto a = bench::runProcess(runner,
+                                             {"check", QFile::encodeName(input), "--fields", fields,
+                                              "--dup-csv", QFile::encodeName(ourGroups)},
+                                             summary);
+            if (!a) return false;
+            ours[size_t(k)].push_back(a->seconds);
+            ourPeaks[size_t(k)].push_back(a->peakMB);
+            groups[size_t(k)] = groupsOfRunner(a->out);
+        }
         const auto b = bench::runProcess("/usr/bin/python3",
                                          {CHACHONG_PANDAS_SCRIPT, QFile::encodeName(dump),
                                           QFile::encodeName(theirGroups), fields},
                                          summary + QStringLiteral(".py"));
-        if (!a || !b) return false;
-        ours.push_back(a->seconds);
+        if (!b) return false;
         theirs.push_back(b->seconds);
-        ourPeaks.push_back(a->peakMB);
         theirPeaks.push_back(b->peakMB);
-        groups = groupsOfRunner(a->out);
         const QList<QByteArray> p = b->out.simplified().split(' ');
         pandasGroups = p.size() == 3 ? p[2].toLongLong() : -1;
     }
-    if (groups != pandasGroups) {
-        std::fprintf(stderr, "different groups: chachong-batch %lld, pandas %lld\n", groups,
-                     pandasGroups);
-        return false;
-    }
+    for (int k = 0; k < n; ++k)
+        if (groups[size_t(k)] != pandasGroups) {
+            std::fprintf(stderr, "different groups: chachong-batch on .%s %lld, pandas %lld\n",
+                         qPrintable(kinds[k]), groups[size_t(k)], pandasGroups);
+            return false;
+        }
     QFile dumped(dump);
     const int fieldCount =
         dumped.open(QIODevice::ReadOnly) ? int(dumped.readLine().count(',')) + 1 : 0;
     const QString size = QStringLiteral("%1 rows × %2, %3 groups")
                              .arg(bench::count(rows))
                              .arg(fieldCount)
-                             .arg(bench::count(groups));
-    bench::row(QStringLiteral("whole job: chachong-batch check (.dbf → groups CSV, separation)"),
-               size, bench::median(ours), bench::median(theirs),
-               QStringLiteral("pandas %1 process (CSV dump → groups → CSV)").arg(pandas), "s");
+                             .arg(bench::count(pandasGroups));
     const double text = double(QFileInfo(dump).size()) / 1048576.0;
-    bench::row(QStringLiteral("peak memory of that check"), size, bench::median(ourPeaks), text,
-               QStringLiteral("the table's text (UTF-8 CSV)"), "MB");
-    bench::row(QStringLiteral("peak memory of that check"), size, bench::median(ourPeaks),
+    for (int k = 0; k < n; ++k) {
+        bench::row(QStringLiteral("whole job: chachong-batch check (.%1 → groups CSV, separation)")
+                       .arg(kinds[k]),
+                   size, bench::median(ours[size_t(k)]), bench::median(theirs),
+                   QStringLiteral("pandas %1 process (CSV dump → groups → CSV)").arg(pandas), "s");
+        bench::row(QStringLiteral("peak memory of that check"), size,
+                   bench::median(ourPeaks[size_t(k)]), text,
+                   QStringLiteral("the table's text (UTF-8 CSV)"), "MB");
+    }
+    bench::row(QStringLiteral("peak memory of the .dbf check"), size, bench::median(ourPeaks[0]),
                bench::median(theirPeaks), QStringLiteral("pandas's peak"), "MB");
     return true;
 }

@@ -346,13 +346,16 @@ bool attachSheets(sqlite3* db, const SheetKind& kind, const QString& path, const
     return true;
 }
 
-std::vector<SheetPart> workbookParts(const formats::xls::Workbook& book) {
+std::vector<SheetPart> workbookParts(formats::xls::Workbook&& book) {
     std::vector<SheetPart> parts;
     size_t cells = 0;
-    for (const auto& sheet : book.sheets) {
+    for (auto& sheet : book.sheets) {
         cells += sheet.cells.size();
         parts.push_back(
             {sheet.name + QLatin1Char('$'), true, formats::xls::worksheetTable(book, sheet)});
+        // A sheet's cells are its table's now: without named ranges, which read them again,
+        // they go at once (a large sheet is not held twice).
+        if (book.names.empty()) std::vector<formats::xls::PlacedCell>().swap(sheet.cells);
     }
     // Named ranges show cells the sheet tables already hold. A (damaged or hostile) file with
     // thousands of names over a large area would copy them thousands of times: past a budget

@@ -56,7 +56,8 @@ bool attachSheets(sqlite3* db, const SheetKind& kind, const QString& path, const
                   QString* skipped, QString* error);
 
 // The parts of a workbook: its worksheets "<sheet>$", then its named ranges ("<name>", or
-// "<sheet>$<name>" for a name local to a sheet), as the Excel database driver listed them.
-std::vector<SheetPart> workbookParts(const formats::xls::Workbook& book);
+// "<sheet>$<name>" for a name local to a sheet), as the Excel database driver listed them. The
+// book's cells are used up.
+std::vector<SheetPart> workbookParts(formats::xls::Workbook&& book);
 
 } // namespace vtab

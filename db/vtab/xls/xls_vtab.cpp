@@ -13,7 +13,7 @@ bool loadWorkbook(const QString& path, const QString&, std::vector<SheetPart>* p
                   QString* error) {
     formats::xls::Workbook book;
     if (!read(path, &book, error)) return false;
-    *parts = workbookParts(book);
+    *parts = workbookParts(std::move(book));
     return true;
 }
 
