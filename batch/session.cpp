@@ -171,9 +171,10 @@ int Session::open(const OpenRequest& request, QString* reason) {
     QString why;
     const QString name = d->choose(request.table, &code, &why);
     if (name.isEmpty()) return fail(code, why);
-    const sources::OpenResult opened = sources::openChosenTable(st, name);
+    const bool import = d->kind != QLatin1String("mdb") && request.import;
+    const sources::OpenResult opened = sources::openChosenTable(st, name, import);
     if (!take(opened)) return fail(Failure, opened.error);
-    if (d->kind != QLatin1String("mdb") && request.import) {
+    if (import) {
         core::ProgressSink quiet;
         sources::ImportResult imported = sources::importRows(st, quiet);
         if (!sources::reopenImported(st, imported))

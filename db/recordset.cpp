@@ -8,6 +8,7 @@
 #include "db/formats/characters.h"
 #include "db/jetsql.h"
 #include "db/rowindex.h"
+#include "db/tablerows.h"
 
 #include <QRegularExpression>
 
@@ -337,11 +338,6 @@ void Recordset::close() {
     if (was) emit rowsReset();
 }
 
-static QString formatReal(double d) {
-    QString s = QString::number(d, 'g', 15);
-    return s;
-}
-
 bool Recordset::open(const QString& jetSql, const Connection& connection, CursorType type,
                      LockType lock) {
     close();
@@ -367,7 +363,7 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
     auto store = std::make_shared<RowStore>();
     store->conn = conn;
     // A whole dBase table is read straight from its file, not value by value through SQLite.
-    if (conn->kind == SourceKind::Dbf && st.selectAll && !st.baseTable.isEmpty() &&
+    if (!fieldsOnly_ && conn->kind == SourceKind::Dbf && st.selectAll && !st.baseTable.isEmpty() &&
         st.sql.compare(QStringLiteral("SELECT * FROM ") + sqliteIdent(st.baseTable),
                        Qt::CaseInsensitive) == 0) {
         vtab::DbfRows rows;
@@ -428,6 +424,11 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
             f.origin = QString::fromUtf8(origin);
         store->fields.push_back(f);
     }
+    if (fieldsOnly_) {
+        sqlite3_finalize(stmt);
+        store->cells = formats::TextRows(store->columns);
+        return finishOpen(std::move(store));
+    }
     // Room for every row at once: growing by doubling would copy the rows several times.
     qint64 expected = 0;
     if (!st.baseTable.isEmpty()) {
@@ -459,7 +460,7 @@ bool Recordset::open(const QString& jetSql, const Connection& connection, Cursor
                 cell = Cell{};
                 break;
             case SQLITE_FLOAT:
-                cell = store->store(formatReal(sqlite3_column_double(stmt, i)));
+                cell = store->store(realText(sqlite3_column_double(stmt, i)));
                 break;
             default: {
                 const void* p = sqlite3_column_text16(stmt, i);
@@ -492,6 +493,13 @@ bool Recordset::finishOpen(std::shared_ptr<RowStore> store) {
         view_->state = RecordsetView::Eof;
     notifyReset();
     return true;
+}
+
+bool Recordset::openFields(const QString& jetSql, const Connection& connection) {
+    fieldsOnly_ = true;
+    const bool opened = open(jetSql, connection);
+    fieldsOnly_ = false;
+    return opened;
 }
 
 std::shared_ptr<Recordset> Recordset::clone() const {

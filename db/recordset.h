@@ -55,6 +55,10 @@ public:
     // then the result is true when the statement succeeded.
     bool open(const QString& jetSql, const Connection& connection,
               CursorType type = CursorType::Keyset, LockType lock = LockType::Pessimistic);
+    // The statement's fields, base table and connection as open gives them, and none of its
+    // rows: for a caller that reads a table's rows itself, once (readTable in tablerows.h), so
+    // a large table is not held twice.
+    bool openFields(const QString& jetSql, const Connection& connection);
     // A second recordset over the same rows, with its own current row and filter. Deletions
     // made through either are seen by both.
     std::shared_ptr<Recordset> clone() const;
@@ -185,6 +189,7 @@ private:
     CursorLocation location_ = CursorLocation::Client;
     CursorType type_ = CursorType::Keyset;
     LockType lock_ = LockType::Pessimistic;
+    bool fieldsOnly_ = false; // openFields: open reads no row
     Connection connection_;
     QString source_;
     std::shared_ptr<RowStore> store_;

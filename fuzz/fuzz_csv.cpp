@@ -15,8 +15,9 @@ size_t touch(const formats::xls::Table& t) {
         for (size_t i = t.rowStart[size_t(r)]; i < t.rowStart[size_t(r) + 1]; ++i) {
             const int col = t.values[i].col;
             if (col >= t.fields.size()) __builtin_trap(); // a value outside the fields
-            const QString* v = t.value(r, col);
-            if (v != &t.values[i].text) __builtin_trap(); // every stored value is found again
+            const std::optional<QString> v = t.value(r, col);
+            if (!v || v->constData() != t.textOf(t.values[i]).data())
+                __builtin_trap(); // every stored value is found again
             if (v->isEmpty() || v->size() > t.longest[size_t(col)]) __builtin_trap();
             n += size_t(v->size());
         }

@@ -13,8 +13,9 @@ size_t touch(const formats::xls::Table& t) {
     size_t n = size_t(t.fields.size());
     for (qsizetype r = 0; r < t.rowCount(); ++r) {
         for (size_t i = t.rowStart[size_t(r)]; i < t.rowStart[size_t(r) + 1]; ++i) {
-            const QString* v = t.value(r, t.values[i].col);
-            if (v != &t.values[i].text) __builtin_trap(); // every stored value is found again
+            const std::optional<QString> v = t.value(r, t.values[i].col);
+            if (!v || v->constData() != t.textOf(t.values[i]).data())
+                __builtin_trap(); // every stored value is found again
             n += size_t(v->size());
         }
     }

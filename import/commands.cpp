@@ -251,7 +251,7 @@ bool openGivenFile(const QString& path) {
 
 bool showChosenTable(const QString& name) {
     const bool excel = core::sourceKindOf(appState()) == core::SourceKind::Imported;
-    if (!show(openChosenTable(appState(), name), name)) return false;
+    if (!show(openChosenTable(appState(), name, excel), name)) return false;
     if (excel) app::windows().showImportProgress();
     return true;
 }

@@ -2,11 +2,10 @@
 
 namespace vtab {
 
-void resultText(sqlite3_context* ctx, const QString& text) {
-    // (constData, not utf16(): the text may be raw data of a larger text, which utf16() would copy
-    // to end it with a zero; the length is given.)
-    sqlite3_result_text16(ctx, text.constData(), int(text.size() * sizeof(char16_t)),
-                          SQLITE_TRANSIENT);
+void resultText(sqlite3_context* ctx, QStringView text) {
+    // An empty text is no null value.
+    sqlite3_result_text16(ctx, text.isNull() ? u"" : text.utf16(),
+                          int(text.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
 }
 
 QString valueText(sqlite3_value* value, bool* isNull) {

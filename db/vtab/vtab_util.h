@@ -6,8 +6,8 @@
 
 namespace vtab {
 
-// Sets a text result from a QString (UTF-16, copied by SQLite).
-void resultText(sqlite3_context* ctx, const QString& text);
+// Sets a text result from UTF-16 text (copied by SQLite).
+void resultText(sqlite3_context* ctx, QStringView text);
 // Reads an argument value as text; null stays null (isNull set).
 QString valueText(sqlite3_value* value, bool* isNull);
 // Stores a message on the virtual table for SQLite to report.

@@ -3,6 +3,7 @@
 #include "db/criteria.h"
 #include "db/formats/characters.h"
 #include "db/sqltext.h"
+#include "db/tablerows.h"
 
 #include <sqlite3.h>
 
@@ -17,14 +18,17 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
     const db::RecordsetPtr source = st.RsSource; // kept alive for the whole copy
     if (!core::isOpen(source)) return r;
     r.sourceOpen = true;
-    r.total = source->recordCount();
+    // Nothing copied: every row of the source failed.
+    auto failAll = [&](const QString& why) {
+        r.total = int(std::max<qint64>(0, source->connection().rowCount(source->baseTable())));
+        r.failed = r.total;
+        r.error = why;
+        return r;
+    };
 
     db::Recordset target;
-    if (!target.open(db::sql::selectAll(importedTable), st.WorkConn)) {
-        r.failed = r.total;
-        r.error = target.errorString();
-        return r;
-    }
+    if (!target.open(db::sql::selectAll(importedTable), st.WorkConn))
+        return failAll(target.errorString());
     const int columns = std::min(target.fieldCount(), source->fieldCount());
     std::vector<int> widths;
     QStringList names, marks;
@@ -34,11 +38,7 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
         marks << QStringLiteral("?");
     }
     target.close();
-    if (columns == 0) {
-        r.failed = r.total;
-        r.error = QStringLiteral("导入数据表没有字段");
-        return r;
-    }
+    if (columns == 0) return failAll(QStringLiteral("导入数据表没有字段"));
     const QByteArray sql =
         (QStringLiteral("INSERT INTO ") + db::sql::ident(importedTable) + QStringLiteral(" (") +
          names.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
@@ -46,38 +46,48 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
             .toUtf8();
     sqlite3* h = st.WorkConn.handle();
     sqlite3_stmt* insert = nullptr;
-    if (sqlite3_prepare_v2(h, sql.constData(), -1, &insert, nullptr) != SQLITE_OK) {
-        r.failed = r.total;
-        r.error = QString::fromUtf8(sqlite3_errmsg(h));
-        return r;
-    }
+    if (sqlite3_prepare_v2(h, sql.constData(), -1, &insert, nullptr) != SQLITE_OK)
+        return failAll(QString::fromUtf8(sqlite3_errmsg(h)));
     const bool ownTransaction = !st.WorkConn.inTransaction() && st.WorkConn.beginTransaction();
-    // A cursor of its own over the source's rows, so the grid's current row stays where it is.
-    const db::RecordsetPtr rows = source->clone();
-    rows->moveFirst();
-    for (int row = 0; row < r.total && !rows->isEof(); ++row, rows->moveNext()) {
-        if (!sink.progress(row, r.total)) {
-            r.cancelled = true;
-            break;
-        }
-        for (int i = 0; i < columns; ++i) {
-            // The first D characters of the value, then blanks trimmed: the program's one
-            // trimming rule (spaces only; line breaks inside a value are data). A null value
-            // is imported as an empty text, as before.
-            QStringView text = rows->valueView(i);
-            if (widths[size_t(i)] > 0) text = formats::firstCodePoints(text, widths[size_t(i)]);
-            text = db::trimBlanks(text);
-            sqlite3_bind_text16(insert, i + 1, text.isNull() ? u"" : text.utf16(),
-                                int(text.size() * 2), SQLITE_TRANSIENT);
-        }
-        if (sqlite3_step(insert) == SQLITE_DONE) {
-            ++r.copied;
-        } else {
-            ++r.failed;
-            if (r.error.isEmpty()) r.error = QString::fromUtf8(sqlite3_errmsg(h));
-        }
-        sqlite3_reset(insert);
-        sqlite3_clear_bindings(insert);
+    // The rows straight from the source's table, once: RsSource holds its fields only.
+    qint64 total = 0;
+    qint64 row = 0;
+    QString readError;
+    const bool read = db::readTable(
+        source->connection(), source->baseTable(), &total,
+        [&](std::span<const QStringView> values) {
+            if (row == 0) r.total = int(total);
+            if (!sink.progress(int(row), r.total)) {
+                r.cancelled = true;
+                return false;
+            }
+            ++row;
+            for (int i = 0; i < columns && size_t(i) < values.size(); ++i) {
+                // The first D characters of the value, then blanks trimmed: the program's one
+                // trimming rule (spaces only; line breaks inside a value are data). A null
+                // value is imported as an empty text, as before.
+                QStringView text = values[size_t(i)];
+                if (widths[size_t(i)] > 0)
+                    text = formats::firstCodePoints(text, widths[size_t(i)]);
+                text = db::trimBlanks(text);
+                sqlite3_bind_text16(insert, i + 1, text.isNull() ? u"" : text.utf16(),
+                                    int(text.size() * 2), SQLITE_TRANSIENT);
+            }
+            if (sqlite3_step(insert) == SQLITE_DONE) {
+                ++r.copied;
+            } else {
+                ++r.failed;
+                if (r.error.isEmpty()) r.error = QString::fromUtf8(sqlite3_errmsg(h));
+            }
+            sqlite3_reset(insert);
+            sqlite3_clear_bindings(insert);
+            return true;
+        },
+        &readError);
+    r.total = int(total);
+    if (!read) {
+        r.failed = r.total - r.copied;
+        if (r.error.isEmpty()) r.error = readError;
     }
     sqlite3_finalize(insert);
     if (r.cancelled) {

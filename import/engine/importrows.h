@@ -15,7 +15,8 @@ struct ImportResult : core::Status {
     bool reopened = false;   // reopenImported: every row arrived and RsSource holds them
 };
 
-// The copy: every row of RsSource into ClienttableELS by position, each value cut to the
+// The copy: every row of RsSource's table (read straight from SourceConn: RsSource may hold
+// its fields only) into ClienttableELS by position, each value cut to the
 // column's width and trimmed of blanks, in one transaction on WorkConn. progress(done, total) is
 // reported per row; false stops the copy and writes nothing.
 ImportResult importRows(core::AppState& st, core::ProgressSink& sink);

@@ -43,12 +43,17 @@ QString connect(core::AppState& st, const QString& connectionString, const QStri
     return {};
 }
 
-// RsSource := the rows of sql on SourceConn; an empty text, or why it did not open.
-QString openRsSource(core::AppState& st, const QString& sql, const QString& shownName) {
+// RsSource := the rows of sql on SourceConn; an empty text, or why it did not open. A table
+// whose rows are imported next (importRows reads them straight from the file's table) is opened
+// with its fields only: a list of a million rows is not held twice.
+QString openRsSource(core::AppState& st, const QString& sql, const QString& shownName,
+                     bool importNext = false) {
     auto rs = std::make_shared<db::Recordset>();
     rs->setCursorLocation(db::CursorLocation::Client);
-    if (!rs->open(sql, st.SourceConn, db::CursorType::Keyset, db::LockType::Pessimistic) ||
-        !rs->isOpen()) {
+    const bool opened =
+        importNext ? rs->openFields(sql, st.SourceConn)
+                   : rs->open(sql, st.SourceConn, db::CursorType::Keyset, db::LockType::Pessimistic);
+    if (!opened || !rs->isOpen()) {
         st.RsSource.reset();
         // A dBase file that is not a table is left out of the folder's tables: say why.
         const QString why = st.SourceConn.skippedTables().isEmpty() ? rs->errorString()
@@ -98,7 +103,7 @@ OpenResult openDbfTable(core::AppState& st, const QString& path, const QString& 
         return failed(st, why);
     if (const QString why =
             openRsSource(st, QStringLiteral("Select * From ") + db::sql::ident(st.SourceBaseName),
-                         st.SourceBaseName);
+                         st.SourceBaseName, kind == core::SourceKind::Imported);
         !why.isEmpty())
         return failed(st, why);
     OpenResult r;
@@ -214,13 +219,14 @@ core::Status chooserTables(const core::AppState& st, QStringList* tables) {
     return {};
 }
 
-OpenResult openChosenTable(core::AppState& st, const QString& name) {
+OpenResult openChosenTable(core::AppState& st, const QString& name, bool importNext) {
     // A sheet is "<name>$"; the table of a text file has the file's name.
     const bool excel = core::sourceKindOf(st) == core::SourceKind::Imported &&
                        st.SourceConn.kind() == db::SourceKind::Xls;
     st.SourceTable = excel ? QStringLiteral("[") + name + QStringLiteral("$]") : name;
     const QString quoted = db::sql::ident(excel ? name + QLatin1Char('$') : name);
-    if (const QString why = openRsSource(st, QStringLiteral("Select * From ") + quoted, name);
+    if (const QString why =
+            openRsSource(st, QStringLiteral("Select * From ") + quoted, name, importNext);
         !why.isEmpty())
         return failed(st, why);
     OpenResult r;

@@ -35,7 +35,8 @@ struct OpenResult : core::Status {
 // in the code page the table was read in.
 OpenResult openDbf(core::AppState& st, const QString& path, const QString& fileTitle);
 // "导入DBF数据（可导出Excel文件）": the same, for an import into ClienttableELS (SourceType
-// "xls", SourceFileTitle "MorlayBankCC.MDB"); importRows (import.h) then copies the rows.
+// "xls", SourceFileTitle "MorlayBankCC.MDB"); importRows (import.h) then copies the rows, and
+// RsSource holds the table's fields and none of its rows until then.
 OpenResult openDbfForImport(core::AppState& st, const QString& path, const QString& fileTitle);
 // "打开MDB数据" and "导入Excel数据": SourceConn on the file, RsSource closed until the table
 // chooser's choice (openChosenTable).
@@ -47,8 +48,9 @@ OpenResult connectText(core::AppState& st, const QString& path, const QString& f
 // The tables or sheets the table chooser offers for the connected source, in the source's order.
 core::Status chooserTables(const core::AppState& st, QStringList* tables);
 // The chooser's "确认": the chosen table or sheet becomes RsSource and the working tables are
-// rebuilt; for an Excel sheet importRows then copies the rows.
-OpenResult openChosenTable(core::AppState& st, const QString& name);
+// rebuilt; for an Excel sheet importRows then copies the rows. importNext: they are imported
+// next, and RsSource holds the sheet's fields and none of its rows until then.
+OpenResult openChosenTable(core::AppState& st, const QString& name, bool importNext = false);
 // "打开导入数据": ClienttableELS of the working database, as the last import left it.
 OpenResult openImported(core::AppState& st);
 

@@ -2,6 +2,7 @@
 // tables the schema lists, the read-only rule, and the messages for files that do not open.
 #include "db/connection.h"
 #include "db/recordset.h"
+#include "db/tablerows.h"
 #include "tests/support/testsupport.h"
 
 #include <sqlite3.h>
@@ -17,6 +18,20 @@ class TestFileSources : public QObject {
         for (const SchemaRow& r : c.tableSchema())
             out << r.tableName + ":" + r.tableType;
         return out;
+    }
+
+    // Every row of a recordset, a value "<NULL>" when null.
+    static QList<QStringList> rowsOf(Recordset& rs) {
+        QList<QStringList> rows;
+        for (rs.moveFirst(); !rs.isEof(); rs.moveNext()) {
+            QStringList row;
+            for (int c = 0; c < rs.fieldCount(); ++c) {
+                const QStringView v = rs.valueView(c);
+                row << (v.isNull() ? QStringLiteral("<NULL>") : v.toString());
+            }
+            rows << row;
+        }
+        return rows;
     }
 
 private slots:
@@ -89,6 +104,73 @@ private slots:
 
         QVERIFY(!c.open(textConnectionString(tmp.filePath("没有.csv"))));
         QVERIFY2(c.errorString().startsWith("找不到文本文件"), qPrintable(c.errorString()));
+    }
+    // A table read once, row by row, without a recordset (an import's way): the rows a recordset
+    // reads, whether they come from a sheet in memory, a text file's own text (a quoted value
+    // with doubled quotes among them), a dBase file or SQLite itself (numbers, nulls, empty
+    // texts); a recordset opened for its fields alone holds none of them.
+    void wholeTableReadOnce_data() {
+        QTest::addColumn<QString>("connection");
+        QTest::addColumn<QString>("table");
+        const QString csv = tmp.filePath("名单.csv");
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("姓名,电话,备注\n张三,138,\"说\"\"好\"\"\"\n,, x \n李四,,\n");
+        f.close();
+        const QString db = tmp.filePath("plain.db");
+        sqlite3* h = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(db).constData(), &h), SQLITE_OK);
+        QCOMPARE(sqlite3_exec(h,
+                              "CREATE TABLE t(a TEXT, b REAL, c INTEGER, d TEXT);"
+                              "INSERT INTO t VALUES('王五', 2.5, 7, '');"
+                              "INSERT INTO t VALUES(NULL, 1e20, NULL, ' 空格 ');",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(h);
+        QTest::newRow("xlsx") << excelConnectionString(
+                                     testsupport::sample("xlsx/poi/51626_contact.xlsx"))
+                              << "Sheet1$";
+        QTest::newRow("csv") << textConnectionString(csv) << "名单";
+        QTest::newRow("dbf") << dbaseConnectionString(testsupport::sample("dbf/dbfread"))
+                             << "people";
+        QTest::newRow("sqlite") << accessConnectionString(db) << "t";
+    }
+    void wholeTableReadOnce() {
+        QFETCH(QString, connection);
+        QFETCH(QString, table);
+        Connection c;
+        QVERIFY2(c.open(connection), qPrintable(c.errorString()));
+        Recordset rs;
+        const QString sql = QStringLiteral("Select * From [%1]").arg(table);
+        QVERIFY2(rs.open(sql, c), qPrintable(rs.errorString()));
+        const QList<QStringList> want = rowsOf(rs);
+        QVERIFY(want.size() >= 2);
+        QList<QStringList> got;
+        qint64 total = -1;
+        QString error;
+        const RowReader keep = [&](std::span<const QStringView> values) {
+            QStringList row;
+            for (QStringView v : values)
+                row << (v.isNull() ? QStringLiteral("<NULL>") : v.toString());
+            got << row;
+            return true;
+        };
+        QVERIFY2(readTable(c, table, &total, keep, &error), qPrintable(error));
+        QCOMPARE(got, want);
+        QCOMPARE(total, qint64(want.size()));
+        // Stopped after its first row.
+        got.clear();
+        QVERIFY(readTable(c, table, nullptr,
+                          [&](std::span<const QStringView> v) { return keep(v) && false; },
+                          &error));
+        QCOMPARE(got.size(), 1);
+
+        Recordset fields;
+        QVERIFY2(fields.openFields(sql, c), qPrintable(fields.errorString()));
+        QCOMPARE(fields.fieldNames(), rs.fieldNames());
+        QCOMPARE(fields.baseTable(), rs.baseTable());
+        QCOMPARE(fields.recordCount(), 0);
+        QVERIFY(fields.isEof());
     }
 };
 

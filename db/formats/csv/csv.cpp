@@ -14,6 +14,7 @@
 #include <deque>
 #include <new>
 #include <optional>
+#include <stdexcept>
 
 namespace formats::csv {
 
@@ -220,21 +221,28 @@ bool parse(const QString& text, QChar delimiter, xls::Table* out, QString* error
     *out = xls::Table();
     // The values point into the text where they are written out in it (not quoted with doubled
     // quotes): one copy of the text, kept by the table, rather than one string per value.
+    if (uint64_t(text.size()) >= 0xFFFFFFFFu) {
+        if (error) *error = QStringLiteral("文件太大（超过40亿个字符），无法读入");
+        return false;
+    }
     out->text = text;
     const char16_t* const textBegin = reinterpret_cast<const char16_t*>(text.constData());
     const char16_t* const textEnd = textBegin + text.size();
-    auto valueOf = [&](QStringView f) {
+    auto add = [&](uint16_t col, QStringView f) {
         const char16_t* at = reinterpret_cast<const char16_t*>(f.data());
-        return at >= textBegin && at + f.size() <= textEnd
-                   ? QString::fromRawData(f.data(), f.size())
-                   : f.toString();
+        if (at >= textBegin && at + f.size() <= textEnd)
+            out->values.push_back({uint32_t(at - textBegin), uint32_t(f.size()), col});
+        else
+            out->add(col, f);
     };
     std::vector<std::optional<QString>> headings;
     bool haveHeadings = false;
     size_t width = 0;
     out->rowStart.push_back(0);
     qsizetype openLine = 0;
-    const bool ok = forEachRecord(
+    bool ok = false;
+    try {
+    ok = forEachRecord(
         text, delimiter,
         [&](const std::vector<QStringView>& fields, qsizetype) {
             if (std::all_of(fields.begin(), fields.end(),
@@ -269,11 +277,16 @@ bool parse(const QString& text, QChar delimiter, xls::Table* out, QString* error
             for (size_t c = 0; c < fields.size(); ++c) {
                 if (fields[c].isEmpty()) continue;
                 out->longest[c] = std::max(out->longest[c], fields[c].size());
-                out->values.push_back({uint16_t(c), valueOf(fields[c])});
+                add(uint16_t(c), fields[c]);
             }
             out->rowStart.push_back(out->values.size());
         },
         &openLine);
+    } catch (const std::length_error&) { // the quoted values' own texts past 4 G characters
+        *out = xls::Table();
+        if (error) *error = QStringLiteral("文件太大（超过40亿个字符），无法读入");
+        return false;
+    }
     if (!ok) {
         *out = xls::Table();
         if (error)

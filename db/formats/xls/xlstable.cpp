@@ -5,6 +5,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <stdexcept>
 
 namespace formats::xls {
 
@@ -41,7 +42,7 @@ Table tableOf(const Workbook& book, const Sheet& sheet, const Area& a) {
             if (!text) continue;
             const uint16_t col = uint16_t(it->col - a.firstCol);
             t.longest[col] = std::max(t.longest[col], text->size());
-            t.values.push_back({col, std::move(*text)});
+            t.add(col, *text);
         }
         t.rowStart.push_back(t.values.size()); // a row without cells is a record of NULLs
     }
@@ -51,13 +52,22 @@ Table tableOf(const Workbook& book, const Sheet& sheet, const Area& a) {
 
 } // namespace
 
-const QString* Table::value(qsizetype row, int col) const {
-    if (row < 0 || row >= rowCount()) return nullptr;
+std::optional<QString> Table::value(qsizetype row, int col) const {
+    if (row < 0 || row >= rowCount()) return std::nullopt;
     const auto first = values.begin() + qsizetype(rowStart[size_t(row)]);
     const auto last = values.begin() + qsizetype(rowStart[size_t(row) + 1]);
     const auto it =
         std::lower_bound(first, last, col, [](const Value& v, int c) { return v.col < c; });
-    return it != last && it->col == col ? &it->text : nullptr;
+    if (it == last || it->col != col) return std::nullopt;
+    const QStringView v = textOf(*it);
+    return QString::fromRawData(v.data(), v.size());
+}
+
+void Table::add(uint16_t col, QStringView value) {
+    const uint64_t at = uint64_t(text.size()) + uint64_t(more.size());
+    if (at + uint64_t(value.size()) > 0xFFFFFFFFu) throw std::length_error("table text too long");
+    more.append(value);
+    values.push_back({uint32_t(at), uint32_t(value.size()), col});
 }
 
 Table worksheetTable(const Workbook& book, const Sheet& sheet) {

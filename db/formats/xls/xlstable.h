@@ -11,20 +11,35 @@
 namespace formats::xls {
 
 struct Table {
+    // A non-empty value: where it stands in the table's texts, twelve bytes rather than a
+    // string each (a list of a million rows holds ten million of them).
     struct Value {
-        uint16_t col; // 0-based within the table
-        QString text;
+        uint32_t at = 0;   // in text, or in more at at - text.size()
+        uint32_t size = 0; // characters
+        uint16_t col = 0;  // 0-based within the table
     };
 
     QStringList fields;
     std::vector<qsizetype> longest; // per field, the length of its longest value
     std::vector<size_t> rowStart;   // values of record r: [rowStart[r], rowStart[r + 1])
     std::vector<Value> values;      // the non-empty values, record by record, by column
-    QString text; // a text the values may refer into (QString::fromRawData): kept as long as they
+    // The texts the values stand in: a text file's decoded text as it was read (shared, not
+    // copied), and the values written out differently there (a quoted value with doubled
+    // quotes) or, for a sheet, every value, one after another.
+    QString text;
+    QString more;
 
     qsizetype rowCount() const { return rowStart.empty() ? 0 : qsizetype(rowStart.size()) - 1; }
-    // The value of a field in a record; null for an empty cell.
-    const QString* value(qsizetype row, int col) const;
+    QStringView textOf(const Value& v) const {
+        return v.at < uint64_t(text.size()) ? QStringView(text).sliced(v.at, v.size)
+                                             : QStringView(more).sliced(v.at - text.size(), v.size);
+    }
+    // The value of a field in a record (its text not copied: valid while the table is); none
+    // for an empty cell.
+    std::optional<QString> value(qsizetype row, int col) const;
+    // A new last value of the record being read (col after the ones before it), copied into
+    // more. Throws std::length_error past what a value can point at (4 G characters of text).
+    void add(uint16_t col, QStringView value);
 };
 
 // A worksheet's used range as a table. The used range is the smallest rectangle that holds

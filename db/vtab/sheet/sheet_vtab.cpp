@@ -31,10 +31,13 @@ struct AttachedSource {
     QHash<QString, std::shared_ptr<const Table>> byName; // case-folded table name
 };
 
+struct SheetTable;
+
 // The files read on one connection and the kinds it has seen, kept until it closes.
 struct Registry {
     QHash<QString, std::shared_ptr<const AttachedSource>> sources; // by sourceKey
     QHash<QString, SheetKind> kinds;                               // by name
+    QHash<QString, const SheetTable*> live; // the tables SQLite has connected, by folded name
 };
 
 QString sourceKey(const QString& kind, const QString& path, const QString& argument) {
@@ -96,6 +99,7 @@ void destroyRegistry(void* p) {
 
 struct SheetTable {
     sqlite3_vtab base{};
+    Registry* registry = nullptr;
     QString name;
     std::shared_ptr<const AttachedSource> source;
     std::shared_ptr<const Table> table;
@@ -151,15 +155,20 @@ int sheetConnect(sqlite3* db, void* aux, int argc, const char* const* argv, sqli
             QStringLiteral("无法建立%1“%2”的字段：%3")
                 .arg(source->kind.tableKind, tableName, QString::fromUtf8(sqlite3_errmsg(db))));
     auto* vt = new SheetTable;
+    vt->registry = registry;
     vt->name = tableName;
     vt->source = source;
     vt->table = table;
+    registry->live.insert(tableName.toCaseFolded(), vt);
     *out = &vt->base;
     return SQLITE_OK;
 }
 
 int sheetDisconnect(sqlite3_vtab* vt) {
-    delete reinterpret_cast<SheetTable*>(vt);
+    auto* t = reinterpret_cast<SheetTable*>(vt);
+    const QString key = t->name.toCaseFolded();
+    if (t->registry->live.value(key) == t) t->registry->live.remove(key);
+    delete t;
     return SQLITE_OK;
 }
 
@@ -226,7 +235,7 @@ int sheetEof(sqlite3_vtab_cursor* cur) {
 int sheetColumn(sqlite3_vtab_cursor* cur, sqlite3_context* ctx, int col) {
     const auto* c = reinterpret_cast<SheetCursor*>(cur);
     const auto* t = reinterpret_cast<SheetTable*>(cur->pVtab);
-    if (const QString* v = t->table->value(c->row, col))
+    if (const std::optional<QString> v = t->table->value(c->row, col))
         resultText(ctx, *v);
     else
         sqlite3_result_null(ctx);
@@ -372,6 +381,14 @@ std::vector<SheetPart> workbookParts(formats::xls::Workbook&& book) {
         parts.push_back({name, false, std::move(table)});
     }
     return parts;
+}
+
+std::shared_ptr<const Table> sheetRows(sqlite3* db, const QString& table) {
+    std::lock_guard lock(registriesMutex);
+    const auto it = registries.find(db);
+    if (it == registries.end()) return nullptr;
+    const SheetTable* t = it->second->live.value(table.toCaseFolded());
+    return t ? t->table : nullptr;
 }
 
 } // namespace vtab

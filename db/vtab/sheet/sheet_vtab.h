@@ -14,6 +14,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 struct sqlite3;
@@ -59,5 +60,10 @@ bool attachSheets(sqlite3* db, const SheetKind& kind, const QString& path, const
 // "<sheet>$<name>" for a name local to a sheet), as the Excel database driver listed them. The
 // book's cells are used up.
 std::vector<SheetPart> workbookParts(formats::xls::Workbook&& book);
+
+// The rows a sheet table of the handle reads, as they are kept in memory, for a caller that
+// reads a whole table once without SQLite between; null when the handle has no sheet table of
+// that name (or more than one file gives a table of it).
+std::shared_ptr<const formats::xls::Table> sheetRows(sqlite3* db, const QString& table);
 
 } // namespace vtab

@@ -2,7 +2,10 @@
 
 #include "db/formats/xlsx/xlsx.h"
 
+#include <QDir>
 #include <QFileInfo>
+
+#include <stdexcept>
 
 namespace vtab {
 
@@ -13,7 +16,15 @@ bool loadWorkbook(const QString& path, const QString&, std::vector<SheetPart>* p
                   QString* error) {
     formats::xls::Workbook book;
     if (!read(path, &book, error)) return false;
-    *parts = workbookParts(std::move(book));
+    try {
+        *parts = workbookParts(std::move(book));
+    } catch (const std::exception&) { // no memory for the tables, or more text than they hold
+        parts->clear();
+        if (error)
+            *error = QStringLiteral("Excel文件太大，无法读入内存：%1")
+                         .arg(QDir::toNativeSeparators(path));
+        return false;
+    }
     return true;
 }
 
