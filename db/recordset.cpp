@@ -502,6 +502,40 @@ bool Recordset::openFields(const QString& jetSql, const Connection& connection) 
     return opened;
 }
 
+void Recordset::adoptRow(qint64 rowid, std::span<const QStringView> values, qint64 expectedRows) {
+    if (!store_) return;
+    RowStore& s = *store_;
+    if (s.rowids.empty() && expectedRows > 0) {
+        s.rowids.reserve(size_t(expectedRows));
+        s.cells.reserve(size_t(expectedRows));
+    }
+    // After a first sample of rows, room for the text of all of them (as open makes it).
+    if (s.rowids.size() == 1024 && expectedRows > 2048)
+        s.arena.reserve(size_t(double(s.arena.size()) / 1024.0 * double(expectedRows) * 1.15));
+    thread_local std::vector<Cell> row;
+    row.assign(size_t(s.columns), Cell{});
+    for (int c = 0; c < s.columns && size_t(c) < values.size(); ++c)
+        row[size_t(c)] = s.storeView(values[size_t(c)]);
+    s.rowids.push_back(rowid);
+    s.cells.append(row.data(), s.arena);
+}
+
+void Recordset::adoptDone() {
+    if (!store_) return;
+    RowStore& s = *store_;
+    s.markRead(); // the rows are the table's as it is now
+    s.pending.assign(size_t(s.slotCount()), Clean);
+    s.pendingCount = 0;
+    s.tree.reset(s.slotCount());
+    *view_ = RecordsetView{};
+    view_->seenDeletes = s.deleteGeneration;
+    if (s.tree.count() > 0)
+        setCurrentSlot(s.tree.select(1));
+    else
+        view_->state = RecordsetView::Eof;
+    notifyReset();
+}
+
 std::shared_ptr<Recordset> Recordset::clone() const {
     auto r = std::make_shared<Recordset>();
     if (!store_) return r;

@@ -59,6 +59,12 @@ public:
     // rows: for a caller that reads a table's rows itself, once (readTable in tablerows.h), so
     // a large table is not held twice.
     bool openFields(const QString& jetSql, const Connection& connection);
+    // The rows a caller has just written into a table itself, taken without reading them back:
+    // after openFields on the whole table, one adoptRow per row written (its rowid and values as
+    // the table gives them back; expectedRows: how many there will be in all), then adoptDone(),
+    // the recordset holds what open would have read.
+    void adoptRow(qint64 rowid, std::span<const QStringView> values, qint64 expectedRows);
+    void adoptDone();
     // A second recordset over the same rows, with its own current row and filter. Deletions
     // made through either are seen by both.
     std::shared_ptr<Recordset> clone() const;

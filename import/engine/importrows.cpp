@@ -26,18 +26,21 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
         return r;
     };
 
-    db::Recordset target;
-    if (!target.open(db::sql::selectAll(importedTable), st.WorkConn))
-        return failAll(target.errorString());
-    const int columns = std::min(target.fieldCount(), source->fieldCount());
+    // The rows as they are written are kept as the recordset over ClienttableELS that
+    // reopenImported gives RsSource (the table holds nothing else): not read back.
+    auto target = std::make_shared<db::Recordset>();
+    target->setCursorLocation(db::CursorLocation::Client);
+    if (!target->openFields(db::sql::selectAll(importedTable), st.WorkConn))
+        return failAll(target->errorString());
+    const bool keep = st.WorkConn.rowCount(importedTable) == 0;
+    const int columns = std::min(target->fieldCount(), source->fieldCount());
     std::vector<int> widths;
     QStringList names, marks;
     for (int i = 0; i < columns; ++i) {
-        widths.push_back(target.definedSize(i));
-        names << db::sql::ident(target.fieldName(i));
+        widths.push_back(target->definedSize(i));
+        names << db::sql::ident(target->fieldName(i));
         marks << QStringLiteral("?");
     }
-    target.close();
     if (columns == 0) return failAll(QStringLiteral("导入数据表没有字段"));
     const QByteArray sql =
         (QStringLiteral("INSERT INTO ") + db::sql::ident(importedTable) + QStringLiteral(" (") +
@@ -53,6 +56,7 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
     qint64 total = 0;
     qint64 row = 0;
     QString readError;
+    std::vector<QStringView> written(static_cast<size_t>(columns));
     const bool read = db::readTable(
         source->connection(), source->baseTable(), &total,
         [&](std::span<const QStringView> values) {
@@ -70,11 +74,14 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
                 if (widths[size_t(i)] > 0)
                     text = formats::firstCodePoints(text, widths[size_t(i)]);
                 text = db::trimBlanks(text);
-                sqlite3_bind_text16(insert, i + 1, text.isNull() ? u"" : text.utf16(),
-                                    int(text.size() * 2), SQLITE_TRANSIENT);
+                if (text.isNull()) text = QStringView(u"", 0);
+                written[size_t(i)] = text;
+                sqlite3_bind_text16(insert, i + 1, text.utf16(), int(text.size() * 2),
+                                    SQLITE_TRANSIENT);
             }
             if (sqlite3_step(insert) == SQLITE_DONE) {
                 ++r.copied;
+                if (keep) target->adoptRow(sqlite3_last_insert_rowid(h), written, total);
             } else {
                 ++r.failed;
                 if (r.error.isEmpty()) r.error = QString::fromUtf8(sqlite3_errmsg(h));
@@ -102,6 +109,10 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
         r.copied = 0;
         if (r.error.isEmpty()) r.error = st.WorkConn.errorString();
     }
+    if (keep && ownTransaction && r.failed == 0 && r.copied == r.total) {
+        target->adoptDone();
+        r.rows = target;
+    }
     return r;
 }
 
@@ -110,6 +121,11 @@ bool reopenImported(core::AppState& st, ImportResult& result) {
     if (!result.sourceOpen) return false;
     // The source's rows go first: a list of a million rows is not held twice.
     st.RsSource.reset();
+    if (result.rows && !result.cancelled) {
+        st.RsSource = std::move(result.rows);
+        result.reopened = true;
+        return true;
+    }
     auto rs = std::make_shared<db::Recordset>();
     rs->setCursorLocation(db::CursorLocation::Client);
     const bool opened = rs->open(db::sql::selectAll(importedTable), st.WorkConn);

@@ -13,6 +13,8 @@ struct ImportResult : core::Status {
     int failed = 0;          // rows that could not be written
     bool cancelled = false;  // stopped through the sink: nothing was written
     bool reopened = false;   // reopenImported: every row arrived and RsSource holds them
+    // Every row arrived: ClienttableELS's rows as they were written, for reopenImported.
+    db::RecordsetPtr rows = {};
 };
 
 // The copy: every row of RsSource's table (read straight from SourceConn: RsSource may hold
