@@ -4,12 +4,15 @@
 # the machine's core count and the versions compared against.
 #   bench/run.sh            full sizes (exact check on 1,000,000 rows: allow half an hour)
 #   bench/run.sh --tiny     every benchmark at a tiny size (the test command runs this)
+#   bench/run.sh --10m      full sizes, and the whole job on 10,000,000 rows too (about 1.5 GB of
+#                           text; allow an hour and 10 GB of memory for pandas)
 # CHACHONG_BUILD_DIR=<dir> uses binaries already built there and installs nothing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tiny=0
+tiny=0 ten=0
 [ "${1:-}" = "--tiny" ] && tiny=1
+[ "${1:-}" = "--10m" ] && ten=1
 
 build="${CHACHONG_BUILD_DIR:-}"
 if [ -z "$build" ]; then
@@ -31,6 +34,7 @@ else
     filter=(10000 100000 1000000); xls=(65000 5); xlsx=(1000000 3); import=(65000 3 1000000)
     exact=(1000000 20000); wholejob=(100000 1000000); windowpath=(1000000 3); batchdelete=(100000 5000)
     fuzzycheck=(1000000 100000 10000); smart=(4000 1000000)
+    [ $ten -eq 1 ] && wholejob+=(10000000)
 fi
 
 version() { "$@" 2>/dev/null | head -1 || true; }

@@ -5,7 +5,8 @@
 // checked as a GBK .dbf, as an .xlsx workbook and as a UTF-8 CSV file (the import included).
 // They run alternately (A B A B ...), the medians are compared; all must find the same groups.
 // Beside it, the check's peak memory against the size of the table's text (the CSV dump) and
-// against pandas's own peak.
+// against pandas's own peak, and from the second size on, each kind's time against its time at
+// the size before (a sheet holds at most 1,048,576 rows: beyond, no .xlsx).
 //   bench_wholejob [rows ...]     (default 100000 1000000); CHACHONG_BENCH_REPEATS (default 3)
 #include "bench/common/process.h"
 #include "bench/common/suite.h"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -36,7 +38,16 @@ long long groupsOfRunner(const QByteArray& out) {
     return -1;
 }
 
-bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& tmp) {
+// The median time of each kind of input at one size.
+struct SizeTimes {
+    int rows = 0;
+    std::map<QString, double> seconds;
+};
+
+bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& tmp,
+             SizeTimes* times) {
+    const bool sheet = rows < 1048576; // a worksheet's rows, its heading included
+    const QString formats = sheet ? QStringLiteral("dbf,xlsx,csv") : QStringLiteral("dbf,csv");
     // The list is written by bench_gen in its own process: a child started from this process
     // would count this process's memory in its peak until it runs its program.
     const QString dbf = tmp.filePath(QStringLiteral("clients.dbf"));
@@ -44,7 +55,7 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
     gen.start(QCoreApplication::applicationDirPath() + QStringLiteral("/bench_gen"),
               {QStringLiteral("--rows"), QString::number(rows), QStringLiteral("--exact"),
                QStringLiteral("0.10"), QStringLiteral("--near"), QStringLiteral("0.05"),
-               QStringLiteral("--formats"), QStringLiteral("dbf,xlsx,csv"), QStringLiteral("--out"),
+               QStringLiteral("--formats"), formats, QStringLiteral("--out"),
                tmp.filePath(QStringLiteral("clients"))});
     if (!gen.waitForFinished(-1) || gen.exitCode() != 0) {
         std::fprintf(stderr, "bench_gen failed: %s\n", gen.readAllStandardError().constData());
@@ -60,8 +71,7 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
 
     // The runner's input of each kind: the generated files, the CSV under a name of its own (the
     // dump is the baseline's input).
-    const QStringList kinds = {QStringLiteral("dbf"), QStringLiteral("xlsx"),
-                               QStringLiteral("csv")};
+    const QStringList kinds = formats.split(QLatin1Char(','));
     const int n = int(kinds.size());
     std::vector<std::vector<double>> ours(kinds.size()), ourPeaks(kinds.size());
     std::vector<double> theirs, theirPeaks;
@@ -114,6 +124,21 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
     }
     bench::row(QStringLiteral("peak memory of the .dbf check"), size, bench::median(ourPeaks[0]),
                bench::median(theirPeaks), QStringLiteral("pandas's peak"), "MB");
+    SizeTimes now;
+    now.rows = rows;
+    for (int k = 0; k < n; ++k)
+        now.seconds[kinds[k]] = bench::median(ours[size_t(k)]);
+    // How the time grows with the rows: this size against the one before, kind by kind.
+    if (times->rows > 0)
+        for (const auto& [kind, seconds] : now.seconds)
+            if (const auto before = times->seconds.find(kind); before != times->seconds.end())
+                bench::row(QStringLiteral("whole job (.%1) at %2× the rows")
+                               .arg(kind)
+                               .arg(double(rows) / times->rows, 0, 'g', 3),
+                           size, seconds, before->second,
+                           QStringLiteral("the same job at %1 rows").arg(bench::count(times->rows)),
+                           "s");
+    *times = now;
     return true;
 }
 
@@ -135,7 +160,8 @@ int main(int argc, char** argv) {
     }
     QTemporaryDir tmp;
     bench::heading();
+    SizeTimes times;
     for (int rows : sizes)
-        if (!measure(rows, repeats, pandas, tmp)) return 1;
+        if (!measure(rows, repeats, pandas, tmp, &times)) return 1;
     return 0;
 }
