@@ -4,6 +4,7 @@
 #include "check/engine/separation.h"
 #include "check/engine/smartscan.h"
 #include "core/workdb.h"
+#include "db/formats/threads.h"
 #include "db/criteria.h"
 #include "fuzzy/engine/fuzzycheck.h"
 
@@ -148,7 +149,7 @@ core::RunResult CheckJob::scan(core::ProgressSink& sink) {
     // the separation works, so they wait in RsDup until then.
     pending_ = core::isOpen(st_.RsSource) && core::isOpen(st_.RsDup) &&
                st_.RsSource->connection().handle() != st_.RsDup->connection().handle() &&
-               std::thread::hardware_concurrency() > 1;
+               formats::workerThreads() > 1;
     result_ = exactScan(st_, options_, sink, !pending_);
     // No separation follows: what was found is written now.
     if (pending_ && !(result_.ok() && result_.duplicateRows > 0))

@@ -1,6 +1,7 @@
 #include "smart/engine/matcher.h"
 
 #include "smart/engine/normalise.h"
+#include "db/formats/threads.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -481,8 +482,7 @@ struct Matcher::Data {
     std::unique_ptr<Workers> workers;
 
     Data(MatchSettings s, const Regions& r) : settings(std::move(s)), regions(r) {
-        threads = settings.threads > 0 ? settings.threads
-                                       : std::max(1, int(std::thread::hardware_concurrency()));
+        threads = settings.threads > 0 ? settings.threads : formats::workerThreads();
         workers = std::make_unique<Workers>(threads);
         pending.resize(size_t(fields()));
         main.resize(size_t(fields()));

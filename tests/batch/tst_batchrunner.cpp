@@ -1663,6 +1663,46 @@ private slots:
         verifyCheck({file}, fields, {}, start, end);
         QCOMPARE(digest(file), before);
     }
+
+    // Long enough that reading it splits over the threads (a dBase table from 100,000 records, a
+    // text file from two megabytes): the outputs are the same, byte for byte, on one thread and
+    // on two.
+    void sameOutputsOnOneThreadAndOnTwo_data() {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("dbf") << "dbf";
+        QTest::newRow("csv") << "csv";
+    }
+    void sameOutputsOnOneThreadAndOnTwo() {
+        QFETCH(QString, format);
+        gen::Options o;
+        o.rows = 120000;
+        o.seed = 7;
+        o.exactShare = 0.05;
+        o.nearShare = 0.05;
+        const QString file = path(QStringLiteral("长名单.") + format);
+        QString error;
+        const gen::Table t = gen::generate(o);
+        QVERIFY2(format == QLatin1String("dbf") ? gen::writeDbf(t, file, &error)
+                                                : gen::writeCsv(t, file, &error),
+                 qPrintable(error));
+        QList<QByteArray> outputs;
+        for (const char* threads : {"1", "2"}) {
+            const QString dup = path(QStringLiteral("dup%1.csv").arg(threads));
+            const QString rest = path(QStringLiteral("rest%1.csv").arg(threads));
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("CHACHONG_THREADS"), QString::fromLatin1(threads));
+            p.setProcessEnvironment(env);
+            p.start(runner(), {"check", file, "--fields", "姓名,地址", "--dup-csv", dup,
+                               "--rest-csv", rest, "--quiet"});
+            QVERIFY(p.waitForFinished(300000));
+            QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
+            QVERIFY(p.readAllStandardOutput().contains("groups="));
+            outputs << digest(dup) + digest(rest);
+            QVERIFY(QFileInfo(dup).size() > 100000);
+        }
+        QCOMPARE(outputs[1], outputs[0]);
+    }
 };
 
 CHACHONG_TEST_MAIN(TestBatchRunner)

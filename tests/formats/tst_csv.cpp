@@ -206,6 +206,46 @@ private slots:
         QCOMPARE(format.encoding, detected);
     }
 
+    // A text of several megabytes is checked and decoded in parts on several threads: the same
+    // table as on one thread and as Qt's own decoder reads it, whether a part begins inside a
+    // character of two, three or four bytes, with a byte order mark at the start and one inside;
+    // a stray byte is found whichever part holds it.
+    void decodedAlikeOnOneThreadAndOnSeveral() {
+        QByteArray body = "姓名,备注\n";
+        const QByteArray values[] = {"张三", "é", "𠀀𡈽", "\xEF\xBB\xBF", "a\"b", "O'Brien", "x"};
+        for (int i = 0; body.size() < 5 * 1024 * 1024; ++i)
+            body += values[i % 7] + QByteArray::number(i) + "," + values[(i + 3) % 7] + "\n";
+        const auto lines = [](const formats::xls::Table& t) {
+            QStringList out{t.fields.join(u'|')};
+            for (qsizetype r = 0; r < t.rowCount(); ++r)
+                for (int c = 0; c < t.fields.size(); ++c)
+                    out << t.value(r, c).value_or(QStringLiteral("<NULL>"));
+            return out;
+        };
+        QByteArray stray = body;
+        stray[stray.size() / 2 + 1] = '\xFF';
+        for (const QByteArray& bytes : {body, QByteArray("\xEF\xBB\xBF") + body}) {
+            formats::xls::Table fromQt;
+            QString error;
+            // (Qt's decoder leaves out a byte order mark at the start, as a reader must.)
+            QVERIFY(formats::csv::parse(QString::fromUtf8(bytes), u',', &fromQt, &error));
+            const QStringList want = lines(fromQt);
+            for (const char* threads : {"1", "2", "3", "8"}) {
+                qputenv("CHACHONG_THREADS", threads);
+                formats::xls::Table t;
+                formats::csv::Format format;
+                QVERIFY2(formats::csv::readBytes(bytes, {}, "big.csv", &t, &format, &error),
+                         qPrintable(error));
+                QCOMPARE(format.encoding, QByteArray("UTF-8"));
+                QVERIFY2(lines(t) == want, threads);
+                QVERIFY(!formats::csv::readBytes(stray, "UTF-8", "big.csv", &t, &format, &error));
+                QVERIFY2(error.contains(QStringLiteral("不能按UTF-8编码读取")), qPrintable(error));
+                QCOMPARE(formats::csv::detectEncoding(stray), QByteArray("GB18030"));
+            }
+            qunsetenv("CHACHONG_THREADS");
+        }
+    }
+
     // More rows than an .xls sheet holds; phone numbers and postcodes keep their leading zeros.
     void manyRows() {
         const QString path = tmp_.filePath("many.csv");

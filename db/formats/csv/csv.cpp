@@ -3,6 +3,7 @@
 #include "db/formats/blanks.h"
 
 #include "db/formats/textcodec.h"
+#include "db/formats/threads.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,10 +12,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <deque>
 #include <new>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace formats::csv {
 
@@ -22,13 +26,25 @@ namespace {
 
 constexpr std::array<char16_t, 4> kDelimiters = {u',', u'\t', u';', u'|'};
 
-bool validUtf8(const QByteArray& bytes) {
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const auto* end = p + bytes.size();
+// The UTF-16 length of the UTF-8 text [p, end); -1 when it is not valid UTF-8 (an overlong
+// form, a surrogate, a sequence cut short, a byte that begins none).
+qsizetype utf8Units(const unsigned char* p, const unsigned char* end) {
+    qsizetype units = 0;
     while (p < end) {
+        // Eight ASCII bytes at a time.
+        if (end - p >= 8) {
+            quint64 eight;
+            std::memcpy(&eight, p, 8);
+            if ((eight & 0x8080808080808080ull) == 0) {
+                p += 8;
+                units += 8;
+                continue;
+            }
+        }
         const unsigned char c = *p;
         if (c < 0x80) {
             ++p;
+            ++units;
             continue;
         }
         int more;
@@ -43,18 +59,117 @@ bool validUtf8(const QByteArray& bytes) {
             more = 3;
             cp = c & 0x07;
         } else {
-            return false;
+            return -1;
         }
-        if (end - p <= more) return false;
+        if (end - p <= more) return -1;
         for (int k = 1; k <= more; ++k) {
-            if ((p[k] & 0xC0) != 0x80) return false;
+            if ((p[k] & 0xC0) != 0x80) return -1;
             cp = (cp << 6) | (p[k] & 0x3F);
         }
         static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < least[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        if (cp < least[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
         p += more + 1;
+        units += more == 3 ? 2 : 1;
     }
-    return true;
+    return units;
+}
+
+// Runs work(0) .. work(parts - 1), part 0 on this thread and each other one on a thread of its
+// own (on this one too when no thread is to be had).
+template <typename Work>
+void onThreads(int parts, Work&& work) {
+    std::vector<std::thread> threads;
+    for (int i = 1; i < parts; ++i) {
+        try {
+            threads.emplace_back(work, i);
+        } catch (const std::system_error&) {
+            work(i);
+        }
+    }
+    work(0);
+    for (std::thread& t : threads)
+        t.join();
+}
+
+// UTF-8 text cut into parts for the threads, at the start of a character: where each begins
+// (and, last, the end) and the UTF-16 length of each; valid only when all of it is UTF-8.
+struct Utf8Parts {
+    std::vector<qsizetype> begin;
+    std::vector<qsizetype> units;
+    bool valid = false;
+};
+
+Utf8Parts scanUtf8(QByteArrayView bytes) {
+    Utf8Parts parts;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype size = bytes.size();
+    // A megabyte a part at least: threads for small files cost more than they give.
+    const int n = int(std::clamp<qsizetype>(size >> 20, 1, workerThreads()));
+    parts.begin.push_back(0);
+    for (int i = 1; i < n; ++i) {
+        qsizetype at = std::max(parts.begin.back(), size * i / n);
+        // A character's continuation bytes (at most three) stay with its first byte; four in a
+        // row are not UTF-8, whichever part sees them.
+        for (int k = 0; k < 3 && at < size && (data[at] & 0xC0) == 0x80; ++k)
+            ++at;
+        parts.begin.push_back(at);
+    }
+    parts.begin.push_back(size);
+    parts.units.assign(size_t(n), 0);
+    onThreads(n, [&](int i) {
+        parts.units[size_t(i)] =
+            utf8Units(data + parts.begin[size_t(i)], data + parts.begin[size_t(i) + 1]);
+    });
+    parts.valid = std::all_of(parts.units.begin(), parts.units.end(),
+                              [](qsizetype u) { return u >= 0; });
+    return parts;
+}
+
+// Valid UTF-8 (scanned into parts) as text, the parts decoded side by side into their places;
+// a null text when a decoder finds fault with its part.
+QString decodeUtf8(QByteArrayView bytes, const Utf8Parts& parts) {
+    qsizetype total = 0;
+    std::vector<qsizetype> at;
+    for (qsizetype u : parts.units) {
+        at.push_back(total);
+        total += u;
+    }
+    QString text(total, Qt::Uninitialized);
+    QChar* out = text.data();
+    std::vector<char> bad(parts.units.size(), 0);
+    onThreads(int(parts.units.size()), [&](int i) {
+        // A byte order mark inside the text is a character: no part drops one.
+        QStringDecoder decoder(QStringConverter::Utf8, QStringDecoder::Flag::Stateless |
+                                                           QStringDecoder::Flag::ConvertInitialBom);
+        const qsizetype from = parts.begin[size_t(i)];
+        QChar* end = decoder.appendToBuffer(out + at[size_t(i)],
+                                            bytes.sliced(from, parts.begin[size_t(i) + 1] - from));
+        bad[size_t(i)] = decoder.hasError() || end - (out + at[size_t(i)]) != parts.units[size_t(i)];
+    });
+    if (std::any_of(bad.begin(), bad.end(), [](char b) { return b != 0; })) return {};
+    return text;
+}
+
+// detectEncoding, with the parts of the UTF-8 scan when it made one.
+QByteArray detect(const QByteArray& bytes, bool* bom, Utf8Parts* parts) {
+    if (bom) *bom = true;
+    if (bytes.startsWith("\xEF\xBB\xBF")) return "UTF-8";
+    if (bytes.startsWith("\xFF\xFE")) return "UTF-16LE";
+    if (bytes.startsWith("\xFE\xFF")) return "UTF-16BE";
+    if (bom) *bom = false;
+    // UTF-16 without a mark: ASCII characters leave every other byte zero.
+    const qsizetype n = std::min<qsizetype>(bytes.size(), 4096) & ~qsizetype(1);
+    if (n >= 4) {
+        qsizetype evenZero = 0, oddZero = 0;
+        for (qsizetype i = 0; i < n; i += 2) {
+            evenZero += bytes[i] == '\0';
+            oddZero += bytes[i + 1] == '\0';
+        }
+        if (oddZero > n / 4 && evenZero == 0) return "UTF-16LE";
+        if (evenZero > n / 4 && oddZero == 0) return "UTF-16BE";
+    }
+    *parts = scanUtf8(bytes);
+    return parts->valid ? "UTF-8" : "GB18030";
 }
 
 // Fields of the records of a text; calls record(fields, line) for each, line being the 1-based
@@ -132,23 +247,8 @@ bool forEachRecord(QStringView text, QChar delimiter, Fn&& record, qsizetype* op
 } // namespace
 
 QByteArray detectEncoding(const QByteArray& bytes, bool* bom) {
-    if (bom) *bom = true;
-    if (bytes.startsWith("\xEF\xBB\xBF")) return "UTF-8";
-    if (bytes.startsWith("\xFF\xFE")) return "UTF-16LE";
-    if (bytes.startsWith("\xFE\xFF")) return "UTF-16BE";
-    if (bom) *bom = false;
-    // UTF-16 without a mark: ASCII characters leave every other byte zero.
-    const qsizetype n = std::min<qsizetype>(bytes.size(), 4096) & ~qsizetype(1);
-    if (n >= 4) {
-        qsizetype evenZero = 0, oddZero = 0;
-        for (qsizetype i = 0; i < n; i += 2) {
-            evenZero += bytes[i] == '\0';
-            oddZero += bytes[i + 1] == '\0';
-        }
-        if (oddZero > n / 4 && evenZero == 0) return "UTF-16LE";
-        if (evenZero > n / 4 && oddZero == 0) return "UTF-16BE";
-    }
-    return validUtf8(bytes) ? "UTF-8" : "GB18030";
+    Utf8Parts parts;
+    return detect(bytes, bom, &parts);
 }
 
 QChar detectDelimiter(QStringView text) {
@@ -332,9 +432,8 @@ bool readBytes(const QByteArray& bytes, const QString& codePage, const QString& 
     };
     Format fmt;
     bool bom = false;
-    const QByteArray detected = detectEncoding(bytes, &bom);
-    // (detectEncoding checks UTF-8 in one pass over the bytes; the decoder below checks again,
-    // which costs less than a tenth of reading the table.)
+    Utf8Parts parts;
+    const QByteArray detected = detect(bytes, &bom, &parts);
     if (!codePage.trimmed().isEmpty()) {
         fmt.encoding = encodingForCodePage(codePage);
         if (fmt.encoding.isEmpty())
@@ -360,7 +459,17 @@ bool readBytes(const QByteArray& bytes, const QString& codePage, const QString& 
     if (!decoder.isValid())
         return fail(QStringLiteral("不认识的编码“%1”，无法读取文本文件：%2")
                         .arg(QString::fromLatin1(fmt.encoding), shown));
-    QString text = decoder(bytes);
+    // UTF-8 (the common case) is checked and decoded in parts side by side, a byte order mark at
+    // its start left out as the decoder leaves it out; anything the parts cannot take (text that
+    // is not UTF-8 after all) goes through the decoder whole, which says what is wrong.
+    QString text;
+    if (fmt.encoding == "UTF-8") {
+        const qsizetype skip = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+        const QByteArrayView body = QByteArrayView(bytes).sliced(skip);
+        if (skip > 0 || parts.begin.empty()) parts = scanUtf8(body);
+        if (parts.valid) text = decodeUtf8(body, parts);
+    }
+    if (text.isNull()) text = decoder(bytes);
     if (decoder.hasError())
         return fail(
             QStringLiteral("该文本文件中有不能按%1编码读取的字节，请指定正确的编码后再试：%2")

@@ -11,6 +11,7 @@
 #include "db/formats/dbf/dbf.h"
 #include "db/formats/dbf/dbf_values.h"
 #include "db/formats/filemode.h"
+#include "db/formats/threads.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -799,7 +800,7 @@ bool Table::readAllText(TextColumns* out, QString* error) {
     auto* file = qobject_cast<QFile*>(d->dbf.get());
     const bool split = total >= 100000 && !d->memoFields && file && file->handle() >= 0 &&
                        (file->openMode() & QIODevice::Unbuffered) &&
-                       std::thread::hardware_concurrency() > 1;
+                       workerThreads() > 1;
     if (!split) return readTextRange(1, total, visible, *d->decoder, out, error);
     const quint32 half = total / 2;
     const quint32 partSize = std::max<quint32>(1, half / 16);
