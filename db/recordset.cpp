@@ -1440,6 +1440,53 @@ void Recordset::notifyReset() {
     emit rowsReset();
 }
 
+std::vector<int> Recordset::equalGroups(const std::vector<int>& columns) const {
+    const int n = recordCount();
+    std::vector<int> group(size_t(n), -1);
+    if (!store_ || n == 0) return group;
+    const RowStore& s = *store_;
+    std::vector<int> slotOf(static_cast<size_t>(n));
+    for (int r = 0; r < n; ++r)
+        slotOf[size_t(r)] = slotAt(r);
+    // The rows by the hash of their values; rows of one hash are then told apart by comparing
+    // them with the first row of each group already found among them.
+    std::vector<std::pair<uint64_t, int>> keys;
+    keys.reserve(size_t(n));
+    for (int r = 0; r < n; ++r)
+        if (uint64_t h = 0; s.keyOf(columns, slotOf[size_t(r)], &h)) keys.push_back({h, r});
+    std::sort(keys.begin(), keys.end());
+    auto same = [&](int a, int b) {
+        for (int c : columns) {
+            const QStringView x = s.normalised(s.cell(slotOf[size_t(a)], c));
+            const QStringView y = s.normalised(s.cell(slotOf[size_t(b)], c));
+            if (!equalsFolded(x.utf16(), int(x.size()), y.utf16(), int(y.size()))) return false;
+        }
+        return true;
+    };
+    int groups = 0;
+    std::vector<int> firsts;
+    for (size_t i = 0; i < keys.size();) {
+        size_t j = i;
+        firsts.clear();
+        for (; j < keys.size() && keys[j].first == keys[i].first; ++j) {
+            const int row = keys[j].second;
+            int g = -1;
+            for (int first : firsts)
+                if (same(first, row)) {
+                    g = group[size_t(first)];
+                    break;
+                }
+            if (g < 0) {
+                g = groups++;
+                firsts.push_back(row);
+            }
+            group[size_t(row)] = g;
+        }
+        i = j;
+    }
+    return group;
+}
+
 void Recordset::releaseIndexes() {
     if (!store_) return;
     store_->equalityIndexes.clear();

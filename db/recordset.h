@@ -152,6 +152,12 @@ public:
 
     QString errorString() const { return error_; }
 
+    // The rows of the view grouped as a filter of equalities on these fields finds them (values
+    // without their blanks at both ends, ASCII letters folded; a null equals nothing): per row
+    // (0-based, in the view's order) the number of its group, one number for rows equal on every
+    // field, or -1 for a row with a null among them. For a loop that would filter once a row.
+    std::vector<int> equalGroups(const std::vector<int>& columns) const;
+
     // The indexes that filters and finds built over the rows go (they are built again when next
     // needed): a long run frees their memory once it has done its look-ups.
     void releaseIndexes();

@@ -4,6 +4,8 @@
 #include "db/criteria.h"
 #include "db/sqltext.h"
 
+#include <algorithm>
+
 namespace check {
 
 namespace {
@@ -83,6 +85,22 @@ core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
 
     const int end = std::min(options.end, total);
     int groups = 0;
+    // Which records are equal on every check field, found once for the whole table: the
+    // records of each class in table order (a record with an empty check field is in none).
+    const std::vector<int> classOf = lookup->equalGroups(srcCols);
+    const int classes = classOf.empty() ? 0 : *std::max_element(classOf.begin(), classOf.end()) + 1;
+    std::vector<int> firstOf(size_t(classes) + 1, 0), members(classOf.size());
+    for (int c : classOf)
+        if (c >= 0) ++firstOf[size_t(c) + 1];
+    for (int c = 0; c < classes; ++c)
+        firstOf[size_t(c) + 1] += firstOf[size_t(c)];
+    {
+        std::vector<int> at(firstOf.begin(), firstOf.end() - 1);
+        for (int row = 0; row < int(classOf.size()); ++row)
+            if (classOf[size_t(row)] >= 0) members[size_t(at[size_t(classOf[size_t(row)])]++)] = row;
+    }
+    std::vector<uint8_t> taken(size_t(classes), 0); // its group is in ClienttableCC
+    const bool dupHadRows = dup->recordCount() > 0;
     // Nothing watching the two recordsets hears of each move and insertion; they hear once, at
     // the end.
     dup->suspendNotifications();
@@ -98,7 +116,37 @@ core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
         }
         for (int k = 0; k < count; ++k)
             seed[size_t(k)] = db::trimBlanks(src->valueView(srcCols[size_t(k)]));
-        if (!seed[0].isEmpty()) {
+        const int row = src->absolutePosition() - 1;
+        const bool emptyField = std::any_of(seed.begin(), seed.end(),
+                                            [](QStringView v) { return v.isNull(); });
+        if (!seed[0].isEmpty() && !emptyField) {
+            // The seed's class: a group when it has two records, unless ClienttableCC holds one
+            // equal on every check field already (taken by this scan, or there before it).
+            const int c = classOf[size_t(row)];
+            const int size = c < 0 ? 0 : firstOf[size_t(c) + 1] - firstOf[size_t(c)];
+            if (size >= 2 && !taken[size_t(c)]) {
+                taken[size_t(c)] = 1;
+                bool recorded = false;
+                if (dupHadRows) {
+                    for (int k = 0; k < count; ++k)
+                        db::setEqualsValue(inDup.terms[size_t(k)], seed[size_t(k)]);
+                    dup->moveFirst();
+                    recorded = dup->find(inDup);
+                }
+                if (!recorded) {
+                    ++groups;
+                    const QString number = QString::number(groups);
+                    for (int m = 0; m < size; ++m) {
+                        lookup->setAbsolutePosition(members[size_t(firstOf[size_t(c)] + m)] + 1);
+                        copyIntoDuplicates(*dup, *lookup, m == 0 ? QStringView(number) : u"",
+                                           record, result);
+                    }
+                    sink.groups(groups);
+                }
+            }
+        } else if (!seed[0].isEmpty()) {
+            // A seed with a null check field (not the first) looks for records whose field is
+            // empty there, itself not among them: the look-up as a filter.
             for (int k = 0; k < count; ++k) {
                 db::setEqualsValue(inDup.terms[size_t(k)], seed[size_t(k)]);
                 db::setEqualsValue(inSource.terms[size_t(k)], seed[size_t(k)]);
@@ -107,6 +155,7 @@ core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
             // unless ClienttableCC holds a row equal on every check field already.
             const bool pair = lookup->setFilter(inSource) && lookup->recordCount() >= 2;
             bool recorded = false;
+            db::Bookmark first = 0;
             if (pair && dup->recordCount() > 0) {
                 dup->moveFirst();
                 recorded = dup->find(inDup);
@@ -116,6 +165,7 @@ core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
                 const int members = lookup->recordCount();
                 const QString number = QString::number(groups);
                 lookup->moveFirst();
+                first = lookup->bookmark();
                 for (int m = 0; m < members && !lookup->isEof(); ++m) {
                     copyIntoDuplicates(*dup, *lookup, m == 0 ? QStringView(number) : u"", record,
                                        result);
@@ -123,6 +173,12 @@ core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
                 }
                 sink.groups(groups);
             }
+            // The classes' positions are the whole table's again; the class of the records just
+            // grouped is taken.
+            lookup->setFilter(QString());
+            if (first != 0 && lookup->setBookmark(first))
+                if (const int c = classOf[size_t(lookup->absolutePosition() - 1)]; c >= 0)
+                    taken[size_t(c)] = 1;
         }
         src->moveNext();
     }

@@ -102,6 +102,30 @@ private slots:
         QCOMPARE(table("ClienttableELS"), QList<QStringList>({{"A", "Z"}}));
     }
 
+    void nullCheckFieldLooksForEmptyOnes() {
+        // A record whose second check field is null groups the records that hold an empty text
+        // there (not itself), when it comes first; null values equal nothing, not each other.
+        const QString null;
+        load({"name", "tel", "n"},
+             {{"张三", null, "1"},
+              {"李四", "", "2"},
+              {"张三", "", "3"},
+              {"张三", "", "4"},
+              {"李四", null, "5"},
+              {"王五", null, "6"},
+              {"王五", null, "7"},
+              {"李四", "", "8"}},
+             {"name", "tel"});
+        Sink sink;
+        const auto r = run(sink);
+        QVERIFY2(r.ok(), qPrintable(r.error));
+        QCOMPARE(table("ClienttableCC"), QList<QStringList>({{"1", "张三", "", "3", "1"},
+                                                             {"", "张三", "", "4", "2"},
+                                                             {"2", "李四", "", "2", "3"},
+                                                             {"", "李四", "", "8", "4"}}));
+        QCOMPARE(r.separated, 4);
+    }
+
     void columnsComparedOneByOne() {
         // (李, AB, C) and (李, A, BC) join to the same text; only the real pair is separated.
         load({"n", "x", "y"}, {{"李", "AB", "C"}, {"李", "AB", "C"}, {"李", "A", "BC"}},
