@@ -63,7 +63,7 @@ std::vector<SheetPart> workbookParts(formats::xls::Workbook&& book);
 
 // The rows a sheet table of the handle reads, as they are kept in memory, for a caller that
 // reads a whole table once without SQLite between; null when the handle has no sheet table of
-// that name (or more than one file gives a table of it).
+// that name.
 std::shared_ptr<const formats::xls::Table> sheetRows(sqlite3* db, const QString& table);
 
 } // namespace vtab
