@@ -29,7 +29,14 @@ Table tableOf(const Workbook& book, const Sheet& sheet, const Area& a) {
     t.rowStart.reserve(size_t(a.lastRow - a.firstRow) + 1);
     t.rowStart.push_back(0);
     auto it = firstInRow(sheet, a.firstRow);
-    t.values.reserve(size_t(firstInRow(sheet, a.lastRow + 1) - it));
+    const auto end = firstInRow(sheet, a.lastRow + 1);
+    t.values.reserve(size_t(end - it));
+    // Room for the values' texts at once (a number's text is short): grown by doubling, they
+    // would be copied again and again, and held twice while they are.
+    qsizetype room = 0;
+    for (auto c = it; c != end; ++c)
+        room += c->cell.kind == CellKind::Text ? c->cell.text.size() : 12;
+    t.more.reserve(std::min<qsizetype>(room, 0xFFFFFFFF));
     for (; it != sheet.cells.end() && it->row == a.firstRow; ++it)
         if (it->col >= a.firstCol && it->col <= a.lastCol)
             headings[it->col - a.firstCol] = displayText(it->cell, book.date1904);
