@@ -10,7 +10,9 @@
 
 namespace db {
 
-QString realText(double value) { return QString::number(value, 'g', 15); }
+QString realText(double value) {
+    return QString::number(value, 'g', 15);
+}
 
 namespace {
 
@@ -35,8 +37,8 @@ bool readDbf(vtab::DbfRows& rows, qint64* total, const RowReader& row) {
     for (size_t r = 0; r < cells.size(); ++r) {
         for (int c = 0; c < cells.columns(); ++c) {
             const formats::TextCell cell = cells.cell(r, c);
-            views[size_t(c)] = cell.length < 0 ? QStringView()
-                                               : QStringView(text + cell.offset, cell.length);
+            views[size_t(c)] =
+                cell.length < 0 ? QStringView() : QStringView(text + cell.offset, cell.length);
         }
         if (!row(views)) break;
     }
@@ -47,7 +49,8 @@ bool readSql(const Connection& conn, const QString& table, qint64* total, const 
              QString* error) {
     sqlite3* db = conn.handle();
     if (total) *total = conn.rowCount(table);
-    const QByteArray sql = (QStringLiteral("SELECT * FROM ") + formats::sqliteIdent(table)).toUtf8();
+    const QByteArray sql =
+        (QStringLiteral("SELECT * FROM ") + formats::sqliteIdent(table)).toUtf8();
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK) {
         *error = QString::fromUtf8(sqlite3_errmsg(db));

@@ -4,8 +4,8 @@
 #include "check/engine/separation.h"
 #include "check/engine/smartscan.h"
 #include "core/workdb.h"
-#include "db/formats/threads.h"
 #include "db/criteria.h"
+#include "db/formats/threads.h"
 #include "fuzzy/engine/fuzzycheck.h"
 
 #include <system_error>

@@ -97,7 +97,8 @@ core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
     {
         std::vector<int> at(firstOf.begin(), firstOf.end() - 1);
         for (int row = 0; row < int(classOf.size()); ++row)
-            if (classOf[size_t(row)] >= 0) members[size_t(at[size_t(classOf[size_t(row)])]++)] = row;
+            if (classOf[size_t(row)] >= 0)
+                members[size_t(at[size_t(classOf[size_t(row)])]++)] = row;
     }
     std::vector<uint8_t> taken(size_t(classes), 0); // its group is in ClienttableCC
     const bool dupHadRows = dup->recordCount() > 0;
@@ -117,8 +118,8 @@ core::RunResult exactScan(core::AppState& st, const core::RunOptions& options,
         for (int k = 0; k < count; ++k)
             seed[size_t(k)] = db::trimBlanks(src->valueView(srcCols[size_t(k)]));
         const int row = src->absolutePosition() - 1;
-        const bool emptyField = std::any_of(seed.begin(), seed.end(),
-                                            [](QStringView v) { return v.isNull(); });
+        const bool emptyField =
+            std::any_of(seed.begin(), seed.end(), [](QStringView v) { return v.isNull(); });
         if (!seed[0].isEmpty() && !emptyField) {
             // The seed's class: a group when it has two records, unless ClienttableCC holds one
             // equal on every check field already (taken by this scan, or there before it).

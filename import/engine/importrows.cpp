@@ -71,8 +71,7 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
                 // trimming rule (spaces only; line breaks inside a value are data). A null
                 // value is imported as an empty text, as before.
                 QStringView text = values[size_t(i)];
-                if (widths[size_t(i)] > 0)
-                    text = formats::firstCodePoints(text, widths[size_t(i)]);
+                if (widths[size_t(i)] > 0) text = formats::firstCodePoints(text, widths[size_t(i)]);
                 text = db::trimBlanks(text);
                 if (text.isNull()) text = QStringView(u"", 0);
                 written[size_t(i)] = text;

@@ -50,9 +50,9 @@ QString openRsSource(core::AppState& st, const QString& sql, const QString& show
                      bool importNext = false) {
     auto rs = std::make_shared<db::Recordset>();
     rs->setCursorLocation(db::CursorLocation::Client);
-    const bool opened =
-        importNext ? rs->openFields(sql, st.SourceConn)
-                   : rs->open(sql, st.SourceConn, db::CursorType::Keyset, db::LockType::Pessimistic);
+    const bool opened = importNext ? rs->openFields(sql, st.SourceConn)
+                                   : rs->open(sql, st.SourceConn, db::CursorType::Keyset,
+                                              db::LockType::Pessimistic);
     if (!opened || !rs->isOpen()) {
         st.RsSource.reset();
         // A dBase file that is not a table is left out of the folder's tables: say why.

@@ -1,7 +1,7 @@
 #include "smart/engine/matcher.h"
 
-#include "smart/engine/normalise.h"
 #include "db/formats/threads.h"
+#include "smart/engine/normalise.h"
 
 #include <QHash>
 #include <QRegularExpression>

@@ -160,9 +160,9 @@ private slots:
         QCOMPARE(total, qint64(want.size()));
         // Stopped after its first row.
         got.clear();
-        QVERIFY(readTable(c, table, nullptr,
-                          [&](std::span<const QStringView> v) { return keep(v) && false; },
-                          &error));
+        QVERIFY(readTable(
+            c, table, nullptr, [&](std::span<const QStringView> v) { return keep(v) && false; },
+            &error));
         QCOMPARE(got.size(), 1);
 
         Recordset fields;

@@ -76,8 +76,7 @@ qsizetype utf8Units(const unsigned char* p, const unsigned char* end) {
 
 // Runs work(0) .. work(parts - 1), part 0 on this thread and each other one on a thread of its
 // own (on this one too when no thread is to be had).
-template <typename Work>
-void onThreads(int parts, Work&& work) {
+template <typename Work> void onThreads(int parts, Work&& work) {
     std::vector<std::thread> threads;
     for (int i = 1; i < parts; ++i) {
         try {
@@ -120,8 +119,8 @@ Utf8Parts scanUtf8(QByteArrayView bytes) {
         parts.units[size_t(i)] =
             utf8Units(data + parts.begin[size_t(i)], data + parts.begin[size_t(i) + 1]);
     });
-    parts.valid = std::all_of(parts.units.begin(), parts.units.end(),
-                              [](qsizetype u) { return u >= 0; });
+    parts.valid =
+        std::all_of(parts.units.begin(), parts.units.end(), [](qsizetype u) { return u >= 0; });
     return parts;
 }
 
@@ -144,7 +143,8 @@ QString decodeUtf8(QByteArrayView bytes, const Utf8Parts& parts) {
         const qsizetype from = parts.begin[size_t(i)];
         QChar* end = decoder.appendToBuffer(out + at[size_t(i)],
                                             bytes.sliced(from, parts.begin[size_t(i) + 1] - from));
-        bad[size_t(i)] = decoder.hasError() || end - (out + at[size_t(i)]) != parts.units[size_t(i)];
+        bad[size_t(i)] =
+            decoder.hasError() || end - (out + at[size_t(i)]) != parts.units[size_t(i)];
     });
     if (std::any_of(bad.begin(), bad.end(), [](char b) { return b != 0; })) return {};
     return text;
@@ -342,46 +342,46 @@ bool parse(const QString& text, QChar delimiter, xls::Table* out, QString* error
     qsizetype openLine = 0;
     bool ok = false;
     try {
-    ok = forEachRecord(
-        text, delimiter,
-        [&](const std::vector<QStringView>& fields, qsizetype) {
-            if (std::all_of(fields.begin(), fields.end(),
-                            [](QStringView f) { return f.isEmpty(); }))
-                return; // a blank line, or a record without any value
-            if (!haveHeadings) {
-                // "rec_id, given_name": the blanks after the delimiters are no part of a name.
-                for (QStringView f : fields)
-                    headings.push_back(
-                        f.isEmpty() ? std::nullopt
-                                    : std::optional<QString>(formats::trimBlanks(f).toString()));
-                haveHeadings = true;
-                width = fields.size();
-                out->longest.assign(width, 0);
-                // Room for a value in every field of every line (memory not written to costs
-                // nothing): the values are not moved again and again as they grow.
-                // (No more than a value for every four characters, and a reservation that the
-                // system refuses is none: the vector grows as it would have.)
-                const size_t lines = size_t(std::count(text.begin(), text.end(), QChar(u'\n')));
-                try {
-                    out->values.reserve(
-                        std::min(width * (lines + 1), size_t(text.size()) / 4 + 16));
-                    out->rowStart.reserve(lines + 2);
-                } catch (const std::bad_alloc&) {
+        ok = forEachRecord(
+            text, delimiter,
+            [&](const std::vector<QStringView>& fields, qsizetype) {
+                if (std::all_of(fields.begin(), fields.end(),
+                                [](QStringView f) { return f.isEmpty(); }))
+                    return; // a blank line, or a record without any value
+                if (!haveHeadings) {
+                    // "rec_id, given_name": the blanks after the delimiters are no part of a name.
+                    for (QStringView f : fields)
+                        headings.push_back(f.isEmpty() ? std::nullopt
+                                                       : std::optional<QString>(
+                                                             formats::trimBlanks(f).toString()));
+                    haveHeadings = true;
+                    width = fields.size();
+                    out->longest.assign(width, 0);
+                    // Room for a value in every field of every line (memory not written to costs
+                    // nothing): the values are not moved again and again as they grow.
+                    // (No more than a value for every four characters, and a reservation that the
+                    // system refuses is none: the vector grows as it would have.)
+                    const size_t lines = size_t(std::count(text.begin(), text.end(), QChar(u'\n')));
+                    try {
+                        out->values.reserve(
+                            std::min(width * (lines + 1), size_t(text.size()) / 4 + 16));
+                        out->rowStart.reserve(lines + 2);
+                    } catch (const std::bad_alloc&) {
+                    }
+                    return;
                 }
-                return;
-            }
-            if (fields.size() > width) {
-                width = fields.size();
-                out->longest.resize(width, 0);
-            }
-            for (size_t c = 0; c < fields.size(); ++c) {
-                if (fields[c].isEmpty()) continue;
-                out->longest[c] = std::max(out->longest[c], fields[c].size());
-                add(uint16_t(c), fields[c]);
-            }
-            out->rowStart.push_back(out->values.size());
-        },
-        &openLine);
+                if (fields.size() > width) {
+                    width = fields.size();
+                    out->longest.resize(width, 0);
+                }
+                for (size_t c = 0; c < fields.size(); ++c) {
+                    if (fields[c].isEmpty()) continue;
+                    out->longest[c] = std::max(out->longest[c], fields[c].size());
+                    add(uint16_t(c), fields[c]);
+                }
+                out->rowStart.push_back(out->values.size());
+            },
+            &openLine);
     } catch (const std::length_error&) { // the quoted values' own texts past 4 G characters
         *out = xls::Table();
         if (error) *error = QStringLiteral("文件太大（超过40亿个字符），无法读入");

@@ -799,8 +799,7 @@ bool Table::readAllText(TextColumns* out, QString* error) {
     // each freed as it joins.
     auto* file = qobject_cast<QFile*>(d->dbf.get());
     const bool split = total >= 100000 && !d->memoFields && file && file->handle() >= 0 &&
-                       (file->openMode() & QIODevice::Unbuffered) &&
-                       workerThreads() > 1;
+                       (file->openMode() & QIODevice::Unbuffered) && workerThreads() > 1;
     if (!split) return readTextRange(1, total, visible, *d->decoder, out, error);
     const quint32 half = total / 2;
     const quint32 partSize = std::max<quint32>(1, half / 16);

@@ -32,7 +32,7 @@ struct Table {
     qsizetype rowCount() const { return rowStart.empty() ? 0 : qsizetype(rowStart.size()) - 1; }
     QStringView textOf(const Value& v) const {
         return v.at < uint64_t(text.size()) ? QStringView(text).sliced(v.at, v.size)
-                                             : QStringView(more).sliced(v.at - text.size(), v.size);
+                                            : QStringView(more).sliced(v.at - text.size(), v.size);
     }
     // The value of a field in a record (its text not copied: valid while the table is); none
     // for an empty cell.
