@@ -462,7 +462,8 @@ private slots:
 
     // Cells and rows without a reference follow the one before them; rows may be missing; the
     // first row with a value gives the field names wherever it is; empty headings are F<n> and
-    // repeated ones are numbered, as for .xls.
+    // repeated ones are numbered, as for .xls. The same cells written out of order, one of them
+    // twice (the later one wins), give the same table.
     void referencesHeadingsAndSparseRows() {
         const QByteArray cells =
             "<row r=\"3\"><c r=\"C3\" t=\"inlineStr\"><is><t>名称</t></is></c>"
@@ -472,8 +473,20 @@ private slots:
             "<row r=\"7\"><c r=\"G7\"><v>7</v></c><c><v>8</v></c></row>"
             "<row><c r=\"E8\"><v>5</v></c><c><v>6</v></c></row>"
             "<row r=\"10\"/>";
+        const QByteArray shuffled =
+            "<row r=\"8\"><c r=\"E8\"><v>5</v></c><c r=\"F8\"><v>6</v></c></row>"
+            "<row r=\"4\"><c r=\"B4\"><v>2</v></c><c r=\"A4\"><v>9</v></c></row>"
+            "<row r=\"3\"><c r=\"C3\" t=\"inlineStr\"><is><t>名称</t></is></c>"
+            "<c t=\"inlineStr\"><is><t>名称</t></is></c><c/><c t=\"inlineStr\"><is><t>NAME</t>"
+            "</is></c><c t=\"inlineStr\"><is><t>名称1</t></is></c></row>"
+            "<row r=\"7\"><c r=\"H7\"><v>8</v></c><c r=\"G7\"><v>7</v></c></row>"
+            "<row r=\"4\"><c r=\"A4\"><v>1</v></c></row>";
         const Result r = firstSheet(book({{"Sheet1", cells}}));
         QVERIFY2(r.ok, qPrintable(r.error));
+        const Result again = firstSheet(book({{"Sheet1", shuffled}}));
+        QVERIFY2(again.ok, qPrintable(again.error));
+        QCOMPARE(again.columns, r.columns);
+        QCOMPARE(again.rows, r.rows);
         // The used range is A3:H8 (A4 lies left of the headings).
         QCOMPARE(r.columns,
                  (QStringList{"F1", "F2", "名称", "名称2", "F5", "NAME", "名称1", "F8"}));

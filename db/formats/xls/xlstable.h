@@ -23,9 +23,10 @@ struct Table {
     std::vector<qsizetype> longest; // per field, the length of its longest value
     std::vector<size_t> rowStart;   // values of record r: [rowStart[r], rowStart[r + 1])
     std::vector<Value> values;      // the non-empty values, record by record, by column
-    // The texts the values stand in: a text file's decoded text as it was read (shared, not
-    // copied), and the values written out differently there (a quoted value with doubled
-    // quotes) or, for a sheet, every value, one after another.
+    // The texts the values stand in: a text file's decoded text as it was read, or an .xlsx
+    // workbook's shared strings (shared, not copied); and in more the values written out
+    // differently there (a quoted value with doubled quotes, a number's text) or, for a sheet
+    // made from its cells, every value, one after another.
     QString text;
     QString more;
 

@@ -668,11 +668,107 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
+// A worksheet's table made as its cells are read: what xls::worksheetTable makes of the sheet,
+// without holding its cells. Until the shared strings are read, a value of shared text holds the
+// string's index, any other value its place in the table's own texts, and each value its column
+// as written (the used range is known at the end).
+
+class TableMaker {
+public:
+    struct OutOfOrder {}; // a cell at or before the one before it: the sheet needs its cells
+
+    explicit TableMaker(bool date1904) : date1904_(date1904) {}
+
+    void reserve(size_t cells) { t_.values.reserve(cells); }
+
+    void add(uint32_t row, uint32_t col, const Cell& cell) {
+        if (int64_t(row) < lastRow_ || (int64_t(row) == lastRow_ && int64_t(col) <= lastCol_))
+            throw OutOfOrder{};
+        if (lastRow_ < 0) {
+            firstRow_ = row;
+            t_.rowStart.push_back(0); // the heading row
+        }
+        for (int64_t r = std::max<int64_t>(lastRow_, firstRow_); r < int64_t(row); ++r)
+            t_.rowStart.push_back(t_.values.size());
+        lastRow_ = row;
+        lastCol_ = col;
+        firstCol_ = std::min(firstCol_, uint16_t(col));
+        lastUsedCol_ = std::max(lastUsedCol_, uint16_t(col));
+        if (cell.kind == xls::CellKind::Text && cell.elapsed) { // shared text, not read yet
+            if (cell.number > double(0xFFFFFFFFu)) failWith(ReadError::Corrupt);
+            t_.values.push_back({uint32_t(cell.number), 0, uint16_t(col | kShared)});
+            return;
+        }
+        const std::optional<QString> text = xls::displayText(cell, date1904_);
+        if (!text) return;
+        if (uint64_t(t_.more.size()) + uint64_t(text->size()) > 0xFFFFFFFFu)
+            throw std::length_error("table text too long");
+        t_.values.push_back({uint32_t(t_.more.size()), uint32_t(text->size()), uint16_t(col)});
+        t_.more.append(*text);
+    }
+
+    // The table, its shared texts standing in pool (the strings one after another, sst the
+    // offset and length of each). Throws Failure for a string index past the table, and
+    // std::length_error past what a value can point at.
+    xls::Table finish(const QString& pool,
+                      const std::vector<std::pair<qsizetype, qsizetype>>& sst) && {
+        xls::Table t = std::move(t_);
+        if (lastRow_ < 0) {
+            t.fields = QStringList{QStringLiteral("F1")};
+            t.longest = {0};
+            t.rowStart = {0};
+            return t;
+        }
+        t.rowStart.push_back(t.values.size());
+        t.more.squeeze();
+        if (uint64_t(pool.size()) + uint64_t(t.more.size()) > 0xFFFFFFFFu)
+            throw std::length_error("table text too long");
+        t.text = pool;
+        for (xls::Table::Value& v : t.values) {
+            if (v.col & kShared) {
+                if (v.at >= sst.size()) failWith(ReadError::Corrupt); // past the string table
+                const auto [offset, length] = sst[v.at];
+                v.at = uint32_t(offset);
+                v.size = uint32_t(length);
+            } else {
+                v.at += uint32_t(pool.size());
+            }
+            v.col = uint16_t((v.col & ~kShared) - firstCol_);
+        }
+        // The first row gives the field names; the records are the rows below it.
+        const size_t headingEnd = t.rowStart[1];
+        std::vector<std::optional<QString>> headings(size_t(lastUsedCol_ - firstCol_) + 1);
+        for (size_t i = 0; i < headingEnd; ++i)
+            headings[t.values[i].col] = t.textOf(t.values[i]).toString();
+        t.fields = xls::fieldNames(headings);
+        t.values.erase(t.values.begin(), t.values.begin() + qsizetype(headingEnd));
+        t.rowStart.erase(t.rowStart.begin());
+        for (size_t& start : t.rowStart)
+            start -= headingEnd;
+        t.longest.assign(headings.size(), 0);
+        for (const xls::Table::Value& v : t.values)
+            t.longest[v.col] = std::max(t.longest[v.col], qsizetype(v.size));
+        return t;
+    }
+
+private:
+    static constexpr uint16_t kShared = 0x8000; // above any column (at most 16,384)
+
+    bool date1904_;
+    xls::Table t_;
+    int64_t lastRow_ = -1, lastCol_ = -1;
+    uint32_t firstRow_ = 0;
+    uint16_t firstCol_ = 0xFFFF, lastUsedCol_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
 
 class BookReader {
 public:
-    BookReader(const QByteArray& file, const Limits& limits, Workbook* out)
-        : file_(file), limits_(limits), pkg_(file, limits), wb_(out) {}
+    // With tables, each worksheet's table is made as its cells are read (see readWorkbookTables).
+    BookReader(const QByteArray& file, const Limits& limits, Workbook* out,
+               std::vector<std::optional<xls::Table>>* tables = nullptr)
+        : file_(file), limits_(limits), pkg_(file, limits), wb_(out), tables_(tables) {}
 
     void read();
 
@@ -693,7 +789,7 @@ private:
     void readWorkbookPart(const QString& part);
     void readStyles(const QString& part);
     void readSharedStrings(Package& pkg, const QString& part);
-    void readSheet(const QString& part, xls::Sheet* sheet);
+    void readSheet(const QString& part, xls::Sheet* sheet, TableMaker* maker);
     void finishSheet(xls::Sheet* sheet) const;
     void readNames();
     bool resolveArea(const QString& formula, xls::NamedRange* range) const;
@@ -704,6 +800,7 @@ private:
     Limits limits_;
     Package pkg_;
     Workbook* wb_;
+    std::vector<std::optional<xls::Table>>* tables_;
     std::vector<SheetEntry> sheets_;
     std::vector<DefinedName> names_;
     std::vector<uint8_t> xfDate_; // per cell style: 0 number, 1 date or time, 2 elapsed time
@@ -759,6 +856,12 @@ void BookReader::read() {
             if (thread.joinable()) thread.join();
         }
     } joiner{stringsReader};
+    // A named range reads the cells of its sheet again: with names, every sheet keeps its cells.
+    const bool direct = tables_ && std::none_of(names_.begin(), names_.end(), [](const auto& d) {
+                            return !d.name.isEmpty() &&
+                                   !d.name.startsWith(QLatin1String("_xl"), Qt::CaseInsensitive);
+                        });
+    std::vector<std::optional<TableMaker>> makers;
     for (SheetEntry& e : sheets_) {
         const auto rel = rels.constFind(e.rid);
         if (rel == rels.constEnd()) failWith(ReadError::Corrupt); // a sheet without its part
@@ -766,14 +869,32 @@ void BookReader::read() {
         xls::Sheet sheet;
         sheet.name = e.name;
         sheet.visibility = e.visibility;
-        readSheet(rel->target, &sheet);
+        std::optional<TableMaker> maker;
+        if (direct) {
+            try {
+                maker.emplace(wb_->date1904);
+                readSheet(rel->target, &sheet, &*maker);
+            } catch (const TableMaker::OutOfOrder&) {
+                maker.reset();
+                readSheet(rel->target, &sheet, nullptr);
+            }
+        } else {
+            readSheet(rel->target, &sheet, nullptr);
+        }
+        makers.push_back(std::move(maker));
         e.worksheet = int(wb_->sheets.size());
         wb_->sheets.push_back(std::move(sheet));
     }
     if (stringsReader.joinable()) stringsReader.join();
     if (stringsError) failWith(*stringsError);
-    for (xls::Sheet& sheet : wb_->sheets)
-        finishSheet(&sheet);
+    if (tables_) tables_->clear();
+    for (size_t i = 0; i < wb_->sheets.size(); ++i) {
+        finishSheet(&wb_->sheets[i]);
+        if (!tables_) continue;
+        tables_->push_back(std::nullopt);
+        if (makers[i]) tables_->back() = std::move(*makers[i]).finish(sstChars_, sst_);
+        makers[i].reset();
+    }
     sst_.clear();
     sstChars_.clear();
     readNames();
@@ -915,7 +1036,7 @@ Cell BookReader::makeCell(std::string_view type, std::string_view value, bool ha
     return Cell::ofText(utf8(value));
 }
 
-void BookReader::readSheet(const QString& part, xls::Sheet* sheet) {
+void BookReader::readSheet(const QString& part, xls::Sheet* sheet, TableMaker* maker) {
     PartSource src(pkg_, part);
     if (!src.ok()) failWith(ReadError::Corrupt);
     Scan s(src);
@@ -942,7 +1063,11 @@ void BookReader::readSheet(const QString& part, xls::Sheet* sheet) {
             if (colon != std::string_view::npos && parseReference(ref.substr(0, colon), &c1, &r1) &&
                 parseReference(ref.substr(colon + 1), &c2, &r2) && c2 >= c1 && r2 >= r1) {
                 const uint64_t area = uint64_t(c2 - c1 + 1) * (r2 - r1 + 1);
-                cells.reserve(size_t(std::min<uint64_t>(area, uint64_t(src.statedSize()) / 12)));
+                const auto room = size_t(std::min<uint64_t>(area, uint64_t(src.statedSize()) / 12));
+                if (maker)
+                    maker->reserve(room);
+                else
+                    cells.reserve(room);
             }
         } else if (!inData) {
             continue;
@@ -1008,7 +1133,10 @@ void BookReader::readSheet(const QString& part, xls::Sheet* sheet) {
                     failWith(ReadError::Corrupt);
                 }
             }
-            if (cell.kind != xls::CellKind::Empty)
+            if (cell.kind == xls::CellKind::Empty) continue;
+            if (maker)
+                maker->add(cellRow, cellCol, cell);
+            else
                 cells.push_back({cellRow, uint16_t(cellCol), std::move(cell)});
         }
     }
@@ -1156,8 +1284,12 @@ bool isZip(const QByteArray& head) {
     return head.startsWith("PK\x03\x04") || head.startsWith("PK\x05\x06");
 }
 
-ReadError readWorkbook(const QByteArray& file, Workbook* out, const Limits& limits) {
+namespace {
+
+ReadError readBook(const QByteArray& file, Workbook* out,
+                   std::vector<std::optional<xls::Table>>* tables, const Limits& limits) {
     *out = Workbook();
+    if (tables) tables->clear();
     if (file.startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1")) {
         cfb::Reader cf;
         if (cf.open(file) == cfb::Status::Ok &&
@@ -1167,19 +1299,22 @@ ReadError readWorkbook(const QByteArray& file, Workbook* out, const Limits& limi
     }
     if (!isZip(file)) return ReadError::NotWorkbook;
     try {
-        BookReader reader(file, limits, out);
+        BookReader reader(file, limits, out, tables);
         reader.read();
     } catch (const Failure& f) {
         *out = Workbook();
+        if (tables) tables->clear();
         return f.error;
     } catch (const std::bad_alloc&) {
         *out = Workbook();
+        if (tables) tables->clear();
         return ReadError::TooLarge;
     }
     return ReadError::None;
 }
 
-bool readWorkbookFile(const QString& path, Workbook* out, QString* error) {
+bool readFile(const QString& path, Workbook* out, std::vector<std::optional<xls::Table>>* tables,
+              QString* error) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
         if (error) *error = errorText(ReadError::Unreadable, path);
@@ -1190,7 +1325,7 @@ bool readWorkbookFile(const QString& path, Workbook* out, QString* error) {
         if (error) *error = errorText(ReadError::Unreadable, path);
         return false;
     }
-    const ReadError e = formats::xlsx::readWorkbook(bytes, out);
+    const ReadError e = readBook(bytes, out, tables, {});
     if (e == ReadError::OldFormat) {
         const xls::ReadError old = xls::readWorkbook(bytes, out);
         if (old != xls::ReadError::None && error) *error = xls::errorText(old, path);
@@ -1198,6 +1333,26 @@ bool readWorkbookFile(const QString& path, Workbook* out, QString* error) {
     }
     if (e != ReadError::None && error) *error = errorText(e, path);
     return e == ReadError::None;
+}
+
+} // namespace
+
+ReadError readWorkbook(const QByteArray& file, Workbook* out, const Limits& limits) {
+    return readBook(file, out, nullptr, limits);
+}
+
+ReadError readWorkbookTables(const QByteArray& file, Workbook* out,
+                             std::vector<std::optional<xls::Table>>* tables, const Limits& limits) {
+    return readBook(file, out, tables, limits);
+}
+
+bool readWorkbookFile(const QString& path, Workbook* out, QString* error) {
+    return readFile(path, out, nullptr, error);
+}
+
+bool readWorkbookTablesFile(const QString& path, Workbook* out,
+                            std::vector<std::optional<xls::Table>>* tables, QString* error) {
+    return readFile(path, out, tables, error);
 }
 
 QString errorText(ReadError error, const QString& path) {

@@ -17,11 +17,14 @@
 // are inflated as they are parsed, never trusted for their stated size: a part that inflates
 // past a limit (a "zip bomb") stops the read.
 #include "db/formats/xls/xls.h"
+#include "db/formats/xls/xlstable.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+#include <vector>
 
 namespace formats::xlsx {
 
@@ -48,6 +51,17 @@ ReadError readWorkbook(const QByteArray& file, xls::Workbook* out, const Limits&
 // Reads a workbook from disk; false with a Chinese error text naming the file. An Excel 97-2003
 // workbook saved under an .xlsx name is read as what it is.
 bool readWorkbookFile(const QString& path, xls::Workbook* out, QString* error);
+
+// As readWorkbook and readWorkbookFile, with the table of each worksheet (what
+// xls::worksheetTable makes of it) made as its cells are read, so they are never all held:
+// (*tables)[i] is the table of sheet i, whose cells stay empty. A sheet whose cells do not come
+// in order, every sheet of a workbook with named ranges, and an Excel 97-2003 workbook keep their
+// cells and get no table. Throws std::length_error for more text than a table can point at.
+ReadError readWorkbookTables(const QByteArray& file, xls::Workbook* out,
+                             std::vector<std::optional<xls::Table>>* tables,
+                             const Limits& limits = {});
+bool readWorkbookTablesFile(const QString& path, xls::Workbook* out,
+                            std::vector<std::optional<xls::Table>>* tables, QString* error);
 
 // The Chinese error text for a failed read of path.
 QString errorText(ReadError error, const QString& path);

@@ -355,11 +355,18 @@ bool attachSheets(sqlite3* db, const SheetKind& kind, const QString& path, const
     return true;
 }
 
-std::vector<SheetPart> workbookParts(formats::xls::Workbook&& book) {
+std::vector<SheetPart> workbookParts(formats::xls::Workbook&& book,
+                                     std::vector<std::optional<formats::xls::Table>>&& made) {
     std::vector<SheetPart> parts;
     size_t cells = 0;
-    for (auto& sheet : book.sheets) {
+    for (size_t i = 0; i < book.sheets.size(); ++i) {
+        auto& sheet = book.sheets[i];
         cells += sheet.cells.size();
+        if (i < made.size() && made[i]) {
+            cells += made[i]->values.size();
+            parts.push_back({sheet.name + QLatin1Char('$'), true, std::move(*made[i])});
+            continue;
+        }
         parts.push_back(
             {sheet.name + QLatin1Char('$'), true, formats::xls::worksheetTable(book, sheet)});
         // A sheet's cells are its table's now: without named ranges, which read them again,

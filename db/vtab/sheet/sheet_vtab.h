@@ -58,8 +58,10 @@ bool attachSheets(sqlite3* db, const SheetKind& kind, const QString& path, const
 
 // The parts of a workbook: its worksheets "<sheet>$", then its named ranges ("<name>", or
 // "<sheet>$<name>" for a name local to a sheet), as the Excel database driver listed them. The
-// book's cells are used up.
-std::vector<SheetPart> workbookParts(formats::xls::Workbook&& book);
+// book's cells are used up; a sheet whose table was made as it was read (made[i], see
+// formats::xlsx::readWorkbookTables) gives that table.
+std::vector<SheetPart> workbookParts(formats::xls::Workbook&& book,
+                                     std::vector<std::optional<formats::xls::Table>>&& made = {});
 
 // The rows a sheet table of the handle reads, as they are kept in memory, for a caller that
 // reads a whole table once without SQLite between; null when the handle has no sheet table of

@@ -11,13 +11,22 @@ namespace vtab {
 
 namespace {
 
-template <bool (*read)(const QString&, formats::xls::Workbook*, QString*)>
+// An .xlsx workbook's sheets become their tables as they are read; an .xls workbook is read
+// whole first.
+bool readXls(const QString& path, formats::xls::Workbook* book,
+             std::vector<std::optional<formats::xls::Table>>*, QString* error) {
+    return formats::xls::readWorkbookFile(path, book, error);
+}
+
+template <bool (*read)(const QString&, formats::xls::Workbook*,
+                       std::vector<std::optional<formats::xls::Table>>*, QString*)>
 bool loadWorkbook(const QString& path, const QString&, std::vector<SheetPart>* parts,
                   QString* error) {
     formats::xls::Workbook book;
-    if (!read(path, &book, error)) return false;
+    std::vector<std::optional<formats::xls::Table>> made;
     try {
-        *parts = workbookParts(std::move(book));
+        if (!read(path, &book, &made, error)) return false;
+        *parts = workbookParts(std::move(book), std::move(made));
     } catch (const std::exception&) { // no memory for the tables, or more text than they hold
         parts->clear();
         if (error)
@@ -42,8 +51,7 @@ bool attachWorkbook(sqlite3* db, const SheetKind& kind, const QString& path,
 bool attachXlsWorkbook(sqlite3* db, const QString& path, std::vector<SheetSchemaRow>* schema,
                        QString* error) {
     static const SheetKind xls{QStringLiteral("xls"), QStringLiteral("Excel文件"),
-                               QStringLiteral("Excel工作表"),
-                               loadWorkbook<formats::xls::readWorkbookFile>};
+                               QStringLiteral("Excel工作表"), loadWorkbook<readXls>};
     return attachWorkbook(db, xls, path, schema, nullptr, error);
 }
 
@@ -51,7 +59,7 @@ bool attachXlsxWorkbook(sqlite3* db, const QString& path, std::vector<SheetSchem
                         QString* skipped, QString* error) {
     static const SheetKind xlsx{QStringLiteral("xlsx"), QStringLiteral("Excel文件"),
                                 QStringLiteral("Excel工作表"),
-                                loadWorkbook<formats::xlsx::readWorkbookFile>};
+                                loadWorkbook<formats::xlsx::readWorkbookTablesFile>};
     if (skipped) skipped->clear();
     return attachWorkbook(db, xlsx, path, schema, skipped, error);
 }
