@@ -24,6 +24,10 @@ ConnectionData::~ConnectionData() {
 
 namespace {
 
+// SQLite keeps a count of the memory it holds, under a lock taken at every allocation (each
+// insert of an import makes several); nothing here reads the count. Set before SQLite starts.
+[[maybe_unused]] const int memoryCountOff = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+
 // A table's journal is dropped once it holds this many changes; the recordsets that had not
 // seen all of it then read their table again.
 constexpr size_t maxJournal = size_t(1) << 20;
