@@ -110,6 +110,12 @@ public:
     // points each); no terms removes the filter.
     void setFilter(const std::vector<QStringView>& foldedTerms);
     void clearFilter() { setFilter({}); }
+    // The filter's rows as setFilter finds them, worked out already (on another thread).
+    void setFilterRows(std::vector<int> rows) {
+        rows_ = std::move(rows);
+        listed_ = false;
+        filtered_ = true;
+    }
     // The records under the filter in key order (the query's order).
     const std::vector<int>& rows() const;
 

@@ -4,8 +4,14 @@
 #include "db/criteria.h"
 #include "db/sqltext.h"
 
+#include "db/formats/threads.h"
+
 #include <QHash>
 #include <QSet>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace fuzzy {
 
@@ -36,7 +42,125 @@ std::vector<QStringView> codePoints(QStringView text) {
     return out;
 }
 
+// The filter firstFind sets for a key (folded): each adjacent pair of its characters, the
+// first character instead of a pair that ends in 省, 市, 区 or 县, the last instead of one that
+// starts with one. Views into key.
+std::vector<QStringView> filterTerms(QStringView key) {
+    const std::vector<QStringView> chars = codePoints(key);
+    std::vector<QStringView> terms;
+    for (size_t k = 1; k < chars.size(); ++k) {
+        QStringView p(chars[k - 1].data(), chars[k - 1].size() + chars[k].size());
+        if (isDivision(chars[k])) p = chars.front();
+        if (isDivision(codePoints(p).front())) p = chars.back();
+        terms.push_back(p);
+    }
+    return terms;
+}
+
 } // namespace
+
+// Fragment mode's candidate look-ups depend on the seed's key alone, so other threads work
+// them out ahead of the record loop, in order: per row of the check table, the rows of its
+// fragment's query under its filter. The loop takes them row by row; a row without a filter
+// (a null or one-character key) is left to the loop. The loop mostly waits for them, so there
+// are as many such threads as cores.
+class FuzzyCheck::FiltersAhead {
+public:
+    FiltersAhead(const CandidateTable& table, int first, int last, int threads)
+        : table_(table), first_(first), last_(last) {
+        for (Chunk& c : ring_)
+            c.rows.resize(kChunk);
+        for (int i = 0; i < threads; ++i)
+            workers_.emplace_back([this] { work(); });
+    }
+    ~FiltersAhead() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& t : workers_)
+            t.join();
+    }
+
+    // The filter rows of a row (asked in ascending order), or null for none.
+    std::vector<int>* filterOf(int row) {
+        if (row < first_ || row >= last_) return nullptr;
+        const int chunk = (row - first_) / kChunk;
+        Chunk& c = ring_[size_t(chunk % kRing)];
+        std::unique_lock lock(mutex_);
+        if (chunk > consumed_) {
+            consumed_ = chunk; // the chunks before it are free for the next ones
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [&] { return c.done == chunk; });
+        Entry& e = c.rows[size_t((row - first_) % kChunk)];
+        return e.has ? &e.rows : nullptr;
+    }
+
+private:
+    static constexpr int kChunk = 256, kRing = 32;
+    struct Entry {
+        bool has = false;
+        std::vector<int> rows;
+    };
+    struct Chunk {
+        int done = -1; // the chunk worked out into this place
+        std::vector<Entry> rows;
+    };
+
+    void work() {
+        for (;;) {
+            int chunk;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [&] { return stop_ || next_ < consumed_ + kRing; });
+                if (stop_ || first_ + next_ * kChunk >= last_) return;
+                chunk = next_++;
+            }
+            Chunk& c = ring_[size_t(chunk % kRing)];
+            const int from = first_ + chunk * kChunk;
+            for (int i = 0; i < kChunk; ++i) {
+                Entry& e = c.rows[size_t(i)];
+                try {
+                    fill(from + i, e);
+                } catch (const std::exception&) { // no memory: the loop works it out itself
+                    e.has = false;
+                }
+            }
+            {
+                std::lock_guard lock(mutex_);
+                c.done = chunk;
+            }
+            changed_.notify_all();
+        }
+    }
+
+    void fill(int row, Entry& e) const {
+        e.has = false;
+        e.rows.clear();
+        if (row >= last_ || table_.keyIsNull(row)) return;
+        const QStringView key = table_.foldedKey(row);
+        const std::vector<QStringView> terms = filterTerms(key);
+        if (terms.empty()) return;
+        CandidateSet set(table_, CandidateQuery{CandidateQuery::KeyFragment,
+                                                firstCodePoints(key, 2).toString()});
+        if (set.recordCount() == 0) return;
+        set.setFilter(terms);
+        e.rows = set.rows();
+        e.has = true;
+    }
+
+    const CandidateTable& table_;
+    const int first_, last_;
+    std::array<Chunk, kRing> ring_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int next_ = 0;     // the next chunk to work out
+    int consumed_ = 0; // the chunk the loop is in
+    bool stop_ = false;
+    std::vector<std::thread> workers_;
+};
 
 FuzzyCheck::FuzzyCheck(core::AppState& state) : st_(state) {}
 
@@ -110,6 +234,8 @@ core::RunResult FuzzyCheck::wholecheck2(const core::RunOptions& options, core::P
 
     int counter = 0;
     const int end = std::min(options.end, total);
+    if (const int threads = formats::workerThreads(); !postcode && threads > 1)
+        ahead_ = std::make_unique<FiltersAhead>(table_, options.start - 1, end, threads);
     // The run's writes to the working database (segments, groups, scratch tables) are one
     // transaction: a segment enrolled costs no write to the disk of its own.
     const bool transaction = !st_.WorkConn.inTransaction() && st_.WorkConn.beginTransaction();
@@ -142,6 +268,7 @@ core::RunResult FuzzyCheck::wholecheck2(const core::RunOptions& options, core::P
     writeScratchTables();
     if (transaction && !st_.WorkConn.commit() && result.error.isEmpty())
         result.error = st_.WorkConn.errorString();
+    ahead_.reset();
     for (Slot& s : slots_)
         s.reset();
 
@@ -280,17 +407,15 @@ void FuzzyCheck::firstFind(CandidateSet& candidates, const QString& value, const
                            int, int) {
     if (candidates.recordCount() == 0) return; // the filter in force stays
     const QString folded = foldAscii(value);   // the terms are views into it
-    const std::vector<QStringView> chars = codePoints(folded);
-    const int length = int(chars.size());
-    std::vector<QStringView> terms;
-    for (int k = 1; k <= length - 1; ++k) {
-        marks(mark1_, 3 * k);
-        QStringView p(chars[size_t(k - 1)].data(),
-                      chars[size_t(k - 1)].size() + chars[size_t(k)].size());
-        if (isDivision(chars[size_t(k)])) p = chars.front();
-        if (isDivision(codePoints(p).front())) p = chars.back();
-        terms.push_back(p);
-    }
+    const std::vector<QStringView> terms = filterTerms(folded);
+    for (size_t k = 1; k <= terms.size(); ++k)
+        marks(mark1_, 3 * int(k));
+    // Worked out ahead for this record?
+    if (ahead_ && table_.bookmark(src_->absolutePosition() - 1) == src_->bookmark())
+        if (std::vector<int>* rows = ahead_->filterOf(src_->absolutePosition() - 1)) {
+            candidates.setFilterRows(std::move(*rows));
+            return;
+        }
     // One character gives no term: the filter goes and every candidate stays.
     candidates.setFilter(terms);
 }

@@ -30,6 +30,7 @@
 #include <QHash>
 
 #include <array>
+#include <memory>
 #include <optional>
 
 namespace fuzzy {
@@ -54,6 +55,7 @@ private:
         std::vector<db::Bookmark> origin; // each row's record of the check table
     };
     using Slot = std::optional<CandidateSet>;
+    class FiltersAhead;
 
     // The grouping pass and its procedures.
     void do_procedure(Slot& candidates, int& counter);
@@ -87,7 +89,8 @@ private:
     db::RecordsetPtr src_; // the record loop's cursor over the check table
     core::ProgressSink* sink_ = nullptr;
     CandidateTable table_;
-    std::array<Slot, 202> slots_; // 1..201; slot 0 unused
+    std::unique_ptr<FiltersAhead> ahead_; // fragment mode on more than one thread
+    std::array<Slot, 202> slots_;         // 1..201; slot 0 unused
     std::array<QString, 202> slotPrefix_;
     // Seed columns of the check table, and the matching columns of ClienttableCC.
     int seedColumns_ = 0;
