@@ -1,8 +1,12 @@
 #include "fuzzy/engine/candidates.h"
 
 #include "db/formats/blanks.h"
+#include "db/formats/threads.h"
 
 #include <algorithm>
+#include <exception>
+#include <stdexcept>
+#include <thread>
 
 namespace fuzzy {
 
@@ -30,6 +34,27 @@ template <typename F> void forEachCodePoint(QStringView s, F f) {
 }
 
 constexpr uint64_t singleMark = 0x200000; // above every code point
+
+// f(0) .. f(n - 1), each on a thread of its own (f(0) on this one); an exception one of them
+// throws is thrown here once all are done.
+template <typename F> void onThreads(int n, F f) {
+    std::vector<std::exception_ptr> errors(static_cast<size_t>(n));
+    const auto guarded = [&](int i) {
+        try {
+            f(i);
+        } catch (...) {
+            errors[size_t(i)] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 1; i < n; ++i)
+        threads.emplace_back(guarded, i);
+    guarded(0);
+    for (std::thread& t : threads)
+        t.join();
+    for (const std::exception_ptr& e : errors)
+        if (e) std::rethrow_exception(e);
+}
 
 } // namespace
 
@@ -80,47 +105,94 @@ void CandidateTable::build(db::RecordsetPtr rows, int keyColumn, int postcodeCol
     signature_.assign(size_t(rowCount_), Signature{});
     keyed_.clear();
     postings_.clear();
-    std::vector<uint64_t> seen;
-    for (int r = 0; r < rowCount_; ++r) {
-        const QStringView stored = rows_->viewAt(r, keyColumn);
-        if (stored.isNull()) {
-            keyNull_[size_t(r)] = 1;
-            continue;
+    std::vector<QStringView> stored(static_cast<size_t>(rowCount_));
+    for (int r = 0; r < rowCount_; ++r)
+        stored[size_t(r)] = rows_->viewAt(r, keyColumn);
+
+    // The rows are indexed in parts side by side, each part with key texts and postings of its
+    // own, joined in table order afterwards.
+    const int parts = std::clamp(rowCount_ / 32768, 1, formats::workerThreads());
+    struct Part {
+        std::vector<char16_t> text;
+        std::vector<int> keyed;
+        std::unordered_map<uint64_t, std::vector<int>> postings;
+    };
+    std::vector<Part> part(static_cast<size_t>(parts));
+    const auto bounds = [&](int p) {
+        return std::pair{int(int64_t(rowCount_) * p / parts),
+                         int(int64_t(rowCount_) * (p + 1) / parts)};
+    };
+    onThreads(parts, [&](int p) {
+        Part& out = part[size_t(p)];
+        std::vector<uint64_t> seen;
+        const auto [from, to] = bounds(p);
+        for (int r = from; r < to; ++r) {
+            if (stored[size_t(r)].isNull()) {
+                keyNull_[size_t(r)] = 1;
+                continue;
+            }
+            out.keyed.push_back(r);
+            const QStringView v = formats::trimBlanks(stored[size_t(r)]);
+            const size_t offset = out.text.size();
+            for (QChar c : v) {
+                const char16_t u = c.unicode();
+                out.text.push_back((u >= u'A' && u <= u'Z') ? char16_t(u + 32) : u);
+            }
+            key_[size_t(r)] = {uint32_t(offset), int32_t(v.size())}; // within the part for now
+            // Every character and every pair of adjacent characters, once per row.
+            seen.clear();
+            char32_t previous = 0;
+            bool first = true;
+            forEachCodePoint(QStringView(out.text.data() + offset, v.size()),
+                             [&](char32_t cp, qsizetype, int) {
+                                 seen.push_back((uint64_t(cp) << 32) | singleMark);
+                                 if (!first) seen.push_back((uint64_t(previous) << 32) | cp);
+                                 previous = cp;
+                                 first = false;
+                             });
+            std::sort(seen.begin(), seen.end());
+            seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+            for (uint64_t k : seen) {
+                out.postings[k].push_back(r);
+                signature_[size_t(r)].add(k);
+            }
         }
-        keyed_.push_back(r);
-        const QStringView v = formats::trimBlanks(stored);
-        const uint32_t offset = uint32_t(keyText_.size());
-        for (QChar c : v) {
-            const char16_t u = c.unicode();
-            keyText_.push_back((u >= u'A' && u <= u'Z') ? char16_t(u + 32) : u);
+    });
+    for (Part& p : part) {
+        const size_t base = keyText_.size();
+        if (base + p.text.size() > 0xFFFFFFFFu) throw std::length_error("key text too long");
+        keyText_.insert(keyText_.end(), p.text.begin(), p.text.end());
+        std::vector<char16_t>().swap(p.text);
+        for (int r : p.keyed)
+            key_[size_t(r)].first += uint32_t(base);
+        keyed_.insert(keyed_.end(), p.keyed.begin(), p.keyed.end());
+        for (auto& [k, list] : p.postings) {
+            std::vector<int>& to = postings_[k];
+            if (to.empty())
+                to = std::move(list);
+            else
+                to.insert(to.end(), list.begin(), list.end());
         }
-        key_[size_t(r)] = {offset, int32_t(v.size())};
-        // Every character and every pair of adjacent characters, once per row.
-        seen.clear();
-        char32_t previous = 0;
-        bool first = true;
-        forEachCodePoint(foldedKey(r), [&](char32_t cp, qsizetype, int) {
-            seen.push_back((uint64_t(cp) << 32) | singleMark);
-            if (!first) seen.push_back((uint64_t(previous) << 32) | cp);
-            previous = cp;
-            first = false;
-        });
-        std::sort(seen.begin(), seen.end());
-        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-        for (uint64_t k : seen) {
-            postings_[k].push_back(r);
-            signature_[size_t(r)].add(k);
-        }
+        p.postings.clear();
     }
-    // Key order: nulls first, then folded values by code point; equal keys in table order.
+
+    // Key order: nulls first, then folded values by code point; equal keys in table order. The
+    // parts are sorted side by side, then merged (a stable merge keeps table order).
     std::vector<int> order(static_cast<size_t>(rowCount_));
     for (int r = 0; r < rowCount_; ++r)
         order[size_t(r)] = r;
-    std::stable_sort(order.begin(), order.end(), [this](int a, int b) {
+    const auto before = [this](int a, int b) {
         const bool na = keyIsNull(a), nb = keyIsNull(b);
         if (na || nb) return na && !nb;
         return compareCodePoints(foldedKey(a), foldedKey(b)) < 0;
+    };
+    onThreads(parts, [&](int p) {
+        const auto [from, to] = bounds(p);
+        std::stable_sort(order.begin() + from, order.begin() + to, before);
     });
+    for (int p = 1; p < parts; ++p)
+        std::inplace_merge(order.begin(), order.begin() + bounds(p).first,
+                           order.begin() + bounds(p).second, before);
     rank_.assign(size_t(rowCount_), 0);
     for (int i = 0; i < rowCount_; ++i)
         rank_[size_t(order[size_t(i)])] = i;
