@@ -1,6 +1,7 @@
 // The duplicate checker: finds and removes duplicate client records in Access, dBase and Excel
 // customer lists.
 #include "check/reportfm.h"
+#include "core/hugepages.h"
 #include "program/program.h"
 
 #include <QApplication>
@@ -31,6 +32,7 @@ int writeReportPdf(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    core::useHugePages(argv);
     if (argc == 4 && std::strcmp(argv[1], "--report-pdf") == 0) return writeReportPdf(argc, argv);
     QApplication application(argc, argv);
     // Names the user's data folder (~/.local/share/chachong), where an installed program keeps

@@ -12,6 +12,7 @@
 #include "bench/gen/clientgen.h"
 #include "check/mainfm11.h"
 #include "core/appstate.h"
+#include "core/hugepages.h"
 #include "import/commands.h"
 #include "ui/dialogs.h"
 
@@ -131,6 +132,7 @@ double throughBatch(const QString& runner, const QString& file, QString* summary
 } // namespace
 
 int main(int argc, char** argv) {
+    core::useHugePages(argv); // as the program does
     QApplication application(argc, argv);
     const int rows = argc > 1 ? std::max(10, std::atoi(argv[1])) : 1000000;
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
