@@ -4,9 +4,7 @@
 #include "db/formats/threads.h"
 
 #include <algorithm>
-#include <exception>
 #include <stdexcept>
-#include <thread>
 
 namespace fuzzy {
 
@@ -34,27 +32,6 @@ template <typename F> void forEachCodePoint(QStringView s, F f) {
 }
 
 constexpr uint64_t singleMark = 0x200000; // above every code point
-
-// f(0) .. f(n - 1), each on a thread of its own (f(0) on this one); an exception one of them
-// throws is thrown here once all are done.
-template <typename F> void onThreads(int n, F f) {
-    std::vector<std::exception_ptr> errors(static_cast<size_t>(n));
-    const auto guarded = [&](int i) {
-        try {
-            f(i);
-        } catch (...) {
-            errors[size_t(i)] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> threads;
-    for (int i = 1; i < n; ++i)
-        threads.emplace_back(guarded, i);
-    guarded(0);
-    for (std::thread& t : threads)
-        t.join();
-    for (const std::exception_ptr& e : errors)
-        if (e) std::rethrow_exception(e);
-}
 
 } // namespace
 
@@ -122,7 +99,7 @@ void CandidateTable::build(db::RecordsetPtr rows, int keyColumn, int postcodeCol
         return std::pair{int(int64_t(rowCount_) * p / parts),
                          int(int64_t(rowCount_) * (p + 1) / parts)};
     };
-    onThreads(parts, [&](int p) {
+    formats::onThreads(parts, [&](int p) {
         Part& out = part[size_t(p)];
         std::vector<uint64_t> seen;
         const auto [from, to] = bounds(p);
@@ -186,7 +163,7 @@ void CandidateTable::build(db::RecordsetPtr rows, int keyColumn, int postcodeCol
         if (na || nb) return na && !nb;
         return compareCodePoints(foldedKey(a), foldedKey(b)) < 0;
     };
-    onThreads(parts, [&](int p) {
+    formats::onThreads(parts, [&](int p) {
         const auto [from, to] = bounds(p);
         std::stable_sort(order.begin() + from, order.begin() + to, before);
     });

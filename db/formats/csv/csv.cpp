@@ -74,22 +74,6 @@ qsizetype utf8Units(const unsigned char* p, const unsigned char* end) {
     return units;
 }
 
-// Runs work(0) .. work(parts - 1), part 0 on this thread and each other one on a thread of its
-// own (on this one too when no thread is to be had).
-template <typename Work> void onThreads(int parts, Work&& work) {
-    std::vector<std::thread> threads;
-    for (int i = 1; i < parts; ++i) {
-        try {
-            threads.emplace_back(work, i);
-        } catch (const std::system_error&) {
-            work(i);
-        }
-    }
-    work(0);
-    for (std::thread& t : threads)
-        t.join();
-}
-
 // UTF-8 text cut into parts for the threads, at the start of a character: where each begins
 // (and, last, the end) and the UTF-16 length of each; valid only when all of it is UTF-8.
 struct Utf8Parts {
