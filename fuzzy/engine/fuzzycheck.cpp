@@ -10,6 +10,7 @@
 #include <QSet>
 
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -216,7 +217,12 @@ core::RunResult FuzzyCheck::wholecheck2(const core::RunOptions& options, core::P
     // The candidates are the check table's own records, read once: every record of a group is
     // one the separation can remove (an imported list's file may hold records that the check
     // table no longer has, separated by an earlier check, or lack the ones merged into it).
-    table_.build(src->clone(), keySource_, postcode ? postcodeSource_ : -1);
+    try {
+        table_.build(src->clone(), keySource_, postcode ? postcodeSource_ : -1);
+    } catch (const std::exception&) { // more key text than the index holds, or no memory for it
+        return refuse(QStringLiteral("查重字段的内容太多，模糊查重的索引无法放入内存。可以改用"
+                                     "完全相同查重，或把名单分成几个文件分别查重。"));
+    }
 
     // yb_table emptied and opened again; every slot closed.
     if (const core::Status s = core::runStatement(
