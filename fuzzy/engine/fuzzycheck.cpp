@@ -2,9 +2,8 @@
 
 #include "core/workdb.h"
 #include "db/criteria.h"
-#include "db/sqltext.h"
-
 #include "db/formats/threads.h"
+#include "db/sqltext.h"
 
 #include <QHash>
 #include <QSet>

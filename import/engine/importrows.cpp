@@ -5,6 +5,8 @@
 #include "db/sqltext.h"
 #include "db/tablerows.h"
 
+#include <QStringEncoder>
+
 #include <sqlite3.h>
 
 #include <string>
@@ -13,38 +15,6 @@ namespace sources {
 
 namespace {
 const QString importedTable = QStringLiteral("ClienttableELS");
-
-// The text in UTF-8 (the working database's encoding), as SQLite makes it of UTF-16 itself,
-// into out; false for a lone surrogate, which is left to SQLite.
-bool utf8Of(QStringView text, std::string& out) {
-    out.resize(size_t(text.size()) * 3);
-    char* to = out.data();
-    const char16_t* from = text.utf16();
-    const char16_t* const end = from + text.size();
-    while (from < end) {
-        const uint32_t c = *from++;
-        if (c < 0x80) {
-            *to++ = char(c);
-        } else if (c < 0x800) {
-            *to++ = char(0xC0 | (c >> 6));
-            *to++ = char(0x80 | (c & 0x3F));
-        } else if (c < 0xD800 || c > 0xDFFF) {
-            *to++ = char(0xE0 | (c >> 12));
-            *to++ = char(0x80 | ((c >> 6) & 0x3F));
-            *to++ = char(0x80 | (c & 0x3F));
-        } else if (c < 0xDC00 && from < end && *from >= 0xDC00 && *from <= 0xDFFF) {
-            const uint32_t cp = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(*from++) - 0xDC00);
-            *to++ = char(0xF0 | (cp >> 18));
-            *to++ = char(0x80 | ((cp >> 12) & 0x3F));
-            *to++ = char(0x80 | ((cp >> 6) & 0x3F));
-            *to++ = char(0x80 | (cp & 0x3F));
-        } else {
-            return false;
-        }
-    }
-    out.resize(size_t(to - out.data()));
-    return true;
-}
 } // namespace
 
 ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
@@ -91,7 +61,10 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
     qint64 row = 0;
     QString readError;
     std::vector<QStringView> written(static_cast<size_t>(columns));
-    std::vector<std::string> utf8(static_cast<size_t>(columns)); // bound until the row is stored
+    // Each value in UTF-8, the working database's encoding, bound until the row is stored:
+    // SQLite neither copies nor converts it.
+    std::vector<std::string> utf8(static_cast<size_t>(columns));
+    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const bool read = db::readTable(
         source->connection(), source->baseTable(), &total,
         [&](std::span<const QStringView> values) {
@@ -111,12 +84,16 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
                 if (text.isNull()) text = QStringView(u"", 0);
                 written[size_t(i)] = text;
                 std::string& bytes = utf8[size_t(i)];
-                if (utf8Of(text, bytes))
-                    sqlite3_bind_text(insert, i + 1, bytes.data(), int(bytes.size()),
+                bytes.resize(size_t(text.size()) * 3);
+                const char* end = encoder.appendToBuffer(bytes.data(), text);
+                if (!encoder.hasError()) {
+                    sqlite3_bind_text(insert, i + 1, bytes.data(), int(end - bytes.data()),
                                       SQLITE_STATIC);
-                else
+                } else { // a lone surrogate: left to SQLite, as before
+                    encoder.resetState();
                     sqlite3_bind_text16(insert, i + 1, text.utf16(), int(text.size() * 2),
                                         SQLITE_TRANSIENT);
+                }
             }
             if (sqlite3_step(insert) == SQLITE_DONE) {
                 ++r.copied;

@@ -145,6 +145,22 @@ class TestBatchRunner : public QObject {
 
     QString path(const QString& name) const { return tmp_.filePath(name); }
 
+    // A generated list (rows, seed, a share each of exact and of near copies) written to file as
+    // format ("dbf", "xls" or "csv"); false with *error.
+    static bool writeList(const QString& format, const QString& file, int rows, quint32 seed,
+                          double share, QString* error) {
+        gen::Options o;
+        o.rows = rows;
+        o.seed = seed;
+        o.exactShare = share;
+        o.nearShare = share;
+        const gen::Table t = gen::generate(o);
+        QFile::remove(file);
+        if (format == QLatin1String("dbf")) return gen::writeDbf(t, file, error);
+        if (format == QLatin1String("xls")) return gen::writeXls(t, file, error);
+        return gen::writeCsv(t, file, error);
+    }
+
     // Runs a check and compares it with the groups Python computes from the table's dump:
     // counts, ClienttableCC as written (group numbers, running numbers, whole records), and the
     // rest (no duplicates left, nothing lost).
@@ -1647,18 +1663,9 @@ private slots:
         QFETCH(QString, fields);
         QFETCH(QString, start);
         QFETCH(QString, end);
-        gen::Options o;
-        o.rows = 3000;
-        o.seed = 42;
-        o.exactShare = 0.08;
-        o.nearShare = 0.08;
-        const gen::Table t = gen::generate(o);
         const QString file = path(QStringLiteral("客户名单.") + format);
-        QFile::remove(file);
         QString error;
-        QVERIFY2(format == QLatin1String("dbf") ? gen::writeDbf(t, file, &error)
-                                                : gen::writeXls(t, file, &error),
-                 qPrintable(error));
+        QVERIFY2(writeList(format, file, 3000, 42, 0.08, &error), qPrintable(error));
         const QByteArray before = digest(file);
         verifyCheck({file}, fields, {}, start, end);
         QCOMPARE(digest(file), before);
@@ -1679,17 +1686,9 @@ private slots:
     void sameOutputsOnOneThreadAndOnTwo() {
         QFETCH(QString, format);
         QFETCH(QStringList, check);
-        gen::Options o;
-        o.rows = 120000;
-        o.seed = 7;
-        o.exactShare = 0.05;
-        o.nearShare = 0.05;
         const QString file = path(QStringLiteral("长名单.") + format);
         QString error;
-        const gen::Table t = gen::generate(o);
-        QVERIFY2(format == QLatin1String("dbf") ? gen::writeDbf(t, file, &error)
-                                                : gen::writeCsv(t, file, &error),
-                 qPrintable(error));
+        QVERIFY2(writeList(format, file, 120000, 7, 0.05, &error), qPrintable(error));
         QList<QByteArray> outputs;
         for (const char* threads : {"1", "2"}) {
             const QString dup = path(QStringLiteral("dup%1.csv").arg(threads));
