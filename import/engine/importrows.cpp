@@ -5,11 +5,7 @@
 #include "db/sqltext.h"
 #include "db/tablerows.h"
 
-#include <QStringEncoder>
-
 #include <sqlite3.h>
-
-#include <string>
 
 namespace sources {
 
@@ -61,10 +57,6 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
     qint64 row = 0;
     QString readError;
     std::vector<QStringView> written(static_cast<size_t>(columns));
-    // Each value in UTF-8, the working database's encoding, bound until the row is stored:
-    // SQLite neither copies nor converts it.
-    std::vector<std::string> utf8(static_cast<size_t>(columns));
-    QStringEncoder encoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const bool read = db::readTable(
         source->connection(), source->baseTable(), &total,
         [&](std::span<const QStringView> values) {
@@ -83,17 +75,10 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
                 text = db::trimBlanks(text);
                 if (text.isNull()) text = QStringView(u"", 0);
                 written[size_t(i)] = text;
-                std::string& bytes = utf8[size_t(i)];
-                bytes.resize(size_t(text.size()) * 3);
-                const char* end = encoder.appendToBuffer(bytes.data(), text);
-                if (!encoder.hasError()) {
-                    sqlite3_bind_text(insert, i + 1, bytes.data(), int(end - bytes.data()),
-                                      SQLITE_STATIC);
-                } else { // a lone surrogate: left to SQLite, as before
-                    encoder.resetState();
-                    sqlite3_bind_text16(insert, i + 1, text.utf16(), int(text.size() * 2),
-                                        SQLITE_TRANSIENT);
-                }
+                // The working database keeps UTF-16: the value is bound where it lies, neither
+                // copied nor converted, until the row is stored.
+                sqlite3_bind_text16(insert, i + 1, text.utf16(), int(text.size() * 2),
+                                    SQLITE_STATIC);
             }
             if (sqlite3_step(insert) == SQLITE_DONE) {
                 ++r.copied;
