@@ -2,15 +2,170 @@
 
 #include "db/criteria.h"
 #include "db/formats/characters.h"
+#include "db/formats/textcell.h"
+#include "db/formats/threads.h"
 #include "db/sqltext.h"
 #include "db/tablerows.h"
 
 #include <sqlite3.h>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
 namespace sources {
 
 namespace {
 const QString importedTable = QStringLiteral("ClienttableELS");
+
+// Writes the rows into the table on a thread of its own while the next ones are read and kept:
+// a few thousand rows at a time, each batch holding its own copy of the values. With one thread
+// (CHACHONG_THREADS=1, or none to be had) a batch is written where it is made. The statement and
+// the connection are this writer's alone until finish().
+class Inserter {
+public:
+    Inserter(sqlite3* db, sqlite3_stmt* insert, int columns)
+        : db_(db), insert_(insert), columns_(columns) {
+        spare_.reserve(4);
+        if (formats::workerThreads() < 2) return;
+        try {
+            thread_ = std::thread([this] { work(); });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~Inserter() { finish(true); }
+    Inserter(const Inserter&) = delete;
+    Inserter& operator=(const Inserter&) = delete;
+
+    // One row: columns_ values, a null view for a value left unbound (NULL).
+    void add(std::span<const QStringView> values) {
+        for (const QStringView v : values) {
+            if (v.isNull()) {
+                next_.cells.push_back({0, -1});
+                continue;
+            }
+            next_.cells.push_back({uint32_t(next_.text.size()), int32_t(v.size())});
+            next_.text.insert(next_.text.end(), v.utf16(), v.utf16() + v.size());
+        }
+        if (++next_.rows >= 4096 || next_.text.size() >= (size_t(1) << 20)) handOff();
+    }
+    // Every row given is written (stopped: none after the batch being written), and the thread
+    // is gone. Only the first call does anything.
+    void finish(bool stopped = false) {
+        if (finished_) return;
+        finished_ = true;
+        if (stopped) {
+            const std::lock_guard lock(mutex_);
+            stopped_ = true;
+            queue_.clear();
+            next_.clear();
+        } else if (next_.rows > 0) {
+            handOff();
+        }
+        if (thread_.joinable()) {
+            {
+                const std::lock_guard lock(mutex_);
+                done_ = true;
+            }
+            wake_.notify_all();
+            thread_.join();
+        }
+    }
+
+    int copied = 0;
+    int failed = 0;
+    QString error;
+    // Row n got rowid n, as it does in a table that was empty.
+    bool rowidsInOrder = true;
+
+private:
+    struct Batch {
+        std::vector<char16_t> text;
+        std::vector<formats::TextCell> cells;
+        int rows = 0;
+        void clear() {
+            text.clear();
+            cells.clear();
+            rows = 0;
+        }
+    };
+
+    void handOff() {
+        if (!thread_.joinable()) {
+            write(next_);
+            next_.clear();
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        // Two batches waiting at most: memory stays a few megabytes whatever the table's size.
+        room_.wait(lock, [&] { return queue_.size() < 2 || stopped_; });
+        queue_.push_back(std::move(next_));
+        if (spare_.empty()) {
+            next_ = Batch();
+        } else {
+            next_ = std::move(spare_.back());
+            spare_.pop_back();
+        }
+        next_.clear();
+        lock.unlock();
+        wake_.notify_one();
+    }
+
+    void work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return !queue_.empty() || done_; });
+            if (queue_.empty()) return;
+            Batch batch = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            room_.notify_one();
+            write(batch);
+            lock.lock();
+            spare_.push_back(std::move(batch));
+        }
+    }
+
+    void write(const Batch& batch) {
+        size_t at = 0;
+        for (int row = 0; row < batch.rows; ++row) {
+            for (int i = 0; i < columns_; ++i, ++at) {
+                const formats::TextCell c = batch.cells[at];
+                // The working database keeps UTF-16: the value is bound where it lies, neither
+                // copied nor converted, until the row is stored.
+                if (c.length >= 0)
+                    sqlite3_bind_text16(insert_, i + 1, batch.text.data() + c.offset,
+                                        int(c.length * 2), SQLITE_STATIC);
+            }
+            ++rows_;
+            if (sqlite3_step(insert_) == SQLITE_DONE) {
+                ++copied;
+                rowidsInOrder = rowidsInOrder && sqlite3_last_insert_rowid(db_) == rows_;
+            } else {
+                ++failed;
+                if (error.isEmpty()) error = QString::fromUtf8(sqlite3_errmsg(db_));
+            }
+            sqlite3_reset(insert_);
+            sqlite3_clear_bindings(insert_);
+        }
+    }
+
+    sqlite3* db_;
+    sqlite3_stmt* insert_;
+    int columns_;
+    qint64 rows_ = 0;
+    Batch next_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_, room_;
+    std::deque<Batch> queue_;
+    std::vector<Batch> spare_;
+    bool done_ = false;
+    bool stopped_ = false;
+    bool finished_ = false;
+};
+
 } // namespace
 
 ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
@@ -57,6 +212,7 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
     qint64 row = 0;
     QString readError;
     std::vector<QStringView> written(static_cast<size_t>(columns));
+    Inserter inserter(h, insert, columns);
     const bool read = db::readTable(
         source->connection(), source->baseTable(), &total,
         [&](std::span<const QStringView> values) {
@@ -66,7 +222,11 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
                 return false;
             }
             ++row;
-            for (int i = 0; i < columns && size_t(i) < values.size(); ++i) {
+            for (int i = 0; i < columns; ++i) {
+                if (size_t(i) >= values.size()) { // a short row: the rest stay null
+                    written[size_t(i)] = QStringView();
+                    continue;
+                }
                 // The first D characters of the value, then blanks trimmed: the program's one
                 // trimming rule (spaces only; line breaks inside a value are data). A null
                 // value is imported as an empty text, as before.
@@ -75,23 +235,17 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
                 text = db::trimBlanks(text);
                 if (text.isNull()) text = QStringView(u"", 0);
                 written[size_t(i)] = text;
-                // The working database keeps UTF-16: the value is bound where it lies, neither
-                // copied nor converted, until the row is stored.
-                sqlite3_bind_text16(insert, i + 1, text.utf16(), int(text.size() * 2),
-                                    SQLITE_STATIC);
             }
-            if (sqlite3_step(insert) == SQLITE_DONE) {
-                ++r.copied;
-                if (keep) target->adoptRow(sqlite3_last_insert_rowid(h), written, total);
-            } else {
-                ++r.failed;
-                if (r.error.isEmpty()) r.error = QString::fromUtf8(sqlite3_errmsg(h));
-            }
-            sqlite3_reset(insert);
-            sqlite3_clear_bindings(insert);
+            inserter.add(written);
+            // Kept as it is written; dropped below unless every row got the rowid foreseen.
+            if (keep) target->adoptRow(row, written, total);
             return true;
         },
         &readError);
+    inserter.finish(r.cancelled);
+    r.copied = inserter.copied;
+    r.failed = inserter.failed;
+    r.error = inserter.error;
     r.total = int(total);
     if (!read) {
         r.failed = r.total - r.copied;
@@ -110,7 +264,7 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
         r.copied = 0;
         if (r.error.isEmpty()) r.error = st.WorkConn.errorString();
     }
-    if (keep && ownTransaction && r.failed == 0 && r.copied == r.total) {
+    if (keep && inserter.rowidsInOrder && ownTransaction && r.failed == 0 && r.copied == r.total) {
         target->adoptDone();
         r.rows = target;
     }

@@ -28,6 +28,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStringEncoder>
 
 #include <functional>
@@ -521,6 +522,72 @@ private slots:
         QCOMPARE(stop.calls, 10);
         QCOMPARE(rowsOf(st.WorkConn, "ClienttableELS").size(), 0);
         QCOMPARE(sources::importProblem(r), QStringLiteral("导入已停止，没有导入任何数据。"));
+    }
+
+    // A text file of many batches, read and written side by side (two threads) or one after the
+    // other (one): the table holds every row trimmed, a short row's missing values empty, and is
+    // the recordset the check goes on with; stopped late, it holds nothing.
+    void longImportWrittenWhole_data() {
+        QTest::addColumn<QByteArray>("threads");
+        QTest::addColumn<int>("stopAt"); // 0: not stopped
+        QTest::newRow("one thread") << QByteArray("1") << 0;
+        QTest::newRow("two threads") << QByteArray("2") << 0;
+        QTest::newRow("two threads, stopped") << QByteArray("2") << 9000;
+    }
+    void longImportWrittenWhole() {
+        QFETCH(QByteArray, threads);
+        QFETCH(int, stopAt);
+        const int rows = 10000;
+        QString text = QStringLiteral("姓名,地址,电话\n");
+        QList<QStringList> want;
+        for (int i = 0; i < rows; ++i) {
+            const QString name = QStringLiteral("客户%1").arg(i);
+            const QString address = QStringLiteral("\"杭州市西湖区, %1号\"").arg(i % 977);
+            if (i % 97 == 5) { // two values only
+                text += QStringLiteral("  %1 ,%2\n").arg(name, address);
+                want << QStringList{name, address.mid(1, address.size() - 2), QString()};
+                continue;
+            }
+            const QString phone = i % 13 == 0 ? QString() : QString::number(13800000000LL + i);
+            text += QStringLiteral("%1,%2, %3 \n").arg(name, address, phone);
+            want << QStringList{name, address.mid(1, address.size() - 2), phone};
+        }
+        const QString path = dir_->path() + "/long.csv";
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8());
+        f.close();
+        qputenv("CHACHONG_THREADS", threads);
+        const auto unset = qScopeGuard([] { qunsetenv("CHACHONG_THREADS"); });
+        QVERIFY(sources::connectText(st, path, "long.csv").ok());
+        QStringList tables;
+        QVERIFY(sources::chooserTables(st, &tables).ok());
+        QCOMPARE(tables.size(), 1);
+        QVERIFY(sources::openChosenTable(st, tables.first(), true).ok());
+        struct Stop : core::ProgressSink {
+            int at = 0, calls = 0;
+            bool progress(int, int) override { return at == 0 || ++calls < at; }
+        } sink;
+        sink.at = stopAt;
+        sources::ImportResult r = sources::importRows(st, sink);
+        if (stopAt > 0) {
+            QVERIFY(r.cancelled);
+            QCOMPARE(r.copied, 0);
+            QCOMPARE(rowsOf(st.WorkConn, "ClienttableELS").size(), 0);
+            return;
+        }
+        QCOMPARE(r.copied, rows);
+        QCOMPARE(r.failed, 0);
+        QVERIFY(sources::reopenImported(st, r));
+        QCOMPARE(rowsOf(st.WorkConn, "ClienttableELS"), want);
+        QList<QStringList> kept;
+        for (int i = 0; i < st.RsSource->recordCount(); ++i) {
+            QStringList row;
+            for (int c = 0; c < st.RsSource->fieldCount(); ++c)
+                row << st.RsSource->valueAt(i, c).toString();
+            kept << row;
+        }
+        QCOMPARE(kept, want);
     }
 
     // A source of 145 fields: the first 49 are carried and the user hears once of the rest.
