@@ -195,6 +195,10 @@ struct RowStore {
         return true;
     }
     int slotForRowid(qint64 rowid) {
+        // Rows read from a table in rowid order, or imported into an empty one, have rowid n in
+        // slot n - 1: no map is needed for them.
+        if (rowid >= 1 && rowid <= slotCount() && rowids[size_t(rowid - 1)] == rowid)
+            return int(rowid - 1);
         if (!rowidMapBuilt) {
             slotOfRowid.clear();
             for (int s = 0; s < slotCount(); ++s)
@@ -723,6 +727,14 @@ Bookmark Recordset::bookmark() const {
 Bookmark Recordset::bookmarkAt(int row) const {
     const int slot = slotAt(row);
     return slot < 0 ? 0 : bookmarkOfSlot(*store_, slot);
+}
+
+int Recordset::rowOfBookmark(Bookmark mark) const {
+    if (!store_) return -1;
+    const int slot = mark < 0 ? int(-mark - 1) : store_->slotForRowid(mark);
+    if (slot < 0 || slot >= store_->slotCount() || !store_->tree.live(slot)) return -1;
+    const int row = rowOfSlot(slot);
+    return row < recordCount() && slotAt(row) == slot ? row : -1;
 }
 
 bool Recordset::setBookmark(Bookmark mark) {

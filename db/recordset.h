@@ -92,6 +92,9 @@ public:
     bool setBookmark(Bookmark mark);
     // The identity of the row at a position (0-based, in the current view); 0 when none.
     Bookmark bookmarkAt(int row) const;
+    // The position (0-based, in the current view) of the row a bookmark names; -1 when that row
+    // is gone or not in the view. The current row stays.
+    int rowOfBookmark(Bookmark mark) const;
 
     int fieldCount() const;
     QString fieldName(int index) const;

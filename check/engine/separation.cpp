@@ -13,7 +13,7 @@
 
 #include <cstdio>
 #include <optional>
-#include <unordered_map>
+#include <unordered_set>
 
 namespace check {
 
@@ -202,11 +202,33 @@ core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>&
     }
 
     // The records to remove, each with the first duplicate row copied from it (a record the
-    // fuzzy check put into two groups is removed once).
-    std::unordered_map<db::Bookmark, int> rowOf;
-    rowOf.reserve(copiedFrom.size());
-    for (int i = 0; i < dupRows; ++i)
-        rowOf.emplace(copiedFrom[size_t(i)], i);
+    // fuzzy check put into two groups is removed once), by their place in the check table.
+    struct Target {
+        int position; // 1-based, before any deletion
+        int row;      // of the duplicates
+    };
+    std::vector<Target> targets;
+    targets.reserve(copiedFrom.size());
+    int missing = 0;
+    for (int i = 0; i < dupRows; ++i) {
+        if (const int row = src->rowOfBookmark(copiedFrom[size_t(i)]); row >= 0)
+            targets.push_back({row + 1, i});
+        else
+            ++missing;
+    }
+    std::stable_sort(targets.begin(), targets.end(),
+                     [](const Target& a, const Target& b) { return a.position < b.position; });
+    const auto twice =
+        std::unique(targets.begin(), targets.end(),
+                    [](const Target& a, const Target& b) { return a.position == b.position; });
+    targets.erase(twice, targets.end());
+    if (missing > 0) { // counted by records, as a record in two groups is one
+        const std::unordered_set<db::Bookmark> records(copiedFrom.begin(), copiedFrom.end());
+        r.error = QStringLiteral("分离重复记录失败，没有删除任何记录：\r\n有 %1 "
+                                 "条重复记录在查重数据库中已经找不到。")
+                      .arg(records.size() - targets.size());
+        return r;
+    }
 
     db::Connection conn = src->connection();
     const QString file = userFileOfCheckTable(state);
@@ -237,40 +259,33 @@ core::RunResult reDelete(core::AppState& state, const std::vector<db::Bookmark>&
     if (!r.backupPath.isEmpty())
         log.emplace(QStringLiteral("分离"), file, src->baseTable(), names, r.backupPath);
     src->suspendNotifications();
-    src->moveFirst();
     const int total = src->recordCount();
-    int seen = 0;
-    size_t found = 0;
-    while (!src->isEof() && found < rowOf.size()) {
-        if (!sink.progress(++seen, total)) {
+    for (const Target& t : targets) {
+        if (!sink.progress(t.position, total)) {
             r.cancelled = true;
             break;
         }
-        const auto it = rowOf.find(src->bookmark());
-        if (it != rowOf.end()) {
-            ++found;
-            // The record as it was copied: a record changed since is not the one in the group.
-            for (int c = 0; c < columns; ++c)
-                if (db::trimBlanks(src->valueView(c)) !=
-                    db::trimBlanks(dup->viewAt(it->second, c + 1))) {
-                    r.error = QStringLiteral("第 %1 条记录在查重之后被修改过，与重复数据不符。")
-                                  .arg(seen);
-                    break;
-                }
-            if (!r.error.isEmpty()) break;
-            if (log) log->add(QStringLiteral("删除"), seen, core::valuesAt(*src, logged));
-            if (!src->deleteCurrent()) {
-                r.error = src->errorString();
+        // Where the record stands now: the places before it that were deleted are gone.
+        if (!src->setBookmark(copiedFrom[size_t(t.row)])) {
+            r.error = src->errorString();
+            break;
+        }
+        // The record as it was copied: a record changed since is not the one in the group.
+        for (int c = 0; c < columns; ++c)
+            if (db::trimBlanks(src->valueView(c)) != db::trimBlanks(dup->viewAt(t.row, c + 1))) {
+                r.error = QStringLiteral("第 %1 条记录在查重之后被修改过，与重复数据不符。")
+                              .arg(t.position);
                 break;
             }
-            ++r.separated;
-            sink.remaining(total - r.separated);
+        if (!r.error.isEmpty()) break;
+        if (log) log->add(QStringLiteral("删除"), t.position, core::valuesAt(*src, logged));
+        if (!src->deleteCurrent()) {
+            r.error = src->errorString();
+            break;
         }
-        if (!src->moveNext()) break;
+        ++r.separated;
+        sink.remaining(total - r.separated);
     }
-    if (r.error.isEmpty() && !r.cancelled && found < rowOf.size())
-        r.error =
-            QStringLiteral("有 %1 条重复记录在查重数据库中已经找不到。").arg(rowOf.size() - found);
     if (!r.cancelled && r.error.isEmpty() && beforeCommit && transaction) refused = beforeCommit();
     if (r.cancelled || !r.error.isEmpty() || !refused.isEmpty()) {
         // Nothing of a stopped or failed separation stays: the deletions are undone and the

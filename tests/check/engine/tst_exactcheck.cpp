@@ -245,22 +245,45 @@ private slots:
         QCOMPARE(st.RsSource->recordCount(), 6);
     }
 
-    void stoppedSeparationDeletesNothing() {
+    // Stopped, or finding a record changed or gone since the check: nothing is deleted.
+    void separationThatCannotFinishDeletesNothing_data() {
+        QTest::addColumn<QString>("since"); // what happens to the check table after the check
+        QTest::addColumn<QString>("error");
+        QTest::newRow("stopped") << QString() << QString();
+        QTest::newRow("a record changed") << "change"
+                                          << "第 3 条记录在查重之后被修改过，与重复数据不符。";
+        QTest::newRow("a record gone") << "delete"
+                                       << "有 1 条重复记录在查重数据库中已经找不到。";
+    }
+    void separationThatCannotFinishDeletesNothing() {
+        QFETCH(QString, since);
+        QFETCH(QString, error);
         load({"k"}, {{"a"}, {"b"}, {"a"}, {"c"}, {"b"}}, {"k"});
-        const QList<QStringList> before = table("ClienttableELS");
         Sink sink;
         const auto scan = check::exactScan(st, f.options(), sink);
         QCOMPARE(scan.duplicateRows, 4);
-        // Three records examined and deleted, then the stop at the fourth.
+        db::Recordset& rs = *st.RsSource;
+        if (since == "change") {
+            QVERIFY(rs.setBookmark(rs.bookmarkAt(2)));
+            QVERIFY(rs.setValue(0, QStringLiteral("z")));
+            QVERIFY(rs.update());
+        } else if (since == "delete") {
+            QVERIFY(rs.setBookmark(rs.bookmarkAt(4)));
+            QVERIFY(rs.deleteCurrent());
+        }
+        const QList<QStringList> before = table("ClienttableELS");
+        const int records = rs.recordCount();
+        // Stopped: three records examined and deleted, then the stop at the fourth.
         Sink stop;
-        stop.stopAt = 4;
+        stop.stopAt = error.isEmpty() ? 4 : -1;
         const auto r = check::reDelete(st, scan.copiedFrom, stop);
-        QVERIFY(r.cancelled);
-        QCOMPARE(stop.remainingSeen, 2); // the deletions had been made before the stop
+        QCOMPARE(r.cancelled, error.isEmpty());
+        if (error.isEmpty()) QCOMPARE(stop.remainingSeen, 2); // deleted before the stop
+        QVERIFY2(r.error.endsWith(error), qPrintable(r.error));
         QCOMPARE(r.separated, 0);
         QCOMPARE(table("ClienttableELS"), before);
-        QCOMPARE(st.RsSource->recordCount(), 5);
-        QCOMPARE(r.remaining, 5);
+        QCOMPARE(rs.recordCount(), records);
+        QCOMPARE(r.remaining, records);
     }
 
     void backupAndRestoreTakeTheCompanionsInAnyCase() {
