@@ -130,9 +130,11 @@ int Session::open(const OpenRequest& request, QString* reason) {
     st.WorkDbPath = workDb;
     st.SourceCodePage = request.encoding;
 
-    // The file itself, or a copy of it (and of its memo, index and code-page files).
+    // The file itself, or a copy of it (and of its memo, index and code-page files). A text
+    // file or a workbook needs none: it is read once, imported and never written.
     QString used = info.absoluteFilePath();
-    if (request.privateCopy) {
+    const bool importedOnly = d->kind == QLatin1String("csv") || d->kind == QLatin1String("xls");
+    if (request.privateCopy && !importedOnly) {
         if (!temp.mkdir(QStringLiteral("source")))
             return fail(Failure, QStringLiteral("无法建立临时文件夹 %1").arg(temp.path()));
         const QDir copyDir(temp.filePath(QStringLiteral("source")));
