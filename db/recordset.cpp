@@ -196,8 +196,10 @@ struct RowStore {
     }
     int slotForRowid(qint64 rowid) {
         // Rows read from a table in rowid order, or imported into an empty one, have rowid n in
-        // slot n - 1: no map is needed for them.
-        if (rowid >= 1 && rowid <= slotCount() && rowids[size_t(rowid - 1)] == rowid)
+        // slot n - 1: no map is needed for them. (A deleted row's rowid may be given again to a
+        // row added since: the map knows the live one.)
+        if (rowid >= 1 && rowid <= slotCount() && rowids[size_t(rowid - 1)] == rowid &&
+            tree.live(int(rowid - 1)))
             return int(rowid - 1);
         if (!rowidMapBuilt) {
             slotOfRowid.clear();

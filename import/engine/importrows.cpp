@@ -57,7 +57,6 @@ public:
         finished_ = true;
         if (stopped) {
             const std::lock_guard lock(mutex_);
-            stopped_ = true;
             queue_.clear();
             next_.clear();
         } else if (next_.rows > 0) {
@@ -99,7 +98,7 @@ private:
         }
         std::unique_lock lock(mutex_);
         // Two batches waiting at most: memory stays a few megabytes whatever the table's size.
-        room_.wait(lock, [&] { return queue_.size() < 2 || stopped_; });
+        room_.wait(lock, [&] { return queue_.size() < 2; });
         queue_.push_back(std::move(next_));
         if (spare_.empty()) {
             next_ = Batch();
@@ -162,7 +161,6 @@ private:
     std::deque<Batch> queue_;
     std::vector<Batch> spare_;
     bool done_ = false;
-    bool stopped_ = false;
     bool finished_ = false;
 };
 

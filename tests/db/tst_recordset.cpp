@@ -288,6 +288,22 @@ private slots:
         QVERIFY(!other.setBookmark(gone));
         QVERIFY(rs.requery());
         QVERIFY(!rs.setBookmark(gone));
+        // The last row deleted and one added: SQLite gives it the deleted row's rowid again, and
+        // that bookmark now names the new row.
+        makeTable("bl", {"n"}, {{"1"}, {"2"}, {"3"}});
+        Recordset again;
+        QVERIFY(again.open(sql::selectAll("bl"), conn));
+        QVERIFY(again.moveLast());
+        const Bookmark last = again.bookmark();
+        QVERIFY(again.deleteCurrent());
+        QVERIFY(again.addNew());
+        QVERIFY(again.setValue(0, QStringLiteral("9")));
+        QVERIFY(again.update());
+        QVERIFY(again.moveLast());
+        QCOMPARE(again.bookmark(), last);
+        QVERIFY(again.moveFirst());
+        QVERIFY2(again.setBookmark(last), qPrintable(again.errorString()));
+        QCOMPARE(again.value(0).toString(), QString("9"));
     }
 
     void blanksTrimmedAtBothEndsOnly() {
