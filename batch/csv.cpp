@@ -1,7 +1,12 @@
 #include "batch/csv.h"
 
+#include "db/formats/threads.h"
+
 #include <QDir>
 #include <QSaveFile>
+
+#include <algorithm>
+#include <vector>
 
 namespace batch {
 
@@ -58,31 +63,47 @@ void appendField(QByteArray& out, QStringView value) {
 
 namespace {
 
-bool writeTable(const QStringList& header, int rows,
-                const std::function<QStringView(int, int)>& cell, QIODevice& out, QString* error) {
-    // Rows gathered into large blocks: one write per block, not per row.
-    constexpr qsizetype block = 1 << 20;
-    QByteArray buffer;
-    buffer.reserve(block + 4096);
-    const int columns = int(header.size());
+void appendRow(QByteArray& out, int row, int columns,
+               const std::function<QStringView(int, int)>& cell) {
     for (int c = 0; c < columns; ++c) {
-        if (c > 0) buffer += ',';
-        appendField(buffer, header[c]);
+        if (c > 0) out += ',';
+        appendField(out, cell(row, c)); // a null value is an empty field
     }
-    buffer += '\n';
+    out += '\n';
+}
+
+// parallel: cell may be called from several threads at once. The rows are then made into
+// blocks side by side, a block per thread at a time, and written in their order.
+bool writeTable(const QStringList& header, int rows,
+                const std::function<QStringView(int, int)>& cell, bool parallel, QIODevice& out,
+                QString* error) {
+    constexpr int rowsPerBlock = 4096;
+    const int columns = int(header.size());
+    const int threads =
+        parallel && rows >= 2 * rowsPerBlock ? std::max(1, formats::workerThreads()) : 1;
+    std::vector<QByteArray> blocks(static_cast<size_t>(threads));
+    for (int c = 0; c < columns; ++c) {
+        if (c > 0) blocks[0] += ',';
+        appendField(blocks[0], header[c]);
+    }
+    blocks[0] += '\n';
     bool ok = true;
-    for (int r = 0; ok && r < rows; ++r) {
-        for (int c = 0; c < columns; ++c) {
-            if (c > 0) buffer += ',';
-            appendField(buffer, cell(r, c)); // a null value is an empty field
+    int from = 0;
+    do {
+        const int parts = std::clamp((rows - from + rowsPerBlock - 1) / rowsPerBlock, 1, threads);
+        formats::onThreads(parts, [&](int part) {
+            const int first = from + part * rowsPerBlock;
+            const int last = std::min(rows, first + rowsPerBlock);
+            for (int r = first; r < last; ++r)
+                appendRow(blocks[size_t(part)], r, columns, cell);
+        });
+        for (int part = 0; part < parts && ok; ++part) {
+            QByteArray& b = blocks[size_t(part)];
+            ok = out.write(b) == b.size();
+            b.truncate(0);
         }
-        buffer += '\n';
-        if (buffer.size() >= block || r + 1 == rows) {
-            ok = out.write(buffer) == buffer.size();
-            buffer.truncate(0);
-        }
-    }
-    if (ok && rows == 0) ok = out.write(buffer) == buffer.size();
+        from = std::min(rows, from + parts * rowsPerBlock);
+    } while (ok && from < rows);
     if (!ok) *error = out.errorString();
     return ok;
 }
@@ -110,9 +131,12 @@ bool writeFile(const QString& path, const std::function<bool(QIODevice&, QString
 } // namespace
 
 bool writeCsv(const db::Recordset& rs, QIODevice& out, QString* error) {
+    // The recordset's rows are only read while it is written; a first read brings its view up
+    // to date, after which reads change nothing and may go side by side.
+    const int rows = rs.recordCount();
+    if (rows > 0) rs.viewAt(0, 0);
     return writeTable(
-        rs.fieldNames(), rs.recordCount(), [&](int r, int c) { return rs.viewAt(r, c); }, out,
-        error);
+        rs.fieldNames(), rows, [&](int r, int c) { return rs.viewAt(r, c); }, true, out, error);
 }
 
 bool writeCsvFile(const db::Recordset& rs, const QString& path, QString* error) {
@@ -125,7 +149,9 @@ bool writeCsvFile(const QStringList& header, int rows,
                   QString* error) {
     return writeFile(
         path,
-        [&](QIODevice& out, QString* why) { return writeTable(header, rows, cell, out, why); },
+        [&](QIODevice& out, QString* why) {
+            return writeTable(header, rows, cell, false, out, why);
+        },
         error);
 }
 
