@@ -6,6 +6,7 @@
 #include "db/connection_p.h"
 #include "db/criteria.h"
 #include "db/formats/characters.h"
+#include "db/formats/threads.h"
 #include "db/jetsql.h"
 #include "db/rowindex.h"
 #include "db/tablerows.h"
@@ -1460,15 +1461,33 @@ std::vector<int> Recordset::equalGroups(const std::vector<int>& columns) const {
     if (!store_ || n == 0) return group;
     const RowStore& s = *store_;
     std::vector<int> slotOf(static_cast<size_t>(n));
-    for (int r = 0; r < n; ++r)
-        slotOf[size_t(r)] = slotAt(r);
+    if (view_->filtered) {
+        for (int r = 0; r < n; ++r)
+            slotOf[size_t(r)] = slotAt(r);
+    } else { // the rows are the live slots in their order
+        for (int slot = 0, r = 0; slot < s.slotCount() && r < n; ++slot)
+            if (s.tree.live(slot)) slotOf[size_t(r++)] = slot;
+    }
     // The rows by the hash of their values; rows of one hash are then told apart by comparing
-    // them with the first row of each group already found among them.
-    std::vector<std::pair<uint64_t, int>> keys;
-    keys.reserve(size_t(n));
-    for (int r = 0; r < n; ++r)
-        if (uint64_t h = 0; s.keyOf(columns, slotOf[size_t(r)], &h)) keys.push_back({h, r});
-    std::sort(keys.begin(), keys.end());
+    // them with the first row of each group already found among them. A long table is hashed and
+    // sorted in parts side by side, the parts then merged: (hash, row) pairs are all different,
+    // so the order is the one a single sort gives.
+    const int parts = std::clamp(n / 32768, 1, formats::workerThreads());
+    std::vector<std::vector<std::pair<uint64_t, int>>> sorted(static_cast<size_t>(parts));
+    formats::onThreads(parts, [&](int part) {
+        const int from = int(qint64(n) * part / parts), to = int(qint64(n) * (part + 1) / parts);
+        std::vector<std::pair<uint64_t, int>>& mine = sorted[size_t(part)];
+        mine.reserve(size_t(to - from));
+        for (int r = from; r < to; ++r)
+            if (uint64_t h = 0; s.keyOf(columns, slotOf[size_t(r)], &h)) mine.push_back({h, r});
+        std::sort(mine.begin(), mine.end());
+    });
+    std::vector<std::pair<uint64_t, int>> keys = std::move(sorted[0]);
+    for (size_t part = 1; part < sorted.size(); ++part) {
+        const auto middle = keys.insert(keys.end(), sorted[part].begin(), sorted[part].end());
+        std::inplace_merge(keys.begin(), middle, keys.end());
+        sorted[part] = {};
+    }
     auto same = [&](int a, int b) {
         for (int c : columns) {
             const QStringView x = s.normalised(s.cell(slotOf[size_t(a)], c));
