@@ -59,10 +59,6 @@ void appendField(QByteArray& out, QStringView value) {
     out.truncate(p - out.constData());
 }
 
-} // namespace
-
-namespace {
-
 void appendRow(QByteArray& out, int row, int columns,
                const std::function<QStringView(int, int)>& cell) {
     for (int c = 0; c < columns; ++c) {
@@ -79,8 +75,7 @@ bool writeTable(const QStringList& header, int rows,
                 QString* error) {
     constexpr int rowsPerBlock = 4096;
     const int columns = int(header.size());
-    const int threads =
-        parallel && rows >= 2 * rowsPerBlock ? std::max(1, formats::workerThreads()) : 1;
+    const int threads = parallel && rows >= 2 * rowsPerBlock ? formats::workerThreads() : 1;
     std::vector<QByteArray> blocks(static_cast<size_t>(threads));
     for (int c = 0; c < columns; ++c) {
         if (c > 0) blocks[0] += ',';
