@@ -405,7 +405,9 @@ private slots:
             // Without xml:space="preserve" a <t> loses the white space at its ends, unless
             // it is nothing else.
             "<si><t>\n  trimmed&#9;</t></si>"
-            "<si><r><t>hello</t></r><r><t> </t></r><r><t>world</t></r></si>";
+            "<si><r><t>hello</t></r><r><t> </t></r><r><t>world</t></r></si>"
+            "<si><t>  两端  </t></si><si><t>   </t></si>"
+            "<si><t xml:space=\"preserve\">  留 </t></si>";
         const QByteArray cells =
             "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"inlineStr\"><is><t>值"
             "</t></is></c></row>"
@@ -435,7 +437,15 @@ private slots:
             "\n<r>\n<t xml:space=\"preserve\"> 甲 </t>\n</r>\n<rPh><t>コウ</t></rPh>\n</is></c>"
             "</row>"
             "<row r=\"17\"><c r=\"A17\" t=\"s\"><v>8</v></c><c r=\"B17\" t=\"s\"><v>9</v></c>"
-            "</row>";
+            "</row>"
+            // Attributes in any order, an unknown one with a prefix, single quotes, a value
+            // beside an inline string, an empty cell written out, an entity in a value.
+            "<row r=\"18\"><c s=\"0\" t=\"s\" r=\"A18\"><v>10</v></c><c t=\"s\" "
+            "x14ac:dyDescent=\"0.25\" r=\"B18\"><v>11</v></c></row>"
+            "<row r=\"19\"><c r='A19' t='s'><v>12</v></c><c r=\"B19\" t=\"inlineStr\"><v>9</v>"
+            "<is><t>内</t></is></c></row>"
+            "<row r=\"20\"><c r=\"A20\"></c><c r=\"B20\"><v>1&#48;</v></c></row>"
+            "<row r=\"21\"><c><v>5</v></c><c t=\"s\"><v>1</v></c></row>";
         const Result r = firstSheet(book({{"Sheet1", cells}}, sst));
         QVERIFY2(r.ok, qPrintable(r.error));
         QCOMPARE(r.columns, (QStringList{"姓名", "值"}));
@@ -457,6 +467,10 @@ private slots:
                              {"Your Ref #", "Your Ref #"},
                              {"王 小明 ", " 甲 "},
                              {"trimmed", "hello world"},
+                             {"两端", "   "},
+                             {"  留 ", "内"},
+                             {null, "10"},
+                             {"5", "张 三"},
                          }));
     }
 
@@ -496,6 +510,38 @@ private slots:
                                               {n, n, n, n, n, n, n, n},
                                               {n, n, n, n, n, n, "7", "8"},
                                               {n, n, n, n, "5", "6", n, n}}));
+    }
+
+    // A sheet and a string table many times longer than what is read at a time, so that cells
+    // and strings of each form come cut at the end of a piece: every value arrives, in its row.
+    void longPartsReadInPieces() {
+        QByteArray sst, cells;
+        for (int i = 0; i < 40000; ++i)
+            sst += i % 5 == 3 ? "<si><r><t>串" + QByteArray::number(i) + "</t></r></si>"
+                              : "<si><t>串" + QByteArray::number(i) + "</t></si>";
+        for (int r = 1; r <= 60000; ++r) {
+            const QByteArray n = QByteArray::number(r);
+            const QByteArray shared = QByteArray::number(r % 40000);
+            cells += "<row r=\"" + n + "\">";
+            cells += r % 7 == 0 ? "\n <c r=\"A" + n + "\" t=\"s\">\n <v>" + shared + "</v></c>"
+                                : "<c r=\"A" + n + "\" t=\"s\"><v>" + shared + "</v></c>";
+            cells += r % 3 == 0 ? "<c r=\"B" + n + "\"><v>" + n + "&#46;5</v></c>"
+                                : "<c r=\"B" + n + "\" s=\"0\"><v>" + n + ".5</v></c>";
+            cells += "</row>";
+        }
+        const Result r = firstSheet(book({{"Sheet1", cells}}, sst));
+        QVERIFY2(r.ok, qPrintable(r.error));
+        QCOMPARE(r.columns, (QStringList{"串1", "1.5"}));
+        QCOMPARE(r.rows.size(), 59999);
+        for (int row = 2; row <= 60000; ++row) {
+            const QVariantList want{"串" + QString::number(row % 40000),
+                                    QString::number(row) + ".5"};
+            if (r.rows[row - 2] != want)
+                QFAIL(qPrintable(QStringLiteral("row %1: %2, %3")
+                                     .arg(row)
+                                     .arg(r.rows[row - 2].value(0).toString(),
+                                          r.rows[row - 2].value(1).toString())));
+        }
     }
 
     // Numbers shown with a date or time format become dates, in both date systems; custom,

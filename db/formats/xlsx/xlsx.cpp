@@ -557,6 +557,19 @@ private:
     std::unique_ptr<Prefetch> prefetch_; // for parts longer than the head
 };
 
+// The text of a <t> without xml:space="preserve": without the white space at its ends, unless
+// it is nothing else.
+std::string_view xmlTrimmed(std::string_view s) {
+    const auto isXmlSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    size_t first = 0, last = s.size();
+    while (first < last && isXmlSpace(s[first]))
+        ++first;
+    if (first == last) return s; // white space only: kept
+    while (isXmlSpace(s[last - 1]))
+        --last;
+    return s.substr(first, last - first);
+}
+
 class Scan {
 public:
     explicit Scan(PartSource& src)
@@ -650,22 +663,86 @@ private:
         else
             elementText(out);
         if (preserve) return;
-        const auto isXmlSpace = [](char c) {
-            return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-        };
-        size_t first = from, last = out->size();
-        while (first < last && isXmlSpace((*out)[first]))
-            ++first;
-        if (first == last) return; // white space only: kept
-        while (isXmlSpace((*out)[last - 1]))
-            --last;
-        out->erase(last);
-        out->erase(from, first - from);
+        const std::string_view all = std::string_view(*out).substr(from);
+        const std::string_view kept = xmlTrimmed(all);
+        out->erase(from + size_t(kept.data() - all.data()) + kept.size());
+        out->erase(from, size_t(kept.data() - all.data()));
     }
 
     XmlScanner x_;
     PartSource& src_;
 };
+
+// The forms nearly every writer gives the cells and the shared strings, read straight from the
+// scanner's bytes: the scanner takes a few hundred nanoseconds over each element of a cell, and
+// a large sheet is millions of cells. Anything else, or an element cut off at the end of the
+// bytes at hand, is left to the scanner (the functions return 0), so the two ways agree.
+
+// A cell <c r="B2" s="1" t="s"><v>12</v></c>, <c r="B2"></c> or <c r="B2"/>: attributes in
+// double quotes after one blank each, holding no entity, tab or line end; the value plain text.
+struct QuickCell {
+    std::string_view r, s, t, v;
+    bool hasR = false, hasS = false, hasT = false, hasV = false;
+};
+
+size_t quickCell(std::string_view in, QuickCell* q) {
+    const char* const begin = in.data();
+    const char* p = begin;
+    const char* const e = begin + in.size();
+    if (in.size() < 4 || p[0] != '<' || p[1] != 'c') return 0;
+    p += 2;
+    *q = {};
+    while (p < e && *p == ' ') {
+        const char* name = ++p;
+        while (p < e && ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || *p == ':'))
+            ++p;
+        if (p == name || e - p < 2 || p[0] != '=' || p[1] != '"') return 0;
+        std::string_view local(name, size_t(p - name));
+        if (const size_t colon = local.rfind(':'); colon != std::string_view::npos)
+            local.remove_prefix(colon + 1);
+        p += 2;
+        const char* value = p;
+        for (; p < e && *p != '"'; ++p)
+            if (*p == '&' || *p == '<' || *p == '\t' || *p == '\n' || *p == '\r') return 0;
+        if (p == e) return 0;
+        const std::string_view v(value, size_t(p - value));
+        ++p;
+        if (local == "r" && !q->hasR) {
+            q->r = v;
+            q->hasR = true;
+        } else if (local == "s" && !q->hasS) {
+            q->s = v;
+            q->hasS = true;
+        } else if (local == "t" && !q->hasT) {
+            q->t = v;
+            q->hasT = true;
+        }
+    }
+    if (e - p >= 2 && p[0] == '/' && p[1] == '>') return size_t(p + 2 - begin);
+    if (p == e || *p != '>') return 0;
+    ++p;
+    if (e - p >= 4 && std::memcmp(p, "</c>", 4) == 0) return size_t(p + 4 - begin);
+    if (q->t == "inlineStr" || e - p < 3 || std::memcmp(p, "<v>", 3) != 0) return 0;
+    p += 3;
+    const char* value = p;
+    for (; p < e && *p != '<'; ++p)
+        if (*p == '&' || *p == '\r') return 0;
+    if (e - p < 8 || std::memcmp(p, "</v></c>", 8) != 0) return 0;
+    q->v = std::string_view(value, size_t(p - value));
+    q->hasV = true;
+    return size_t(p + 8 - begin);
+}
+
+// A string item <si><t>text</t></si> with plain text (no entity, no CR, no markup).
+size_t quickItem(std::string_view in, std::string_view* text) {
+    constexpr std::string_view open = "<si><t>", close = "</t></si>";
+    if (in.substr(0, open.size()) != open) return 0;
+    const size_t lt = in.find('<', open.size());
+    if (lt == std::string_view::npos || in.substr(lt, close.size()) != close) return 0;
+    *text = in.substr(open.size(), lt - open.size());
+    if (containsAnyOf(*text, "&\r")) return 0;
+    return lt + close.size();
+}
 
 // ---------------------------------------------------------------------------------------------
 // A worksheet's table made as its cells are read: what xls::worksheetTable makes of the sheet,
@@ -968,19 +1045,44 @@ void BookReader::readSharedStrings(Package& pkg, const QString& part) {
     PartSource src(pkg, part, false); // on a thread of its own already
     if (!src.ok()) return;
     Scan s(src);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // Each string goes straight into the pool (as QString::fromUtf8 reads it), unless it holds
+    // an escape.
+    const auto add = [&](std::string_view text) {
+        const qsizetype at = sstChars_.size();
+        if (text.find("_x") != std::string_view::npos) {
+            sstChars_.append(unescapeXstring(utf8(text)));
+        } else {
+            sstChars_.resize(at + qsizetype(text.size()));
+            const QChar* end = decoder.appendToBuffer(sstChars_.data() + at, text);
+            sstChars_.resize(end - sstChars_.constData());
+        }
+        sst_.emplace_back(at, sstChars_.size() - at);
+    };
     std::string text;
     bool preserve = false; // xml:space of the table itself, inherited by its items
     for (;;) {
+        std::string_view plain;
+        for (size_t n; (n = quickItem(s.x().ahead(), &plain)) != 0;) {
+            add(preserve ? plain : xmlTrimmed(plain));
+            s.x().skip(n);
+        }
         const XmlScanner::Token t = s.next();
         if (t == XmlScanner::Done) break;
         if (t != XmlScanner::StartElement) continue;
-        if (s.x().name() == "sst") preserve = s.spacePreserved(false);
+        if (s.x().name() == "sst") {
+            preserve = s.spacePreserved(false);
+            // Room for the strings the table says it holds, as far as its size can hold so
+            // many (an item takes at least five bytes).
+            const std::string_view count = trimmed(s.x().attribute("uniqueCount"));
+            uint64_t n = 0;
+            std::from_chars(count.data(), count.data() + count.size(), n);
+            sst_.reserve(size_t(std::min<uint64_t>(n, uint64_t(src.statedSize()) / 5)));
+        }
         if (s.x().name() != "si") continue;
         text.clear();
         s.stringItem(&text, preserve);
-        const QString unescaped = unescapeXstring(utf8(text));
-        sst_.emplace_back(sstChars_.size(), unescaped.size());
-        sstChars_.append(unescaped);
+        add(text);
     }
 }
 
@@ -1046,7 +1148,44 @@ void BookReader::readSheet(const QString& part, xls::Sheet* sheet, TableMaker* m
     int64_t row = -1; // the current row, 0-based
     int64_t col = -1; // the column of the last cell of the row
     std::string type, value;
+    // Where a cell goes: its reference, else the place after the cell before it.
+    const auto place = [&](bool hasRef, std::string_view ref, uint32_t* cellRow,
+                           uint32_t* cellCol) {
+        if (hasRef && !trimmed(ref).empty()) {
+            if (!parseReference(trimmed(ref), cellCol, cellRow)) failWith(ReadError::Corrupt);
+        } else {
+            *cellRow = uint32_t(std::max<int64_t>(row, 0));
+            *cellCol = uint32_t(col + 1);
+            if (*cellCol >= kMaxCols) failWith(ReadError::Corrupt);
+        }
+        if (row < 0) row = *cellRow; // a cell outside any row element
+        col = *cellCol;
+    };
+    const auto styleOf = [](std::string_view text) {
+        const std::string_view sv = trimmed(text);
+        uint32_t style = 0;
+        std::from_chars(sv.data(), sv.data() + sv.size(), style);
+        return style;
+    };
+    const auto keep = [&](uint32_t cellRow, uint32_t cellCol, Cell&& cell) {
+        if (cell.kind == xls::CellKind::Empty) return;
+        if (maker)
+            maker->add(cellRow, cellCol, cell);
+        else
+            cells.push_back({cellRow, uint16_t(cellCol), std::move(cell)});
+    };
     for (;;) {
+        if (inData) {
+            QuickCell q;
+            for (size_t n; (n = quickCell(x.ahead(), &q)) != 0;) {
+                uint32_t cellRow, cellCol;
+                place(q.hasR, q.r, &cellRow, &cellCol);
+                Cell cell;
+                if (q.hasV) cell = makeCell(q.t, q.v, true, styleOf(q.s));
+                x.skip(n);
+                keep(cellRow, cellCol, std::move(cell));
+            }
+        }
         const XmlScanner::Token t = s.next();
         if (t == XmlScanner::Done) break;
         if (t == XmlScanner::EndElement && x.name() == "sheetData") inData = false;
@@ -1090,19 +1229,9 @@ void BookReader::readSheet(const QString& part, xls::Sheet* sheet, TableMaker* m
             bool has = false;
             const std::string_view r = x.attribute("r", &has);
             uint32_t cellRow, cellCol;
-            if (has && !trimmed(r).empty()) {
-                if (!parseReference(trimmed(r), &cellCol, &cellRow)) failWith(ReadError::Corrupt);
-            } else {
-                cellRow = uint32_t(std::max<int64_t>(row, 0));
-                cellCol = uint32_t(col + 1);
-                if (cellCol >= kMaxCols) failWith(ReadError::Corrupt);
-            }
-            if (row < 0) row = cellRow; // a cell outside any row element
-            col = cellCol;
+            place(has, r, &cellRow, &cellCol);
             type.assign(x.attribute("t"));
-            const std::string_view sv = trimmed(x.attribute("s"));
-            uint32_t style = 0;
-            std::from_chars(sv.data(), sv.data() + sv.size(), style);
+            const uint32_t style = styleOf(x.attribute("s"));
             // The cell's children: the value <v>, an inline string <is>, a formula <f>. The
             // cell is made when its value is read (the last one wins).
             Cell cell;
@@ -1133,11 +1262,7 @@ void BookReader::readSheet(const QString& part, xls::Sheet* sheet, TableMaker* m
                     failWith(ReadError::Corrupt);
                 }
             }
-            if (cell.kind == xls::CellKind::Empty) continue;
-            if (maker)
-                maker->add(cellRow, cellCol, cell);
-            else
-                cells.push_back({cellRow, uint16_t(cellCol), std::move(cell)});
+            keep(cellRow, cellCol, std::move(cell));
         }
     }
 }

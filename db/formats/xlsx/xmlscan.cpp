@@ -176,6 +176,11 @@ std::string_view XmlScanner::text() {
     return textScratch_;
 }
 
+std::string_view XmlScanner::ahead() const {
+    if (failed_ || pendingEnd_ || depth_ == 0) return {};
+    return {buf_.data() + pos_, end_ - pos_};
+}
+
 bool XmlScanner::plainElementText(std::string_view* out) {
     if (token_ != StartElement || pendingEnd_ || failed_ || depth_ == 0) return false;
     const char* b = buf_.data();
@@ -187,7 +192,7 @@ bool XmlScanner::plainElementText(std::string_view* out) {
         std::memcmp(b + at + 2, open.data(), open.size()) != 0 || b[at + 2 + open.size()] != '>')
         return false;
     const std::string_view raw(b + pos_, at - pos_);
-    if (raw.find_first_of("&\r") != std::string_view::npos) return false;
+    if (containsAnyOf(raw, "&\r")) return false;
     *out = raw;
     pos_ = at + 3 + open.size();
     --depth_;
@@ -260,7 +265,7 @@ XmlScanner::Parse XmlScanner::parseTag(size_t* consumed) {
         const size_t closeAt = size_t(static_cast<const char*>(close) - b);
         const std::string_view raw(b + i + 1, closeAt - i - 1);
         if (raw.find('<') != std::string_view::npos) return Parse::Bad;
-        const bool plain = raw.find_first_of("&\t\n\r") == std::string_view::npos;
+        const bool plain = !containsAnyOf(raw, "&\t\n\r");
         attrs_.push_back({localName(attrName), raw, plain});
         i = closeAt + 1;
     }
@@ -306,7 +311,7 @@ XmlScanner::Token XmlScanner::next() {
                     if (!isSpace(c)) return fail();
                 continue;
             }
-            textPlain_ = rawText_.find_first_of("&\r") == std::string_view::npos;
+            textPlain_ = !containsAnyOf(rawText_, "&\r");
             textIsCdata_ = false;
             token_ = Text;
             return Text;

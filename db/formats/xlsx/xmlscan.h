@@ -13,6 +13,7 @@
 //
 // The bytes come from a read function in chunks; the views the reader hands out stay valid
 // until the next call of next().
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -20,6 +21,15 @@
 #include <vector>
 
 namespace formats::xlsx {
+
+// Whether s holds any of the characters of set: a pass over s per character of the set, which
+// for a few characters is far quicker than std::string_view::find_first_of (one search of the
+// set per character of s).
+inline bool containsAnyOf(std::string_view s, std::string_view set) {
+    for (const char c : set)
+        if (s.find(c) != std::string_view::npos) return true;
+    return false;
+}
 
 class XmlScanner {
 public:
@@ -44,6 +54,13 @@ public:
     // tag (as if EndElement had been read) and returns true; otherwise changes nothing. The
     // fast way through <v>1234</v>.
     bool plainElementText(std::string_view* out);
+    // The bytes at hand from the current place on, for a caller that recognises what comes
+    // there itself and takes it with skip(): empty after an error, outside the root element and
+    // while a self-closing tag owes its EndElement.
+    std::string_view ahead() const;
+    // Moves past the first n bytes of ahead(), which must be whole elements (the open elements
+    // stay as they are) holding nothing that next() would refuse.
+    void skip(size_t n) { pos_ += std::min(n, end_ - pos_); }
     // Whether the last error came from the read function rather than from the XML.
     bool readFailed() const { return readFailed_; }
     // Bytes taken from the read function so far.
