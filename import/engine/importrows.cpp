@@ -25,8 +25,9 @@ const QString importedTable = QStringLiteral("ClienttableELS");
 // the connection are this writer's alone until finish().
 class Inserter {
 public:
-    Inserter(sqlite3* db, sqlite3_stmt* insert, int columns)
-        : db_(db), insert_(insert), columns_(columns) {
+    // insert stores one row; many, if there is one, kMany rows at a time.
+    Inserter(sqlite3* db, sqlite3_stmt* insert, sqlite3_stmt* many, int columns)
+        : db_(db), insert_(insert), many_(many), columns_(columns) {
         spare_.reserve(4);
         if (formats::workerThreads() < 2) return;
         try {
@@ -71,6 +72,10 @@ public:
             thread_.join();
         }
     }
+
+    // Rows stored by one statement: a sixth of the time a row takes alone goes into running
+    // the statement at all.
+    static constexpr int kMany = 16;
 
     int copied = 0;
     int failed = 0;
@@ -128,30 +133,57 @@ private:
 
     void write(const Batch& batch) {
         size_t at = 0;
-        for (int row = 0; row < batch.rows; ++row) {
-            for (int i = 0; i < columns_; ++i, ++at) {
-                const formats::TextCell c = batch.cells[at];
-                // The working database keeps UTF-16: the value is bound where it lies, neither
-                // copied nor converted, until the row is stored.
-                if (c.length >= 0)
-                    sqlite3_bind_text16(insert_, i + 1, batch.text.data() + c.offset,
-                                        int(c.length * 2), SQLITE_STATIC);
-            }
-            ++rows_;
-            if (sqlite3_step(insert_) == SQLITE_DONE) {
-                ++copied;
+        int row = 0;
+        for (; many_ && batch.rows - row >= kMany; row += kMany) {
+            for (int r = 0; r < kMany; ++r)
+                bindRow(many_, r * columns_, batch, at + size_t(r * columns_));
+            const bool done = sqlite3_step(many_) == SQLITE_DONE;
+            sqlite3_reset(many_);
+            if (done) {
+                copied += kMany;
+                rows_ += kMany;
+                // Rowids only grow: the last being the count, all of them are in order.
                 rowidsInOrder = rowidsInOrder && sqlite3_last_insert_rowid(db_) == rows_;
-            } else {
-                ++failed;
-                if (error.isEmpty()) error = QString::fromUtf8(sqlite3_errmsg(db_));
+                at += size_t(kMany * columns_);
+                continue;
             }
-            sqlite3_reset(insert_);
-            sqlite3_clear_bindings(insert_);
+            // One of them was refused, and the others with it: each alone says which.
+            for (int r = 0; r < kMany; ++r, at += size_t(columns_))
+                writeOne(batch, at);
         }
+        for (; row < batch.rows; ++row, at += size_t(columns_))
+            writeOne(batch, at);
+    }
+
+    // Binds a row's values from parameter first + 1 on. The working database keeps UTF-16: a
+    // value is bound where it lies, neither copied nor converted, until the row is stored.
+    void bindRow(sqlite3_stmt* st, int first, const Batch& batch, size_t at) const {
+        for (int i = 0; i < columns_; ++i) {
+            const formats::TextCell c = batch.cells[at + size_t(i)];
+            if (c.length >= 0)
+                sqlite3_bind_text16(st, first + i + 1, batch.text.data() + c.offset,
+                                    int(c.length * 2), SQLITE_STATIC);
+            else
+                sqlite3_bind_null(st, first + i + 1);
+        }
+    }
+
+    void writeOne(const Batch& batch, size_t at) {
+        bindRow(insert_, 0, batch, at);
+        ++rows_;
+        if (sqlite3_step(insert_) == SQLITE_DONE) {
+            ++copied;
+            rowidsInOrder = rowidsInOrder && sqlite3_last_insert_rowid(db_) == rows_;
+        } else {
+            ++failed;
+            if (error.isEmpty()) error = QString::fromUtf8(sqlite3_errmsg(db_));
+        }
+        sqlite3_reset(insert_);
     }
 
     sqlite3* db_;
     sqlite3_stmt* insert_;
+    sqlite3_stmt* many_;
     int columns_;
     qint64 rows_ = 0;
     Batch next_;
@@ -195,22 +227,27 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
         marks << QStringLiteral("?");
     }
     if (columns == 0) return failAll(QStringLiteral("导入数据表没有字段"));
-    const QByteArray sql =
-        (QStringLiteral("INSERT INTO ") + db::sql::ident(importedTable) + QStringLiteral(" (") +
-         names.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") +
-         marks.join(QStringLiteral(", ")) + QStringLiteral(")"))
-            .toUtf8();
+    const QString into = QStringLiteral("INSERT INTO ") + db::sql::ident(importedTable) +
+                         QStringLiteral(" (") + names.join(QStringLiteral(", ")) +
+                         QStringLiteral(") VALUES ");
+    const QString oneRow = QLatin1Char('(') + marks.join(QStringLiteral(", ")) + QLatin1Char(')');
     sqlite3* h = st.WorkConn.handle();
     sqlite3_stmt* insert = nullptr;
-    if (sqlite3_prepare_v2(h, sql.constData(), -1, &insert, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v2(h, (into + oneRow).toUtf8().constData(), -1, &insert, nullptr) !=
+        SQLITE_OK)
         return failAll(QString::fromUtf8(sqlite3_errmsg(h)));
+    QStringList rows(Inserter::kMany, oneRow);
+    sqlite3_stmt* many = nullptr; // rows one at a time where SQLite takes no more parameters
+    if (sqlite3_prepare_v2(h, (into + rows.join(QStringLiteral(", "))).toUtf8().constData(), -1,
+                           &many, nullptr) != SQLITE_OK)
+        many = nullptr;
     const bool ownTransaction = !st.WorkConn.inTransaction() && st.WorkConn.beginTransaction();
     // The rows straight from the source's table, once: RsSource holds its fields only.
     qint64 total = 0;
     qint64 row = 0;
     QString readError;
     std::vector<QStringView> written(static_cast<size_t>(columns));
-    Inserter inserter(h, insert, columns);
+    Inserter inserter(h, insert, many, columns);
     const bool read = db::readTable(
         source->connection(), source->baseTable(), &total,
         [&](std::span<const QStringView> values) {
@@ -250,6 +287,7 @@ ImportResult importRows(core::AppState& st, core::ProgressSink& sink) {
         if (r.error.isEmpty()) r.error = readError;
     }
     sqlite3_finalize(insert);
+    sqlite3_finalize(many);
     if (r.cancelled) {
         if (ownTransaction) st.WorkConn.rollback();
         r.copied = 0;
