@@ -398,17 +398,18 @@ bool readFile(const QString& path, const QString& codePage, xls::Table* out, For
         *out = xls::Table();
         return false;
     }
-    const QByteArray bytes = f.readAll();
+    QByteArray bytes = f.readAll();
     if (f.error() != QFileDevice::NoError) {
         if (error) *error = QStringLiteral("读取文本文件时出错：%1").arg(shown);
         *out = xls::Table();
         return false;
     }
-    return readBytes(bytes, codePage, shown, out, format, error);
+    f.close();
+    return readBytes(std::move(bytes), codePage, shown, out, format, error);
 }
 
-bool readBytes(const QByteArray& bytes, const QString& codePage, const QString& shown,
-               xls::Table* out, Format* format, QString* error) {
+bool readBytes(QByteArray bytes, const QString& codePage, const QString& shown, xls::Table* out,
+               Format* format, QString* error) {
     const auto fail = [&](const QString& message) {
         if (error) *error = message;
         *out = xls::Table();
@@ -458,6 +459,7 @@ bool readBytes(const QByteArray& bytes, const QString& codePage, const QString& 
         return fail(
             QStringLiteral("该文本文件中有不能按%1编码读取的字节，请指定正确的编码后再试：%2")
                 .arg(QString::fromLatin1(fmt.encoding), shown));
+    bytes = QByteArray(); // the text alone from here on
     if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
     fmt.delimiter = detectDelimiter(text);
     QString message;

@@ -53,8 +53,9 @@ bool parse(const QString& text, QChar delimiter, xls::Table* out, QString* error
 // with a Chinese error text naming the file.
 bool readFile(const QString& path, const QString& codePage, xls::Table* out, Format* format,
               QString* error);
-// The same for a file's bytes; shownName is the file's name in the error texts.
-bool readBytes(const QByteArray& bytes, const QString& codePage, const QString& shownName,
-               xls::Table* out, Format* format, QString* error);
+// The same for a file's bytes; shownName is the file's name in the error texts. The bytes are
+// let go once decoded (a caller that moves them in has them freed before the text is parsed).
+bool readBytes(QByteArray bytes, const QString& codePage, const QString& shownName, xls::Table* out,
+               Format* format, QString* error);
 
 } // namespace formats::csv
