@@ -51,7 +51,7 @@ std::vector<QStringView> filterTerms(QStringView key) {
     for (size_t k = 1; k < chars.size(); ++k) {
         QStringView p(chars[k - 1].data(), chars[k - 1].size() + chars[k].size());
         if (isDivision(chars[k])) p = chars.front();
-        if (isDivision(codePoints(p).front())) p = chars.back();
+        if (isDivision(firstCodePoints(p, 1))) p = chars.back();
         terms.push_back(p);
     }
     return terms;
@@ -411,10 +411,10 @@ bool FuzzyCheck::checkRepeat(const QString& field) {
 void FuzzyCheck::firstFind(CandidateSet& candidates, const QString& value, const QString& field,
                            int, int) {
     if (candidates.recordCount() == 0) return; // the filter in force stays
-    const QString folded = foldAscii(value);   // the terms are views into it
-    const std::vector<QStringView> terms = filterTerms(folded);
-    for (size_t k = 1; k <= terms.size(); ++k)
-        marks(mark1_, 3 * int(k));
+    // A term for each pair of adjacent characters.
+    const int terms = std::max(0, int(codePointCount(value)) - 1);
+    for (int k = 1; k <= terms; ++k)
+        marks(mark1_, 3 * k);
     // Worked out ahead for this record?
     if (ahead_ && table_.bookmark(src_->absolutePosition() - 1) == src_->bookmark())
         if (std::vector<int>* rows = ahead_->filterOf(src_->absolutePosition() - 1)) {
@@ -422,7 +422,8 @@ void FuzzyCheck::firstFind(CandidateSet& candidates, const QString& value, const
             return;
         }
     // One character gives no term: the filter goes and every candidate stays.
-    candidates.setFilter(terms);
+    const QString folded = foldAscii(value); // the terms are views into it
+    candidates.setFilter(filterTerms(folded));
 }
 
 void FuzzyCheck::del_record_tempTable(const QString& table) {
