@@ -206,15 +206,21 @@ private slots:
         QCOMPARE(format.encoding, detected);
     }
 
-    // A text of several megabytes is checked and decoded in parts on several threads: the same
-    // table as on one thread and as Qt's own decoder reads it, whether a part begins inside a
-    // character of two, three or four bytes, with a byte order mark at the start and one inside;
-    // a stray byte is found whichever part holds it.
+    // A text of several megabytes is checked, decoded and parsed in parts on several threads:
+    // the same table as on one thread from Qt's own decoder, whether a part begins inside a
+    // character of two, three or four bytes, with a byte order mark at the start and one inside,
+    // inside a quoted field of several lines or one with doubled quotes and a tail, or at blank
+    // lines; a stray byte is found whichever part holds it, and a quote left open at the end is
+    // reported on the same line.
     void decodedAlikeOnOneThreadAndOnSeveral() {
         QByteArray body = "姓名,备注\n";
-        const QByteArray values[] = {"张三", "é", "𠀀𡈽", "\xEF\xBB\xBF", "a\"b", "O'Brien", "x"};
-        for (int i = 0; body.size() < 5 * 1024 * 1024; ++i)
-            body += values[i % 7] + QByteArray::number(i) + "," + values[(i + 3) % 7] + "\n";
+        const QByteArray values[] = {"张三",     "é",       "𠀀𡈽", "\xEF\xBB\xBF",
+                                     "a\"b",     "O'Brien", "x",    "\"多\n行,\"\"引\"\"号\"",
+                                     "\"\n\n\"", "\"\""};
+        for (int i = 0; body.size() < 5 * 1024 * 1024; ++i) {
+            body += values[i % 10] + QByteArray::number(i) + "," + values[(i + 3) % 10] + "\n";
+            if (i % 97 == 0) body += i % 2 ? "\n" : ",\r\n";
+        }
         const auto lines = [](const formats::xls::Table& t) {
             QStringList out{t.fields.join(u'|')};
             for (qsizetype r = 0; r < t.rowCount(); ++r)
@@ -224,10 +230,15 @@ private slots:
         };
         QByteArray stray = body;
         stray[stray.size() / 2 + 1] = '\xFF';
+        const QByteArray open = body + "1,\"open\n2,3\n";
         for (const QByteArray& bytes : {body, QByteArray("\xEF\xBB\xBF") + body}) {
             formats::xls::Table fromQt;
-            QString error;
+            QString error, openError;
+            qputenv("CHACHONG_THREADS", "1");
             // (Qt's decoder leaves out a byte order mark at the start, as a reader must.)
+            QVERIFY(formats::csv::parse(QString::fromUtf8(bytes), u',', &fromQt, &error));
+            QVERIFY(!formats::csv::parse(QString::fromUtf8(open), u',', &fromQt, &openError));
+            QVERIFY2(openError.contains(QStringLiteral("引号没有配对")), qPrintable(openError));
             QVERIFY(formats::csv::parse(QString::fromUtf8(bytes), u',', &fromQt, &error));
             const QStringList want = lines(fromQt);
             for (const char* threads : {"1", "2", "3", "8"}) {
@@ -238,6 +249,8 @@ private slots:
                          qPrintable(error));
                 QCOMPARE(format.encoding, QByteArray("UTF-8"));
                 QVERIFY2(lines(t) == want, threads);
+                QVERIFY(!formats::csv::parse(QString::fromUtf8(open), u',', &t, &error));
+                QCOMPARE(error, openError);
                 QVERIFY(!formats::csv::readBytes(stray, "UTF-8", "big.csv", &t, &format, &error));
                 QVERIFY2(error.contains(QStringLiteral("不能按UTF-8编码读取")), qPrintable(error));
                 QCOMPARE(formats::csv::detectEncoding(stray), QByteArray("GB18030"));

@@ -156,17 +156,22 @@ QByteArray detect(const QByteArray& bytes, bool* bom, Utf8Parts* parts) {
     return parts->valid ? "UTF-8" : "GB18030";
 }
 
-// Fields of the records of a text; calls record(fields, line) for each, line being the 1-based
-// line where the record starts. Returns false (with *openLine) for a quoted field left open.
+// Fields of the records of a text that start at from or after it and before limit (from being
+// where a record starts); calls record(fields, line) for each, line being the 1-based line where
+// the record starts, counted from from. Returns where the record after the last one starts, or
+// -1 (with *openLine) for a quoted field left open.
 template <typename Fn>
-bool forEachRecord(QStringView text, QChar delimiter, Fn&& record, qsizetype* openLine) {
+qsizetype forEachRecord(QStringView text, qsizetype from, qsizetype limit, QChar delimiter,
+                        Fn&& record, qsizetype* openLine) {
     const char16_t d = delimiter.unicode();
-    const char16_t* p = reinterpret_cast<const char16_t*>(text.data());
-    const char16_t* const end = p + text.size();
+    const char16_t* const begin = reinterpret_cast<const char16_t*>(text.data());
+    const char16_t* p = begin + from;
+    const char16_t* const end = begin + text.size();
+    const char16_t* const stop = begin + std::min(limit, text.size());
     std::vector<QStringView> fields;
     std::deque<QString> stored; // quoted fields with doubled quotes or a tail, joined
     qsizetype line = 1;
-    while (p < end) {
+    while (p < stop) {
         fields.clear();
         stored.clear();
         const qsizetype startLine = line;
@@ -182,7 +187,7 @@ bool forEachRecord(QStringView text, QChar delimiter, Fn&& record, qsizetype* op
                     }
                     if (p == end) {
                         *openLine = startLine;
-                        return false;
+                        return -1;
                     }
                     if (p + 1 < end && p[1] == u'"') { // a doubled quote
                         joined.append(QStringView(start, p + 1));
@@ -225,7 +230,7 @@ bool forEachRecord(QStringView text, QChar delimiter, Fn&& record, qsizetype* op
         }
         record(fields, startLine);
     }
-    return true;
+    return p - begin;
 }
 
 } // namespace
@@ -301,82 +306,175 @@ QByteArray encodingForCodePage(const QString& codePage) {
     return formats::isKnownCodec(name) ? name : QByteArray();
 }
 
-bool parse(const QString& text, QChar delimiter, xls::Table* out, QString* error) {
-    *out = xls::Table();
-    // The values point into the text where they are written out in it (not quoted with doubled
-    // quotes): one copy of the text, kept by the table, rather than one string per value.
-    if (uint64_t(text.size()) >= 0xFFFFFFFFu) {
-        if (error) *error = QStringLiteral("文件太大（超过40亿个字符），无法读入");
-        return false;
-    }
-    out->text = text;
-    const char16_t* const textBegin = reinterpret_cast<const char16_t*>(text.constData());
-    const char16_t* const textEnd = textBegin + text.size();
-    auto add = [&](uint16_t col, QStringView f) {
-        const char16_t* at = reinterpret_cast<const char16_t*>(f.data());
-        if (at >= textBegin && at + f.size() <= textEnd)
-            out->values.push_back({uint32_t(at - textBegin), uint32_t(f.size()), col});
-        else
-            out->add(col, f);
-    };
-    std::vector<std::optional<QString>> headings;
-    bool haveHeadings = false;
+namespace {
+
+// The records of a stretch of a text, read on a thread of its own and joined to the others in
+// order. Values of the text stand where they are written; the others (quoted with doubled
+// quotes, or with a tail) in more.
+struct Stretch {
+    qsizetype from = 0, limit = 0; // its records start in [from, limit)
+    qsizetype end = -1;            // where the record after its last one starts; -1: quote open
+    std::vector<xls::Table::Value> own;
+    std::vector<xls::Table::Value>* values = &own;
+    std::vector<size_t> rowEnd; // per record, where its values end
+    std::vector<size_t> joined; // the values that stand in more
+    QString more;
+    std::vector<qsizetype> longest;
     size_t width = 0;
-    out->rowStart.push_back(0);
-    qsizetype openLine = 0;
-    bool ok = false;
-    try {
-        ok = forEachRecord(
-            text, delimiter,
+
+    void read(QStringView text, QChar delimiter) {
+        values->clear();
+        rowEnd.clear();
+        joined.clear();
+        more.clear();
+        longest.clear();
+        width = 0;
+        const char16_t* const textBegin = reinterpret_cast<const char16_t*>(text.data());
+        const char16_t* const textEnd = textBegin + text.size();
+        qsizetype openLine = 0;
+        end = forEachRecord(
+            text, from, limit, delimiter,
             [&](const std::vector<QStringView>& fields, qsizetype) {
                 if (std::all_of(fields.begin(), fields.end(),
                                 [](QStringView f) { return f.isEmpty(); }))
                     return; // a blank line, or a record without any value
-                if (!haveHeadings) {
-                    // "rec_id, given_name": the blanks after the delimiters are no part of a name.
-                    for (QStringView f : fields)
-                        headings.push_back(f.isEmpty() ? std::nullopt
-                                                       : std::optional<QString>(
-                                                             formats::trimBlanks(f).toString()));
-                    haveHeadings = true;
-                    width = fields.size();
-                    out->longest.assign(width, 0);
-                    // Room for a value in every field of every line (memory not written to costs
-                    // nothing): the values are not moved again and again as they grow.
-                    // (No more than a value for every four characters, and a reservation that the
-                    // system refuses is none: the vector grows as it would have.)
-                    const size_t lines = size_t(std::count(text.begin(), text.end(), QChar(u'\n')));
-                    try {
-                        out->values.reserve(
-                            std::min(width * (lines + 1), size_t(text.size()) / 4 + 16));
-                        out->rowStart.reserve(lines + 2);
-                    } catch (const std::bad_alloc&) {
-                    }
-                    return;
-                }
                 if (fields.size() > width) {
                     width = fields.size();
-                    out->longest.resize(width, 0);
+                    longest.resize(width, 0);
                 }
                 for (size_t c = 0; c < fields.size(); ++c) {
-                    if (fields[c].isEmpty()) continue;
-                    out->longest[c] = std::max(out->longest[c], fields[c].size());
-                    add(uint16_t(c), fields[c]);
+                    const QStringView f = fields[c];
+                    if (f.isEmpty()) continue;
+                    longest[c] = std::max(longest[c], f.size());
+                    const char16_t* at = reinterpret_cast<const char16_t*>(f.data());
+                    if (at >= textBegin && at + f.size() <= textEnd) {
+                        values->push_back(
+                            {uint32_t(at - textBegin), uint32_t(f.size()), uint16_t(c)});
+                        continue;
+                    }
+                    if (uint64_t(more.size()) + uint64_t(f.size()) > 0xFFFFFFFFu)
+                        throw std::length_error("table text too long");
+                    joined.push_back(values->size());
+                    values->push_back({uint32_t(more.size()), uint32_t(f.size()), uint16_t(c)});
+                    more.append(f);
                 }
-                out->rowStart.push_back(out->values.size());
+                rowEnd.push_back(values->size());
             },
             &openLine);
-    } catch (const std::length_error&) { // the quoted values' own texts past 4 G characters
+    }
+};
+
+// Stretches of at least this many characters are read side by side.
+constexpr qsizetype kStretch = qsizetype(1) << 19;
+
+} // namespace
+
+bool parse(const QString& text, QChar delimiter, xls::Table* out, QString* error) {
+    *out = xls::Table();
+    // The values point into the text where they are written out in it (not quoted with doubled
+    // quotes): one copy of the text, kept by the table, rather than one string per value.
+    const auto tooLarge = [&] {
         *out = xls::Table();
         if (error) *error = QStringLiteral("文件太大（超过40亿个字符），无法读入");
         return false;
-    }
-    if (!ok) {
+    };
+    if (uint64_t(text.size()) >= 0xFFFFFFFFu) return tooLarge();
+    // A quoted field left open: the whole text read once more, to name the line it starts on.
+    const auto openQuote = [&] {
+        qsizetype openLine = 0;
+        forEachRecord(
+            text, 0, text.size(), delimiter, [](const std::vector<QStringView>&, qsizetype) {},
+            &openLine);
         *out = xls::Table();
         if (error)
             *error = QStringLiteral("第%1行开始的引号没有配对（缺少结尾的双引号），文件可能不完整")
                          .arg(openLine);
         return false;
+    };
+    out->text = text;
+    out->rowStart.push_back(0);
+    // The first record with a value gives the headings.
+    std::vector<std::optional<QString>> headings;
+    bool haveHeadings = false;
+    qsizetype body = 0;
+    qsizetype openLine = 0;
+    while (!haveHeadings && body < text.size()) {
+        body = forEachRecord(
+            text, body, body + 1, delimiter,
+            [&](const std::vector<QStringView>& fields, qsizetype) {
+                if (std::all_of(fields.begin(), fields.end(),
+                                [](QStringView f) { return f.isEmpty(); }))
+                    return;
+                // "rec_id, given_name": the blanks after the delimiters are no part of a name.
+                for (QStringView f : fields)
+                    headings.push_back(
+                        f.isEmpty() ? std::nullopt
+                                    : std::optional<QString>(formats::trimBlanks(f).toString()));
+                haveHeadings = true;
+            },
+            &openLine);
+        if (body < 0) return openQuote();
+    }
+    size_t width = headings.size();
+    if (haveHeadings) {
+        // Room for a value in every field of every line (memory not written to costs nothing):
+        // the values are not moved again and again as they grow. (No more than a value for
+        // every four characters, and a reservation that the system refuses is none: the vector
+        // grows as it would have.)
+        const size_t lines = size_t(std::count(text.begin() + body, text.end(), QChar(u'\n')));
+        try {
+            out->values.reserve(std::min(width * (lines + 1), size_t(text.size()) / 4 + 16));
+            out->rowStart.reserve(lines + 2);
+        } catch (const std::bad_alloc&) {
+        }
+        // The records below them in stretches side by side, each guessed to start after a line
+        // end; a guess that a quoted field spans is read again from where the stretch before
+        // it ended (a record starts there for sure).
+        const qsizetype rest = text.size() - body;
+        const int n = int(std::clamp<qsizetype>(rest / kStretch, 1, formats::workerThreads()));
+        std::vector<Stretch> stretch(static_cast<size_t>(n));
+        stretch[0].values = &out->values;
+        stretch[0].from = body;
+        for (int i = 1; i < n; ++i) {
+            const qsizetype guess = text.indexOf(u'\n', body + rest * i / n);
+            stretch[size_t(i)].from = guess < 0 ? text.size() : guess + 1;
+        }
+        for (int i = 0; i < n; ++i)
+            stretch[size_t(i)].limit = i + 1 < n ? stretch[size_t(i) + 1].from : text.size();
+        try {
+            formats::onThreads(n, [&](int i) { stretch[size_t(i)].read(text, delimiter); });
+            for (int i = 1; i < n; ++i) {
+                Stretch& before = stretch[size_t(i) - 1];
+                if (before.end < 0) break;
+                if (before.end == stretch[size_t(i)].from) continue;
+                stretch[size_t(i)].from = before.end;
+                stretch[size_t(i)].read(text, delimiter);
+            }
+        } catch (const std::length_error&) { // the quoted values' own texts past 4 G characters
+            return tooLarge();
+        }
+        if (std::any_of(stretch.begin(), stretch.end(), [](const Stretch& s) { return s.end < 0; }))
+            return openQuote();
+        uint64_t moreAt = uint64_t(text.size());
+        for (Stretch& s : stretch) {
+            const size_t base = s.values == &out->values ? 0 : out->values.size();
+            if (moreAt + uint64_t(s.more.size()) > 0xFFFFFFFFu) return tooLarge();
+            for (const size_t j : s.joined)
+                (*s.values)[j].at += uint32_t(moreAt);
+            moreAt += uint64_t(s.more.size());
+            if (s.values != &out->values) {
+                out->values.insert(out->values.end(), s.own.begin(), s.own.end());
+                std::vector<xls::Table::Value>().swap(s.own);
+            }
+            for (const size_t e : s.rowEnd)
+                out->rowStart.push_back(base + e);
+            out->more.append(s.more);
+            s.more = QString();
+            width = std::max(width, s.width);
+            if (out->longest.size() < width) out->longest.resize(width, 0);
+            for (size_t c = 0; c < s.longest.size(); ++c)
+                out->longest[c] = std::max(out->longest[c], s.longest[c]);
+        }
     }
     if (width > 0xFFFF) {
         *out = xls::Table();
