@@ -16,8 +16,8 @@
 PRAGMA encoding = 'UTF-16le';
 -- Large pages: a working table of a million records is a few hundred megabytes, written whole on
 -- import and nearly every page of it touched when a tenth of its records are deleted; 64 KiB
--- pages take a sixteenth of the reads and writes 4 KiB pages take (a fifth less time for a
--- million-row list's whole check).
+-- pages take a sixteenth of the reads and writes 4 KiB pages take (a sixth less time for a
+-- million-row text file's whole check).
 PRAGMA page_size = 65536;
 -- The schema's version. An installed program gives every user an own copy of this database;
 -- when a newer program ships a higher number, the copy is rebuilt from the new database with the
