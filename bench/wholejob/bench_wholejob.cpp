@@ -6,10 +6,13 @@
 // They run alternately (A B A B ...), the medians are compared; all must find the same groups.
 // Beside it, the check's peak memory against the size of the table's text (the CSV dump) and
 // against pandas's own peak, and from the second size on, each kind's time against its time at
-// the size before (a sheet holds at most 1,048,576 rows: beyond, no .xlsx).
+// the size before (a sheet holds at most 1,048,576 rows: beyond, no .xlsx), and the CSV job on
+// every core against the same job on one thread (CHACHONG_THREADS=1), whose groups file must be
+// the same byte for byte.
 //   bench_wholejob [rows ...]     (default 100000 1000000); CHACHONG_BENCH_REPEATS (default 3)
 #include "bench/common/process.h"
 #include "bench/common/suite.h"
+#include "db/formats/threads.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -74,8 +77,12 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
     const QStringList kinds = formats.split(QLatin1Char(','));
     const int n = int(kinds.size());
     std::vector<std::vector<double>> ours(kinds.size()), ourPeaks(kinds.size());
-    std::vector<double> theirs, theirPeaks;
+    std::vector<double> theirs, theirPeaks, oneThread;
     std::vector<long long> groups(kinds.size(), -1);
+    const auto readAll = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
     long long pandasGroups = -1;
     for (int i = 0; i < repeats; ++i) {
         for (int k = 0; k < n; ++k) {
@@ -88,6 +95,22 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
             ours[size_t(k)].push_back(a->seconds);
             ourPeaks[size_t(k)].push_back(a->peakMB);
             groups[size_t(k)] = groupsOfRunner(a->out);
+            if (kinds[k] != QLatin1String("csv")) continue;
+            // The same job on one thread: the same file, byte for byte.
+            const QByteArray many = readAll(ourGroups);
+            qputenv("CHACHONG_THREADS", "1");
+            const auto one = bench::runProcess(runner,
+                                               {"check", QFile::encodeName(input), "--fields",
+                                                fields, "--dup-csv", QFile::encodeName(ourGroups)},
+                                               summary);
+            qunsetenv("CHACHONG_THREADS");
+            if (!one) return false;
+            if (readAll(ourGroups) != many) {
+                std::fprintf(stderr, "the groups on one thread differ from those on %d\n",
+                             formats::workerThreads());
+                return false;
+            }
+            oneThread.push_back(one->seconds);
         }
         const auto b = bench::runProcess("/usr/bin/python3",
                                          {CHACHONG_PANDAS_SCRIPT, QFile::encodeName(dump),
@@ -124,6 +147,10 @@ bool measure(int rows, int repeats, const QString& pandas, const QTemporaryDir& 
     }
     bench::row(QStringLiteral("peak memory of the .dbf check"), size, bench::median(ourPeaks[0]),
                bench::median(theirPeaks), QStringLiteral("pandas's peak"), "MB");
+    if (const int csv = int(kinds.indexOf(QStringLiteral("csv"))); csv >= 0)
+        bench::row(QStringLiteral("whole job (.csv) on %1 threads").arg(formats::workerThreads()),
+                   size, bench::median(ours[size_t(csv)]), bench::median(oneThread),
+                   QStringLiteral("the same job on one thread (same groups file)"), "s");
     SizeTimes now;
     now.rows = rows;
     for (int k = 0; k < n; ++k)
